@@ -1,0 +1,354 @@
+// symtab: the workspace's one flat table of names, the system variables with
+// their defaults, and the constant pool of fixed functions.
+// Relies on the array core; names are in the system's 8-bit character set.
+#include "core/symtab.h"
+
+#include "core/arrays.h"
+#include "core/errors.h"
+
+#include <cstring>
+#include <string>
+
+aplsymtab APL_symtab;
+
+uint16_t sys_ELIDE_idx, sys_PW_idx, sys_CT_idx, sys_PP_idx, sys_IO_idx, sys_DIV_idx, sys_AV_idx,
+    sys_RL_idx, sys_MODE_idx, sys_alph_idx, sys_Alph_idx, sys_DIGIT_idx, sys_LX_idx, sys_TC_idx,
+    sys_NLT_idx, sys_SM_idx, sys_FC_idx, sys_EM_idx, sys_WA_idx;
+
+namespace {
+
+bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+std::string_view NameAt(uint16_t index) { return SymbolName(index); }
+
+// Byte order of unsigned characters, a prefix first.
+int CompareNames(std::string_view a, std::string_view b) {
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    const int c = n ? memcmp(a.data(), b.data(), n) : 0;
+    if (c != 0) return c;
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// Position in `sorted` of the name, or of the first greater name.
+uint16_t SortedPosition(std::string_view name, bool &found) {
+    uint32_t low = 0, high = APL_symtab.count;
+    while (low < high) {
+        const uint32_t middle = (low + high) / 2;
+        const int c = CompareNames(NameAt(APL_symtab.sorted[middle]), name);
+        if (c == 0) {
+            found = true;
+            return static_cast<uint16_t>(middle);
+        }
+        if (c < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    found = false;
+    return static_cast<uint16_t>(low);
+}
+
+constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
+
+// Applies the redefinition rules to an existing entry; false with the error set
+// when the new kind may not replace the old one, `keep` when nothing changes.
+bool MayRedefine(aplsymbol &entry, int32_t kind, bool &keep) {
+    keep = false;
+    if (!entry.value) return true;
+    if (entry.kind & APL_KIND_VARIABLE) {
+        if (kind & kFunctionKinds) {
+            SetError(APL_ERR_DEFN);
+            return false;
+        }
+        APL_UnLinkEx(static_cast<aplarray *>(entry.value), HERE);
+        return true;
+    }
+    if (!(entry.kind & kFunctionKinds)) {
+        keep = true;
+        return true;
+    }
+    if (kind & APL_KIND_VARIABLE) {
+        SetError(APL_ERR_SYNTAX);
+        return false;
+    }
+    if (entry.kind & APL_KIND_USER) APL_UnLinkEx(static_cast<aplarray *>(entry.value), HERE);
+    return true;
+}
+
+void StoreEntry(aplsymbol &entry, int32_t kind, void *const *init) {
+    entry.kind = static_cast<uint8_t>(kind);
+    entry.kindHigh = static_cast<uint8_t>(kind >> 8);
+    entry.zero[0] = entry.zero[1] = 0;
+    entry.value = *init;
+}
+
+// Grows the three blocks for one more name. On failure the table stays usable:
+// a block may have grown, but count and the names are unchanged.
+bool GrowForName(std::string_view name) {
+    const size_t count = APL_symtab.count;
+    auto *entries = static_cast<aplsymbol *>(
+        ReallocBlock(APL_symtab.entries, (count + 1) * sizeof(aplsymbol), HERE));
+    if (!entries) return false;
+    APL_symtab.entries = entries;
+    auto *sorted = static_cast<uint16_t *>(
+        ReallocBlock(APL_symtab.sorted, (count + 1) * sizeof(uint16_t), HERE));
+    if (!sorted) return false;
+    APL_symtab.sorted = sorted;
+    auto *pool = static_cast<char *>(ReallocBlock(APL_symtab.pool, APL_symtab.poolUsed + name.size() + 1, HERE));
+    if (!pool) return false;
+    APL_symtab.pool = pool;
+    return true;
+}
+
+}  // namespace
+
+bool IsValidName(const char *name, int32_t length) {
+    if (!name || length < 1) return false;
+    const auto *p = reinterpret_cast<const uint8_t *>(name);
+    const uint8_t first = p[0];
+    if (!IsLetter(first) && first != kQuad && first != kQuoteQuad && first != kDelta &&
+        first != kDeltaUnderbar && first != kAlpha)
+        return false;
+    for (int32_t i = 1; i < length; ++i) {
+        const uint8_t c = p[i];
+        if (!IsLetter(c) && !(c >= '0' && c <= '9') && c != '_' && c != kHighMinus && c != kDelta &&
+            c != kDeltaUnderbar)
+            return false;
+    }
+    return true;
+}
+
+uint16_t LookupName(std::string_view name) {
+    if (APL_symtab.count == 0) return 0;
+    bool found;
+    const uint16_t position = SortedPosition(name, found);
+    return found ? APL_symtab.sorted[position] : APL_symtab.count;
+}
+
+uint16_t DefineName(const char *name, int32_t length, int32_t kind, void *const *init) {
+    if (!IsValidName(name, length)) {
+        SetErrorText(APL_ERR_SYNTAX, "Illegal symbol name '%.*s' !", length > 0 ? length : 0, name);
+        return APL_symtab.count;
+    }
+    const std::string_view text(name, static_cast<size_t>(length));
+    bool found = false;
+    const uint16_t position = APL_symtab.count ? SortedPosition(text, found) : 0;
+    if (found) {
+        const uint16_t index = APL_symtab.sorted[position];
+        if (*init == nullptr) return index;
+        bool keep;
+        if (!MayRedefine(Symbol(index), kind, keep)) return APL_symtab.count;
+        if (!keep) StoreEntry(Symbol(index), kind, init);
+        return index;
+    }
+    if (APL_symtab.count >= kMaxSymbols || !GrowForName(text)) {
+        SetError(APL_ERR_WSFULL);
+        return APL_symtab.count;
+    }
+    const uint16_t index = APL_symtab.count;
+    memcpy(APL_symtab.pool + APL_symtab.poolUsed, text.data(), text.size());
+    APL_symtab.pool[APL_symtab.poolUsed + text.size()] = 0;
+    aplsymbol &entry = APL_symtab.entries[index];
+    entry.name = APL_symtab.poolUsed;
+    APL_symtab.poolUsed += static_cast<uint32_t>(text.size() + 1);
+    StoreEntry(entry, kind, init);
+    memmove(APL_symtab.sorted + position + 1, APL_symtab.sorted + position,
+            (APL_symtab.count - position) * sizeof(uint16_t));
+    APL_symtab.sorted[position] = index;
+    ++APL_symtab.count;
+    return index;
+}
+
+extern "C" uint16_t APL_AddSymbol(const char *name, int32_t length, int32_t kind, void *const *init) {
+    const uint16_t existing = LookupName(name, length);
+    if (existing < APL_symtab.count && *init == nullptr) return existing;
+    return DefineName(name, length, kind, init);
+}
+
+extern "C" aplarray *APL_Variable(uint16_t index) {
+    return IsSymbol(index) ? static_cast<aplarray *>(Symbol(index).value) : nullptr;
+}
+
+uint16_t CreateSystemVariable(const char *name, aplarray *value) {
+    const uint16_t existing = LookupName(name, static_cast<int32_t>(strlen(name)));
+    if (existing < APL_symtab.count && Symbol(existing).value) {
+        APL_UnLinkTempEx(value, HERE);
+        return existing;
+    }
+    if (!value) return APL_symtab.count;
+    void *init = APL_LinkEx(value, HERE);
+    const uint16_t index = DefineName(name, static_cast<int32_t>(strlen(name)),
+                                      APL_KIND_SYSTEM | APL_KIND_VARIABLE, &init);
+    if (index == APL_symtab.count) APL_UnLinkEx(static_cast<aplarray *>(init), HERE);
+    return index;
+}
+
+void DestroySymbolTable() {
+    for (uint32_t i = 0; i < APL_symtab.count; ++i) {
+        aplsymbol &entry = APL_symtab.entries[i];
+        if ((entry.kind & (APL_KIND_VARIABLE | APL_KIND_USER)) && entry.value)
+            APL_UnLinkEx(static_cast<aplarray *>(entry.value), HERE);
+        entry.value = nullptr;
+    }
+    FreeBlock(APL_symtab.pool, HERE);
+    FreeBlock(APL_symtab.sorted, HERE);
+    FreeBlock(APL_symtab.entries, HERE);
+    APL_symtab = aplsymtab{};
+}
+
+void SetSymbolValue(uint16_t index, aplarray *value) {
+    if (!IsSymbol(index)) return;
+    aplsymbol &entry = Symbol(index);
+    aplarray *linked = APL_LinkEx(value, HERE);
+    aplarray *old = static_cast<aplarray *>(entry.value);
+    entry.value = linked;
+    APL_UnLinkEx(old, HERE);
+}
+
+// ---- System variables ----------------------------------------------------------
+
+namespace {
+
+aplarray *CharVector(const uint8_t *codes, int32_t n) {
+    aplarray *a = AllocArray(APL_SIMPLE | APL_TEMP, 1, APL_CHAR, &n, HERE);
+    if (a && n) memcpy(DataOf(a), codes, static_cast<size_t>(n));
+    return a;
+}
+
+std::string QuadName(const char *letters) { return std::string(1, static_cast<char>(kQuad)) + letters; }
+
+void CreateQuadVariable(uint16_t *index, const char *letters, aplarray *value) {
+    const uint16_t i = CreateSystemVariable(QuadName(letters).c_str(), value);
+    if (index) *index = i;
+}
+
+}  // namespace
+
+void CreateSystemVariables(bool programMode) {
+    const int32_t one = 1;
+    aplarray *elide = AllocArray(APL_SIMPLE | APL_TEMP | APL_FLAG10, 1, APL_INTG, &one, HERE);
+    if (elide) *DataOf<int32_t>(elide) = 0;
+    CreateQuadVariable(&sys_ELIDE_idx, "EL", elide);
+    CreateQuadVariable(&sys_PW_idx, "PW", MakeInt(79));
+    CreateQuadVariable(&sys_CT_idx, "CT", MakeReal(1e-13));
+    CreateQuadVariable(&sys_PP_idx, "PP", MakeInt(6));
+    CreateQuadVariable(&sys_IO_idx, "IO", MakeInt(1));
+    CreateQuadVariable(&sys_DIV_idx, "DIV", MakeInt(1));
+    uint8_t codes[256];
+    for (int i = 0; i < 256; ++i) codes[i] = static_cast<uint8_t>(i);
+    CreateQuadVariable(&sys_AV_idx, "AV", CharVector(codes, 256));
+    CreateQuadVariable(&sys_RL_idx, "RL", MakeInt(16807));
+    CreateQuadVariable(&sys_MODE_idx, "MODE", MakeInt(programMode ? 4 : 0));
+    CreateQuadVariable(&sys_alph_idx, "a", MakeString("abcdefghijklmnopqrstuvwxyz"));
+    CreateQuadVariable(&sys_Alph_idx, "A", MakeString("ABCDEFGHIJKLMNOPQRSTUVWXYZ"));
+    CreateQuadVariable(&sys_DIGIT_idx, "D", MakeString("0123456789"));
+    CreateQuadVariable(&sys_LX_idx, "LX", MakeString(""));
+    const uint8_t terminal[] = {8, 13, 10};
+    CreateQuadVariable(&sys_TC_idx, "TC", CharVector(terminal, 3));
+    CreateQuadVariable(nullptr, "SENDER", MakeString(""));
+    CreateQuadVariable(&sys_NLT_idx, "NLT", MakeString("ENGLISH"));
+    const int32_t noRows[] = {0, 0};
+    CreateQuadVariable(&sys_SM_idx, "SM", AllocArray(APL_SIMPLE | APL_TEMP, 2, APL_CHAR, noRows, HERE));
+    const uint8_t formatChars[] = {'.', ',', '*', '0', '_', kHighMinus};
+    CreateQuadVariable(&sys_FC_idx, "FC", CharVector(formatChars, 6));
+    CreateQuadVariable(&sys_EM_idx, "EM", MakeString("NO ERROR"));
+    CreateQuadVariable(&sys_WA_idx, "WA", MakeInt(64000000));
+    const char quad[] = {static_cast<char>(kQuad), 0};
+    const char quoteQuad[] = {static_cast<char>(kQuoteQuad), 0};
+    CreateSystemVariable(quad, MakeInt(0));
+    CreateSystemVariable(quoteQuad, MakeInt(0));
+}
+
+double FirstNumber(const aplarray *a, double fallback) {
+    if (!a || ElementCount(a) < 1) return fallback;
+    switch (a->eltype) {
+    case APL_INTG: return *DataOf<const int32_t>(a);
+    case APL_REAL: return *DataOf<const double>(a);
+    case APL_SHORT: return *DataOf<const int16_t>(a);
+    case APL_BOOL: return *DataOf<const uint32_t>(a) & 1u;
+    default: return fallback;
+    }
+}
+
+namespace {
+double SystemNumber(uint16_t index, double fallback) {
+    return IsSymbol(index) ? FirstNumber(APL_Variable(index), fallback) : fallback;
+}
+}  // namespace
+
+double ComparisonTolerance() { return SystemNumber(sys_CT_idx, 1e-13); }
+int32_t IndexOrigin() { return static_cast<int32_t>(SystemNumber(sys_IO_idx, 1)); }
+int32_t PrintWidth() { return static_cast<int32_t>(SystemNumber(sys_PW_idx, 79)); }
+int32_t PrintPrecision() { return static_cast<int32_t>(SystemNumber(sys_PP_idx, 6)); }
+int32_t DivisionMode() { return static_cast<int32_t>(SystemNumber(sys_DIV_idx, 1)); }
+
+// ---- Constant pool -----------------------------------------------------------------
+
+namespace {
+char *constantPool = nullptr;
+uint32_t constantPoolUsed = 0;
+int32_t *constantOffsets = nullptr;
+int32_t constantCount = 0;
+}  // namespace
+
+int32_t PoolConstant(aplarray *array) {
+    if (!array || IsNested(array) || array->size < 20) {
+        if (!aplerrno) SetError(APL_ERR_DOMAIN);
+        APL_UnLinkEx(array, HERE);
+        return -1;
+    }
+    const auto size = static_cast<uint32_t>(array->size);
+    const uint32_t rounded = (size + 3) & ~3u;
+    // The candidate as it will be stored: static, one link.
+    auto *candidate = static_cast<char *>(AllocBlock(rounded, HERE));
+    if (!candidate) {
+        SetError(APL_ERR_WSFULL);
+        APL_UnLinkEx(array, HERE);
+        return -1;
+    }
+    memcpy(candidate, array, size);
+    memset(candidate + size, 0, rounded - size);
+    APL_UnLinkEx(array, HERE);
+    auto *record = reinterpret_cast<aplarray *>(candidate);
+    record->type |= APL_STATIC;
+    record->lnkcnt = 1;
+    for (int32_t i = 0; i < constantCount; ++i) {
+        const char *pooled = constantPool + constantOffsets[i];
+        int32_t pooledSize;
+        memcpy(&pooledSize, pooled, 4);
+        if (pooledSize == static_cast<int32_t>(size) && memcmp(pooled, candidate, size) == 0) {
+            FreeBlock(candidate, HERE);
+            return constantOffsets[i];
+        }
+    }
+    auto *pool = static_cast<char *>(ReallocBlock(constantPool, constantPoolUsed + rounded, HERE));
+    auto *offsets = pool ? static_cast<int32_t *>(ReallocBlock(
+                               constantOffsets, (constantCount + 1) * sizeof(int32_t), HERE))
+                         : nullptr;
+    if (pool) constantPool = pool;
+    if (offsets) constantOffsets = offsets;
+    if (!pool || !offsets || constantPoolUsed + rounded > INT32_MAX) {
+        FreeBlock(candidate, HERE);
+        SetError(APL_ERR_WSFULL);
+        return -1;
+    }
+    const auto offset = static_cast<int32_t>(constantPoolUsed);
+    memcpy(constantPool + offset, candidate, rounded);
+    FreeBlock(candidate, HERE);
+    constantPoolUsed += rounded;
+    constantOffsets[constantCount++] = offset;
+    return offset;
+}
+
+aplarray *PooledConstant(int32_t offset) {
+    return reinterpret_cast<aplarray *>(constantPool + offset);
+}
+
+void ResetConstantPool() {
+    FreeBlock(constantPool, HERE);
+    FreeBlock(constantOffsets, HERE);
+    constantPool = nullptr;
+    constantOffsets = nullptr;
+    constantPoolUsed = 0;
+    constantCount = 0;
+}

@@ -1,0 +1,64 @@
+// symtab: the workspace's one flat table of names, the system variables with
+// their defaults, and the constant pool of fixed functions.
+// Relies on the array core; names are in the system's 8-bit character set.
+#pragma once
+
+#include "apl.h"
+
+#include <cstdint>
+#include <string_view>
+
+// Characters of the system's character set that matter to names.
+constexpr uint8_t kQuad = 140;
+constexpr uint8_t kQuoteQuad = 141;
+constexpr uint8_t kDelta = 145;
+constexpr uint8_t kDeltaUnderbar = 143;
+constexpr uint8_t kAlpha = 184;
+constexpr uint8_t kHighMinus = 175;
+
+// The most names a table holds: index 65535 must stay free to mean "none".
+constexpr uint32_t kMaxSymbols = 65534;
+
+bool IsValidName(const char *name, int32_t length);
+// Index of the name, or APL_symtab.count when absent.
+uint16_t LookupName(std::string_view name);
+inline uint16_t LookupName(const char *name, int32_t length) {
+    return LookupName(std::string_view(name, static_cast<size_t>(length)));
+}
+// Enters or redefines a name; returns its index or APL_symtab.count on error
+// (SYNTAX for a bad name or a variable over a function, DEFN for a function over
+// a variable, WS FULL). Does not link the value.
+uint16_t DefineName(const char *name, int32_t length, int32_t kind, void *const *init);
+// Keeps an existing value (releasing `value`), else links and enters `value`
+// as a system variable (kind 0x22).
+uint16_t CreateSystemVariable(const char *name, aplarray *value);
+// Unlinks every owned value and frees the table.
+void DestroySymbolTable();
+// Creates the system variables in their order with their defaults.
+// In program mode MODE starts at 4.
+void CreateSystemVariables(bool programMode);
+
+inline aplsymbol &Symbol(uint16_t index) { return APL_symtab.entries[index]; }
+inline const char *SymbolName(uint16_t index) { return APL_symtab.pool + Symbol(index).name; }
+inline bool IsSymbol(uint16_t index) { return index < APL_symtab.count; }
+// Replaces the value of a variable: links the new value, unlinks the old one.
+void SetSymbolValue(uint16_t index, aplarray *value);
+
+// Current values of the system variables the library reads, with their
+// defaults when the variable has no usable value.
+double ComparisonTolerance();  // CT
+int32_t IndexOrigin();          // IO
+int32_t PrintWidth();           // PW
+int32_t PrintPrecision();       // PP
+int32_t DivisionMode();         // DIV: the value of 0÷0
+// The first element of a numeric array as a double (INTG, REAL, BOOL, SHORT);
+// `fallback` for anything else or an empty array.
+double FirstNumber(const aplarray *a, double fallback);
+
+// Constant pool: static copies of simple arrays, identical ones stored once.
+// Returns the byte offset of the copy (stable while the pool grows) or -1 on
+// error; consumes the array.
+int32_t PoolConstant(aplarray *array);
+// The pooled static record at an offset.
+aplarray *PooledConstant(int32_t offset);
+void ResetConstantPool();

@@ -1,0 +1,621 @@
+// Array records, link counts, copying, tracing and the guard-word reports.
+#include "support.h"
+
+#include "core/errors.h"
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+aplarray *Alloc(int flags, int eltype, std::vector<int32_t> shape) {
+    return AllocArray(flags, static_cast<int>(shape.size()), eltype, shape.data(), HERE);
+}
+
+// A static record such as the constant pool holds, placed in caller memory.
+struct StaticIntVector {
+    alignas(8) unsigned char bytes[16 + 4 + 3 * 4];
+    aplarray *array() { return reinterpret_cast<aplarray *>(bytes); }
+    StaticIntVector() {
+        const int32_t header[] = {static_cast<int32_t>(sizeof bytes), 0, 1, 3, 3, 7, 8, 9};
+        memcpy(bytes, header, sizeof header);
+        array()->type = APL_SIMPLE | APL_STATIC;
+        array()->rank = 1;
+        array()->eltype = APL_INTG;
+        array()->pad = 0;
+    }
+};
+
+using ArrayRecord = LibraryTest;
+
+TEST_F(ArrayRecord, HeaderFieldsSitAtFixedOffsets) {
+    EXPECT_EQ(offsetof(aplarray, size), 0u);
+    EXPECT_EQ(offsetof(aplarray, type), 4u);
+    EXPECT_EQ(offsetof(aplarray, rank), 5u);
+    EXPECT_EQ(offsetof(aplarray, eltype), 6u);
+    EXPECT_EQ(offsetof(aplarray, lnkcnt), 8u);
+    EXPECT_EQ(offsetof(aplarray, number), 12u);
+    EXPECT_EQ(offsetof(aplarray, shape), 16u);
+}
+
+TEST_F(ArrayRecord, ScalarIntegerHoldsItsValueAfterTheHeader) {
+    aplarray *a = APL_Int(-42);
+    EXPECT_EQ(a->size, 20);
+    EXPECT_EQ(a->number, 1);
+    EXPECT_EQ(a->rank, 0);
+    EXPECT_EQ(a->lnkcnt, 0);
+    EXPECT_EQ(a->type, APL_SIMPLE);
+    int32_t value;
+    memcpy(&value, reinterpret_cast<char *>(a) + 16, 4);
+    EXPECT_EQ(value, -42);
+    APL_UnLinkTemp(a);
+}
+
+TEST_F(ArrayRecord, BooleanRowsArePaddedToWholeWords) {
+    struct Case {
+        std::vector<int32_t> shape;
+        int32_t number, size;
+    };
+    const Case cases[] = {
+        {{0}, 0, 20},      {{1}, 1, 24},        {{31}, 1, 24},     {{32}, 1, 24},
+        {{33}, 2, 28},     {{3, 33}, 6, 16 + 8 + 24}, {{}, 1, 20}, {{4, 0}, 0, 24},
+        {{0, 5}, 0, 24},   {{2, 64}, 4, 16 + 8 + 16},
+    };
+    for (const Case &c : cases) {
+        aplarray *a = Alloc(APL_TEMP, APL_BOOL, c.shape);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->number, c.number) << "rank " << c.shape.size();
+        EXPECT_EQ(a->size, c.size) << "rank " << c.shape.size();
+        APL_UnLinkTemp(a);
+    }
+}
+
+TEST_F(ArrayRecord, RecordSizeFollowsTheElementSize) {
+    struct Case {
+        int eltype;
+        int32_t length;
+        int32_t size;
+    };
+    const Case cases[] = {
+        {APL_CHAR, 3, 16 + 4 + 3},  {APL_CHAR, 0, 20}, {APL_SHORT, 5, 16 + 4 + 10},
+        {APL_INTG, 2, 16 + 4 + 8},  {APL_REAL, 3, 16 + 4 + 24},
+        {APL_NESTED, 2, 16 + 4 + 2 * static_cast<int32_t>(sizeof(void *))},
+    };
+    for (const Case &c : cases) {
+        aplarray *a = Alloc(APL_TEMP, c.eltype, {c.length});
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->size, c.size) << "eltype " << c.eltype;
+        EXPECT_EQ(a->number, c.length);
+        APL_UnLinkTemp(a);
+    }
+}
+
+TEST_F(ArrayRecord, EmptyNestedArrayKeepsOneNullPrototypeSlot) {
+    aplarray *a = Alloc(APL_TEMP, APL_NESTED, {0});
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->number, 0);
+    EXPECT_EQ(a->type, APL_NESTEDARRAY);
+    EXPECT_EQ(a->size, 16 + 4 + static_cast<int32_t>(sizeof(void *)));
+    EXPECT_EQ(ItemsOf(a)[0], nullptr);
+    // Unlinking visits the prototype slot: a prototype stored there is freed too.
+    ItemsOf(a)[0] = APL_Link(APL_Int(0));
+    APL_UnLinkTemp(a);
+}
+
+TEST_F(ArrayRecord, DataStartsOnA16ByteBoundaryForEveryRank) {
+    for (int rank = 0; rank <= 8; ++rank) {
+        for (int eltype : {APL_CHAR, APL_INTG, APL_REAL, APL_NESTED, APL_BOOL, APL_SHORT}) {
+            std::vector<int32_t> shape(rank, 2);
+            aplarray *a = Alloc(APL_TEMP, eltype, shape);
+            ASSERT_NE(a, nullptr);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(APL_Data(a)) % 16, 0u) << "rank " << rank;
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 4, 0u);
+            APL_UnLinkTemp(a);
+        }
+    }
+}
+
+TEST_F(ArrayRecord, AllocationFlagsKeepOnlyTheCarriedBits) {
+    aplarray *a = Alloc(0xFF, APL_INTG, {2});
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->type, APL_SIMPLE | APL_STRAND | APL_FLAG10 | APL_INDEXPOS);
+    EXPECT_EQ(a->lnkcnt, 0);  // 0x04 made it a temporary
+    APL_UnLinkTemp(a);
+    aplarray *n = Alloc(APL_SIMPLE | APL_STATIC, APL_NESTED, {1});
+    EXPECT_EQ(n->type, APL_NESTEDARRAY);
+    EXPECT_EQ(n->lnkcnt, 1);
+    APL_UnLink(n);
+}
+
+using HugeShapes = LibraryTest;
+
+TEST_F(HugeShapes, WrappingElementCountIsDomainWithoutAllocation) {
+    const int32_t before = LiveBlocks();
+    EXPECT_EQ(Alloc(APL_TEMP, APL_INTG, {65536, 65536}), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
+    aplerrno = 0;
+    EXPECT_EQ(Alloc(APL_TEMP, APL_CHAR, {2, -1}), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
+    aplerrno = 0;
+    EXPECT_EQ(Alloc(APL_TEMP, APL_CHAR, {46341, 46341}), nullptr);  // just above 2^31
+    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
+    aplerrno = 0;
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST_F(HugeShapes, ZeroAxisMakesAnEmptyArrayWhateverTheOthers) {
+    aplarray *a = Alloc(APL_TEMP, APL_INTG, {65536, 65536, 0});
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->number, 0);
+    APL_UnLinkTemp(a);
+}
+
+TEST_F(HugeShapes, RecordLargerThanTheSizeFieldIsWsFull) {
+    EXPECT_EQ(Alloc(APL_TEMP, APL_REAL, {300000000}), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_WSFULL);
+    aplerrno = 0;
+    EXPECT_EQ(Alloc(APL_TEMP, APL_INTG, {1 << 29}), nullptr);  // 2 GiB of data
+    EXPECT_EQ(aplerrno, APL_ERR_WSFULL);
+}
+
+TEST_F(HugeShapes, RankAbove64IsLimit) {
+    std::vector<int32_t> shape(65, 1);
+    EXPECT_EQ(Alloc(APL_TEMP, APL_INTG, shape), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_LIMIT);
+    aplerrno = 0;
+    shape.pop_back();
+    aplarray *a = Alloc(APL_TEMP, APL_INTG, shape);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->rank, 64);
+    APL_UnLinkTemp(a);
+}
+
+using LinkCounts = LibraryTest;
+
+TEST_F(LinkCounts, UnlinkFreesAtTheLastLinkOnly) {
+    const int32_t before = LiveBlocks();
+    aplarray *a = APL_Link(APL_Link(APL_Int(7)));
+    EXPECT_EQ(a->lnkcnt, 2);
+    APL_UnLink(a);
+    EXPECT_EQ(a->lnkcnt, 1);
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    APL_UnLink(a);
+    EXPECT_EQ(LiveBlocks(), before);
+    // A temporary is freed by its first unlink.
+    APL_UnLink(APL_Int(8));
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST_F(LinkCounts, ReleasingFreesOnlyUnlinkedTemporaries) {
+    aplarray *a = APL_Link(APL_Int(1));
+    APL_UnLinkTemp(a);
+    EXPECT_TRUE(IsLiveBlock(a));
+    EXPECT_EQ(a->lnkcnt, 1);
+    APL_UnLink(a);
+    EXPECT_FALSE(IsLiveBlock(a));
+    APL_UnLinkTemp(nullptr);
+    APL_UnLink(nullptr);
+    EXPECT_EQ(APL_Link(nullptr), nullptr);
+    EXPECT_EQ(CapturedOutput::Take(), "");
+}
+
+TEST_F(LinkCounts, LinkingAStaticArrayGivesAFreshManagedCopyEachTime) {
+    StaticIntVector constant;
+    aplarray *s = constant.array();
+    aplarray *first = APL_Link(s);
+    aplarray *second = APL_Link(s);
+    ASSERT_NE(first, nullptr);
+    EXPECT_NE(first, s);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first->lnkcnt, 1);
+    EXPECT_EQ(second->lnkcnt, 1);
+    EXPECT_EQ(first->type & APL_STATIC, 0);
+    EXPECT_EQ(static_cast<int32_t *>(APL_Data(second))[2], 9);
+    // The static record is never touched by unlinking.
+    APL_UnLink(s);
+    APL_UnLinkTemp(s);
+    EXPECT_EQ(s->lnkcnt, 1);
+    EXPECT_EQ(CapturedOutput::Take(), "");
+    APL_UnLink(first);
+    APL_UnLink(second);
+}
+
+TEST_F(LinkCounts, NestedArrayOwnsOneLinkOnEachItem) {
+    const int32_t before = LiveBlocks();
+    aplarray *shared = APL_Link(APL_String("shared"));
+    aplarray *n = Alloc(APL_TEMP, APL_NESTED, {2});
+    ItemsOf(n)[0] = APL_Link(shared);
+    ItemsOf(n)[1] = APL_Link(APL_Int(3));
+    EXPECT_EQ(shared->lnkcnt, 2);
+    APL_UnLinkTemp(n);
+    EXPECT_EQ(shared->lnkcnt, 1);
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    APL_UnLink(shared);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST_F(LinkCounts, VeryDeepNestingIsFreedWithoutExhaustingTheStack) {
+    const int32_t before = LiveBlocks();
+    aplarray *inner = APL_Int(0);
+    for (int depth = 0; depth < 200000; ++depth) {
+        aplarray *outer = Alloc(APL_TEMP, APL_NESTED, {});
+        ItemsOf(outer)[0] = APL_Link(inner);
+        inner = outer;
+    }
+    APL_UnLinkTemp(inner);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST_F(LinkCounts, FreeShellLeavesTheHandedOverItemsAlive) {
+    aplarray *item = APL_Link(APL_Int(5));
+    aplarray *n = Alloc(0, APL_NESTED, {1});
+    ItemsOf(n)[0] = APL_Link(item);
+    ReleaseItemLinks(n);  // the item now belongs to somebody else
+    EXPECT_EQ(item->lnkcnt, 1);
+    FreeShell(n, HERE);
+    EXPECT_TRUE(IsLiveBlock(item));
+    EXPECT_EQ(item->lnkcnt, 1);
+    APL_UnLink(item);
+}
+
+TEST_F(LinkCounts, FreeShellOfAMultiplyLinkedArrayOnlyDropsALink) {
+    aplarray *n = Alloc(0, APL_NESTED, {1});
+    ItemsOf(n)[0] = APL_Link(APL_Int(1));
+    APL_Link(n);
+    FreeShell(n, HERE);
+    EXPECT_EQ(n->lnkcnt, 1);
+    EXPECT_EQ(n->eltype, APL_NESTED);
+    APL_UnLink(n);
+}
+
+using Copying = LibraryTest;
+
+TEST_F(Copying, CopyOfASimpleArrayIsIndependent) {
+    aplarray *a = APL_Link(APL_String("abc"));
+    aplarray *c = CopyArray(a, HERE);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->lnkcnt, 0);
+    static_cast<char *>(APL_Data(c))[0] = 'X';
+    EXPECT_EQ(static_cast<char *>(APL_Data(a))[0], 'a');
+    EXPECT_EQ(c->size, a->size);
+    APL_UnLinkTemp(c);
+    APL_UnLink(a);
+}
+
+TEST_F(Copying, BooleanCopyKeepsWholeWords) {
+    aplarray *a = Alloc(APL_TEMP, APL_BOOL, {2, 40});
+    auto *words = static_cast<uint32_t *>(APL_Data(a));
+    for (int i = 0; i < 4; ++i) words[i] = 0x12345678u * (i + 1);
+    aplarray *c = CopyArray(a, HERE);
+    EXPECT_EQ(memcmp(APL_Data(c), words, 16), 0);
+    APL_UnLinkTemp(c);
+    APL_UnLinkTemp(a);
+}
+
+TEST_F(Copying, NestedCopyCopiesItemsToo) {
+    aplarray *n = Alloc(0, APL_NESTED, {2});
+    ItemsOf(n)[0] = APL_Link(APL_String("xy"));
+    ItemsOf(n)[1] = APL_Link(APL_Int(4));
+    aplarray *c = CopyArray(n, HERE);
+    ASSERT_NE(c, nullptr);
+    EXPECT_NE(ItemsOf(c)[0], ItemsOf(n)[0]);
+    EXPECT_EQ(ItemsOf(c)[0]->lnkcnt, 1);
+    static_cast<char *>(APL_Data(ItemsOf(c)[0]))[0] = 'Q';
+    EXPECT_EQ(static_cast<char *>(APL_Data(ItemsOf(n)[0]))[0], 'x');
+    APL_UnLinkTemp(c);
+    APL_UnLink(n);
+}
+
+TEST_F(Copying, EmptyNestedCopyKeepsThePrototype) {
+    aplarray *n = Alloc(0, APL_NESTED, {0});
+    ItemsOf(n)[0] = APL_Link(APL_String(""));
+    aplarray *c = CopyArray(n, HERE);
+    ASSERT_NE(ItemsOf(c)[0], nullptr);
+    EXPECT_EQ(ItemsOf(c)[0]->eltype, APL_CHAR);
+    APL_UnLinkTemp(c);
+    APL_UnLink(n);
+}
+
+TEST_F(Copying, ErrorPendingGivesNoCopyAndNoLeak) {
+    aplarray *n = Alloc(0, APL_NESTED, {2});
+    ItemsOf(n)[0] = APL_Link(APL_Int(1));
+    ItemsOf(n)[1] = APL_Link(APL_Int(2));
+    aplerrno = APL_ERR_DOMAIN;
+    EXPECT_EQ(CopyArray(n, HERE), nullptr);
+    aplerrno = 0;
+    APL_UnLink(n);
+}
+
+using Tracing = LibraryTest;
+
+TEST_F(Tracing, SilentUntilStartUpHasFinished) {
+    sessionMode = kModeTraceArrays | kModeTraceBlocks;
+    APL_UnLinkTemp(APL_Int(1));
+    FreeBlock(AllocBlock(8, HERE), HERE);
+    EXPECT_EQ(CapturedOutput::Take(), "");
+}
+
+TEST_F(Tracing, ArrayTraceNamesSerialFileAndLinks) {
+    tracingActive = true;
+    sessionMode = kModeTraceArrays;
+    const int line = __LINE__ + 1;
+    aplarray *a = AllocArray(0, 0, APL_INTG, nullptr, HERE);
+    const int32_t serial = BlockHeader(a)->serial;
+    APL_LinkEx(a, "dir/caller.cpp", 10);
+    APL_UnLinkEx(a, "C:\\src\\other.cpp", 20);
+    APL_UnLinkEx(a, "x.cpp", 30);
+    char expected[512];
+    snprintf(expected, sizeof expected,
+             "ALLOCATING ARRAY #%d: arrays_test.cpp[%d], lnk=1, 1 elements\n"
+             "LINKING ARRAY #%d: caller.cpp[10], 2 links active\n"
+             "UNLINKING ARRAY #%d: other.cpp[20], 2 links active\n"
+             "UNLINKING ARRAY #%d: x.cpp[30], 1 links active\n",
+             serial, line, serial, serial, serial);
+    EXPECT_EQ(CapturedOutput::Take(), expected);
+}
+
+TEST_F(Tracing, BlockTraceShowsRawBlocksButNotArrays) {
+    tracingActive = true;
+    sessionMode = kModeTraceBlocks;
+    APL_UnLinkTemp(APL_Int(1));
+    EXPECT_EQ(CapturedOutput::Take(), "");
+    void *b = AllocBlock(12, "blocks.cpp", 5);
+    const int32_t serial = BlockHeader(b)->serial;
+    b = ReallocBlock(b, 4000, "grow.cpp", 6);
+    FreeBlock(b, "done.cpp", 7);
+    char expected[256];
+    snprintf(expected, sizeof expected,
+             "ALLOCATING BLOCK #%d: blocks.cpp[5], 12 bytes\n"
+             "REALLOCATING BLOCK #%d: grow.cpp[6], 4000 bytes\n"
+             "FREEING BLOCK #%d: done.cpp[7]\n",
+             serial, serial, serial);
+    EXPECT_EQ(CapturedOutput::Take(), expected);
+}
+
+TEST_F(Tracing, CopyAndSubarrayLines) {
+    aplarray *n = AllocArray(0, 0, APL_NESTED, nullptr, HERE);
+    aplarray *item = APL_Link(APL_Link(APL_Int(2)));
+    ItemsOf(n)[0] = item;
+    tracingActive = true;
+    sessionMode = kModeTraceArrays;
+    StaticIntVector constant;
+    aplarray *copy = CopyArray(constant.array(), "pool.cpp", 3);
+    const std::string text = CapturedOutput::Take();
+    EXPECT_EQ(text.rfind("COPYING STATIC ARRAY: pool.cpp[3]\nALLOCATING ARRAY #", 0), 0u) << text;
+    ReleaseItemLinks(n);
+    char expected[128];
+    snprintf(expected, sizeof expected, "UNLINKING SUBARRAY #%d: 1 links active\n",
+             BlockHeader(item)->serial);
+    EXPECT_EQ(CapturedOutput::Take(), expected);
+    tracingActive = false;
+    APL_UnLinkTemp(copy);
+    APL_UnLink(n);
+}
+
+TEST_F(Tracing, ReallocKeepsContentsAndPlaceInTheList) {
+    auto *b = static_cast<char *>(AllocBlock(4, HERE));
+    const int32_t serial = BlockHeader(b)->serial;
+    memcpy(b, "abc", 4);
+    aplarray *after = APL_Int(1);  // a later block, so the grown one sits mid-list
+    b = static_cast<char *>(ReallocBlock(b, 1 << 20, HERE));
+    ASSERT_NE(b, nullptr);
+    EXPECT_STREQ(b, "abc");
+    EXPECT_EQ(BlockHeader(b)->serial, serial);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 16, 0u);
+    FreeBlock(b, HERE);
+    APL_UnLinkTemp(after);
+}
+
+using GuardWords = LibraryTest;
+
+TEST_F(GuardWords, ForeignPointersAreReportedAndLeftAlone) {
+    alignas(16) unsigned char fake[64] = {};
+    auto *a = reinterpret_cast<aplarray *>(fake + 32);
+    a->type = APL_SIMPLE;
+    a->eltype = APL_INTG;
+    a->size = 20;
+    a->lnkcnt = 1;
+    APL_UnLinkEx(a, "/x/caller.cpp", 11);
+    APL_UnLinkTempEx(a, "caller.cpp", 12);
+    FreeBlock(a, "caller.cpp", 13);
+    EXPECT_EQ(ReallocBlock(a, 8, "caller.cpp", 14), nullptr);
+    FreeShell(a, "caller.cpp", 15);
+    EXPECT_EQ(CapturedOutput::Take(),
+              "INTERNAL ERROR: Unlinking invalid array at caller.cpp:11\n"
+              "INTERNAL ERROR: TMP-Unlinking invalid array at caller.cpp:12\n"
+              "INTERNAL ERROR: Can't free memory block at caller.cpp:13\n"
+              "INTERNAL ERROR: Can't realloc memory block at caller.cpp:14\n"
+              "INTERNAL ERROR: Unlinking invalid array at caller.cpp:15\n");
+    EXPECT_EQ(a->lnkcnt, 1);
+}
+
+TEST_F(GuardWords, FreedBlockIsNotFreedTwice) {
+    void *b = AllocBlock(16, HERE);
+    FreeBlock(b, "twice.cpp", 1);
+    EXPECT_EQ(CapturedOutput::Take(), "");
+    FreeBlock(b, "twice.cpp", 2);
+    EXPECT_EQ(CapturedOutput::Take(), "INTERNAL ERROR: Can't free memory block at twice.cpp:2\n");
+}
+
+TEST_F(GuardWords, OverwrittenGuardWordStopsTheUnlink) {
+    aplarray *a = APL_Int(3);
+    memblock *header = BlockHeader(a);
+    header->magic = 0xDEADBEEF;
+    APL_UnLinkEx(a, "g.cpp", 1);
+    EXPECT_EQ(CapturedOutput::Take(), "INTERNAL ERROR: Unlinking invalid array at g.cpp:1\n");
+    header->magic = kBlockMagic;
+    APL_UnLinkTemp(a);
+}
+
+TEST_F(GuardWords, DataAccessChecksTheRecord) {
+    EXPECT_EQ(APL_DataEx(nullptr, "d.cpp", 1), nullptr);
+    EXPECT_EQ(CapturedOutput::Take(), "INTERNAL ERROR: Accessing NULL pointer at d.cpp:1\n");
+
+    alignas(16) unsigned char fake[64] = {};
+    auto *foreign = reinterpret_cast<aplarray *>(fake + 32);
+    EXPECT_EQ(APL_DataEx(foreign, "d.cpp", 2), fake + 48);
+    EXPECT_EQ(CapturedOutput::Take(),
+              "INTERNAL ERROR: Accessing invalid array at d.cpp:2\n"
+              "INTERNAL ERROR (memblock): Invalid array at d.cpp:2\n");
+
+    aplarray *a = APL_Int(1);
+    a->lnkcnt = -3;
+    APL_DataEx(a, "d.cpp", 3);
+    a->lnkcnt = 0;
+    a->rank = 0xC8;  // -56 as a signed byte passes the rank test
+    CheckArray(a, "d.cpp", 4);
+    a->rank = 65;
+    CheckArray(a, "d.cpp", 5);
+    a->rank = 0;
+    EXPECT_EQ(CapturedOutput::Take(),
+              "INTERNAL ERROR (lnkcnt=-3): Invalid array at d.cpp:3\n"
+              "INTERNAL ERROR (rank=65): Invalid array at d.cpp:5\n");
+    APL_UnLinkTemp(a);
+}
+
+TEST_F(GuardWords, RegistryStaysExactThroughManyAllocations) {
+    std::vector<void *> live;
+    unsigned seed = 12345;
+    for (int step = 0; step < 20000; ++step) {
+        seed = seed * 1103515245u + 12345u;
+        if (live.empty() || (seed >> 16) % 3 != 0) {
+            live.push_back(AllocBlock((seed >> 8) % 100, HERE));
+        } else {
+            const size_t victim = (seed >> 4) % live.size();
+            FreeBlock(live[victim], HERE);
+            EXPECT_FALSE(IsLiveBlock(live[victim]));
+            live[victim] = live.back();
+            live.pop_back();
+        }
+    }
+    for (void *b : live) EXPECT_TRUE(IsLiveBlock(b));
+    for (void *b : live) FreeBlock(b, HERE);
+    EXPECT_EQ(CapturedOutput::Take(), "");
+}
+
+using BlockListing = LibraryTest;
+
+TEST_F(BlockListing, MemDebugCountsBlocksAndLinks) {
+    aplarray *before = APL_MemDebug(nullptr, nullptr, nullptr);
+    const int32_t blocks = static_cast<int32_t *>(APL_Data(before))[0];
+    const int32_t links = static_cast<int32_t *>(APL_Data(before))[1];
+    APL_UnLinkTemp(before);
+    aplarray *kept = APL_Link(APL_Link(APL_Int(1)));
+    void *raw = AllocBlock(4, HERE);
+    aplarray *after = APL_MemDebug(nullptr, nullptr, nullptr);
+    EXPECT_EQ(after->rank, 1);
+    EXPECT_EQ(after->eltype, APL_INTG);
+    EXPECT_EQ(static_cast<int32_t *>(APL_Data(after))[0], blocks + 2);
+    EXPECT_EQ(static_cast<int32_t *>(APL_Data(after))[1], links + 2);
+    APL_UnLinkTemp(after);
+    FreeBlock(raw, HERE);
+    APL_UnLink(kept);
+    APL_UnLink(kept);
+}
+
+TEST_F(BlockListing, ArraysLeftWithoutLinksAreReported) {
+    aplarray *orphan = APL_Int(9);
+    const int32_t serial = BlockHeader(orphan)->serial;
+    APL_UnLinkTemp(APL_MemDebug(nullptr, nullptr, nullptr));
+    char expected[96];
+    snprintf(expected, sizeof expected, "INTERNAL ERROR: Array #%d has link count 0!\n", serial);
+    EXPECT_EQ(CapturedOutput::Take(), expected);
+    APL_UnLinkTemp(orphan);
+}
+
+TEST_F(BlockListing, MemDebugTakesNoArguments) {
+    EXPECT_EQ(APL_MemDebug(nullptr, nullptr, APL_Int(1)), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
+    aplerrno = APL_ERR_DOMAIN;
+    EXPECT_EQ(APL_MemDebug(nullptr, nullptr, nullptr), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
+}
+
+TEST_F(BlockListing, ScratchStringIsNotCounted) {
+    const int32_t before = LiveBlocks();
+    EXPECT_STREQ(CharString(140, 'I', 'O', 0), "\x8cIO");
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST_F(BlockListing, DumpDescribesOneBlockOrListsLaterOnes) {
+    aplarray *a = AllocArray(0, 0, APL_INTG, nullptr, "dump.cpp", 77);
+    *DataOf<int32_t>(a) = 123;
+    const int32_t serial = BlockHeader(a)->serial;
+    void *raw = AllocBlock(1, "raw.cpp", 5);
+    DumpBlock(serial);
+    DumpBlock(serial + 1);
+    DumpBlock(-serial);
+    char expected[256];
+    snprintf(expected, sizeof expected,
+             "#%d:  dump.cpp[77]: type:1, rank:0, eltype:2, number:1, lnkcnt:1, first_el=123\n"
+             "#%d:  raw.cpp[5]: \n%d \n",
+             serial, serial + 1, serial + 1);
+    EXPECT_EQ(CapturedOutput::Take(), expected);
+    FreeBlock(raw, HERE);
+    APL_UnLink(a);
+}
+
+using Constructors = LibraryTest;
+
+TEST_F(Constructors, ScalarsAndVectors) {
+    aplarray *r = MakeReal(2.5);
+    EXPECT_EQ(r->eltype, APL_REAL);
+    EXPECT_EQ(r->size, 24);
+    EXPECT_EQ(*DataOf<double>(r), 2.5);
+    aplarray *c = MakeChar(200);
+    EXPECT_EQ(*DataOf<uint8_t>(c), 200);
+    const int32_t values[] = {4, -5, 6};
+    aplarray *v = MakeIntVector(values, 3);
+    EXPECT_EQ(v->shape[0], 3);
+    EXPECT_EQ(DataOf<int32_t>(v)[1], -5);
+    aplarray *s = APL_String("hello");
+    EXPECT_EQ(s->number, 5);
+    EXPECT_EQ(memcmp(APL_Data(s), "hello", 5), 0);
+    EXPECT_EQ(APL_String(nullptr), nullptr);
+    const int32_t shape[] = {2, 3};
+    aplarray *m = APL_Create(2, APL_REAL, shape);
+    EXPECT_EQ(m->lnkcnt, 0);
+    EXPECT_EQ(m->number, 6);
+    for (aplarray *a : {r, c, v, s, m}) APL_UnLinkTemp(a);
+}
+
+TEST_F(Constructors, ItemScalarPicksOneElement) {
+    aplarray *b = AllocArray(APL_TEMP, 2, APL_BOOL, std::vector<int32_t>{2, 35}.data(), HERE);
+    auto *words = DataOf<uint32_t>(b);
+    words[0] = words[1] = words[2] = words[3] = 0;
+    words[3] = 1u << 2;  // row 1, element 34
+    aplarray *one = ItemScalar(b, 35 + 34);
+    aplarray *zero = ItemScalar(b, 34);
+    EXPECT_EQ(one->rank, 0);
+    EXPECT_EQ(one->eltype, APL_BOOL);
+    EXPECT_EQ(*DataOf<uint32_t>(one), 1u);
+    EXPECT_EQ(*DataOf<uint32_t>(zero), 0u);
+    aplarray *s = APL_String("xyz");
+    aplarray *y = ItemScalar(s, 1);
+    EXPECT_EQ(*DataOf<char>(y), 'y');
+    aplarray *n = AllocArray(APL_TEMP, 1, APL_NESTED, std::vector<int32_t>{1}.data(), HERE);
+    ItemsOf(n)[0] = APL_Link(s);
+    aplarray *e = ItemScalar(n, 0);
+    EXPECT_EQ(e->type, APL_NESTEDARRAY);
+    EXPECT_EQ(ItemsOf(e)[0], s);
+    EXPECT_EQ(s->lnkcnt, 2);
+    for (aplarray *a : {one, zero, y, e, n, b}) APL_UnLinkTemp(a);
+}
+
+TEST_F(Constructors, ArrayToStringReleasesItsArgument) {
+    char *text = ArrayToString(APL_String("abc"));
+    EXPECT_STREQ(text, "abc");
+    FreeBlock(text, HERE);
+    EXPECT_EQ(ArrayToString(APL_Int(1)), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
+}
+
+TEST_F(Constructors, SameStorageComparesAddressesNotValues) {
+    char bytes[2] = {'a', 'a'};
+    EXPECT_TRUE(SameStorage(&bytes[0], &bytes[0]));
+    EXPECT_FALSE(SameStorage(&bytes[0], &bytes[1]));
+    EXPECT_EQ(bytes[0], 'a');
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+// The error report: names, the detail text and the compiled-code report.
+#include "support.h"
+
+#include "core/errors.h"
+
+namespace {
+
+using ErrorReport = LibraryTest;
+
+TEST_F(ErrorReport, NameWithoutDetailEndsTheLine) {
+    PrintError(APL_ERR_DOMAIN);
+    EXPECT_EQ(CapturedOutput::Take(), "DOMAIN ERROR\n");
+}
+
+TEST_F(ErrorReport, DetailFollowsAfterAColonAndIsThenCleared) {
+    SetErrorText(APL_ERR_DOMAIN, "Invalid data type(%s)", "CHAR");
+    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
+    PrintError(aplerrno);
+    EXPECT_EQ(CapturedOutput::Take(), "DOMAIN ERROR : Invalid data type(CHAR)\n");
+    EXPECT_STREQ(APL_error_message, "");
+    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);  // clearing is the caller's business
+}
+
+TEST_F(ErrorReport, EveryCodeHasItsName) {
+    const struct {
+        int32_t code;
+        const char *line;
+    } cases[] = {
+        {1, "WSFULL ERROR\n"},     {2, "SYNTAX ERROR\n"},      {3, "INDEX ERROR\n"},
+        {4, "RANK ERROR\n"},       {5, "LENGTH ERROR\n"},      {6, "VALUE ERROR\n"},
+        {7, "AXIS ERROR\n"},       {8, "BRANCH ERROR\n"},      {10, "LIMIT ERROR\n"},
+        {11, "DOMAIN ERROR\n"},    {16, "NONCE ERROR\n"},      {17, "FILE I/O ERROR\n"},
+        {30, "NOPIPES ERROR\n"},   {76, "NOPROCS ERROR\n"},    {78, "DEFN ERROR\n"},
+        {100, "SYSTEM ERROR\n"},   {110, "VALENCE ERROR\n"},   {1003, "INTERRUPT ERROR\n"},
+        {1005, "EOF_INTERRUPT ERROR\n"}, {2000, "DEADLOCK ERROR\n"},
+        {9, "UNKNOWN ERROR\n"},    {42, "UNKNOWN ERROR\n"},    {-1, "UNKNOWN ERROR\n"},
+    };
+    for (const auto &c : cases) {
+        PrintError(c.code);
+        EXPECT_EQ(CapturedOutput::Take(), c.line) << "code " << c.code;
+    }
+}
+
+TEST_F(ErrorReport, LongDetailIsCutToTheBuffer) {
+    std::string longText(1000, 'x');
+    SetErrorText(APL_ERR_SYNTAX, "%s", longText.c_str());
+    EXPECT_EQ(strlen(APL_error_message), sizeof APL_error_message - 1);
+    PrintError(aplerrno);
+    const std::string line = CapturedOutput::Take();
+    EXPECT_EQ(line, "SYNTAX ERROR : " + std::string(255, 'x') + "\n");
+}
+
+TEST_F(ErrorReport, WithoutAnOutputCallbackNothingIsWritten) {
+    APL_Callback(1, nullptr);
+    PrintError(APL_ERR_INDEX);
+    APL_Callback(1, reinterpret_cast<void *>(&CapturedOutput::Write));
+    EXPECT_EQ(CapturedOutput::Take(), "");
+}
+
+TEST_F(ErrorReport, CallbackSlotsOutsideOneToTenAreIgnored) {
+    APL_Callback(0, nullptr);
+    APL_Callback(11, nullptr);
+    PrintError(APL_ERR_RANK);
+    EXPECT_EQ(CapturedOutput::Take(), "RANK ERROR\n");
+}
+
+TEST_F(ErrorReport, CompiledCodeReportGoesToStandardOutput) {
+    aplerrno = APL_ERR_LENGTH;
+    testing::internal::CaptureStdout();
+    runtime_error("apl_fn.c", 3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Run time error 5 in module apl_fn.c[3]\n");
+    EXPECT_EQ(CapturedOutput::Take(), "");
+}
+
+}  // namespace
