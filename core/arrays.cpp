@@ -36,23 +36,22 @@ int copyDepth = 0;
 // tombstones accumulate.
 class BlockRegistry {
 public:
-    bool contains(const void *p) const {
+    // Keys are addresses taken as numbers: the memory behind them is never read.
+    bool contains(uintptr_t key) const {
         if (!slots_) return false;
-        const uintptr_t key = reinterpret_cast<uintptr_t>(p);
         for (size_t i = home(key);; i = (i + 1) & mask_) {
             if (slots_[i] == key) return true;
             if (slots_[i] == 0) return false;
         }
     }
-    bool insert(const void *p) {
+    bool insert(uintptr_t key) {
         if ((used_ + 1) * 2 > capacity_ && !grow()) return false;
-        place(reinterpret_cast<uintptr_t>(p));
+        place(key);
         ++used_;
         return true;
     }
-    void erase(const void *p) {
+    void erase(uintptr_t key) {
         if (!slots_) return;
-        const uintptr_t key = reinterpret_cast<uintptr_t>(p);
         size_t i = home(key);
         while (slots_[i] != key) {
             if (slots_[i] == 0) return;
@@ -133,9 +132,9 @@ void *AllocManaged(size_t bytes, size_t dataOffset, bool isArray, const char *fi
     if (bytes > SIZE_MAX - sizeof(memblock) - 64) return nullptr;
     char *base = static_cast<char *>(malloc(lead + sizeof(memblock) + bytes));
     if (!base) return nullptr;
+    char *payload = base + lead + sizeof(memblock);
     auto *header = reinterpret_cast<memblock *>(base + lead);
-    void *payload = PayloadOf(header);
-    if (!liveBlocks.insert(payload)) {
+    if (!liveBlocks.insert(reinterpret_cast<uintptr_t>(payload))) {
         free(base);
         return nullptr;
     }
@@ -213,7 +212,7 @@ void UnlinkStep(aplarray *array, const char *file, int32_t line, PendingItems &p
 // ---- Raw blocks ------------------------------------------------------------
 
 bool IsLiveBlock(const void *block) {
-    return block && liveBlocks.contains(block) && HeaderOf(block)->magic == kBlockMagic;
+    return block && liveBlocks.contains(reinterpret_cast<uintptr_t>(block)) && HeaderOf(block)->magic == kBlockMagic;
 }
 
 memblock *BlockHeader(const void *block) { return IsLiveBlock(block) ? HeaderOf(block) : nullptr; }
@@ -237,8 +236,8 @@ void *ReallocBlock(void *block, size_t bytes, const char *file, int32_t line) {
     header = reinterpret_cast<memblock *>(base + lead);
     void *moved = PayloadOf(header);
     if (moved != block) {
-        liveBlocks.erase(block);
-        liveBlocks.insert(moved);  // cannot fail: an entry was just freed
+        liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
+        liveBlocks.insert(reinterpret_cast<uintptr_t>(moved));  // cannot fail: an entry was just freed
         if (header->prev)
             header->prev->next = header;
         else
@@ -270,7 +269,7 @@ void FreeBlock(void *block, const char *file, int32_t line) {
         header->next->prev = header->prev;
     else
         blockTail = header->prev;
-    liveBlocks.erase(block);
+    liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
     if (!header->isArray && TracingBlocks())
         WriteLinef("FREEING BLOCK #%d: %s[%d]", header->serial, BaseName(file), line);
     free(AllocationBase(header));

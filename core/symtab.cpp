@@ -82,21 +82,42 @@ void StoreEntry(aplsymbol &entry, int32_t kind, void *const *init) {
     entry.value = *init;
 }
 
-// Grows the three blocks for one more name. On failure the table stays usable:
-// a block may have grown, but count and the names are unchanged.
+// Room reserved beyond what the table uses. The blocks grow geometrically, so
+// that entering n names costs O(n) copying, not O(n^2) as growth by one would.
+uint32_t entryCapacity = 0;
+uint32_t poolCapacity = 0;
+
+uint32_t Grown(uint32_t needed, uint32_t current) {
+    uint32_t capacity = current ? current : 16;
+    while (capacity < needed) capacity = capacity > UINT32_MAX / 2 ? needed : capacity * 2;
+    return capacity;
+}
+
+// Makes room for one more name. On failure the table stays usable: a block may
+// have grown, but count and the names are unchanged.
 bool GrowForName(std::string_view name) {
-    const size_t count = APL_symtab.count;
-    auto *entries = static_cast<aplsymbol *>(
-        ReallocBlock(APL_symtab.entries, (count + 1) * sizeof(aplsymbol), HERE));
-    if (!entries) return false;
-    APL_symtab.entries = entries;
-    auto *sorted = static_cast<uint16_t *>(
-        ReallocBlock(APL_symtab.sorted, (count + 1) * sizeof(uint16_t), HERE));
-    if (!sorted) return false;
-    APL_symtab.sorted = sorted;
-    auto *pool = static_cast<char *>(ReallocBlock(APL_symtab.pool, APL_symtab.poolUsed + name.size() + 1, HERE));
-    if (!pool) return false;
-    APL_symtab.pool = pool;
+    const uint32_t count = APL_symtab.count;
+    if (count + 1 > entryCapacity) {
+        const uint32_t capacity = Grown(count + 1, entryCapacity);
+        auto *entries = static_cast<aplsymbol *>(
+            ReallocBlock(APL_symtab.entries, capacity * sizeof(aplsymbol), HERE));
+        if (!entries) return false;
+        APL_symtab.entries = entries;
+        auto *sorted = static_cast<uint16_t *>(
+            ReallocBlock(APL_symtab.sorted, capacity * sizeof(uint16_t), HERE));
+        if (!sorted) return false;
+        APL_symtab.sorted = sorted;
+        entryCapacity = capacity;
+    }
+    const uint64_t poolNeeded = static_cast<uint64_t>(APL_symtab.poolUsed) + name.size() + 1;
+    if (poolNeeded > UINT32_MAX / 2) return false;
+    if (poolNeeded > poolCapacity) {
+        const uint32_t capacity = Grown(static_cast<uint32_t>(poolNeeded), poolCapacity);
+        auto *pool = static_cast<char *>(ReallocBlock(APL_symtab.pool, capacity, HERE));
+        if (!pool) return false;
+        APL_symtab.pool = pool;
+        poolCapacity = capacity;
+    }
     return true;
 }
 
@@ -194,6 +215,7 @@ void DestroySymbolTable() {
     FreeBlock(APL_symtab.sorted, HERE);
     FreeBlock(APL_symtab.entries, HERE);
     APL_symtab = aplsymtab{};
+    entryCapacity = poolCapacity = 0;
 }
 
 void SetSymbolValue(uint16_t index, aplarray *value) {
