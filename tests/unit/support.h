@@ -32,6 +32,7 @@ private:
 // The number of live blocks, through the exported MD function.
 inline int32_t LiveBlocks() {
     aplarray *counts = APL_MemDebug(nullptr, nullptr, nullptr);
+    if (!counts) return -1;
     const int32_t blocks = static_cast<int32_t *>(APL_Data(counts))[0];
     APL_UnLinkTemp(counts);
     return blocks;

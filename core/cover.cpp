@@ -1,0 +1,523 @@
+// cover: the runtime interface that compiled code calls (assignment, strands,
+// function descriptors and their evaluation, the KAZ_ support routines).
+// Relies on arrays, symtab, errors, the line frames and the primitive tables.
+#include "core/cover.h"
+
+#include "core/arrays.h"
+#include "core/errors.h"
+#include "core/frames.h"
+#include "core/symtab.h"
+#include "system/register.h"
+
+#include <cstring>
+
+LineFrame *currentFrame = nullptr;
+DefinedFunctionRunner runDefinedFunction = nullptr;
+
+namespace {
+
+// Releases the temporaries of a call that ends before it starts; the same
+// temporary may stand in two places.
+void ReleaseArguments(aplarray *axis, aplarray *left, aplarray *right) {
+    APL_UnLinkTempEx(axis, COVER);
+    if (left != axis) APL_UnLinkTempEx(left, COVER);
+    if (right != axis && right != left) APL_UnLinkTempEx(right, COVER);
+}
+
+bool CheckIndex(uint16_t index) {
+    if (IsSymbol(index)) return true;
+    if (!aplerrno) SetErrorText(APL_ERR_SYSTEM, "Invalid symbol index %u", index);
+    return false;
+}
+
+constexpr int kLabel = APL_KIND_VARIABLE | APL_KIND_LABELBIT;
+constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
+
+bool IsLabel(const aplsymbol &entry) {
+    return (entry.kind & (kLabel | kFunctionKinds)) == kLabel;
+}
+
+// True when the entry's value is an array that the entry holds a link on.
+bool OwnsArray(const aplsymbol &entry) {
+    if (!entry.value || (entry.kind & APL_KIND_OPERAND) || IsLabel(entry)) return false;
+    return (entry.kind & (APL_KIND_VARIABLE | APL_KIND_USER)) != 0;
+}
+
+// Links the value into the entry, then unlinks the old one (so that X←X works).
+aplarray *StoreVariable(uint16_t index, aplarray *value) {
+    aplarray *linked = APL_LinkEx(value, COVER);
+    if (!linked) return nullptr;  // the copy of a static array failed
+    aplsymbol &entry = Symbol(index);
+    aplarray *old = OwnsArray(entry) ? static_cast<aplarray *>(entry.value) : nullptr;
+    entry.value = linked;
+    entry.kind = static_cast<uint8_t>((entry.kind & APL_KIND_SYSTEM) | APL_KIND_VARIABLE);
+    APL_UnLinkEx(old, COVER);
+    return linked;
+}
+
+}  // namespace
+
+// ---- Cover functions -------------------------------------------------------------
+
+extern "C" aplarray *APL_Copy(aplarray *array) { return APL_LinkEx(array, COVER); }
+
+extern "C" aplarray *APL_Assign(uint16_t index, aplarray *value) {
+    if (aplerrno) {
+        APL_UnLinkTempEx(value, COVER);
+        return nullptr;
+    }
+    if (!value) {
+        SetError(APL_ERR_VALUE);
+        return nullptr;
+    }
+    if (!CheckIndex(index)) {
+        APL_UnLinkTempEx(value, COVER);
+        return nullptr;
+    }
+    const aplsymbol &entry = Symbol(index);
+    constexpr int kSystemVariable = APL_KIND_SYSTEM | APL_KIND_VARIABLE;
+    if ((entry.kind & kSystemVariable) == kSystemVariable && !IsLabel(entry))
+        return AssignSystemVariable(index, value);
+    // Functions, labels and bound operands are not variables: replacing them
+    // would lose (or wrongly unlink) what the entry holds.
+    if ((entry.kind & APL_KIND_OPERAND) || IsLabel(entry) ||
+        ((entry.kind & kFunctionKinds) && entry.value)) {
+        SetError(APL_ERR_SYNTAX);
+        APL_UnLinkTempEx(value, COVER);
+        return nullptr;
+    }
+    return StoreVariable(index, value);
+}
+
+aplarray *AssignSystemVariable(uint16_t index, aplarray *value) {
+    return StoreVariable(index, value);
+}
+
+extern "C" int32_t APL_GetLineNum(void) { return currentFrame ? currentFrame->line : 0; }
+
+extern "C" int32_t APL_DidJump(void) { return currentFrame ? currentFrame->jumped : 0; }
+
+// ---- Strands -----------------------------------------------------------------------
+
+namespace {
+
+// What one argument adds to a strand: the array as one item, or its elements
+// (the values of a simple array, the items of a nested one).
+struct StrandPart {
+    const aplarray *array;
+    bool whole;
+};
+
+// A simple scalar added whole is just its value.
+bool AddsItsElements(const StrandPart &part) {
+    return !part.whole || (part.array->rank == 0 && !IsNested(part.array));
+}
+
+int64_t PartLength(const StrandPart &part) {
+    return AddsItsElements(part) ? ElementCount(part.array) : 1;
+}
+
+// Element type of what the part adds: CHAR, INTG or REAL for values, NESTED for items.
+int PartType(const StrandPart &part) {
+    if (!AddsItsElements(part) || IsNested(part.array)) return APL_NESTED;
+    switch (part.array->eltype) {
+    case APL_CHAR: return APL_CHAR;
+    case APL_REAL: return APL_REAL;
+    default: return APL_INTG;  // BOOL and SHORT widen to INTG
+    }
+}
+
+// INTG and REAL join as REAL; any other mixture is a nested strand.
+int JoinTypes(int a, int b) {
+    if (a == 0 || a == b) return b;
+    if ((a | b) == (APL_INTG | APL_REAL)) return APL_REAL;
+    return APL_NESTED;
+}
+
+// Element i of a simple array, read byte-wise: static records are only 4-byte aligned.
+template <class T>
+T ReadElement(const aplarray *a, int64_t i) {
+    const auto *data = DataOf<const unsigned char>(a);
+    switch (a->eltype) {
+    case APL_INTG: {
+        int32_t v;
+        memcpy(&v, data + 4 * i, 4);
+        return static_cast<T>(v);
+    }
+    case APL_REAL: {
+        double v;
+        memcpy(&v, data + 8 * i, 8);
+        return static_cast<T>(v);
+    }
+    case APL_SHORT: {
+        int16_t v;
+        memcpy(&v, data + 2 * i, 2);
+        return static_cast<T>(v);
+    }
+    case APL_BOOL: {
+        // Every row starts on a fresh word.
+        const int64_t rowLength = RowLength(a);
+        const int64_t row = i / rowLength, column = i % rowLength;
+        uint32_t word;
+        memcpy(&word, data + 4 * (row * ((rowLength + 31) / 32) + column / 32), 4);
+        return static_cast<T>((word >> (column % 32)) & 1u);
+    }
+    default: return T{};
+    }
+}
+
+template <class T>
+void AppendNumbers(T *&out, const aplarray *a) {
+    const int64_t n = ElementCount(a);
+    if (a->eltype == (sizeof(T) == 8 ? APL_REAL : APL_INTG)) {
+        memcpy(out, DataOf(a), sizeof(T) * static_cast<size_t>(n));
+        out += n;
+        return;
+    }
+    for (int64_t i = 0; i < n; ++i) *out++ = ReadElement<T>(a, i);
+}
+
+// A temporary scalar holding element i of a simple array.
+aplarray *ElementScalar(const aplarray *a, int64_t i) {
+    const int eltype = a->eltype == APL_BOOL || a->eltype == APL_SHORT ? int{APL_INTG} : a->eltype;
+    aplarray *scalar = AllocArray(APL_SIMPLE | APL_TEMP, 0, eltype, nullptr, COVER);
+    if (!scalar) return nullptr;
+    if (eltype == APL_CHAR)
+        *DataOf<char>(scalar) = DataOf<const char>(a)[i];
+    else if (eltype == APL_REAL)
+        *DataOf<double>(scalar) = ReadElement<double>(a, i);
+    else
+        *DataOf<int32_t>(scalar) = ReadElement<int32_t>(a, i);
+    return scalar;
+}
+
+// A new temporary holding the values of the parts; the parts are only read.
+aplarray *SimpleStrand(const StrandPart *parts, int count, int eltype, int32_t length) {
+    aplarray *result = AllocArray(APL_STRAND | APL_TEMP, 1, eltype, &length, COVER);
+    if (!result) return nullptr;
+    if (eltype == APL_CHAR) {
+        char *out = DataOf<char>(result);
+        for (int p = 0; p < count; ++p) {
+            const auto n = static_cast<size_t>(ElementCount(parts[p].array));
+            memcpy(out, DataOf(parts[p].array), n);
+            out += n;
+        }
+    } else if (eltype == APL_REAL) {
+        double *out = DataOf<double>(result);
+        for (int p = 0; p < count; ++p) AppendNumbers(out, parts[p].array);
+    } else {
+        int32_t *out = DataOf<int32_t>(result);
+        for (int p = 0; p < count; ++p) AppendNumbers(out, parts[p].array);
+    }
+    return result;
+}
+
+// A new temporary whose items are linked (values become new scalars); the parts
+// keep their own links.
+aplarray *NestedStrand(const StrandPart *parts, int count, int32_t length) {
+    aplarray *result = AllocArray(APL_STRAND | APL_TEMP, 1, APL_NESTED, &length, COVER);
+    if (!result) return nullptr;
+    aplarray **slot = ItemsOf(result);
+    for (int p = 0; p < count && !aplerrno; ++p) {
+        const aplarray *a = parts[p].array;
+        if (!AddsItsElements(parts[p])) {
+            *slot++ = APL_LinkEx(const_cast<aplarray *>(a), COVER);
+            continue;
+        }
+        const int64_t n = ElementCount(a);
+        for (int64_t i = 0; i < n && !aplerrno; ++i) {
+            if (!IsNested(a)) {
+                *slot++ = APL_LinkEx(ElementScalar(a, i), COVER);
+            } else if (aplarray *item = ItemsOf(a)[i]) {
+                *slot++ = APL_LinkEx(item, COVER);
+            } else {
+                SetErrorText(APL_ERR_SYSTEM, "Nested array with a missing item");
+            }
+        }
+    }
+    if (aplerrno) {
+        APL_UnLinkTempEx(result, COVER);
+        return nullptr;
+    }
+    return result;
+}
+
+// An empty strand (the elements of two empty arrays) keeps the left one's type.
+// A new temporary; a nested one links the left prototype.
+aplarray *EmptyStrand(const aplarray *left) {
+    const int32_t zero = 0;
+    if (!IsNested(left)) {
+        const int eltype = left->eltype == APL_CHAR ? APL_CHAR : left->eltype == APL_REAL ? APL_REAL : APL_INTG;
+        return AllocArray(APL_STRAND | APL_TEMP, 1, eltype, &zero, COVER);
+    }
+    aplarray *result = AllocArray(APL_STRAND | APL_TEMP, 1, APL_NESTED, &zero, COVER);
+    if (result) ItemsOf(result)[0] = APL_LinkEx(ItemsOf(left)[0], COVER);  // the prototype
+    return result;
+}
+
+// A new temporary; the parts are only read (items taken from them are linked).
+aplarray *BuildStrand(const StrandPart *parts, int count) {
+    int64_t length = 0;
+    int eltype = 0;
+    for (int p = 0; p < count; ++p) {
+        const int64_t n = PartLength(parts[p]);
+        length += n;
+        if (n > 0) eltype = JoinTypes(eltype, PartType(parts[p]));
+    }
+    if (length > INT32_MAX) {
+        SetError(APL_ERR_WSFULL);
+        return nullptr;
+    }
+    if (length == 0) return EmptyStrand(parts[0].array);
+    if (eltype == APL_NESTED) return NestedStrand(parts, count, static_cast<int32_t>(length));
+    return SimpleStrand(parts, count, eltype, static_cast<int32_t>(length));
+}
+
+}  // namespace
+
+// Returns a temporary vector marked APL_STRAND. Consumes temporary arguments,
+// also on error; linked ones are left as they were.
+extern "C" aplarray *APL_CatArray(aplarray *left, aplarray *right, int32_t leftIsStrand,
+                                  int32_t spliceRight) {
+    if (!aplerrno && (!left || !right)) SetError(APL_ERR_VALUE);
+    if (!aplerrno && (right->type & APL_INDEXPOS)) SetError(APL_ERR_SYNTAX);
+    aplarray *result = nullptr;
+    if (!aplerrno) {
+        CheckArray(left, COVER);
+        CheckArray(right, COVER);
+        // The strand so far gives its elements; a new item is added whole
+        // (a simple scalar being its value) unless it is a strand to splice.
+        StrandPart parts[2];
+        if (leftIsStrand)
+            parts[0] = {left, false};
+        else
+            parts[0] = {left, true};
+        const bool splice = spliceRight && (leftIsStrand || right->rank == 1);
+        parts[1] = {right, !splice};
+        result = BuildStrand(parts, 2);
+    }
+    APL_UnLinkTempEx(left, COVER);
+    if (right != left) APL_UnLinkTempEx(right, COVER);
+    return result;
+}
+
+// ---- Function descriptors and their evaluation -------------------------------------------
+
+namespace {
+
+// Derived functions being evaluated, innermost last. An operand descriptor lies
+// inside one of their records; a descriptor that does not is an outermost call.
+constexpr int kMaxActiveRecords = 256;
+const aplop *activeRecords[kMaxActiveRecords];
+int activeRecordCount = 0;
+
+bool InsideActiveRecord(const aplfnc *function) {
+    const auto address = reinterpret_cast<uintptr_t>(function);
+    for (int i = 0; i < activeRecordCount; ++i) {
+        const auto start = reinterpret_cast<uintptr_t>(activeRecords[i]);
+        if (address >= start && address < start + sizeof(aplop)) return true;
+    }
+    return false;
+}
+
+// The axes of a record live through every evaluation of the record: the
+// operator consumes temporary arguments, so each axis gets a link for the call.
+void HoldAxis(aplarray *axis, int step) {
+    if (axis && !IsStatic(axis) && IsLiveBlock(axis)) axis->lnkcnt += step;
+}
+void HoldAxes(aplop *record, int step) {
+    HoldAxis(record->axis, step);
+    HoldAxis(record->leftAxis, step);
+    HoldAxis(record->rightAxis, step);
+}
+
+// After the outermost evaluation the temporary axes of the record and of the
+// records of its operands are released (`keep`, the result, excepted).
+void ReleaseRecordAxes(aplfnc *function, const aplarray *keep, int depth) {
+    if (depth > 64 || !(function->flags & APL_FN_DERIVED) || !function->op) return;
+    aplop *record = function->op;
+    aplarray **axes[] = {&record->axis, &record->leftAxis, &record->rightAxis};
+    for (int i = 0; i < 3; ++i) {
+        aplarray *axis = *axes[i];
+        if (!axis) continue;
+        bool seen = axis == keep;
+        for (int j = 0; j < i; ++j) seen = seen || *axes[j] == axis;
+        if (!seen) APL_UnLinkTempEx(axis, COVER);
+    }
+    for (int i = 0; i < 3; ++i) *axes[i] = nullptr;
+    ReleaseRecordAxes(&record->left, keep, depth + 1);
+    ReleaseRecordAxes(&record->right, keep, depth + 1);
+}
+
+// Ends a call with an error (unless one is pending); releases temporary arguments.
+aplarray *Refuse(aplarray *axis, aplarray *left, aplarray *right, int32_t code, const char *text) {
+    if (!aplerrno) SetErrorText(code, "%s", text);
+    ReleaseArguments(axis, left, right);
+    return nullptr;
+}
+
+// Both return a temporary; consume temporary arguments, leave linked ones.
+aplarray *EvaluateDerived(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right) {
+    aplop *record = function->op;
+    if (!record) return Refuse(axis, left, right, APL_ERR_SYSTEM, "Derived function without operator");
+    const aploperator run = (record->kind & APL_FN_PRIMITIVE)
+                                ? reinterpret_cast<aploperator>(
+                                      PrimitiveOperator(static_cast<uint8_t>(record->code)))
+                                : reinterpret_cast<aploperator>(record->function);
+    const bool outermost = !InsideActiveRecord(function);
+    if (!run || activeRecordCount == kMaxActiveRecords) {
+        if (outermost) ReleaseRecordAxes(function, nullptr, 0);
+        if (run) return Refuse(axis, left, right, APL_ERR_LIMIT, "");
+        return Refuse(axis, left, right, APL_ERR_SYSTEM,
+                      (record->kind & APL_FN_PRIMITIVE) ? "primitive Function not implemented !"
+                                                        : "Derived function without operator");
+    }
+    activeRecords[activeRecordCount++] = record;
+    HoldAxes(record, 1);
+    aplarray *result = run(axis ? axis : record->axis, left, &record->left, record->leftAxis,
+                           &record->right, record->rightAxis, right);
+    HoldAxes(record, -1);
+    --activeRecordCount;
+    if (outermost) ReleaseRecordAxes(function, result, 0);
+    return result;
+}
+
+aplarray *EvaluatePrimitive(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right) {
+    const auto code = static_cast<uint8_t>(function->code);
+    if (right && (right->type & APL_INDEXPOS) && !aplerrno) {
+        const intptr_t allowed = left ? APL_FN_SELECT2 : APL_FN_SELECT1;
+        if (!(function->flags & allowed)) {
+            SetErrorText(APL_ERR_SYNTAX, "Function '%c' not allowed in selective specification",
+                         static_cast<char>(code));
+            ReleaseArguments(axis, left, right);
+            return nullptr;
+        }
+    }
+    const aplfunction run = PrimitiveFunction(code);
+    if (!run) return Refuse(axis, left, right, APL_ERR_SYSTEM, "primitive Function not implemented !");
+    return run(axis, left, right);
+}
+
+}  // namespace
+
+// Returns a temporary; consumes temporary arguments, leaves linked ones as they were.
+extern "C" aplarray *APL_Evaluate(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right,
+                                  ...) {
+    if (!function) return Refuse(axis, left, right, APL_ERR_SYSTEM, "Function descriptor missing");
+    if (function->flags & APL_FN_DERIVED) return EvaluateDerived(function, axis, left, right);
+    if (function->flags & APL_FN_PRIMITIVE) return EvaluatePrimitive(function, axis, left, right);
+    if (function->flags & APL_FN_DEFINED) {
+        if (runDefinedFunction) return runDefinedFunction(function, axis, left, right);
+        return Refuse(axis, left, right, APL_ERR_SYSTEM,
+                      "Defined function called without the interpreter");
+    }
+    const auto run = reinterpret_cast<aplfunction>(function->function);
+    if (!run) return Refuse(axis, left, right, APL_ERR_SYSTEM, "Function descriptor without function");
+    return run(axis, left, right);
+}
+
+extern "C" aplfnc KAZ_Fn(int32_t code, int32_t flags, aplfunction function) {
+    return aplfnc{flags | APL_FN_PRIMITIVE, nullptr, reinterpret_cast<void *>(function), code & 0xFF};
+}
+
+extern "C" aplfnc KAZ_CFn(aplfunction function) {
+    return aplfnc{0, nullptr, reinterpret_cast<void *>(function), 0};
+}
+
+extern "C" aplfnc *KAZ_MonOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis,
+                             aplfnc operand, aplarray *operandAxis) {
+    *record = aplop{};
+    record->left = operand;
+    record->leftAxis = operandAxis;
+    record->kind = APL_FN_MONOP;
+    record->function = reinterpret_cast<void *>(function);
+    record->axis = axis;
+    *derived = aplfnc{APL_FN_DERIVED, record, nullptr, 0};
+    return derived;
+}
+
+extern "C" aplfnc *KAZ_DyOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis,
+                            aplfnc left, aplarray *leftAxis, aplfnc right, aplarray *rightAxis) {
+    KAZ_MonOp(derived, record, function, axis, left, leftAxis);
+    record->kind = APL_FN_DYOP;
+    record->right = right;
+    record->rightAxis = rightAxis;
+    return derived;
+}
+
+// ---- Localised names -------------------------------------------------------------------
+// A compiled function shadows the global entry of each of its local names: the
+// entry moves to the function's save area (keeping the links it holds) and comes
+// back on exit.
+
+namespace {
+// Moves the entry to the save area and returns it for its local meaning, or
+// null (save area marked unused) for an invalid index.
+aplsymbol *Localise(aplsymbol *save, uint16_t index) {
+    *save = aplsymbol{};
+    if (!CheckIndex(index)) {
+        save->name = UINT32_MAX;  // no entry has this name offset
+        return nullptr;
+    }
+    aplsymbol &entry = Symbol(index);
+    *save = entry;
+    entry.kindHigh = 0;
+    return &entry;
+}
+
+// The saved entry comes back; only a save area filled for this name is used.
+void Restore(const aplsymbol *save, uint16_t index, bool unlink) {
+    if (!IsSymbol(index) || save->name != Symbol(index).name) return;
+    aplsymbol &entry = Symbol(index);
+    if (unlink && OwnsArray(entry)) APL_UnLinkEx(static_cast<aplarray *>(entry.value), COVER);
+    entry = *save;
+}
+}  // namespace
+
+extern "C" void KAZ_InitVar(aplsymbol *save, uint16_t index) {
+    aplsymbol *entry = Localise(save, index);
+    if (!entry) return;
+    constexpr int kSystemVariable = APL_KIND_SYSTEM | APL_KIND_VARIABLE;
+    if ((entry->kind & kSystemVariable) == kSystemVariable && entry->value) {
+        // A local system variable starts with the global value.
+        entry->value = APL_LinkEx(static_cast<aplarray *>(entry->value), COVER);
+        entry->kind = kSystemVariable;
+    } else {
+        entry->value = nullptr;
+        entry->kind = APL_KIND_VARIABLE;
+    }
+}
+
+extern "C" int32_t KAZ_InitArg(aplsymbol *save, uint16_t index, aplarray *value) {
+    aplsymbol *entry = Localise(save, index);
+    if (!entry) {
+        APL_UnLinkTempEx(value, COVER);
+        return value != nullptr;
+    }
+    entry->value = APL_LinkEx(value, COVER);
+    entry->kind = APL_KIND_VARIABLE;
+    return value != nullptr;
+}
+
+extern "C" void KAZ_InitLabel(aplsymbol *save, uint16_t index, aplarray *value) {
+    aplsymbol *entry = Localise(save, index);
+    if (!entry) return;
+    entry->value = value;
+    entry->kind = kLabel;
+}
+
+extern "C" void KAZ_ResumeVar(aplsymbol *save, uint16_t index) { Restore(save, index, true); }
+
+extern "C" void KAZ_ResumeArg(aplsymbol *save, uint16_t index, aplarray *) {
+    // The argument itself is not read: the name's link was its only hold, and a
+    // reassignment inside the function may already have freed it.
+    Restore(save, index, true);
+}
+
+extern "C" void KAZ_ResumeLabel(aplsymbol *save, uint16_t index) { Restore(save, index, false); }
+
+extern "C" void *const *KAZ_InitSimple(const void *value) {
+    static void *word;
+    word = const_cast<void *>(value);
+    return &word;
+}

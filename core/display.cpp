@@ -1,0 +1,109 @@
+// display: the console-style display of a value (APL_Display, the quad and
+// result output of compiled code): the value as a character matrix, printed
+// in pieces of the page width PW. Relies on arrays, symtab, format and the output channel.
+#include "core/cover.h"
+
+#include "core/arrays.h"
+#include "core/errors.h"
+#include "core/symtab.h"
+#include "structural/format.h"
+#include "system/register.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// PW is range-checked when assigned; a value outside the range (possible while
+// system variables are stored unchecked) is taken as the nearest allowed width.
+constexpr int32_t kMinPageWidth = 30;
+constexpr int32_t kMaxPageWidth = 1000;
+constexpr int32_t kIndent = 6;  // continuation pieces start with six blanks
+
+int32_t PageWidth() {
+    const int32_t width = PrintWidth();
+    return width < kMinPageWidth ? kMinPageWidth : width > kMaxPageWidth ? kMaxPageWidth : width;
+}
+
+bool Interrupted() {
+    if (!APL_interrupted) return false;
+    APL_interrupted = 0;
+    SetError(APL_ERR_INTERRUPT);
+    return true;
+}
+
+// Prints the value; it keeps its links (a temporary stays allocated).
+void DisplayValue(aplarray *value, bool endLine) {
+    if (!value) {
+        APL_DataEx(nullptr, COVER);  // reports the null pointer
+        return;
+    }
+    CheckArray(value, COVER);
+    if (!IsStatic(value) && !IsLiveBlock(value)) return;
+    // The extra link keeps formatting from freeing a temporary value.
+    const bool hold = !IsStatic(value);
+    if (hold) ++value->lnkcnt;
+    if (aplarray *matrix = FormatForDisplay(value)) {
+        PrintCharMatrix(matrix);
+        APL_UnLinkTempEx(matrix, COVER);  // the held value itself stays
+    }
+    if (hold) --value->lnkcnt;
+    if (endLine)
+        WriteNewLines(1);
+    else
+        fflush(stdout);
+}
+
+}  // namespace
+
+void PrintCharMatrix(const aplarray *matrix) {
+    if (!matrix || matrix->eltype != APL_CHAR) return;
+    // Leading axes multiplied together give the rows.
+    const int64_t columns = RowLength(matrix);
+    int64_t rows = 1;
+    for (int i = 0; i + 1 < matrix->rank; ++i) rows *= matrix->shape[i];
+    const int32_t width = PageWidth();
+    const auto *data = DataOf<const uint8_t>(matrix);
+    char line[kMaxPageWidth + 1];
+    for (int64_t r = 0; r < rows; ++r) {
+        if (Interrupted()) return;
+        const uint8_t *row = data + r * columns;
+        int64_t done = 0;
+        do {
+            int32_t n = 0;
+            if (done > 0) {
+                if (Interrupted()) return;
+                memset(line, ' ', kIndent);
+                n = kIndent;
+            }
+            const int64_t room = width - n;
+            const int64_t take = columns - done < room ? columns - done : room;
+            for (int64_t k = 0; k < take; ++k) {
+                const uint8_t c = row[done + k];
+                line[n++] = static_cast<char>(c < 32 && c != 13 ? '.' : c);
+            }
+            line[n] = 0;
+            done += take;
+            const bool endOfLine = done < columns || r + 1 < rows;
+            if (n > 0 || endOfLine) WriteText(line, endOfLine);
+        } while (done < columns);
+    }
+}
+
+aplarray *FormatForDisplay(aplarray *value) {
+    // The session's layout: character data is its own text, except in keyword
+    // mode, where the format engine spells it (and negative numbers) in keywords.
+    const bool keywordMode = KeywordModeOn();
+    if (value->eltype == APL_CHAR && !keywordMode) return value;
+    return FormatMatrix(value, keywordMode);
+}
+
+extern "C" void APL_Display(aplarray *array) { DisplayValue(array, true); }
+
+extern "C" void APL_DisplayNoLF(aplarray *array) { DisplayValue(array, false); }
+
+extern "C" void KAZ_Display(aplarray *value) {
+    if (!value) return;
+    APL_Display(value);
+    APL_UnLinkTempEx(value, COVER);
+}
