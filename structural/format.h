@@ -1,0 +1,39 @@
+// format: the text of any array (monadic and dyadic format) and the matrix form
+// in which the session prints a value. Relies on the array core, PP and MODE in
+// the symbol table, and system/literal for character data in keyword mode.
+#pragma once
+
+#include "apl.h"
+
+#include <cstdint>
+
+// A format specification: REAL elements are written in fixed notation with
+// `precision` decimals, right-aligned in `width` positions (0: as wide as the
+// text).
+struct FormatSpec {
+    int32_t width;
+    int32_t precision;
+};
+
+// Widths and precisions above this are DOMAIN: an element text then always
+// fits one fixed buffer.
+constexpr int32_t kMaxFormatField = 1000;
+// Nesting deeper than this is LIMIT instead of a run off the end of the stack.
+constexpr int kMaxFormatDepth = 1000;
+
+// True when bit 0 of MODE (keyword mode) is set: negative numbers are then
+// written with "_" and character data in its keyword spelling.
+bool KeywordModeOn();
+
+// The text of a value: the shape of the value with the last axis replaced by
+// the row length (a numeric scalar gives a vector, a character scalar stays a
+// scalar); nested values are laid out as a character matrix or vector.
+// `spec` null is monadic format. A null value gives the text "null_pointer!".
+// Returns a new temporary CHAR array; the value is only read (links unchanged).
+// Null with aplerrno set on failure.
+aplarray *FormatArray(const aplarray *value, const FormatSpec *spec, bool keywordMode);
+
+// The monadic text of a value as a CHAR matrix: a vector or scalar is one row,
+// an array of rank 3 or more has its planes stacked with blank rows between
+// them. Returns a new temporary; the value is only read. Null on failure.
+aplarray *FormatMatrix(const aplarray *value, bool keywordMode);

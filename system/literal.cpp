@@ -1,0 +1,45 @@
+// literal: the system function EXTRN, which spells internal text in its
+// external keyword form. Relies on the keyword table that the token file
+// installs (interpreter/tokfile) and on the array core.
+#include "system/literal.h"
+
+#include "core/arrays.h"
+#include "core/eltypes.h"
+#include "core/errors.h"
+#include "core/wrapper.h"
+#include "interpreter/tokfile.h"
+
+#include <cstring>
+
+aplarray *KeywordText(const uint8_t *codes, int32_t length) {
+    // A private buffer: the code buffer may be holding a line being built.
+    TokenBuffer spelling;
+    spelling.forward = true;
+    if (!CodesToKeywords(codes, length, InstalledKeywordLexer(), spelling)) {
+        ResetTokenBuffer(spelling);
+        if (!aplerrno) SetError(APL_ERR_WSFULL);
+        return nullptr;
+    }
+    const int32_t n = BufferLength(spelling);
+    aplarray *text = AllocArray(APL_SIMPLE | APL_TEMP, 1, APL_CHAR, &n, HERE);
+    if (text && n > 0) memcpy(DataOf(text), BufferData(spelling), static_cast<size_t>(n));
+    ResetTokenBuffer(spelling);
+    return text;
+}
+
+// Returns a temporary CHAR vector. Consumes temporary arguments; linked ones
+// are left as they were.
+extern "C" aplarray *APL_Literal(aplarray *axis, aplarray *left, aplarray *right) {
+    constexpr Signature kSignature{Optional(kAnyType), kRefused, Required(APL_CHAR)};
+    return StandardCall(kSignature, axis, left, right, [](CallArgs &args) -> aplarray * {
+        if (args.axis) {
+            SetError(APL_ERR_AXIS);
+            return nullptr;
+        }
+        if (args.right->rank > 1) {
+            SetError(APL_ERR_RANK);
+            return nullptr;
+        }
+        return KeywordText(DataOf<const uint8_t>(args.right), args.right->number);
+    });
+}

@@ -1,0 +1,343 @@
+// Format: number texts, column layout, PP, the high minus and keyword mode,
+// rank-3 planes, nested layout, empty arrays, dyadic format and its errors,
+// and the keyword spelling of EXTRN.
+#include "support.h"
+
+#include "core/errors.h"
+#include "core/symtab.h"
+#include "interpreter/tokfile.h"
+#include "structural/format.h"
+#include "system/literal.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using Shape = std::vector<int32_t>;
+const std::string HM = "\xaf";  // the high minus
+
+aplarray *Make(int eltype, const Shape &shape, const void *data, size_t bytes) {
+    aplarray *a = AllocArray(APL_TEMP, static_cast<int>(shape.size()), eltype, shape.data(), HERE);
+    if (bytes) memcpy(DataOf(a), data, bytes);
+    return a;
+}
+aplarray *Ints(const std::vector<int32_t> &v, Shape shape = {}) {
+    if (shape.empty()) shape = {static_cast<int32_t>(v.size())};
+    return Make(APL_INTG, shape, v.data(), 4 * v.size());
+}
+aplarray *Reals(const std::vector<double> &v, Shape shape = {}) {
+    if (shape.empty()) shape = {static_cast<int32_t>(v.size())};
+    return Make(APL_REAL, shape, v.data(), 8 * v.size());
+}
+aplarray *Chars(const std::string &text, const Shape &shape) { return Make(APL_CHAR, shape, text.data(), text.size()); }
+// A nested array holding the given temporaries (linked into it); {} as the
+// shape makes a scalar.
+aplarray *Nest(const std::vector<aplarray *> &items, const Shape *shape = nullptr) {
+    const Shape vector{static_cast<int32_t>(items.size())};
+    aplarray *a = Make(APL_NESTED, shape ? *shape : vector, nullptr, 0);
+    for (size_t i = 0; i < items.size(); ++i) ItemsOf(a)[i] = APL_Link(items[i]);
+    return a;
+}
+const Shape kScalar{};
+
+// A result as the tests see it: its rows (one for a vector or scalar), its
+// shape and rank, or the error.
+struct Text {
+    Strings rows;
+    Shape shape;
+    int32_t error = 0;
+    std::string row() const { return rows.size() == 1 ? rows[0] : "<" + std::to_string(rows.size()) + " rows>"; }
+};
+Text Take(aplarray *text) {
+    Text t;
+    t.error = std::exchange(aplerrno, 0);
+    if (!text) return t;
+    EXPECT_EQ(text->eltype, APL_CHAR);
+    t.shape.assign(text->shape, text->shape + text->rank);
+    const int32_t width = RowLength(text);
+    for (int32_t r = 0; width > 0 && r < text->number / width; ++r)
+        t.rows.emplace_back(DataOf<const char>(text) + r * width, static_cast<size_t>(width));
+    APL_UnLinkTemp(text);
+    return t;
+}
+// Format through the exported function; the arguments are consumed.
+Text Fmt(aplarray *right, aplarray *left = nullptr) { return Take(APL_Format(nullptr, left, right)); }
+std::string Row(aplarray *right, aplarray *left = nullptr) {
+    const Text t = Fmt(right, left);
+    return t.error ? "ERROR " + std::to_string(t.error) : t.row();
+}
+// The engine on a linked value, which it only reads.
+Text Engine(aplarray *value, bool keywordMode, bool matrix = false) {
+    aplarray *text = matrix ? FormatMatrix(value, keywordMode) : FormatArray(value, nullptr, keywordMode);
+    APL_UnLink(value);
+    return Take(text);
+}
+
+class Format : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        CreateSystemVariables(false);
+    }
+    void TearDown() override {
+        DestroySymbolTable();
+        LibraryTest::TearDown();
+    }
+};
+
+TEST_F(Format, IntegersArePlainDecimalWithOneBlankBetweenColumns) {
+    EXPECT_EQ(Fmt(APL_Int(123)).shape, Shape{3});  // a numeric scalar gives a vector
+    EXPECT_EQ(Row(Ints({1, 22, 333})), "1 22 333");
+    EXPECT_EQ(Row(Ints({0, 9, 10, 99, 100, 999999999, 1000000000})), "0 9 10 99 100 999999999 1000000000");
+    EXPECT_EQ(Row(APL_Int(-5)), HM + "5");
+    EXPECT_EQ(Row(Ints({INT32_MIN, INT32_MAX})), HM + "2147483648 2147483647");
+    const int16_t shorts[] = {-32768, 7, 32767};
+    EXPECT_EQ(Row(Make(APL_SHORT, {3}, shorts, sizeof shorts)), HM + "32768 7 32767");
+}
+
+TEST_F(Format, MatrixColumnsAreRightAlignedToTheirWidestEntry) {
+    const Text t = Fmt(Ints({1, -20, 3, 400, 5, -6}, {2, 3}));
+    EXPECT_EQ(t.rows, (Strings{"  1 " + HM + "20  3", "400   5 " + HM + "6"}));
+    EXPECT_EQ(t.shape, (Shape{2, 10}));
+    EXPECT_EQ(Fmt(Reals({1.5, 10, -2.25, 3}, {2, 2})).rows, (Strings{"  1.5 10", HM + "2.25  3"}));
+}
+
+TEST_F(Format, BooleanRowsAreReadFromTheirOwnWords) {
+    // 33 columns: each row starts on a fresh word; column 32 is in its second word.
+    uint32_t words[4] = {};
+    Strings expected(2);
+    for (int r = 0; r < 2; ++r)
+        for (int j = 0; j < 33; ++j) {
+            const int bit = (j % 3 == r) || j == 32 - r;
+            expected[r] += (j ? " " : "") + std::to_string(bit);
+            if (bit) words[r * 2 + j / 32] |= 1u << (j % 32);
+        }
+    EXPECT_EQ(Fmt(Make(APL_BOOL, {2, 33}, words, sizeof words)).rows, expected);
+}
+
+TEST_F(Format, RealsFollowPrintPrecisionWithoutPlusOrLeadingZerosInExponents) {
+    EXPECT_EQ(Row(Reals({1.0 / 3})), "0.333333");
+    EXPECT_EQ(Row(Reals({3.0, 0.1, 2.5, 100, -0.0})), "3 0.1 2.5 100 0");
+    EXPECT_EQ(Row(Reals({1e10, 123456789.0, 1e100})), "1E10 1.23457E8 1E100");
+    EXPECT_EQ(Row(Reals({1e-5, -2.5e-300})), "1E" + HM + "5 " + HM + "2.5E" + HM + "300");
+    SetSymbolValue(sys_PP_idx, APL_Int(10));
+    EXPECT_EQ(Row(Reals({1.0 / 3, 2.0 / 3})), "0.3333333333 0.6666666667");
+    SetSymbolValue(sys_PP_idx, APL_Int(2));
+    EXPECT_EQ(Row(Reals({3.14159, 1234})), "3.1 1.2E3");
+}
+
+TEST_F(Format, CharacterArraysAreTheirOwnText) {
+    EXPECT_EQ(Row(Chars("abc", {3})), "abc");
+    const Text scalar = Fmt(MakeChar('x'));
+    EXPECT_EQ(scalar.shape, kScalar);
+    EXPECT_EQ(scalar.rows, Strings{"x"});
+    const Text matrix = Fmt(Chars("ab cd ", {2, 3}));
+    EXPECT_EQ(matrix.rows, (Strings{"ab ", "cd "}));
+    EXPECT_EQ(matrix.shape, (Shape{2, 3}));
+}
+
+TEST_F(Format, EmptyArraysKeepTheirShapeWithTheRowLengthOfTheirGaps) {
+    EXPECT_EQ(Fmt(Ints({})).shape, Shape{0});
+    EXPECT_EQ(Fmt(Chars("", {0})).shape, Shape{0});
+    EXPECT_EQ(Fmt(Make(APL_INTG, {3, 0}, nullptr, 0)).shape, (Shape{3, 0}));
+    // No element to measure: only the gaps before the numeric columns remain.
+    EXPECT_EQ(Fmt(Make(APL_INTG, {0, 3}, nullptr, 0)).shape, (Shape{0, 2}));
+    EXPECT_EQ(Fmt(Make(APL_REAL, {2, 0, 4}, nullptr, 0)).shape, (Shape{2, 0, 3}));
+    EXPECT_EQ(Fmt(Make(APL_CHAR, {0, 3}, nullptr, 0)).shape, (Shape{0, 0}));
+    EXPECT_EQ(Fmt(Make(APL_INTG, {0, 2000000000}, nullptr, 0)).shape, (Shape{0, 1999999999}));
+}
+
+TEST_F(Format, PlanesStayAxesInFormatAndAreStackedWithBlankRowsForDisplay) {
+    aplarray *cube = APL_Link(Ints({1, 2, 3, 4, 5, 6, 7, 8}, {2, 2, 2}));
+    const Text t = Fmt(cube);
+    EXPECT_EQ(t.shape, (Shape{2, 2, 3}));
+    EXPECT_EQ(t.rows, (Strings{"1 2", "3 4", "5 6", "7 8"}));
+    EXPECT_EQ(Engine(cube, false, true).rows, (Strings{"1 2", "3 4", "   ", "5 6", "7 8"}));
+    // A completed outer axis adds one more blank row.
+    EXPECT_EQ(Engine(APL_Link(Ints({1, 2, 3, 4}, {2, 2, 1, 1})), false, true).rows,
+              (Strings{"1", " ", "2", " ", " ", "3", " ", "4"}));
+    // A vector or scalar is one row of the display matrix.
+    EXPECT_EQ(Engine(APL_Link(Ints({1, 22})), false, true).shape, (Shape{1, 4}));
+    EXPECT_EQ(Engine(APL_Link(MakeChar('q')), false, true).shape, (Shape{1, 1}));
+}
+
+TEST_F(Format, KeywordModeWritesUnderscoreMinusOutsideTheFormatFunctionOnly) {
+    SetSymbolValue(sys_MODE_idx, APL_Int(1));
+    EXPECT_TRUE(KeywordModeOn());
+    aplarray *value = APL_Link(Ints({-5, 3, -12}));
+    EXPECT_EQ(Engine(APL_Link(value), KeywordModeOn()).row(), "_5 3 _12");
+    EXPECT_EQ(Engine(APL_Link(Reals({-3e-7})), true).row(), "_3E_7");
+    // The format function writes the high minus and leaves MODE as it was, also on failure.
+    EXPECT_EQ(Row(value), HM + "5 3 " + HM + "12");
+    EXPECT_EQ(Row(APL_Int(1), Chars("x", {1})), "ERROR 16");
+    EXPECT_EQ(FirstNumber(APL_Variable(sys_MODE_idx), -1), 1);
+    APL_UnLink(value);
+    SetSymbolValue(sys_MODE_idx, APL_Int(4));
+    EXPECT_FALSE(KeywordModeOn());
+}
+
+TEST_F(Format, NestedItemsAreSeparatedByGapsThatGrowWithRank) {
+    // k is 1 for a number scalar and a character vector: one blank between them,
+    // one in front, and the trailing blank column.
+    EXPECT_EQ(Row(Nest({APL_Int(1), Chars("abc", {3})})), " 1 abc ");
+    EXPECT_EQ(Row(Nest({Chars("ab", {2}), Chars("cd", {2})})), " ab cd ");
+    EXPECT_EQ(Row(Nest({Ints({1, 2}), Ints({3, 4, 5})})), " 1 2  3 4 5 ");  // k = 2
+    // A numeric matrix (k = 3) beside a character scalar (k = 0), top left in their cells.
+    const Text t = Fmt(Nest({Ints({1, 2, 3, 4}, {2, 2}), MakeChar('x')}));
+    EXPECT_EQ(t.rows, (Strings{" 1 2   x ", " 3 4     "}));
+    EXPECT_EQ(t.shape, (Shape{2, 9}));
+    // Simple scalar items are each formatted by their own type, no gap before characters.
+    EXPECT_EQ(Row(Nest({APL_Int(1), MakeChar('a'), MakeReal(2.5), APL_Int(-3)})), "1a 2.5 " + HM + "3");
+}
+
+TEST_F(Format, NestedRowsAndPlanesAreSeparatedByBlankRows) {
+    const Shape column{2, 1}, planes{2, 1, 1};
+    // A matrix item in the row above leaves one blank row.
+    EXPECT_EQ(Fmt(Nest({Ints({1, 2, 3, 4}, {2, 2}), Chars("ab", {2})}, &column)).rows,
+              (Strings{" 1 2 ", " 3 4 ", "     ", " ab  "}));
+    // A nested array of rank 3: a blank row where a plane completes.
+    EXPECT_EQ(Fmt(Nest({Chars("ab", {2}), Chars("cd", {2})}, &planes)).rows, (Strings{" ab ", "    ", " cd "}));
+    // An item of rank 3 is stacked into a matrix first.
+    EXPECT_EQ(Fmt(Nest({Chars("abcd", {2, 1, 2})})).rows, (Strings{" ab ", "    ", " cd "}));
+}
+
+TEST_F(Format, NullEmptyDeepAndHugeValuesEndWellOrInAnError) {
+    EXPECT_EQ(Take(FormatArray(nullptr, nullptr, false)).row(), "null_pointer!");
+    aplarray *holes = Make(APL_NESTED, {2}, nullptr, 0);
+    ItemsOf(holes)[1] = APL_Link(Chars("ab", {2}));
+    EXPECT_EQ(Row(holes), " null_pointer! ab ");
+    aplarray *empty = Make(APL_NESTED, {0}, nullptr, 0);
+    ItemsOf(empty)[0] = APL_Link(Ints({0, 0}));  // the prototype is not shown
+    EXPECT_EQ(Row(empty).find_first_not_of(' '), std::string::npos);
+    // Each enclosure adds the leading gap and the trailing blank column.
+    aplarray *deep = Ints({1, 2});
+    for (int i = 0; i < 50; ++i) deep = Nest({deep}, &kScalar);
+    EXPECT_EQ(Row(deep), std::string(50, ' ') + "1 2" + std::string(50, ' '));
+    deep = Ints({1});
+    for (int i = 0; i < kMaxFormatDepth + 5; ++i) deep = Nest({deep}, &kScalar);
+    EXPECT_EQ(Fmt(deep).error, APL_ERR_LIMIT);
+    // Two empty numeric matrices of 1.5e9 columns: rows longer than any array holds.
+    const Shape wide{0, 1500000000};
+    EXPECT_EQ(Fmt(Nest({Make(APL_INTG, wide, nullptr, 0), Make(APL_INTG, wide, nullptr, 0)})).error, APL_ERR_WSFULL);
+    // 2^30 empty planes with two outer axes of length 1: three blank rows between planes.
+    const Shape planes{1 << 30, 1, 1, 0, 0};
+    EXPECT_EQ(Engine(APL_Link(Make(APL_CHAR, planes, nullptr, 0)), false, true).error, APL_ERR_WSFULL);
+}
+
+TEST_F(Format, SpecificationGivesFixedRealsAndLeavesIntegersAlone) {
+    EXPECT_EQ(Row(MakeReal(3.14159), Ints({8, 2})), "    3.14");
+    EXPECT_EQ(Row(MakeReal(3.14159), APL_Int(2)), "3.14");
+    EXPECT_EQ(Row(Reals({1.5, -2.25}), Ints({6, 2})), "  1.50  " + HM + "2.25");
+    EXPECT_EQ(Row(Reals({2.7, -1}), APL_Int(0)), "3 " + HM + "1");
+    EXPECT_EQ(Row(MakeReal(2.375), Reals({5, 1})), "  2.4");  // a near-integer REAL specification
+    EXPECT_EQ(Row(APL_Int(5), Ints({8, 2})), "5");
+    EXPECT_EQ(Row(Ints({5, -10}), Ints({8, 2})), "5 " + HM + "10");
+    // One position too many is forgiven for a fraction by dropping its "0".
+    EXPECT_EQ(Row(MakeReal(0.5), Ints({3, 2})), ".50");
+    EXPECT_EQ(Row(MakeReal(-0.5), Ints({4, 2})), HM + ".50");
+    EXPECT_EQ(Row(MakeReal(12.5), Ints({3, 2})), "ERROR 11");
+    EXPECT_EQ(Row(MakeReal(0.5), Ints({2, 2})), "ERROR 11");    // two too long
+    EXPECT_EQ(Row(MakeReal(0.999), Ints({3, 2})), "ERROR 11");  // rounds to 1.00
+}
+
+TEST_F(Format, ErrorsOfTheSpecification) {
+    const struct {
+        aplarray *left;
+        int32_t error;
+        const char *message;
+    } cases[] = {
+        {Ints({8, 2, 1, 1}, {2, 2}), APL_ERR_RANK, ""},
+        {Chars("99", {2, 1}), APL_ERR_RANK, ""},
+        {Chars("abc", {3}), APL_ERR_NONCE, "Format by example not yet available"},
+        {Ints({}), APL_ERR_LENGTH, ""},
+        {Ints({1, 2, 3}), APL_ERR_NONCE, "Extended Format by specification not yet available"},
+        {Reals({8.5, 2}), APL_ERR_DOMAIN, ""},
+        {Ints({-1}), APL_ERR_DOMAIN, ""},
+        {Ints({8, kMaxFormatField + 1}), APL_ERR_DOMAIN, ""},
+        {Nest({APL_Int(8), APL_Int(2)}), APL_ERR_DOMAIN, ""},
+    };
+    for (const auto &c : cases) {
+        APL_error_message[0] = 0;
+        EXPECT_EQ(Fmt(MakeReal(1.5), c.left).error, c.error);
+        EXPECT_STREQ(APL_error_message, c.message);
+    }
+}
+
+TEST_F(Format, TheLongestTextsFitAndLinkedArgumentsSurvive) {
+    aplarray *widest = APL_Link(Ints({0, kMaxFormatField}));
+    aplarray *fixed = APL_Link(Ints({kMaxFormatField, kMaxFormatField}));
+    aplarray *huge = APL_Link(Reals({-1e308}));
+    const std::string text = Row(huge, widest);  // sign, 309 digits, point, decimals
+    EXPECT_EQ(text.size(), 1u + 309 + 1 + kMaxFormatField);
+    EXPECT_EQ(text.substr(0, 4), HM + "100");
+    EXPECT_EQ(Row(huge, fixed), "ERROR 11");  // too wide for the field
+    EXPECT_EQ(widest->lnkcnt, 1);
+    EXPECT_EQ(huge->lnkcnt, 1);
+    for (aplarray *a : {widest, fixed, huge}) APL_UnLink(a);
+}
+
+// Keyword mode with the keyword table of share/Standard.tok installed.
+class FormatKeywords : public Format {
+protected:
+    void SetUp() override {
+        Format::SetUp();
+        ASSERT_TRUE(LoadTokenFile("share/Standard.tok")) << CapturedOutput::Take();
+    }
+    void TearDown() override {
+        ReleaseKeywordLexer();
+        Format::TearDown();
+    }
+    // The codes that KeywordsToCodes reads back from a text.
+    static std::string ReadBack(std::string line) {
+        KeywordsToCodes(line.data(), InstalledKeywordLexer(), true);
+        return line.c_str();
+    }
+    static std::string Literal(aplarray *right, aplarray *left = nullptr, aplarray *axis = nullptr) {
+        const Text t = Take(APL_Literal(axis, left, right));
+        return t.error ? "ERROR " + std::to_string(t.error) : t.row();
+    }
+};
+
+TEST_F(FormatKeywords, UnderscoreMinusReadsBackAsTheSameNumbers) {
+    aplarray *value = APL_Link(Nest({Reals({-1.5, 2, -0.25}), APL_Int(-12)}));
+    const std::string keyword = Engine(APL_Link(value), true).row();
+    EXPECT_EQ(keyword, " _1.5 2 _0.25  _12 ");
+    EXPECT_EQ(ReadBack(keyword), Row(value));
+    APL_UnLink(value);
+    EXPECT_EQ(ReadBack("a_b"), "a_b");  // an underscore inside a name is not a minus
+}
+
+TEST_F(FormatKeywords, LiteralSpellsEveryCodeInPlainCharactersThatReadBack) {
+    // Blanks beside the keywords, which the spelling would add otherwise.
+    const std::string codes = "X\x84\xbc 5 \xaf" "3 \xf7 2 \xa9 r_1 'it''s'";
+    const std::string spelt = Literal(MakeString(codes.c_str()));
+    EXPECT_TRUE(std::all_of(spelt.begin(), spelt.end(), [](unsigned char c) { return c < 128; })) << spelt;
+    EXPECT_EQ(ReadBack(spelt), codes);
+    EXPECT_EQ(Literal(MakeChar('q')), "q");
+    EXPECT_EQ(Literal(APL_Int(1)), "ERROR 11");
+    EXPECT_EQ(Literal(Chars("abcd", {2, 2})), "ERROR 4");
+    EXPECT_EQ(Literal(MakeString("b"), MakeString("a")), "ERROR 2");
+    EXPECT_EQ(Literal(MakeString("b"), nullptr, APL_Int(1)), "ERROR 7");
+    ReleaseKeywordLexer();  // without a keyword table the text is its own spelling
+    EXPECT_EQ(Literal(MakeString(codes.c_str())), codes);
+}
+
+TEST_F(FormatKeywords, CharacterRowsAreSpeltAndPaddedToTheLongest) {
+    const Strings rows = {"\xbc" "5", "ab"};
+    aplarray *matrix = APL_Link(Chars(rows[0] + rows[1], {2, 2}));
+    Strings expected;
+    for (const std::string &row : rows) expected.push_back(Literal(MakeString(row.c_str())));
+    ASSERT_GT(expected[0].size(), 2u);
+    expected[1].resize(expected[0].size(), ' ');
+    EXPECT_EQ(Engine(APL_Link(matrix), true).rows, expected);
+    EXPECT_EQ(Fmt(matrix).rows, rows);  // the format function leaves characters alone
+    APL_UnLink(matrix);
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// Shape and reshape through APL_Shape (result types, cycling, empty cases,
+// Boolean rows on and off word boundaries, errors, nested items) and the
+// three modes of prototype.
+#include "support.h"
+
+#include "structural/rho.h"
+
+#include <cstring>
+#include <ostream>
+#include <vector>
+
+namespace {
+
+using Shape = std::vector<int32_t>;
+using Values = std::vector<double>;
+
+// Word holding element i of a BOOL array, by the layout rule: rows start on a fresh word.
+uint32_t &Word(const aplarray *a, int64_t i) {
+    const int64_t row = RowLength(a);
+    return DataOf<uint32_t>(a)[i / row * ((row + 31) / 32) + i % row / 32];
+}
+
+// A temporary simple array; BOOL is packed here, independently of the library.
+aplarray *Make(int eltype, const Shape &shape, const Values &v = {}) {
+    aplarray *a = APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data());
+    memset(APL_Data(a), 0, ElementSize(eltype) * static_cast<size_t>(a->number));
+    for (size_t i = 0; i < v.size(); ++i) {
+        switch (eltype) {
+        case APL_CHAR: DataOf<uint8_t>(a)[i] = static_cast<uint8_t>(v[i]); break;
+        case APL_SHORT: DataOf<int16_t>(a)[i] = static_cast<int16_t>(v[i]); break;
+        case APL_INTG: DataOf<int32_t>(a)[i] = static_cast<int32_t>(v[i]); break;
+        case APL_REAL: DataOf<double>(a)[i] = v[i]; break;
+        case APL_BOOL: Word(a, static_cast<int64_t>(i)) |= (v[i] != 0 ? 1u : 0u) << (i % RowLength(a) % 32);
+        }
+    }
+    return a;
+}
+aplarray *Ints(const Values &v) { return Make(APL_INTG, {static_cast<int32_t>(v.size())}, v); }
+
+Values Elements(const aplarray *a) {
+    Values v;
+    for (int64_t i = 0; i < ElementCount(a); ++i) {
+        switch (a->eltype) {
+        case APL_CHAR: v.push_back(DataOf<uint8_t>(a)[i]); break;
+        case APL_SHORT: v.push_back(DataOf<int16_t>(a)[i]); break;
+        case APL_INTG: v.push_back(DataOf<int32_t>(a)[i]); break;
+        case APL_REAL: v.push_back(DataOf<double>(a)[i]); break;
+        case APL_BOOL: v.push_back(Word(a, i) >> (i % RowLength(a) % 32) & 1);
+        }
+    }
+    return v;
+}
+
+Values Cycle(const Values &v, size_t n) {
+    Values out;
+    for (size_t i = 0; i < n; ++i) out.push_back(v[i % v.size()]);
+    return out;
+}
+
+// A nested vector owning the given items (temporaries).
+aplarray *Nest(std::vector<aplarray *> items) {
+    const auto n = static_cast<int32_t>(items.size());
+    aplarray *a = APL_Create(1, APL_NESTED, &n);
+    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[i]);
+    return a;
+}
+
+// What a call returned (type 0 for null), the result released. Padding bits of
+// BOOL rows must be clear, so that word-wise kernels can compare words.
+struct Got {
+    int eltype;
+    Shape shape;
+    Values values;
+    bool operator==(const Got &) const = default;
+};
+std::ostream &operator<<(std::ostream &os, const Got &g) {
+    os << "type " << g.eltype << ", shape";
+    for (int32_t n : g.shape) os << ' ' << n;
+    os << ", values";
+    for (double v : g.values) os << ' ' << v;
+    return os;
+}
+Got Take(aplarray *r) {
+    if (!r) return {0, {}, {}};
+    Got got{r->eltype, Shape(r->shape, r->shape + r->rank), IsNested(r) ? Values{} : Elements(r)};
+    EXPECT_EQ(r->lnkcnt, 0);
+    if (r->eltype == APL_BOOL && RowLength(r) % 32 != 0) {
+        for (int64_t i = RowLength(r) - 1; i < ElementCount(r); i += RowLength(r))
+            EXPECT_EQ(Word(r, i) >> (i % RowLength(r) % 32) >> 1, 0u) << "padding of row " << i / RowLength(r);
+    }
+    APL_UnLinkTemp(r);
+    return got;
+}
+
+using ShapeAndReshape = LibraryTest;
+
+TEST_F(ShapeAndReshape, ShapeIsAnIntegerVectorOfElementCounts) {
+    for (int eltype : {APL_BOOL, APL_SHORT, APL_CHAR, APL_REAL})
+        for (const Shape &shape : {Shape{}, Shape{1}, Shape{3, 33}, Shape{2, 0, 5}})
+            EXPECT_EQ(Take(APL_Shape(nullptr, nullptr, Make(eltype, shape))),
+                      (Got{APL_INTG, {static_cast<int32_t>(shape.size())}, Values(shape.begin(), shape.end())}));
+}
+
+TEST_F(ShapeAndReshape, ReshapeCyclesTheRavel) {
+    const Values seven = {1, 2, 3, 4, 5, 6, 7}, bits32 = Cycle({1, 0, 0}, 32), bits33 = Cycle({1, 0}, 33);
+    struct Case {
+        const char *what;
+        aplarray *left, *right;
+        Got expected;
+    } cases[] = {
+        {"across rows", Ints({2, 3}), Ints({1, 2, 3, 4}), {APL_INTG, {2, 3}, {1, 2, 3, 4, 1, 2}}},
+        {"from a scalar", Ints({1, 2}), Make(APL_CHAR, {}, {'A'}), {APL_CHAR, {1, 2}, {'A', 'A'}}},
+        {"clipped doubling", APL_Int(1001), Make(APL_SHORT, {7}, seven), {APL_SHORT, {1001}, Cycle(seven, 1001)}},
+        {"64 axes", Ints(Values(64, 1)), APL_Int(5), {APL_INTG, Shape(64, 1), {5}}},
+        {"near-integer left", Make(APL_REAL, {1}, {2.00000000000001}), APL_Int(9), {APL_INTG, {2}, {9, 9}}},
+        {"empty left", Make(APL_INTG, {0, 3}), Make(APL_REAL, {2, 2}, {1.5, 2, 3, 4}), {APL_REAL, {}, {1.5}}},
+        {"empty into empty", Ints({0, 3}), Make(APL_CHAR, {2, 0}), {APL_CHAR, {0, 3}, {}}},
+        {"bits, word-aligned", APL_Int(64), Make(APL_BOOL, {32}, bits32), {APL_BOOL, {64}, Cycle(bits32, 64)}},
+        {"bits into 33-bit rows", Ints({2, 33}), Make(APL_BOOL, {33}, bits33), {APL_BOOL, {2, 33}, Cycle(bits33, 66)}},
+        {"bits from 33-bit rows", Ints({3, 32}), Make(APL_BOOL, {1, 33}, bits33), {APL_BOOL, {3, 32}, Cycle(bits33, 96)}},
+        {"five bits", APL_Int(5), Make(APL_BOOL, {33}, bits33), {APL_BOOL, {5}, Cycle(bits33, 5)}},
+    };
+    for (const Case &c : cases) EXPECT_EQ(Take(APL_Shape(nullptr, c.left, c.right)), c.expected) << c.what;
+}
+
+TEST_F(ShapeAndReshape, Errors) {
+    struct Case {
+        aplarray *axis, *left, *right;
+        int32_t error;
+    } cases[] = {
+        {APL_Int(1), nullptr, Ints({1}), APL_ERR_AXIS},
+        {nullptr, nullptr, nullptr, APL_ERR_SYNTAX},
+        {nullptr, Make(APL_INTG, {1, 2}, {2, 2}), Ints({1}), APL_ERR_RANK},
+        {nullptr, Make(APL_REAL, {1}, {2.5}), Ints({1}), APL_ERR_DOMAIN},
+        {nullptr, Ints({2, -1}), Ints({1}), APL_ERR_DOMAIN},
+        {nullptr, Ints(Values(65, 1)), Ints({1}), APL_ERR_LIMIT},
+        {nullptr, Ints({65536, 65536}), Ints({1}), APL_ERR_DOMAIN},
+        {nullptr, Ints({}), Ints({}), APL_ERR_DOMAIN},
+        {nullptr, APL_Int(3), Ints({}), APL_ERR_DOMAIN},
+        {nullptr, Make(APL_CHAR, {0}), Ints({1}), APL_ERR_DOMAIN},
+    };
+    for (const Case &c : cases) {
+        aplerrno = 0;
+        EXPECT_EQ(APL_Shape(c.axis, c.left, c.right), nullptr);
+        EXPECT_EQ(aplerrno, c.error) << &c - cases;
+    }
+    EXPECT_STREQ(APL_error_message, "Invalid data type(CHAR)");
+    aplarray *left = APL_Link(Ints({-1}));  // linked arguments survive a failure
+    aplerrno = 0;
+    EXPECT_EQ(APL_Shape(nullptr, left, left), nullptr);
+    EXPECT_EQ(left->lnkcnt, 1);
+    APL_UnLink(left);
+}
+
+TEST_F(ShapeAndReshape, NestedItemsAreLinkedNotCopied) {
+    aplarray *first = Ints({1, 2}), *second = Make(APL_CHAR, {1}, {'a'});
+    aplarray *right = APL_Link(Nest({first, second}));
+    aplarray *r = APL_Shape(nullptr, APL_Int(5), right);
+    EXPECT_EQ(ItemsOf(r)[4], first);
+    EXPECT_EQ(first->lnkcnt + second->lnkcnt, 7);
+    APL_UnLinkTemp(r);
+    r = APL_Shape(nullptr, Ints({}), right);  // the first item, enclosed
+    EXPECT_EQ(r->rank, 0);
+    EXPECT_EQ(ItemsOf(r)[0], first);
+    APL_UnLinkTemp(r);
+    r = APL_Shape(nullptr, APL_Int(0), right);  // keeps the first item as prototype
+    EXPECT_EQ(r->number, 0);
+    EXPECT_EQ(ItemsOf(r)[0], first);
+    APL_UnLinkTemp(r);
+    APL_UnLink(right);
+    EXPECT_EQ(Take(APL_Shape(nullptr, Ints({}), Nest({APL_Int(3), Ints({1})}))), (Got{APL_INTG, {}, {3}}));
+}
+
+using Prototype = LibraryTest;
+
+TEST_F(Prototype, SimpleArraysGiveBlanksOrZerosOfTheirType) {
+    for (int eltype : {APL_CHAR, APL_INTG, APL_REAL, APL_BOOL, APL_SHORT}) {
+        aplarray *a = APL_Link(Make(eltype, {2, 3}, Values(6, 1)));
+        const double fill = eltype == APL_CHAR ? ' ' : 0;
+        EXPECT_EQ(Take(prototype(a, kPrototypeWhole)), (Got{eltype, {2, 3}, Values(6, fill)}));
+        EXPECT_EQ(Take(prototype(a, kPrototypeTypical)), (Got{eltype, {}, {fill}}));
+        EXPECT_EQ(Take(prototype(a, kPrototypeZeros)), (Got{APL_INTG, {2, 3}, Values(6, 0)}));
+        APL_UnLink(a);
+    }
+}
+
+TEST_F(Prototype, NestedArraysFollowTheirItems) {
+    aplarray *a = APL_Link(Nest({Ints({1, 2}), Make(APL_CHAR, {3}, {'a', 'b', 'c'}), Make(APL_REAL, {}, {2.5})}));
+    aplarray *whole = prototype(a, kPrototypeWhole), *zeros = prototype(a, kPrototypeZeros);
+    EXPECT_EQ(Take(prototype(a, kPrototypeTypical)), (Got{APL_INTG, {2}, {0, 0}}));
+    EXPECT_EQ(Elements(ItemsOf(whole)[1]), Values(3, ' '));
+    EXPECT_EQ(ItemsOf(whole)[2]->eltype, APL_REAL);
+    EXPECT_EQ(ItemsOf(zeros)[1]->eltype, APL_INTG);
+    APL_UnLinkTemp(whole);
+    APL_UnLinkTemp(zeros);
+    APL_UnLink(a);
+    a = APL_Link(Nest({Make(APL_CHAR, {}, {'A'}), APL_Int(1)}));  // simple scalars keep their types
+    whole = prototype(a, kPrototypeWhole);
+    EXPECT_EQ(Elements(ItemsOf(whole)[0]), Values{' '});
+    EXPECT_EQ(ItemsOf(whole)[1]->eltype, APL_INTG);
+    APL_UnLinkTemp(whole);
+    EXPECT_EQ(Take(prototype(a, kPrototypeZeros)), (Got{APL_INTG, {2}, {0, 0}}));
+    APL_UnLink(a);
+}
+
+TEST_F(Prototype, UnknownTypesAndImpossiblyDeepNesting) {
+    aplarray *corrupt = APL_Link(Ints({1, 2}));
+    corrupt->eltype = 3;
+    const Got got = Take(prototype(corrupt, kPrototypeWhole));
+    corrupt->eltype = APL_INTG;
+    EXPECT_EQ(CapturedOutput::Take(), "unknown type in function 'prototype' !\n");
+    EXPECT_EQ(got, (Got{APL_INTG, {2}, {0, 0}}));
+    APL_UnLink(corrupt);
+    aplarray *deep = Ints({1});
+    for (int i = 0; i < 10002; ++i) deep = Nest({deep});
+    APL_Link(deep);
+    EXPECT_EQ(prototype(deep, kPrototypeWhole), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_LIMIT);
+    APL_UnLink(deep);
+}
+
+}  // namespace
