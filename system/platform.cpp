@@ -1,0 +1,117 @@
+// platform: the services of the operating system that the runtime needs beyond
+// the C library; for now the fault guard (sigsetjmp/siglongjmp with handlers on
+// an alternate signal stack). Relies on POSIX signals only.
+#include "system/platform.h"
+
+#include <csetjmp>
+#include <csignal>
+#include <cstddef>
+
+// Builds in which faults are not caught here: the sanitizers report them
+// better, and Windows has no POSIX signals (structured exception handling
+// would take their place there).
+#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
+#define ORBAX_FAULTS_UNGUARDED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORBAX_FAULTS_UNGUARDED 1
+#endif
+#endif
+
+#ifndef ORBAX_FAULTS_UNGUARDED
+
+namespace {
+
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+constexpr int kSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
+
+struct GuardFrame {
+    sigjmp_buf jump;
+    GuardFrame *outer;
+};
+
+// The innermost guard of this thread: a fault in a thread that runs no guard
+// must not jump onto another thread's stack.
+thread_local GuardFrame *innermost = nullptr;
+
+// Handlers are process-wide; the library runs on one thread, so a plain count
+// of open guards decides who installs and who restores.
+int openGuards = 0;
+struct sigaction previousActions[kSignalCount];
+stack_t previousStack;
+bool ownStackInstalled = false;
+
+// A stack overflow leaves no room on the thread's own stack for the handler.
+alignas(16) char alternateStack[64 * 1024];
+
+int SignalIndex(int sig) {
+    for (int i = 0; i < kSignalCount; ++i)
+        if (kFaultSignals[i] == sig) return i;
+    return 0;
+}
+
+void OnFault(int sig, siginfo_t *info, void *) {
+    if (GuardFrame *frame = innermost) siglongjmp(frame->jump, sig);
+    // Not ours (another thread): hand the signal to whoever had it before. A
+    // hardware fault repeats when the instruction runs again; a sent signal is
+    // sent once more.
+    sigaction(sig, &previousActions[SignalIndex(sig)], nullptr);
+    if (info && info->si_code <= 0) raise(sig);
+}
+
+void InstallHandlers() {
+    stack_t current;
+    ownStackInstalled = false;
+    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE)) {
+        stack_t ours{};
+        ours.ss_sp = alternateStack;
+        ours.ss_size = sizeof alternateStack;
+        ours.ss_flags = 0;
+        if (sigaltstack(&ours, &previousStack) == 0) ownStackInstalled = true;
+    }
+    struct sigaction action{};
+    action.sa_sigaction = OnFault;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &action, &previousActions[i]);
+}
+
+void RestoreHandlers() {
+    for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &previousActions[i], nullptr);
+    if (ownStackInstalled) {
+        // The old setting was "disabled"; a stack_t with SS_DISABLE says so.
+        stack_t off{};
+        off.ss_flags = SS_DISABLE;
+        sigaltstack(&off, nullptr);
+        ownStackInstalled = false;
+    }
+}
+
+}  // namespace
+
+FaultReport RunGuarded(void (*body)(void *context), void *context) {
+    GuardFrame frame;
+    frame.outer = innermost;
+    if (openGuards++ == 0) InstallHandlers();
+    innermost = &frame;
+    // The signal mask is saved so that the jump unblocks the signal that was
+    // being handled.
+    const int sig = sigsetjmp(frame.jump, 1);
+    if (sig == 0) body(context);
+    innermost = frame.outer;
+    if (--openGuards == 0) RestoreHandlers();
+    return {sig != 0, sig};
+}
+
+bool FaultGuardActive() { return true; }
+
+#else
+
+FaultReport RunGuarded(void (*body)(void *context), void *context) {
+    body(context);
+    return {false, 0};
+}
+
+bool FaultGuardActive() { return false; }
+
+#endif

@@ -1,0 +1,368 @@
+// Registration: primitive tables and flags, the default handler, system
+// functions with their generated-code names, re-registration after a load, and
+// plug-ins loaded through callbacks 7-9 (fakes, and the sample plug-in).
+#include "support.h"
+
+#include "core/symtab.h"
+#include "system/platform.h"
+#include "system/register.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Quad(const char *letters) { return std::string(1, static_cast<char>(kQuad)) + letters; }
+const aplsymbol *Find(const std::string &name) {
+    const uint16_t i = LookupName(name);
+    return i < APL_symtab.count ? &Symbol(i) : nullptr;
+}
+void *Address(aplfunction f) { return reinterpret_cast<void *>(f); }
+
+aplarray *Hello(aplarray *, aplarray *, aplarray *) { return APL_String("hello"); }
+aplarray *Other(aplarray *, aplarray *, aplarray *) { return APL_Int(2); }
+aplarray *AnOperator(aplarray *, aplarray *, aplfnc *, aplarray *, aplfnc *, aplarray *, aplarray *) { return nullptr; }
+
+// Every registry starts empty and gets its old contents back afterwards, so
+// that other tests in the same process see no difference.
+class Registry : public LibraryTest {
+protected:
+    void SetUp() override {
+        saved_ = {primitiveTables, systemFunctions, APL_symtab, plugins, {}};
+        primitiveTables = PrimitiveTables{};
+        InitPrimitiveTables();
+        systemFunctions = SystemFunctionTable{};
+        APL_symtab = aplsymtab{};
+        ResetPluginTable();
+        for (int slot = 7; slot <= 9; ++slot) {
+            saved_.slots[slot - 7] = CallbackFunction(slot);
+            APL_Callback(slot, nullptr);
+        }
+        LibraryTest::SetUp();
+    }
+    void TearDown() override {
+        InitPrimitiveTables();
+        ResetSystemFunctionTable();
+        DestroySymbolTable();
+        for (int slot = 7; slot <= 9; ++slot) APL_Callback(slot, saved_.slots[slot - 7]);
+        LibraryTest::TearDown();
+        primitiveTables = saved_.primitives;
+        systemFunctions = saved_.side;
+        APL_symtab = saved_.symbols;
+        plugins = saved_.plugins;
+    }
+
+private:
+    struct {
+        PrimitiveTables primitives;
+        SystemFunctionTable side;
+        aplsymtab symbols;
+        PluginTable plugins;
+        void *slots[3];
+    } saved_;
+};
+
+using Primitives = Registry;
+
+TEST_F(Primitives, FlagsNamesAndTheCharactersHoldingBothKinds) {
+    RegisterBuiltins();
+    struct Case {
+        uint8_t code;
+        uint16_t flags;
+        const char *function, *op;
+    } cases[] = {
+        {47, 0x880c, "APL_Replicate", "APL_Reduce"}, {154, 0x880c, "APL_Replicate1", "APL_Reduce1"},
+        {92, 0x080c, "APL_Expand", "APL_Scan"},      {153, 0x080c, "APL_Expand1", "APL_Scan1"},
+        {46, 0x0810, nullptr, "APL_InnerProduct"},   {43, 0x3804, "APL_Add", nullptr},
+        {208, 0x0805, "APL_EmptyVector", nullptr},   {'A', 0, nullptr, nullptr},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(PrimitiveFlags(c.code), c.flags) << int(c.code);
+        EXPECT_STREQ(PrimitiveFunctionName(c.code), c.function);
+        EXPECT_STREQ(PrimitiveOperatorName(c.code), c.op);
+    }
+    int registered = 0;
+    for (int code = 0; code < 256; ++code) registered += (PrimitiveFlags(uint8_t(code)) & APL_FN_PRIMITIVE) != 0;
+    EXPECT_EQ(registered, 58) << "62 rows, four characters twice";
+    aplarray *shape = PrimitiveFunction(189)(nullptr, nullptr, APL_String("abc"));
+    ASSERT_NE(shape, nullptr);
+    EXPECT_EQ(DataOf<int32_t>(shape)[0], 3);
+    APL_UnLinkTemp(shape);
+}
+
+TEST_F(Primitives, MissingOnesSaySoAndReleaseTheirArguments) {
+    RegisterBuiltins();
+    primitiveTables.functions[7] = nullptr;  // never initialised: still the default
+    primitiveTables.operators[7] = nullptr;
+    primitiveTables.functions[43] = nullptr;  // a registered character without its function
+    primitiveTables.operators[47] = nullptr;
+    aplarray *twice = APL_Int(6);  // one temporary in two places is released once
+    aplfnc operand{}, none{};
+    aplarray *results[] = {
+        PrimitiveFunction(43)(nullptr, APL_Int(1), APL_Int(2)),
+        PrimitiveFunction('A')(nullptr, twice, twice),
+        PrimitiveFunction(7)(nullptr, nullptr, APL_Int(1)),
+        reinterpret_cast<aploperator>(PrimitiveOperator(47))(nullptr, nullptr, &operand, nullptr, &none, nullptr, APL_Int(5)),
+        reinterpret_cast<aploperator>(PrimitiveOperator(7))(nullptr, nullptr, &operand, nullptr, &none, nullptr, nullptr),
+    };
+    for (aplarray *r : results) EXPECT_EQ(r, nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_SYSTEM);
+    EXPECT_STREQ(APL_error_message, "primitive Function not implemented !");
+}
+
+TEST_F(Primitives, FirstRegistrationWinsAndRegisteringAgainChangesNothing) {
+    RegisterPrimitive(200, 0x0004, Hello, "first");
+    RegisterPrimitive(200, 0x1004, Other, "second");
+    RegisterPrimitive(200, 0x0010, nullptr, "dyadic op");
+    RegisterPrimitive(200, 0x0008, AnOperator, "op");  // no bit in common: replaces it
+    RegisterPrimitive(201, 0x0004, nullptr, "none yet");
+    EXPECT_EQ(PrimitiveFunction(200), Hello);
+    EXPECT_STREQ(PrimitiveFunctionName(200), "first");
+    EXPECT_EQ(PrimitiveOperator(200), reinterpret_cast<void *>(AnOperator));
+    EXPECT_STREQ(PrimitiveOperatorName(200), "op");
+    EXPECT_EQ(PrimitiveFlags(200), 0x081c) << "nothing of the refused registration";
+    EXPECT_EQ(PrimitiveFunction(201), PrimitiveNotImplemented);
+
+    const int32_t before = LiveBlocks();
+    RegisterBuiltins();
+    const int32_t once = LiveBlocks();
+    const PrimitiveTables first = primitiveTables;
+    RegisterBuiltins();
+    EXPECT_EQ(LiveBlocks(), once) << "no new name copies";
+    EXPECT_EQ(memcmp(&first, &primitiveTables, sizeof first), 0);
+    ResetSystemFunctionTable();
+    DestroySymbolTable();
+    InitPrimitiveTables();
+    EXPECT_EQ(LiveBlocks(), before - 3) << "the names are freed, the three of this test too";
+    EXPECT_EQ(PrimitiveFlags(47), 0);
+}
+
+using SystemFunctions = Registry;
+
+TEST_F(SystemFunctions, ThoseThatExistAreRegisteredInTableOrder) {
+    EXPECT_STREQ(FindCName(Hello), "");
+    RegisterBuiltins();
+    // The side table lists them in the order of the built-in table: the file
+    // functions first, the conversions and MD last.
+    const std::vector<std::string> order = {Quad("NTIE"), Quad("IIO"), Quad("SHORT"), Quad("BOOL"),
+                                            Quad("REAL"), Quad("MD")};
+    uint32_t offset = 0;
+    SystemFunctionEntry entry;
+    size_t next = 0;
+    int entries = 0;
+    while (NextSystemFunction(offset, entry)) {
+        ++entries;
+        ASSERT_NE(Find(entry.name), nullptr) << entry.name;
+        EXPECT_EQ(Find(entry.name)->value, Address(entry.function));
+        EXPECT_EQ(Find(entry.name)->kind, entry.kind);
+        if (next < order.size() && entry.name == order[next]) ++next;
+    }
+    EXPECT_EQ(next, order.size()) << "table order";
+    EXPECT_GE(entries, 6);
+    EXPECT_EQ(Find(Quad("MD"))->kind, 0x25);
+    EXPECT_EQ(Find(Quad("BOOL"))->kind, 0x24);
+    EXPECT_STREQ(FindCName(APL_MemDebug), "FUNCTION(MemDebug)");
+    EXPECT_STREQ(FindCName(APL_ToBool), "FUNCTION(ToBool)");
+    EXPECT_EQ(FindCName(Hello), systemFunctions.bytes) << "unknown: the start of the table";
+}
+
+TEST_F(SystemFunctions, SideTableGrowsByOneEntryPerRegistrationOnly) {
+    const std::string name = Quad("HELLO");
+    const auto entrySize = [&](const char *cName) { return uint32_t(name.size() + strlen(cName) + 2 + sizeof(void *) + 2); };
+    RegisterSystemFunction(name.c_str(), 0x24, Hello, "FUNCTION(Hello)");
+    EXPECT_EQ(systemFunctions.size, entrySize("FUNCTION(Hello)"));
+    RegisterSystemFunction(name.c_str(), 0x24, Other, "FUNCTION(Other)");  // as after a second CLEAR
+    EXPECT_EQ(systemFunctions.size, entrySize("FUNCTION(Hello)") + entrySize("FUNCTION(Other)"));
+    EXPECT_EQ(Find(name)->value, Address(Other));
+    const uint32_t size = systemFunctions.size;
+    EXPECT_EQ(RegisterSystemFunction("1X", 0x24, Hello, "X"), APL_symtab.count);
+    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
+    void *value = APL_Link(APL_Int(1));
+    DefineName("VAR", 3, APL_KIND_VARIABLE, &value);
+    EXPECT_EQ(RegisterSystemFunction("VAR", 0x24, Hello, "X"), APL_symtab.count);
+    EXPECT_EQ(aplerrno, APL_ERR_DEFN);
+    EXPECT_EQ(systemFunctions.size, size);
+}
+
+TEST_F(SystemFunctions, ReregisteringAfterALoadStopsAtTheFirstError) {
+    RegisterSystemFunction(Quad("A").c_str(), 0x24, Hello, "FUNCTION(A)");
+    RegisterSystemFunction(Quad("B").c_str(), 0x124, Other, "B");
+    RegisterSystemFunction(Quad("C").c_str(), 0x25, APL_MemDebug, "FUNCTION(MemDebug)");
+    DestroySymbolTable();  // what loading a workspace does
+    EXPECT_TRUE(ReregisterSystemFunctions());
+    ASSERT_NE(Find(Quad("B")), nullptr);
+    EXPECT_EQ(Find(Quad("B"))->value, Address(Other));
+    EXPECT_EQ(Find(Quad("B"))->kindHigh, 0x01) << "still marked as a plug-in's";
+    EXPECT_EQ(Find(Quad("C"))->kind, 0x25);
+    DestroySymbolTable();
+    const std::string b = Quad("B");  // the loaded workspace has a variable there
+    void *value = APL_Link(APL_Int(1));
+    DefineName(b.data(), 2, APL_KIND_VARIABLE, &value);
+    EXPECT_FALSE(ReregisterSystemFunctions());
+    EXPECT_EQ(aplerrno, APL_ERR_DEFN);
+    EXPECT_NE(Find(Quad("A")), nullptr);
+    EXPECT_EQ(Find(Quad("C")), nullptr);
+}
+
+// ---- Plug-ins through fake callbacks: a handle is a FakeLibrary --------------------
+
+struct FakeLibrary {
+    std::string name;
+    PluginStart start;
+};
+std::vector<FakeLibrary> fakes;
+std::string pluginList;  // names ended by NUL
+int loads = 0;
+int32_t created = -1;
+
+void ListFakes(char *buffer) { memcpy(buffer, pluginList.data(), pluginList.size()); }
+void *LoadFake(const char *name) {
+    ++loads;
+    for (FakeLibrary &f : fakes)
+        if (f.name == name) return &f;
+    return nullptr;
+}
+void *FindInFake(void *handle, const char *name) {
+    if (!strcmp(name, "ORBAX_StartPlugin")) return reinterpret_cast<void *>(static_cast<FakeLibrary *>(handle)->start);
+    return !strcmp(name, "Hello") ? Address(Hello) : nullptr;
+}
+int32_t StartHello(void *info) {
+    strcpy(static_cast<char *>(info), "hello plug-in");
+    created = APL_CreateCommand(Quad("HELLO").c_str(), "Hello", 0x24);
+    return 0;
+}
+int32_t StartDeclining(void *) { return 1; }
+int32_t StartUnknown(void *) {
+    created = APL_CreateCommand(Quad("GONE").c_str(), "Missing", 0x24);
+    return 0;
+}
+int32_t StartOverVariable(void *) {
+    created = APL_CreateCommand("VAR", "Hello", 0x24);
+    return 0;
+}
+int32_t StartFaulting(void *) {
+    volatile int *volatile nowhere = nullptr;
+    *nowhere = 1;
+    return 0;
+}
+
+class Plugins : public Registry {
+protected:
+    int Load(std::vector<FakeLibrary> libraries) {
+        fakes = std::move(libraries);
+        pluginList.clear();
+        for (const FakeLibrary &f : fakes) pluginList += f.name + '\0';
+        loads = 0;
+        created = -1;
+        APL_Callback(7, reinterpret_cast<void *>(ListFakes));
+        APL_Callback(8, reinterpret_cast<void *>(LoadFake));
+        APL_Callback(9, reinterpret_cast<void *>(FindInFake));
+        return LoadPlugins();
+    }
+};
+
+TEST_F(Plugins, NothingLoadsWithoutTheCallbacksOrFromAnEmptyList) {
+    for (int missing = 7; missing <= 9; ++missing) {
+        Load({{"hello", StartHello}});
+        ResetPluginTable();
+        APL_Callback(missing, nullptr);
+        EXPECT_EQ(LoadPlugins(), 1);
+        EXPECT_EQ(plugins.count, 0);
+    }
+    pluginList = std::string("\0hello\0", 7);
+    loads = 0;
+    APL_Callback(9, reinterpret_cast<void *>(FindInFake));
+    EXPECT_EQ(LoadPlugins(), 0);
+    EXPECT_EQ(loads, 0);
+    pluginList.assign(kPluginListSize, 'x');  // a list without an end is cut at the buffer's
+    EXPECT_EQ(LoadPlugins(), 0);
+    EXPECT_EQ(loads, 1);
+}
+
+TEST_F(Plugins, AStartedPluginAddsItsCommand) {
+    EXPECT_EQ(Load({{"absent", nullptr}, {"declining", StartDeclining}, {"hello", StartHello}}), 0);
+    EXPECT_EQ(loads, 3);
+    ASSERT_EQ(plugins.count, 1) << "the declining one is not counted";
+    EXPECT_EQ(pluginRecords[0].start, StartHello) << "its record was used again";
+    EXPECT_EQ(pluginRecords[0].handle, &fakes[2]);
+    EXPECT_STREQ(reinterpret_cast<const char *>(pluginRecords[0].info), "hello plug-in");
+    EXPECT_EQ(created, 0);
+    ASSERT_NE(Find(Quad("HELLO")), nullptr);
+    EXPECT_EQ(Find(Quad("HELLO"))->value, Address(Hello));
+    EXPECT_EQ(Find(Quad("HELLO"))->kind, 0x24);
+    EXPECT_EQ(Find(Quad("HELLO"))->kindHigh, 0x01);
+    EXPECT_STREQ(FindCName(Hello), "Hello");
+}
+
+TEST_F(Plugins, CreateCommandRefusalsAndItsClearedError) {
+    Load({{"unknown", StartUnknown}});
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(Find(Quad("GONE")), nullptr);
+    void *value = APL_Link(APL_Int(1));
+    DefineName("VAR", 3, APL_KIND_VARIABLE, &value);
+    Load({{"over a variable", StartOverVariable}});
+    EXPECT_EQ(created, 0);
+    EXPECT_EQ(aplerrno, 0);
+    EXPECT_EQ(Find("VAR")->kind, APL_KIND_VARIABLE);
+    ResetPluginTable();  // outside the loading there is no library to look in
+    EXPECT_EQ(APL_CreateCommand(Quad("HELLO").c_str(), "Hello", 0x24), 1);
+    EXPECT_EQ(systemFunctions.size, 0u);
+}
+
+TEST_F(Plugins, AFaultInAStartProcedureEndsTheLoadingButNotTheLibrary) {
+    if (!FaultGuardActive()) GTEST_SKIP() << "the sanitizers own the fault signals in this build";
+    EXPECT_EQ(Load({{"hello", StartHello}, {"faulting", StartFaulting}, {"never", StartDeclining}}), 0);
+    EXPECT_EQ(CapturedOutput::Take(), "ERROR: Cannot load plugins!\n");
+    EXPECT_EQ(loads, 2);
+    EXPECT_EQ(plugins.count, 1);
+    EXPECT_NE(Find(Quad("HELLO")), nullptr) << "plug-ins started before the fault stay";
+    Load({{"hello", StartHello}});
+    EXPECT_EQ(plugins.count, 2);
+}
+
+// ---- The sample plug-in, loaded as a host loads it -------------------------------------
+
+#ifdef ORBAX_SAMPLE_PLUGIN
+const char *const kSamplePlugin = ORBAX_SAMPLE_PLUGIN;
+#else
+const char *const kSamplePlugin = nullptr;
+#endif
+void ListSample(char *buffer) { strcpy(buffer, kSamplePlugin); }
+void *LoadWithDlopen(const char *name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+void *FindWithDlsym(void *handle, const char *name) { return dlsym(handle, name); }
+
+using SamplePlugin = Registry;
+
+TEST_F(SamplePlugin, AddsGetenvThroughDlopenAndDlsym) {
+    if (!kSamplePlugin) GTEST_SKIP() << "built without ORBAX_SAMPLE_PLUGIN";
+    APL_Callback(7, reinterpret_cast<void *>(ListSample));
+    APL_Callback(8, reinterpret_cast<void *>(LoadWithDlopen));
+    APL_Callback(9, reinterpret_cast<void *>(FindWithDlsym));
+    ASSERT_EQ(LoadPlugins(), 0);
+    ASSERT_EQ(plugins.count, 1) << dlerror();
+    const aplsymbol *symbol = Find(Quad("GETENV"));
+    ASSERT_NE(symbol, nullptr);
+    EXPECT_EQ(symbol->kind + 256 * symbol->kindHigh, 0x124);
+    const auto getenvFunction = reinterpret_cast<aplfunction>(symbol->value);
+    EXPECT_STREQ(FindCName(getenvFunction), "ORBAX_GetEnv");
+    const auto text = [&](const char *name) {
+        aplarray *r = getenvFunction(nullptr, nullptr, APL_String(name));
+        const std::string s = r ? std::string(DataOf<const char>(r), size_t(r->number)) : "(null)";
+        APL_UnLinkTemp(r);
+        return s;
+    };
+    setenv("ORBAX_SAMPLE_TEST", "a value", 1);
+    EXPECT_EQ(text("ORBAX_SAMPLE_TEST"), "a value");
+    unsetenv("ORBAX_SAMPLE_TEST");
+    EXPECT_EQ(text("ORBAX_SAMPLE_TEST"), "");
+    EXPECT_EQ(getenvFunction(nullptr, APL_String("x"), APL_String("HOME")), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
+    EXPECT_EQ(getenvFunction(nullptr, nullptr, APL_Int(1)), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
+}
+
+}  // namespace
