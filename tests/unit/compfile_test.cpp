@@ -1,0 +1,383 @@
+// Serialised arrays and component files: IIOL sizes, IIOS layout and round
+// trips, hostile and other-byte-order input, IIO component files, and the
+// checked-in files written by the 32-bit build.
+#include "support.h"
+
+#include "system/compfile.h"
+#include "system/oserror.h"
+#include "tests/fixtures/fixture_arrays.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace fixture;
+using Bytes = std::string;
+
+aplarray *CharVector(const Bytes &bytes) { return Chars(bytes); }
+
+// IIOS both ways; the argument is consumed (a linked one is kept).
+Bytes Serialize(aplarray *array) {
+    aplarray *bytes = APL_Serialize(nullptr, APL_Int(1), array);
+    Bytes result = bytes ? Bytes(DataOf<const char>(bytes), static_cast<size_t>(bytes->number)) : "";
+    APL_UnLinkTemp(bytes);
+    return result;
+}
+aplarray *Deserialize(const Bytes &bytes) { return APL_Serialize(nullptr, nullptr, CharVector(bytes)); }
+
+int32_t LengthOf(aplarray *array) {
+    aplarray *length = APL_SerialLength(nullptr, nullptr, array);
+    const int32_t value = length ? *DataOf<int32_t>(length) : -1;
+    APL_UnLinkTemp(length);
+    return value;
+}
+
+int32_t Int32At(const Bytes &b, size_t at) {
+    int32_t v;
+    memcpy(&v, b.data() + at, 4);
+    return v;
+}
+void PutInt32(Bytes &b, size_t at, int32_t v) { memcpy(b.data() + at, &v, 4); }
+
+// An independent rewrite of serialised records into the other byte order:
+// header integers and shape reversed, data by type, BOOL bits mirrored in
+// every byte. Returns the offset after the record and its items.
+size_t ToOtherByteOrder(Bytes &b, size_t at) {
+    const int32_t size = Int32At(b, at), number = Int32At(b, at + 12);
+    const int rank = static_cast<uint8_t>(b[at + 5]), eltype = static_cast<uint8_t>(b[at + 6]);
+    auto reverse = [&b](size_t from, size_t n) { std::reverse(b.begin() + from, b.begin() + from + n); };
+    for (size_t field : {0u, 8u, 12u}) reverse(at + field, 4);
+    for (int i = 0; i < rank; ++i) reverse(at + 16 + 4 * i, 4);
+    size_t data = at + 16 + 4 * static_cast<size_t>(rank);
+    if (eltype == APL_NESTED) {
+        for (int32_t i = 0; i < std::max(number, 1); ++i) data = ToOtherByteOrder(b, data);
+        return data;
+    }
+    const size_t width = eltype == APL_INTG ? 4 : eltype == APL_REAL ? 8 : eltype == APL_SHORT ? 2 : 1;
+    const size_t count = eltype == APL_BOOL ? 4 * static_cast<size_t>(number) : static_cast<size_t>(number);
+    for (size_t i = 0; i < count; ++i) {
+        if (eltype != APL_BOOL) {
+            reverse(data + i * width, width);
+            continue;
+        }
+        unsigned char v = static_cast<unsigned char>(b[data + i]), r = 0;
+        for (int bit = 0; bit < 8; ++bit) r |= static_cast<unsigned char>(((v >> bit) & 1) << (7 - bit));
+        b[data + i] = static_cast<char>(r);
+    }
+    return at + static_cast<size_t>(size);
+}
+
+aplarray *NameAndPosition(const std::string &name, int32_t position) {
+    return Nested({APL_String(name.c_str()), APL_Int(position)});
+}
+// IIO append: (component number, offset), or empty when it failed.
+std::vector<int32_t> Append(aplarray *value, const std::string &file) {
+    aplarray *r = APL_ReadWrite(nullptr, value, NameAndPosition(file, 0));
+    std::vector<int32_t> pair = r ? std::vector<int32_t>(DataOf<int32_t>(r), DataOf<int32_t>(r) + r->number)
+                                  : std::vector<int32_t>{};
+    APL_UnLinkTemp(r);
+    return pair;
+}
+aplarray *ReadWhole(const std::string &file) { return APL_ReadWrite(nullptr, nullptr, APL_String(file.c_str())); }
+
+// The array (consumed) equals what `expected` (consumed) builds.
+void ExpectSame(aplarray *array, aplarray *expected, const std::string &what = "") {
+    EXPECT_NE(array, nullptr) << what << ": error " << aplerrno << " " << APL_error_message;
+    EXPECT_TRUE(Same(array, expected)) << what;
+    APL_UnLinkTemp(array);
+    APL_UnLinkTemp(expected);
+}
+
+using SerialLengths = LibraryTest;
+
+TEST_F(SerialLengths, CountHeaderShapeAndDataOfEveryRecord) {
+    EXPECT_EQ(LengthOf(APL_Int(5)), 20);
+    EXPECT_EQ(LengthOf(Nested({APL_Int(1), APL_Int(2)})), 60);
+    EXPECT_EQ(LengthOf(Chars("ABC")), 23);
+    EXPECT_EQ(LengthOf(Chars("")), 20);
+    EXPECT_EQ(LengthOf(Reals({1, 2, 3})), 44);
+    EXPECT_EQ(LengthOf(Reals({1}, {})), 24);
+    EXPECT_EQ(LengthOf(Shorts({1}, {})), 20);
+    EXPECT_EQ(LengthOf(Shorts({1, 2, 3})), 26);
+    EXPECT_EQ(LengthOf(Bools(std::string(33, '1'), {33})), 28);
+    EXPECT_EQ(LengthOf(Bools("", {4, 0})), 24);
+    // Item slots count 4 bytes on every build; an empty array has its prototype.
+    EXPECT_EQ(LengthOf(Nested({APL_Int(0)}, {0})), 40);
+    EXPECT_EQ(LengthOf(Nested({APL_Int(1), APL_Int(2), Chars("ab"), Ints({})}, {2, 2})), 24 + 20 + 20 + 22 + 20);
+    Fails(APL_SerialLength(nullptr, APL_Int(1), APL_Int(2)), APL_ERR_SYNTAX);
+    Fails(APL_SerialLength(APL_Int(1), nullptr, APL_Int(2)), APL_ERR_SYNTAX);
+    Fails(APL_SerialLength(nullptr, nullptr, nullptr), APL_ERR_SYNTAX);
+}
+
+using SerialLayout = LibraryTest;
+
+TEST_F(SerialLayout, SimpleRecordIsHeaderShapeAndDataLittleEndian) {
+    const Bytes b = Serialize(Ints({1, -2, 0x01020304}));
+    EXPECT_EQ(b, Bytes("\x20\0\0\0\x01\x01\x02\0\x01\0\0\0\x03\0\0\0\x03\0\0\0"
+                       "\x01\0\0\0\xFE\xFF\xFF\xFF\x04\x03\x02\x01", 32));
+}
+
+TEST_F(SerialLayout, NestedHeaderCountsFourByteSlotsAndItemsFollow) {
+    // The empty vector writes its 20 bytes, then the serialised prototype.
+    const Bytes b = Serialize(Nested({Chars("xy")}, {0}));
+    ASSERT_EQ(b.size(), 20u + 22u);
+    EXPECT_EQ(b.substr(0, 20), Bytes("\x18\0\0\0\x02\x01\x08\0\x01\0\0\0\0\0\0\0\0\0\0\0", 20));
+    EXPECT_EQ(Int32At(b, 20), 22);
+    EXPECT_EQ(b.substr(40), "xy");
+    const Bytes pair = Serialize(Nested({APL_Int(1), Chars("abc")}, {1, 2}));
+    EXPECT_EQ(Int32At(pair, 0), 16 + 8 + 8);
+    EXPECT_EQ(Int32At(pair, 24), 20);  // the first item right after the shape
+    EXPECT_EQ(Int32At(pair, 44), 23);
+}
+
+TEST_F(SerialLayout, TypeByteIsPlainAndBoolOrShortArgumentsAreIntegers) {
+    aplarray *strand = Ints({1, 2});
+    strand->type |= APL_STRAND | APL_FLAG10;
+    EXPECT_EQ(Serialize(strand).at(4), APL_SIMPLE);
+    EXPECT_EQ(Serialize(Bools("101", {3})), Serialize(Ints({1, 0, 1})));
+    EXPECT_EQ(Serialize(Shorts({-7, 300}, {2, 1})), Serialize(Ints({-7, 300}, {2, 1})));
+}
+
+using SerialRoundTrip = LibraryTest;
+
+TEST_F(SerialRoundTrip, EveryElementTypeRankAndNestingComesBackTheSame) {
+    aplarray *(*const builders[])() = {
+        [] { return Chars("Z", {}); },
+        [] { return Chars("abcdef", {2, 1, 3}); },
+        [] { return Ints({INT32_MIN, INT32_MAX, 0, 7}, {2, 2}); },
+        [] { return Reals({-0.5}, {}); },
+        [] { return Reals({1e-300, 2.5, -1e300}); },
+        [] { return Ints({}, {0, 3}); },
+        [] { return Reals({}, {2, 0, 2}); },
+        [] { return Nested({Shorts({-32768, 32767}), Bools("10110", {5}), Bools("", {4, 0}), Bools("1", {})}); },
+        [] { return Nested({Bools(std::string(40, '1') + std::string(40, '0'), {2, 40})}, {}); },
+        MixedNested,
+    };
+    for (auto build : builders) {
+        aplarray *copy = APL_Link(Deserialize(Serialize(build())));
+        ASSERT_NE(copy, nullptr) << aplerrno;
+        EXPECT_EQ(copy->lnkcnt, 1);  // a temporary that this test linked
+        if (IsNested(copy)) {
+            EXPECT_EQ(ItemsOf(copy)[0]->lnkcnt, 1);
+        }
+        ExpectSame(copy, build(), "eltype " + std::to_string(copy->eltype));
+        APL_UnLink(copy);
+    }
+    // An empty array made without a prototype gets the number 0 as one.
+    ExpectSame(Deserialize(Serialize(Make(APL_NESTED, {0}))), Nested({Ints({0}, {})}, {0}));
+}
+
+// Nested scalars inside each other, `depth` levels above an INTG scalar, with
+// one link each as IIOS finds them in memory.
+Bytes DeepBytes(int depth) {
+    Bytes b;
+    for (int i = 0; i < depth; ++i) b += Bytes("\x14\0\0\0\x02\0\x08\0\x01\0\0\0\x01\0\0\0", 16);
+    return b + Bytes("\x14\0\0\0\x01\0\x02\0\x01\0\0\0\x01\0\0\0\x09\0\0\0", 20);
+}
+
+TEST_F(SerialRoundTrip, NestingIsReadAndWrittenUpToTheLimitOnly) {
+    const Bytes deep = DeepBytes(kMaxSerialDepth);
+    aplarray *array = Deserialize(deep);
+    ASSERT_NE(array, nullptr) << aplerrno;
+    EXPECT_EQ(SerialLength(array), static_cast<int64_t>(deep.size()));
+    EXPECT_EQ(Serialize(array), deep);
+    Fails(Deserialize(DeepBytes(kMaxSerialDepth + 1)), APL_ERR_DOMAIN, "Incompatible data format");
+    aplarray *deeper = APL_Int(1);
+    for (int i = 0; i <= kMaxSerialDepth; ++i) deeper = Nested({deeper}, {});
+    EXPECT_EQ(SerialLength(deeper), -1);
+    Fails(APL_Serialize(nullptr, APL_Int(0), deeper), APL_ERR_LIMIT);
+}
+
+using HostileInput = LibraryTest;
+
+TEST_F(HostileInput, TruncatedDataAndCountsBeyondItFailBeforeAllocation) {
+    const Bytes whole = Serialize(MixedNested());
+    for (size_t n = 0; n < whole.size(); ++n) {
+        EXPECT_EQ(Deserialize(whole.substr(0, n)), nullptr) << "prefix " << n;
+        EXPECT_EQ(aplerrno, APL_ERR_FILEIO) << "prefix " << n;
+        aplerrno = 0;
+    }
+    // A nested vector claiming 2^28 items, a CHAR vector claiming 2^30 bytes.
+    Bytes items = Serialize(Nested({APL_Int(1)}));
+    for (size_t at : {12u, 16u}) PutInt32(items, at, 1 << 28);
+    PutInt32(items, 0, 16 + 4 + 4 * (1 << 28));
+    Fails(Deserialize(items), APL_ERR_FILEIO);
+    Bytes text = Serialize(Chars("abcd"));
+    for (size_t at : {12u, 16u}) PutInt32(text, at, 1 << 30);
+    PutInt32(text, 0, 16 + 4 + (1 << 30));
+    Fails(Deserialize(text), APL_ERR_FILEIO);
+}
+
+TEST_F(HostileInput, InconsistentRecordsAreIncompatibleData) {
+    const Bytes good = Serialize(Ints({1, 2, 3}));
+    auto changed = [&good](size_t at, int32_t value, size_t width = 4) {
+        Bytes b = good;
+        memcpy(b.data() + at, &value, width);
+        return b;
+    };
+    Bytes unknownType = changed(6, 3, 1);  // no such element type; its size rule gives 20
+    PutInt32(unknownType, 0, 20);
+    Bytes ranked = Bytes(16 + 4 * 65 + 4, '\0');  // rank 65 with a matching size
+    PutInt32(ranked, 0, 16 + 4 * 65 + 4);
+    ranked[4] = APL_SIMPLE;
+    ranked[5] = 65;
+    ranked[6] = APL_INTG;
+    PutInt32(ranked, 12, 1);
+    for (int i = 0; i < 65; ++i) PutInt32(ranked, 16 + 4 * i, 1);
+    Bytes negative = Serialize(Ints({1, 2, 3, 4}, {2, 2}));  // axes -2 -2 give the number 4
+    PutInt32(negative, 16, -2);
+    PutInt32(negative, 20, -2);
+    Bytes infinite = Serialize(Reals({1, 2}));
+    PutInt32(infinite, 32, 0x7FF00000);
+    Bytes notANumber = infinite;
+    PutInt32(notANumber, 28, 1);
+    Bytes corruptItem = Serialize(Nested({Chars("first"), Ints({1, 2}), Chars("third")}));
+    PutInt32(corruptItem, 20 + 25, 99);
+    const Bytes cases[] = {
+        Bytes("not an array, just text"), changed(16, 4), changed(0, 29), changed(4, APL_NESTEDARRAY, 1),
+        unknownType, ranked, negative, infinite, notANumber, corruptItem,
+    };
+    for (const Bytes &b : cases) Fails(Deserialize(b), APL_ERR_DOMAIN, "Incompatible data format");
+    Fails(APL_Serialize(nullptr, nullptr, Nested({Chars("ab")})), APL_ERR_DOMAIN);
+}
+
+using OtherByteOrder = LibraryTest;
+
+TEST_F(OtherByteOrder, EveryTypeReadsWithItsValuesIntact) {
+    auto build = [] {
+        return Nested({Ints({1, -2, 0x01020304}), Reals({2.5, -1e300}, {1, 2}), Shorts({-300, 5}), Chars("text"),
+                       Bools("1000000001000000" "1", {17}), Nested({APL_Int(7)}, {0}), Ints({3}, {})});
+    };
+    Bytes b = Serialize(build());
+    ASSERT_EQ(ToOtherByteOrder(b, 0), b.size());
+    EXPECT_NE(b, Serialize(build()));
+    // BOOL element 0 sits in bit 7 over there, element 9 in bit 6 of byte 1.
+    const size_t bools = 20 + 32 + 40 + 24 + 24;
+    EXPECT_EQ(b.substr(bools + 20, 3), Bytes("\x80\x40\x80", 3));
+    ExpectSame(Deserialize(b), build());
+}
+
+TEST_F(OtherByteOrder, UnknownTypeIsNonceAndWrongHeadersStayRefused) {
+    Bytes b = Serialize(Ints({5}, {}));
+    ToOtherByteOrder(b, 0);
+    b[6] = 64;
+    Fails(Deserialize(b), APL_ERR_NONCE, "Not supported yet");
+    b[6] = APL_REAL;  // the swapped size no longer fits the type
+    Fails(Deserialize(b), APL_ERR_DOMAIN, "Incompatible data format");
+    b[6] = APL_INTG;
+    b[4] = APL_NESTEDARRAY;
+    Fails(Deserialize(b), APL_ERR_DOMAIN, "Incompatible data format");
+}
+
+using ComponentFiles = LibraryTest;
+
+TEST_F(ComponentFiles, AppendedComponentsReadBackWholeAndByPosition) {
+    TempDir dir;
+    const std::string file = dir.file("comp.cf");
+    auto second = [] { return Nested({Reals({1.5, 2.5}), Ints({}, {0, 2})}); };
+    const int32_t firstLength = LengthOf(Chars("first component"));
+    EXPECT_EQ(Append(Chars("first component"), file), (std::vector<int32_t>{1, 20}));
+    EXPECT_EQ(Append(second(), file), (std::vector<int32_t>{2, 20 + firstLength}));
+    EXPECT_EQ(ReadFile(file).substr(0, 20), Bytes("\x1c\0\0\0\x02\x01\x08\0\0\0\0\0\x02\0\0\0\x02\0\0\0", 20));
+    ExpectSame(ReadWhole(file), Nested({Chars("first component"), second()}));
+    ExpectSame(APL_ReadWrite(nullptr, nullptr, NameAndPosition(file, 20 + firstLength)), second());
+}
+
+TEST_F(ComponentFiles, OnlyNestedVectorsTakeComponents) {
+    TempDir dir;
+    const std::string simple = dir.file("simple"), scalar = dir.file("scalar"), text = dir.file("text");
+    APL_ReadWrite(nullptr, Ints({1, 2, 3}), APL_String(simple.c_str()));
+    APL_ReadWrite(nullptr, Nested({APL_Int(1)}, {}), APL_String(scalar.c_str()));
+    WriteFile(text, Bytes(40, 'x'));
+    Fails(APL_ReadWrite(nullptr, APL_Int(4), NameAndPosition(simple, 0)), APL_ERR_DOMAIN, "Data cannot be appended");
+    Fails(APL_ReadWrite(nullptr, APL_Int(4), NameAndPosition(scalar, 0)), APL_ERR_RANK, "Data cannot be appended");
+    Fails(APL_ReadWrite(nullptr, APL_Int(4), NameAndPosition(text, 0)), APL_ERR_FILEIO, "Incompatible file format");
+    WriteFile(text, Bytes(10, 'x'));
+    Fails(APL_ReadWrite(nullptr, APL_Int(4), NameAndPosition(text, 0)), APL_ERR_FILEIO);
+    ExpectSame(ReadWhole(simple), Ints({1, 2, 3}));  // a refused file is left as it was
+    // A count that cannot grow any more.
+    const int32_t count = (INT32_MAX - 20) / 4;
+    Bytes full = Bytes("\0\0\0\0\x02\x01\x08\0", 8) + Bytes(12, '\0');
+    PutInt32(full, 0, 16 + 4 + 4 * count);
+    PutInt32(full, 12, count);
+    PutInt32(full, 16, count);
+    WriteFile(text, full);
+    Fails(APL_ReadWrite(nullptr, APL_Int(4), NameAndPosition(text, 0)), APL_ERR_LIMIT);
+    EXPECT_EQ(ReadFile(text), full);
+}
+
+TEST_F(ComponentFiles, OtherByteOrderFileKeepsItsOrderWhenAppendedTo) {
+    TempDir dir;
+    const std::string file = dir.file("swapped");
+    Append(Shorts({1, -2, 3}), file);
+    Bytes bytes = ReadFile(file);
+    ToOtherByteOrder(bytes, 0);
+    WriteFile(file, bytes);
+    EXPECT_EQ(Append(Chars("new"), file), (std::vector<int32_t>{2, static_cast<int32_t>(bytes.size())}));
+    EXPECT_EQ(ReadFile(file).substr(0, 20), Bytes("\0\0\0\x1c\x02\x01\x08\0\0\0\0\0\0\0\0\x02\0\0\0\x02", 20));
+    ExpectSame(ReadWhole(file), Nested({Shorts({1, -2, 3}), Chars("new")}));
+}
+
+TEST_F(ComponentFiles, WholeFilesAndTheFailuresOfEveryForm) {
+    TempDir dir;
+    const std::string file = dir.file("whole"), missing = dir.file("missing"), nowhere = dir.file("no/dir/x");
+    WriteFile(file, Bytes(1000, 'x'));
+    EXPECT_EQ(APL_ReadWrite(nullptr, Reals({1, 2, 3}, {3, 1}), APL_String(file.c_str())), nullptr);
+    EXPECT_EQ(aplerrno, 0);
+    EXPECT_EQ(ReadFile(file).size(), 16u + 8 + 24);
+    ExpectSame(ReadWhole(file), Reals({1, 2, 3}, {3, 1}));
+
+    SetPendingOsError(0);
+    Fails(ReadWhole(missing), APL_ERR_FILEIO, ("File '" + missing + "' not found").c_str());
+    EXPECT_EQ(pendingOsError, ENOENT);
+    EXPECT_EQ(Append(APL_Int(3), missing), (std::vector<int32_t>{1, 20}));  // created
+    EXPECT_EQ(pendingOsError, 0);
+    Fails(APL_ReadWrite(nullptr, nullptr, NameAndPosition(missing, -1)), APL_ERR_FILEIO, "Position out of range");
+    Fails(APL_ReadWrite(nullptr, nullptr, NameAndPosition(missing, 1000)), APL_ERR_FILEIO);
+    Fails(APL_ReadWrite(nullptr, APL_Int(3), NameAndPosition(nowhere, 0)), APL_ERR_FILEIO,
+          ("Cannot create file '" + nowhere + "'").c_str());
+    Fails(APL_ReadWrite(nullptr, APL_Int(3), APL_String(nowhere.c_str())), APL_ERR_FILEIO);
+    Fails(APL_ReadWrite(nullptr, APL_Int(3), APL_String("/dev/full")), APL_ERR_FILEIO);
+    EXPECT_EQ(pendingOsError, ENOSPC);
+
+    Fails(APL_ReadWrite(APL_Int(1), nullptr, APL_String("x")), APL_ERR_SYNTAX);
+    Fails(APL_ReadWrite(nullptr, nullptr, Ints({1, 2})), APL_ERR_DOMAIN);
+    Fails(APL_ReadWrite(nullptr, nullptr, Nested({APL_String("a"), APL_Int(0), APL_Int(0)})), APL_ERR_LENGTH);
+    Fails(APL_ReadWrite(nullptr, nullptr, Nested({APL_String("a"), Ints({1, 2})})), APL_ERR_LENGTH);
+    Fails(APL_ReadWrite(nullptr, nullptr, Nested({APL_String("a"), Reals({0.5}, {})})), APL_ERR_DOMAIN);
+    Fails(APL_ReadWrite(nullptr, nullptr, Chars(Bytes("ab\0c", 4))), APL_ERR_DOMAIN);
+    Fails(APL_ReadWrite(nullptr, nullptr, Chars("abcd", {2, 2})), APL_ERR_RANK);
+}
+
+using ThirtyTwoBitFiles = LibraryTest;
+
+TEST_F(ThirtyTwoBitFiles, CheckedInFilesReadBackAndAreWrittenByteForByte) {
+    TempDir dir;
+    for (const WholeFile &file : kWholeFiles) {
+        ExpectSame(ReadWhole(Path(file.name)), file.build(), file.name);
+        APL_ReadWrite(nullptr, file.build(), APL_String(dir.file(file.name).c_str()));
+        EXPECT_EQ(aplerrno, 0);
+        const Bytes checkedIn = ReadFile(Path(file.name));
+        EXPECT_FALSE(checkedIn.empty()) << Path(file.name);
+        EXPECT_EQ(ReadFile(dir.file(file.name)), checkedIn) << file.name;
+    }
+}
+
+TEST_F(ThirtyTwoBitFiles, ComponentFileMatchesComponentByComponent) {
+    TempDir dir;
+    const std::string mine = dir.file(kComponentFile), checkedIn = Path(kComponentFile);
+    std::vector<int32_t> offsets;
+    for (aplarray *component : Components()) offsets.push_back(Append(component, mine).at(1));
+    EXPECT_EQ(ReadFile(mine), ReadFile(checkedIn));
+    std::vector<aplarray *> components = Components();
+    for (size_t i = 0; i < components.size(); ++i)
+        ExpectSame(APL_ReadWrite(nullptr, nullptr, NameAndPosition(checkedIn, offsets[i])), components[i],
+                   "component " + std::to_string(i + 1));
+    ExpectSame(ReadWhole(checkedIn), Nested(Components()));
+}
+
+}  // namespace
