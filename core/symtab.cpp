@@ -366,6 +366,8 @@ aplarray *PooledConstant(int32_t offset) {
     return reinterpret_cast<aplarray *>(constantPool + offset);
 }
 
+uint32_t ConstantPoolSize() { return constantPoolUsed; }
+
 void ResetConstantPool() {
     FreeBlock(constantPool, HERE);
     FreeBlock(constantOffsets, HERE);
@@ -373,4 +375,21 @@ void ResetConstantPool() {
     constantOffsets = nullptr;
     constantPoolUsed = 0;
     constantCount = 0;
+}
+
+ConstantPoolState TakeConstantPool() {
+    ConstantPoolState state{constantPool, constantPoolUsed, constantOffsets, constantCount};
+    constantPool = nullptr;
+    constantOffsets = nullptr;
+    constantPoolUsed = 0;
+    constantCount = 0;
+    return state;
+}
+
+void RestoreConstantPool(const ConstantPoolState &saved) {
+    ResetConstantPool();
+    constantPool = saved.pool;
+    constantPoolUsed = saved.used;
+    constantOffsets = saved.offsets;
+    constantCount = saved.count;
 }

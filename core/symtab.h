@@ -61,4 +61,18 @@ double FirstNumber(const aplarray *a, double fallback);
 int32_t PoolConstant(aplarray *array);
 // The pooled static record at an offset.
 aplarray *PooledConstant(int32_t offset);
+// Bytes in use in the pool (offsets below this are valid record starts or inside one).
+uint32_t ConstantPoolSize();
 void ResetConstantPool();
+// The pool's blocks, handed over so that a nested tokenization (execute, a
+// nested session) can build a pool of its own and put the outer one back.
+struct ConstantPoolState {
+    char *pool = nullptr;
+    uint32_t used = 0;
+    int32_t *offsets = nullptr;
+    int32_t count = 0;
+};
+// Takes the current pool, leaving an empty one.
+ConstantPoolState TakeConstantPool();
+// Frees the current pool and makes the saved one current again.
+void RestoreConstantPool(const ConstantPoolState &saved);

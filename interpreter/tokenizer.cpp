@@ -1,0 +1,896 @@
+// tokenizer: the code buffer, the character classes and the line tokenizer
+// that turns APL text into stored lines, and the renderer that turns them back.
+// Relies on the symbol table and constant pool, the primitive flags and the format engine.
+#include "interpreter/tokenizer.h"
+
+#include "core/arrays.h"
+#include "core/errors.h"
+#include "core/symtab.h"
+#include "structural/format.h"
+#include "system/register.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+TokenBuffer codeBuffer;
+ErrorPositions errorPositions;
+uint8_t tokenizerLineFlags = 0;
+
+// ---- Code buffer -------------------------------------------------------------------
+
+namespace {
+constexpr int32_t kBufferStep = 256;
+
+// Room for `more` bytes in front (downward) or behind (forward).
+bool MakeRoom(TokenBuffer &b, int32_t more) {
+    if (!b.block) b.start = b.end = b.capacity = 0;
+    const int64_t spare = b.forward ? b.capacity - b.end : b.start;
+    if (b.block && spare >= more) return true;
+    const int64_t missing = more - spare;
+    const int64_t grown = b.capacity + (missing + kBufferStep - 1) / kBufferStep * kBufferStep;
+    if (grown > INT32_MAX - 64) {
+        SetError(APL_ERR_WSFULL);
+        return false;
+    }
+    const auto capacity = static_cast<int32_t>(grown);
+    if (b.forward && b.owned) {
+        // The end grows: the block is resized in place.
+        auto *block = static_cast<uint8_t *>(ReallocBlock(b.block, static_cast<size_t>(capacity), HERE));
+        if (!block) {
+            SetError(APL_ERR_WSFULL);
+            return false;
+        }
+        b.block = block;
+        b.capacity = capacity;
+        return true;
+    }
+    // A new block: downward the old contents go to its end, forward to its start.
+    auto *block = static_cast<uint8_t *>(AllocBlock(static_cast<size_t>(capacity), HERE));
+    if (!block) {
+        SetError(APL_ERR_WSFULL);
+        return false;
+    }
+    const int32_t used = b.block ? b.end - b.start : 0;
+    const int32_t start = b.forward ? 0 : capacity - used;
+    if (used) memcpy(block + start, b.block + b.start, static_cast<size_t>(used));
+    if (b.owned) FreeBlock(b.block, HERE);
+    b.block = block;
+    b.owned = true;
+    b.capacity = capacity;
+    b.start = start;
+    b.end = start + used;
+    return true;
+}
+}  // namespace
+
+void ResetTokenBuffer(TokenBuffer &buffer) {
+    if (buffer.owned) FreeBlock(buffer.block, HERE);
+    const bool forward = buffer.forward;
+    buffer = TokenBuffer{};
+    buffer.forward = forward;
+}
+
+bool PutText(TokenBuffer &b, const void *text, int32_t length) {
+    if (length <= 0) return length == 0;
+    if (!MakeRoom(b, length)) return false;
+    if (b.forward) {
+        memcpy(b.block + b.end, text, static_cast<size_t>(length));
+        b.end += length;
+    } else {
+        b.start -= length;
+        memcpy(b.block + b.start, text, static_cast<size_t>(length));
+    }
+    return true;
+}
+
+bool PutByte(TokenBuffer &b, uint8_t byte) { return PutText(b, &byte, 1); }
+
+bool PutShort(TokenBuffer &b, uint16_t value) {
+    const uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+    return PutText(b, bytes, 2);
+}
+
+bool PutLong(TokenBuffer &b, uint32_t value) {
+    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    return PutText(b, bytes, 4);
+}
+
+TokenBuffer SaveCodeBuffer() {
+    TokenBuffer saved = codeBuffer;
+    codeBuffer = TokenBuffer{};
+    codeBuffer.forward = saved.forward;
+    return saved;
+}
+
+void RestoreCodeBuffer(const TokenBuffer &saved) {
+    ResetTokenBuffer(codeBuffer);
+    codeBuffer = saved;
+}
+
+// ---- Character classes ---------------------------------------------------------------
+
+namespace {
+constexpr uint16_t kSymbolClass = 0x0800;
+constexpr uint16_t kPunctuationClass = 0x0900;
+
+bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+}  // namespace
+
+uint16_t TagClass(uint8_t code) {
+    if (code == ':' || code == kLeftArrow) return kPunctuationClass;
+    const uint16_t flags = PrimitiveFlags(code);
+    return flags ? static_cast<uint16_t>(flags | kSymbolClass) : 0;
+}
+
+uint16_t CharClass(const uint8_t *text, int32_t pos, int32_t length) {
+    const uint8_t c = text[pos];
+    if (c == '.') {
+        int32_t next = pos + 1;
+        while (next < length && text[next] == ' ') ++next;
+        if (next < length && IsDigit(text[next])) return 0;
+    }
+    return TagClass(c);
+}
+
+// ---- Tokenizer ---------------------------------------------------------------------
+
+namespace {
+
+uint16_t LittleShort(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t LittleLong(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool Fail(int32_t code, const uint8_t *at) {
+    if (!aplerrno) SetError(code);
+    if (!errorPositions.tokenizer) errorPositions.tokenizer = at;
+    return false;
+}
+
+// End of the quoted string that starts at `open`, or -1 when it is not closed.
+int32_t StringEnd(const uint8_t *text, int32_t open, int32_t end) {
+    for (int32_t j = open + 1; j < end; ++j) {
+        if (text[j] != kQuote) continue;
+        if (j + 1 < end && text[j + 1] == kQuote) {
+            ++j;
+            continue;
+        }
+        return j;
+    }
+    return -1;
+}
+
+// Positions of the top-level separators (outside quotes and all brackets).
+void SplitTopLevel(const uint8_t *text, int32_t begin, int32_t end, uint8_t separator,
+                   std::vector<int32_t> &cuts) {
+    int depth = 0;
+    for (int32_t i = begin; i < end; ++i) {
+        const uint8_t c = text[i];
+        if (c == kQuote) {
+            const int32_t close = StringEnd(text, i, end);
+            if (close < 0) return;  // the open quote is reported when the piece is tokenized
+            i = close;
+        } else if (c == '(' || c == '[' || c == '{') {
+            ++depth;
+        } else if (c == ')' || c == ']' || c == '}') {
+            --depth;
+        } else if (c == separator && depth == 0) {
+            cuts.push_back(i);
+        }
+    }
+}
+
+// The closing bracket that matches text[open], or -1.
+int32_t MatchingClose(const uint8_t *text, int32_t open, int32_t end) {
+    const uint8_t opener = text[open];
+    const uint8_t closer = opener == '[' ? ']' : '}';
+    int depth = 0;
+    for (int32_t i = open; i < end; ++i) {
+        const uint8_t c = text[i];
+        if (c == kQuote) {
+            const int32_t close = StringEnd(text, i, end);
+            if (close < 0) return -1;
+            i = close;
+        } else if (c == opener) {
+            ++depth;
+        } else if (c == closer && --depth == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+enum class Piece : uint8_t { Word, String, Symbol, Open, Close, Brackets, Braces };
+struct Span {
+    Piece kind;
+    int32_t begin;  // for Brackets and Braces: the opening character
+    int32_t end;    // one past the piece (past the closing character)
+};
+
+bool IsSeparator(uint8_t c) {
+    return c == ' ' || c == kQuote || c == '(' || c == ')' || c == '[' || c == ']' || c == '{' ||
+           c == '}' || c == ';' || c == kDiamond || c == kLamp;
+}
+
+// A strand of constants waiting to be written: elements gathered right to left.
+struct Pending {
+    enum Kind : uint8_t { None, Numbers, Chars, Text } kind = None;
+    std::vector<int32_t> ints;
+    std::vector<double> reals;
+    bool anyReal = false;
+    std::string chars;  // Chars: one per element; Text: the whole string
+    int32_t count = 0;
+    const uint8_t *at = nullptr;
+    void Clear() {
+        kind = None;
+        ints.clear();
+        reals.clear();
+        chars.clear();
+        anyReal = false;
+        count = 0;
+    }
+};
+
+// Scratch space kept from line to line, so that tokenizing a line allocates
+// next to nothing: pieces and cut positions of all nesting levels (each level
+// uses the part above where it started and gives it back), the pending strand
+// and the record of a constant on its way to the pool.
+std::vector<Span> spanScratch;
+std::vector<int32_t> cutScratch;
+Pending pendingScratch;
+std::vector<uint64_t> recordScratch;
+
+// Gives a scratch vector back to the size it had when the level started.
+template <class T>
+struct ScratchLevel {
+    std::vector<T> &v;
+    size_t base;
+    explicit ScratchLevel(std::vector<T> &vector) : v(vector), base(vector.size()) {}
+    ~ScratchLevel() { v.resize(base); }
+};
+
+class Tokenizer {
+public:
+    explicit Tokenizer(const uint8_t *text) : text_(text), pending_(pendingScratch) { pending_.Clear(); }
+    bool Statement(int32_t begin, int32_t end, int32_t flags, int depth);
+    bool Line(int32_t begin, int32_t end, int32_t flags, int depth);
+    bool Block(int32_t begin, int32_t end, int32_t flags, int depth);
+    bool Flush();
+
+private:
+    bool AddNumber(int32_t begin, int32_t end);
+    bool AddString(int32_t begin, int32_t end);
+    bool AddName(int32_t begin, int32_t end, bool target, int32_t flags);
+    bool Lex(int32_t begin, int32_t end, std::vector<Span> &spans);
+
+    const uint8_t *text_;
+    Pending &pending_;
+};
+
+bool Tokenizer::Lex(int32_t begin, int32_t end, std::vector<Span> &spans) {
+    for (int32_t i = begin; i < end;) {
+        const uint8_t c = text_[i];
+        if (c == ' ') {
+            ++i;
+        } else if (c == kQuote) {
+            const int32_t close = StringEnd(text_, i, end);
+            if (close < 0) return Fail(APL_ERR_SYNTAX, text_ + i);
+            spans.push_back({Piece::String, i, close + 1});
+            i = close + 1;
+        } else if (c == '(' || c == ')') {
+            spans.push_back({c == '(' ? Piece::Open : Piece::Close, i, i + 1});
+            ++i;
+        } else if (c == '[' || c == '{') {
+            const int32_t close = MatchingClose(text_, i, end);
+            if (close < 0) return Fail(APL_ERR_SYNTAX, text_ + i);
+            spans.push_back({c == '[' ? Piece::Brackets : Piece::Braces, i, close + 1});
+            i = close + 1;
+        } else if (IsSeparator(c)) {
+            // A closing bracket without its opening one, a stray semicolon or diamond.
+            return Fail(APL_ERR_SYNTAX, text_ + i);
+        } else if (CharClass(text_, i, end) != 0) {
+            spans.push_back({Piece::Symbol, i, i + 1});
+            ++i;
+        } else {
+            int32_t j = i + 1;
+            while (j < end && !IsSeparator(text_[j]) && CharClass(text_, j, end) == 0) ++j;
+            spans.push_back({Piece::Word, i, j});
+            i = j;
+        }
+    }
+    return true;
+}
+
+bool Tokenizer::Flush() {
+    Pending &p = pending_;
+    if (p.kind == Pending::None) return true;
+    const bool strand = p.count > 1;
+    const int32_t n = p.kind == Pending::Text ? static_cast<int32_t>(p.chars.size()) : p.count;
+    const int eltype = p.kind != Pending::Numbers ? APL_CHAR : p.anyReal ? APL_REAL : APL_INTG;
+    const int rank = strand || p.kind == Pending::Text ? 1 : 0;
+    // The record as AllocArray would lay it out, marked static so that the pool
+    // copies it without freeing anything: no managed block for a constant that
+    // the pool already holds.
+    const int64_t payload = static_cast<int64_t>(ElementSize(eltype)) * n + 4 * rank;
+    const int64_t size = payload <= 4 ? 20 : payload + 16;
+    const uint8_t *at = p.at;
+    if (size > INT32_MAX - 64) return Fail(APL_ERR_WSFULL, at);
+    std::vector<uint64_t> &words = recordScratch;
+    words.assign(static_cast<size_t>(size + 7) / 8, 0);
+    auto *record = reinterpret_cast<aplarray *>(words.data());
+    record->size = static_cast<int32_t>(size);
+    record->type = static_cast<uint8_t>(APL_SIMPLE | APL_STATIC | (strand ? APL_STRAND : 0));
+    record->rank = static_cast<uint8_t>(rank);
+    record->eltype = static_cast<uint8_t>(eltype);
+    record->number = n;
+    if (rank) record->shape[0] = n;
+    // Elements were gathered right to left.
+    if (eltype == APL_REAL) {
+        // A vector's data is only 4-byte aligned here (16 + 4 bytes of header).
+        char *out = DataOf<char>(record);
+        for (int32_t i = 0; i < n; ++i) memcpy(out + 8 * i, &p.reals[static_cast<size_t>(n - 1 - i)], 8);
+    } else if (eltype == APL_INTG) {
+        auto *out = DataOf<int32_t>(record);
+        for (int32_t i = 0; i < n; ++i) out[i] = p.ints[static_cast<size_t>(n - 1 - i)];
+    } else {
+        char *out = DataOf<char>(record);
+        for (int32_t i = 0; i < n; ++i)
+            out[i] = p.kind == Pending::Chars ? p.chars[static_cast<size_t>(n - 1 - i)] : p.chars[static_cast<size_t>(i)];
+    }
+    p.Clear();
+    const int32_t offset = PoolConstant(record);
+    if (offset < 0) return Fail(APL_ERR_WSFULL, at);
+    return (PutByte(codeBuffer, kTagConstant) && PutLong(codeBuffer, static_cast<uint32_t>(offset))) ||
+           Fail(APL_ERR_WSFULL, at);
+}
+
+bool Tokenizer::AddNumber(int32_t begin, int32_t end) {
+    const uint8_t *word = text_ + begin;
+    const int32_t length = end - begin;
+    bool integer = length <= 9;
+    for (int32_t i = 0; i < length; ++i)
+        if (word[i] == '.' || word[i] == 'E' || word[i] == 'e') integer = false;
+    // The characters a number may hold; a high minus is a minus sign, and so is
+    // "_" after an exponent letter (keyword mode writes negative numbers with it).
+    std::string digits(static_cast<size_t>(length), ' ');
+    for (int32_t i = 0; i < length; ++i) {
+        const uint8_t c = word[i];
+        const bool afterExponent = i > 0 && (word[i - 1] == 'E' || word[i - 1] == 'e');
+        if (c == kHighMinus || (c == '_' && afterExponent)) {
+            if (integer && i > 0) return Fail(APL_ERR_SYNTAX, word + i);
+            digits[static_cast<size_t>(i)] = '-';
+        } else if (IsDigit(c) || c == '.' || c == 'E' || c == 'e') {
+            digits[static_cast<size_t>(i)] = static_cast<char>(c);
+        } else {
+            return Fail(APL_ERR_SYNTAX, word + i);
+        }
+    }
+    int32_t intValue = 0;
+    double realValue = 0;
+    if (integer) {
+        const int32_t first = word[0] == kHighMinus ? 1 : 0;
+        if (first >= length) return Fail(APL_ERR_SYNTAX, word);
+        int64_t value = 0;
+        for (int32_t i = first; i < length; ++i) {
+            if (!IsDigit(word[i])) return Fail(APL_ERR_SYNTAX, word + i);
+            value = value * 10 + (word[i] - '0');
+        }
+        intValue = static_cast<int32_t>(first ? -value : value);
+    } else {
+        // strtod would take "0x", "inf" and "nan"; those letters never get here.
+        char *stop = nullptr;
+        errno = 0;
+        realValue = strtod(digits.c_str(), &stop);
+        if (stop == digits.c_str() || *stop) return Fail(APL_ERR_SYNTAX, word + (stop - digits.c_str()));
+        if (errno == ERANGE && std::fabs(realValue) > 1.0) return Fail(APL_ERR_DOMAIN, word);
+        if (!std::isfinite(realValue)) return Fail(APL_ERR_DOMAIN, word);
+        errno = 0;
+    }
+    Pending &p = pending_;
+    if (p.kind != Pending::Numbers && !Flush()) return false;
+    if (p.kind == Pending::None) p.kind = Pending::Numbers;
+    if (!integer && !p.anyReal) {
+        p.anyReal = true;
+        for (int32_t v : p.ints) p.reals.push_back(v);
+    }
+    if (p.anyReal)
+        p.reals.push_back(integer ? intValue : realValue);
+    else
+        p.ints.push_back(intValue);
+    ++p.count;
+    p.at = word;
+    return true;
+}
+
+bool Tokenizer::AddString(int32_t begin, int32_t end) {
+    std::string content;
+    for (int32_t i = begin + 1; i < end - 1; ++i) {
+        content += static_cast<char>(text_[i]);
+        if (text_[i] == kQuote) ++i;  // a doubled quote is one quote
+    }
+    Pending &p = pending_;
+    const bool joins = content.size() == 1 && p.kind == Pending::Chars;
+    if (!joins && !Flush()) return false;
+    if (content.size() == 1) {
+        p.kind = Pending::Chars;
+        p.chars += content[0];
+        ++p.count;
+    } else {
+        p.kind = Pending::Text;
+        p.chars = std::move(content);
+        p.count = 1;
+    }
+    p.at = text_ + begin;
+    return true;
+}
+
+bool Tokenizer::AddName(int32_t begin, int32_t end, bool target, int32_t flags) {
+    const auto *name = reinterpret_cast<const char *>(text_ + begin);
+    const int32_t length = end - begin;
+    if (!Flush()) return false;
+    uint16_t index = LookupName(name, length);
+    if (!IsSymbol(index)) {
+        if ((flags & kTokNamesMustExist) && !target) return Fail(APL_ERR_VALUE, text_ + begin);
+        void *none = nullptr;
+        index = DefineName(name, length, 0, &none);
+        if (!IsSymbol(index)) return Fail(APL_ERR_SYNTAX, text_ + begin);
+    }
+    return (PutByte(codeBuffer, kTagName) && PutShort(codeBuffer, index)) ||
+           Fail(APL_ERR_WSFULL, text_ + begin);
+}
+
+// The inside of a brace pair: an optional for-loop header, then segments cut at
+// top-level colons, each tokenized into a buffer of its own.
+bool Tokenizer::Block(int32_t begin, int32_t end, int32_t flags, int depth) {
+    if (!Flush()) return false;
+    while (begin < end && text_[begin] == ' ') ++begin;
+    int32_t loopVariable = -1;
+    if (begin < end && text_[begin] == kAlpha) {
+        int32_t j = begin + 1;
+        while (j < end && !IsSeparator(text_[j]) && CharClass(text_, j, end) == 0) ++j;
+        int32_t arrow = j;
+        while (arrow < end && text_[arrow] == ' ') ++arrow;
+        if (arrow < end && text_[arrow] == kLeftArrow) {
+            const auto *name = reinterpret_cast<const char *>(text_ + begin);
+            uint16_t index = LookupName(name, j - begin);
+            if (!IsSymbol(index)) {
+                void *none = nullptr;
+                index = DefineName(name, j - begin, 0, &none);
+                if (!IsSymbol(index)) return Fail(APL_ERR_SYNTAX, text_ + begin);
+            }
+            loopVariable = index;
+            begin = arrow + 1;
+        }
+    }
+    std::vector<int32_t> cuts;
+    SplitTopLevel(text_, begin, end, ':', cuts);
+    cuts.push_back(end);
+    const int32_t count = static_cast<int32_t>(cuts.size());
+    std::vector<TokenBuffer> segments;
+    segments.reserve(cuts.size());
+    const int32_t segmentFlags = (flags & ~(kTokBlockInside | kTokIndexList | kTokAssignTarget)) | kTokDiamonds;
+    bool ok = true;
+    int32_t from = begin;
+    for (int32_t i = 0; i < count && ok; ++i) {
+        const TokenBuffer outer = SaveCodeBuffer();
+        ok = Line(from, cuts[static_cast<size_t>(i)], segmentFlags, depth + 1) && Flush();
+        segments.push_back(SaveCodeBuffer());
+        RestoreCodeBuffer(outer);
+        from = cuts[static_cast<size_t>(i)] + 1;
+    }
+    // Right to left: brace, header, count, table, segment 0 ... segment n-1, brace.
+    if (ok) ok = PutByte(codeBuffer, '}');
+    if (ok && loopVariable >= 0)
+        ok = PutByte(codeBuffer, kBlockForLoop) && PutShort(codeBuffer, static_cast<uint16_t>(loopVariable));
+    else if (ok)
+        ok = PutByte(codeBuffer, kBlockCase);
+    if (ok) ok = PutLong(codeBuffer, static_cast<uint32_t>(count));
+    std::vector<uint32_t> table(segments.size());
+    uint32_t reach = 0;
+    for (size_t i = 0; i < segments.size(); ++i) {
+        reach += static_cast<uint32_t>(BufferLength(segments[i])) + (i + 1 < segments.size() ? 1 : 0);
+        table[i] = reach;
+    }
+    for (size_t i = table.size(); ok && i-- > 0;) ok = PutLong(codeBuffer, table[i]);
+    for (size_t i = 0; ok && i < segments.size(); ++i) {
+        ok = PutText(codeBuffer, BufferData(segments[i]), BufferLength(segments[i]));
+        if (ok && i + 1 < segments.size()) ok = PutByte(codeBuffer, ':');
+    }
+    if (ok) ok = PutByte(codeBuffer, '{');
+    for (TokenBuffer &segment : segments) ResetTokenBuffer(segment);
+    return ok || Fail(APL_ERR_WSFULL, text_ + begin);
+}
+
+// One statement, from its right end.
+bool Tokenizer::Statement(int32_t begin, int32_t end, int32_t flags, int depth) {
+    ScratchLevel<Span> level(spanScratch);
+    if (!Lex(begin, end, spanScratch)) return false;
+    const std::vector<Span> &spans = spanScratch;  // grows with nested levels: use indices
+    const size_t base = level.base;
+    int parentheses = 0;
+    bool target = (flags & kTokAssignTarget) != 0;
+    std::vector<bool> listTargets;  // names of a parenthesised list left of an arrow
+    for (size_t k = spans.size(); k-- > base;) {
+        const Span s = spans[k];
+        const bool isTarget = target;
+        target = false;
+        const uint8_t c = text_[s.begin];
+        switch (s.kind) {
+        case Piece::Word:
+            if (IsDigit(c) || c == '.' || c == kHighMinus) {
+                if (!AddNumber(s.begin, s.end)) return false;
+            } else if (!AddName(s.begin, s.end, isTarget || (k < listTargets.size() && listTargets[k]), flags)) {
+                return false;
+            }
+            break;
+        case Piece::String:
+            if (!AddString(s.begin, s.end)) return false;
+            break;
+        case Piece::Symbol:
+            if (!Flush() || !PutByte(codeBuffer, c)) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+            if (c == kLeftArrow) {
+                target = true;
+                // (A B C)←...: a list of names only is a vector assignment, whose
+                // names are all targets.
+                if (k >= base + 2 && spans[k - 1].kind == Piece::Close) {
+                    size_t j = k - 1;
+                    while (j-- > base && spans[j].kind == Piece::Word && !IsDigit(text_[spans[j].begin]) &&
+                           text_[spans[j].begin] != '.' && text_[spans[j].begin] != kHighMinus) {
+                    }
+                    if (j >= base && j < k - 2 && spans[j].kind == Piece::Open) {
+                        listTargets.assign(k, false);
+                        for (size_t t = j + 1; t < k - 1; ++t) listTargets[t] = true;
+                    }
+                }
+            }
+            break;
+        case Piece::Close:
+            ++parentheses;
+            if (!Flush() || !PutByte(codeBuffer, ')')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+            break;
+        case Piece::Open:
+            if (--parentheses < 0) return Fail(APL_ERR_SYNTAX, text_ + s.begin);
+            if (!Flush() || !PutByte(codeBuffer, '(')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+            break;
+        case Piece::Brackets:
+            if (depth >= kMaxTokenizerDepth) return Fail(APL_ERR_LIMIT, text_ + s.begin);
+            if (!Flush() || !PutByte(codeBuffer, ']')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+            if (!Line(s.begin + 1, s.end - 1, (flags & kTokNamesMustExist) | kTokIndexList, depth + 1) || !Flush())
+                return false;
+            if (!PutByte(codeBuffer, '[')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+            break;
+        case Piece::Braces:
+            if (depth >= kMaxTokenizerDepth) return Fail(APL_ERR_LIMIT, text_ + s.begin);
+            if (!Block(s.begin + 1, s.end - 1, flags, depth + 1)) return false;
+            break;
+        }
+    }
+    if (parentheses != 0) return Fail(APL_ERR_SYNTAX, text_ + end - 1);
+    return Flush();
+}
+
+// A text with its separators: index lists at semicolons, lines at diamonds.
+bool Tokenizer::Line(int32_t begin, int32_t end, int32_t flags, int depth) {
+    while (begin < end && text_[begin] == ' ') ++begin;
+    while (end > begin && text_[end - 1] == ' ') --end;
+    if (flags & kTokIndexList) {
+        ScratchLevel<int32_t> level(cutScratch);
+        SplitTopLevel(text_, begin, end, ';', cutScratch);
+        cutScratch.push_back(end);
+        const size_t base = level.base;
+        // The last index is written first: the buffer grows to the left.
+        for (size_t i = cutScratch.size() - base; i-- > 0;) {
+            const int32_t from = i ? cutScratch[base + i - 1] + 1 : begin;
+            int32_t b = from;
+            const int32_t e = cutScratch[base + i];
+            while (b < e && text_[b] == ' ') ++b;
+            if (b < e && !Statement(b, e, flags & ~kTokIndexList, depth)) return false;
+            if (i && !PutByte(codeBuffer, ';')) return Fail(APL_ERR_WSFULL, text_ + from - 1);
+        }
+        return true;
+    }
+    if (begin == end) return Fail(APL_ERR_SYNTAX, text_ + begin);
+    if (flags & kTokDiamonds) {
+        ScratchLevel<int32_t> level(cutScratch);
+        SplitTopLevel(text_, begin, end, kDiamond, cutScratch);
+        const size_t base = level.base;
+        if (cutScratch.size() > base) {
+            tokenizerLineFlags |= kLineHasDiamonds;
+            cutScratch.push_back(end);
+            const size_t count = cutScratch.size() - base;
+            // The first statement is written first and so ends up rightmost.
+            int32_t from = begin;
+            for (size_t i = 0; i < count; ++i) {
+                const int32_t to = cutScratch[base + i];
+                if (!Line(from, to, flags & ~kTokDiamonds, depth)) return false;
+                if (i + 1 < count && !PutByte(codeBuffer, kDiamond)) return Fail(APL_ERR_WSFULL, text_ + to);
+                from = to + 1;
+            }
+            return true;
+        }
+    }
+    return Statement(begin, end, flags & ~kTokDiamonds, depth);
+}
+
+// The first lamp outside quotes, or `length`.
+int32_t CommentStart(const uint8_t *text, int32_t length) {
+    bool quoted = false;
+    for (int32_t i = 0; i < length; ++i) {
+        if (text[i] == kQuote) quoted = !quoted;
+        if (text[i] == kLamp && !quoted) return i;
+    }
+    return length;
+}
+
+void NoteControlSymbols(const uint8_t *text, int32_t length) {
+    int32_t last = length;
+    while (last > 0 && text[last - 1] == ' ') --last;
+    bool quoted = false;
+    for (int32_t i = 0; i < last; ++i) {
+        if (text[i] == kQuote) quoted = !quoted;
+        if (text[i] == kControlSymbol && !quoted)
+            tokenizerLineFlags |= i == last - 1 ? kLineControlAtEnd : kLineControlInside;
+    }
+}
+
+}  // namespace
+
+bool TokenizeLine(const uint8_t *text, int32_t length, int32_t flags) {
+    if (!text || length < 0) return Fail(APL_ERR_SYNTAX, text);
+    // A comment in the text (execute) ends the code.
+    length = CommentStart(text, length);
+    NoteControlSymbols(text, length);
+    Tokenizer tokenizer(text);
+    if (flags & kTokBlockInside) return tokenizer.Block(0, length, flags, 0) && tokenizer.Flush();
+    return tokenizer.Line(0, length, flags, 0);
+}
+
+bool TokenizeSourceLine(const uint8_t *text, int32_t length, int32_t flags, StoredLine &line) {
+    ResetTokenBuffer(codeBuffer);
+    codeBuffer.forward = false;
+    tokenizerLineFlags = 0;
+    if (!text || length < 0) return Fail(APL_ERR_SYNTAX, text);
+    // The comment part: the blanks before the first lamp outside quotes, the
+    // lamp and the rest of the line.
+    const int32_t lamp = CommentStart(text, length);
+    int32_t code = lamp;
+    while (code > 0 && text[code - 1] == ' ') --code;
+    const int32_t commentLength = lamp < length ? length - code : 0;
+    // A line end inside the comment would end the stored line early.
+    for (int32_t i = code; i < code + commentLength; ++i)
+        if (text[i] == kLineEnd) return Fail(APL_ERR_SYNTAX, text + i);
+    if (!PutByte(codeBuffer, kLineEnd) || !PutText(codeBuffer, text + code, commentLength) ||
+        (code > 0 && !TokenizeLine(text, code, flags)) || !PutByte(codeBuffer, kLineEnd)) {
+        ResetTokenBuffer(codeBuffer);
+        return false;
+    }
+    const uint8_t *data = BufferData(codeBuffer);
+    line.begin = data;
+    line.end = data + BufferLength(codeBuffer) - 1;
+    line.last = line.end - commentLength - 1;
+    return true;
+}
+
+PoolView CurrentPool() {
+    const uint32_t size = ConstantPoolSize();
+    return {size ? reinterpret_cast<const char *>(PooledConstant(0)) : nullptr, size};
+}
+
+// ---- Rendering stored lines ----------------------------------------------------------
+
+namespace {
+
+constexpr int kMaxRenderDepth = 1000;
+
+bool UnknownToken(uint8_t byte) {
+    WriteLinef("SYSTEM ERROR: unknown token ('%c' %d ) in fixed line!", byte ? byte : ' ', byte);
+    SetError(APL_ERR_SYSTEM);
+    return false;
+}
+
+// The text of a pooled constant; false when the record does not hold up (or,
+// with the error set, when formatting fails).
+bool ConstantText(const PoolView &pool, uint32_t offset, std::string &text) {
+    if (offset > pool.size || pool.size - offset < 20 || offset % 4) return false;
+    const char *record = pool.base + offset;
+    int32_t header[5];
+    memcpy(header, record, sizeof header);
+    const auto rank = static_cast<uint8_t>(record[5]);
+    const auto eltype = static_cast<uint8_t>(record[6]);
+    const int32_t size = header[0];
+    if (rank > 1 || size < 20 || static_cast<uint32_t>(size) > pool.size - offset) return false;
+    int32_t count = 1;
+    if (rank) memcpy(&count, record + 16, 4);
+    const size_t elementSize = ElementSize(eltype);
+    if (count < 0 || header[3] != count || elementSize == 0 || eltype == APL_NESTED || eltype == APL_BOOL ||
+        16 + 4 * rank + elementSize * static_cast<uint64_t>(count) > static_cast<uint64_t>(size))
+        return false;
+    const char *data = record + 16 + 4 * rank;
+    if (eltype == APL_CHAR) {
+        text += static_cast<char>(kQuote);
+        for (int32_t i = 0; i < count; ++i) {
+            text += data[i];
+            if (static_cast<uint8_t>(data[i]) == kQuote) text += static_cast<char>(kQuote);
+        }
+        text += static_cast<char>(kQuote);
+        return true;
+    }
+    // Numbers as monadic format writes them (high minus, no keyword spelling),
+    // from an aligned copy: the pooled record is only 4-byte aligned.
+    aplarray *copy = CopyArray(reinterpret_cast<const aplarray *>(record), HERE);
+    aplarray *formatted = copy ? FormatArray(copy, nullptr, false) : nullptr;
+    APL_UnLinkTempEx(copy, HERE);
+    if (!formatted) return false;
+    text.append(DataOf<const char>(formatted), static_cast<size_t>(formatted->number));
+    APL_UnLinkTempEx(formatted, HERE);
+    return true;
+}
+
+class Renderer {
+public:
+    Renderer(const StoredLine &line, const PoolView &pool) : line_(line), pool_(pool) {}
+    ~Renderer() { ResetTokenBuffer(out_); }
+    // Renders the tokens from `p` leftwards up to the line's start marker (or,
+    // for a segment, a colon or left brace); `stop` receives where it ended.
+    bool Walk(const uint8_t *p, bool segment, const uint8_t *&stop, int depth);
+    bool Emit(const void *text, size_t length, const uint8_t *first, const uint8_t *tag, bool wordLike);
+    TokenBuffer &out() { return out_; }
+
+private:
+    bool Block(const uint8_t *&p, int depth);
+    bool Marked(const uint8_t *first, const uint8_t *tag) const {
+        for (const uint8_t *at : {errorPositions.tokenizer, errorPositions.evaluator})
+            if (at && at >= first && at <= tag) return true;
+        return false;
+    }
+
+    const StoredLine &line_;
+    PoolView pool_;
+    TokenBuffer out_;
+    bool rightIsWord_ = false;  // the text just right of here is a name or constant
+};
+
+bool Renderer::Emit(const void *text, size_t length, const uint8_t *first, const uint8_t *tag, bool wordLike) {
+    if (wordLike && rightIsWord_ && !PutByte(out_, ' ')) return false;
+    if (!PutText(out_, text, static_cast<int32_t>(length))) return false;
+    if (first && Marked(first, tag) && !PutByte(out_, kCaretMark)) return false;
+    rightIsWord_ = wordLike;
+    return true;
+}
+
+bool Renderer::Block(const uint8_t *&p, int depth) {
+    const uint8_t *brace = p;
+    const uint8_t *q = p - 1;
+    if (q <= line_.begin) return UnknownToken(*p);
+    int32_t loopVariable = -1;
+    if (*q == kBlockForLoop) {
+        if (q - 2 <= line_.begin) return UnknownToken(*p);
+        q -= 2;
+        loopVariable = LittleShort(q);
+        if (!IsSymbol(static_cast<uint16_t>(loopVariable))) return UnknownToken(*p);
+    } else if (*q != kBlockCase) {
+        return UnknownToken(*p);
+    }
+    if (q - 4 <= line_.begin) return UnknownToken(*p);
+    q -= 4;
+    const uint32_t count = LittleLong(q);
+    if (count == 0 || count > static_cast<uint32_t>(q - line_.begin - 1) / 4) return UnknownToken(*p);
+    const uint8_t *table = q - 4 * count;
+    const auto room = static_cast<uint32_t>(table - line_.begin - 1);
+    std::vector<uint32_t> reach(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        reach[i] = LittleLong(table + 4 * i);
+        if (reach[i] > room || (i && reach[i] <= reach[i - 1])) return UnknownToken(*p);
+    }
+    if (!Emit("}", 1, brace, brace, false)) return false;
+    for (uint32_t i = count; i-- > 0;) {
+        const uint8_t *right = table - (i ? reach[i - 1] : 0) - 1;
+        // A segment ends at its colon; the last one, which has none, at the brace.
+        const uint8_t *expected = table - reach[i] - (i + 1 == count ? 1 : 0);
+        const uint8_t *stop = nullptr;
+        if (!Walk(right, true, stop, depth + 1)) return false;
+        if (stop != expected || *stop != (i + 1 == count ? '{' : ':')) return UnknownToken(*p);
+        if (i && !Emit(":", 1, nullptr, nullptr, false)) return false;
+    }
+    if (loopVariable >= 0) {
+        const char arrow = static_cast<char>(kLeftArrow);
+        const char *name = SymbolName(static_cast<uint16_t>(loopVariable));
+        if (!Emit(&arrow, 1, nullptr, nullptr, false) || !Emit(name, strlen(name), nullptr, nullptr, true))
+            return false;
+    }
+    const uint8_t *open = table - reach[count - 1] - 1;
+    if (!Emit("{", 1, open, open, false)) return false;
+    p = open - 1;
+    return true;
+}
+
+bool Renderer::Walk(const uint8_t *p, bool segment, const uint8_t *&stop, int depth) {
+    if (depth > kMaxRenderDepth) {
+        SetError(APL_ERR_LIMIT);
+        return false;
+    }
+    rightIsWord_ = false;
+    // Statements are stored last one leftmost: each is taken out of the buffer
+    // as it is finished, and they are put back in their written order.
+    std::vector<std::string> statements;
+    int32_t mark = BufferLength(out_);
+    const auto takeStatement = [&]() {
+        const int32_t n = BufferLength(out_) - mark;
+        statements.emplace_back(reinterpret_cast<const char *>(BufferData(out_)), static_cast<size_t>(n));
+        out_.start += n;
+    };
+    for (;;) {
+        if (p < line_.begin) return UnknownToken(0);
+        const uint8_t tag = *p;
+        if (tag == kLineEnd || (segment && (tag == ':' || tag == '{'))) {
+            stop = p;
+            if (statements.empty()) return true;
+            takeStatement();
+            for (size_t i = statements.size(); i-- > 0;) {
+                if (!PutText(out_, statements[i].data(), static_cast<int32_t>(statements[i].size()))) return false;
+                if (i && !PutByte(out_, kDiamond)) return false;
+            }
+            return true;
+        }
+        if (tag == kDiamond) {
+            takeStatement();
+            rightIsWord_ = false;
+            --p;
+            continue;
+        }
+        if (tag == kTagConstant) {
+            if (p - 4 <= line_.begin) return UnknownToken(tag);
+            std::string text;
+            if (!ConstantText(pool_, LittleLong(p - 4), text)) return aplerrno ? false : UnknownToken(tag);
+            // A period right before a number would read as its decimal point.
+            const bool wrap = p - 5 > line_.begin && p[-5] == '.' && IsDigit(static_cast<uint8_t>(text[0]));
+            if (wrap && !Emit(")", 1, nullptr, nullptr, false)) return false;
+            if (!Emit(text.data(), text.size(), p - 4, p, true)) return false;
+            if (wrap && !Emit("(", 1, nullptr, nullptr, false)) return false;
+            p -= 5;
+        } else if (tag == kTagName) {
+            if (p - 2 <= line_.begin) return UnknownToken(tag);
+            const uint16_t index = LittleShort(p - 2);
+            if (!IsSymbol(index)) return UnknownToken(tag);
+            const char *name = SymbolName(index);
+            if (!Emit(name, strlen(name), p - 2, p, true)) return false;
+            p -= 3;
+        } else if (tag == '}') {
+            if (!Block(p, depth)) return false;
+            rightIsWord_ = false;
+        } else if (tag == '(' || tag == ')' || tag == '[' || tag == ']' || tag == ';' || tag == ':' ||
+                   TagClass(tag) != 0) {
+            if (!Emit(&tag, 1, p, p, false)) return false;
+            --p;
+        } else {
+            return UnknownToken(tag);
+        }
+    }
+}
+
+}  // namespace
+
+aplarray *LineToText(const StoredLine &line, const PoolView &pool, bool stopAtBlock) {
+    if (!line.begin || !line.last || !line.end || line.last < line.begin || line.end < line.last) {
+        SetError(APL_ERR_SYSTEM);
+        return nullptr;
+    }
+    Renderer renderer(line, pool);
+    TokenBuffer &out = renderer.out();
+    if (!stopAtBlock && line.end > line.last + 1 &&
+        !PutText(out, line.last + 1, static_cast<int32_t>(line.end - line.last - 1)))
+        return nullptr;
+    const uint8_t *stop = nullptr;
+    if (line.last > line.begin && !renderer.Walk(line.last, stopAtBlock, stop, 0)) return nullptr;
+    const int32_t length = out.block ? BufferLength(out) : 0;
+    aplarray *text = AllocArray(APL_SIMPLE | APL_TEMP, 1, APL_CHAR, &length, HERE);
+    if (text && length) memcpy(DataOf(text), BufferData(out), static_cast<size_t>(length));
+    return text;
+}

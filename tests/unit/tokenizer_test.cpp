@@ -1,0 +1,466 @@
+// The line tokenizer: stored-line layout, constants and strands, names, diamonds,
+// control blocks, comments, error positions, rendering back, and bad input.
+#include "support.h"
+
+#include "core/errors.h"
+#include "core/symtab.h"
+#include "interpreter/tokenizer.h"
+#include "system/register.h"
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// APL text written in UTF-8 in the tests, translated with the code page.
+struct CodePage {
+    std::map<std::string, char> codes;
+    std::string glyphs[256];
+    CodePage() {
+        std::ifstream file("share/codepage.tsv");
+        std::string line;
+        for (std::getline(file, line); std::getline(file, line);) {
+            const int c = std::stoi(line);
+            const unsigned long u = std::stoul(line.substr(line.find("U+") + 2), nullptr, 16);
+            std::string utf8(1, static_cast<char>(u));
+            if (u >= 0x800)
+                utf8 = {static_cast<char>(0xE0 | u >> 12), static_cast<char>(0x80 | ((u >> 6) & 0x3F)),
+                        static_cast<char>(0x80 | (u & 0x3F))};
+            else if (u >= 0x80)
+                utf8 = {static_cast<char>(0xC0 | u >> 6), static_cast<char>(0x80 | (u & 0x3F))};
+            glyphs[c] = c == 6 ? "^" : utf8;
+            if (c > 0) codes.emplace(utf8, static_cast<char>(c));
+        }
+    }
+};
+const CodePage &Page() {
+    static const CodePage page;
+    return page;
+}
+
+std::string A(const std::string &utf8) {
+    std::string out;
+    for (size_t i = 0, n; i < utf8.size(); i += n) {
+        const auto lead = static_cast<uint8_t>(utf8[i]);
+        n = lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        const auto found = Page().codes.find(utf8.substr(i, n));
+        EXPECT_NE(found, Page().codes.end()) << "not in the code page: " << utf8.substr(i, n);
+        out += found == Page().codes.end() ? '?' : found->second;
+    }
+    return out;
+}
+std::string U(const std::string &codes) {
+    std::string out;
+    for (unsigned char c : codes) out += Page().glyphs[c];
+    return out;
+}
+const uint8_t *Bytes(const std::string &s) { return reinterpret_cast<const uint8_t *>(s.data()); }
+
+int32_t Long(const uint8_t *p) {
+    int32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+uint16_t Short(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+// The primitive flags give the tokenizer its character classes.
+void EnsurePrimitives() {
+    if (PrimitiveFlags('+') != 0) return;
+    RegisterBuiltins();
+    DestroySymbolTable();
+}
+
+class Tokenizer : public LibraryTest {
+protected:
+    void SetUp() override {
+        EnsurePrimitives();
+        LibraryTest::SetUp();
+        CreateSystemVariables(false);
+    }
+    void TearDown() override {
+        ResetTokenBuffer(codeBuffer);
+        ClearErrorPositions();
+        DestroySymbolTable();
+        ResetConstantPool();
+        LibraryTest::TearDown();
+    }
+
+    // Tokenizes APL text (UTF-8) as a whole stored line; the line's bytes, or ""
+    // with the error code kept in error_.
+    std::string Store(const std::string &utf8, int32_t flags = kTokImmediate) {
+        source_ = A(utf8);
+        aplerrno = 0;
+        if (!TokenizeSourceLine(Bytes(source_), static_cast<int32_t>(source_.size()), flags, line_)) {
+            error_ = aplerrno;
+            aplerrno = 0;
+            ResetTokenBuffer(codeBuffer);
+            return "";
+        }
+        error_ = 0;
+        return std::string(reinterpret_cast<const char *>(line_.begin), static_cast<size_t>(line_.end - line_.begin + 1));
+    }
+    // Renders the stored line back, as UTF-8 (byte 6 shown as ^).
+    std::string Render() {
+        aplarray *text = LineToText(line_, CurrentPool(), false);
+        if (!text) return "<error " + std::to_string(aplerrno) + ">";
+        std::string codes(DataOf<const char>(text), static_cast<size_t>(text->number));
+        APL_UnLinkTemp(text);
+        return U(codes);
+    }
+    std::string RoundTrip(const std::string &utf8, int32_t flags = kTokImmediate) {
+        if (Store(utf8, flags).empty()) return "<error " + std::to_string(error_) + ">";
+        return Render();
+    }
+    // The only constant of a stored line [10][offset][1][10].
+    const aplarray *OnlyConstant(const std::string &stored) {
+        if (stored.size() != 7 || stored[5] != kTagConstant) return nullptr;
+        return PooledConstant(Long(Bytes(stored) + 1));
+    }
+    uint16_t Index(const std::string &utf8) {
+        const std::string name = A(utf8);
+        return LookupName(name.data(), static_cast<int32_t>(name.size()));
+    }
+
+    std::string source_;
+    StoredLine line_;
+    int32_t error_ = 0;
+};
+
+// ---- Numbers and strings ----------------------------------------------------------
+
+TEST_F(Tokenizer, NumbersBecomeIntegerOrRealScalars) {
+    struct Case {
+        const char *text;
+        int eltype;
+        double value;
+    };
+    const Case cases[] = {
+        {"¯3", APL_INTG, -3},         {"123456789", APL_INTG, 123456789}, {"¯12345678", APL_INTG, -12345678},
+        {"1234567890", APL_REAL, 1234567890.0}, {"1E¯2", APL_REAL, 0.01}, {".5", APL_REAL, 0.5},
+        {"2.5E3", APL_REAL, 2500},     {"1e_2", APL_REAL, 0.01},          {"0", APL_INTG, 0},
+    };
+    for (const Case &c : cases) {
+        const aplarray *k = OnlyConstant(Store(c.text));
+        ASSERT_NE(k, nullptr) << c.text << " error " << error_;
+        EXPECT_EQ(k->rank, 0) << c.text;
+        EXPECT_EQ(k->eltype, c.eltype) << c.text;
+        EXPECT_TRUE(k->type & APL_STATIC) << c.text;
+        if (k->eltype == APL_INTG) {
+            EXPECT_EQ(Long(reinterpret_cast<const uint8_t *>(k) + 16), static_cast<int32_t>(c.value)) << c.text;
+        } else {
+            double v;
+            memcpy(&v, reinterpret_cast<const char *>(k) + 16, 8);
+            EXPECT_DOUBLE_EQ(v, c.value) << c.text;
+        }
+    }
+}
+
+TEST_F(Tokenizer, MalformedNumbersAreSyntaxAndOverflowIsDomain) {
+    for (const char *text : {"12a", "1.2.3", "1E", "¯", "1¯2", "0x10", "1E5.5", "3_2"}) {
+        EXPECT_EQ(Store(text), "") << text;
+        EXPECT_EQ(error_, APL_ERR_SYNTAX) << text;
+    }
+    EXPECT_EQ(Store("1E999"), "");
+    EXPECT_EQ(error_, APL_ERR_DOMAIN);
+    EXPECT_EQ(Store("¯1E400"), "");
+    EXPECT_EQ(error_, APL_ERR_DOMAIN);
+}
+
+TEST_F(Tokenizer, StringsUndoubleQuotesAndOneCharacterIsAScalar) {
+    const aplarray *k = OnlyConstant(Store("'it''s'"));
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->rank, 1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(k) + 20, 4), "it's");
+    k = OnlyConstant(Store("''"));
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->rank, 1);
+    EXPECT_EQ(k->number, 0);
+    EXPECT_EQ(k->eltype, APL_CHAR);
+    k = OnlyConstant(Store("'a'"));
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->rank, 0);
+    EXPECT_EQ(reinterpret_cast<const char *>(k)[16], 'a');
+    EXPECT_EQ(Store("'open"), "");
+    EXPECT_EQ(error_, APL_ERR_SYNTAX);
+}
+
+TEST_F(Tokenizer, StrandsOfConstantsJoinIntoOneVector) {
+    const aplarray *k = OnlyConstant(Store("1 2 3"));
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->eltype, APL_INTG);
+    EXPECT_EQ(k->shape[0], 3);
+    EXPECT_TRUE(k->type & APL_STRAND);
+    EXPECT_EQ(Long(reinterpret_cast<const uint8_t *>(k) + 20), 1);
+    EXPECT_EQ(Long(reinterpret_cast<const uint8_t *>(k) + 28), 3);
+
+    k = OnlyConstant(Store("1 2.5 ¯3"));
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->eltype, APL_REAL);
+    double last;
+    memcpy(&last, reinterpret_cast<const char *>(k) + 20 + 16, 8);
+    EXPECT_EQ(last, -3.0);
+
+    k = OnlyConstant(Store("'a' 'b' 'c'"));
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->shape[0], 3);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(k) + 20, 3), "abc");
+
+    // A number, a character and a number stay three constants; so do a string
+    // and a character after it.
+    EXPECT_EQ(Store("1 'a' 2").size(), 1 + 3 * 5 + 1);
+    EXPECT_EQ(Store("'ab' 'c'").size(), 1 + 2 * 5 + 1);
+    // Identical constants are pooled once.
+    const std::string stored = Store("1 2+1 2");
+    ASSERT_EQ(stored.size(), 1u + 5 + 1 + 5 + 1);
+    EXPECT_EQ(Long(Bytes(stored) + 1), Long(Bytes(stored) + 7));
+}
+
+// ---- Names ----------------------------------------------------------------------
+
+TEST_F(Tokenizer, NamesMustExistUnlessAssignedAndMustBeLegal) {
+    EXPECT_EQ(Store("FOO+1"), "");
+    EXPECT_EQ(error_, APL_ERR_VALUE);
+    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_));
+    EXPECT_FALSE(IsSymbol(Index("FOO")));
+
+    const std::string stored = Store("FOO←1");
+    ASSERT_NE(stored, "");
+    EXPECT_TRUE(IsSymbol(Index("FOO")));
+    EXPECT_EQ(stored[3], kTagName);
+    EXPECT_EQ(Short(Bytes(stored) + 1), Index("FOO"));
+    EXPECT_EQ(static_cast<uint8_t>(stored[4]), kLeftArrow);
+
+    // Every name of a vector assignment is a target.
+    EXPECT_NE(Store("(P Q)←1 2"), "");
+    EXPECT_TRUE(IsSymbol(Index("P")) && IsSymbol(Index("Q")));
+    // Function lines add names as they meet them.
+    EXPECT_NE(Store("R+S", kTokDiamonds), "");
+    EXPECT_TRUE(IsSymbol(Index("R")) && IsSymbol(Index("S")));
+    EXPECT_NE(Store("⎕IO+R"), "");
+    for (const char *text : {"A∇B←1", "_X←1", "X⎕←2"}) {
+        EXPECT_EQ(Store(text), "") << text;
+        EXPECT_EQ(error_, APL_ERR_SYNTAX) << text;
+    }
+}
+
+// ---- Line structure ---------------------------------------------------------------
+
+TEST_F(Tokenizer, DiamondsStoreTheFirstStatementRightmost) {
+    const std::string stored = Store("A←1⋄B←2");
+    // [10] B ← 2 ⋄ A ← 1 [10]
+    ASSERT_EQ(stored.size(), 1u + 3 + 1 + 5 + 1 + 3 + 1 + 5 + 1);
+    EXPECT_EQ(Short(Bytes(stored) + 1), Index("B"));
+    EXPECT_EQ(static_cast<uint8_t>(stored[10]), kDiamond);
+    EXPECT_EQ(Short(Bytes(stored) + 11), Index("A"));
+    EXPECT_TRUE(tokenizerLineFlags & kLineHasDiamonds);
+    // Quoted and bracketed diamonds do not split.
+    EXPECT_EQ(RoundTrip("'a⋄b'"), "'a⋄b'");
+    EXPECT_FALSE(tokenizerLineFlags & kLineHasDiamonds);
+    EXPECT_EQ(Store("1⋄"), "");
+    EXPECT_EQ(error_, APL_ERR_SYNTAX);
+    EXPECT_EQ(Store("1⋄2", kTokNamesMustExist), "");  // execute: no diamonds
+}
+
+TEST_F(Tokenizer, IndexListsKeepEmptyIndicesBetweenSemicolons) {
+    Store("X←0");
+    const std::string stored = Store("X[1;;2]");
+    // [10] X [ 1 ; ; 2 ] [10]
+    ASSERT_EQ(stored.size(), 1u + 3 + 1 + 5 + 2 + 5 + 1 + 1);
+    EXPECT_EQ(stored[4], '[');
+    EXPECT_EQ(stored[10], ';');
+    EXPECT_EQ(stored[11], ';');
+    EXPECT_EQ(stored[17], ']');
+    EXPECT_EQ(RoundTrip("X[;1]"), "X[;1]");
+}
+
+TEST_F(Tokenizer, ForLoopBlockCarriesItsVariableAndSegmentTable) {
+    const std::string stored = Store("{⍺I←1 2:⎕←⍺I}");
+    ASSERT_NE(stored, "") << error_;
+    const uint8_t *b = Bytes(stored);
+    const size_t close = stored.size() - 2;
+    EXPECT_EQ(stored[close], '}');
+    EXPECT_EQ(b[close - 1], kBlockForLoop);
+    EXPECT_EQ(Short(b + close - 3), Index("⍺I"));
+    EXPECT_EQ(Long(b + close - 7), 2);
+    const uint8_t *table = b + close - 7 - 8;
+    // Segment 0 (the constant) just left of the table, then its colon, then the
+    // body; the last entry reaches the left brace.
+    EXPECT_EQ(Long(table), 6);
+    EXPECT_EQ(table[-1], kTagConstant);
+    EXPECT_EQ(table[-Long(table)], ':');
+    EXPECT_EQ(table[-Long(table + 4) - 1], '{');
+    EXPECT_EQ(RoundTrip("{⍺I←1 2:⎕←⍺I}"), "{⍺I←1 2:⎕←⍺I}");
+}
+
+TEST_F(Tokenizer, CaseBlocksAndNestedBlocksRenderBack) {
+    const std::string stored = Store("{2:'a':'b':'c'}");
+    ASSERT_NE(stored, "");
+    EXPECT_EQ(static_cast<uint8_t>(stored[stored.size() - 3]), kBlockCase);
+    EXPECT_EQ(Long(Bytes(stored) + stored.size() - 7), 4);
+    for (const char *text : {"{2:'a':'b':'c'}", "X←{1:{⍺J←⍳2:⍺J}:0}", "{(1 2)[1]:'x'⋄'y'}"})
+        EXPECT_EQ(RoundTrip(text), text);
+    EXPECT_EQ(Store("{1::2}"), "");  // an empty segment
+    EXPECT_EQ(error_, APL_ERR_SYNTAX);
+}
+
+TEST_F(Tokenizer, CommentsFollowTheTokensUnchanged) {
+    std::string stored = Store("X←1   ⍝ note");
+    EXPECT_EQ(stored.substr(stored.size() - 10), A("   ⍝ note\n"));
+    EXPECT_EQ(Render(), "X←1   ⍝ note");
+    stored = Store("  ⍝ only a comment", kTokDiamonds);
+    EXPECT_EQ(stored, A("\n  ⍝ only a comment\n"));
+    EXPECT_EQ(line_.last, line_.begin);
+    EXPECT_EQ(Render(), "  ⍝ only a comment");
+    EXPECT_EQ(RoundTrip("'⍝'⍝'"), "'⍝'⍝'");
+}
+
+TEST_F(Tokenizer, ControlSymbolFlagsTellWhereItStands) {
+    Store("X←1");
+    Store("X ⍣", kTokDiamonds);
+    EXPECT_EQ(tokenizerLineFlags, kLineControlAtEnd);
+    Store("⍣ X", kTokDiamonds);
+    EXPECT_EQ(tokenizerLineFlags, kLineControlInside);
+}
+
+TEST_F(Tokenizer, LinesRenderBackToEquivalentText) {
+    Store("(A B X L)←0");
+    const char *lines[] = {
+        "X←2 3⍴⍳6", "A[1;2]←'x'", "+/1 2 3", "A←B+.×X", "'it''s'", "⎕IO←0", "L:X←¯1.5", "X←1E¯5",
+        "A B", "A 'b' 1", "(A B)←1 2", "→L", "X←⍬", "1 2 3+.×⍳3", "0.5 ¯2.25", "÷X",
+    };
+    for (const char *text : lines) {
+        const std::string shown = RoundTrip(text);
+        // The rendering tokenizes to the same stored line.
+        const std::string first = Store(text);
+        const std::string second = Store(shown);
+        EXPECT_EQ(first, second) << text << " shown as " << shown;
+        EXPECT_NE(first, "") << text;
+    }
+    EXPECT_EQ(RoundTrip("X←0.25 ¯3"), "X←0.25 ¯3");
+    EXPECT_EQ(RoundTrip("A  +  B"), "A+B");
+    EXPECT_EQ(RoundTrip("+..5"), "+.(0.5)");  // not "+.0.5", a malformed number
+    EXPECT_EQ(RoundTrip("A B 'c'"), "A B 'c'");
+}
+
+// ---- Errors ---------------------------------------------------------------------
+
+TEST_F(Tokenizer, ErrorPositionPointsAtTheOffendingCharacter) {
+    EXPECT_EQ(Store("1 2 12a"), "");
+    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 6);
+    ClearErrorPositions();
+    EXPECT_EQ(Store("1+(2×3"), "");
+    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 2);
+    ClearErrorPositions();
+    EXPECT_EQ(Store("1+2]"), "");
+    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 3);
+}
+
+TEST_F(Tokenizer, CaretMarksTheTokenAtTheEvaluatorsPosition) {
+    Store("(A B C)←0");
+    const std::string stored = Store("A+B×C");
+    ASSERT_NE(stored, "");
+    // [10] A + B × C [10]: the × tag is byte 8.
+    errorPositions.evaluator = line_.begin + 8;
+    EXPECT_EQ(Render(), "A+B^×C");
+    errorPositions.evaluator = line_.begin + 6;  // inside B's payload
+    EXPECT_EQ(Render(), "A+^B×C");
+}
+
+TEST_F(Tokenizer, UnknownTokensAreSystemErrors) {
+    const std::string bad[] = {
+        std::string("\n\x07\n", 3),                                 // no such tag
+        std::string("\n\x10\x00\x00\x00\x01\n", 7),                 // constant past the pool
+        std::string("\n\xff\xff\x02\n", 5),                         // no such symbol
+        std::string("\n\x01\n", 3),                                 // payload cut off
+        std::string("\n\x00\x00\x00\x00\x05}\n", 8),                // block without segments
+    };
+    for (const std::string &line : bad) {
+        StoredLine stored{Bytes(line), Bytes(line) + line.size() - 2, Bytes(line) + line.size() - 1};
+        aplerrno = 0;
+        EXPECT_EQ(LineToText(stored, CurrentPool(), false), nullptr);
+        EXPECT_EQ(aplerrno, APL_ERR_SYSTEM);
+        EXPECT_EQ(CapturedOutput::Take().rfind("SYSTEM ERROR: unknown token (", 0), 0u);
+    }
+}
+
+TEST_F(Tokenizer, BadInputEndsInAnErrorWithNothingLeftBehind) {
+    std::vector<std::string> bad = {"(1", "1)", "[1", "1]", "{1", "1}", "'x", "A;B", "(1]", "X[(]",
+                                    std::string(10000, '('), std::string(10000, '['), A("1 ⋄⋄ 2")};
+    for (int c = 0; c < 32; ++c)
+        if (c != ' ') bad.push_back(std::string("A") + static_cast<char>(c) + A("B←1"));
+    for (const std::string &text : bad) {
+        aplerrno = 0;
+        StoredLine line;
+        EXPECT_FALSE(TokenizeSourceLine(Bytes(text), static_cast<int32_t>(text.size()), kTokImmediate, line))
+            << U(text).substr(0, 20);
+        EXPECT_NE(aplerrno, 0);
+        EXPECT_EQ(codeBuffer.block, nullptr);  // abandoned
+        ResetConstantPool();
+    }
+    // Brackets and blocks recurse: deep nesting is LIMIT, not a stack overflow.
+    const std::string deep = "X" + std::string(300, '[') + "1" + std::string(300, ']');
+    StoredLine line;
+    aplerrno = 0;
+    EXPECT_FALSE(TokenizeSourceLine(Bytes(deep), static_cast<int32_t>(deep.size()), kTokDiamonds, line));
+    EXPECT_EQ(aplerrno, APL_ERR_LIMIT);
+}
+
+TEST_F(Tokenizer, LongLinesAndDeepParenthesesTokenize) {
+    std::string numbers;
+    for (int i = 0; i < 5000; ++i) numbers += "7 ";
+    const aplarray *k = OnlyConstant(Store(numbers));
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->shape[0], 5000);
+    const std::string nested = std::string(5000, '(') + "1" + std::string(5000, ')');
+    EXPECT_EQ(Store(nested).size(), 1u + 5000 + 5 + 5000 + 1);
+}
+
+// ---- Code buffer and classes ---------------------------------------------------------
+
+TEST_F(Tokenizer, CodeBufferGrowsDownwardOrForwardAndRestores) {
+    TokenBuffer down;
+    for (int i = 0; i < 300; ++i) ASSERT_TRUE(PutByte(down, static_cast<uint8_t>(i)));
+    ASSERT_TRUE(PutShort(down, 0x1234));
+    ASSERT_TRUE(PutLong(down, 0x89ABCDEF));
+    ASSERT_TRUE(PutText(down, "xy", 2));
+    ASSERT_EQ(BufferLength(down), 308);
+    const uint8_t *d = BufferData(down);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(d), 2), "xy");
+    EXPECT_EQ(static_cast<uint32_t>(Long(d + 2)), 0x89ABCDEFu);
+    EXPECT_EQ(Short(d + 6), 0x1234);
+    EXPECT_EQ(d[8], static_cast<uint8_t>(299));
+    EXPECT_EQ(d[307], 0);
+    ResetTokenBuffer(down);
+
+    TokenBuffer forward;
+    forward.forward = true;
+    for (int i = 0; i < 600; ++i) ASSERT_TRUE(PutByte(forward, static_cast<uint8_t>(i)));
+    ASSERT_TRUE(PutLong(forward, 7));
+    EXPECT_EQ(BufferData(forward)[599], static_cast<uint8_t>(599));
+    EXPECT_EQ(Long(BufferData(forward) + 600), 7);
+    ResetTokenBuffer(forward);
+
+    ASSERT_TRUE(PutByte(codeBuffer, 'a'));
+    const TokenBuffer saved = SaveCodeBuffer();
+    ASSERT_TRUE(PutByte(codeBuffer, 'b'));
+    RestoreCodeBuffer(saved);
+    ASSERT_EQ(BufferLength(codeBuffer), 1);
+    EXPECT_EQ(BufferData(codeBuffer)[0], 'a');
+}
+
+TEST_F(Tokenizer, CharacterClassesFollowTheColonArrowAndPeriodRules) {
+    const std::string text = A("A:←+.5 +.×");
+    const auto *t = Bytes(text);
+    const auto n = static_cast<int32_t>(text.size());
+    EXPECT_EQ(CharClass(t, 0, n), 0);
+    EXPECT_EQ(CharClass(t, 1, n), 0x0900);
+    EXPECT_EQ(CharClass(t, 2, n), 0x0900);
+    EXPECT_EQ(CharClass(t, 3, n), 0x3004 | 0x0800);
+    EXPECT_EQ(CharClass(t, 4, n), 0);                 // .5 is a number
+    EXPECT_EQ(CharClass(t, 8, n), 0x0010 | 0x0800);   // +.× is inner product
+}
+
+}  // namespace

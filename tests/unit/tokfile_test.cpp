@@ -1,0 +1,332 @@
+// The keyword layer: the token file and its errors, the longest-match automaton,
+// translation of keywords to codes and back, APL_Lextable, and Standard.tok
+// against the code page.
+#include "support.h"
+
+#include "core/errors.h"
+#include "interpreter/tokfile.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char *kStandard = "share/Standard.tok";
+
+std::string Text(const aplarray *a) { return std::string(DataOf<const char>(a), static_cast<size_t>(a->number)); }
+const aplarray *Item(const aplarray *a, int i) { return ItemsOf(a)[i]; }
+
+// Code page rows: code, unicode, glyph, role.
+struct Row {
+    int code;
+    std::string unicode, glyph, role;
+};
+std::vector<Row> CodePage() {
+    std::ifstream file("share/codepage.tsv");
+    std::vector<Row> rows;
+    std::string line;
+    std::getline(file, line);
+    while (std::getline(file, line)) {
+        std::istringstream fields(line);
+        Row row;
+        std::string code;
+        std::getline(fields, code, '\t');
+        std::getline(fields, row.unicode, '\t');
+        std::getline(fields, row.glyph, '\t');
+        std::getline(fields, row.role, '\t');
+        row.code = std::stoi(code);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+class Keywords : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        lexer_ = BuildLexer(kStandard);
+    }
+    void TearDown() override {
+        if (lexer_) APL_UnLink(lexer_);
+        ReleaseKeywordLexer();
+        for (const std::string &path : files_) unlink(path.c_str());
+        LibraryTest::TearDown();
+    }
+
+    static aplarray *BuildLexer(const char *path) {
+        aplarray *table = ReadTokenFile(path);
+        aplarray *lexer = table ? BuildKeywordLexer(table) : nullptr;
+        return lexer ? APL_Link(lexer) : nullptr;
+    }
+    std::string WriteFile(const std::string &content) {
+        char path[] = "/tmp/tokfileXXXXXX";
+        const int fd = mkstemp(path);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+        close(fd);
+        files_.push_back(path);
+        return path;
+    }
+    std::string ToCodes(std::string line, bool removeEscapes = true, const aplarray *lexer = nullptr) {
+        KeywordsToCodes(line.data(), lexer ? lexer : lexer_, removeEscapes);
+        return std::string(line.c_str());
+    }
+    std::string ToKeywords(const std::string &codes) {
+        TokenBuffer out;
+        out.forward = true;
+        EXPECT_TRUE(CodesToKeywords(reinterpret_cast<const uint8_t *>(codes.data()),
+                                    static_cast<int32_t>(codes.size()), lexer_, out));
+        std::string text = out.block ? std::string(reinterpret_cast<const char *>(BufferData(out)),
+                                                   static_cast<size_t>(BufferLength(out)))
+                                     : "";
+        ResetTokenBuffer(out);
+        return text;
+    }
+
+    aplarray *lexer_ = nullptr;
+    std::vector<std::string> files_;
+};
+
+// Codes written as escapes in the tests.
+const std::string kLeftArrow = "\x84", kRho = "\xbd", kIota = "\xbc", kQuad = "\x8c", kHighMinus = "\xaf",
+                  kDelta = "\x91", kLamp = "\xa9", kTimes = "\xd7", kLessEqual = "\x88", kBranch = "\x85";
+
+// ---- Standard.tok ----------------------------------------------------------------
+
+TEST_F(Keywords, StandardFileSpellsEveryAplGlyphOfTheCodePage) {
+    aplarray *table = ReadTokenFile(kStandard);
+    ASSERT_NE(table, nullptr) << CapturedOutput::Take();
+    const aplarray *map = Item(table, kCodeMap);
+    const aplarray *keywords = Item(table, kKeywords);
+    const aplarray *codes = Item(table, kCodes);
+    ASSERT_EQ(map->number, 256);
+    std::set<std::string> seen;
+    for (const Row &row : CodePage()) {
+        const bool apl = !row.role.empty() && (row.code >= 128 || row.code == 94);
+        const int32_t position = DataOf<int32_t>(map)[row.code];
+        EXPECT_EQ(position >= 0, apl) << "code " << row.code << " " << row.glyph;
+        if (position < 0) continue;
+        const std::string word = Text(Item(keywords, position));
+        EXPECT_EQ(DataOf<int32_t>(codes)[position], row.code);
+        EXPECT_TRUE(seen.insert(word).second) << "keyword used twice: " << word;
+        for (unsigned char c : word) EXPECT_TRUE(c > 32 && c < 127 && c != '&') << word;
+    }
+    for (int32_t i = 1; i < codes->number; ++i) EXPECT_LT(DataOf<int32_t>(codes)[i - 1], DataOf<int32_t>(codes)[i]);
+    // The table in the documentation lists the same keywords.
+    std::ifstream doc("docs/keywords.md");
+    std::stringstream text;
+    text << doc.rdbuf();
+    for (const std::string &word : seen) EXPECT_NE(text.str().find("| `" + word + "` |"), std::string::npos) << word;
+    // Delimiters end words; the underscore does not, so names keep it.
+    const uint8_t *delimiters = DataOf<uint8_t>(Item(table, kDelimiters));
+    for (unsigned char c : std::string(" ()[]{};:'+-<>#$")) EXPECT_EQ(delimiters[c], 1) << c;
+    for (unsigned char c : std::string("_AZaz09&")) EXPECT_EQ(delimiters[c], 0) << c;
+    APL_UnLinkTemp(table);
+}
+
+// ---- Translation ---------------------------------------------------------------------
+
+TEST_F(Keywords, KeywordsBecomeCodesAtBoundariesOnly) {
+    ASSERT_NE(lexer_, nullptr);
+    EXPECT_EQ(ToCodes("X<-2 3 RHO IOTA 6"), "X" + kLeftArrow + "2 3 " + kRho + " " + kIota + " 6");
+    EXPECT_EQ(ToCodes("QUADIO<-0"), kQuad + "IO" + kLeftArrow + "0");
+    EXPECT_EQ(ToCodes("(RHO X)[IOTA 2]"), "(" + kRho + " X)[" + kIota + " 2]");
+    // No boundary before the keyword: a name.
+    EXPECT_EQ(ToCodes("XRHO"), "XRHO");
+    EXPECT_EQ(ToCodes("A RHOB"), "A " + kRho + "B");
+    // Keywords that start with a delimiter count anywhere.
+    EXPECT_EQ(ToCodes("FOO$DELTABAR<=3"), "FOO" + kDelta + "BAR" + kLessEqual + "3");
+    EXPECT_EQ(ToCodes("A<B"), "A<B");
+    EXPECT_EQ(ToCodes("->L"), kBranch + "L");
+    EXPECT_EQ(ToCodes("X # note"), "X " + kLamp + " note");
+}
+
+TEST_F(Keywords, UnderscoreIsAHighMinusOnlyWhereANumberStarts) {
+    EXPECT_EQ(ToCodes("X<-_5 3 _1.5"), "X" + kLeftArrow + kHighMinus + "5 3 " + kHighMinus + "1.5");
+    EXPECT_EQ(ToCodes("MY_VAR<-A_B+(_2)"), "MY_VAR" + kLeftArrow + "A_B+(" + kHighMinus + "2)");
+    EXPECT_EQ(ToCodes("2 TIMES _3"), "2 " + kTimes + " " + kHighMinus + "3");
+    EXPECT_EQ(ToCodes("1E_5"), "1E_5");
+}
+
+TEST_F(Keywords, EscapesMakeTheNextCharacterLiteral) {
+    EXPECT_EQ(ToCodes("&RHOMBUS<-1"), "RHOMBUS" + kLeftArrow + "1");
+    EXPECT_EQ(ToCodes("&RHOMBUS<-1", false), "&RHOMBUS" + kLeftArrow + "1");
+    EXPECT_EQ(ToCodes("A<&-B"), "A<-B");
+    EXPECT_EQ(ToCodes("'&#'&&"), "'#'&");
+    EXPECT_EQ(ToCodes("& RHO X"), " " + kRho + " X");
+    EXPECT_EQ(ToCodes("X&"), "X");
+}
+
+TEST_F(Keywords, CodesBecomeKeywordsThatReadBackTheSame) {
+    ASSERT_NE(lexer_, nullptr);
+    EXPECT_EQ(ToKeywords("X" + kLeftArrow + "2 3" + kRho + kIota + "6"), "X<-2 3 RHO IOTA 6");
+    EXPECT_EQ(ToKeywords(kQuad + "IO" + kLeftArrow + kHighMinus + "1"), "QUADIO<-_1");
+    EXPECT_EQ(ToKeywords(kRho + "X"), "RHO X");
+    EXPECT_EQ(ToKeywords("RHOMBUS" + kLeftArrow + "ORDER"), "&RHOMBUS<-&ORDER");
+    EXPECT_EQ(ToKeywords("A<-B"), "A&<-B");
+    // Lines with the blanks that keywords need read back exactly.
+    const std::vector<std::string> lines = {
+        "X" + kLeftArrow + "2 3 " + kRho + " " + kIota + " 6",
+        "RHOMBUS" + kLeftArrow + "ORDER+IOTAS",
+        "FOO" + kDelta + "RHO" + kLeftArrow + kHighMinus + "5 " + kHighMinus + "1.5E" + kHighMinus + "3",
+        "A<-B&C##" + kLamp + " a comment RHO",
+        "MY_VAR " + kTimes + "(" + kHighMinus + "2)" + kLessEqual + "_3",
+        kQuad + kLeftArrow + "'" + kRho + "'",
+    };
+    for (const std::string &codes : lines) {
+        const std::string spelled = ToKeywords(codes);
+        std::string back = ToCodes(spelled);
+        // A high minus inside a number after a letter (the exponent) is read as
+        // an underscore; the tokenizer takes both.
+        std::string expected = codes;
+        for (size_t i = 1; i < expected.size(); ++i)
+            if (expected[i] == kHighMinus[0] && expected[i - 1] == 'E') expected[i] = '_';
+        EXPECT_EQ(back, expected) << spelled;
+    }
+}
+
+TEST_F(Keywords, WithoutALexerNothingChanges) {
+    EXPECT_EQ(ToCodes("X<-RHO 3", true, Item(lexer_, kKeywords)), "X<-RHO 3");
+    TokenBuffer out;
+    out.forward = true;
+    ASSERT_TRUE(CodesToKeywords(reinterpret_cast<const uint8_t *>(kRho.data()), 1, nullptr, out));
+    EXPECT_EQ(BufferData(out)[0], static_cast<uint8_t>(kRho[0]));
+    ResetTokenBuffer(out);
+}
+
+// ---- The automaton ---------------------------------------------------------------------
+
+TEST_F(Keywords, LongestMatchFallsBackToTheShorterKeyword) {
+    const std::string path = WriteFile(
+        "/* prefixes\n"
+        "token(\"0x20\") ()\n"
+        "token(\"0x81\") AB\n"
+        "token(\"0x82\") ABCD\n"
+        "token(\"0x83\") (<-)\n");
+    aplarray *lexer = BuildLexer(path.c_str());
+    ASSERT_NE(lexer, nullptr);
+    EXPECT_EQ(ToCodes("ABCD AB ABX ABC", true, lexer), "\x82 \x81 \x81X \x81" "C");
+    EXPECT_EQ(ToCodes("AB", true, lexer), "\x81");
+    // Columns for the characters of the keywords, in ascending order; code 0 has
+    // column 0; one row per state.
+    const int32_t *columns = DataOf<int32_t>(Item(lexer, kColumns));
+    EXPECT_EQ(columns[0], 0);
+    EXPECT_EQ(columns['-'], 1);
+    EXPECT_EQ(columns['<'], 2);
+    EXPECT_EQ(columns['A'], 3);
+    EXPECT_EQ(columns['D'], 6);
+    EXPECT_EQ(columns['X'], -1);
+    const aplarray *cells = Item(lexer, kTransitions);
+    EXPECT_EQ(cells->shape[0], 5);  // start, A, AB, ABC, <
+    EXPECT_EQ(cells->shape[1], 7);
+    APL_UnLink(lexer);
+}
+
+// ---- Token-file errors ---------------------------------------------------------------
+
+TEST_F(Keywords, MissingFileSaysSoAndInstallsNothing) {
+    EXPECT_EQ(ReadTokenFile("/nonexistent/Standard.tok"), nullptr);
+    EXPECT_EQ(CapturedOutput::Take(), "Error opening '/nonexistent/Standard.tok'\n");
+    EXPECT_TRUE(LoadTokenFile(kStandard));
+    EXPECT_NE(InstalledKeywordLexer(), nullptr);
+    EXPECT_FALSE(LoadTokenFile("/nonexistent/Standard.tok"));
+    EXPECT_EQ(InstalledKeywordLexer(), nullptr);
+}
+
+TEST_F(Keywords, MalformedLinesNameTheFileAndLine) {
+    struct Case {
+        const char *content;
+        int line;
+    };
+    const Case cases[] = {
+        {"token(\"0x81\") AB\n\ntoken(\"0x82\")\n", 3},           // no word
+        {"token(\"0x81\") AB\nx\ntoken 0x82 CD\n", 3},            // no pattern
+        {"token(\"0x82\") AB\ntoken(\"0x81\") CD\n", 2},          // codes must rise
+        {"token(\"0x81\") AB\ntoken(\"0x100\") CD\n", 2},         // not a code
+        {"/* comment\ntoken(\"0x81\") AB\n  \n", 3},              // blanks only
+        {"token(\"0x-1\") AB\n", 1},
+    };
+    for (const Case &c : cases) {
+        const std::string path = WriteFile(c.content);
+        EXPECT_EQ(ReadTokenFile(path.c_str()), nullptr) << c.content;
+        EXPECT_EQ(CapturedOutput::Take(), "Syntax error in '" + path + "' line " + std::to_string(c.line) + ".\n");
+    }
+    // Comment words, comment lines and lines of one character are skipped.
+    const std::string path = WriteFile("/* a\r\nx\ntoken(\"0x81\") /*AB\ntoken(\"0x82\") CD\r\n\n");
+    aplarray *table = ReadTokenFile(path.c_str());
+    ASSERT_NE(table, nullptr) << CapturedOutput::Take();
+    EXPECT_EQ(Item(table, kKeywords)->number, 1);
+    EXPECT_EQ(Text(Item(Item(table, kKeywords), 0)), "CD");
+    APL_UnLinkTemp(table);
+}
+
+// ---- APL_Lextable ----------------------------------------------------------------------
+
+aplarray *Pair(aplarray *words, aplarray *codes) {
+    int32_t two = 2;
+    aplarray *pair = APL_Create(1, APL_NESTED, &two);
+    ItemsOf(pair)[0] = APL_Link(words);
+    ItemsOf(pair)[1] = APL_Link(codes);
+    return pair;
+}
+
+aplarray *Words(std::initializer_list<const char *> words) {
+    auto n = static_cast<int32_t>(words.size());
+    aplarray *list = APL_Create(1, APL_NESTED, &n);
+    int i = 0;
+    for (const char *w : words) ItemsOf(list)[i++] = APL_Link(APL_String(w));
+    return list;
+}
+
+TEST_F(Keywords, LextableBuildsALexerFromKeywordsAndCodes) {
+    const int32_t codes[] = {7, 9};
+    aplarray *lexer = APL_Lextable(nullptr, nullptr, Pair(Words({"cat", "dog"}), MakeIntVector(codes, 2)));
+    ASSERT_NE(lexer, nullptr);
+    EXPECT_EQ(lexer->lnkcnt, 0);
+    ASSERT_EQ(lexer->number, 5);
+    EXPECT_EQ(Item(lexer, kCodeMap)->number, 0);
+    EXPECT_EQ(Item(lexer, kDelimiters)->number, 0);
+    EXPECT_EQ(Text(Item(Item(lexer, kKeywords), 1)), "dog");
+    // Without delimiters a keyword counts at the start only.
+    EXPECT_EQ(ToCodes("dog cat", true, lexer), "\x09 cat");
+    APL_UnLinkTemp(lexer);
+}
+
+TEST_F(Keywords, LextableRefusesWrongArguments) {
+    const int32_t codes[] = {7, 9};
+    aplarray *pair = APL_Link(Pair(Words({"cat", "dog"}), MakeIntVector(codes, 2)));
+    EXPECT_EQ(APL_Lextable(nullptr, MakeInt(1), pair), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
+    aplerrno = 0;
+    EXPECT_EQ(APL_Lextable(MakeInt(1), nullptr, pair), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
+    APL_UnLink(pair);
+
+    struct Case {
+        aplarray *right;
+        int32_t error;
+    };
+    const int32_t one[] = {1}, zero[] = {0, 1};
+    const Case cases[] = {
+        {MakeIntVector(codes, 2), APL_ERR_DOMAIN},                                   // not nested
+        {Words({"a", "b", "c"}), APL_ERR_DOMAIN},                                     // three items
+        {Pair(Words({"cat", "dog"}), MakeIntVector(one, 1)), APL_ERR_LENGTH},         // codes missing
+        {Pair(Words({"cat", ""}), MakeIntVector(codes, 2)), APL_ERR_DOMAIN},          // empty keyword
+        {Pair(Words({"cat", "dog"}), MakeIntVector(zero, 2)), APL_ERR_DOMAIN},        // code 0
+        {Pair(Words({"cat", "dog"}), APL_String("xy")), APL_ERR_DOMAIN},              // codes not numbers
+    };
+    for (const Case &c : cases) {
+        aplerrno = 0;
+        EXPECT_EQ(APL_Lextable(nullptr, nullptr, c.right), nullptr);
+        EXPECT_EQ(aplerrno, c.error);
+    }
+}
+
+}  // namespace
