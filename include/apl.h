@@ -176,6 +176,270 @@ APL_EXPORT uint16_t APL_AddSymbol(const char *name, int32_t length, int32_t kind
 /* The value of a symbol (not linked); null when it has none. */
 APL_EXPORT aplarray *APL_Variable(uint16_t index);
 
+/* ---- Element types ---------------------------------------------------------
+ * Returns a nested array of scalars of the same shape (BOOL and SHORT elements
+ * become INTG scalars); consumes a temporary argument. */
+APL_EXPORT aplarray *APL_MakeNested(aplarray *array);
+/* The system functions BOOL, SHORT and REAL (monadic). Return a temporary;
+ * consume temporary arguments, leave linked ones as they were. */
+APL_EXPORT aplarray *APL_ToBool(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_ToShort(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_ToReal(aplarray *axis, aplarray *left, aplarray *right);
+
+/* ---- Runtime interface for compiled code ---------------------------------
+ * Function descriptors: one record of four pointer-sized words serves as the
+ * operand descriptor (aplfnc), as a symbol value of kind 0x80 and as the
+ * evaluator's stack item (class word, value, two further words). */
+struct aplop;
+typedef struct aplfnc {
+    intptr_t flags;     /* APL_FN_ bits (the stack item's class word) */
+    struct aplop *op;   /* operator record of a derived function */
+    void *function;     /* native function (aplfunction) */
+    intptr_t code;      /* low byte: the character code of a primitive */
+} aplfnc;
+
+/* Bits of aplfnc.flags; the primitive flag table uses the same bits. */
+enum {
+    APL_FN_NILADIC = 0x0001,
+    APL_FN_FUNCTION = 0x0004,
+    APL_FN_MONOP = 0x0008,
+    APL_FN_DYOP = 0x0010,
+    APL_FN_DEFINED = 0x0040,   /* a defined function, run by the interpreter */
+    APL_FN_DERIVED = 0x0080,   /* op points at the operator record */
+    APL_FN_PRIMITIVE = 0x0800, /* code names a registered primitive */
+    APL_FN_SCALAR1 = 0x1000,   /* the monadic form is a scalar function */
+    APL_FN_SCALAR2 = 0x2000,   /* the dyadic form is a scalar function */
+    APL_FN_SELECT1 = 0x4000,   /* monadic form allowed in selective specification */
+    APL_FN_SELECT2 = 0x8000    /* dyadic form allowed in selective specification */
+};
+
+/* The signature of every operator: the second operand of a monadic operator
+ * is an empty descriptor (flags 0). */
+typedef aplarray *(*aploperator)(aplarray *axis, aplarray *left, aplfnc *operand,
+                                 aplarray *operandAxis, aplfnc *second, aplarray *secondAxis,
+                                 aplarray *right);
+
+/* The operator record of a derived function. The axes are not linked by the
+ * record: a temporary axis lives until the outermost evaluation of the
+ * derived function ends. */
+typedef struct aplop {
+    aplfnc left;          /* copy of the (left) operand's descriptor */
+    aplarray *leftAxis;   /* axis written on the left operand */
+    intptr_t kind;        /* 8 monadic, 16 dyadic; | 0x0800: primitive, code below */
+    void *function;       /* the operator (aploperator) when kind lacks 0x0800 */
+    intptr_t code;        /* character code of a primitive operator */
+    aplfnc right;         /* right operand of a dyadic operator, else all zero */
+    aplarray *rightAxis;  /* axis written on the right operand */
+    aplarray *axis;       /* axis written on the operator */
+} aplop;
+
+/* The same array with one more link (a linked managed copy of a static array). */
+APL_EXPORT aplarray *APL_Copy(aplarray *array);
+/* Assigns a value to a name and returns the stored value (linked by the name):
+ * links the new value, stores it, unlinks the old one. A temporary value is
+ * thereby owned by the name. Null with the error set on failure. */
+APL_EXPORT aplarray *APL_Assign(uint16_t index, aplarray *value);
+/* Line number of the innermost running function, 0 when none runs. */
+APL_EXPORT int32_t APL_GetLineNum(void);
+/* Non-zero when the innermost running function's last line branched. */
+APL_EXPORT int32_t APL_DidJump(void);
+/* Joins one more item to a strand; returns a temporary vector marked
+ * APL_STRAND. Consumes temporary arguments (also on error). */
+APL_EXPORT aplarray *APL_CatArray(aplarray *left, aplarray *right, int32_t leftIsStrand, int32_t spliceRight);
+/* Calls the function a descriptor stands for; further arguments are ignored.
+ * Returns a temporary; consumes temporary arguments, leaves linked ones. */
+APL_EXPORT aplarray *APL_Evaluate(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right, ...);
+/* Display the value and end the line; the value keeps its links (a temporary
+ * stays allocated). */
+APL_EXPORT void APL_Display(aplarray *array);
+/* The same without ending the last line; flushes standard output. */
+APL_EXPORT void APL_DisplayNoLF(aplarray *array);
+
+/* Support routines of generated code. A localised name's entry is kept in a
+ * save area that the compiled function supplies (aplsymbol localvars[n]). */
+/* Localises a variable: a system variable keeps its value (linked once more). */
+APL_EXPORT void KAZ_InitVar(aplsymbol *save, uint16_t index);
+/* Localises an argument: the name holds the value (linked). Returns 1 when a
+ * value was given, else 0. */
+APL_EXPORT int32_t KAZ_InitArg(aplsymbol *save, uint16_t index, aplarray *value);
+/* Localises a label: the name becomes a label (kind 0x03) whose value is the
+ * given constant; nothing is linked. */
+APL_EXPORT void KAZ_InitLabel(aplsymbol *save, uint16_t index, aplarray *value);
+/* Restore a localised name: the current value is unlinked (not for labels) and
+ * the saved entry comes back. The argument of KAZ_ResumeArg is not read. */
+APL_EXPORT void KAZ_ResumeVar(aplsymbol *save, uint16_t index);
+APL_EXPORT void KAZ_ResumeArg(aplsymbol *save, uint16_t index, aplarray *value);
+APL_EXPORT void KAZ_ResumeLabel(aplsymbol *save, uint16_t index);
+/* Stores the value in a static word and returns its address, for the init
+ * argument of APL_AddSymbol; valid until the next call. */
+APL_EXPORT void *const *KAZ_InitSimple(const void *value);
+/* Displays a non-null value, then releases it if it is a temporary. */
+APL_EXPORT void KAZ_Display(aplarray *value);
+/* Descriptor of a primitive: its character code, its primitive flag word and
+ * its function. */
+APL_EXPORT aplfnc KAZ_Fn(int32_t code, int32_t flags, aplfunction function);
+/* Descriptor of a native function (compiled or system function). */
+APL_EXPORT aplfnc KAZ_CFn(aplfunction function);
+/* Fill the operator record and the derived descriptor of a monadic or dyadic
+ * operator applied to its operands; return the derived descriptor. The axes
+ * are kept as given (see aplop). */
+APL_EXPORT aplfnc *KAZ_MonOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis, aplfnc operand, aplarray *operandAxis);
+APL_EXPORT aplfnc *KAZ_DyOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis, aplfnc left, aplarray *leftAxis, aplfnc right, aplarray *rightAxis);
+
+/* ---- Shape, registration and plug-ins -------------------------------------- */
+/* Shape (monadic) and reshape (dyadic). Returns a temporary; consumes temporary
+ * arguments, leaves linked ones as they were. */
+APL_EXPORT aplarray *APL_Shape(aplarray *axis, aplarray *left, aplarray *right);
+/* For plug-ins, while their start procedure runs: makes the procedure cName of
+ * the plug-in's library the system function `name` (quad and letters; kind
+ * 0x24, or 0x25 for a niladic one). Returns 1 when the library has no such
+ * procedure, else 0. */
+APL_EXPORT int32_t APL_CreateCommand(const char *name, const char *cName, int32_t kind);
+/* What a plug-in library exports as "ORBAX_StartPlugin": it is given a zeroed
+ * information block of APL_PLUGIN_INFO_SIZE bytes to fill in as it likes and
+ * returns 0 when it wants to stay loaded. */
+#define APL_PLUGIN_INFO_SIZE 672
+typedef int32_t (*aplpluginstart)(void *info);
+
+/* ---- Format, interval, empty vector, literal -------------------------------
+ * Each returns a temporary; consumes temporary arguments, leaves linked ones. */
+/* Monadic and dyadic format (the axis is ignored): a CHAR array. */
+APL_EXPORT aplarray *APL_Format(aplarray *axis, aplarray *left, aplarray *right);
+/* Monadic: the index generator (index-of is NONCE for now). */
+APL_EXPORT aplarray *APL_Interval(aplarray *axis, aplarray *left, aplarray *right);
+/* Niladic: the empty numeric vector; any argument is VALENCE. */
+APL_EXPORT aplarray *APL_EmptyVector(aplarray *axis, aplarray *left, aplarray *right);
+/* The system function EXTRN: a CHAR vector in its keyword spelling. */
+APL_EXPORT aplarray *APL_Literal(aplarray *axis, aplarray *left, aplarray *right);
+
+/* ---- Component files, serialised arrays and native files -----------------
+ * System functions IIO, IIOS, IIOL, NTIE, NUNTIE, NSIZE, NREMOVE, NFLUSH,
+ * NREAD, NWRITE, NAPPEND and NEXIST. Each returns a temporary (null where the
+ * function has no result) and consumes temporary arguments; linked ones are
+ * left as they were. Files hold arrays in the 32-bit little-endian layout. */
+APL_EXPORT aplarray *APL_ReadWrite(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Serialize(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_SerialLength(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_FileTie(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_FileUnTie(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_FileSize(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_FileRemove(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_FileFlush(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_FileRead(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_FileWrite(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_FileAppend(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_FileExist(aplarray *axis, aplarray *left, aplarray *right);
+
+/* ---- Scalar functions ------------------------------------------------------
+ * left null selects the monadic form (an axis is then ignored). Return a
+ * temporary, possibly a temporary argument overwritten in place; consume
+ * temporary arguments (also on error), leave linked ones as they were. */
+APL_EXPORT aplarray *APL_Add(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Sub(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Mul(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Division(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Residue(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Max(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Min(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Power(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Logarithm(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Circle(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Factorial(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Equal(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_NEqual(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Lower(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_LEqual(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_GEqual(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Greater(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Or(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Nor(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_And(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Nand(aplarray *axis, aplarray *left, aplarray *right);
+
+/* ---- Keyword layer ---------------------------------------------------------
+ * A keyword lexer (longest-match automaton) from a 2-item vector: the keyword
+ * strings and the codes to report for them. Returns a temporary 5-item lexer;
+ * consumes temporary arguments. */
+APL_EXPORT aplarray *APL_Lextable(aplarray *axis, aplarray *left, aplarray *right);
+
+/* ---- Indexing, indexed and selective assignment, enclose ------------------
+ * An index list holds one item per axis (an array of indices in the index
+ * origin, or the value of EL for a whole axis), or is a simple vector of one
+ * index per axis. */
+/* A[I] (value null) or A[I]<-V. Selection returns a new temporary; assignment
+ * returns the updated array: the array itself when nobody else holds it, else
+ * a new temporary. Consumes temporary arguments (a temporary array in
+ * assignment is returned updated or released). */
+APL_EXPORT aplarray *APL_IndexData(aplarray *array, aplarray *indices, aplarray *value);
+/* Squad: left the index list, optionally an axis. Returns a temporary; consumes
+ * temporary arguments, leaves linked ones as they were. */
+APL_EXPORT aplarray *APL_Indexing(aplarray *axis, aplarray *left, aplarray *right);
+/* The index array of an array: its structure, holding *counter, *counter+1, ...
+ * over the simple elements depth first; *counter is advanced past them.
+ * Returns a new temporary flagged APL_INDEXPOS; borrows the array. */
+APL_EXPORT aplarray *APL_IndexArray(aplarray *array, int32_t *counter);
+/* X[I]<-V into the value of a name. Returns V (a temporary stays one, for the
+ * caller to release), or null on error; consumes a temporary index list. */
+APL_EXPORT aplarray *APL_AssignIdx(uint16_t index, aplarray *indices, aplarray *value);
+/* The store of a selective specification: positions is what the selection
+ * made of the name's position array (APL_IndexArray counted from 1). Returns V
+ * as APL_AssignIdx does; consumes a temporary position array. */
+APL_EXPORT aplarray *APL_AssignSel(uint16_t index, aplarray *positions, aplarray *value);
+/* Enclose (monadic). Returns a temporary; consumes temporary arguments, leaves
+ * linked ones as they were. */
+APL_EXPORT aplarray *APL_Enclose(aplarray *axis, aplarray *left, aplarray *right);
+
+/* ---- Session, execution and line control ----------------------------------
+ * The host sets the file names it wants before APL_Init, registers its
+ * callbacks and runs APL_MainLoop. */
+/* Size of the buffer the library hands to the read callback (slot 3). */
+#define APL_INPUT_BUFFER 16384
+APL_EXPORT extern char APL_tokenfile[96];
+APL_EXPORT extern char APL_messagefile[96];
+APL_EXPORT extern char APL_workspacefile[80];
+APL_EXPORT extern char APL_workspaceID[80];
+APL_EXPORT extern char APL_compilerfile[80];
+/* The column the host's cursor is at (characters already on the line). */
+APL_EXPORT extern int32_t APL_cursor_pos;
+/* Starts the library: mode 0 for a session, non-zero for a compiled program;
+ * workspace names a workspace to load (may be empty). Returns 0. */
+APL_EXPORT int32_t APL_Init(uint8_t mode, const char *workspace);
+/* Non-interactive sessions (scripts, piped input): no banner, character
+ * input is the line read alone, OFF writes no input record. */
+APL_EXPORT void APL_SetScriptMode(int32_t on);
+/* The session: reads, evaluates and prints until OFF or the end of input. */
+APL_EXPORT void APL_MainLoop(void);
+/* Evaluated (quad) and character (quote-quad) input; each returns a temporary. */
+APL_EXPORT aplarray *APL_QuadInput(void);
+APL_EXPORT aplarray *APL_QQuadInput(void);
+/* Execute: the value of a line of text (null when it has none). */
+APL_EXPORT aplarray *APL_Execute(aplarray *axis, aplarray *left, aplarray *right);
+/* Niladic: the screen size as known to the library (0 0). */
+APL_EXPORT aplarray *APL_Screenres(aplarray *axis, aplarray *left, aplarray *right);
+/* Line control of running functions, shared by compiled code: a new frame of
+ * lineCount lines (the current one saved in *oldOut), the next line to run (0
+ * when the function is finished), and the return to the saved frame. */
+APL_EXPORT void *APL_InitLines(void **oldOut, int32_t lineCount, ...);
+APL_EXPORT int32_t APL_NextLine(const uint8_t *lineFlags);
+APL_EXPORT void APL_ResumeLines(void *old);
+/* The branch arrow and the control symbol (single-line controls). */
+APL_EXPORT aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Control(aplarray *axis, aplarray *left, aplarray *right);
+/* Commute (the operator ⍨): left f right as right f left; f Y as Y f Y. */
+APL_EXPORT aplarray *APL_Commute(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+
+/* ---- Defined functions: fixing and representations -----------------------
+ * Each returns a temporary and consumes temporary arguments; linked ones are
+ * left as they were. */
+/* FX: fixes a function from a CHAR matrix or a nested vector of lines; the
+ * name, or the INTG index of the line at fault (0 for the header). */
+APL_EXPORT aplarray *APL_Fix(aplarray *axis, aplarray *left, aplarray *right);
+/* VR and CR: the lines of a function as a nested vector or a CHAR matrix. */
+APL_EXPORT aplarray *APL_VectorRep(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_CharRep(aplarray *axis, aplarray *left, aplarray *right);
+/* Fixes every item of the array in the named file; the results in its shape. */
+APL_EXPORT aplarray *APL_Loadfns(aplarray *axis, aplarray *left, aplarray *right);
+
 /* ---- Host callbacks -----------------------------------------------------
  * Slot 1: void write(const char *text, int newLine)   all session output
  * Slot 2: void newlines(int count)

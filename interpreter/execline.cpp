@@ -1,0 +1,1042 @@
+// execline: the line evaluator. Walks a stored line from its right end with a
+// short stack of items, binds operators, calls functions through one dispatch,
+// performs every form of assignment and runs control blocks.
+// Relies on the tokenizer's stored lines, the primitive tables and the cover functions.
+#include "interpreter/execline.h"
+
+#include "core/arrays.h"
+#include "core/cover.h"
+#include "core/eltypes.h"
+#include "core/errors.h"
+#include "core/symtab.h"
+#include "interpreter/execfn.h"
+#include "structural/indexing.h"
+#include "system/register.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+EvaluatorState evaluator;
+UserFunctionRunner runUserFunction = nullptr;
+
+namespace {
+
+constexpr uint8_t kColon = ':';
+constexpr uint8_t kSemicolon = ';';
+constexpr uint8_t kLeftBracket = '[';
+constexpr uint8_t kRightBracket = ']';
+constexpr uint8_t kLeftParen = '(';
+constexpr uint8_t kRightParen = ')';
+constexpr uint8_t kLeftBrace = '{';
+constexpr uint8_t kRightBrace = '}';
+
+constexpr intptr_t kFunctionBits = APL_FN_FUNCTION | APL_FN_MONOP | APL_FN_DYOP;
+
+uint16_t ReadShort(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t ReadLong(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The operator record of a derived function made by the evaluator, with the
+// arrays it holds links on (axes, array operands), released with it.
+struct DerivedRecord {
+    aplop op;  // first, so that the record is the aplop the operator sees
+    aplarray *owned[3];
+};
+static_assert(offsetof(DerivedRecord, op) == 0);
+
+// One stack item: a value, a function (its descriptor) or an operator.
+struct Item {
+    aplfnc fn{};                // class word and descriptor
+    aplarray *array = nullptr;  // array items: the value, with a link held (or a static constant)
+    aplarray *axis = nullptr;   // functions and operators: the axis written on them, linked
+    const uint8_t *at = nullptr; // the token it came from, for the error position
+    bool assigned = false;
+
+    bool Empty() const { return fn.flags == 0; }
+    bool IsArray() const { return (fn.flags & kItemArray) != 0; }
+    bool IsArrow() const { return (fn.flags & kItemArrow) != 0; }
+    bool IsFunction() const { return !IsArray() && (fn.flags & APL_FN_FUNCTION) != 0; }
+    bool IsMonOp() const { return !IsArray() && !IsFunction() && (fn.flags & APL_FN_MONOP) != 0; }
+    bool IsDyOp() const { return !IsArray() && !IsFunction() && (fn.flags & APL_FN_DYOP) != 0; }
+    bool IsFunctionOrArray() const { return IsArray() || IsFunction(); }
+};
+
+void FreeRecord(DerivedRecord *record, int depth);
+
+// Releases what an item holds.
+// A derived function read from a bound operand name: its record belongs to
+// the running operator's caller and is never freed through this descriptor.
+constexpr intptr_t kItemShared = 0x10000;
+
+void Release(Item &item, int depth = 0) {
+    APL_UnLinkEx(item.array, HERE);
+    APL_UnLinkEx(item.axis, HERE);
+    if ((item.fn.flags & APL_FN_DERIVED) && item.fn.op && !(item.fn.flags & kItemShared))
+        FreeRecord(reinterpret_cast<DerivedRecord *>(item.fn.op), depth + 1);
+    item = Item{};
+}
+
+// An array operand of a derived function is carried in its descriptor's
+// function word, flagged as an array.
+aplarray *OperandArray(const aplfnc &fn) {
+    return (fn.flags & kItemArray) ? static_cast<aplarray *>(fn.function) : nullptr;
+}
+
+void ReleaseOperand(aplfnc &fn, int depth) {
+    if ((fn.flags & APL_FN_DERIVED) && fn.op && !(fn.flags & kItemShared))
+        FreeRecord(reinterpret_cast<DerivedRecord *>(fn.op), depth + 1);
+    fn = aplfnc{};
+}
+
+void FreeRecord(DerivedRecord *record, int depth) {
+    if (depth > kMaxEvaluationDepth) return;  // cannot happen: binding depth is bounded by the line
+    ReleaseOperand(record->op.left, depth);
+    ReleaseOperand(record->op.right, depth);
+    for (aplarray *a : record->owned) APL_UnLinkEx(a, HERE);
+    FreeBlock(record, HERE);
+}
+
+// Hands the item's array over to a callee as a temporary when the item held
+// the only link; otherwise the array stays with its other holders.
+aplarray *Give(Item &item) {
+    aplarray *a = item.array;
+    item.array = nullptr;
+    if (a && !IsStatic(a) && a->lnkcnt > 0) --a->lnkcnt;
+    return a;
+}
+
+// An array item holding a temporary result (linked now).
+Item ArrayItem(aplarray *value, bool strand = false) {
+    Item item;
+    item.fn.flags = kItemArray | (strand ? kItemStrand : 0);
+    item.array = APL_LinkEx(value, HERE);
+    return item;
+}
+
+bool Fail(int32_t code) {
+    if (!aplerrno) SetError(code);
+    return false;
+}
+
+bool FailText(int32_t code, const char *text) {
+    if (!aplerrno) SetErrorText(code, "%s", text);
+    return false;
+}
+
+// True when the user-operator trampoline is the operator of a record.
+aplarray *RunUserOperator(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                          aplarray *secondAxis, aplarray *right);
+
+// A branch taken by a running (or suspended) function ends its line; in the
+// session with no function, a branch has nowhere to go and changes nothing.
+bool BranchTaken() { return currentFrame && currentFrame != SessionFrame() && currentFrame->jumped; }
+
+bool IsQuadName(uint16_t symbol, uint8_t quad) {
+    const char *name = SymbolName(symbol);
+    return static_cast<uint8_t>(name[0]) == quad && name[1] == 0;
+}
+
+class Walk {
+public:
+    Walk(const uint8_t *position, int32_t flags, const PoolView &pool) : p_(position), flags_(flags), pool_(pool) {}
+    ~Walk() {
+        for (int i = 0; i < count_; ++i) Release(stack_[i]);
+        APL_UnLinkEx(pending_, HERE);
+    }
+
+    // Evaluates up to the token that ends this walk; `out` receives the final
+    // item (or stays empty). Returns that token's position.
+    const uint8_t *Run(Item &out);
+
+private:
+    bool Form(Item &item, bool &formed);
+    bool FormPrimitive(uint8_t code, Item &item, bool &formed);
+    bool FormConstant(Item &item);
+    bool FormName(Item &item, bool &formed);
+    bool FormGroup(Item &item, bool &formed);
+    bool FormIndexList();
+    bool RunBlock();
+    bool Reduce(Item item);
+    bool Assign(Item &value);
+    bool AssignVector(const uint8_t *close, Item &value);
+    bool AssignSelective(const uint8_t *close, Item &value);
+    bool Call(Item &function, Item *left, Item &right, Item &result);
+    bool CallNiladic(Item &function, Item &result);
+    bool Bind(Item &op, Item &left, Item *right, Item &derived);
+    bool FinishStatement(bool atEnd);
+    bool CompleteCalls(bool monadicToo);
+    bool AtLeftEnd() const;
+    bool TokenIsFunction(const uint8_t *at) const;
+    void Push(Item &item) {
+        stack_[count_++] = item;
+        item = Item{};
+    }
+    Item Pop() {
+        Item item = stack_[--count_];
+        stack_[count_] = Item{};
+        return item;
+    }
+    Item &Top(int below = 0) { return stack_[count_ - 1 - below]; }
+    bool Has(int n) const { return count_ >= n; }
+
+    const uint8_t *p_;
+    int32_t flags_;
+    const PoolView &pool_;
+    Item stack_[kMaxStackItems + 1];
+    int count_ = 0;
+    aplarray *pending_ = nullptr;  // an index list waiting for the item to its left
+};
+
+bool Walk::AtLeftEnd() const {
+    switch (*p_) {
+    case kLineEnd:
+    case kLeftParen:
+    case kColon:
+    case kSemicolon:
+    case kLeftBracket:
+    case kLeftBrace:
+    case kDiamond: return true;
+    default: return false;
+    }
+}
+
+// Whether the token at `at` stands for a function or an operator, so that a
+// symbol that is both function and monadic operator takes it as its operand.
+bool Walk::TokenIsFunction(const uint8_t *at) const {
+    const uint8_t tag = *at;
+    if (tag == kTagName) {
+        const uint16_t symbol = ReadShort(at - 2);
+        if (!IsSymbol(symbol)) return false;
+        const aplsymbol &entry = Symbol(symbol);
+        if (entry.kind & APL_KIND_OPERAND)
+            return entry.value && (static_cast<const aplfnc *>(entry.value)->flags & kFunctionBits) &&
+                   !(static_cast<const aplfnc *>(entry.value)->flags & kItemArray);
+        return (entry.kind & (APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP)) != 0 &&
+               !(entry.kind & APL_KIND_VARIABLE);
+    }
+    if (tag == kTagConstant || tag == kLeftArrow || tag == kColon || tag == kLineEnd) return false;
+    const uint16_t cls = TagClass(tag);
+    return cls != 0 && (cls & kFunctionBits) != 0 && !(PrimitiveFlags(tag) & APL_FN_NILADIC);
+}
+
+const uint8_t *Walk::Run(Item &out) {
+    if (++evaluator.depth > kMaxEvaluationDepth) {
+        --evaluator.depth;
+        Fail(APL_ERR_LIMIT);
+        errorPositions.evaluator = p_;
+        return p_;
+    }
+    bool ok = true;
+    while (ok) {
+        const uint8_t tag = *p_;
+        if (tag == kLineEnd) break;
+        if (tag == kLeftParen) {
+            if (flags_ & kEvalGroup) break;
+            ok = Fail(APL_ERR_SYNTAX);
+            break;
+        }
+        if (tag == kSemicolon || tag == kLeftBracket) {
+            if (flags_ & kEvalIndex) break;
+            ok = Fail(APL_ERR_SYNTAX);
+            break;
+        }
+        if (tag == kLeftBrace) {
+            if (flags_ & kEvalSegment) break;
+            ok = Fail(APL_ERR_SYNTAX);
+            break;
+        }
+        if (tag == kColon) {
+            if (flags_ & kEvalSegment) break;
+            // A label: the statement to its right is complete; skip the label's name.
+            ok = FinishStatement(false);
+            --p_;
+            if (*p_ == kTagName) p_ -= 3;
+            continue;
+        }
+        if (tag == kDiamond) {
+            ok = FinishStatement(false);
+            if (ok && BranchTaken()) {
+                // A branch taken in this line ends it.
+                while (*p_ != kLineEnd) --p_;
+                break;
+            }
+            --p_;
+            continue;
+        }
+        Item item;
+        bool formed = false;
+        ok = Form(item, formed);
+        if (ok && formed) {
+            const uint8_t *at = item.at;
+            ok = Reduce(item);
+            if (!ok && !errorPositions.evaluator) errorPositions.evaluator = at;
+        } else {
+            Release(item);
+        }
+    }
+    if (ok && pending_) ok = Fail(APL_ERR_SYNTAX);
+    if (ok) ok = FinishStatement(true);
+    if (ok && count_ == 1) out = Pop();
+    if (!ok) {
+        if (!errorPositions.evaluator) errorPositions.evaluator = p_;
+        for (int i = 0; i < count_; ++i) Release(stack_[i]);
+        count_ = 0;
+    }
+    --evaluator.depth;
+    return p_;
+}
+
+// The statement to the right is complete: a lone unassigned value is shown in
+// statement mode (always at a diamond); the stack is emptied except for the
+// final item at the end of a walk that returns it.
+bool Walk::FinishStatement(bool atEnd) {
+    if (count_ > 1) return Fail(APL_ERR_SYNTAX);
+    const bool statementMode = !atEnd || (flags_ & kEvalStatement);
+    if (count_ == 0) {
+        if (atEnd && !(flags_ & (kEvalIndex | kEvalStatement | kEvalExecute | kEvalSegment)) && evaluator.depth > 1)
+            return Fail(APL_ERR_SYNTAX);
+        return true;
+    }
+    Item &item = Top();
+    if (!statementMode) return true;
+    if (!item.IsArray()) return Fail(APL_ERR_SYNTAX);
+    if (!item.assigned) APL_Display(item.array);
+    Item done = Pop();
+    Release(done);
+    return !aplerrno;
+}
+
+bool Walk::Form(Item &item, bool &formed) {
+    const uint8_t *at = p_;
+    const uint8_t tag = *p_;
+    bool ok;
+    switch (tag) {
+    case kTagConstant: ok = FormConstant(item); formed = ok; break;
+    case kTagName: ok = FormName(item, formed); break;
+    case kRightParen: ok = FormGroup(item, formed); break;
+    case kRightBracket: ok = FormIndexList(); formed = false; break;
+    case kRightBrace: ok = RunBlock(); formed = false; break;
+    case kLeftArrow:
+        if (count_ == 0) return Fail(APL_ERR_SYNTAX);
+        item.fn.flags = kItemArrow;
+        item.at = at;
+        --p_;
+        formed = true;
+        return true;
+    default:
+        if (tag != kColon && TagClass(tag) != 0) {
+            ok = FormPrimitive(tag, item, formed);
+        } else {
+            SetErrorText(APL_ERR_SYSTEM, "Illegal character %d in control sequence !\n", tag);
+            ok = false;
+        }
+        break;
+    }
+    if (!ok) {
+        if (!errorPositions.evaluator) errorPositions.evaluator = at;
+        return false;
+    }
+    if (formed && !item.at) item.at = at;
+    if (!formed || !pending_) return true;
+    // An index list or axis belongs to the item just left of it.
+    if (item.IsArray()) {
+        aplarray *indices = pending_;
+        pending_ = nullptr;
+        if (indices->lnkcnt > 0) --indices->lnkcnt;
+        aplarray *value = Give(item);
+        aplarray *selected = APL_IndexData(value, indices, nullptr);
+        if (!selected) {
+            errorPositions.evaluator = at;
+            return false;
+        }
+        item = ArrayItem(selected);
+        return true;
+    }
+    if (item.IsFunction() || item.IsMonOp() || item.IsDyOp()) {
+        item.axis = pending_;
+        pending_ = nullptr;
+        return true;
+    }
+    return Fail(APL_ERR_SYNTAX);
+}
+
+bool Walk::FormPrimitive(uint8_t code, Item &item, bool &formed) {
+    --p_;
+    uint16_t flags = PrimitiveFlags(code);
+    const bool dual = (flags & APL_FN_FUNCTION) && (flags & (APL_FN_MONOP | APL_FN_DYOP));
+    if (dual) {
+        // Reduce or compress, scan or expand: an operator when a function stands
+        // to its left, else a function.
+        if (TokenIsFunction(p_))
+            flags = static_cast<uint16_t>(flags & ~APL_FN_FUNCTION);
+        else
+            flags = static_cast<uint16_t>(flags & ~(APL_FN_MONOP | APL_FN_DYOP));
+    } else if (!(flags & APL_FN_FUNCTION)) {
+        flags = static_cast<uint16_t>(flags & ~APL_FN_FUNCTION);
+    }
+    item.fn = aplfnc{static_cast<intptr_t>(flags | APL_FN_PRIMITIVE), nullptr, nullptr, code};
+    formed = true;
+    // The control symbol alone at the right end of a statement closes a block.
+    if (code == kControlSymbol && count_ == 0 && !pending_) {
+        formed = false;
+        APL_UnLinkTempEx(APL_Evaluate(&item.fn, nullptr, nullptr, nullptr), HERE);
+        return !aplerrno;
+    }
+    if ((flags & APL_FN_NILADIC) && (flags & APL_FN_FUNCTION)) {
+        Item result;
+        if (!CallNiladic(item, result)) return false;
+        item = result;
+        formed = !item.Empty();
+    }
+    return true;
+}
+
+bool Walk::FormConstant(Item &item) {
+    if (evaluator.selective && !evaluator.selectiveMet) return FailText(APL_ERR_SYNTAX, "In selective assignment");
+    const uint32_t offset = ReadLong(p_ - 4);
+    p_ -= 5;
+    if (offset + 20 > pool_.size) return FailText(APL_ERR_SYSTEM, "Constant outside its pool");
+    const auto *constant = reinterpret_cast<const aplarray *>(pool_.base + offset);
+    // The pooled record is static and only 4-byte aligned: work on a managed copy.
+    aplarray *copy = CopyArray(constant, HERE);
+    if (!copy) return Fail(APL_ERR_WSFULL);
+    item = ArrayItem(copy, (constant->type & APL_STRAND) != 0);
+    return true;
+}
+
+bool Walk::FormName(Item &item, bool &formed) {
+    const uint16_t symbol = ReadShort(p_ - 2);
+    p_ -= 3;
+    if (!IsSymbol(symbol)) return FailText(APL_ERR_SYSTEM, "Invalid symbol index");
+    aplsymbol &entry = Symbol(symbol);
+    formed = true;
+    if (evaluator.selective && !evaluator.selectiveMet) {
+        // The first name of a selective specification is its variable, whose
+        // value is replaced by the positions of its elements.
+        const int kind = entry.kind;
+        if ((kind & APL_KIND_SYSTEM) && (kind & APL_KIND_VARIABLE))
+            return FailText(APL_ERR_SYNTAX, "System variables not allowed in selective specification");
+        if ((kind & (APL_KIND_VARIABLE | APL_KIND_LABELBIT | kFunctionBits | APL_KIND_OPERAND)) != APL_KIND_VARIABLE)
+            return FailText(APL_ERR_SYNTAX, "selective assignment is allowed only for varables");
+        if (!entry.value) return Fail(APL_ERR_VALUE);
+        evaluator.selectiveMet = true;
+        evaluator.selectiveSymbol = symbol;
+        aplarray *positions = MakePositionArray(static_cast<aplarray *>(entry.value));
+        if (!positions) return false;
+        item = ArrayItem(positions);
+        return true;
+    }
+    if (IsQuadName(symbol, kQuad) || IsQuadName(symbol, kQuoteQuad)) {
+        aplarray *input = IsQuadName(symbol, kQuad) ? QuadInput() : QuoteQuadInput();
+        if (!input) return Fail(APL_ERR_VALUE);
+        item = ArrayItem(input);
+        return true;
+    }
+    if (entry.kind & APL_KIND_OPERAND) {
+        const auto *descriptor = static_cast<const aplfnc *>(entry.value);
+        if (!descriptor) return Fail(APL_ERR_VALUE);
+        if (aplarray *operand = OperandArray(*descriptor)) {
+            item.fn.flags = kItemArray;
+            item.array = APL_LinkEx(operand, HERE);
+            return true;
+        }
+        item.fn = *descriptor;
+        item.fn.flags |= kItemSystem;
+        // The descriptor belongs to the running operator: never free its record.
+        if (item.fn.flags & APL_FN_DERIVED) item.fn.flags |= kItemShared;
+        return true;
+    }
+    if (entry.kind & APL_KIND_VARIABLE) {
+        if (!entry.value) return Fail(APL_ERR_VALUE);
+        item.fn.flags = kItemArray;
+        item.array = APL_LinkEx(static_cast<aplarray *>(entry.value), HERE);
+        return item.array != nullptr || Fail(APL_ERR_WSFULL);
+    }
+    if ((entry.kind & APL_KIND_USER) && (entry.kind & kFunctionBits)) {
+        if (!entry.value) return Fail(APL_ERR_VALUE);
+        item.fn = aplfnc{APL_FN_DEFINED | (entry.kind & (kFunctionBits | APL_FN_NILADIC)), nullptr, nullptr, symbol};
+        if ((entry.kind & APL_FN_NILADIC) && (entry.kind & APL_KIND_FUNCTION)) {
+            Item result;
+            if (!CallNiladic(item, result)) return false;
+            item = result;
+            formed = !item.Empty();
+        }
+        return true;
+    }
+    if ((entry.kind & APL_KIND_FUNCTION) && entry.value) {
+        // A system function, or a function compiled into the library or a program.
+        item.fn = aplfnc{kItemSystem | APL_FN_FUNCTION | (entry.kind & APL_FN_NILADIC), nullptr, entry.value, 0};
+        if (entry.kind & APL_FN_NILADIC) {
+            Item result;
+            if (!CallNiladic(item, result)) return false;
+            item = result;
+            formed = !item.Empty();
+        }
+        return true;
+    }
+    return Fail(APL_ERR_VALUE);
+}
+
+bool Walk::FormGroup(Item &item, bool &formed) {
+    Walk inside(p_ - 1, kEvalGroup, pool_);
+    Item result;
+    const uint8_t *stop = inside.Run(result);
+    if (aplerrno) return false;
+    if (*stop != kLeftParen) return Fail(APL_ERR_SYNTAX);
+    p_ = stop - 1;
+    if (result.Empty()) return Fail(APL_ERR_SYNTAX);
+    result.fn.flags &= ~kItemStrand;
+    result.assigned = false;
+    item = result;
+    formed = true;
+    return true;
+}
+
+// The index list of brackets: each index evaluated from the right, an empty one
+// standing for the whole axis; joined into one list for the item to the left.
+bool Walk::FormIndexList() {
+    if (pending_) return Fail(APL_ERR_SYNTAX);
+    --p_;
+    aplarray *list = nullptr;
+    int positions = 0;
+    for (;;) {
+        Walk piece(p_, kEvalIndex, pool_);
+        Item value;
+        const uint8_t *stop = piece.Run(value);
+        if (aplerrno) {
+            APL_UnLinkEx(list, HERE);
+            return false;
+        }
+        aplarray *index;
+        if (value.Empty()) {
+            index = APL_Variable(sys_ELIDE_idx);
+        } else if (!value.IsArray()) {
+            Release(value);
+            APL_UnLinkEx(list, HERE);
+            return Fail(APL_ERR_SYNTAX);
+        } else {
+            index = Give(value);
+        }
+        ++positions;
+        if (!list) {
+            list = APL_LinkEx(index, HERE);
+        } else {
+            if (list->lnkcnt > 0) --list->lnkcnt;
+            // The last two positions are joined as a pair; every further one is
+            // put in front of the list built so far.
+            list = APL_LinkEx(APL_CatArray(index, list, 0, positions > 2 ? 1 : 0), HERE);
+            if (!list) return false;
+        }
+        p_ = stop - 1;
+        if (*stop == kLeftBracket) break;
+        if (*stop != kSemicolon) {
+            APL_UnLinkEx(list, HERE);
+            return Fail(APL_ERR_SYNTAX);
+        }
+    }
+    if (positions == 1 && list->rank > 0) {
+        // One position: any index but a scalar is enclosed.
+        aplarray *enclosed = APL_Enclose(nullptr, nullptr, list);
+        APL_UnLinkEx(list, HERE);
+        list = APL_LinkEx(enclosed, HERE);
+        if (!list) return false;
+    }
+    pending_ = list;
+    return true;
+}
+
+bool Walk::CallNiladic(Item &function, Item &result) {
+    Item none;
+    return Call(function, nullptr, none, result);
+}
+
+// The dispatch of every call: a derived function through its operator, a
+// primitive, a system or compiled function, or a user-defined function.
+// Consumes the arguments' items; `result` receives the value, or stays empty.
+bool Walk::Call(Item &function, Item *left, Item &right, Item &result) {
+    aplarray *l = left ? Give(*left) : nullptr;
+    aplarray *r = Give(right);
+    const bool select = r && (r->type & APL_INDEXPOS);
+    aplarray *value;
+    if (function.fn.flags & APL_FN_DEFINED) {
+        value = runUserFunction ? runUserFunction(function.fn, function.axis, l, r)
+                                : (APL_UnLinkTempEx(l, HERE), APL_UnLinkTempEx(r, HERE),
+                                   FailText(APL_ERR_SYSTEM, "Defined functions cannot run yet"), nullptr);
+    } else {
+        value = APL_Evaluate(&function.fn, function.axis, l, r);
+    }
+    if (aplerrno) {
+        APL_UnLinkTempEx(value, HERE);
+        if (!errorPositions.evaluator) errorPositions.evaluator = function.at;
+        return false;
+    }
+    if (value && select && (function.fn.flags & APL_FN_PRIMITIVE)) {
+        if (value->lnkcnt != 0 || IsStatic(value))
+            return FailText(APL_ERR_SYSTEM, "--> Error: dest-array is not TEMP, so SELECT isn't set!");
+        value->type |= APL_INDEXPOS;
+    }
+    if (value) result = ArrayItem(value);
+    return true;
+}
+
+// A derived function from an operator and its operands (right is null for a
+// monadic operator). The operands' items are taken over by the record.
+bool Walk::Bind(Item &op, Item &left, Item *right, Item &derived) {
+    const bool dyadic = right != nullptr;
+    if (left.IsArray()) {
+        // An array operand: compress (47, 154) or the operand of a dyadic operator.
+        const bool compress = !dyadic && (op.fn.flags & APL_FN_PRIMITIVE) && (op.fn.code == '/' || op.fn.code == 154);
+        if (!compress && !dyadic) return Fail(APL_ERR_SYNTAX);
+    }
+    auto *record = static_cast<DerivedRecord *>(AllocBlock(sizeof(DerivedRecord), HERE));
+    if (!record) return Fail(APL_ERR_WSFULL);
+    *record = DerivedRecord{};
+    auto takeOperand = [record](Item &item, aplfnc &slot, aplarray *&axisSlot, aplarray *&owned) {
+        if (item.IsArray()) {
+            slot = aplfnc{kItemArray, nullptr, item.array, 0};
+            owned = item.array;
+            item.array = nullptr;
+        } else {
+            slot = item.fn;
+            slot.flags &= ~kItemSystem;
+            if (item.fn.flags & kItemSystem) slot.flags |= 0;
+            axisSlot = item.axis;
+            item.axis = nullptr;
+        }
+        item.fn = aplfnc{};
+        (void)record;
+    };
+    aplarray *leftOwned = nullptr, *rightOwned = nullptr;
+    takeOperand(left, record->op.left, record->op.leftAxis, leftOwned);
+    if (dyadic) takeOperand(*right, record->op.right, record->op.rightAxis, rightOwned);
+    record->owned[0] = leftOwned ? leftOwned : record->op.leftAxis;
+    record->owned[1] = rightOwned ? rightOwned : record->op.rightAxis;
+    if (leftOwned && record->op.leftAxis) APL_UnLinkEx(record->op.leftAxis, HERE), record->op.leftAxis = nullptr;
+    record->op.axis = op.axis;
+    record->owned[2] = op.axis;
+    op.axis = nullptr;
+    record->op.kind = dyadic ? APL_FN_DYOP : APL_FN_MONOP;
+    if (op.fn.flags & APL_FN_PRIMITIVE) {
+        record->op.kind |= APL_FN_PRIMITIVE;
+        record->op.code = op.fn.code;
+    } else if (op.fn.flags & APL_FN_DEFINED) {
+        record->op.kind |= APL_FN_DEFINED;
+        record->op.code = op.fn.code;
+        record->op.function = reinterpret_cast<void *>(&RunUserOperator);
+    } else {
+        record->op.function = op.fn.function;
+    }
+    op.fn = aplfnc{};
+    derived = Item{};
+    derived.fn = aplfnc{APL_FN_DERIVED | APL_FN_FUNCTION, &record->op, nullptr, 0};
+    return true;
+}
+
+// Reduces the stack with a newly formed item, right-to-left APL binding with
+// operators binding tighter than functions.
+bool Walk::Reduce(Item x) {
+    for (;;) {
+        if (count_ >= kMaxStackItems) {
+            Release(x);
+            return Fail(APL_ERR_LIMIT);
+        }
+        if (x.IsArrow()) {
+            // Everything right of the arrow is one value.
+            if (!CompleteCalls(true)) {
+                Release(x);
+                return false;
+            }
+            Release(x);
+            if (count_ == 0 || !Top().IsArray()) return Fail(APL_ERR_SYNTAX);
+            Item value = Pop();
+            if (!Assign(value)) {
+                Release(value);
+                return false;
+            }
+            x = value;
+            continue;
+        }
+        if (x.IsArray()) {
+            if (Has(1) && Top().IsArray()) {
+                // Juxtaposed arrays: a strand; a strand to the right is extended.
+                Item right = Pop();
+                const bool extend = (right.fn.flags & kItemStrand) != 0;
+                aplarray *joined = APL_CatArray(Give(x), Give(right), 0, extend ? 1 : 0);
+                Release(x);
+                Release(right);
+                if (!joined) return false;
+                x = ArrayItem(joined, true);
+                continue;
+            }
+            if (Has(2) && Top().IsDyOp() && Top(1).IsFunctionOrArray()) {
+                Item op = Pop(), right = Pop(), derived;
+                const bool ok = Bind(op, x, &right, derived);
+                Release(op), Release(right), Release(x);
+                if (!ok) return false;
+                x = derived;
+                continue;
+            }
+            if (Has(1) && Top().IsMonOp() && (Top().fn.flags & APL_FN_PRIMITIVE) &&
+                (Top().fn.code == '/' || Top().fn.code == 154)) {
+                Item op = Pop(), derived;
+                const bool ok = Bind(op, x, nullptr, derived);
+                Release(op), Release(x);
+                if (!ok) return false;
+                x = derived;
+                continue;
+            }
+            if (!AtLeftEnd()) {
+                Push(x);
+                return true;
+            }
+            if (Has(2) && Top().IsFunction() && Top(1).IsArray()) {
+                Item f = Pop(), right = Pop(), result;
+                const bool ok = Call(f, &x, right, result);
+                Release(f), Release(right), Release(x);
+                if (!ok) return false;
+                if (result.Empty()) return true;
+                x = result;
+                continue;
+            }
+            Push(x);
+            return true;
+        }
+        if (x.IsFunction()) {
+            if (Has(1) && Top().IsMonOp()) {
+                Item op = Pop(), derived;
+                const bool ok = Bind(op, x, nullptr, derived);
+                Release(op), Release(x);
+                if (!ok) return false;
+                x = derived;
+                continue;
+            }
+            if (Has(2) && Top().IsDyOp() && Top(1).IsFunctionOrArray()) {
+                Item op = Pop(), right = Pop(), derived;
+                const bool ok = Bind(op, x, &right, derived);
+                Release(op), Release(right), Release(x);
+                if (!ok) return false;
+                x = derived;
+                continue;
+            }
+        }
+        // A function or an operator: what stands to its right is complete.
+        if (!CompleteCalls(x.IsFunction())) {
+            Release(x);
+            return false;
+        }
+        if (x.IsFunction() && AtLeftEnd() && Has(1) && Top().IsArray()) {
+            Item right = Pop(), result;
+            const bool ok = Call(x, nullptr, right, result);
+            Release(right), Release(x);
+            if (!ok) return false;
+            if (result.Empty()) return true;
+            x = result;
+            continue;
+        }
+        Push(x);
+        return true;
+    }
+}
+
+// Completes the calls waiting on the stack once the item to their left shows
+// that their left argument is complete: a dyadic call [array function array],
+// and, when `monadicToo`, a function over an array.
+bool Walk::CompleteCalls(bool monadicToo) {
+    for (;;) {
+        if (Has(3) && Top().IsArray() && Top(1).IsFunction() && Top(2).IsArray()) {
+            Item left = Pop(), f = Pop(), right = Pop(), result;
+            const bool ok = Call(f, &left, right, result);
+            Release(left), Release(f), Release(right);
+            if (!ok) return false;
+            if (!result.Empty()) Push(result);
+            continue;
+        }
+        if (monadicToo && Has(2) && Top().IsFunction() && Top(1).IsArray()) {
+            Item f = Pop(), right = Pop(), result;
+            const bool ok = Call(f, nullptr, right, result);
+            Release(f), Release(right);
+            if (!ok) return false;
+            if (!result.Empty()) Push(result);
+            continue;
+        }
+        return true;
+    }
+}
+
+// ---- Assignment ----------------------------------------------------------------------
+
+bool Walk::Assign(Item &value) {
+    if (evaluator.selective && evaluator.depth > 1 && evaluator.selectiveMet)
+        return FailText(APL_ERR_SYNTAX, "Assignment invalid in selective specification");
+    const uint8_t tag = *p_;
+    if (tag == kTagName) {
+        const uint16_t symbol = ReadShort(p_ - 2);
+        p_ -= 3;
+        if (!AssignName(symbol, value.array)) return false;
+        value.assigned = true;
+        return true;
+    }
+    if (tag == kRightBracket) {
+        if (!FormIndexList()) return false;
+        aplarray *indices = pending_;
+        pending_ = nullptr;
+        if (*p_ != kTagName) {
+            APL_UnLinkEx(indices, HERE);
+            return Fail(APL_ERR_SYNTAX);
+        }
+        const uint16_t symbol = ReadShort(p_ - 2);
+        p_ -= 3;
+        if (!IsSymbol(symbol) || !(Symbol(symbol).kind & APL_KIND_VARIABLE) || !Symbol(symbol).value) {
+            APL_UnLinkEx(indices, HERE);
+            return Fail(APL_ERR_VALUE);
+        }
+        if (indices->lnkcnt > 0) --indices->lnkcnt;
+        if (!APL_AssignIdx(symbol, indices, value.array)) return false;
+        value.assigned = true;
+        return true;
+    }
+    if (tag == kRightParen) {
+        // A list of names only is a vector assignment, anything else a selective one.
+        const uint8_t *q = p_ - 1;
+        bool namesOnly = true;
+        while (*q != kLeftParen) {
+            if (*q != kTagName) {
+                namesOnly = false;
+                break;
+            }
+            q -= 3;
+        }
+        return namesOnly && q != p_ - 1 ? AssignVector(p_, value) : AssignSelective(p_, value);
+    }
+    return Fail(APL_ERR_SYNTAX);
+}
+
+bool Walk::AssignVector(const uint8_t *close, Item &value) {
+    uint16_t names[256];
+    int n = 0;
+    const uint8_t *q = close - 1;
+    while (*q != kLeftParen) {
+        if (n == 256) return Fail(APL_ERR_LIMIT);
+        names[n++] = ReadShort(q - 2);  // right to left
+        q -= 3;
+    }
+    p_ = q - 1;
+    aplarray *v = value.array;
+    if (v->rank == 0) {
+        for (int i = 0; i < n; ++i)
+            if (!AssignName(names[i], v)) return false;
+        value.assigned = true;
+        return true;
+    }
+    if (ElementCount(v) != n) return FailText(APL_ERR_LENGTH, "In vector assignment");
+    aplarray *nested = IsNested(v) ? v : APL_MakeNested(CopyArray(v, HERE));
+    if (!nested) return false;
+    TempGuard guard(nested == v ? nullptr : nested);
+    aplarray **items = ItemsOf(nested);
+    for (int i = 0; i < n; ++i)
+        if (!AssignName(names[i], items[n - 1 - i])) return false;
+    value.assigned = true;
+    return true;
+}
+
+bool Walk::AssignSelective(const uint8_t *close, Item &value) {
+    const EvaluatorState saved = evaluator;
+    evaluator.selective = true;
+    evaluator.selectiveMet = false;
+    Walk inside(close - 1, kEvalGroup, pool_);
+    Item positions;
+    const uint8_t *stop = inside.Run(positions);
+    const bool met = evaluator.selectiveMet;
+    const uint16_t symbol = evaluator.selectiveSymbol;
+    evaluator.selective = saved.selective;
+    evaluator.selectiveMet = saved.selectiveMet;
+    evaluator.selectiveSymbol = saved.selectiveSymbol;
+    if (aplerrno) {
+        Release(positions);
+        return false;
+    }
+    p_ = stop - 1;
+    if (!met || positions.Empty()) {
+        Release(positions);
+        return Fail(APL_ERR_SYNTAX);
+    }
+    if (!positions.IsArray() || !(positions.array->type & APL_INDEXPOS)) {
+        Release(positions);
+        return FailText(APL_ERR_SYNTAX, "No legal position array");
+    }
+    aplarray *where = Give(positions);
+    if (!::AssignSelective(symbol, where, value.array)) return false;
+    value.assigned = true;
+    return true;
+}
+
+// ---- Control blocks ------------------------------------------------------------------
+
+// Segment i of a block, from its rightmost token.
+struct BlockLayout {
+    const uint8_t *tableLeft;
+    uint32_t count;
+    int32_t loopVariable;  // -1 for a case block
+    const uint8_t *SegmentStart(uint32_t i) const {
+        return i == 0 ? tableLeft - 1 : tableLeft - ReadLong(tableLeft + 4 * (i - 1)) - 1;
+    }
+    const uint8_t *LeftBrace() const { return tableLeft - ReadLong(tableLeft + 4 * (count - 1)) - 1; }
+};
+
+bool EvaluateSegment(const BlockLayout &block, uint32_t i, int32_t flags, const PoolView &pool, Item &out);
+
+bool Walk::RunBlock() {
+    const uint8_t *q = p_ - 1;
+    BlockLayout block{};
+    block.loopVariable = -1;
+    if (*q == kBlockForLoop) {
+        block.loopVariable = ReadShort(q - 2);
+        q -= 3;
+    } else if (*q == kBlockCase) {
+        q -= 1;
+    } else {
+        return FailText(APL_ERR_SYSTEM, "Malformed control block");
+    }
+    block.count = ReadLong(q - 3);
+    if (block.count == 0 || block.count > 65536) return FailText(APL_ERR_SYSTEM, "Malformed control block");
+    block.tableLeft = q - 3 - 4 * block.count;
+    if (*block.LeftBrace() != kLeftBrace) return FailText(APL_ERR_SYSTEM, "Malformed control block");
+    Item selector;
+    if (!EvaluateSegment(block, 0, kEvalSegment, pool_, selector)) return false;
+    if (!selector.IsArray()) {
+        Release(selector);
+        return Fail(APL_ERR_SYNTAX);
+    }
+    p_ = block.LeftBrace() - 1;
+    bool ok = true;
+    if (block.loopVariable >= 0) {
+        const auto variable = static_cast<uint16_t>(block.loopVariable);
+        if (!IsSymbol(variable)) {
+            Release(selector);
+            return FailText(APL_ERR_SYSTEM, "Invalid symbol index");
+        }
+        const aplsymbol saved = Symbol(variable);
+        Symbol(variable) = aplsymbol{saved.name, APL_KIND_VARIABLE, 0, {0, 0}, nullptr};
+        aplarray *values = selector.array;
+        const int64_t n = ElementCount(values);
+        for (int64_t i = 0; ok && i < (IsNested(values) ? n : n); ++i) {
+            if (APL_interrupted) {
+                APL_interrupted = 0;
+                ok = Fail(APL_ERR_INTERRUPT);
+                break;
+            }
+            // Each element is a value of its own, so that keeping it in another
+            // variable is not changed by the next turn.
+            aplarray *element = IsNested(values) ? ItemsOf(values)[i] : ItemScalar(values, i);
+            if (!element) {
+                ok = false;
+                break;
+            }
+            aplarray *element2 = (element->rank == 0 || !IsNested(values)) ? element : element;
+            aplarray *old = static_cast<aplarray *>(Symbol(variable).value);
+            Symbol(variable).value = APL_LinkEx(element2, HERE);
+            APL_UnLinkEx(old, HERE);
+            Item body;
+            ok = block.count < 2 || EvaluateSegment(block, 1, kEvalSegment | kEvalStatement, pool_, body);
+            Release(body);
+            if (ok && BranchTaken()) break;
+        }
+        APL_UnLinkEx(static_cast<aplarray *>(Symbol(variable).value), HERE);
+        Symbol(variable) = saved;
+    } else {
+        aplarray *s = selector.array;
+        if (ElementCount(s) != 1) {
+            ok = FailText(APL_ERR_LENGTH, "In case statement");
+        } else {
+            int32_t choice = 0;
+            aplarray *held = APL_LinkEx(s, HERE);
+            aplarray *number = ConvertType(held, APL_INTG);
+            if (aplerrno || !number || number->eltype != APL_INTG) {
+                if (!aplerrno) SetError(APL_ERR_DOMAIN);
+                snprintf(APL_error_message, sizeof APL_error_message, "In case statement");
+                ok = false;
+            } else {
+                choice = *DataOf<int32_t>(number);
+            }
+            if (number != held) APL_UnLinkTempEx(number, HERE);
+            APL_UnLinkEx(held, HERE);
+            const auto alternatives = static_cast<int32_t>(block.count) - 1;
+            if (ok && alternatives >= 1) {
+                int32_t chosen = 0;
+                if (alternatives >= 2)
+                    chosen = choice >= 1 && choice <= alternatives ? choice : alternatives;
+                else if (choice == 1)
+                    chosen = 1;
+                if (chosen) {
+                    Item body;
+                    ok = EvaluateSegment(block, static_cast<uint32_t>(chosen), kEvalSegment | kEvalStatement, pool_,
+                                         body);
+                    Release(body);
+                }
+            }
+        }
+    }
+    Release(selector);
+    return ok && !aplerrno;
+}
+
+bool EvaluateSegment(const BlockLayout &block, uint32_t i, int32_t flags, const PoolView &pool, Item &out) {
+    Walk segment(block.SegmentStart(i), flags, pool);
+    segment.Run(out);
+    return !aplerrno;
+}
+
+aplarray *RunUserOperator(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *, aplfnc *, aplarray *,
+                          aplarray *right) {
+    // The operand is the record's first field: the record is found from it.
+    aplop *record = reinterpret_cast<aplop *>(reinterpret_cast<char *>(operand) - offsetof(aplop, left));
+    aplfnc derived{APL_FN_DERIVED | APL_FN_FUNCTION, record, nullptr, 0};
+    if (!runUserFunction) {
+        APL_UnLinkTempEx(left, HERE);
+        APL_UnLinkTempEx(right, HERE);
+        FailText(APL_ERR_SYSTEM, "Defined operators cannot run yet");
+        return nullptr;
+    }
+    return runUserFunction(derived, axis, left, right);
+}
+
+}  // namespace
+
+const uint8_t *EvaluateLine(const uint8_t *position, int32_t flags, EvalResult &result, const PoolView &pool) {
+    result = EvalResult{};
+    Walk walk(position, flags, pool);
+    Item out;
+    const uint8_t *stop = walk.Run(out);
+    if (aplerrno) {
+        Release(out);
+        return stop;
+    }
+    if (out.IsArray()) {
+        result.assigned = out.assigned;
+        result.value = Give(out);
+    } else if (!out.Empty()) {
+        result.function = true;
+    }
+    Release(out);
+    return stop;
+}
+
+void EvaluateStatementLine(const StoredLine &line, const PoolView &pool) {
+    EvalResult result;
+    EvaluateLine(line.last, kEvalStatement, result, pool);
+    APL_UnLinkTempEx(result.value, HERE);
+}
+
+aplarray *CallFunction(aplfnc *function, aplarray *functionAxis, aplarray *left, aplarray *right) {
+    if (function && (function->flags & APL_FN_DEFINED) && !(function->flags & APL_FN_DERIVED)) {
+        if (runUserFunction) return runUserFunction(*function, functionAxis, left, right);
+        APL_UnLinkTempEx(left, HERE);
+        APL_UnLinkTempEx(right, HERE);
+        FailText(APL_ERR_SYSTEM, "Defined functions cannot run yet");
+        return nullptr;
+    }
+    return APL_Evaluate(function, functionAxis, left, right);
+}

@@ -1,0 +1,74 @@
+// execline: the line evaluator. Walks a stored line from its right end with a
+// short stack of items, binds operators, calls functions through one dispatch,
+// performs every form of assignment and runs control blocks.
+// Relies on the tokenizer's stored lines, the primitive tables and the cover functions.
+#pragma once
+
+#include "apl.h"
+#include "interpreter/tokenizer.h"
+
+#include <cstdint>
+
+// Flags of EvaluateLine.
+constexpr int32_t kEvalIndex = 1;        // stop at a semicolon or left bracket
+constexpr int32_t kEvalGroup = 2;        // the inside of parentheses: stop at the left one
+constexpr int32_t kEvalStatement = 64;   // display an unassigned final value, return nothing
+constexpr int32_t kEvalSegment = 128;    // stop at a colon or left brace
+constexpr int32_t kEvalExecute = 256;    // a missing value is not an error
+
+// Item classes (the class word of the evaluator's items, in aplfnc.flags).
+constexpr intptr_t kItemArray = 0x0002;
+constexpr intptr_t kItemArrow = 0x0100;
+constexpr intptr_t kItemSystem = 0x0200;
+constexpr intptr_t kItemStrand = 0x0400;
+
+constexpr int kMaxStackItems = 8;
+// Evaluations nested deeper than this (parentheses, blocks, execute, calls) are LIMIT.
+constexpr int kMaxEvaluationDepth = 400;
+
+// What an evaluation left: a value (linked by the holder, a temporary to
+// release) or a function, or nothing.
+struct EvalResult {
+    aplarray *value = nullptr;  // a temporary the caller owns
+    bool assigned = false;      // the value was just assigned
+    bool function = false;      // the line ended in a function or operator (an error for callers)
+};
+
+// Evaluates the stored line whose rightmost token's tag is at `position`,
+// reading constants from `pool`. Returns the position at which it stopped (the
+// token that ended it). On error aplerrno is set, the error position recorded
+// and nothing is returned in `result`.
+const uint8_t *EvaluateLine(const uint8_t *position, int32_t flags, EvalResult &result, const PoolView &pool);
+
+// Evaluates a whole stored line in statement mode (a session or function line).
+void EvaluateStatementLine(const StoredLine &line, const PoolView &pool);
+
+// The generic call that operators use for their operands: a primitive, a
+// derived, a native or a defined function. Returns a temporary; consumes
+// temporary arguments.
+aplarray *CallFunction(aplfnc *function, aplarray *functionAxis, aplarray *left, aplarray *right);
+
+// Assignment of a value to a name: links it; a system variable is checked.
+// Returns false with the error set. Does not consume the value.
+bool AssignName(uint16_t symbol, aplarray *value);
+// The checked assignment of a system variable (also used by APL_Assign).
+// Returns the stored value or null with the error set; consumes a temporary.
+aplarray *AssignSystemValue(uint16_t symbol, aplarray *value);
+
+// Evaluator state shared with the session.
+struct EvaluatorState {
+    int depth = 0;                 // nested evaluations
+    bool selective = false;        // a selective specification waits for its variable
+    uint16_t selectiveSymbol = 0;  // the variable met
+    bool selectiveMet = false;
+};
+extern EvaluatorState evaluator;
+
+// Runs a user-defined function or operator (installed by function execution).
+// Returns a temporary or null; consumes temporary arguments.
+using UserFunctionRunner = aplarray *(*)(const aplfnc &function, aplarray *axis, aplarray *left, aplarray *right);
+extern UserFunctionRunner runUserFunction;
+
+// Evaluated and character input (the session supplies them).
+aplarray *QuadInput();
+aplarray *QuoteQuadInput();

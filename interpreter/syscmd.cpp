@@ -1,0 +1,313 @@
+// syscmd: the session's system commands (a line that begins with a right
+// parenthesis) and the bracket command that runs an external function.
+// Relies on the symbol table, the session loop and the output channel.
+#include "interpreter/syscmd.h"
+
+#include "core/arrays.h"
+#include "core/errors.h"
+#include "core/symtab.h"
+#include "interpreter/execfn.h"
+#include "interpreter/fixing.h"
+#include "interpreter/mainloop.h"
+#include "structural/nesting.h"
+#include "system/nfiles.h"
+#include "system/register.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> Words(const char *text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char *p = text;; ++p) {
+        if (*p == 0 || *p == ' ' || *p == '\t') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+            if (*p == 0) break;
+        } else {
+            word += *p;
+        }
+    }
+    return words;
+}
+
+void Say(const char *text) { WriteText(text, true); }
+
+int32_t ModeVariable() { return static_cast<int32_t>(FirstNumber(APL_Variable(sys_MODE_idx), 0)); }
+
+// Toggles a bit of MODE (and of the session's mode word) and reports it.
+void ToggleMode(uint32_t bit, const char *what) {
+    const int32_t mode = ModeVariable() ^ static_cast<int32_t>(bit);
+    SetSymbolValue(sys_MODE_idx, MakeInt(mode));
+    sessionMode ^= bit;
+    WriteLinef("%s %s", what, (mode & static_cast<int32_t>(bit)) ? "ON" : "OFF");
+}
+
+// Tracing switches live in the mode word only: MODE admits 0 to 5.
+void ToggleTrace(uint32_t bit, const char *what) {
+    sessionMode ^= bit;
+    WriteLinef("%s %s", what, (sessionMode & bit) ? "ON" : "OFF");
+}
+
+bool ModeCommand(const std::vector<std::string> &w) {
+    if (w.size() == 2 && w[1] == "ASCII") {
+        ToggleMode(0x01, "ASCII KEYWORDS");
+    } else if (w.size() == 2 && w[1] == "RESET") {
+        ToggleMode(0x08, "AUTO RESET");
+    } else if (w.size() == 2 && w[1] == "SCRIPT") {
+        if (session.scriptMode)
+            Say("SESSION MANAGER NOT AVAILIBLE. Restart program without '-script' Flag !");
+        else
+            ToggleMode(0x04, "SCRIPT MODE");
+    } else if (w.size() == 3 && w[1] == "DEBUG") {
+        if (w[2] == "MEMORY") {
+            ToggleMode(kModeMemoryStats, "MEMORY DEBUGGING");
+        } else if (w[2] == "ARRAYS") {
+            ToggleTrace(kModeTraceArrays, "ARRAY DEBUGGING");
+        } else if (w[2] == "BLOCKS") {
+            ToggleTrace(kModeTraceBlocks, "BLOCK DEBUGGING");
+        } else {
+            char *end = nullptr;
+            const long n = strtol(w[2].c_str(), &end, 10);
+            if (!end || *end || w[2].empty()) return false;
+            DumpBlock(static_cast<int32_t>(n));
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The symbols of a name list, in name order.
+struct ListMasks {
+    int include, exclude, plain;
+    bool showKind;
+};
+
+bool Listed(const aplsymbol &entry, const ListMasks &masks) {
+    return entry.value && !(entry.kind & APL_KIND_SYSTEM) && (entry.kind & masks.include) &&
+           !(entry.kind & masks.exclude);
+}
+
+bool NameList(const std::vector<std::string> &w, const ListMasks &masks) {
+    if (w.size() > 3) return false;
+    const std::string first = w.size() > 1 ? w[1] : "";
+    const std::string last = w.size() > 2 ? w[2] : "";
+    std::vector<std::string> names;
+    size_t width = 0;
+    for (uint32_t i = 0; i < APL_symtab.count; ++i) {
+        const uint16_t index = APL_symtab.sorted[i];
+        const aplsymbol &entry = Symbol(index);
+        if (!Listed(entry, masks)) continue;
+        const std::string name = SymbolName(index);
+        if (!first.empty() && name < first) continue;
+        // A name that begins with the last word still counts.
+        if (!last.empty() && name > last && name.compare(0, last.size(), last) != 0) continue;
+        std::string shown = name;
+        if (masks.showKind) shown += "." + std::to_string(entry.kind);
+        if (!(entry.kind & masks.plain)) shown = "(" + shown + ")";
+        width = std::max(width, shown.size());
+        names.push_back(shown);
+    }
+    if (names.empty()) return true;
+    const size_t column = width + 2;
+    const size_t columns = std::max<size_t>(1, static_cast<size_t>(PrintWidth()) / column);
+    const size_t rows = (names.size() + columns - 1) / columns;
+    const int32_t shape[2] = {static_cast<int32_t>(rows), static_cast<int32_t>(column * columns)};
+    aplarray *matrix = AllocArray(APL_TEMP, 2, APL_CHAR, shape, HERE);
+    if (!matrix) return true;
+    char *cells = DataOf<char>(matrix);
+    memset(cells, ' ', rows * column * columns);
+    for (size_t i = 0; i < names.size(); ++i)
+        memcpy(cells + (i / columns) * column * columns + (i % columns) * column, names[i].data(), names[i].size());
+    APL_Display(matrix);
+    APL_UnLinkTempEx(matrix, HERE);
+    return true;
+}
+
+void Erase(const char *rest) {
+    for (const std::string &name : Words(rest)) {
+        const uint16_t index = LookupName(name);
+        bool erased = false;
+        if (IsSymbol(index)) {
+            aplsymbol &entry = Symbol(index);
+            const bool variable = (entry.kind & APL_KIND_VARIABLE) && !(entry.kind & APL_KIND_SYSTEM) &&
+                                  (entry.kind & 0x03) != 0x03;
+            const bool function = (entry.kind & APL_KIND_USER) != 0;
+            if (entry.value && (variable || function)) {
+                APL_UnLinkEx(static_cast<aplarray *>(entry.value), HERE);
+                entry.value = nullptr;
+                entry.kind = 0;
+                entry.kindHigh = 0;
+                erased = true;
+            }
+        }
+        if (!erased) WriteLinef("NOT ERASED : %s", name.c_str());
+    }
+}
+
+void ShowStateIndicator() {
+    for (int i = stateIndicator.count; i-- > 0;) {
+        const StateEntry &entry = stateIndicator.entries[i];
+        if (entry.function == kSessionLevel || !IsSymbol(entry.function))
+            Say(".");
+        else
+            WriteLinef("%s[%ld]", SymbolName(entry.function), static_cast<long>(entry.line));
+    }
+}
+
+void Reset(const std::vector<std::string> &w) {
+    const int suspended = SuspendedCount();
+    if (w.size() < 2) {
+        if (suspended > 0) RequestUnwind(suspended);
+        return;
+    }
+    char *end = nullptr;
+    const long n = strtol(w[1].c_str(), &end, 10);
+    if (!end || *end || n < 0) {
+        Say("NUMBER OF LEVELS MUST BE POSITIVE");
+        return;
+    }
+    if (n > suspended) {
+        Say("NOT SO MANY LEVELS!");
+        return;
+    }
+    if (n > 0) RequestUnwind(static_cast<int>(n));
+}
+
+void WriteSessionRecord() {
+    if (session.scriptMode || !session.inputRecord) return;
+    aplarray *result = APL_ReadWrite(nullptr, session.inputRecord, MakeString("session.iio"));
+    APL_UnLinkTempEx(result, HERE);
+    aplerrno = 0;
+}
+
+}  // namespace
+
+int SystemCommand(const char *text) {
+    const std::vector<std::string> w = Words(text);
+    if (w.empty()) {
+        Say("UNKNOWN SYSTEM COMMAND");
+        return 0;
+    }
+    const std::string &command = w[0];
+    const char *rest = text;
+    while (*rest == ' ') ++rest;
+    rest += command.size();
+    bool fits = true;
+    if (command == "OFF") {
+        WriteSessionRecord();
+        UntieAll();
+        session.ending = true;
+        RequestUnwind(0);
+        return 1;
+    } else if (command == "CLEAR") {
+        fits = w.size() == 1;
+        if (fits) {
+            if (SuspendedCount() > 0) {
+                // The suspended functions go first: they hold entries of this table.
+                session.clearPending = true;
+                RequestUnwind(SuspendedCount());
+            } else {
+                ClearAndAnnounce();
+            }
+        }
+    } else if (command == "WSID") {
+        if (w.size() == 1) {
+            Say(APL_workspaceID);
+        } else if (w.size() == 2) {
+            WriteLinef("WAS %s", APL_workspaceID);
+            SetWorkspaceID(w[1].c_str());
+        } else {
+            fits = false;
+        }
+    } else if (command == "MODE") {
+        fits = ModeCommand(w);
+    } else if (command == "ERASE") {
+        Erase(rest);
+    } else if (command == "VARS") {
+        fits = NameList(w, {0x02, 0x01, 0x02, false});
+    } else if (command == "FNS") {
+        fits = NameList(w, {0x04, 0, 0x40, false});
+    } else if (command == "OPS") {
+        fits = NameList(w, {0x18, 0, 0x40, false});
+    } else if (command == "NMS") {
+        fits = NameList(w, {0x1E, 0, 0x42, true});
+    } else if (command == "CONSTS") {
+        fits = NameList(w, {0x01, 0x04, 0x01, false});
+    } else if (command == "SI") {
+        fits = w.size() == 1;
+        if (fits) ShowStateIndicator();
+    } else if (command == "RESET" || command == "SIC") {
+        fits = w.size() <= 2;
+        if (fits) Reset(w);
+    } else {
+        Say("UNKNOWN SYSTEM COMMAND");
+        return 0;
+    }
+    if (!fits) Say("SYSTEM COMMAND ERROR");
+    return 0;
+}
+
+void LoadWorkspace() {
+    SetErrorText(APL_ERR_FILEIO, "Workspace files cannot be loaded yet");
+}
+
+void BracketCommand(const char *text) {
+    // ]NAME rest: the function in NAME.efn, called with the rest of the line.
+    const char *p = text;
+    while (*p == ' ') ++p;
+    const char *word = p;
+    while (*p && *p != ' ') ++p;
+    if (p == word) {
+        SetError(APL_ERR_SYNTAX);
+        return;
+    }
+    const std::string file = std::string(word, static_cast<size_t>(p - word)) + ".efn";
+    if (*p == ' ') ++p;
+    // Held: fixing consumes a temporary argument.
+    aplarray *contents = APL_LinkEx(APL_ReadWrite(nullptr, nullptr, MakeString(file.c_str())), HERE);
+    if (!contents) return;
+    struct Release {
+        aplarray *held;
+        ~Release() { APL_UnLinkEx(held, HERE); }
+    } release{contents};
+    // The file holds the lines, or a vector whose first item they are.
+    aplarray *lines = contents;
+    const int32_t depth = ArrayDepth(lines);
+    if (depth < 0) return;
+    if (depth == 3 && IsNested(lines) && lines->number > 0) lines = ItemsOf(lines)[0];
+    TempGuard fixed(APL_Fix(nullptr, nullptr, lines));
+    if (!fixed.get()) return;
+    const aplarray *name = fixed.get();
+    if (IsNested(name) || name->eltype != APL_CHAR || name->rank != 1) {
+        SetError(APL_ERR_DEFN);
+        return;
+    }
+    const uint16_t symbol = LookupName(std::string_view(DataOf<const char>(name), static_cast<size_t>(name->number)));
+    if (!IsUserFunction(symbol)) {
+        SetError(APL_ERR_DEFN);
+        return;
+    }
+    const int kind = FunctionKind(symbol);
+    const bool niladic = (kind & (APL_KIND_FUNCTION | APL_KIND_LABELBIT)) == (APL_KIND_FUNCTION | APL_KIND_LABELBIT);
+    const aplfnc function{APL_FN_DEFINED | kind, nullptr, nullptr, symbol};
+    aplarray *result = RunUserFunction(function, nullptr, nullptr, niladic ? nullptr : MakeString(p));
+    if (result && !aplerrno) APL_Display(result);
+    APL_UnLinkTempEx(result, HERE);
+    // The function was only borrowed from its file.
+    if (IsUserFunction(symbol)) {
+        aplsymbol &entry = Symbol(symbol);
+        APL_UnLinkEx(static_cast<aplarray *>(entry.value), HERE);
+        entry.value = nullptr;
+        entry.kind = 0;
+        entry.kindHigh = 0;
+    }
+}

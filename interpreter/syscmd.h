@@ -1,0 +1,14 @@
+// syscmd: the session's system commands (a line that begins with a right
+// parenthesis) and the bracket command that runs an external function.
+// Relies on the symbol table, the session loop and the output channel.
+#pragma once
+
+#include <cstdint>
+
+// Runs the command in `text` (the line after the parenthesis). Returns 1 when
+// the session loop must return (OFF), else 0.
+int SystemCommand(const char *text);
+// Reads the workspace file of the current identity into the workspace.
+void LoadWorkspace();
+// Runs the external function named first in `text` (the line after the bracket).
+void BracketCommand(const char *text);
