@@ -1,0 +1,17 @@
+// input: where the session's lines come from: the terminal, a script or
+// standard input, or a transcript being checked.
+#pragma once
+
+#include <string>
+
+// Read modes of the library's read callback.
+constexpr int kReadEvaluated = 0;  // quad and quote-quad input
+constexpr int kReadSession = 5;    // a line of the session
+
+class InputSource {
+public:
+    virtual ~InputSource() = default;
+    // The next line in the APL character set, as the library expects it for
+    // `mode`; false at the end of input.
+    virtual bool Line(int mode, std::string &codes) = 0;
+};

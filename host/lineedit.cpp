@@ -1,0 +1,78 @@
+// lineedit: reading a line at the terminal with editing and history, and the
+// prefix key that types APL glyphs (libedit).
+#include "lineedit.h"
+
+#include "codepage.h"
+#include "keyboard.h"
+
+#include <histedit.h>
+
+#include <cstdio>
+#include <cstring>
+
+struct LineEditor::State {
+    EditLine *editor = nullptr;
+    History *history = nullptr;
+    std::string prompt;
+};
+
+namespace {
+
+LineEditor::State *current = nullptr;
+
+char *PromptOf(EditLine *) { return const_cast<char *>(current ? current->prompt.c_str() : ""); }
+
+// The prefix key: the next key chooses the glyph. A key without a glyph, and
+// the prefix typed twice on a key that has none, insert the keys themselves.
+unsigned char TypeGlyph(EditLine *editor, int) {
+    wchar_t key = 0;
+    if (el_wgetc(editor, &key) != 1) return CC_ERROR;
+    const int code = key < 128 ? keyboard::CodeForKey(static_cast<char>(key)) : -1;
+    std::string text;
+    if (code >= 0) {
+        text = codepage::EncodeUtf8(codepage::Unicode(static_cast<uint8_t>(code)));
+    } else {
+        text = keyboard::kPrefix;
+        text += codepage::EncodeUtf8(static_cast<uint32_t>(key));
+    }
+    el_insertstr(editor, text.c_str());
+    return CC_REFRESH;
+}
+
+}  // namespace
+
+LineEditor::LineEditor() : state_(new State) {
+    current = state_;
+    state_->editor = el_init("orbax", stdin, stdout, stderr);
+    state_->history = history_init();
+    HistEvent event;
+    history(state_->history, &event, H_SETSIZE, 1000);
+    history(state_->history, &event, H_SETUNIQUE, 1);
+    el_set(state_->editor, EL_EDITOR, "emacs");
+    el_set(state_->editor, EL_PROMPT, PromptOf);
+    el_set(state_->editor, EL_HIST, history, state_->history);
+    el_set(state_->editor, EL_ADDFN, "apl-glyph", "type an APL glyph", TypeGlyph);
+    el_set(state_->editor, EL_BIND, "`", "apl-glyph", nullptr);
+    el_source(state_->editor, nullptr);  // the user's ~/.editrc, if any
+}
+
+LineEditor::~LineEditor() {
+    history_end(state_->history);
+    el_end(state_->editor);
+    if (current == state_) current = nullptr;
+    delete state_;
+}
+
+bool LineEditor::Read(const std::string &prompt, std::string &utf8) {
+    state_->prompt = prompt;
+    int count = 0;
+    const char *line = el_gets(state_->editor, &count);
+    if (!line || count < 0) return false;
+    utf8.assign(line, static_cast<size_t>(count));
+    while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r')) utf8.pop_back();
+    if (!utf8.empty()) {
+        HistEvent event;
+        history(state_->history, &event, H_ENTER, utf8.c_str());
+    }
+    return true;
+}

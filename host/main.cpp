@@ -1,0 +1,167 @@
+// main: the console program. At a terminal it runs an interactive session
+// with line editing; with a script or piped input it runs the lines without
+// interaction; with --check it checks transcripts.
+#include "apl.h"
+#include "codepage.h"
+#include "hostio.h"
+#include "lineedit.h"
+#include "transcript.h"
+
+#include <unistd.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+void Usage() {
+    fputs("usage: orbax                 interactive session (script mode when input is not a terminal)\n"
+          "       orbax -script FILE    run the lines of FILE\n"
+          "       orbax --check FILE... check transcripts\n",
+          stderr);
+}
+
+void OnInterrupt(int) { APL_interrupted = 1; }
+
+// Data files live next to the program, else in the installed data directory.
+std::string DataFile(const char *name) {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        self[n] = 0;
+        std::string path(self);
+        path = path.substr(0, path.rfind('/') + 1) + name;
+        if (access(path.c_str(), R_OK) == 0) return path;
+    }
+    return std::string(ORBAX_DATADIR "/") + name;
+}
+
+void SetDataFile(char *buffer, size_t size, const char *name) {
+    const std::string path = DataFile(name);
+    if (path.size() < size) snprintf(buffer, size, "%s", path.c_str());
+}
+
+// Lines typed at the terminal: shown as a terminal shows them, the text
+// already on the line (the prompt) followed by what was typed.
+class TerminalInput : public InputSource {
+public:
+    bool Line(int mode, std::string &codes) override {
+        Screen &screen = *CurrentScreen();
+        std::string prompt = screen.PendingLine();
+        if (mode == kReadSession) prompt += "      ";
+        const std::string promptUtf8 = codepage::ToUtf8(prompt);
+        for (;;) {
+            // The prompt is drawn again by the editor from the line's start.
+            if (!screen.PendingLine().empty()) fputs("\r", stdout);
+            fflush(stdout);
+            std::string typed;
+            if (!editor_.Read(promptUtf8, typed)) {
+                if (APL_interrupted) {  // Ctrl-C at the prompt: a fresh line
+                    APL_interrupted = 0;
+                    fputs("\n", stdout);
+                    continue;
+                }
+                fputs("\n", stdout);
+                return false;
+            }
+            std::string problem;
+            if (codepage::FromUtf8(typed, codes, problem)) {
+                codes = prompt + codes;
+                screen.LineEndedByInput();
+                return true;
+            }
+            fprintf(stdout, "orbax: %s\n", problem.c_str());
+        }
+    }
+
+private:
+    LineEditor editor_;
+};
+
+// Lines of a script or of piped input: no prompt is shown or returned.
+class StreamInput : public InputSource {
+public:
+    explicit StreamInput(std::istream &stream) : stream_(stream) {}
+    bool Line(int, std::string &codes) override {
+        std::string line;
+        if (!std::getline(stream_, line)) return false;
+        ++lineNumber_;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::string problem;
+        if (!codepage::FromUtf8(line, codes, problem)) {
+            fprintf(stdout, "orbax: line %d: %s\n", lineNumber_, problem.c_str());
+            codes.clear();
+        }
+        if (Screen *screen = CurrentScreen()) screen->LineEndedByInput();
+        return true;
+    }
+
+private:
+    std::istream &stream_;
+    int lineNumber_ = 0;
+};
+
+void WriteStdout(std::string_view utf8) { fwrite(utf8.data(), 1, utf8.size(), stdout); }
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (!setlocale(LC_CTYPE, "C.UTF-8")) setlocale(LC_CTYPE, "");
+    std::vector<std::string> checks;
+    std::string script;
+    bool check = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--check") {
+            check = true;
+        } else if (arg == "-script" && i + 1 < argc && !check) {
+            script = argv[++i];
+        } else if (check && arg[0] != '-') {
+            checks.push_back(arg);
+        } else {
+            Usage();
+            return 2;
+        }
+    }
+    SetDataFile(APL_tokenfile, sizeof APL_tokenfile, "Standard.tok");
+    SetDataFile(APL_messagefile, sizeof APL_messagefile, "session.msg");
+    InstallCallbacks();
+    struct sigaction interrupt = {};
+    interrupt.sa_handler = OnInterrupt;
+    sigemptyset(&interrupt.sa_mask);
+    sigaction(SIGINT, &interrupt, nullptr);
+
+    Screen screen(WriteStdout);
+    UseScreen(&screen);
+    const bool interactive = !check && script.empty() && isatty(STDIN_FILENO);
+    APL_SetScriptMode(interactive ? 0 : 1);
+    APL_Init(0, "");
+    fflush(stdout);
+    if (check) return CheckTranscripts(checks) == 0 ? 0 : 1;
+
+    std::unique_ptr<InputSource> input;
+    std::ifstream file;
+    if (!script.empty()) {
+        file.open(script, std::ios::binary);
+        if (!file) {
+            fprintf(stderr, "orbax: cannot open %s: %s\n", script.c_str(), strerror(errno));
+            return 2;
+        }
+        input = std::make_unique<StreamInput>(file);
+    } else if (interactive) {
+        input = std::make_unique<TerminalInput>();
+    } else {
+        input = std::make_unique<StreamInput>(std::cin);
+    }
+    UseInput(input.get());
+    APL_MainLoop();
+    fflush(stdout);
+    return 0;
+}

@@ -1,0 +1,111 @@
+// pty_check: drives the console program through a pseudo-terminal as a person
+// would: glyphs typed with the prefix key, and Ctrl-C during a long display
+// and during an endless loop, after which the session must still answer.
+//   pty_check PATH-TO-ORBAX
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int terminal = -1;
+std::string seen;
+
+// Reads what the program writes until `want` appears after `from`, or the time is up.
+bool WaitFor(const std::string &want, size_t from, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (seen.find(want, from) != std::string::npos) return true;
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(terminal, &set);
+        timeval wait{0, 100000};
+        if (select(terminal + 1, &set, nullptr, nullptr, &wait) > 0) {
+            char buffer[65536];
+            const ssize_t n = read(terminal, buffer, sizeof buffer);
+            if (n <= 0) return seen.find(want, from) != std::string::npos;
+            seen.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    return false;
+}
+
+void Type(const std::string &keys) {
+    for (char c : keys) {
+        if (write(terminal, &c, 1) != 1) return;
+        usleep(2000);
+    }
+}
+
+bool Step(const char *what, bool ok) {
+    printf("%s: %s\n", ok ? "ok  " : "FAIL", what);
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: pty_check PATH-TO-ORBAX\n");
+        return 2;
+    }
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child < 0) {
+        perror("forkpty");
+        return 2;
+    }
+    if (child == 0) {
+        setenv("TERM", "dumb", 1);
+        execl(argv[1], argv[1], static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    bool ok = Step("banner and prompt", WaitFor("      ", 0, 20));
+    size_t mark = seen.size();
+    // 2`r`i3 types 2⍴⍳3.
+    Type("2`r`i3\r");
+    ok &= Step("prefix key echoes the glyphs", WaitFor("2\u2374\u23733", mark, 10));
+    ok &= Step("and the result is shown", WaitFor("1 2", mark, 10));
+
+    mark = seen.size();
+    Type("X`[100000 3`r'abc'\r");
+    Type("X\r");
+    WaitFor("abc", mark, 10);
+    usleep(200000);
+    Type("\x03");
+    ok &= Step("Ctrl-C stops a long display", WaitFor("INTERRUPT ERROR", mark, 30));
+    mark = seen.size();
+    Type("1+1\r");
+    ok &= Step("the session goes on", WaitFor("2", mark, 10));
+
+    mark = seen.size();
+    Type("{`aI`[`i1000000: {`aJ`[`i1000000: Y`[1}}\r");
+    usleep(500000);
+    Type("\x03");
+    ok &= Step("Ctrl-C stops an endless loop", WaitFor("INTERRUPT ERROR", mark, 30));
+    mark = seen.size();
+    Type("3+4\r");
+    ok &= Step("the session still answers", WaitFor("7", mark, 10));
+
+    Type(")OFF\r");
+    int status = 0;
+    for (int i = 0; i < 100 && waitpid(child, &status, WNOHANG) == 0; ++i) {
+        WaitFor("\x01", seen.size(), 0);
+        usleep(50000);
+    }
+    if (waitpid(child, &status, WNOHANG) == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        ok &= Step(")OFF ends the program", false);
+    } else {
+        ok &= Step(")OFF ends the program", WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    if (!ok) printf("---- what the terminal showed (last 2000 bytes) ----\n%s\n",
+                    seen.substr(seen.size() > 2000 ? seen.size() - 2000 : 0).c_str());
+    return ok ? 0 : 1;
+}
