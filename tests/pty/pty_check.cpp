@@ -94,7 +94,7 @@ int main(int argc, char **argv) {
 
     Type(")OFF\r");
     int status = 0;
-    for (int i = 0; i < 100 && waitpid(child, &status, WNOHANG) == 0; ++i) {
+    for (int i = 0; i < 600 && waitpid(child, &status, WNOHANG) == 0; ++i) {
         WaitFor("\x01", seen.size(), 0);
         usleep(50000);
     }
@@ -103,7 +103,9 @@ int main(int argc, char **argv) {
         waitpid(child, &status, 0);
         ok &= Step(")OFF ends the program", false);
     } else {
-        ok &= Step(")OFF ends the program", WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (!clean) printf("exit status %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        ok &= Step(")OFF ends the program", clean);
     }
     if (!ok) printf("---- what the terminal showed (last 2000 bytes) ----\n%s\n",
                     seen.substr(seen.size() > 2000 ? seen.size() - 2000 : 0).c_str());
