@@ -144,6 +144,8 @@ extern "C" void *APL_InitLines(void **oldOut, int32_t lineCount, ...) {
     return frame;
 }
 
+// lineFlags is the function's line-flags vector as an array image (what
+// compiled code passes as its last constant), not bare bytes.
 extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
     LineFrame *entry = currentFrame;
     if (!entry || entry == &sessionFrame) return 0;
@@ -334,9 +336,13 @@ bool Suspend(uint16_t symbol, int32_t lineNumber, const StoredLine &line, const 
     if (!PushState({errorPositions.evaluator, symbol, lineNumber, true})) return false;
     // The nested session starts its own evaluations; the suspended line's
     // evaluation goes on from where it is once the session returns.
+    // A control value of the failed line, or one typed in the session, is
+    // not for the line the function resumes at.
     const EvaluatorState evaluation = evaluator;
     if (currentFrame) currentFrame->jumped = 0;
+    ClearPendingControl();
     APL_MainLoop();
+    ClearPendingControl();
     evaluator = evaluation;
     stateIndicator.executing = symbol;
     PopState();
