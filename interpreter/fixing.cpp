@@ -497,10 +497,14 @@ aplarray *DefineFunction(const aplarray *lines) {
     }
     const std::string name = header.Name();
     const auto nameIndex = static_cast<size_t>(header.namePosition - 1);
-    const auto first = static_cast<uint8_t>(name[0]);
-    if (first == kQuad || first == kQuoteQuad) {
-        SetError(APL_ERR_DEFN);
-        return FailedAt(0);
+    // System names cannot be the function, its result, arguments or operands
+    // (only locals may be system variables, which a function may localise).
+    for (const std::string &word : header.words) {
+        const auto first = word.empty() ? 0 : static_cast<uint8_t>(word[0]);
+        if (first == kQuad || first == kQuoteQuad) {
+            SetError(APL_ERR_DEFN);
+            return FailedAt(0);
+        }
     }
     std::vector<std::string> body(static_cast<size_t>(count));
     for (int32_t n = 1; n < count; ++n)
