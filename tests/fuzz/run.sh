@@ -21,7 +21,7 @@ for binary in "$out"/*_fuzz; do
     seeds=()
     [ -d "tests/fuzz/seeds/$name" ] && seeds=("tests/fuzz/seeds/$name")
     echo "======== $name for ${seconds}s ========"
-    if "$binary" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
+    if "$binary" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
         -artifact_prefix="$out/crashes/$name-" "$corpus" "${seeds[@]}" >"$out/$name.log" 2>&1; then
         echo "$name: no fault ($(ls "$corpus" | wc -l) corpus files)"
     else
