@@ -50,7 +50,7 @@ enum {
     APL_STRAND = 0x08,      /* built by strand catenation */
     APL_FLAG10 = 0x10,      /* carried from the allocation flags */
     APL_STATIC = 0x40,      /* not in a managed block; never freed */
-    APL_INDEXPOS = 0x80     /* index-position array of a selective specification */
+    APL_INDEXPOS = 0x80     /* index-position array of a selective assignment */
 };
 
 /* Error numbers kept in aplerrno. */
@@ -209,8 +209,8 @@ enum {
     APL_FN_PRIMITIVE = 0x0800, /* code names a registered primitive */
     APL_FN_SCALAR1 = 0x1000,   /* the monadic form is a scalar function */
     APL_FN_SCALAR2 = 0x2000,   /* the dyadic form is a scalar function */
-    APL_FN_SELECT1 = 0x4000,   /* monadic form allowed in selective specification */
-    APL_FN_SELECT2 = 0x8000    /* dyadic form allowed in selective specification */
+    APL_FN_SELECT1 = 0x4000,   /* monadic form allowed in selective assignment */
+    APL_FN_SELECT2 = 0x8000    /* dyadic form allowed in selective assignment */
 };
 
 /* The signature of every operator: the second operand of a monadic operator
@@ -381,7 +381,7 @@ APL_EXPORT aplarray *APL_IndexArray(aplarray *array, int32_t *counter);
 /* X[I]<-V into the value of a name. Returns V (a temporary stays one, for the
  * caller to release), or null on error; consumes a temporary index list. */
 APL_EXPORT aplarray *APL_AssignIdx(uint16_t index, aplarray *indices, aplarray *value);
-/* The store of a selective specification: positions is what the selection
+/* The store of a selective assignment: positions is what the selection
  * made of the name's position array (APL_IndexArray counted from 1). Returns V
  * as APL_AssignIdx does; consumes a temporary position array. */
 APL_EXPORT aplarray *APL_AssignSel(uint16_t index, aplarray *positions, aplarray *value);

@@ -414,7 +414,7 @@ bool Walk::FormName(Item &item, bool &formed) {
     aplsymbol &entry = Symbol(symbol);
     formed = true;
     if (evaluator.selective && !evaluator.selectiveMet) {
-        // The first name of a selective specification is its variable, whose
+        // The first name of a selective assignment is its variable, whose
         // value is replaced by the positions of its elements.
         const int kind = entry.kind;
         if ((kind & APL_KIND_SYSTEM) && (kind & APL_KIND_VARIABLE))

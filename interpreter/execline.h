@@ -58,7 +58,7 @@ aplarray *AssignSystemValue(uint16_t symbol, aplarray *value);
 // Evaluator state shared with the session.
 struct EvaluatorState {
     int depth = 0;                 // nested evaluations
-    bool selective = false;        // a selective specification waits for its variable
+    bool selective = false;        // a selective assignment waits for its variable
     uint16_t selectiveSymbol = 0;  // the variable met
     bool selectiveMet = false;
 };

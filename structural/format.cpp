@@ -631,7 +631,7 @@ aplarray *FormatAny(const aplarray *value, const TextRules &rules, int depth) {
     }
 }
 
-// Reads the left argument of dyadic format into a specification; false with
+// Reads the left argument of dyadic format into a field layout; false with
 // the error set.
 bool ReadSpecification(aplarray *left, FormatSpec *spec) {
     if (left->rank >= 2) {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-// A format specification: REAL elements are written in fixed notation with
+// A format layout (widths and decimals): REAL elements are written in fixed notation with
 // `precision` decimals, right-aligned in `width` positions (0: as wide as the
 // text).
 struct FormatSpec {

@@ -1,5 +1,5 @@
 // indexing: bracket indexing and indexed assignment (APL_IndexData and its
-// engine), squad (APL_Indexing), index arrays and selective specification.
+// engine), squad (APL_Indexing), index arrays and selective assignment.
 // Relies on arrays, eltypes (conversions, SimplifyArray), rho (prototype) and IO.
 #include "structural/indexing.h"
 
@@ -723,7 +723,7 @@ constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYO
 
 // The array a name holds (not linked) for indexed or selective assignment, or
 // null with the error set: SYNTAX for labels, functions and (in a selective
-// specification) system variables, VALUE for a name without a value.
+// assignment) system variables, VALUE for a name without a value.
 aplarray *AssignableValue(uint16_t symbol, bool selective) {
     if (!IsSymbol(symbol)) {
         SetErrorText(APL_ERR_SYSTEM, "Invalid symbol index %u", symbol);
@@ -856,7 +856,7 @@ aplarray *MakePositionArray(const aplarray *value) {
     return IndexArrayOf(value, next, false, 0);
 }
 
-// ---- Selective specification ----------------------------------------------------------
+// ---- Selective assignment ----------------------------------------------------------
 // The positions name elements of the variable by their number in a depth-first
 // walk over its simple elements (leaves). A position array that is nested may
 // also name whole items: an item of it that is not a simple scalar must be the

@@ -1,5 +1,5 @@
 // indexing: the one engine behind A[I], A[I]←V, squad, take and the other
-// cross-section users, the index (position) arrays of selective specification
+// cross-section users, the index (position) arrays of selective assignment
 // and the assignments built on them. Relies on arrays, eltypes, rho and symtab.
 #pragma once
 
@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-// Positions in the arrays that selective specification runs on count from 1,
+// Positions in the arrays that selective assignment runs on count from 1,
 // so that a fill element brought in by overtake or expand (a zero) can never
 // be taken for the position of a real element.
 constexpr int32_t kFirstPosition = 1;
@@ -26,12 +26,12 @@ inline bool IsElided(const aplarray *item) { return item && (item->type & APL_FL
 // or released). Null with the error set on failure, the same arrays consumed.
 aplarray *IndexEngine(aplarray *array, aplarray *indices, aplarray *value, int32_t holderLinks);
 
-// The position array of a value for selective specification: its index array
+// The position array of a value for selective assignment: its index array
 // counted from kFirstPosition, flagged APL_INDEXPOS. Returns a new temporary;
 // borrows the value.
 aplarray *MakePositionArray(const aplarray *value);
 
-// The final step of a selective specification: every element (or, for nested
+// The final step of a selective assignment: every element (or, for nested
 // positions, every item) of the variable that `positions` names receives the
 // corresponding element of `value` (all of them the one element of a scalar
 // value). `positions` is what the selection expression made of the variable's

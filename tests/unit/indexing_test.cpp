@@ -1,5 +1,5 @@
 // Bracket indexing in both index origins, squad, indexed assignment in place
-// and by copy, index arrays and the store of selective specification.
+// and by copy, index arrays and the store of selective assignment.
 #include "support.h"
 
 #include "core/errors.h"
@@ -489,7 +489,7 @@ TEST_F(Indexing, DeepNestingAndHugeSelectionsEndInErrors) {
     APL_UnLink(m);
 }
 
-// ---- Selective specification --------------------------------------------------------------
+// ---- Selective assignment --------------------------------------------------------------
 
 TEST_F(Indexing, SelectiveStoreIntoSimpleVariables) {
     const uint16_t x = Variable("X", Ints({10, 20, 30, 40}));
