@@ -125,6 +125,7 @@ struct PiTimesOp : NoFault {
 
 }  // namespace
 
+// Routines: fill the result, borrow the arguments.
 aplarray *CircleRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
     // REAL codes must lie within 1e-13 of an integer; the integer view of a
     // REAL array is a block of its own, freed below.

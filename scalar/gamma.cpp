@@ -64,6 +64,7 @@ double LnGamma(double x) {
     return t + std::log(2.50662827465 * s);
 }
 
+// Routines: fill the result, borrow the arguments.
 aplarray *FactorialRoutine(aplarray *result, const aplarray *arg) { return NumericMonadic(result, arg, FactorialOp{}); }
 
 aplarray *BinomialRoutine(aplarray *result, const aplarray *left, const aplarray *right) {

@@ -99,7 +99,7 @@ Operand TakeItem(Operand &parent, int64_t i) {
     return {item, item->lnkcnt == 0};
 }
 
-// A new nested temporary of the array's shape, item slots empty.
+// A new nested temporary of the array's shape, item slots empty; borrows `like`.
 aplarray *NewContainer(const aplarray *like) {
     return AllocArray(APL_NESTEDARRAY | APL_TEMP, like->rank, APL_NESTED, like->shape, HERE);
 }
@@ -133,7 +133,8 @@ int LeafType(int resultType, const aplarray *a, const aplarray *b) {
 }
 
 // Two simple arguments. The result is a reusable argument of the result type
-// (the larger one in the extension case), else a new array.
+// (the larger one in the extension case), else a new array. Consumes owned
+// operands in every case.
 aplarray *SimplePair(const DyadicEngine &e, Operand &l, Operand &r, Operand *larger) {
     const int type = LeafType(e.resultType, l.array, r.array);
     Operand *reuse = nullptr;
@@ -186,7 +187,8 @@ aplarray *FinishNested(aplarray *container, bool ok, Operand &l, Operand &r) {
     return nullptr;
 }
 
-// One argument has a single element, the other gives the shape.
+// One argument has a single element, the other gives the shape. Consumes
+// owned operands in every case.
 aplarray *Extension(const DyadicEngine &e, Operand &l, Operand &r) {
     const bool rightLarger = ElementCount(r.array) > ElementCount(l.array) || r.array->rank > l.array->rank;
     Operand &large = rightLarger ? r : l;
@@ -220,7 +222,7 @@ aplarray *Extension(const DyadicEngine &e, Operand &l, Operand &r) {
     return FinishNested(container, ok, l, r);
 }
 
-// Equal shapes.
+// Equal shapes. Consumes owned operands in every case.
 aplarray *Matched(const DyadicEngine &e, Operand &l, Operand &r) {
     const bool lNested = IsNested(l.array), rNested = IsNested(r.array);
     if (!lNested && !rNested) return SimplePair(e, l, r, nullptr);
@@ -394,6 +396,8 @@ void ReleaseArguments(aplarray *axis, aplarray *left, aplarray *right) {
     }
 }
 
+// Returns a temporary; consumes temporary arguments (also on error), borrows
+// the axis.
 aplarray *AxisForm(const ScalarMember &m, int resultType, aplarray *axis, aplarray *left, aplarray *right) {
     const bool stretchRight = left->rank >= right->rank;
     aplarray *lower = stretchRight ? right : left;

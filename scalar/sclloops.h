@@ -23,11 +23,13 @@ inline bool FloatFaulted() { return fetestexcept(kFloatFaults) != 0; }
 // loops may leave garbage in the unused bits of a row's last word; the routines
 // clear it afterwards so that every BOOL array leaving the engine has zeros there.
 
-// A new INTG temporary holding the bits of a BOOL array as 0 and 1 (WS FULL: null).
+// A new INTG temporary holding the bits of a BOOL array as 0 and 1 (WS FULL:
+// null); borrows the argument.
 aplarray *WidenBits(const aplarray *bits);
-// A new BOOL temporary of the array's shape: 1 for every non-zero INTG element.
+// A new BOOL temporary of the array's shape, 1 for every non-zero INTG
+// element; borrows the argument.
 aplarray *PackBits(const aplarray *integers);
-// Zeroes the bits past the row length in the last word of every row.
+// Zeroes the bits past the row length in the last word of every row, in place.
 void ClearRowPadding(aplarray *bits);
 
 // The arguments of a routine as it needs them: BOOL widened to INTG (or INTG
