@@ -79,3 +79,9 @@ void SetErrorVariable(int32_t code) {
     if (aplarray *name = MakeString(ErrorName(code))) SetSymbolValue(sys_EM_idx, name);
     aplerrno = saved;
 }
+
+bool InterruptRequested() {
+    if (!APL_interrupted) return false;
+    SetError(APL_ERR_INTERRUPT);
+    return true;
+}
