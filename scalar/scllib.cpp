@@ -4,10 +4,10 @@
 #include "scalar/scllib.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "structural/rho.h"
-#include "system/register.h"
 
 #include <cfenv>
 
