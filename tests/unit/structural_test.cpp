@@ -294,6 +294,10 @@ TEST_F(LongWork, AnInterruptStopsRowLoopsAndLeavesNothing) {
     aplerrno = 0;
     EXPECT_EQ(Take(APL_Rotate(nullptr, APL_Int(1), m)), Error(APL_ERR_INTERRUPT));
     aplerrno = 0;
+    EXPECT_EQ(Take(APL_Rotate(nullptr, nullptr, nested)), Error(APL_ERR_INTERRUPT));
+    aplerrno = 0;
+    EXPECT_EQ(Take(APL_Replicate(nullptr, Ints({2, 1}), m)), Error(APL_ERR_INTERRUPT));
+    aplerrno = 0;
     APL_interrupted = 0;
     APL_UnLink(m);
     APL_UnLink(nested);
