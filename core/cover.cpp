@@ -89,8 +89,17 @@ extern "C" aplarray *APL_Assign(uint16_t index, aplarray *value) {
     return StoreVariable(index, value);
 }
 
+SystemValueCheck checkSystemValue = nullptr;
+
 aplarray *AssignSystemVariable(uint16_t index, aplarray *value) {
-    return StoreVariable(index, value);
+    aplarray *checked = checkSystemValue ? checkSystemValue(index, value) : value;
+    if (!checked) {
+        APL_UnLinkTempEx(value, COVER);
+        return nullptr;
+    }
+    if (checked == value) return StoreVariable(index, value);
+    APL_UnLinkTempEx(value, COVER);
+    return StoreVariable(index, checked);
 }
 
 extern "C" int32_t APL_GetLineNum(void) { return currentFrame ? currentFrame->line : 0; }
