@@ -157,6 +157,8 @@ public:
         APL_cursor_pos = static_cast<int32_t>(Shown().size());
     }
     static void Read(char *buffer, int32_t mode) {
+        // The closing OFF runs as in a script, which writes no session record.
+        if (SessionLines::Lines().empty()) APL_SetScriptMode(1);
         SessionLines::Read(buffer, mode);
         const std::string line = Shown() + buffer;
         snprintf(buffer, APL_INPUT_BUFFER, "%s", line.c_str());
@@ -174,7 +176,9 @@ TEST_F(Evaluation, EvaluatedInputIsTheTextAfterWhatTheSessionWrote) {
     APL_Callback(1, reinterpret_cast<void *>(&TerminalLine::Write));
     APL_Callback(3, reinterpret_cast<void *>(&TerminalLine::Read));
     EXPECT_EQ(RunLines({Apl("⍞←'Value: ' ⋄ X←⎕"), "42", "X"}), Apl("Value: ⎕: ") + "42\n");
+    APL_SetScriptMode(0);
     EXPECT_EQ(RunLines({Apl("⍞←'a:b' ⋄ X←⎕"), "'c:d'", "X"}), Apl("a:b⎕: ") + "c:d\n");
+    APL_SetScriptMode(0);
     EXPECT_EQ(RunLines({Apl("X←⎕"), "1 2", "X"}), Apl("⎕: ") + "1 2\n");
     APL_SetScriptMode(1);
     APL_Callback(1, reinterpret_cast<void *>(&CapturedOutput::Write));
