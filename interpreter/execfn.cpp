@@ -365,11 +365,6 @@ void BindOperand(Locals &locals, uint16_t symbol, aplfnc &operand) {
         locals.Operand(symbol, &operand);
 }
 
-aplarray *RunDefined(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right) {
-    if (!function) return Refuse(APL_ERR_SYSTEM, axis, left, right);
-    return RunUserFunction(*function, axis, left, right);
-}
-
 }  // namespace
 
 // Writes a line of codes, in keywords when keyword mode is on.
@@ -474,7 +469,4 @@ aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left
     return result;
 }
 
-void InstallFunctionRunners() {
-    runUserFunction = RunUserFunction;
-    runDefinedFunction = RunDefined;
-}
+void InstallFunctionRunners() { InstallDefinedFunctionRunner(RunUserFunction); }
