@@ -14,6 +14,8 @@
 #include "system/nfiles.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -75,9 +77,11 @@ bool ModeCommand(const std::vector<std::string> &w) {
         } else if (w[2] == "BLOCKS") {
             ToggleTrace(kModeTraceBlocks, "BLOCK DEBUGGING");
         } else {
+            // A block number that does not fit 32 bits names no block.
+            errno = 0;
             char *end = nullptr;
-            const long n = strtol(w[2].c_str(), &end, 10);
-            if (!end || *end || w[2].empty()) return false;
+            const long long n = strtoll(w[2].c_str(), &end, 10);
+            if (!end || *end || w[2].empty() || errno == ERANGE || n < INT32_MIN || n > INT32_MAX) return false;
             DumpBlock(static_cast<int32_t>(n));
         }
     } else {
@@ -268,7 +272,7 @@ Outcome ResetLevels(const CommandLine &line) {
 // One row per command. New commands (SAVE, LOAD, COPY, PCOPY, LIB, IN, OUT)
 // are a row and a handler each.
 constexpr CommandRow kCommands[] = {
-    {"OFF", kAnyArguments, Off},
+    {"OFF", kNoArguments, Off},
     {"CLEAR", kNoArguments, Clear},
     {"WSID", kUpTo(1), WorkspaceId},
     {"MODE", kAnyArguments, Mode},
