@@ -19,11 +19,3 @@
 // Links the value into the name (a temporary becomes owned); returns the stored
 // value, or null with the error set.
 aplarray *AssignSystemVariable(uint16_t index, aplarray *value);
-
-// ---- Defined functions -------------------------------------------------------------
-// APL_Evaluate hands a descriptor with APL_FN_DEFINED to this runner, which the
-// interpreter installs; without one the call is a SYSTEM error. The runner
-// follows the calling convention (consumes temporary arguments).
-using DefinedFunctionRunner = aplarray *(*)(aplfnc *function, aplarray *axis, aplarray *left,
-                                            aplarray *right);
-extern DefinedFunctionRunner runDefinedFunction;

@@ -24,12 +24,12 @@ bool lenientFixing = false;
 
 namespace {
 
-constexpr uint8_t kColon = ':';
-constexpr uint8_t kLeftParen = '(';
-constexpr uint8_t kRightParen = ')';
-constexpr uint8_t kSemicolon = ';';
-constexpr uint8_t kLeftBrace = '{';
-constexpr uint8_t kRightBrace = '}';
+using glyph::kColon;
+using glyph::kLeftParen;
+using glyph::kRightParen;
+using glyph::kSemicolon;
+using glyph::kLeftBrace;
+using glyph::kRightBrace;
 constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
 
 uint32_t ReadWord(const uint8_t *p) {
