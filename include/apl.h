@@ -440,6 +440,30 @@ APL_EXPORT aplarray *APL_CharRep(aplarray *axis, aplarray *left, aplarray *right
 /* Fixes every item of the array in the named file; the results in its shape. */
 APL_EXPORT aplarray *APL_Loadfns(aplarray *axis, aplarray *left, aplarray *right);
 
+/* ---- Names, execution, time and the operating system ----------------------
+ * System functions NC, NL, EX, AT, CONST, VAR, EA, SH, LIB, TS, AI, LC and IC.
+ * Each returns a temporary (null where the function has no result) and
+ * consumes temporary arguments; linked ones are left as they were. EX unlinks
+ * the values of the names it erases. */
+APL_EXPORT aplarray *APL_NameClass(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_NameList(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_EraseItem(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Attributes(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_MakeConst(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_MakeVar(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_ExecAlternate(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_SystemCall(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Directory(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_TimeStamp(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_AccountInfo(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_LineCount(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_IterationCount(aplarray *axis, aplarray *left, aplarray *right);
+/* Left and right tack: one argument handed back as it came (a temporary stays
+ * a temporary, a linked one keeps its links); a temporary other argument is
+ * released. Monadic, both give the right argument. */
+APL_EXPORT aplarray *APL_Lev(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Dex(aplarray *axis, aplarray *left, aplarray *right);
+
 /* ---- Host callbacks -----------------------------------------------------
  * Slot 1: void write(const char *text, int newLine)   all session output
  * Slot 2: void newlines(int count)
