@@ -458,6 +458,12 @@ APL_EXPORT aplarray *APL_TimeStamp(aplarray *axis, aplarray *left, aplarray *rig
 APL_EXPORT aplarray *APL_AccountInfo(aplarray *axis, aplarray *left, aplarray *right);
 APL_EXPORT aplarray *APL_LineCount(aplarray *axis, aplarray *left, aplarray *right);
 APL_EXPORT aplarray *APL_IterationCount(aplarray *axis, aplarray *left, aplarray *right);
+/* DR, AF, HEAD and INTRN: a new temporary (DR of the same type: a copy).
+ * Consume temporary arguments; linked ones are left as they were. */
+APL_EXPORT aplarray *APL_DataRep(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Atomic(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_HeaderInfo(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Internal(aplarray *axis, aplarray *left, aplarray *right);
 /* Left and right tack: one argument handed back as it came (a temporary stays
  * a temporary, a linked one keeps its links); a temporary other argument is
  * released. Monadic, both give the right argument. */
