@@ -204,6 +204,7 @@ enum {
     APL_FN_FUNCTION = 0x0004,
     APL_FN_MONOP = 0x0008,
     APL_FN_DYOP = 0x0010,
+    APL_FN_ARRAYOPERAND = 0x0020, /* a monadic operator that also takes an array operand */
     APL_FN_DEFINED = 0x0040,   /* a defined function, run by the interpreter */
     APL_FN_DERIVED = 0x0080,   /* op points at the operator record */
     APL_FN_PRIMITIVE = 0x0800, /* code names a registered primitive */
@@ -496,6 +497,28 @@ APL_EXPORT aplarray *APL_Internal(aplarray *axis, aplarray *left, aplarray *righ
  * released. Monadic, both give the right argument. */
 APL_EXPORT aplarray *APL_Lev(aplarray *axis, aplarray *left, aplarray *right);
 APL_EXPORT aplarray *APL_Dex(aplarray *axis, aplarray *left, aplarray *right);
+
+/* ---- Utilities without a system-function name -----------------------------
+ * For generated code and plug-ins. Each returns a new temporary (Arbout:
+ * nothing) and consumes temporary arguments; linked ones are left as they were. */
+/* The pieces of a CHAR vector between separators (left: one character, blank
+ * by default); n separators give n + 1 pieces. */
+APL_EXPORT aplarray *APL_Sepword(aplarray *axis, aplarray *left, aplarray *right);
+/* A CHAR vector without its leading and trailing blanks. */
+APL_EXPORT aplarray *APL_TrailBlank(aplarray *axis, aplarray *left, aplarray *right);
+/* Every character c of the right argument replaced by left[c] (256 characters). */
+APL_EXPORT aplarray *APL_Xlat(aplarray *axis, aplarray *left, aplarray *right);
+/* n + 1 counts of the codes 0 ... n on the left (right: n); with a left
+ * argument (codes, weights) the sums of the weights instead. */
+APL_EXPORT aplarray *APL_Sumlab(aplarray *axis, aplarray *left, aplarray *right);
+/* Elements of a CHAR, SHORT or INTG array shifted left by s bits (right by -s)
+ * within their own width. */
+APL_EXPORT aplarray *APL_Bitshift(aplarray *axis, aplarray *left, aplarray *right);
+/* Writes the bytes of a CHAR vector to standard output, unchanged, and flushes it. */
+APL_EXPORT aplarray *APL_Arbout(aplarray *axis, aplarray *left, aplarray *right);
+/* An INTG height-by-width pixel matrix (left: width, height[, background])
+ * with the polyline of the REAL rows (pen, x%, y%) drawn in. */
+APL_EXPORT aplarray *APL_Image_plot(aplarray *axis, aplarray *left, aplarray *right);
 
 /* ---- Host callbacks -----------------------------------------------------
  * Slot 1: void write(const char *text, int newLine)   all session output

@@ -1,7 +1,7 @@
 // literal: the system functions EXTRN, which spells internal text in its
 // external keyword form, and INTRN, which reads keyword text back into codes.
 // Relies on the keyword table that the token file installs (interpreter/tokfile).
-#include "system/literal.h"
+#include "interpreter/literal.h"
 
 #include "core/arrays.h"
 #include "core/eltypes.h"
