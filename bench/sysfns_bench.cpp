@@ -21,7 +21,7 @@ aplarray *Vector(int eltype, int32_t n) { return APL_Link(APL_Create(1, eltype, 
 aplarray *IntVector() {
     aplarray *v = Vector(APL_INTG, kCount);
     auto *d = static_cast<int32_t *>(APL_Data(v));
-    for (int32_t i = 0; i < kCount; ++i) d[i] = (i * 7919) % 1000 - 100;
+    for (int32_t i = 0; i < kCount; ++i) d[i] = (i % 1000) * 7919 % 1000 - 100;
     return v;
 }
 
@@ -78,7 +78,7 @@ void BM_DataRepCharToReal(benchmark::State &state) {
 // Baseline of AF: the same clamp in a plain loop into fresh memory.
 void BM_PlainClampToBytes(benchmark::State &state) {
     std::vector<int32_t> in(kCount);
-    for (int32_t i = 0; i < kCount; ++i) in[static_cast<size_t>(i)] = (i * 7919) % 1000 - 100;
+    for (int32_t i = 0; i < kCount; ++i) in[static_cast<size_t>(i)] = (i % 1000) * 7919 % 1000 - 100;
     for (auto _ : state) {
         auto *out = static_cast<uint8_t *>(malloc(kCount));
         for (int32_t i = 0; i < kCount; ++i) {
@@ -106,7 +106,7 @@ void BM_AtomicRealToChar(benchmark::State &state) {
 // Baseline of Sumlab: a plain histogram of the same codes.
 void BM_PlainHistogram(benchmark::State &state) {
     std::vector<int32_t> codes(kCount);
-    for (int32_t i = 0; i < kCount; ++i) codes[static_cast<size_t>(i)] = (i * 7919) % 1000 - 100;
+    for (int32_t i = 0; i < kCount; ++i) codes[static_cast<size_t>(i)] = (i % 1000) * 7919 % 1000 - 100;
     for (auto _ : state) {
         std::vector<int32_t> counts(501, 0);
         for (int32_t c : codes)
