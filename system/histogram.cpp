@@ -10,7 +10,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -98,21 +97,20 @@ aplarray *SumWeights(aplarray *codeArray, aplarray *weightArray, int32_t n) {
             if (!std::isfinite(sums[i])) return Fail(APL_ERR_DOMAIN);
         return result.release();
     }
-    // INTG sums are added in 64 bits; one that leaves INTG is DOMAIN.
-    std::vector<int64_t> sums(static_cast<size_t>(n) + 1, 0);
+    // Each INTG sum is formed in 64 bits; one that leaves INTG is DOMAIN.
+    TempGuard result(NewCounts(n, APL_INTG));
+    if (!result.get()) return nullptr;
+    int32_t *sums = DataOf<int32_t>(result.get());
     const int32_t *w = DataOf<const int32_t>(weights);
     bool overflow = false;
-    if (!ForEachSlot(codes, n, [&](int64_t i, int32_t slot) {
-            int64_t &sum = sums[static_cast<size_t>(slot)];
-            sum += w[i];
-            overflow = overflow || sum > INT32_MAX || sum < INT32_MIN;
+    if (!ForEachSlot(codes, n, [sums, w, &overflow](int64_t i, int32_t slot) {
+            const int64_t sum = int64_t{sums[slot]} + w[i];
+            if (sum > INT32_MAX || sum < INT32_MIN) overflow = true;
+            else sums[slot] = static_cast<int32_t>(sum);
         }))
         return nullptr;
     if (overflow) return Fail(APL_ERR_DOMAIN);
-    aplarray *result = NewCounts(n, APL_INTG);
-    if (!result) return nullptr;
-    for (int32_t i = 0; i <= n; ++i) DataOf<int32_t>(result)[i] = static_cast<int32_t>(sums[static_cast<size_t>(i)]);
-    return result;
+    return result.release();
 }
 
 aplarray *SumlabKernel(CallArgs &args) {
