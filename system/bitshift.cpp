@@ -23,8 +23,11 @@ template <class T, class Shift>
 void ShiftAll(T *__restrict out, const T *__restrict in, int64_t n, Shift shift) {
     constexpr int64_t kBlock = 256;
     int64_t i = 0;
-    for (; i + kBlock <= n; i += kBlock)
+    for (; i + kBlock <= n; i += kBlock) {
+        // An interrupt leaves INTERRUPT set; the wrapper then drops the result.
+        if ((i & (kInterruptStride - 1)) == 0 && InterruptRequested()) return;
         for (int64_t k = 0; k < kBlock; ++k) out[i + k] = shift(in[i + k]);
+    }
     for (; i < n; ++i) out[i] = shift(in[i]);
 }
 

@@ -49,7 +49,8 @@ bool ReinterpretedLength(int from, int to, int64_t n, int64_t &length) {
     }
 }
 
-// Copies n doubles' worth of bytes; true when every one is a finite number.
+// Copies n doubles' worth of bytes; true when every one is a finite number
+// (false with INTERRUPT set when the host asked to stop).
 // One pass that copies and tests the exponent bits, so that a REAL never
 // holds an infinity or a NaN; fixed-length blocks let it vectorise.
 bool CopyFiniteReals(double *__restrict out, const unsigned char *__restrict in, int64_t n) {
@@ -59,6 +60,7 @@ bool CopyFiniteReals(double *__restrict out, const unsigned char *__restrict in,
     uint64_t bad = 0;
     int64_t i = 0;
     for (; i + kRun <= n; i += kRun) {
+        if ((i & (kInterruptStride - 1)) == 0 && InterruptRequested()) return false;
         uint64_t block[kRun];
         memcpy(block, in + 8 * i, sizeof block);
         // Adding one to an all-ones exponent carries into the top bit.
@@ -87,7 +89,7 @@ aplarray *Reinterpret(const aplarray *source, int to) {
     if (to == APL_REAL) {
         if (!CopyFiniteReals(DataOf<double>(result), DataOf<const unsigned char>(source), bytes / 8)) {
             APL_UnLinkTempEx(result, HERE);
-            return Fail(APL_ERR_DOMAIN);
+            return aplerrno ? nullptr : Fail(APL_ERR_DOMAIN);
         }
     } else if (bytes > 0) {
         memcpy(DataOf(result), DataOf(source), static_cast<size_t>(bytes));
@@ -125,8 +127,11 @@ constexpr int64_t kBlock = 256;
 template <class In, class Out, class Convert>
 void ConvertAll(const In *__restrict in, Out *__restrict out, int64_t n, Convert convert) {
     int64_t i = 0;
-    for (; i + kBlock <= n; i += kBlock)
+    for (; i + kBlock <= n; i += kBlock) {
+        // An interrupt leaves INTERRUPT set; the wrapper then drops the result.
+        if ((i & (kInterruptStride - 1)) == 0 && InterruptRequested()) return;
         for (int64_t k = 0; k < kBlock; ++k) out[i + k] = convert(in[i + k]);
+    }
     for (; i < n; ++i) out[i] = convert(in[i]);
 }
 
