@@ -440,7 +440,7 @@ APL_EXPORT aplarray *APL_CharRep(aplarray *axis, aplarray *left, aplarray *right
 /* Fixes every item of the array in the named file; the results in its shape. */
 APL_EXPORT aplarray *APL_Loadfns(aplarray *axis, aplarray *left, aplarray *right);
 
-/* ---- Number representation, matrix inverse, random numbers, replace ------
+/* ---- Number representation, matrix inverse, random numbers ------------
  * Each returns a temporary and consumes temporary arguments; linked ones are
  * left as they were. */
 /* Dyadic: base value (digits under radices into numbers); monadic is NONCE. */
@@ -451,9 +451,6 @@ APL_EXPORT aplarray *APL_Decode(aplarray *axis, aplarray *left, aplarray *right)
 APL_EXPORT aplarray *APL_MatInverse(aplarray *axis, aplarray *left, aplarray *right);
 /* Monadic: roll; dyadic: deal. Each draw advances the random link RL. */
 APL_EXPORT aplarray *APL_Roll(aplarray *axis, aplarray *left, aplarray *right);
-/* Dyadic: the text `right` with every old string of the pair `left` (old new)
- * replaced by its new string, scanning left to right. */
-APL_EXPORT aplarray *APL_replace(aplarray *axis, aplarray *left, aplarray *right);
 
 /* ---- Host callbacks -----------------------------------------------------
  * Slot 1: void write(const char *text, int newLine)   all session output

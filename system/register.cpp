@@ -103,7 +103,7 @@ constexpr PrimitiveRow kPrimitives[] = {
     {185, 0x4004, nullptr, "APL_Element"},
     {130, 0x0004, APL_Decode, "APL_Decode"},
     {131, 0x0004, APL_Encode, "APL_Encode"},
-    {142, 0x0004, nullptr, "APL_MatInverse"},
+    {142, 0x0004, APL_MatInverse, "APL_MatInverse"},
     {186, 0x0004, nullptr, "APL_Find"},
     {222, 0x8004, APL_Indexing, "APL_Indexing"},
     {164, 0x0004, nullptr, "APL_Dex"},
