@@ -6,6 +6,7 @@
 #include "core/arrays.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
+#include "core/glyphs.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
 
@@ -25,7 +26,7 @@ bool ReadRandomLink(RandomGenerator &generator) {
     const aplarray *value = IsSymbol(sys_RL_idx) ? APL_Variable(sys_RL_idx) : nullptr;
     const double link = value ? FirstNumber(value, -1) : kRandomLinkStart;
     if (!(link >= 1 && link < kRandomModulus) || link != std::floor(link)) {
-        SetErrorText(APL_ERR_DOMAIN, "%cRL allowed values : 1 ... %ld", kQuad, static_cast<long>(kRandomModulus - 1));
+        SetErrorText(APL_ERR_DOMAIN, "%cRL allowed values : 1 ... %ld", glyph::kQuad, static_cast<long>(kRandomModulus - 1));
         return false;
     }
     generator.state = static_cast<uint64_t>(link);
