@@ -468,6 +468,18 @@ APL_EXPORT aplarray *APL_CharRep(aplarray *axis, aplarray *left, aplarray *right
 /* Fixes every item of the array in the named file; the results in its shape. */
 APL_EXPORT aplarray *APL_Loadfns(aplarray *axis, aplarray *left, aplarray *right);
 
+/* ---- Number representation, matrix inverse, random numbers ------------
+ * Each returns a temporary and consumes temporary arguments; linked ones are
+ * left as they were. */
+/* Dyadic: base value (digits under radices into numbers); monadic is NONCE. */
+APL_EXPORT aplarray *APL_Encode(aplarray *axis, aplarray *left, aplarray *right);
+/* Dyadic: representation (numbers into digits under radices); monadic is NONCE. */
+APL_EXPORT aplarray *APL_Decode(aplarray *axis, aplarray *left, aplarray *right);
+/* Monadic: matrix inverse; dyadic: matrix divide (solution or least squares). REAL. */
+APL_EXPORT aplarray *APL_MatInverse(aplarray *axis, aplarray *left, aplarray *right);
+/* Monadic: roll; dyadic: deal. Each draw advances the random link RL. */
+APL_EXPORT aplarray *APL_Roll(aplarray *axis, aplarray *left, aplarray *right);
+
 /* ---- Names, execution, time and the operating system ----------------------
  * System functions NC, NL, EX, AT, CONST, VAR, EA, SH, LIB, TS, AI, LC and IC.
  * Each returns a temporary (null where the function has no result) and
