@@ -11,7 +11,7 @@
 #include "core/wrapper.h"
 #include "interpreter/execfn.h"
 #include "interpreter/tokfile.h"
-#include "structural/nesting.h"
+#include "structural/nested.h"
 #include "system/register.h"
 
 #include <cstdio>
