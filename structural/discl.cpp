@@ -1,13 +1,12 @@
 // discl: the primitive disclose (⊃): mix, mix with axis and pick, and the
 // text-row mix that ⎕FX uses. Relies on the array core, the standard wrapper,
-// prototype (rho), the strided gather and ReadIntegers (enclose).
+// prototype (rho), and ReadIntegers and TransposeBorrowed (enclose).
 #include "apl.h"
 #include "core/arrays.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
-#include "structural/gather.h"
 #include "structural/nested.h"
 #include "structural/rho.h"
 
@@ -157,7 +156,11 @@ bool PlaceItem(char *cell, aplarray **cellSlots, const aplarray *item, const Mix
     const int64_t length = item->shape[r - 1];
     if (rows == 0 || length == 0) return true;
     int64_t cellStrides[kMaxRank];
-    RavelStrides(plan.itemShape, r, cellStrides);
+    int64_t step = 1;
+    for (int a = r - 1; a >= 0; --a) {
+        cellStrides[a] = step;
+        step *= plan.itemShape[a];
+    }
     int32_t index[kMaxRank] = {0};
     int64_t at = 0;
     for (int64_t row = 0; row < rows; ++row) {
@@ -228,26 +231,6 @@ bool ReadMixAxes(const aplarray *axis, int itemRank, int resultRank, std::vector
     return true;
 }
 
-// The mixed array with its axes reordered: result axis p takes axis from[p].
-// Returns a new temporary; borrows the argument, links its items.
-aplarray *ReorderAxes(const aplarray *array, const int32_t *from) {
-    const int rank = array->rank;
-    int32_t shape[kMaxRank];
-    int64_t strides[kMaxRank], viewStrides[kMaxRank];
-    RavelStrides(array->shape, rank, strides);
-    for (int p = 0; p < rank; ++p) shape[p] = array->shape[from[p]], viewStrides[p] = strides[from[p]];
-    TempGuard result(NewArray(rank, array->eltype, shape));
-    if (!result.get()) return nullptr;
-    if (result.get()->number == 0) {
-        if (IsNested(array)) ItemsOf(result.get())[0] = APL_LinkEx(ItemsOf(array)[0], HERE);
-        return result.release();
-    }
-    GatherElements(DataOf(result.get()), DataOf(array), ElementSize(array->eltype), shape, viewStrides, rank);
-    if (IsNested(array))
-        for (int32_t i = 0; i < result.get()->number; ++i) ++ItemsOf(result.get())[i]->lnkcnt;
-    return result.release();
-}
-
 aplarray *MixWithAxis(aplarray *array, const aplarray *axis) {
     MixPlan plan;
     if (IsNested(array) && !PlanMix(array, plan)) return nullptr;
@@ -260,13 +243,19 @@ aplarray *MixWithAxis(aplarray *array, const aplarray *axis) {
     if (!mixed.get()) return nullptr;
     // Listed positions take the item axes in order, the others the axes of the
     // argument in order.
-    int32_t from[kMaxRank];
+    std::vector<int32_t> targets(static_cast<size_t>(resultRank), -1);
     bool listed[kMaxRank] = {false};
-    for (int j = 0; j < plan.itemRank; ++j) from[positions[j]] = array->rank + j, listed[positions[j]] = true;
-    int next = 0;
-    for (int p = 0; p < resultRank; ++p)
-        if (!listed[p]) from[p] = next++;
-    return ReorderAxes(mixed.get(), from);
+    for (int j = 0; j < plan.itemRank; ++j) {
+        targets[static_cast<size_t>(array->rank + j)] = positions[static_cast<size_t>(j)];
+        listed[positions[static_cast<size_t>(j)]] = true;
+    }
+    bool identity = true;
+    for (int a = 0, p = 0; a < array->rank; ++a, ++p) {
+        while (listed[p]) ++p;
+        targets[static_cast<size_t>(a)] = p;
+    }
+    for (int a = 0; a < resultRank; ++a) identity = identity && targets[static_cast<size_t>(a)] == a;
+    return identity ? mixed.release() : TransposeBorrowed(mixed.get(), targets);
 }
 
 // ---- Pick -------------------------------------------------------------------------

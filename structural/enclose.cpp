@@ -7,7 +7,6 @@
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
-#include "structural/gather.h"
 #include "structural/nested.h"
 #include "structural/rho.h"
 
@@ -109,46 +108,6 @@ aplarray *EncloseTrailing(aplarray *array, int count, aplarray *result) {
         bytes = ElementSize(item->eltype) * static_cast<size_t>(item->number);
         if (bytes) memcpy(DataOf(item), DataOf<const char>(array) + bytes * static_cast<size_t>(p), bytes);
         if (IsNested(item) && !LinkCopiedItems(item, array)) return nullptr;
-        if ((p & (kInterruptStride - 1)) == kInterruptStride - 1 && InterruptRequested()) return nullptr;
-    }
-    return result;
-}
-
-// Items gathered through the strides of the enclosed axes.
-aplarray *EncloseGathered(aplarray *array, const int32_t *axes, int count, aplarray *result) {
-    const int rank = array->rank;
-    int64_t strides[kMaxRank], itemStrides[kMaxRank], leadStrides[kMaxRank];
-    int32_t itemShape[kMaxRank], leadShape[kMaxRank];
-    RavelStrides(array->shape, rank, strides);
-    bool enclosed[kMaxRank] = {false};
-    for (int i = 0; i < count; ++i) {
-        enclosed[axes[i]] = true;
-        itemShape[i] = array->shape[axes[i]];
-        itemStrides[i] = strides[axes[i]];
-    }
-    int lead = 0;
-    for (int a = 0; a < rank; ++a)
-        if (!enclosed[a]) leadShape[lead] = array->shape[a], leadStrides[lead++] = strides[a];
-    const int64_t leading = result->number;
-    const size_t size = ElementSize(array->eltype);
-    int32_t index[kMaxRank] = {0};
-    int64_t base = 0;
-    for (int64_t p = 0; p < (leading ? leading : 1); ++p) {
-        aplarray *item = leading ? NewArray(count, array->eltype, itemShape) : FillArray(array, count, itemShape);
-        if (!item) return nullptr;
-        ItemsOf(result)[p] = APL_LinkEx(item, HERE);
-        if (!leading) break;
-        GatherElements(DataOf(item), DataOf<const char>(array) + size * static_cast<size_t>(base), size, itemShape,
-                       itemStrides, count);
-        if (IsNested(item) && !LinkCopiedItems(item, array)) return nullptr;
-        for (int a = lead - 1; a >= 0; --a) {
-            if (++index[a] < leadShape[a]) {
-                base += leadStrides[a];
-                break;
-            }
-            base -= leadStrides[a] * (leadShape[a] - 1);
-            index[a] = 0;
-        }
         if ((p & (kInterruptStride - 1)) == kInterruptStride - 1 && InterruptRequested()) return nullptr;
     }
     return result;
@@ -363,27 +322,37 @@ bool ReadIntegers(const aplarray *array, std::vector<int64_t> &values) {
     return true;
 }
 
+aplarray *TransposeBorrowed(aplarray *array, const std::vector<int32_t> &targets) {
+    std::vector<int32_t> left(targets);
+    for (int32_t &t : left) t += IndexOrigin();
+    aplarray *order = MakeIntVector(left.data(), static_cast<int32_t>(left.size()));
+    if (!order) return nullptr;
+    // Held across the call, which would otherwise release a temporary.
+    ++array->lnkcnt;
+    aplarray *moved = APL_Transpose(nullptr, order, array);
+    --array->lnkcnt;
+    return moved;
+}
+
 aplarray *EncloseAxes(aplarray *array, const int32_t *axes, int count) {
     if (count == 0) return EncloseEach(array);
-    const bool trailing = AreTrailingAxes(axes, count, array->rank);
-    if (array->eltype == APL_BOOL && !trailing) {
-        TempGuard wide(BoolToInt(APL_LinkEx(array, HERE)));
-        --array->lnkcnt;
-        if (!wide.get()) return nullptr;
-        return EncloseAxes(wide.get(), axes, count);
+    if (!AreTrailingAxes(axes, count, array->rank)) {
+        // Moved so that the enclosed axes come last, in the order given.
+        std::vector<int32_t> targets(static_cast<size_t>(array->rank), -1);
+        const int lead = array->rank - count;
+        for (int i = 0; i < count; ++i) targets[static_cast<size_t>(axes[i])] = lead + i;
+        int next = 0;
+        for (int32_t &t : targets)
+            if (t < 0) t = next++;
+        TempGuard moved(TransposeBorrowed(array, targets));
+        if (!moved.get()) return nullptr;
+        int32_t trailing[kMaxRank];
+        for (int i = 0; i < count; ++i) trailing[i] = lead + i;
+        return EncloseAxes(moved.get(), trailing, count);
     }
-    // The leading shape: the axes not enclosed, in order.
-    int32_t leadShape[kMaxRank];
-    bool enclosed[kMaxRank] = {false};
-    for (int i = 0; i < count; ++i) enclosed[axes[i]] = true;
-    int lead = 0;
-    for (int a = 0; a < array->rank; ++a)
-        if (!enclosed[a]) leadShape[lead++] = array->shape[a];
-    TempGuard result(NewArray(lead, APL_NESTED, leadShape));
+    TempGuard result(NewArray(array->rank - count, APL_NESTED, array->shape));
     if (!result.get()) return nullptr;
-    aplarray *done = trailing ? EncloseTrailing(array, count, result.get())
-                              : EncloseGathered(array, axes, count, result.get());
-    return done ? result.release() : nullptr;
+    return EncloseTrailing(array, count, result.get()) ? result.release() : nullptr;
 }
 
 aplarray *SplitRows(aplarray *array) {

@@ -19,10 +19,15 @@ bool ReadIntegers(const aplarray *array, std::vector<int64_t> &values);
 
 // The items of `array` along the 0-based, distinct `axes` (in the order
 // given): a nested array of the shape of the other axes whose items have the
-// shape of `axes`. BOOL data keeps its type when the axes are the trailing
-// ones in order, else it must arrive widened. Returns a new temporary (or the
-// simple argument itself for no axes); borrows the argument, links its items.
+// shape of `axes`; the array is first transposed so that those axes come
+// last. Returns a new temporary (or the simple argument itself for no axes);
+// borrows the argument, links its items.
 aplarray *EncloseAxes(aplarray *array, const int32_t *axes, int count);
+
+// The array with axis i moved to position targets[i] (0-based; a
+// permutation other than the identity), through APL_Transpose. Returns a new
+// temporary; borrows the array, links its items.
+aplarray *TransposeBorrowed(aplarray *array, const std::vector<int32_t> &targets);
 
 // The rows along the last axis of a simple array of rank 1 or more (⎕CR's
 // lines): RANK for a scalar, DOMAIN for a nested argument, WS FULL. Returns a
