@@ -6,8 +6,8 @@
 #include "core/arrays.h"
 #include "core/errors.h"
 #include "core/frames.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
-#include "system/register.h"
 
 #include <cstring>
 
@@ -15,14 +15,6 @@ LineFrame *currentFrame = nullptr;
 DefinedFunctionRunner runDefinedFunction = nullptr;
 
 namespace {
-
-// Releases the temporaries of a call that ends before it starts; the same
-// temporary may stand in two places.
-void ReleaseArguments(aplarray *axis, aplarray *left, aplarray *right) {
-    APL_UnLinkTempEx(axis, COVER);
-    if (left != axis) APL_UnLinkTempEx(left, COVER);
-    if (right != axis && right != left) APL_UnLinkTempEx(right, COVER);
-}
 
 bool CheckIndex(uint16_t index) {
     if (IsSymbol(index)) return true;
@@ -352,7 +344,7 @@ void ReleaseRecordAxes(aplfnc *function, const aplarray *keep, int depth) {
 // Ends a call with an error (unless one is pending); releases temporary arguments.
 aplarray *Refuse(aplarray *axis, aplarray *left, aplarray *right, int32_t code, const char *text) {
     if (!aplerrno) SetErrorText(code, "%s", text);
-    ReleaseArguments(axis, left, right);
+    ReleaseTemporaries(axis, left, right);
     return nullptr;
 }
 
@@ -389,7 +381,7 @@ aplarray *EvaluatePrimitive(aplfnc *function, aplarray *axis, aplarray *left, ap
         if (!(function->flags & allowed)) {
             SetErrorText(APL_ERR_SYNTAX, "Function '%c' not allowed in selective specification",
                          static_cast<char>(code));
-            ReleaseArguments(axis, left, right);
+            ReleaseTemporaries(axis, left, right);
             return nullptr;
         }
     }

@@ -5,6 +5,7 @@
 #include "interpreter/execfn.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/cover.h"
 #include "core/errors.h"
 #include "core/symtab.h"
@@ -14,7 +15,6 @@
 #include "interpreter/fixing.h"
 #include "interpreter/mainloop.h"
 #include "interpreter/tokfile.h"
-#include "system/register.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -8,10 +8,10 @@
 #include "core/cover.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "structural/indexing.h"
-#include "system/register.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -192,13 +192,13 @@ private:
 
 bool Walk::AtLeftEnd() const {
     switch (*p_) {
-    case kLineEnd:
+    case glyph::kLineFeed:
     case kLeftParen:
     case kColon:
     case kSemicolon:
     case kLeftBracket:
     case kLeftBrace:
-    case kDiamond: return true;
+    case glyph::kDiamond: return true;
     default: return false;
     }
 }
@@ -217,7 +217,7 @@ bool Walk::TokenIsFunction(const uint8_t *at) const {
         return (entry.kind & (APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP)) != 0 &&
                !(entry.kind & APL_KIND_VARIABLE);
     }
-    if (tag == kTagConstant || tag == kLeftArrow || tag == kColon || tag == kLineEnd) return false;
+    if (tag == kTagConstant || tag == glyph::kLeftArrow || tag == kColon || tag == glyph::kLineFeed) return false;
     const uint16_t cls = TagClass(tag);
     return cls != 0 && (cls & kFunctionBits) != 0 && !(PrimitiveFlags(tag) & APL_FN_NILADIC);
 }
@@ -232,7 +232,7 @@ const uint8_t *Walk::Run(Item &out) {
     bool ok = true;
     while (ok) {
         const uint8_t tag = *p_;
-        if (tag == kLineEnd) break;
+        if (tag == glyph::kLineFeed) break;
         if (tag == kLeftParen) {
             if (flags_ & kEvalGroup) break;
             ok = Fail(APL_ERR_SYNTAX);
@@ -256,11 +256,11 @@ const uint8_t *Walk::Run(Item &out) {
             if (*p_ == kTagName) p_ -= 3;
             continue;
         }
-        if (tag == kDiamond) {
+        if (tag == glyph::kDiamond) {
             ok = FinishStatement(false);
             if (ok && BranchTaken()) {
                 // A branch taken in this line ends it.
-                while (*p_ != kLineEnd) --p_;
+                while (*p_ != glyph::kLineFeed) --p_;
                 break;
             }
             --p_;
@@ -319,7 +319,7 @@ bool Walk::Form(Item &item, bool &formed) {
     case kRightParen: ok = FormGroup(item, formed); break;
     case kRightBracket: ok = FormIndexList(); formed = false; break;
     case kRightBrace: ok = RunBlock(); formed = false; break;
-    case kLeftArrow:
+    case glyph::kLeftArrow:
         if (count_ == 0) return Fail(APL_ERR_SYNTAX);
         item.fn.flags = kItemArrow;
         item.at = at;
@@ -380,7 +380,7 @@ bool Walk::FormPrimitive(uint8_t code, Item &item, bool &formed) {
     item.fn = aplfnc{static_cast<intptr_t>(flags | APL_FN_PRIMITIVE), nullptr, nullptr, code};
     formed = true;
     // The control symbol alone at the right end of a statement closes a block.
-    if (code == kControlSymbol && count_ == 0 && !pending_) {
+    if (code == glyph::kControlSymbol && count_ == 0 && !pending_) {
         formed = false;
         APL_UnLinkTempEx(APL_Evaluate(&item.fn, nullptr, nullptr, nullptr), HERE);
         return !aplerrno;
@@ -429,8 +429,8 @@ bool Walk::FormName(Item &item, bool &formed) {
         item = ArrayItem(positions);
         return true;
     }
-    if (IsQuadName(symbol, kQuad) || IsQuadName(symbol, kQuoteQuad)) {
-        aplarray *input = IsQuadName(symbol, kQuad) ? QuadInput() : QuoteQuadInput();
+    if (IsQuadName(symbol, glyph::kQuad) || IsQuadName(symbol, glyph::kQuoteQuad)) {
+        aplarray *input = IsQuadName(symbol, glyph::kQuad) ? QuadInput() : QuoteQuadInput();
         if (!input) return Fail(APL_ERR_VALUE);
         item = ArrayItem(input);
         return true;
@@ -587,9 +587,9 @@ bool Walk::Call(Item &function, Item *left, Item &right, Item &result) {
 bool Walk::Bind(Item &op, Item &left, Item *right, Item &derived) {
     const bool dyadic = right != nullptr;
     if (left.IsArray()) {
-        // An array operand: compress (47, 154) or the operand of a dyadic operator.
-        const bool compress = !dyadic && (op.fn.flags & APL_FN_PRIMITIVE) && (op.fn.code == '/' || op.fn.code == 154);
-        if (!compress && !dyadic) return Fail(APL_ERR_SYNTAX);
+        // An array operand: the operand of a dyadic operator, or of a monadic
+        // one registered to take it (compress).
+        if (!dyadic && !(op.fn.flags & APL_FN_ARRAYOPERAND)) return Fail(APL_ERR_SYNTAX);
     }
     auto *record = static_cast<DerivedRecord *>(AllocBlock(sizeof(DerivedRecord), HERE));
     if (!record) return Fail(APL_ERR_WSFULL);
@@ -679,8 +679,7 @@ bool Walk::Reduce(Item x) {
                 x = derived;
                 continue;
             }
-            if (Has(1) && Top().IsMonOp() && (Top().fn.flags & APL_FN_PRIMITIVE) &&
-                (Top().fn.code == '/' || Top().fn.code == 154)) {
+            if (Has(1) && Top().IsMonOp() && (Top().fn.flags & APL_FN_ARRAYOPERAND)) {
                 Item op = Pop(), derived;
                 const bool ok = Bind(op, x, nullptr, derived);
                 Release(op), Release(x);
