@@ -13,17 +13,14 @@
 
 // ---- Assignment --------------------------------------------------------------
 
-// Assignment to a system variable (kind 0x22). For now the value is stored as
-// for an ordinary name; the checked path (allowed ranges, MODE, quad output)
-// replaces it when the line evaluator arrives.
-// Links the value into the name (a temporary becomes owned); returns the stored
-// value, or null with the error set.
-aplarray *AssignSystemVariable(uint16_t index, aplarray *value);
+// The interpreter's check of a value for a system variable (allowed ranges,
+// types, MODE into the session's mode word): the value to store (the value
+// itself or a new temporary), or null with the error set. Only reads the value.
+using SystemValueCheck = aplarray *(*)(uint16_t index, aplarray *value);
+extern SystemValueCheck checkSystemValue;
 
-// ---- Defined functions -------------------------------------------------------------
-// APL_Evaluate hands a descriptor with APL_FN_DEFINED to this runner, which the
-// interpreter installs; without one the call is a SYSTEM error. The runner
-// follows the calling convention (consumes temporary arguments).
-using DefinedFunctionRunner = aplarray *(*)(aplfnc *function, aplarray *axis, aplarray *left,
-                                            aplarray *right);
-extern DefinedFunctionRunner runDefinedFunction;
+// Assignment to a system variable (kind 0x22) through the check above, so that
+// compiled code cannot store what the session would refuse.
+// Links the value into the name (a temporary becomes owned); returns the stored
+// value, or null with the error set (a temporary value is then released).
+aplarray *AssignSystemVariable(uint16_t index, aplarray *value);

@@ -5,6 +5,7 @@
 #include "interpreter/execline.h"
 
 #include "core/arrays.h"
+#include "core/call.h"
 #include "core/cover.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
@@ -18,18 +19,17 @@
 #include <cstring>
 
 EvaluatorState evaluator;
-UserFunctionRunner runUserFunction = nullptr;
 
 namespace {
 
-constexpr uint8_t kColon = ':';
-constexpr uint8_t kSemicolon = ';';
-constexpr uint8_t kLeftBracket = '[';
-constexpr uint8_t kRightBracket = ']';
-constexpr uint8_t kLeftParen = '(';
-constexpr uint8_t kRightParen = ')';
-constexpr uint8_t kLeftBrace = '{';
-constexpr uint8_t kRightBrace = '}';
+using glyph::kColon;
+using glyph::kSemicolon;
+using glyph::kLeftBracket;
+using glyph::kRightBracket;
+using glyph::kLeftParen;
+using glyph::kRightParen;
+using glyph::kLeftBrace;
+using glyph::kRightBrace;
 
 constexpr intptr_t kFunctionBits = APL_FN_FUNCTION | APL_FN_MONOP | APL_FN_DYOP;
 
@@ -125,10 +125,6 @@ bool FailText(int32_t code, const char *text) {
     if (!aplerrno) SetErrorText(code, "%s", text);
     return false;
 }
-
-// True when the user-operator trampoline is the operator of a record.
-aplarray *RunUserOperator(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
-                          aplarray *secondAxis, aplarray *right);
 
 // A branch taken by a running (or suspended) function ends its line; in the
 // session with no function, a branch has nowhere to go and changes nothing.
@@ -407,6 +403,16 @@ bool Walk::FormConstant(Item &item) {
     return true;
 }
 
+// Only an empty index position written in a line is elided: EL read by name
+// is an ordinary vector without the marker's flag.
+bool FormElidedCopy(const aplarray *marker, Item &item) {
+    aplarray *copy = CopyArray(marker, HERE);
+    if (!copy) return Fail(APL_ERR_WSFULL);
+    copy->type = static_cast<uint8_t>(copy->type & ~APL_FLAG10);
+    item = ArrayItem(copy);
+    return true;
+}
+
 bool Walk::FormName(Item &item, bool &formed) {
     const uint16_t symbol = ReadShort(p_ - 2);
     p_ -= 3;
@@ -451,6 +457,7 @@ bool Walk::FormName(Item &item, bool &formed) {
     }
     if (entry.kind & APL_KIND_VARIABLE) {
         if (!entry.value) return Fail(APL_ERR_VALUE);
+        if (symbol == sys_ELIDE_idx) return FormElidedCopy(static_cast<const aplarray *>(entry.value), item);
         item.fn.flags = kItemArray;
         item.array = APL_LinkEx(static_cast<aplarray *>(entry.value), HERE);
         return item.array != nullptr || Fail(APL_ERR_WSFULL);
@@ -560,14 +567,7 @@ bool Walk::Call(Item &function, Item *left, Item &right, Item &result) {
     aplarray *l = left ? Give(*left) : nullptr;
     aplarray *r = Give(right);
     const bool select = r && (r->type & APL_INDEXPOS);
-    aplarray *value;
-    if (function.fn.flags & APL_FN_DEFINED) {
-        value = runUserFunction ? runUserFunction(function.fn, function.axis, l, r)
-                                : (APL_UnLinkTempEx(l, HERE), APL_UnLinkTempEx(r, HERE),
-                                   FailText(APL_ERR_SYSTEM, "Defined functions cannot run yet"), nullptr);
-    } else {
-        value = APL_Evaluate(&function.fn, function.axis, l, r);
-    }
+    aplarray *value = CallFunction(&function.fn, function.axis, l, r);
     if (aplerrno) {
         APL_UnLinkTempEx(value, HERE);
         if (!errorPositions.evaluator) errorPositions.evaluator = function.at;
@@ -625,7 +625,6 @@ bool Walk::Bind(Item &op, Item &left, Item *right, Item &derived) {
     } else if (op.fn.flags & APL_FN_DEFINED) {
         record->op.kind |= APL_FN_DEFINED;
         record->op.code = op.fn.code;
-        record->op.function = reinterpret_cast<void *>(&RunUserOperator);
     } else {
         record->op.function = op.fn.function;
     }
@@ -661,10 +660,12 @@ bool Walk::Reduce(Item x) {
         }
         if (x.IsArray()) {
             if (Has(1) && Top().IsArray()) {
-                // Juxtaposed arrays: a strand; a strand to the right is extended.
+                // Juxtaposed arrays: a strand. A strand on either side is
+                // extended by the other item rather than held as one item.
                 Item right = Pop();
+                const bool leftIsStrand = (x.fn.flags & kItemStrand) != 0;
                 const bool extend = (right.fn.flags & kItemStrand) != 0;
-                aplarray *joined = APL_CatArray(Give(x), Give(right), 0, extend ? 1 : 0);
+                aplarray *joined = APL_CatArray(Give(x), Give(right), leftIsStrand ? 1 : 0, extend ? 1 : 0);
                 Release(x);
                 Release(right);
                 if (!joined) return false;
@@ -988,19 +989,6 @@ bool EvaluateSegment(const BlockLayout &block, uint32_t i, int32_t flags, const 
     return !aplerrno;
 }
 
-aplarray *RunUserOperator(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *, aplfnc *, aplarray *,
-                          aplarray *right) {
-    // The operand is the record's first field: the record is found from it.
-    aplop *record = reinterpret_cast<aplop *>(reinterpret_cast<char *>(operand) - offsetof(aplop, left));
-    aplfnc derived{APL_FN_DERIVED | APL_FN_FUNCTION, record, nullptr, 0};
-    if (!runUserFunction) {
-        APL_UnLinkTempEx(left, HERE);
-        APL_UnLinkTempEx(right, HERE);
-        FailText(APL_ERR_SYSTEM, "Defined operators cannot run yet");
-        return nullptr;
-    }
-    return runUserFunction(derived, axis, left, right);
-}
 
 }  // namespace
 
@@ -1027,15 +1015,4 @@ void EvaluateStatementLine(const StoredLine &line, const PoolView &pool) {
     EvalResult result;
     EvaluateLine(line.last, kEvalStatement, result, pool);
     APL_UnLinkTempEx(result.value, HERE);
-}
-
-aplarray *CallFunction(aplfnc *function, aplarray *functionAxis, aplarray *left, aplarray *right) {
-    if (function && (function->flags & APL_FN_DEFINED) && !(function->flags & APL_FN_DERIVED)) {
-        if (runUserFunction) return runUserFunction(*function, functionAxis, left, right);
-        APL_UnLinkTempEx(left, HERE);
-        APL_UnLinkTempEx(right, HERE);
-        FailText(APL_ERR_SYSTEM, "Defined functions cannot run yet");
-        return nullptr;
-    }
-    return APL_Evaluate(function, functionAxis, left, right);
 }

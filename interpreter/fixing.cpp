@@ -24,12 +24,12 @@ bool lenientFixing = false;
 
 namespace {
 
-constexpr uint8_t kColon = ':';
-constexpr uint8_t kLeftParen = '(';
-constexpr uint8_t kRightParen = ')';
-constexpr uint8_t kSemicolon = ';';
-constexpr uint8_t kLeftBrace = '{';
-constexpr uint8_t kRightBrace = '}';
+using glyph::kColon;
+using glyph::kLeftParen;
+using glyph::kRightParen;
+using glyph::kSemicolon;
+using glyph::kLeftBrace;
+using glyph::kRightBrace;
 constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
 
 uint32_t ReadWord(const uint8_t *p) {
@@ -58,7 +58,7 @@ StoredLine FixedView::Line(uint32_t n) const {
     // (a comment part holds no line end).
     StoredLine line;
     const auto lastOf = [this](uint32_t k) { return bytes + poolOffset - ReadWord(bytes + kRecordHeaderBytes + 4 * (k - 1)) - 1; };
-    const auto endAfter = [this](const uint8_t *p) {
+    const auto endAfter = [](const uint8_t *p) {
         ++p;
         while (*p != glyph::kLineFeed) ++p;
         return p;
