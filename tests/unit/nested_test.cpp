@@ -213,6 +213,35 @@ TEST_F(Nested, HugeMixedShapesAreWsFullBeforeAllocation) {
     EXPECT_EQ(aplerrno, APL_ERR_WSFULL);
 }
 
+TEST_F(Nested, AnInterruptStopsLongLoopsAndLeavesNothing) {
+    const int32_t rows[2] = {70000, 2}, n = 70000;
+    aplarray *m = APL_Link(APL_Create(2, APL_INTG, rows));
+    memset(DataOf(m), 0, 4 * 140000);
+    aplarray *v = APL_Link(APL_Create(1, APL_INTG, &n));
+    for (int32_t i = 0; i < n; ++i) DataOf<int32_t>(v)[i] = i;
+    aplarray *nested = APL_Link(APL_MakeNested(APL_Link(v)));
+    --v->lnkcnt;
+    aplarray *pairs = APL_Link(APL_Enclose(APL_Int(2), nullptr, m));
+    ASSERT_NE(pairs, nullptr);
+    const std::vector<std::function<aplarray *()>> calls = {
+        [&] { return APL_Enclose(APL_Int(2), nullptr, m); },
+        [&] { return APL_Enclose(nullptr, v, nested); },
+        [&] { return APL_Disclose(nullptr, nullptr, pairs); },
+        [&] { return APL_Element(nullptr, nullptr, pairs); },
+        [&] { return APL_Element(nullptr, v, v); },
+        [&] { return APL_Element(nullptr, nested, Nest({Ints({1, 2})})); },
+        [&] { return APL_Match(nullptr, pairs, CopyArray(pairs, HERE)); },
+    };
+    for (size_t i = 0; i < calls.size(); ++i) {
+        APL_interrupted = 1;
+        EXPECT_EQ(calls[i](), nullptr) << i;
+        EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT) << i;
+        aplerrno = 0;
+    }
+    APL_interrupted = 0;
+    for (aplarray *a : {m, v, nested, pairs}) APL_UnLink(a);
+}
+
 // ---- Laws on random nested values --------------------------------------------------------
 
 class RandomValues {
