@@ -340,6 +340,9 @@ aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, cons
     if (eltype == APL_NESTED) {
         aplarray **items = ItemsOf(array);
         for (int64_t i = 0; i < count + extraSlot; ++i) items[i] = nullptr;
+    } else if (eltype == APL_BOOL) {
+        // BOOL arrays start all zero, padding included (see ClearBoolPadding).
+        memset(DataOf(array), 0, 4 * static_cast<size_t>(count));
     }
     if (TracingArrays()) {
         const memblock *header = HeaderOf(array);
@@ -650,4 +653,15 @@ extern "C" aplarray *APL_String(const char *text) { return MakeString(text); }
 
 extern "C" aplarray *APL_Create(int32_t rank, int32_t eltype, const int32_t *shape) {
     return AllocArray(APL_TEMP, rank, eltype, shape, "cover", __LINE__);
+}
+
+void ClearBoolPadding(aplarray *bits) {
+    if (bits->eltype != APL_BOOL || bits->rank == 0) return;
+    const int64_t length = RowLength(bits);
+    const int64_t used = length % 32;
+    if (used == 0 || bits->number == 0) return;
+    const int64_t words = (length + 31) / 32, rows = bits->number / words;
+    const uint32_t keep = (1u << used) - 1u;
+    uint32_t *last = DataOf<uint32_t>(bits) + words - 1;
+    for (int64_t r = 0; r < rows; ++r, last += words) *last &= keep;
 }

@@ -57,6 +57,13 @@ memblock *BlockHeader(const void *block);
 // DOMAIN (element count overflow) or WS FULL set.
 aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, const char *file,
                      int32_t line);
+// BOOL data: every row starts on a fresh word and the bits past the end of a
+// row (its padding) are always zero, so that BOOL arrays can be compared,
+// hashed and copied word by word. AllocArray hands out BOOL data all zero;
+// a producer that writes whole words which may carry bits past a row's end
+// (negation, data read from a file) calls ClearBoolPadding before handing
+// the array on.
+void ClearBoolPadding(aplarray *bits);
 // Reports inconsistencies on the output channel; changes nothing.
 void CheckArray(const aplarray *array, const char *file, int32_t line);
 // Returns an independent temporary copy, items copied recursively; null on error.

@@ -386,9 +386,19 @@ APL_EXPORT aplarray *APL_AssignIdx(uint16_t index, aplarray *indices, aplarray *
  * made of the name's position array (APL_IndexArray counted from 1). Returns V
  * as APL_AssignIdx does; consumes a temporary position array. */
 APL_EXPORT aplarray *APL_AssignSel(uint16_t index, aplarray *positions, aplarray *value);
-/* Enclose (monadic). Returns a temporary; consumes temporary arguments, leaves
- * linked ones as they were. */
+/* ---- Nested arrays ---------------------------------------------------------
+ * Each returns a temporary (or, where noted, an argument or one of its items
+ * as it is); consumes temporary arguments, leaves linked ones as they were. */
+/* Enclose, enclose with axis, partitioned enclose (a simple scalar comes back
+ * itself). */
 APL_EXPORT aplarray *APL_Enclose(aplarray *axis, aplarray *left, aplarray *right);
+/* Disclose (mix), mix with axis, and pick (the item reached comes back itself;
+ * a simple right argument of disclose too). */
+APL_EXPORT aplarray *APL_Disclose(aplarray *axis, aplarray *left, aplarray *right);
+/* Enlist and membership (INTG truth values). */
+APL_EXPORT aplarray *APL_Element(aplarray *axis, aplarray *left, aplarray *right);
+/* Depth and match (INTG scalars). */
+APL_EXPORT aplarray *APL_Match(aplarray *axis, aplarray *left, aplarray *right);
 
 /* ---- Structural primitives -------------------------------------------------
  * Each returns a temporary (or an argument passed through where noted);

@@ -29,8 +29,6 @@ aplarray *WidenBits(const aplarray *bits);
 // A new BOOL temporary of the array's shape, 1 for every non-zero INTG
 // element; borrows the argument.
 aplarray *PackBits(const aplarray *integers);
-// Zeroes the bits past the row length in the last word of every row, in place.
-void ClearRowPadding(aplarray *bits);
 
 // The arguments of a routine as it needs them: BOOL widened to INTG (or INTG
 // packed to BOOL) in a copy freed at scope exit; other arrays pass as they are.
@@ -107,7 +105,7 @@ aplarray *BoolRoutine(aplarray *result, const aplarray *left, const aplarray *ri
     const bool rSingle = ElementCount(r.get()) == 1 && n != 1;
     WordLoop(DataOf<uint32_t>(result), DataOf<const uint32_t>(l.get()), lSingle,
              DataOf<const uint32_t>(r.get()), rSingle, result->number, op);
-    ClearRowPadding(result);
+    ClearBoolPadding(result);
     return result;
 }
 
