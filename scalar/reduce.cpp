@@ -410,8 +410,9 @@ aplarray *StructuralIdentity(int code, aplarray *right, bool &known) {
         return APL_Shape(nullptr, IntVector(e->shape + from, count), MakeInt(1));
     }
     default: {
+        // The axes in the current origin, so that the identity is one: I⍉X is X.
         int32_t axes[kMaxRank];
-        for (int i = 0; i < e->rank; ++i) axes[i] = i;
+        for (int i = 0; i < e->rank; ++i) axes[i] = i + IndexOrigin();
         return IntVector(axes, e->rank);
     }
     }
