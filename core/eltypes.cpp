@@ -292,8 +292,6 @@ T ScalarValue(const aplarray *item) {
     switch (item->eltype) {
     case APL_CHAR: return static_cast<T>(Load<uint8_t>(DataOf(item), 0));
     case APL_INTG: return static_cast<T>(Load<int32_t>(DataOf(item), 0));
-    case APL_BOOL: return static_cast<T>(Load<uint32_t>(DataOf(item), 0) & 1u);
-    case APL_SHORT: return static_cast<T>(Load<int16_t>(DataOf(item), 0));
     default: return static_cast<T>(Load<double>(DataOf(item), 0));
     }
 }
@@ -439,8 +437,7 @@ aplarray *SimplifyArray(aplarray *array) {
     for (int64_t i = 0; i < n; ++i) {
         const aplarray *item = ItemAt(array, i);
         if (!item || item->rank != 0) return array;
-        // Boolean and short scalars (results of comparisons, say) join as integers.
-        types |= item->eltype == APL_BOOL || item->eltype == APL_SHORT ? int{APL_INTG} : int{item->eltype};
+        types |= item->eltype;
         if (types != APL_CHAR && types != APL_INTG && types != APL_REAL && types != kNumeric) return array;
     }
     const int eltype = types == kNumeric ? APL_REAL : types;

@@ -305,6 +305,13 @@ aplarray *FoldItems(aplfnc *fn, aplarray *fnAxis, aplarray *right, int64_t first
 
 bool StoreItem(aplarray **slot, aplarray *item) {
     if (!item) return false;
+    // Boolean scalars (comparisons, say) are kept as integers, which the
+    // simplification of the result joins into a simple array.
+    if (item->rank == 0 && (item->eltype == APL_BOOL || item->eltype == APL_SHORT)) {
+        aplarray *integer = MakeInt(static_cast<int32_t>(NumberAt(item, 0)));
+        APL_UnLinkTempEx(item, HERE);
+        if (!(item = integer)) return false;
+    }
     if (!item->lnkcnt && !IsStatic(item)) {
         item->lnkcnt = 1;
     } else if (!(item = APL_LinkEx(item, HERE))) {
