@@ -35,6 +35,16 @@ bool RunAlong(const In *x, Out *out, const Layout &f, Step step) {
     for (int64_t i = 0; i < f.L; ++i) {
         const In *v = x + i * f.n * f.T;
         Out *r = out + i * f.n * f.T;
+        if (f.T == 1) {
+            Out a = r[0] = static_cast<Out>(v[0]);
+            for (int64_t k = 1; k < f.n; ++k) r[k] = a = step(a, static_cast<Out>(v[k]), k);
+            since += f.n;
+            if (since >= kInterruptStride) {
+                since = 0;
+                if (InterruptRequested()) return false;
+            }
+            continue;
+        }
         for (int64_t j = 0; j < f.T; ++j) r[j] = static_cast<Out>(v[j]);
         for (int64_t k = 1; k < f.n; ++k) {
             const In *row = v + k * f.T;
