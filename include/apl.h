@@ -465,6 +465,16 @@ APL_EXPORT aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right);
 APL_EXPORT aplarray *APL_Control(aplarray *axis, aplarray *left, aplarray *right);
 /* Commute (the operator ⍨): left f right as right f left; f Y as Y f Y. */
 APL_EXPORT aplarray *APL_Commute(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+/* Reduce f/R (APL_Reduce1: f⌿R, along the first axis when no axis is written),
+ * N-wise reduction when left is given, replicate when the operand is an array.
+ * Returns a temporary (a scalar right is returned itself); consumes temporary
+ * arguments and axes, leaves linked ones as they were. */
+APL_EXPORT aplarray *APL_Reduce(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+APL_EXPORT aplarray *APL_Reduce1(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+/* Scan f\R (APL_Scan1: f⍀R): element k along the axis is f/ of elements 0..k.
+ * Same conventions as APL_Reduce; a left argument is a SYNTAX error. */
+APL_EXPORT aplarray *APL_Scan(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+APL_EXPORT aplarray *APL_Scan1(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
 
 /* ---- Defined functions: fixing and representations -----------------------
  * Each returns a temporary and consumes temporary arguments; linked ones are
