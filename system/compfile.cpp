@@ -250,12 +250,17 @@ bool EmitRecord(Sink &sink, const aplarray *array) {
     if (sink.plainTypes) h.type &= APL_SIMPLE | APL_NESTEDARRAY;
     if (!sink.put(&h, sizeof h) || !sink.put(array->shape, 4 * static_cast<int64_t>(h.rank))) return false;
     if (h.eltype == APL_NESTED) return true;
-    return sink.put(DataOf<const char>(array), SimpleDataBytes(h.rank, h.eltype, h.number));
+    // A stride of bytes at a time, so that an interrupt reaches a long write.
+    const char *data = DataOf<const char>(array);
+    return ForEachStride(SimpleDataBytes(h.rank, h.eltype, h.number), [&](int64_t begin, int64_t end) {
+        return sink.put(data + begin, end - begin);
+    });
 }
 
 // Writes the records of an array and of all its items, parents first.
 bool Emit(Sink &sink, const aplarray *root) {
     auto failed = [&sink] {
+        if (aplerrno) return false;  // interrupted
         if (sink.stream) NoteOsError();
         SetError(APL_ERR_FILEIO);
         return false;
@@ -267,7 +272,8 @@ bool Emit(Sink &sink, const aplarray *root) {
         SetError(APL_ERR_WSFULL);
         return false;
     }
-    while (!path.empty()) {
+    for (int64_t records = 1; !path.empty(); ++records) {
+        if (InterruptAt(records)) return false;
         PathStack::Frame &frame = path.top();
         if (frame.next >= SlotCount(frame.array)) {
             path.pop();
@@ -332,6 +338,7 @@ bool ReadElementData(Source &source, unsigned char *to, int64_t bytes, int eltyp
     constexpr int64_t kPiece = 1 << 16;  // a multiple of every element size
     finite = true;
     for (int64_t done = 0; done < bytes;) {
+        if (InterruptRequested()) return false;
         const int64_t n = bytes - done < kPiece ? bytes - done : kPiece;
         if (!source.get(to + done, n)) return false;
         if (swapped) SwapElements(to + done, n, eltype);
@@ -375,7 +382,7 @@ aplarray *ReadRecord(Source &source) {
     if (!ReadElementData(source, data, elementBytes, h.eltype, order == ByteOrder::Swapped, finite) ||
         !source.get(data + elementBytes, dataBytes - elementBytes)) {
         APL_UnLinkEx(array, HERE);
-        return ShortRead(source);
+        return aplerrno ? nullptr : ShortRead(source);  // set: interrupted
     }
     if (!finite) {
         APL_UnLinkEx(array, HERE);
@@ -397,7 +404,8 @@ aplarray *ReadTree(Source &source) {
         SetError(APL_ERR_WSFULL);
         return fail();
     }
-    while (!path.empty()) {
+    for (int64_t records = 1; !path.empty(); ++records) {
+        if (InterruptAt(records)) return fail();
         PathStack::Frame &frame = path.top();
         if (frame.next >= SlotCount(frame.array)) {
             path.pop();
@@ -680,8 +688,9 @@ extern "C" aplarray *APL_Serialize(aplarray *axis, aplarray *left, aplarray *rig
         Sink sink;
         sink.buffer = DataOf<unsigned char>(result);
         sink.plainTypes = true;
-        Emit(sink, value);
-        return result;
+        if (Emit(sink, value)) return result;
+        APL_UnLinkTempEx(result, HERE);  // interrupted
+        return nullptr;
     });
 }
 

@@ -1,6 +1,7 @@
 // pty_check: drives the console program through a pseudo-terminal as a person
-// would: glyphs typed with the prefix key, and Ctrl-C during a long display
-// and during an endless loop, after which the session must still answer.
+// would: glyphs typed with the prefix key, and Ctrl-C during a long display,
+// an endless loop and a long scalar function, after which the session must
+// still answer.
 //   pty_check PATH-TO-ORBAX
 #include <pty.h>
 #include <signal.h>
@@ -91,6 +92,30 @@ int main(int argc, char **argv) {
     mark = seen.size();
     Type("3+4\r");
     ok &= Step("the session still answers", WaitFor("7", mark, 10));
+
+    // Ctrl-C during a scalar function over 1E8 elements: the addition looks at
+    // the flag every stride, so the error comes at once, not when it is done.
+    mark = seen.size();
+    Type("X`[1E8`r1.5\r");
+    Type("5+6\r");
+    WaitFor("11", mark, 60);
+    bool prompt = false;
+    for (int attempt = 0; attempt < 2 && !prompt; ++attempt) {  // a second try for a busy machine
+        mark = seen.size();
+        Type("X+X\r");
+        usleep(30000);
+        const auto pressed = std::chrono::steady_clock::now();
+        Type("\x03");
+        const bool stopped = WaitFor("INTERRUPT ERROR", mark, 30);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - pressed).count();
+        printf("      Ctrl-C during X+X: INTERRUPT ERROR after %lld ms\n", static_cast<long long>(ms));
+        prompt = stopped && ms <= 100;
+    }
+    ok &= Step("Ctrl-C stops X+X on 1E8 elements within a tenth of a second", prompt);
+    mark = seen.size();
+    Type("8+9\r");
+    ok &= Step("and the session carries on", WaitFor("17", mark, 10));
 
     Type(")OFF\r");
     int status = 0;
