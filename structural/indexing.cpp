@@ -326,12 +326,14 @@ public:
             outerStride_ = stride;
             outerValues_ = first.elided ? nullptr : first.values;
             const int64_t length = array->shape[0];
-            for (int64_t j = 0; outerValues_ && j < outer_; ++j) {
-                if (InterruptAt(j)) return false;
-                if (outerValues_[j] - origin_ < 0 || outerValues_[j] - origin_ >= length) {
-                    SetError(APL_ERR_INDEX);
-                    return false;
-                }
+            bool inside = true;
+            if (outerValues_ && !ForEachStride(outer_, [&](int64_t begin, int64_t end) {
+                    for (int64_t j = begin; j < end; ++j)
+                        inside &= outerValues_[j] - origin_ >= 0 && outerValues_[j] - origin_ < length;
+                    return inside;
+                })) {
+                if (!inside) SetError(APL_ERR_INDEX);
+                return false;
             }
         }
         entries_ = 1;
@@ -374,15 +376,25 @@ public:
     // INTERRUPT ERROR set); a change made in place must not stop halfway.
     template <class Visit>
     bool forEach(Visit visit, bool interruptible = true) const {
-        int64_t i = 0;
-        StrideClock clock;
-        for (int64_t j = 0; j < outer_; ++j) {
-            const int64_t index = outerValues_ ? outerValues_[j] - origin_ : j;
-            const int64_t base = index * outerStride_;
-            for (int64_t e = 0; e < entries_; ++e, i += run) {
-                if (interruptible && clock.passed(i)) return false;
-                visit(i, base + table_[e]);
-            }
+        auto pieces = [interruptible](int64_t n, auto body) {
+            if (interruptible) return ForEachStride(n, body);
+            body(int64_t{0}, n);
+            return true;
+        };
+        if (entries_ == 1) {  // A[I] and the like: one run per index of the first axis
+            return pieces(outer_, [&](int64_t begin, int64_t end) {
+                for (int64_t j = begin; j < end; ++j) {
+                    const int64_t index = outerValues_ ? outerValues_[j] - origin_ : j;
+                    visit(j * run, index * outerStride_ + table_[0]);
+                }
+            });
+        }
+        for (int64_t j = 0, i = 0; j < outer_; ++j) {
+            const int64_t base = (outerValues_ ? outerValues_[j] - origin_ : j) * outerStride_;
+            const bool done = pieces(entries_, [&](int64_t begin, int64_t end) {
+                for (int64_t e = begin; e < end; ++e, i += run) visit(i, base + table_[e]);
+            });
+            if (!done) return false;
         }
         return true;
     }
