@@ -34,7 +34,7 @@ void OnInterrupt(int) { APL_interrupted = 1; }
 
 // "2G", "512M", "64K" or a plain number of bytes; -1 when it is none of these.
 int64_t ParseSize(const std::string &text) {
-    if (text.empty() || text.size() > 18) return -1;
+    if (text.empty() || text.size() > 12) return -1;  // up to 11 digits: no shift below overflows
     int64_t value = 0;
     size_t i = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + (text[i] - '0');
