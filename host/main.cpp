@@ -34,19 +34,21 @@ void OnInterrupt(int) { APL_interrupted = 1; }
 
 // "2G", "512M", "64K" or a plain number of bytes; -1 when it is none of these.
 int64_t ParseSize(const std::string &text) {
-    if (text.empty() || text.size() > 12) return -1;  // up to 11 digits: no shift below overflows
+    constexpr int64_t kMaxDigits = 1000000000000000LL;  // 10^15: no shift below overflows
     int64_t value = 0;
     size_t i = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + (text[i] - '0');
-    if (i == 0) return -1;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < kMaxDigits; ++i)
+        value = value * 10 + (text[i] - '0');
+    if (i == 0 || i + 1 < text.size()) return -1;
     if (i == text.size()) return value;
-    if (i + 1 != text.size()) return -1;
+    int shift = 0;
     switch (text[i]) {
-    case 'k': case 'K': return value << 10;
-    case 'm': case 'M': return value << 20;
-    case 'g': case 'G': return value << 30;
+    case 'k': case 'K': shift = 10; break;
+    case 'm': case 'M': shift = 20; break;
+    case 'g': case 'G': shift = 30; break;
     default: return -1;
     }
+    return value > (INT64_MAX >> shift) ? -1 : value << shift;
 }
 
 // Data files live next to the program, else in the installed data directory.
