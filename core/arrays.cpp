@@ -3,8 +3,8 @@
 // arrays add link counting, copying and the small constructors used everywhere.
 #include "core/arrays.h"
 
+#include "core/callbacks.h"
 #include "core/errors.h"
-#include "system/register.h"
 
 #include <algorithm>
 #include <cinttypes>

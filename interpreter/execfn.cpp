@@ -5,6 +5,7 @@
 #include "interpreter/execfn.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/cover.h"
 #include "core/errors.h"
 #include "core/symtab.h"
@@ -14,7 +15,6 @@
 #include "interpreter/fixing.h"
 #include "interpreter/mainloop.h"
 #include "interpreter/tokfile.h"
-#include "system/register.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -243,21 +243,6 @@ aplarray *Refuse(int32_t code, aplarray *axis, aplarray *left, aplarray *right) 
     return nullptr;
 }
 
-// Writes a line of codes, in keywords when keyword mode is on.
-void ShowCodes(const uint8_t *text, int32_t length) {
-    std::string line;
-    if ((sessionMode & kModeKeywords) && InstalledKeywordLexer()) {
-        TokenBuffer out;
-        out.forward = true;
-        if (CodesToKeywords(text, length, InstalledKeywordLexer(), out))
-            line.assign(reinterpret_cast<const char *>(BufferData(out)), static_cast<size_t>(BufferLength(out)));
-        ResetTokenBuffer(out);
-    } else {
-        line.assign(reinterpret_cast<const char *>(text), static_cast<size_t>(length));
-    }
-    WriteText(line.c_str(), true);
-}
-
 // A function can be suspended only where a session can read what to do next:
 // a compiled program, or a host that reads no lines, gets the error back.
 bool CanSuspend() { return !session.programMode && CallbackFunction(kSlotReadLine) != nullptr; }
@@ -380,12 +365,26 @@ void BindOperand(Locals &locals, uint16_t symbol, aplfnc &operand) {
         locals.Operand(symbol, &operand);
 }
 
-aplarray *RunDefined(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right) {
-    if (!function) return Refuse(APL_ERR_SYSTEM, axis, left, right);
-    return RunUserFunction(*function, axis, left, right);
-}
-
 }  // namespace
+
+// Writes a line of codes, in keywords when keyword mode is on.
+void ShowCodes(const uint8_t *text, int32_t length) {
+    std::string line;
+    if ((sessionMode & kModeKeywords) && InstalledKeywordLexer()) {
+        TokenBuffer out;
+        out.forward = true;
+        if (CodesToKeywords(text, length, InstalledKeywordLexer(), out))
+            line.assign(reinterpret_cast<const char *>(BufferData(out)), static_cast<size_t>(BufferLength(out)));
+        ResetTokenBuffer(out);
+    } else {
+        line.assign(reinterpret_cast<const char *>(text), static_cast<size_t>(length));
+    }
+    // Control codes in a string would act on the terminal: they show as "."
+    // as in displayed values. The caret marks stay for the host.
+    for (char &c : line)
+        if (static_cast<uint8_t>(c) < 32 && static_cast<uint8_t>(c) != kCaretMark) c = '.';
+    WriteText(line.c_str(), true);
+}
 
 aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left, aplarray *right) {
     if (aplerrno) return Refuse(aplerrno, axis, left, right);
@@ -470,7 +469,4 @@ aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left
     return result;
 }
 
-void InstallFunctionRunners() {
-    runUserFunction = RunUserFunction;
-    runDefinedFunction = RunDefined;
-}
+void InstallFunctionRunners() { InstallDefinedFunctionRunner(RunUserFunction); }

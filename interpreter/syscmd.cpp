@@ -4,6 +4,7 @@
 #include "interpreter/syscmd.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
@@ -11,9 +12,10 @@
 #include "interpreter/mainloop.h"
 #include "structural/nesting.h"
 #include "system/nfiles.h"
-#include "system/register.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,9 +76,11 @@ bool ModeCommand(const std::vector<std::string> &w) {
         } else if (w[2] == "BLOCKS") {
             ToggleTrace(kModeTraceBlocks, "BLOCK DEBUGGING");
         } else {
+            // A block number that does not fit 32 bits names no block.
+            errno = 0;
             char *end = nullptr;
-            const long n = strtol(w[2].c_str(), &end, 10);
-            if (!end || *end || w[2].empty()) return false;
+            const long long n = strtoll(w[2].c_str(), &end, 10);
+            if (!end || *end || w[2].empty() || errno == ERANGE || n < INT32_MIN || n > INT32_MAX) return false;
             DumpBlock(static_cast<int32_t>(n));
         }
     } else {
@@ -203,6 +207,10 @@ int SystemCommand(const char *text) {
     rest += command.size();
     bool fits = true;
     if (command == "OFF") {
+        if (w.size() != 1) {
+            Say("SYSTEM COMMAND ERROR");
+            return 0;
+        }
         WriteSessionRecord();
         UntieAll();
         session.ending = true;

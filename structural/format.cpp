@@ -1,6 +1,6 @@
 // format: the text of any array (monadic and dyadic format) and the matrix form
 // in which the session prints a value. Relies on the array core, PP and MODE in
-// the symbol table, and system/literal for character data in keyword mode.
+// the symbol table; keyword spelling comes from the caller.
 #include "structural/format.h"
 
 #include "core/arrays.h"
@@ -8,13 +8,13 @@
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
-#include "system/literal.h"
 
 #include <algorithm>
 #include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -56,17 +56,17 @@ private:
 struct TextRules {
     int precision;          // PP, read once per call
     const FormatSpec *spec;  // null for monadic format
-    bool keywordMode;
+    KeywordSpeller speller;  // null outside keyword mode
     char minus;             // the high minus, or "_" in keyword mode
 };
 
-TextRules RulesFor(const FormatSpec *spec, bool keywordMode) {
+TextRules RulesFor(const FormatSpec *spec, KeywordSpeller speller) {
     int precision = PrintPrecision();
     // PP is checked on assignment; the clamp keeps a corrupt value from
     // asking printf for hundreds of digits.
     if (precision < 1) precision = 1;
     if (precision > 17) precision = 17;
-    return {precision, spec, keywordMode, keywordMode ? '_' : static_cast<char>(kHighMinus)};
+    return {precision, spec, speller, speller ? '_' : static_cast<char>(glyph::kHighMinus)};
 }
 
 // ---- Element texts --------------------------------------------------------------
@@ -134,13 +134,33 @@ int TidyExponent(char *text, int n) {
     return static_cast<int>(to - text) + static_cast<int>(tail);
 }
 
+// The shortest text that reads back as exactly v: the fewest significant
+// digits that do (at most 17), in plain or exponent notation, whichever is
+// shorter (plain on a tie). The exponent is tidied by the caller.
+int ShortestText(double v, char *buffer) {
+    int digits = 1;
+    for (; digits < 17; ++digits) {
+        snprintf(buffer, kTextBuffer, "%.*E", digits - 1, v);
+        if (strtod(buffer, nullptr) == v) break;
+    }
+    char exponentForm[64];
+    const int exponentLength = snprintf(exponentForm, sizeof exponentForm, "%.*E", digits - 1, v);
+    const int exponent = atoi(strchr(exponentForm, 'E') + 1);
+    const int decimals = digits - 1 - exponent > 0 ? digits - 1 - exponent : 0;
+    const int plainLength = snprintf(buffer, kTextBuffer, "%.*f", decimals, v);
+    if (plainLength <= TidyExponent(exponentForm, exponentLength)) return plainLength;
+    memcpy(buffer, exponentForm, sizeof exponentForm);
+    return static_cast<int>(strlen(buffer));
+}
+
 // The text of a REAL value into buffer (kTextBuffer bytes): its length, or
 // -1 with DOMAIN when it does not fit the specified width.
 int RealText(double v, const TextRules &rules, char *buffer) {
     if (v == 0) v = 0;  // a negative zero is shown as 0
     int n;
     if (!rules.spec) {
-        n = snprintf(buffer, kTextBuffer, "%.*G", rules.precision, v);
+        n = rules.precision > 0 ? snprintf(buffer, kTextBuffer, "%.*G", rules.precision, v)
+                                : ShortestText(v, buffer);
         n = TidyExponent(buffer, n);
     } else {
         const FormatSpec &spec = *rules.spec;
@@ -389,9 +409,9 @@ aplarray *LayOut(const aplarray *value, Source &source) {
 
 // Character data in keyword mode: each row (along the last axis) in its
 // keyword spelling, the rows padded with blanks to the longest.
-aplarray *KeywordRows(const aplarray *value) {
+aplarray *KeywordRows(const aplarray *value, KeywordSpeller spell) {
     const auto *codes = DataOf<const uint8_t>(value);
-    if (value->rank <= 1) return KeywordText(codes, value->number);
+    if (value->rank <= 1) return spell(codes, value->number);
     const int32_t length = RowLength(value);
     if (length == 0 || value->number == 0) return CopyArray(value, HERE);
     const int64_t rows = value->number / length;
@@ -408,7 +428,7 @@ aplarray *KeywordRows(const aplarray *value) {
     StrideClock clock;
     for (int64_t r = 0; r < rows; ++r) {
         if (clock.passed(r * length)) return nullptr;
-        spelt[r] = KeywordText(codes + r * length, length);
+        spelt[r] = spell(codes + r * length, length);
         if (!spelt[r]) return nullptr;
         if (spelt[r]->number > longest) longest = spelt[r]->number;
     }
@@ -617,7 +637,7 @@ aplarray *FormatAny(const aplarray *value, const TextRules &rules, int depth) {
         }
         return FormatNested(value, rules, depth);
     case APL_CHAR: {
-        if (rules.keywordMode) return KeywordRows(value);
+        if (rules.speller) return KeywordRows(value, rules.speller);
         Chars source{DataOf<const char>(value)};
         return LayOut(value, source);
     }
@@ -687,17 +707,31 @@ bool KeywordModeOn() {
     return (static_cast<int64_t>(FirstNumber(APL_Variable(sys_MODE_idx), 0)) & 1) != 0;
 }
 
-aplarray *FormatArray(const aplarray *value, const FormatSpec *spec, bool keywordMode) {
-    const TextRules rules = RulesFor(spec, keywordMode);
+aplarray *FormatArray(const aplarray *value, const FormatSpec *spec, KeywordSpeller speller) {
+    const TextRules rules = RulesFor(spec, speller);
     return FormatAny(value, rules, 0);
 }
 
-aplarray *FormatMatrix(const aplarray *value, bool keywordMode) {
-    aplarray *text = FormatArray(value, nullptr, keywordMode);
+aplarray *FormatExact(const aplarray *value) {
+    TextRules rules = RulesFor(nullptr, nullptr);
+    rules.precision = 0;  // the shortest text that reads back, whatever PP says
+    return FormatAny(value, rules, 0);
+}
+
+aplarray *FormatMatrix(const aplarray *value, KeywordSpeller speller) {
+    aplarray *text = FormatArray(value, nullptr, speller);
     if (!text || text->rank == 2) return text;
     TempGuard guard(text);
-    if (text->rank > 2) return StackPlanes(text);
-    const int32_t shape[2] = {1, text->rank == 0 ? 1 : text->shape[0]};
+    // Leading axes multiplied together give the rows, as the printer takes any
+    // character array: simple planes follow each other without blank rows.
+    int64_t rows = 1;
+    for (int i = 0; i + 1 < text->rank; ++i) rows *= text->shape[i];
+    if (rows > INT32_MAX) {
+        SetError(APL_ERR_WSFULL);
+        return nullptr;
+    }
+    const int32_t shape[2] = {text->rank <= 1 ? 1 : static_cast<int32_t>(rows),
+                              text->rank == 0 ? 1 : text->shape[text->rank - 1]};
     aplarray *matrix = AllocArray(APL_SIMPLE | APL_TEMP, 2, APL_CHAR, shape, HERE);
     if (matrix) memcpy(DataOf(matrix), DataOf(text), static_cast<size_t>(matrix->number));
     return matrix;
@@ -714,6 +748,6 @@ extern "C" aplarray *APL_Format(aplarray *axis, aplarray *left, aplarray *right)
         FormatSpec spec{};
         if (args.left && !ReadSpecification(args.left, &spec)) return nullptr;
         // Results of format always carry the high minus, whatever MODE says.
-        return FormatArray(args.right, args.left ? &spec : nullptr, false);
+        return FormatArray(args.right, args.left ? &spec : nullptr, nullptr);
     });
 }

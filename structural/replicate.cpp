@@ -61,9 +61,15 @@ struct Counts {
 
 // Cells of one element: a typed loop with no call per element.
 template <class T>
-void ReplicateElements(T *out, const T *in, const Counts &c, int64_t outer, int64_t length, int64_t outLength,
+bool ReplicateElements(T *out, const T *in, const Counts &c, int64_t outer, int64_t length, int64_t outLength,
                        T fill) {
+    int64_t done = 0;
     for (int64_t o = 0; o < outer; ++o, in += length, out += outLength) {
+        done += c.size;
+        if (done >= kInterruptStride) {
+            done = 0;
+            if (InterruptRequested()) return false;
+        }
         int64_t j = 0, p = 0;
         for (int64_t i = 0; i < c.size; ++i) {
             const int32_t n = c.at(i);
@@ -75,6 +81,7 @@ void ReplicateElements(T *out, const T *in, const Counts &c, int64_t outer, int6
             for (int32_t t = 0; t < n; ++t) out[p++] = value;
         }
     }
+    return true;
 }
 
 // The fill element as a value of the result's element type.
@@ -117,25 +124,26 @@ aplarray *ReplicateInto(aplarray *result, const aplarray *right, const Counts &c
         return guard.release();
     }
     if (s.inner == 1 && !IsNested(result)) {
+        bool completed;
         switch (ElementSize(result->eltype)) {
         case 1:
-            ReplicateElements(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), c, s.outer, s.length, outLength,
-                              FillValue<uint8_t>(fill, result->eltype));
-            break;
-        case 4:
-            ReplicateElements(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), c, s.outer, s.length,
-                              outLength, FillValue<uint32_t>(fill, result->eltype));
+            completed = ReplicateElements(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), c, s.outer, s.length,
+                                          outLength, FillValue<uint8_t>(fill, result->eltype));
             break;
         case 2:
-            ReplicateElements(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), c, s.outer, s.length,
-                              outLength, FillValue<uint16_t>(fill, result->eltype));
+            completed = ReplicateElements(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), c, s.outer,
+                                          s.length, outLength, FillValue<uint16_t>(fill, result->eltype));
+            break;
+        case 4:
+            completed = ReplicateElements(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), c, s.outer,
+                                          s.length, outLength, FillValue<uint32_t>(fill, result->eltype));
             break;
         default:
-            ReplicateElements(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), c, s.outer, s.length,
-                              outLength, FillValue<uint64_t>(fill, result->eltype));
+            completed = ReplicateElements(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), c, s.outer,
+                                          s.length, outLength, FillValue<uint64_t>(fill, result->eltype));
             break;
         }
-        return guard.release();
+        return completed ? guard.release() : nullptr;
     }
     if (!ReplicateCells(result, right, c, s, fill)) {
         if (IsNested(result)) memset(DataOf(result), 0, sizeof(aplarray *) * static_cast<size_t>(result->number));
@@ -260,8 +268,11 @@ aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstA
     return ReplicateInto(result, source, c, s, total, fill.get());
 }
 
+// A nested result whose items are all simple scalars of one kind (what is
+// left of a mixed vector after compress, say) becomes simple, as indexing
+// and take leave it.
 aplarray *ReplicateKernel(CallArgs &args, bool firstAxis) {
-    return Replicate(args.axis, args.left, args.right, firstAxis);
+    return SimplifyArray(Replicate(args.axis, args.left, args.right, firstAxis));
 }
 
 // Expand's left argument as counts: 1 takes the next cell, 0 (as -1) inserts
@@ -289,7 +300,7 @@ aplarray *ExpansionCounts(const aplarray *left) {
 aplarray *ExpandKernel(CallArgs &args, bool firstAxis) {
     TempGuard counts(ExpansionCounts(args.left));
     if (!counts.get()) return nullptr;
-    return Replicate(args.axis, counts.get(), args.right, firstAxis);
+    return SimplifyArray(Replicate(args.axis, counts.get(), args.right, firstAxis));
 }
 
 constexpr Signature kReplicateSignature{Optional(kAnyType), Required(kCountTypes), Required(kStructuralTypes)};

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int kStructuralTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
-
 // The axis to work along (0-based); AXIS for anything but one integer naming
 // an axis, VALUE when the first axis is wanted and IO has no value.
 bool RotationAxis(const aplarray *axis, const aplarray *right, bool firstAxis, int &k) {
@@ -44,9 +42,10 @@ bool RotationAxis(const aplarray *axis, const aplarray *right, bool firstAxis, i
 // Every vector along the axis reversed: per outer cell, its sub-cells in
 // the opposite order.
 template <class T>
-void ReverseCells(T *out, const T *in, const AxisSplit &s) {
+bool ReverseCells(T *out, const T *in, const AxisSplit &s) {
     const int64_t cell = s.length * s.inner;
     for (int64_t o = 0; o < s.outer; ++o, in += cell, out += cell) {
+        if (o % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) return false;
         if (s.inner == 1) {
             std::reverse_copy(in, in + s.length, out);
             continue;
@@ -54,42 +53,53 @@ void ReverseCells(T *out, const T *in, const AxisSplit &s) {
         for (int64_t j = 0; j < s.length; ++j)
             std::copy(in + j * s.inner, in + (j + 1) * s.inner, out + (s.length - 1 - j) * s.inner);
     }
+    return true;
 }
 
 // Each vector along the axis rotated by its own amount (taken modulo n).
 template <class T>
-void RotateVectors(T *out, const T *in, const AxisSplit &s, const int32_t *amounts) {
+bool RotateVectors(T *out, const T *in, const AxisSplit &s, const int32_t *amounts) {
     const int64_t n = s.length, cell = n * s.inner;
     for (int64_t o = 0; o < s.outer; ++o, in += cell, out += cell) {
         for (int64_t i = 0; i < s.inner; ++i) {
+            if ((o * s.inner + i) % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) return false;
             const int64_t shift = ((amounts[o * s.inner + i] % n) + n) % n;
             for (int64_t j = 0; j < n; ++j) out[j * s.inner + i] = in[((j + shift) % n) * s.inner + i];
         }
     }
+    return true;
 }
 
+// Runs a loop body on the data as unsigned words of the element size; false
+// when it was interrupted.
 template <template <class> class Body, class... Extra>
-void BySize(aplarray *result, const aplarray *right, Extra... extra) {
+bool BySize(aplarray *result, const aplarray *right, Extra... extra) {
     switch (ElementSize(right->eltype)) {
-    case 1: Body<uint8_t>::Run(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), extra...); break;
-    case 2: Body<uint16_t>::Run(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), extra...); break;
-    case 4: Body<uint32_t>::Run(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), extra...); break;
-    default: Body<uint64_t>::Run(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), extra...); break;
+    case 1: return Body<uint8_t>::Run(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), extra...);
+    case 2: return Body<uint16_t>::Run(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), extra...);
+    case 4: return Body<uint32_t>::Run(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), extra...);
+    default: return Body<uint64_t>::Run(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), extra...);
     }
 }
 template <class T>
 struct ReverseBody {
-    static void Run(T *out, const T *in, AxisSplit s) { ReverseCells(out, in, s); }
+    static bool Run(T *out, const T *in, AxisSplit s) { return ReverseCells(out, in, s); }
 };
 template <class T>
 struct RotateBody {
-    static void Run(T *out, const T *in, AxisSplit s, const int32_t *amounts) { RotateVectors(out, in, s, amounts); }
+    static bool Run(T *out, const T *in, AxisSplit s, const int32_t *amounts) { return RotateVectors(out, in, s, amounts); }
 };
 
 aplarray *NewLike(const aplarray *right) { return NewResult(right->rank, right->eltype, right->shape); }
 
-// The links of the items that a raw copy of slots put into a nested result.
-aplarray *Finished(aplarray *result) {
+// The links of the items that a raw copy of slots put into a nested result;
+// after an interrupt, the result without them, released.
+aplarray *Finished(aplarray *result, bool completed) {
+    if (!completed) {
+        if (IsNested(result)) memset(DataOf(result), 0, sizeof(aplarray *) * static_cast<size_t>(result->number));
+        APL_UnLinkTempEx(result, HERE);
+        return nullptr;
+    }
     if (IsNested(result)) LinkSlots(ItemsOf(result), ElementCount(result));
     return result;
 }
@@ -98,8 +108,7 @@ aplarray *Finished(aplarray *result) {
 aplarray *Reverse(const aplarray *right, int k) {
     aplarray *result = NewLike(right);
     if (!result) return nullptr;
-    BySize<ReverseBody>(result, right, SplitAlong(right, k));
-    return Finished(result);
+    return Finished(result, BySize<ReverseBody>(result, right, SplitAlong(right, k)));
 }
 
 // Rotation by one amount: per outer cell, the tail from the split point
@@ -134,8 +143,7 @@ aplarray *RotateEach(const aplarray *left, const int32_t *amounts, const aplarra
     if (ElementCount(right) == 0) return const_cast<aplarray *>(right);
     aplarray *result = NewLike(right);
     if (!result) return nullptr;
-    BySize<RotateBody>(result, right, SplitAlong(right, k), amounts);
-    return Finished(result);
+    return Finished(result, BySize<RotateBody>(result, right, SplitAlong(right, k), amounts));
 }
 
 aplarray *RotateKernel(CallArgs &args, bool firstAxis) {

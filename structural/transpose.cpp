@@ -14,11 +14,15 @@
 
 namespace {
 
-constexpr int kStructuralTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
-
-// Tiles of this many rows and columns keep the lines that a strided read
-// brings in until the neighbouring elements of the tile use them.
-constexpr int64_t kTile = 32;
+// Strips of this many positions along the axis that is contiguous in the
+// argument: one column of a strip reads neighbouring elements (a cache line
+// or two), and the writes run along as many result rows at once.
+template <class T>
+constexpr int64_t kStrip = 64 / sizeof(T) < 16 ? 64 / sizeof(T) : 16;
+// Columns per pass over a strip: the lines that the first row of the strip
+// brings in stay in the first-level cache for the other rows.
+template <class T>
+constexpr int64_t kStripColumns = 256;
 
 // Where each result axis reads from: its length and its stride in the ravel of
 // the argument (the sum of the strides of the argument axes mapped to it).
@@ -61,44 +65,74 @@ bool MapAxes(const aplarray *right, const int64_t *target, Mapping &m) {
     return true;
 }
 
-// The result in ravel order: an odometer over all axes but the last two, and
-// over those two a tiled walk, so that neither the reads nor the writes run
-// through memory a whole row apart. False on interrupt.
-template <class T>
-bool Gather(T *out, const T *in, const Mapping &m) {
-    if (m.rank == 1) {
-        for (int64_t j = 0; j < m.length[0]; ++j) out[j] = in[j * m.stride[0]];
-        return true;
+// Which result axes the gather walks how: `last` is the last result axis
+// (contiguous in the result), `near` the one closest to contiguous in the
+// argument, walked in strips when it is not the last.
+struct Walk {
+    int last, near;
+    int64_t resultStride[kMaxRank];
+};
+
+Walk PlanWalk(const Mapping &m) {
+    Walk w;
+    w.last = m.rank - 1;
+    w.near = w.last;
+    for (int t = 0; t < m.rank; ++t)
+        if (m.stride[t] < m.stride[w.near]) w.near = t;
+    int64_t stride = 1;
+    for (int t = m.rank - 1; t >= 0; --t) {
+        w.resultStride[t] = stride;
+        stride *= m.length[t];
     }
-    const int a = m.rank - 2, b = m.rank - 1;
-    const int64_t rows = m.length[a], columns = m.length[b];
-    const int64_t rowStride = m.stride[a], columnStride = m.stride[b];
-    int64_t counter[kMaxRank] = {};
-    int64_t base = 0;
-    int64_t done = 0;
-    for (;;) {
-        for (int64_t r0 = 0; r0 < rows; r0 += kTile) {
-            const int64_t r1 = std::min(rows, r0 + kTile);
-            for (int64_t c0 = 0; c0 < columns; c0 += kTile) {
-                const int64_t c1 = std::min(columns, c0 + kTile);
-                for (int64_t r = r0; r < r1; ++r) {
-                    const T *from = in + base + r * rowStride;
-                    T *to = out + r * columns;
-                    for (int64_t c = c0; c < c1; ++c) to[c] = from[c * columnStride];
-                }
-            }
-            done += (r1 - r0) * columns;
-            if (done >= kInterruptStride) {
-                done = 0;
-                if (InterruptRequested()) return false;
+    return w;
+}
+
+// The elements of one setting of the other axes: every position along `near`
+// and along the last axis.
+template <class T>
+void GatherBlock(T *out, const T *in, const Mapping &m, const Walk &w) {
+    const int64_t columns = m.length[w.last], columnStride = m.stride[w.last];
+    if (w.near == w.last) {
+        for (int64_t c = 0; c < columns; ++c) out[c] = in[c * columnStride];
+        return;
+    }
+    const int64_t rows = m.length[w.near], rowStride = m.stride[w.near], outRow = w.resultStride[w.near];
+    for (int64_t r0 = 0; r0 < rows; r0 += kStrip<T>) {
+        const int64_t r1 = std::min(rows, r0 + kStrip<T>);
+        for (int64_t c0 = 0; c0 < columns; c0 += kStripColumns<T>) {
+            const int64_t c1 = std::min(columns, c0 + kStripColumns<T>);
+            for (int64_t r = r0; r < r1; ++r) {
+                const T *from = in + r * rowStride;
+                T *to = out + r * outRow;
+                for (int64_t c = c0; c < c1; ++c) to[c] = from[c * columnStride];
             }
         }
-        out += rows * columns;
-        int j = a - 1;
+    }
+}
+
+// The whole result: an odometer over the axes that are neither `near` nor the
+// last, one block per setting. False on interrupt.
+template <class T>
+bool Gather(T *out, const T *in, const Mapping &m) {
+    const Walk w = PlanWalk(m);
+    const int64_t block = m.length[w.last] * (w.near == w.last ? 1 : m.length[w.near]);
+    int64_t counter[kMaxRank] = {};
+    int64_t from = 0, to = 0, done = 0;
+    for (;;) {
+        GatherBlock(out + to, in + from, m, w);
+        done += block;
+        if (done >= kInterruptStride) {
+            done = 0;
+            if (InterruptRequested()) return false;
+        }
+        int j = m.rank - 1;
         for (; j >= 0; --j) {
-            base += m.stride[j];
+            if (j == w.last || j == w.near) continue;
+            from += m.stride[j];
+            to += w.resultStride[j];
             if (++counter[j] < m.length[j]) break;
-            base -= m.length[j] * m.stride[j];
+            from -= m.length[j] * m.stride[j];
+            to -= m.length[j] * w.resultStride[j];
             counter[j] = 0;
         }
         if (j < 0) return true;

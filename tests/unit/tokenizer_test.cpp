@@ -1,5 +1,6 @@
 // The line tokenizer: stored-line layout, constants and strands, names, diamonds,
 // control blocks, comments, error positions, rendering back, and bad input.
+#include "core/primitives.h"
 #include "support.h"
 
 #include "core/errors.h"
@@ -231,7 +232,7 @@ TEST_F(Tokenizer, NamesMustExistUnlessAssignedAndMustBeLegal) {
     EXPECT_TRUE(IsSymbol(Index("FOO")));
     EXPECT_EQ(stored[3], kTagName);
     EXPECT_EQ(Short(Bytes(stored) + 1), Index("FOO"));
-    EXPECT_EQ(static_cast<uint8_t>(stored[4]), kLeftArrow);
+    EXPECT_EQ(static_cast<uint8_t>(stored[4]), glyph::kLeftArrow);
 
     // Every name of a vector assignment is a target.
     EXPECT_NE(Store("(P Q)←1 2"), "");
@@ -253,7 +254,7 @@ TEST_F(Tokenizer, DiamondsStoreTheFirstStatementRightmost) {
     // [10] B ← 2 ⋄ A ← 1 [10]
     ASSERT_EQ(stored.size(), 1u + 3 + 1 + 5 + 1 + 3 + 1 + 5 + 1);
     EXPECT_EQ(Short(Bytes(stored) + 1), Index("B"));
-    EXPECT_EQ(static_cast<uint8_t>(stored[10]), kDiamond);
+    EXPECT_EQ(static_cast<uint8_t>(stored[10]), glyph::kDiamond);
     EXPECT_EQ(Short(Bytes(stored) + 11), Index("A"));
     EXPECT_TRUE(tokenizerLineFlags & kLineHasDiamonds);
     // Quoted and bracketed diamonds do not split.
@@ -328,7 +329,7 @@ TEST_F(Tokenizer, ControlSymbolFlagsTellWhereItStands) {
 TEST_F(Tokenizer, LinesRenderBackToEquivalentText) {
     Store("(A B X L)←0");
     const char *lines[] = {
-        "X←2 3⍴⍳6", "A[1;2]←'x'", "+/1 2 3", "A←B+.×X", "'it''s'", "⎕IO←0", "L:X←¯1.5", "X←1E¯5",
+        "X←2 3⍴⍳6", "A[1;2]←'x'", "+/1 2 3", "A←B+.×X", "'it''s'", "⎕IO←0", "X←1E¯5",
         "A B", "A 'b' 1", "(A B)←1 2", "→L", "X←⍬", "1 2 3+.×⍳3", "0.5 ¯2.25", "÷X",
     };
     for (const char *text : lines) {
@@ -339,6 +340,10 @@ TEST_F(Tokenizer, LinesRenderBackToEquivalentText) {
         EXPECT_EQ(first, second) << text << " shown as " << shown;
         EXPECT_NE(first, "") << text;
     }
+    // Labels belong to function lines: in immediate execution a colon is refused.
+    EXPECT_NE(Store("L:X←¯1.5", kTokDiamonds), "");
+    EXPECT_EQ(Store("L:X←¯1.5"), "");
+    EXPECT_EQ(error_, APL_ERR_SYNTAX);
     EXPECT_EQ(RoundTrip("X←0.25 ¯3"), "X←0.25 ¯3");
     EXPECT_EQ(RoundTrip("A  +  B"), "A+B");
     EXPECT_EQ(RoundTrip("+..5"), "+.(0.5)");  // not "+.0.5", a malformed number
