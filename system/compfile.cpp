@@ -221,24 +221,18 @@ int32_t SlotCount(const aplarray *array) { return array->number > 0 ? array->num
 
 // ---- Writing ----------------------------------------------------------------
 
-// Where serialised bytes go: a stream, a buffer of the right length, or
-// nowhere (only counted).
+// Where serialised bytes go: a buffer of the right length, or nowhere (only
+// counted). Files are written from a finished buffer, never record by record.
 struct Sink {
-    FILE *stream = nullptr;
     unsigned char *buffer = nullptr;
     bool plainTypes = false;  // keep only bits 0x01/0x02 of the type byte
     int depthLimit = kMaxSerialDepth;
     int64_t count = 0;
 
-    bool put(const void *bytes, int64_t n) {
-        if (n <= 0) return true;
-        if (stream) {
-            if (fwrite(bytes, 1, static_cast<size_t>(n), stream) != static_cast<size_t>(n)) return false;
-        } else if (buffer) {
-            memcpy(buffer + count, bytes, static_cast<size_t>(n));
-        }
+    void put(const void *bytes, int64_t n) {
+        if (n <= 0) return;
+        if (buffer) memcpy(buffer + count, bytes, static_cast<size_t>(n));
         count += n;
-        return true;
     }
 };
 
@@ -246,30 +240,28 @@ struct Sink {
 // prototype): the INTG scalar 0, the prototype of numbers.
 constexpr int32_t kNullItemRecord[5] = {20, APL_SIMPLE | (0 << 8) | (APL_INTG << 16), 0, 1, 0};
 
+// False, with INTERRUPT set, when the host stopped a long copy of data.
 bool EmitRecord(Sink &sink, const aplarray *array) {
-    if (!array) return sink.put(kNullItemRecord, sizeof kNullItemRecord);
+    if (!array) {
+        sink.put(kNullItemRecord, sizeof kNullItemRecord);
+        return true;
+    }
     RecordHeader h;
     memcpy(&h, array, sizeof h);
     h.size = static_cast<int32_t>(SerialRecordSize(h.rank, h.eltype, h.number));
     if (sink.plainTypes) h.type &= APL_SIMPLE | APL_NESTEDARRAY;
-    if (!sink.put(&h, sizeof h) || !sink.put(array->shape, 4 * static_cast<int64_t>(h.rank))) return false;
+    sink.put(&h, sizeof h);
+    sink.put(array->shape, 4 * static_cast<int64_t>(h.rank));
     if (h.eltype == APL_NESTED) return true;
-    // A stride of bytes at a time, so that an interrupt reaches a long write.
+    // A stride of bytes at a time, so that an interrupt reaches a long copy.
     const char *data = DataOf<const char>(array);
-    return ForEachStride(SimpleDataBytes(h.rank, h.eltype, h.number), [&](int64_t begin, int64_t end) {
-        return sink.put(data + begin, end - begin);
-    });
+    return ForEachStride(SimpleDataBytes(h.rank, h.eltype, h.number),
+                         [&](int64_t begin, int64_t end) { sink.put(data + begin, end - begin); });
 }
 
 // Writes the records of an array and of all its items, parents first.
 bool Emit(Sink &sink, const aplarray *root) {
-    auto failed = [&sink] {
-        if (aplerrno) return false;  // interrupted
-        if (sink.stream) NoteOsError();
-        SetError(APL_ERR_FILEIO);
-        return false;
-    };
-    if (!EmitRecord(sink, root)) return failed();
+    if (!EmitRecord(sink, root)) return false;
     if (!root || !IsNested(root)) return true;
     PathStack path;
     if (!path.push(const_cast<aplarray *>(root))) {
@@ -284,7 +276,7 @@ bool Emit(Sink &sink, const aplarray *root) {
             continue;
         }
         const aplarray *item = ItemAt(frame.array, frame.next++);
-        if (!EmitRecord(sink, item)) return failed();
+        if (!EmitRecord(sink, item)) return false;
         if (!item || !IsNested(item)) continue;
         if (path.depth() >= sink.depthLimit) {
             SetError(APL_ERR_LIMIT);
@@ -479,7 +471,7 @@ struct SerialBytes {
     int64_t length = 0;
 };
 
-// False with LIMIT (nesting deeper than depthLimit) or WS FULL.
+// False with LIMIT (nesting deeper than depthLimit), WS FULL or INTERRUPT.
 bool Serialise(const aplarray *value, int depthLimit, SerialBytes &out) {
     Sink counter;
     counter.depthLimit = depthLimit;
