@@ -6,6 +6,7 @@
 #include "core/callbacks.h"
 #include "core/errors.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -20,6 +21,14 @@ namespace {
 memblock *blockHead = nullptr;
 memblock *blockTail = nullptr;
 int32_t serialCounter = 0;  // counts every allocation since the library was loaded
+
+// What the managed blocks hold, system overhead included, and the ceiling the
+// host may set on it (0: none). Past the ceiling an allocation fails as if the
+// system had no memory left, which every caller turns into WS FULL.
+uint64_t bytesInUse = 0;
+uint64_t bytesLimit = 0;
+
+bool WithinLimit(uint64_t more) { return bytesLimit == 0 || more <= bytesLimit - std::min(bytesLimit, bytesInUse); }
 
 constexpr int kMaxScratchSlots = 8;
 void **scratchSlots[kMaxScratchSlots];
@@ -130,7 +139,9 @@ uint16_t LeadFor(size_t dataOffset) {
 void *AllocManaged(size_t bytes, size_t dataOffset, bool isArray, const char *file, int32_t line) {
     const uint16_t lead = LeadFor(dataOffset);
     if (bytes > SIZE_MAX - sizeof(memblock) - 64) return nullptr;
-    char *base = static_cast<char *>(malloc(lead + sizeof(memblock) + bytes));
+    const size_t total = lead + sizeof(memblock) + bytes;
+    if (!WithinLimit(total)) return nullptr;
+    char *base = static_cast<char *>(malloc(total));
     if (!base) return nullptr;
     char *payload = base + lead + sizeof(memblock);
     auto *header = reinterpret_cast<memblock *>(base + lead);
@@ -150,6 +161,8 @@ void *AllocManaged(size_t bytes, size_t dataOffset, bool isArray, const char *fi
     header->isArray = isArray ? 1 : 0;
     header->spare = 0;
     header->lead = lead;
+    header->bytes = total;
+    bytesInUse += total;
     header->serial = serialCounter++;
     header->magic = kBlockMagic;
     if (!isArray && TracingBlocks())
@@ -230,10 +243,15 @@ void *ReallocBlock(void *block, size_t bytes, const char *file, int32_t line) {
     memblock *header = HeaderOf(block);
     const uint16_t lead = header->lead;
     if (bytes > SIZE_MAX - sizeof(memblock) - 64) return nullptr;
+    const size_t total = lead + sizeof(memblock) + bytes;
+    const uint64_t before = header->bytes;
+    if (total > before && !WithinLimit(total - before)) return nullptr;
     // The system allocator keeps 16-byte alignment, so the lead stays right.
-    char *base = static_cast<char *>(realloc(AllocationBase(header), lead + sizeof(memblock) + bytes));
+    char *base = static_cast<char *>(realloc(AllocationBase(header), total));
     if (!base) return nullptr;
     header = reinterpret_cast<memblock *>(base + lead);
+    header->bytes = total;
+    bytesInUse = bytesInUse - before + total;
     void *moved = PayloadOf(header);
     if (moved != block) {
         liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
@@ -261,6 +279,7 @@ void FreeBlock(void *block, const char *file, int32_t line) {
     }
     memblock *header = HeaderOf(block);
     header->magic = 0;
+    bytesInUse -= header->bytes;
     if (header->prev)
         header->prev->next = header->next;
     else
@@ -665,3 +684,5 @@ void ClearBoolPadding(aplarray *bits) {
     uint32_t *last = DataOf<uint32_t>(bits) + words - 1;
     for (int64_t r = 0; r < rows; ++r, last += words) *last &= keep;
 }
+
+extern "C" void APL_SetAllocationLimit(int64_t bytes) { bytesLimit = bytes > 0 ? static_cast<uint64_t>(bytes) : 0; }

@@ -40,10 +40,12 @@ struct __attribute__((packed, aligned(4))) memblock {
     uint8_t isArray;
     uint8_t spare;
     uint16_t lead;  // bytes between the system allocation and this header
+    uint64_t bytes; // the whole system allocation, counted against the limit
     uint32_t magic;
 };
 
-// Raw blocks. Null and a failed allocation return null without setting an error.
+// Raw blocks. Null and a failed allocation return null without setting an error;
+// so does an allocation that would take the workspace past the host's limit.
 void *AllocBlock(size_t bytes, const char *file, int32_t line);
 void *ReallocBlock(void *block, size_t bytes, const char *file, int32_t line);
 void FreeBlock(void *block, const char *file, int32_t line);

@@ -239,7 +239,7 @@ aplarray *RealKernel(CallArgs &args) {
 template <class T, class Get>
 bool MakeScalars(aplarray **items, int64_t n, int eltype, Get get) {
     for (int64_t i = 0; i < n; ++i) {
-        aplarray *scalar = AllocArray(APL_SIMPLE, 0, eltype, nullptr, HERE);
+        aplarray *scalar = InterruptAt(i) ? nullptr : AllocArray(APL_SIMPLE, 0, eltype, nullptr, HERE);
         if (!scalar) return false;
         *DataOf<T>(scalar) = static_cast<T>(get(i));
         items[i] = scalar;
@@ -253,7 +253,7 @@ bool EncloseItems(aplarray **items, const aplarray *array) {
     for (int64_t i = 0; i < ItemSlots(array); ++i) {
         aplarray *old = ItemAt(array, i);
         if (!old) continue;
-        aplarray *box = AllocArray(APL_NESTEDARRAY, 0, APL_NESTED, nullptr, HERE);
+        aplarray *box = InterruptAt(i) ? nullptr : AllocArray(APL_NESTEDARRAY, 0, APL_NESTED, nullptr, HERE);
         if (!box) return false;
         items[i] = box;
         ItemsOf(box)[0] = APL_LinkEx(old, HERE);  // a static item yields a managed copy

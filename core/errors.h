@@ -5,6 +5,9 @@
 
 #include "apl.h"
 
+#include <cstdint>
+#include <type_traits>
+
 // Name text of an error code, ending in one blank ("DOMAIN "); "UNKNOWN "
 // for codes without a name of their own.
 const char *ErrorName(int32_t code);
@@ -26,6 +29,40 @@ void SetErrorText(int32_t code, const char *format, ...) __attribute__((format(p
 constexpr int64_t kInterruptStride = 65536;
 // True, with INTERRUPT ERROR set, when the host has asked to stop.
 bool InterruptRequested();
+// The same test made only when element (or row, or item) i starts a stride:
+// for loops whose body already costs more than a compare.
+inline bool InterruptAt(int64_t i) { return (i & (kInterruptStride - 1)) == 0 && InterruptRequested(); }
+// For loops that advance by uneven amounts (runs, rows, records): passed(done)
+// looks at the flag each time the count of units done crosses a stride.
+class StrideClock {
+public:
+    bool passed(int64_t done) {
+        if (done < next_) return false;
+        next_ = done + kInterruptStride;
+        return InterruptRequested();
+    }
+
+private:
+    int64_t next_ = kInterruptStride;
+};
+// Runs body(begin, end) over [0, n) in pieces of at most kInterruptStride,
+// looking at the flag before each piece, so that a tight element loop keeps
+// its plain vectorisable form inside. False, with INTERRUPT ERROR set, when
+// the host asked to stop (or when a body that returns bool returns false);
+// the pieces done so far stay done.
+template <class Body>
+bool ForEachStride(int64_t n, Body &&body) {
+    for (int64_t begin = 0; begin < n; begin += kInterruptStride) {
+        if (InterruptRequested()) return false;
+        const int64_t end = n - begin < kInterruptStride ? n : begin + kInterruptStride;
+        if constexpr (std::is_same_v<decltype(body(begin, end)), bool>) {
+            if (!body(begin, end)) return false;
+        } else {
+            body(begin, end);
+        }
+    }
+    return true;
+}
 
 // Every recursion over nested data or code stops at this depth with LIMIT ERROR.
 constexpr int kMaxNestingDepth = 10000;

@@ -26,11 +26,32 @@ namespace {
 void Usage() {
     fputs("usage: orbax                 interactive session (script mode when input is not a terminal)\n"
           "       orbax -script FILE    run the lines of FILE\n"
-          "       orbax --check FILE... check transcripts\n",
+          "       orbax --check FILE... check transcripts\n"
+          "option --ws SIZE (before the others): the workspace may hold at most SIZE bytes,\n"
+          "       with a suffix K, M or G (--ws 2G); past it allocation is WS FULL\n",
           stderr);
 }
 
 void OnInterrupt(int) { APL_interrupted = 1; }
+
+// "2G", "512M", "64K" or a plain number of bytes; -1 when it is none of these.
+int64_t ParseSize(const std::string &text) {
+    constexpr int64_t kMaxDigits = 1000000000000000LL;  // 10^15: no shift below overflows
+    int64_t value = 0;
+    size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < kMaxDigits; ++i)
+        value = value * 10 + (text[i] - '0');
+    if (i == 0 || i + 1 < text.size()) return -1;
+    if (i == text.size()) return value;
+    int shift = 0;
+    switch (text[i]) {
+    case 'k': case 'K': shift = 10; break;
+    case 'm': case 'M': shift = 20; break;
+    case 'g': case 'G': shift = 30; break;
+    default: return -1;
+    }
+    return value > (INT64_MAX >> shift) ? -1 : value << shift;
+}
 
 // Data files live next to the program, else in the installed data directory.
 std::string DataFile(const char *name) {
@@ -113,7 +134,14 @@ int main(int argc, char **argv) {
     bool check = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--check") {
+        if (arg == "--ws" && i + 1 < argc && !check) {
+            const int64_t limit = ParseSize(argv[++i]);
+            if (limit <= 0) {
+                fprintf(stderr, "orbax: --ws wants a size such as 2G, not '%s'\n", argv[i]);
+                return 2;
+            }
+            APL_SetAllocationLimit(limit);
+        } else if (arg == "--check") {
             check = true;
         } else if (arg == "-script" && i + 1 < argc && !check) {
             script = argv[++i];

@@ -445,6 +445,9 @@ APL_EXPORT int32_t APL_Init(uint8_t mode, const char *workspace);
 /* Non-interactive sessions (scripts, piped input): no banner, character
  * input is the line read alone, OFF writes no input record. */
 APL_EXPORT void APL_SetScriptMode(int32_t on);
+/* A ceiling on the bytes the workspace's arrays and blocks may take, set by
+ * the host (0: no ceiling, the default); past it allocation is WS FULL. */
+APL_EXPORT void APL_SetAllocationLimit(int64_t bytes);
 /* The session: reads, evaluates and prints until OFF or the end of input. */
 APL_EXPORT void APL_MainLoop(void);
 /* Evaluated (quad) and character (quote-quad) input; each returns a temporary. */

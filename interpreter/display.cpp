@@ -27,13 +27,6 @@ int32_t PageWidth() {
     return width < kMinPageWidth ? kMinPageWidth : width > kMaxPageWidth ? kMaxPageWidth : width;
 }
 
-bool Interrupted() {
-    if (!APL_interrupted) return false;
-    APL_interrupted = 0;
-    SetError(APL_ERR_INTERRUPT);
-    return true;
-}
-
 // Prints the value; it keeps its links (a temporary stays allocated).
 void DisplayValue(aplarray *value, bool endLine) {
     if (!value) {
@@ -68,13 +61,13 @@ void PrintCharMatrix(const aplarray *matrix) {
     const auto *data = DataOf<const uint8_t>(matrix);
     char line[kMaxPageWidth + 1];
     for (int64_t r = 0; r < rows; ++r) {
-        if (Interrupted()) return;
+        if (InterruptRequested()) return;
         const uint8_t *row = data + r * columns;
         int64_t done = 0;
         do {
             int32_t n = 0;
             if (done > 0) {
-                if (Interrupted()) return;
+                if (InterruptRequested()) return;
                 memset(line, ' ', kIndent);
                 n = kIndent;
             }

@@ -258,6 +258,7 @@ aplarray *MinRoutine(aplarray *result, const aplarray *left, const aplarray *rig
 aplarray *PowerRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
     if (right->eltype == APL_REAL) return NumericRoutine(result, left, right, RealPowerOp{});
     if (result->eltype == APL_REAL && SmallExponent(result, left, right)) {
+        if (aplerrno) return nullptr;  // interrupted
         if (FloatFaulted()) {
             SetError(APL_ERR_DOMAIN);
             return nullptr;
@@ -287,11 +288,14 @@ aplarray *SignumRoutine(aplarray *result, const aplarray *arg) {
     int32_t *out = DataOf<int32_t>(result);
     // Exact tests, no tolerance: ×1E¯300 is 1.
     auto sign = [](auto x) { return static_cast<int32_t>((x > 0) - (x < 0)); };
-    if (a.get()->eltype == APL_REAL)
-        for (int64_t i = 0; i < n; ++i) out[i] = sign(DataOf<const double>(a.get())[i]);
-    else
-        for (int64_t i = 0; i < n; ++i) out[i] = sign(DataOf<const int32_t>(a.get())[i]);
-    return result;
+    const bool real = a.get()->eltype == APL_REAL;
+    const bool done = ForEachStride(n, [&](int64_t begin, int64_t end) {
+        if (real)
+            for (int64_t i = begin; i < end; ++i) out[i] = sign(DataOf<const double>(a.get())[i]);
+        else
+            for (int64_t i = begin; i < end; ++i) out[i] = sign(DataOf<const int32_t>(a.get())[i]);
+    });
+    return done ? result : nullptr;
 }
 
 aplarray *ReciprocalRoutine(aplarray *result, const aplarray *arg) {

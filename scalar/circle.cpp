@@ -65,7 +65,9 @@ double CircleOf(int32_t code, double x) {
 // One code for every element: one loop per code, no test inside it.
 template <int Code, class B>
 void OneCode(double *out, const B *b, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) out[i] = Circle<Code>(static_cast<double>(b[i]));
+    ForEachStride(n, [&](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i) out[i] = Circle<Code>(static_cast<double>(b[i]));
+    });
 }
 
 template <class B>
@@ -92,12 +94,14 @@ void SingleCode(int32_t code, double *out, const B *b, int64_t n) {
 // A code per element; B has one element or as many as the codes.
 template <class B>
 void ManyCodes(const int32_t *codes, double *out, const B *b, int64_t nb, int64_t n) {
-    if (nb == n) {
-        for (int64_t i = 0; i < n; ++i) out[i] = CircleOf(codes[i], static_cast<double>(b[i]));
-    } else {
-        const double x = static_cast<double>(b[0]);
-        for (int64_t i = 0; i < n; ++i) out[i] = CircleOf(codes[i], x);
-    }
+    const double x = static_cast<double>(b[0]);
+    ForEachStride(n, [&](int64_t begin, int64_t end) {
+        if (nb == n) {
+            for (int64_t i = begin; i < end; ++i) out[i] = CircleOf(codes[i], static_cast<double>(b[i]));
+        } else {
+            for (int64_t i = begin; i < end; ++i) out[i] = CircleOf(codes[i], x);
+        }
+    });
 }
 
 // The first code that is not a circle function decides the error.
@@ -144,7 +148,9 @@ aplarray *CircleRoutine(aplarray *result, const aplarray *left, const aplarray *
             Fill(codes, nCodes, out, DataOf<const double>(right), ElementCount(right), n);
         else
             Fill(codes, nCodes, out, DataOf<const int32_t>(right), ElementCount(right), n);
-        if (FloatFaulted()) {
+        if (aplerrno) {
+            ok = false;  // interrupted
+        } else if (FloatFaulted()) {
             SetError(APL_ERR_DOMAIN);
             ok = false;
         }

@@ -148,6 +148,7 @@ aplarray *Logical(aplarray *result, const aplarray *left, const aplarray *right,
     const Op done = ZipLoop<int32_t>(DataOf<int32_t>(result), DataOf<const int32_t>(l.get()),
                                      ElementCount(l.get()), DataOf<const int32_t>(r.get()),
                                      ElementCount(r.get()), ElementCount(result), op);
+    if (aplerrno) return nullptr;  // interrupted
     if (done.fault) {
         SetError(APL_ERR_DOMAIN);
         return nullptr;

@@ -107,12 +107,6 @@ aplarray *NewContainer(const aplarray *like) {
     return AllocArray(APL_NESTEDARRAY | APL_TEMP, like->rank, APL_NESTED, like->shape, HERE);
 }
 
-bool Interrupted() {
-    if (!APL_interrupted) return false;
-    SetError(APL_ERR_INTERRUPT);
-    return true;
-}
-
 void FinishFloatingPoint() {
     // The host's restore option: leave the status clean behind every call.
     if (CallbackFunction(kSlotMaskFloatingPoint)) feclearexcept(FE_ALL_EXCEPT);
@@ -150,7 +144,9 @@ aplarray *SimplePair(const DyadicEngine &e, Operand &l, Operand &r, Operand *lar
     }
     const aplarray *like = larger ? larger->array : l.array;
     aplarray *result = reuse ? reuse->array : AllocArray(APL_SIMPLE | APL_TEMP, like->rank, type, like->shape, HERE);
-    if (result && e.routine(result, l.array, r.array)) {
+    // A routine stopped by an interrupt returns its part-filled result with the
+    // error set: that is a failure too.
+    if (result && e.routine(result, l.array, r.array) && !aplerrno) {
         if (reuse) reuse->owned = false;  // it is the result now
     } else {
         if (!reuse) APL_UnLinkTempEx(result, HERE);
@@ -168,7 +164,7 @@ template <class Make>
 bool FillItems(aplarray *container, Make make) {
     const int64_t n = ElementCount(container);
     for (int64_t i = 0; i < n; ++i) {
-        if (Interrupted()) return false;
+        if (InterruptRequested()) return false;
         aplarray *item = make(i);
         if (!item) return false;
         ItemsOf(container)[i] = APL_LinkEx(item, HERE);
@@ -369,7 +365,7 @@ aplarray *Monadic(const MonadicEngine &e, Operand a) {
     const int type = LeafType(e.resultType, a.array, nullptr);
     const bool reuse = a.owned && a.array->eltype == type;
     aplarray *result = reuse ? a.array : AllocArray(APL_SIMPLE | APL_TEMP, a.array->rank, type, a.array->shape, HERE);
-    if (result && e.routine(result, a.array)) {
+    if (result && e.routine(result, a.array) && !aplerrno) {
         if (reuse) a.owned = false;
     } else {
         if (!reuse) APL_UnLinkTempEx(result, HERE);

@@ -57,25 +57,36 @@ private:
 // three cases and carries no test. The result may share storage with an
 // operand of its own type: element i is read before element i is written.
 // The operation object is taken by value and returned, so that state it keeps
-// (a fault flag) lives in registers during the loop.
+// (a fault flag) lives in registers during the loop. Each loop runs in strides
+// and stops early, with INTERRUPT ERROR set and the result part filled, when
+// the host asks: every caller tests aplerrno before using the result.
 
 template <class C, class R, class A, class B, class Op>
 Op ZipLoop(R *out, const A *a, int64_t na, const B *b, int64_t nb, int64_t n, Op op) {
-    if (na == n && nb == n) {
-        for (int64_t i = 0; i < n; ++i) out[i] = static_cast<R>(op(static_cast<C>(a[i]), static_cast<C>(b[i])));
-    } else if (na == 1) {
-        const C x = static_cast<C>(a[0]);
-        for (int64_t i = 0; i < n; ++i) out[i] = static_cast<R>(op(x, static_cast<C>(b[i])));
-    } else {
-        const C y = static_cast<C>(b[0]);
-        for (int64_t i = 0; i < n; ++i) out[i] = static_cast<R>(op(static_cast<C>(a[i]), y));
-    }
+    ForEachStride(n, [&](int64_t begin, int64_t end) {
+        Op piece = op;  // a local copy keeps the fault flag in a register
+        if (na == n && nb == n) {
+            for (int64_t i = begin; i < end; ++i)
+                out[i] = static_cast<R>(piece(static_cast<C>(a[i]), static_cast<C>(b[i])));
+        } else if (na == 1) {
+            const C x = static_cast<C>(a[0]);
+            for (int64_t i = begin; i < end; ++i) out[i] = static_cast<R>(piece(x, static_cast<C>(b[i])));
+        } else {
+            const C y = static_cast<C>(b[0]);
+            for (int64_t i = begin; i < end; ++i) out[i] = static_cast<R>(piece(static_cast<C>(a[i]), y));
+        }
+        op = piece;
+    });
     return op;
 }
 
 template <class C, class R, class A, class Op>
 Op MapLoop(R *out, const A *a, int64_t n, Op op) {
-    for (int64_t i = 0; i < n; ++i) out[i] = static_cast<R>(op(static_cast<C>(a[i])));
+    ForEachStride(n, [&](int64_t begin, int64_t end) {
+        Op piece = op;
+        for (int64_t i = begin; i < end; ++i) out[i] = static_cast<R>(piece(static_cast<C>(a[i])));
+        op = piece;
+    });
     return op;
 }
 
@@ -83,15 +94,17 @@ Op MapLoop(R *out, const A *a, int64_t n, Op op) {
 template <class Op>
 void WordLoop(uint32_t *out, const uint32_t *a, bool aSingle, const uint32_t *b, bool bSingle,
               int64_t words, Op op) {
-    if (aSingle == bSingle) {
-        for (int64_t w = 0; w < words; ++w) out[w] = op(a[w], b[w]);
-    } else if (aSingle) {
-        const uint32_t x = 0u - (a[0] & 1u);
-        for (int64_t w = 0; w < words; ++w) out[w] = op(x, b[w]);
-    } else {
-        const uint32_t y = 0u - (b[0] & 1u);
-        for (int64_t w = 0; w < words; ++w) out[w] = op(a[w], y);
-    }
+    ForEachStride(words, [&](int64_t begin, int64_t end) {
+        if (aSingle == bSingle) {
+            for (int64_t w = begin; w < end; ++w) out[w] = op(a[w], b[w]);
+        } else if (aSingle) {
+            const uint32_t x = 0u - (a[0] & 1u);
+            for (int64_t w = begin; w < end; ++w) out[w] = op(x, b[w]);
+        } else {
+            const uint32_t y = 0u - (b[0] & 1u);
+            for (int64_t w = begin; w < end; ++w) out[w] = op(a[w], y);
+        }
+    });
 }
 
 // A routine on packed bits: INTG arguments (only the logical functions get
@@ -105,6 +118,7 @@ aplarray *BoolRoutine(aplarray *result, const aplarray *left, const aplarray *ri
     const bool rSingle = ElementCount(r.get()) == 1 && n != 1;
     WordLoop(DataOf<uint32_t>(result), DataOf<const uint32_t>(l.get()), lSingle,
              DataOf<const uint32_t>(r.get()), rSingle, result->number, op);
+    if (aplerrno) return nullptr;  // interrupted
     ClearBoolPadding(result);
     return result;
 }
@@ -149,6 +163,7 @@ aplarray *NumericRoutine(aplarray *result, const aplarray *left, const aplarray 
     } else {
         fault = true;
     }
+    if (aplerrno) return nullptr;  // interrupted
     if (fault || FloatFaulted()) {
         SetError(APL_ERR_DOMAIN);
         return nullptr;
@@ -175,6 +190,7 @@ aplarray *NumericMonadic(aplarray *result, const aplarray *arg, Op op) {
     } else {
         fault = true;
     }
+    if (aplerrno) return nullptr;  // interrupted
     if (fault || FloatFaulted()) {
         SetError(APL_ERR_DOMAIN);
         return nullptr;

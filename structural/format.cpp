@@ -349,7 +349,7 @@ aplarray *LayOutRow(const aplarray *value, Source &source) {
     auto gap = [&](int32_t j) { return j > 0 && (Source::kNumeric || source.numeric(j)) ? 1 : 0; };
     int64_t rowLength = 0;
     for (int32_t j = 0; j < columns; ++j) {
-        const int n = source.measure(j, 0, j);
+        const int n = InterruptAt(j) ? -1 : source.measure(j, 0, j);
         if (n < 0) return nullptr;
         rowLength += gap(j) + n;
     }
@@ -357,6 +357,10 @@ aplarray *LayOutRow(const aplarray *value, Source &source) {
     if (!result) return nullptr;
     char *at = DataOf<char>(result);
     for (int32_t j = 0; j < columns; ++j) {
+        if (InterruptAt(j)) {
+            APL_UnLinkTempEx(result, HERE);
+            return nullptr;
+        }
         at += gap(j);
         at += source.put(j, 0, j, at);
     }
@@ -377,7 +381,7 @@ aplarray *LayOut(const aplarray *value, Source &source) {
     if (Source::kNumeric) memset(&gaps[0], 1, static_cast<size_t>(columns));
     for (int64_t r = 0, i = 0; r < rows; ++r) {
         for (int32_t j = 0; j < columns; ++j, ++i) {
-            const int n = source.measure(i, r, j);
+            const int n = InterruptAt(i) ? -1 : source.measure(i, r, j);
             if (n < 0) return nullptr;
             if (n > widths[j]) widths[j] = n;
             if (!Source::kNumeric && source.numeric(i)) gaps[j] = 1;
@@ -392,6 +396,10 @@ aplarray *LayOut(const aplarray *value, Source &source) {
     for (int64_t r = 0, i = 0; r < rows; ++r) {
         char *edge = out + r * rowLength;
         for (int32_t j = 0; j < columns; ++j, ++i) {
+            if (InterruptAt(i)) {
+                APL_UnLinkTempEx(result, HERE);
+                return nullptr;
+            }
             edge += gaps[j] + widths[j];
             source.write(i, r, j, edge);
         }
@@ -417,7 +425,9 @@ aplarray *KeywordRows(const aplarray *value, KeywordSpeller spell) {
         }
     } release{spelt, rows};
     int32_t longest = 0;
+    StrideClock clock;
     for (int64_t r = 0; r < rows; ++r) {
+        if (clock.passed(r * length)) return nullptr;
         spelt[r] = spell(codes + r * length, length);
         if (!spelt[r]) return nullptr;
         if (spelt[r]->number > longest) longest = spelt[r]->number;
@@ -545,7 +555,7 @@ aplarray *FormatNested(const aplarray *value, const TextRules &rules, int depth)
     auto rankOf = [&](int64_t i) -> int64_t { return items[i] ? items[i]->rank : 1; };
 
     for (int64_t i = 0; i < count; ++i) {
-        aplarray *text = FormatAny(items[i], rules, depth + 1);
+        aplarray *text = InterruptAt(i) ? nullptr : FormatAny(items[i], rules, depth + 1);
         if (text && text->rank > 2) {
             aplarray *stacked = StackPlanes(text);
             APL_UnLinkTempEx(text, HERE);

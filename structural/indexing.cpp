@@ -24,8 +24,15 @@ aplarray *ShallowCopy(const aplarray *a) {
     aplarray *copy = AllocArray(kind | APL_TEMP, a->rank, a->eltype, shape, HERE);
     if (!copy) return nullptr;
     if (!IsNested(a)) {
-        memcpy(DataOf(copy), DataOf(a), ElementSize(a->eltype) * static_cast<size_t>(a->number));
-        return copy;
+        const size_t unit = ElementSize(a->eltype);
+        char *to = DataOf<char>(copy);
+        const char *from = DataOf<const char>(a);
+        if (ForEachStride(a->number, [&](int64_t begin, int64_t end) {
+                memcpy(to + begin * unit, from + begin * unit, static_cast<size_t>(end - begin) * unit);
+            }))
+            return copy;
+        APL_UnLinkTempEx(copy, HERE);
+        return nullptr;
     }
     aplarray **slots = ItemsOf(copy);
     for (int32_t i = 0; i < ItemSlots(a); ++i) {
@@ -225,11 +232,15 @@ public:
             outerStride_ = stride;
             outerValues_ = first.elided ? nullptr : first.values;
             const int64_t length = array->shape[0];
-            for (int64_t j = 0; outerValues_ && j < outer_; ++j)
-                if (outerValues_[j] - origin_ < 0 || outerValues_[j] - origin_ >= length) {
-                    SetError(APL_ERR_INDEX);
-                    return false;
-                }
+            bool inside = true;
+            if (outerValues_ && !ForEachStride(outer_, [&](int64_t begin, int64_t end) {
+                    for (int64_t j = begin; j < end; ++j)
+                        inside &= outerValues_[j] - origin_ >= 0 && outerValues_[j] - origin_ < length;
+                    return inside;
+                })) {
+                if (!inside) SetError(APL_ERR_INDEX);
+                return false;
+            }
         }
         entries_ = 1;
         for (int k = 1; k < leading; ++k) entries_ *= list[k].count;
@@ -267,14 +278,31 @@ public:
 
     // Calls visit(i, offset) for every run in result order: element i of the
     // result (and its next run - 1) comes from element offset of the array.
+    // An interruptible walk stops between runs when the host asks (false,
+    // INTERRUPT ERROR set); a change made in place must not stop halfway.
     template <class Visit>
-    void forEach(Visit visit) const {
-        int64_t i = 0;
-        for (int64_t j = 0; j < outer_; ++j) {
-            const int64_t index = outerValues_ ? outerValues_[j] - origin_ : j;
-            const int64_t base = index * outerStride_;
-            for (int64_t e = 0; e < entries_; ++e, i += run) visit(i, base + table_[e]);
+    bool forEach(Visit visit, bool interruptible = true) const {
+        auto pieces = [interruptible](int64_t n, auto body) {
+            if (interruptible) return ForEachStride(n, body);
+            body(int64_t{0}, n);
+            return true;
+        };
+        if (entries_ == 1) {  // A[I] and the like: one run per index of the first axis
+            return pieces(outer_, [&](int64_t begin, int64_t end) {
+                for (int64_t j = begin; j < end; ++j) {
+                    const int64_t index = outerValues_ ? outerValues_[j] - origin_ : j;
+                    visit(j * run, index * outerStride_ + table_[0]);
+                }
+            });
         }
+        for (int64_t j = 0, i = 0; j < outer_; ++j) {
+            const int64_t base = (outerValues_ ? outerValues_[j] - origin_ : j) * outerStride_;
+            const bool done = pieces(entries_, [&](int64_t begin, int64_t end) {
+                for (int64_t e = begin; e < end; ++e, i += run) visit(i, base + table_[e]);
+            });
+            if (!done) return false;
+        }
+        return true;
     }
 
     int64_t run = 1;
@@ -293,13 +321,10 @@ private:
 // ---- Selection ---------------------------------------------------------------------
 
 template <class To, class From>
-void GatherRuns(To *out, const From *in, const Offsets &o) {
+bool GatherRuns(To *out, const From *in, const Offsets &o) {
     const int64_t run = o.run;
-    if (run == 1) {
-        o.forEach([&](int64_t i, int64_t offset) { out[i] = static_cast<To>(in[offset]); });
-        return;
-    }
-    o.forEach([&](int64_t i, int64_t offset) {
+    if (run == 1) return o.forEach([&](int64_t i, int64_t offset) { out[i] = static_cast<To>(in[offset]); });
+    return o.forEach([&](int64_t i, int64_t offset) {
         if constexpr (sizeof(To) == sizeof(From)) {
             memcpy(out + i, in + offset, static_cast<size_t>(run) * sizeof(To));
         } else {
@@ -310,11 +335,11 @@ void GatherRuns(To *out, const From *in, const Offsets &o) {
 
 // BOOL rows start on fresh words: element (row, column) is bit column % 32 of
 // word row * wordsPerRow + column / 32.
-void GatherBits(int32_t *out, const aplarray *a, const Offsets &o) {
+bool GatherBits(int32_t *out, const aplarray *a, const Offsets &o) {
     const int64_t length = RowLength(a);
     const int64_t words = (length + 31) / 32;
     const uint32_t *bits = DataOf<const uint32_t>(a);
-    o.forEach([&](int64_t i, int64_t offset) {
+    return o.forEach([&](int64_t i, int64_t offset) {
         for (int64_t k = 0; k < o.run; ++k) {
             const int64_t row = (offset + k) / length, column = (offset + k) % length;
             out[i + k] = static_cast<int32_t>((bits[row * words + column / 32] >> (column % 32)) & 1u);
@@ -326,14 +351,14 @@ void GatherBits(int32_t *out, const aplarray *a, const Offsets &o) {
 bool GatherItems(aplarray **out, const aplarray *a, const Offsets &o) {
     aplarray *const *in = ItemsOf(a);
     bool ok = true;
-    o.forEach([&](int64_t i, int64_t offset) {
+    const bool walked = o.forEach([&](int64_t i, int64_t offset) {
         for (int64_t k = 0; k < o.run; ++k) {
             aplarray *item = in[offset + k];
             out[i + k] = APL_LinkEx(item, HERE);
             ok = ok && (!item || out[i + k]);
         }
     });
-    return ok;
+    return ok && walked;
 }
 
 // Borrows `a` (linked by the engine); returns a new temporary or null.
@@ -355,12 +380,13 @@ aplarray *Select(aplarray *a, IndexList &list) {
         if (!list.readValues()) return nullptr;
         Offsets offsets;
         if (!offsets.build(a, list)) return nullptr;
+        bool gathered = true;  // false: interrupted
         switch (a->eltype) {
-        case APL_CHAR: GatherRuns(DataOf<uint8_t>(r), DataOf<const uint8_t>(a), offsets); break;
-        case APL_INTG: GatherRuns(DataOf<int32_t>(r), DataOf<const int32_t>(a), offsets); break;
-        case APL_REAL: GatherRuns(DataOf<double>(r), DataOf<const double>(a), offsets); break;
-        case APL_SHORT: GatherRuns(DataOf<int32_t>(r), DataOf<const int16_t>(a), offsets); break;
-        case APL_BOOL: GatherBits(DataOf<int32_t>(r), a, offsets); break;
+        case APL_CHAR: gathered = GatherRuns(DataOf<uint8_t>(r), DataOf<const uint8_t>(a), offsets); break;
+        case APL_INTG: gathered = GatherRuns(DataOf<int32_t>(r), DataOf<const int32_t>(a), offsets); break;
+        case APL_REAL: gathered = GatherRuns(DataOf<double>(r), DataOf<const double>(a), offsets); break;
+        case APL_SHORT: gathered = GatherRuns(DataOf<int32_t>(r), DataOf<const int16_t>(a), offsets); break;
+        case APL_BOOL: gathered = GatherBits(DataOf<int32_t>(r), a, offsets); break;
         case APL_NESTED:
             if (!GatherItems(ItemsOf(r), a, offsets)) {
                 if (!aplerrno) SetError(APL_ERR_WSFULL);
@@ -369,6 +395,7 @@ aplarray *Select(aplarray *a, IndexList &list) {
             break;
         default: SetError(APL_ERR_DOMAIN); return nullptr;
         }
+        if (!gathered) return nullptr;
     }
     if (eltype != APL_NESTED) return result.release();
     aplarray *simplified = SimplifyArray(result.release());
@@ -383,25 +410,24 @@ aplarray *Select(aplarray *a, IndexList &list) {
 // ---- Assignment ---------------------------------------------------------------------
 
 template <class T>
-void ScatterRuns(T *out, const T *in, bool single, const Offsets &o) {
+bool ScatterRuns(T *out, const T *in, bool single, const Offsets &o, bool interruptible) {
     const int64_t run = o.run;
     if (single) {
         const T x = in[0];
-        o.forEach([&](int64_t, int64_t offset) { std::fill(out + offset, out + offset + run, x); });
-    } else if (run == 1) {
-        o.forEach([&](int64_t i, int64_t offset) { out[offset] = in[i]; });
-    } else {
-        o.forEach([&](int64_t i, int64_t offset) {
-            memcpy(out + offset, in + i, static_cast<size_t>(run) * sizeof(T));
-        });
+        return o.forEach([&](int64_t, int64_t offset) { std::fill(out + offset, out + offset + run, x); },
+                         interruptible);
     }
+    if (run == 1) return o.forEach([&](int64_t i, int64_t offset) { out[offset] = in[i]; }, interruptible);
+    return o.forEach(
+        [&](int64_t i, int64_t offset) { memcpy(out + offset, in + i, static_cast<size_t>(run) * sizeof(T)); },
+        interruptible);
 }
 
 // The new item is linked before the old one is unlinked, so that storing an
 // item over itself keeps it alive.
-bool ScatterItems(aplarray **out, aplarray *const *in, bool single, const Offsets &o) {
+bool ScatterItems(aplarray **out, aplarray *const *in, bool single, const Offsets &o, bool interruptible) {
     bool ok = true;
-    o.forEach([&](int64_t i, int64_t offset) {
+    const bool walked = o.forEach([&](int64_t i, int64_t offset) {
         for (int64_t k = 0; k < o.run && ok; ++k) {
             aplarray *item = in[single ? 0 : i + k];
             aplarray *linked = APL_LinkEx(item, HERE);
@@ -412,8 +438,8 @@ bool ScatterItems(aplarray **out, aplarray *const *in, bool single, const Offset
             slot = linked;
             APL_UnLinkEx(old, HERE);
         }
-    });
-    return ok;
+    }, interruptible);
+    return ok && walked;
 }
 
 // Stores v into the selected elements of a. `exclusive`: nobody but the caller
@@ -455,16 +481,22 @@ aplarray *Store(aplarray *a, IndexList &list, aplarray *v, bool exclusive) {
             target = ownedTarget.get();
             if (!target) return nullptr;
         }
+        // A copy may be abandoned halfway; the caller's own array, changed in
+        // place, must not be left half assigned, so the last chance to stop is here.
+        const bool inPlace = target == a;
+        if (inPlace && InterruptRequested()) return nullptr;
+        bool stored = true;
         switch (target->eltype) {
-        case APL_CHAR: ScatterRuns(DataOf<uint8_t>(target), DataOf<uint8_t>(value), single, offsets); break;
-        case APL_INTG: ScatterRuns(DataOf<int32_t>(target), DataOf<int32_t>(value), single, offsets); break;
-        case APL_REAL: ScatterRuns(DataOf<double>(target), DataOf<double>(value), single, offsets); break;
+        case APL_CHAR: stored = ScatterRuns(DataOf<uint8_t>(target), DataOf<uint8_t>(value), single, offsets, !inPlace); break;
+        case APL_INTG: stored = ScatterRuns(DataOf<int32_t>(target), DataOf<int32_t>(value), single, offsets, !inPlace); break;
+        case APL_REAL: stored = ScatterRuns(DataOf<double>(target), DataOf<double>(value), single, offsets, !inPlace); break;
         default:
-            if (!ScatterItems(ItemsOf(target), ItemsOf(value), single, offsets)) {
+            if (!ScatterItems(ItemsOf(target), ItemsOf(value), single, offsets, !inPlace)) {
                 if (!aplerrno) SetError(APL_ERR_WSFULL);
                 return nullptr;
             }
         }
+        if (!stored) return nullptr;
     }
     aplarray *result = ownedTarget.get() == target ? ownedTarget.release() : target;
     if (!IsNested(result)) return result;

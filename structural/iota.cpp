@@ -59,8 +59,12 @@ aplarray *Interval(aplarray *right) {
     if (!result) return nullptr;
     const int32_t origin = IndexOrigin();
     int32_t *out = DataOf<int32_t>(result);
-    for (int32_t i = 0; i < result->number; ++i) out[i] = origin + i;
-    return result;
+    const bool filled = ForEachStride(result->number, [&](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i) out[i] = origin + static_cast<int32_t>(i);
+    });
+    if (filled) return result;
+    APL_UnLinkTempEx(result, HERE);
+    return nullptr;
 }
 
 }  // namespace

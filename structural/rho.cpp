@@ -150,15 +150,29 @@ bool ReadAxes(aplarray *left, int32_t *axes, int &count) {
 
 // Fills `total` units of `out` with the `available` units of `in`, cycled:
 // one copy of what is there, then the filled prefix is copied after itself,
-// doubling each time (the prefix is always a whole number of cycles).
-void FillCyclic(char *out, const char *in, size_t unit, int64_t total, int64_t available) {
-    int64_t filled = std::min(total, available);
-    memcpy(out, in, static_cast<size_t>(filled) * unit);
-    while (filled < total) {
+// doubling while the prefix is shorter than a stride (it is always a whole
+// number of cycles), then a stride at a time from that prefix. False, with
+// INTERRUPT ERROR set, when the host asked to stop.
+bool FillCyclic(char *out, const char *in, size_t unit, int64_t total, int64_t available) {
+    const int64_t first = std::min(total, available);
+    if (!ForEachStride(first, [&](int64_t begin, int64_t end) {
+            memcpy(out + begin * unit, in + begin * unit, static_cast<size_t>(end - begin) * unit);
+        }))
+        return false;
+    int64_t filled = first;
+    while (filled < total && filled < kInterruptStride) {
         const int64_t block = std::min(filled, total - filled);
         memcpy(out + static_cast<size_t>(filled) * unit, out, static_cast<size_t>(block) * unit);
         filled += block;
     }
+    // Element k repeats element k - period, so each piece may come from the
+    // same place a period back, which never overlaps it.
+    const int64_t period = filled;
+    return ForEachStride(total - filled, [&](int64_t begin, int64_t end) {
+        const int64_t at = filled + begin;
+        memcpy(out + static_cast<size_t>(at) * unit, out + static_cast<size_t>(at - period) * unit,
+               static_cast<size_t>(end - begin) * unit);
+    });
 }
 
 aplarray *ReshapeNonEmpty(const int32_t *axes, int count, aplarray *right);
@@ -183,14 +197,22 @@ aplarray *ReshapeNonEmpty(const int32_t *axes, int count, aplarray *right) {
     aplarray *result = NewArray(count, right->eltype, axes);
     if (!result) return nullptr;
     if (!IsNested(right)) {
-        FillCyclic(DataOf<char>(result), DataOf<const char>(right), ElementSize(right->eltype),
-                   result->number, right->number);
-        return result;
+        if (FillCyclic(DataOf<char>(result), DataOf<const char>(right), ElementSize(right->eltype),
+                       result->number, right->number))
+            return result;
+        APL_UnLinkTempEx(result, HERE);
+        return nullptr;
     }
     // A result of no elements still gets the first item, as its prototype.
     aplarray **slots = ItemsOf(result);
     const int64_t available = right->number;
-    for (int64_t i = 0; i < ItemSlots(result); ++i) slots[i] = APL_LinkEx(ItemAt(right, i % available), HERE);
+    for (int64_t i = 0; i < ItemSlots(result); ++i) {
+        if (InterruptAt(i)) {
+            APL_UnLinkTempEx(result, HERE);  // the slots not reached are still empty
+            return nullptr;
+        }
+        slots[i] = APL_LinkEx(ItemAt(right, i % available), HERE);
+    }
     return SimplifyArray(result);
 }
 

@@ -240,34 +240,43 @@ struct Sink {
 // prototype): the INTG scalar 0, the prototype of numbers.
 constexpr int32_t kNullItemRecord[5] = {20, APL_SIMPLE | (0 << 8) | (APL_INTG << 16), 0, 1, 0};
 
-void EmitRecord(Sink &sink, const aplarray *array) {
-    if (!array) return sink.put(kNullItemRecord, sizeof kNullItemRecord);
+// False, with INTERRUPT set, when the host stopped a long copy of data.
+bool EmitRecord(Sink &sink, const aplarray *array) {
+    if (!array) {
+        sink.put(kNullItemRecord, sizeof kNullItemRecord);
+        return true;
+    }
     RecordHeader h;
     memcpy(&h, array, sizeof h);
     h.size = static_cast<int32_t>(SerialRecordSize(h.rank, h.eltype, h.number));
     if (sink.plainTypes) h.type &= APL_SIMPLE | APL_NESTEDARRAY;
     sink.put(&h, sizeof h);
     sink.put(array->shape, 4 * static_cast<int64_t>(h.rank));
-    if (h.eltype != APL_NESTED) sink.put(DataOf<const char>(array), SimpleDataBytes(h.rank, h.eltype, h.number));
+    if (h.eltype == APL_NESTED) return true;
+    // A stride of bytes at a time, so that an interrupt reaches a long copy.
+    const char *data = DataOf<const char>(array);
+    return ForEachStride(SimpleDataBytes(h.rank, h.eltype, h.number),
+                         [&](int64_t begin, int64_t end) { sink.put(data + begin, end - begin); });
 }
 
 // Writes the records of an array and of all its items, parents first.
 bool Emit(Sink &sink, const aplarray *root) {
-    EmitRecord(sink, root);
+    if (!EmitRecord(sink, root)) return false;
     if (!root || !IsNested(root)) return true;
     PathStack path;
     if (!path.push(const_cast<aplarray *>(root))) {
         SetError(APL_ERR_WSFULL);
         return false;
     }
-    while (!path.empty()) {
+    for (int64_t records = 1; !path.empty(); ++records) {
+        if (InterruptAt(records)) return false;
         PathStack::Frame &frame = path.top();
         if (frame.next >= SlotCount(frame.array)) {
             path.pop();
             continue;
         }
         const aplarray *item = ItemAt(frame.array, frame.next++);
-        EmitRecord(sink, item);
+        if (!EmitRecord(sink, item)) return false;
         if (!item || !IsNested(item)) continue;
         if (path.depth() >= sink.depthLimit) {
             SetError(APL_ERR_LIMIT);
@@ -325,6 +334,7 @@ bool ReadElementData(Source &source, unsigned char *to, int64_t bytes, int eltyp
     constexpr int64_t kPiece = 1 << 16;  // a multiple of every element size
     finite = true;
     for (int64_t done = 0; done < bytes;) {
+        if (InterruptRequested()) return false;
         const int64_t n = bytes - done < kPiece ? bytes - done : kPiece;
         if (!source.get(to + done, n)) return false;
         if (swapped) SwapElements(to + done, n, eltype);
@@ -368,7 +378,7 @@ aplarray *ReadRecord(Source &source) {
     if (!ReadElementData(source, data, elementBytes, h.eltype, order == ByteOrder::Swapped, finite) ||
         !source.get(data + elementBytes, dataBytes - elementBytes)) {
         APL_UnLinkEx(array, HERE);
-        return ShortRead(source);
+        return aplerrno ? nullptr : ShortRead(source);  // set: interrupted
     }
     if (!finite) {
         APL_UnLinkEx(array, HERE);
@@ -392,7 +402,8 @@ aplarray *ReadTree(Source &source) {
         SetError(APL_ERR_WSFULL);
         return fail();
     }
-    while (!path.empty()) {
+    for (int64_t records = 1; !path.empty(); ++records) {
+        if (InterruptAt(records)) return fail();
         PathStack::Frame &frame = path.top();
         if (frame.next >= SlotCount(frame.array)) {
             path.pop();
@@ -462,7 +473,7 @@ struct SerialBytes {
     int64_t length = 0;
 };
 
-// False with LIMIT (nesting deeper than depthLimit) or WS FULL.
+// False with LIMIT (nesting deeper than depthLimit), WS FULL or INTERRUPT.
 bool Serialise(const aplarray *value, int depthLimit, SerialBytes &out) {
     Sink counter;
     counter.depthLimit = depthLimit;
@@ -692,8 +703,9 @@ extern "C" aplarray *APL_Serialize(aplarray *axis, aplarray *left, aplarray *rig
         Sink sink;
         sink.buffer = DataOf<unsigned char>(result);
         sink.plainTypes = true;
-        Emit(sink, value);
-        return result;
+        if (Emit(sink, value)) return result;
+        APL_UnLinkTempEx(result, HERE);  // interrupted
+        return nullptr;
     });
 }
 

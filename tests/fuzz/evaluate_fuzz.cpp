@@ -1,7 +1,9 @@
 // Fuzz target for the evaluator: arbitrary bytes are typed as session lines
 // (split at line ends) into a script-mode session. Whatever they do, the
 // session must survive, and a clear workspace afterwards must hold as many
-// blocks as before. A timer interrupts input that runs too long.
+// blocks as before. A timer interrupts input that runs for 50 ms, which the
+// long primitives notice within a stride, and a workspace ceiling turns huge
+// shapes into WS FULL instead of memory the fuzzer would count against us.
 #include "apl.h"
 
 #include <signal.h>
@@ -25,6 +27,9 @@ void Read(char *buffer, int32_t) {
     const std::string line = nextLine < lines.size() ? lines[nextLine++] : ")OFF";
     snprintf(buffer, APL_INPUT_BUFFER, "%s", line.c_str());
 }
+
+constexpr int kMillisecondsPerInput = 50;
+constexpr int64_t kWorkspaceBytes = int64_t{256} << 20;
 
 void OnTimer(int) { APL_interrupted = 1; }
 
@@ -50,6 +55,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     APL_Callback(3, reinterpret_cast<void *>(&Read));
     APL_SetScriptMode(1);
     APL_Init(0, "");
+    APL_SetAllocationLimit(kWorkspaceBytes);
     signal(SIGALRM, OnTimer);
     return 0;
 }
@@ -75,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     RunSession({")CLEAR"});
     const int32_t before = LiveBlocks();
-    itimerval timer{{0, 0}, {1, 0}};  // one second, then an interrupt
+    itimerval timer{{0, 0}, {0, kMillisecondsPerInput * 1000}};
     setitimer(ITIMER_REAL, &timer, nullptr);
     RunSession(input);
     itimerval off{};

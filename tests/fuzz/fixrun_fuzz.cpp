@@ -138,6 +138,7 @@ void Run(uint16_t symbol) {
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     APL_Callback(1, reinterpret_cast<void *>(&Discard));
     signal(SIGALRM, OnAlarm);
+    APL_SetAllocationLimit(int64_t{256} << 20);  // huge shapes are WS FULL, not fuzzer memory
     RegisterBuiltins();
     // Primitives whose work is bounded by the size of their arguments, so that
     // only loops of lines and blocks can take long (and the interrupt ends them).

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Run every fuzz target of the fuzz preset for SECONDS seconds each,
-# keeping its corpus in build/fuzz/corpus/NAME (seeded from tests/fuzz/seeds/NAME
-# when that folder exists). Crashes are written to build/fuzz/crashes/.
+# keeping its corpus in build/fuzz/corpus/NAME (seeded from tests/fuzz/seeds/NAME,
+# which tests/fuzz/make_seeds.py regenerates from the transcripts, with the
+# token dictionary tests/fuzz/apl.dict for the targets that read APL lines).
+# Crashes are written to build/fuzz/crashes/.
 #   tests/fuzz/run.sh 60
 # The exit status is non-zero when any target found a fault.
 set -uo pipefail
@@ -20,8 +22,11 @@ for binary in "$out"/*_fuzz; do
     mkdir -p "$corpus"
     seeds=()
     [ -d "tests/fuzz/seeds/$name" ] && seeds=("tests/fuzz/seeds/$name")
+    # Targets that read APL lines get the token dictionary.
+    dict=()
+    [ "$name" != readarray_fuzz ] && dict=(-dict=tests/fuzz/apl.dict)
     echo "======== $name for ${seconds}s ========"
-    if "$binary" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
+    if "$binary" "${dict[@]}" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
         -artifact_prefix="$out/crashes/$name-" "$corpus" "${seeds[@]}" >"$out/$name.log" 2>&1; then
         echo "$name: no fault ($(ls "$corpus" | wc -l) corpus files)"
     else

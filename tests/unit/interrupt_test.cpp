@@ -1,0 +1,161 @@
+// Ctrl-C reaching long primitives: a timer thread sets the host's interrupt
+// flag while 1E8-element work runs; the work stops with INTERRUPT ERROR,
+// frees what it built and leaves linked arguments as they were.
+#include "support.h"
+
+#include "core/errors.h"
+#include "core/symtab.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr int32_t kBig = 100000000;  // 1E8 elements
+
+// Sets APL_interrupted from another thread a few milliseconds from now, as
+// the console's signal handler does; the flag is left set for the test to
+// see (only the session clears it).
+class InterruptSoon {
+public:
+    InterruptSoon()
+        : thread_([] {
+              std::this_thread::sleep_for(std::chrono::milliseconds(5));
+              APL_interrupted = 1;
+          }) {}
+    InterruptSoon(const InterruptSoon &) = delete;
+    InterruptSoon &operator=(const InterruptSoon &) = delete;
+    ~InterruptSoon() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+class Interrupt : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        CreateSystemVariables(false);
+        APL_interrupted = 0;
+    }
+    void TearDown() override {
+        APL_interrupted = 0;
+        APL_UnLinkEx(big_, HERE);
+        DestroySymbolTable();
+        LibraryTest::TearDown();
+    }
+
+    // 1E8 INTG elements 1 2 3 1 2 3 ..., held by the test (one link); made
+    // before any timer starts.
+    aplarray *Big() { return big_; }
+    void MakeBig() {
+        const int32_t steps[] = {1, 2, 3};
+        big_ = APL_LinkEx(APL_Shape(nullptr, APL_Int(kBig), MakeIntVector(steps, 3)), HERE);
+        ASSERT_NE(big_, nullptr) << "error " << aplerrno;
+    }
+
+    // Runs the call with the flag raised a few milliseconds in; expects
+    // INTERRUPT ERROR and nothing returned, and the flag still set.
+    template <class Call>
+    void ExpectInterrupted(Call call, const char *what) {
+        aplerrno = 0;
+        aplarray *result;
+        {
+            InterruptSoon timer;
+            result = call();
+        }
+        EXPECT_EQ(result, nullptr) << what;
+        EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT) << what;
+        EXPECT_EQ(APL_interrupted, 1) << what << ": only the session clears the flag";
+        APL_UnLinkTempEx(result, HERE);
+        aplerrno = 0;
+        APL_interrupted = 0;
+    }
+
+    // The held argument still reads 1 2 3 ... at both ends and in the middle.
+    void ExpectBigUnchanged() {
+        ASSERT_EQ(big_->lnkcnt, 1);
+        const int32_t *data = DataOf<const int32_t>(big_);
+        for (int64_t i : {int64_t{0}, int64_t{1}, int64_t{kBig / 2}, int64_t{kBig - 1}})
+            EXPECT_EQ(data[i], i % 3 + 1) << "element " << i;
+    }
+
+    aplarray *big_ = nullptr;
+};
+
+TEST_F(Interrupt, ScalarFunctionsStopInsideTheElementLoop) {
+    MakeBig();
+    ExpectInterrupted([&] { return APL_Add(nullptr, Big(), Big()); }, "X+X");
+    ExpectBigUnchanged();
+    ExpectInterrupted([&] { return APL_Circle(nullptr, APL_Int(1), Big()); }, "1○X");
+    ExpectInterrupted([&] { return APL_Lower(nullptr, Big(), APL_Int(2)); }, "X<2");
+    ExpectInterrupted([&] { return APL_Mul(nullptr, nullptr, Big()); }, "×X");
+    ExpectBigUnchanged();
+}
+
+TEST_F(Interrupt, ReshapeAndIntervalStop) {
+    MakeBig();
+    ExpectInterrupted([] { return APL_Shape(nullptr, APL_Int(kBig), MakeReal(1.5)); }, "1E8⍴1.5");
+    ExpectInterrupted([&] { return APL_Shape(nullptr, APL_Int(kBig), Big()); }, "1E8⍴X");
+    ExpectInterrupted([] { return APL_Interval(nullptr, nullptr, APL_Int(kBig)); }, "⍳1E8");
+    ExpectBigUnchanged();
+}
+
+TEST_F(Interrupt, IndexingAndIndexedAssignmentStop) {
+    MakeBig();
+    // X[X]: 1E8 indices into X itself.
+    auto list = [&] {
+        const int32_t one = 1;
+        aplarray *l = APL_Create(1, APL_NESTED, &one);
+        ItemsOf(l)[0] = APL_LinkEx(Big(), HERE);
+        return l;
+    };
+    ExpectInterrupted([&] { return APL_IndexData(Big(), list(), nullptr); }, "X[X]");
+    // X[X]←0 on an array someone else holds works on a copy: X stays as it was.
+    ExpectInterrupted([&] { return APL_IndexData(Big(), list(), APL_Int(0)); }, "X[X]←0");
+    ExpectBigUnchanged();
+}
+
+TEST_F(Interrupt, FormatAndSerialisationStop) {
+    MakeBig();
+    ExpectInterrupted([&] { return APL_Format(nullptr, nullptr, Big()); }, "⍕X");
+    ExpectInterrupted([&] { return APL_Serialize(nullptr, APL_Int(0), Big()); }, "0 ⎕IIOS X");
+    ExpectBigUnchanged();
+}
+
+TEST_F(Interrupt, FlagSetBeforeTheCallStopsAtTheFirstStride) {
+    // Small work never reaches a stride boundary after the first: it still
+    // sees the flag at once rather than finishing.
+    APL_interrupted = 1;
+    EXPECT_EQ(APL_Add(nullptr, APL_Int(1), APL_Int(2)), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT);
+    aplerrno = 0;
+    const int32_t steps[] = {1, 2};
+    EXPECT_EQ(APL_Shape(nullptr, APL_Int(5), MakeIntVector(steps, 2)), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT);
+}
+
+TEST_F(Interrupt, StridedLoopsGiveWholeResults) {
+    // Reshape across several strides, from a source longer than one stride:
+    // every element is the source cycled.
+    const int32_t total = 5 * static_cast<int32_t>(kInterruptStride) + 17;
+    const int32_t available = static_cast<int32_t>(kInterruptStride) + 3;
+    for (int32_t n : {int32_t{7}, available}) {
+        aplarray *source = APL_Interval(nullptr, nullptr, APL_Int(n));
+        aplarray *r = APL_Shape(nullptr, APL_Int(total), source);
+        ASSERT_NE(r, nullptr);
+        const int32_t *data = DataOf<const int32_t>(r);
+        int64_t wrong = 0;
+        for (int64_t i = 0; i < total; ++i) wrong += data[i] != i % n + 1;
+        EXPECT_EQ(wrong, 0) << "source of " << n;
+        // The scalar loop over the same strides.
+        aplarray *sum = APL_Add(nullptr, APL_Int(1), r);
+        ASSERT_NE(sum, nullptr);
+        wrong = 0;
+        for (int64_t i = 0; i < total; ++i) wrong += DataOf<const double>(sum)[i] != i % n + 2;
+        EXPECT_EQ(wrong, 0) << "1+ of " << n;
+        APL_UnLinkTempEx(sum, HERE);
+    }
+}
+
+}  // namespace
