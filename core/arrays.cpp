@@ -219,8 +219,20 @@ void UnlinkStep(aplarray *array, const char *file, int32_t line, PendingItems &p
 
 // ---- Raw blocks ------------------------------------------------------------
 
+namespace {
+// The block last confirmed live: a record is checked several times in a row
+// by one call (wrapper, engine, unlink), and the registry probe is the cost.
+// Freeing or moving that block forgets it.
+const void *confirmedLive = nullptr;
+}  // namespace
+
 bool IsLiveBlock(const void *block) {
-    return block && liveBlocks.contains(reinterpret_cast<uintptr_t>(block)) && HeaderOf(block)->magic == kBlockMagic;
+    if (!block) return false;
+    if (block != confirmedLive) {
+        if (!liveBlocks.contains(reinterpret_cast<uintptr_t>(block))) return false;
+        confirmedLive = block;
+    }
+    return HeaderOf(block)->magic == kBlockMagic;
 }
 
 memblock *BlockHeader(const void *block) { return IsLiveBlock(block) ? HeaderOf(block) : nullptr; }
@@ -246,6 +258,7 @@ void *ReallocBlock(void *block, size_t bytes, const char *file, int32_t line) {
     header->capacity = capacity;
     void *moved = PayloadOf(header);
     if (moved != block) {
+        if (confirmedLive == block) confirmedLive = nullptr;
         liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
         liveBlocks.insert(reinterpret_cast<uintptr_t>(moved));  // cannot fail: an entry was just freed
         if (header->prev)
@@ -279,6 +292,7 @@ void FreeBlock(void *block, const char *file, int32_t line) {
         header->next->prev = header->prev;
     else
         blockTail = header->prev;
+    if (confirmedLive == block) confirmedLive = nullptr;
     liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
     if (!header->isArray && TracingBlocks())
         WriteLinef("FREEING BLOCK #%d: %s[%d]", header->serial, BaseName(file), line);
@@ -390,6 +404,19 @@ extern "C" aplarray *APL_LinkEx(aplarray *array, const char *file, int32_t line)
 }
 
 extern "C" void APL_UnLinkEx(aplarray *array, const char *file, int32_t line) {
+    if (!array || IsStatic(array)) return;
+    // A simple array, or one that keeps other links, frees no items: no
+    // pending list is needed.
+    if ((array->lnkcnt >= 2 || !IsNested(array)) && IsLiveBlock(array)) {
+        if (TracingArrays() && HeaderOf(array)->isArray)
+            WriteLinef("UNLINKING ARRAY #%d: %s[%d], %d links active", SerialOf(array), BaseName(file), line,
+                       array->lnkcnt);
+        if (array->lnkcnt >= 2)
+            --array->lnkcnt;
+        else
+            FreeBlock(array, file, line);
+        return;
+    }
     PendingItems pending;
     UnlinkStep(array, file, line, pending);
     while (!pending.empty()) UnlinkStep(pending.pop(), file, line, pending);

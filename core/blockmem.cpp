@@ -169,8 +169,6 @@ struct PointerSlot {
 };
 PointerSlot *pointerSlots = nullptr;
 size_t pointerCapacity = 0, pointerCount = 0;
-const char *lastPointer = nullptr;
-uint16_t lastIndex = 0;
 
 size_t PointerHome(const char *p, size_t capacity) {
     const auto key = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p));
@@ -220,17 +218,11 @@ const char *BaseOf(const char *file) {
     return base;
 }
 
-}  // namespace
-
-uint16_t InternFileName(const char *file) {
-    if (!file) return 0;
-    if (file == lastPointer) return lastIndex;
+// The index for a pointer not among the recent ones.
+uint16_t InternSlowly(const char *file) {
     if (pointerCapacity) {
         for (size_t i = PointerHome(file, pointerCapacity);; i = (i + 1) & (pointerCapacity - 1)) {
-            if (pointerSlots[i].pointer == file) {
-                lastPointer = file;
-                return lastIndex = pointerSlots[i].index;
-            }
+            if (pointerSlots[i].pointer == file) return pointerSlots[i].index;
             if (!pointerSlots[i].pointer) break;
         }
     }
@@ -242,8 +234,25 @@ uint16_t InternFileName(const char *file) {
     while (pointerSlots[i].pointer) i = (i + 1) & (pointerCapacity - 1);
     pointerSlots[i] = PointerSlot{file, index};
     ++pointerCount;
-    lastPointer = file;
-    lastIndex = index;
+    return index;
+}
+
+// Recently seen pointers, direct-mapped: allocations alternate between a few
+// source files, so most calls end here without probing the table.
+struct RecentName {
+    const char *pointer;
+    uint16_t index;
+};
+RecentName recentNames[64];
+
+}  // namespace
+
+uint16_t InternFileName(const char *file) {
+    if (!file) return 0;
+    RecentName &recent = recentNames[(reinterpret_cast<uintptr_t>(file) >> 3) & 63];
+    if (recent.pointer == file) return recent.index;
+    const uint16_t index = InternSlowly(file);
+    recent = RecentName{file, index};
     return index;
 }
 
