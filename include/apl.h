@@ -389,6 +389,33 @@ APL_EXPORT aplarray *APL_AssignSel(uint16_t index, aplarray *positions, aplarray
  * linked ones as they were. */
 APL_EXPORT aplarray *APL_Enclose(aplarray *axis, aplarray *left, aplarray *right);
 
+/* ---- Structural primitives -------------------------------------------------
+ * Each returns a temporary (or an argument passed through where noted);
+ * consumes temporary arguments, leaves linked ones as they were. */
+/* Catenate and laminate (dyadic), ravel and ravel with axis (monadic). */
+APL_EXPORT aplarray *APL_Catenate(aplarray *axis, aplarray *left, aplarray *right);
+/* Reverse (monadic) and rotate along the last axis (APL_Rotate) or the first
+ * (APL_Rotate1) when no axis is written. A scalar or an empty array is
+ * returned itself. */
+APL_EXPORT aplarray *APL_Rotate(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Rotate1(aplarray *axis, aplarray *left, aplarray *right);
+/* Compress and replicate (APL_Replicate1: along the first axis when no axis
+ * is written); a negative count inserts that many fill cells. */
+APL_EXPORT aplarray *APL_Replicate(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Replicate1(aplarray *axis, aplarray *left, aplarray *right);
+/* Expand (APL_Expand1: along the first axis): each 0 of the Boolean left
+ * inserts a fill cell, each 1 takes the next cell. */
+APL_EXPORT aplarray *APL_Expand(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Expand1(aplarray *axis, aplarray *left, aplarray *right);
+/* Transpose: monadic reverses the axes; dyadic moves axis i to left[i]
+ * (repeated targets select diagonals). A scalar, or a vector transposed
+ * monadically, is returned itself. */
+APL_EXPORT aplarray *APL_Transpose(aplarray *axis, aplarray *left, aplarray *right);
+/* Dyadic take, monadic first; an empty left with a scalar right returns it. */
+APL_EXPORT aplarray *APL_Take(aplarray *axis, aplarray *left, aplarray *right);
+/* Dyadic drop; an empty left returns the right argument. */
+APL_EXPORT aplarray *APL_Drop(aplarray *axis, aplarray *left, aplarray *right);
+
 /* ---- Session, execution and line control ----------------------------------
  * The host sets the file names it wants before APL_Init, registers its
  * callbacks and runs APL_MainLoop. */

@@ -1,0 +1,152 @@
+// cells: what the structural primitives (catenate, take, replicate, rotate,
+// transpose) share: new results, the split of an array along an axis, runs of
+// elements with their items linked, fill elements, axes and integer arguments.
+#include "structural/cells.h"
+
+#include "core/eltypes.h"
+#include "core/errors.h"
+
+#include <algorithm>
+#include <cmath>
+
+aplarray *NewResult(int rank, int eltype, const int32_t *shape) {
+    const int kind = eltype == APL_NESTED ? APL_NESTEDARRAY : APL_SIMPLE;
+    return AllocArray(kind | APL_TEMP, rank, eltype, shape, HERE);
+}
+
+AxisSplit SplitAlong(const aplarray *array, int k) {
+    AxisSplit split;
+    if (array->rank == 0) return split;
+    for (int i = 0; i < k; ++i) split.outer *= array->shape[i];
+    split.length = array->shape[k];
+    for (int i = k + 1; i < array->rank; ++i) split.inner *= array->shape[i];
+    return split;
+}
+
+void LinkSlots(aplarray **first, int64_t count) {
+    for (int64_t i = 0; i < count; ++i) first[i] = APL_LinkEx(first[i], HERE);
+}
+
+void CopyRun(aplarray *target, int64_t to, const aplarray *source, int64_t from, int64_t count) {
+    if (count <= 0) return;
+    const size_t size = ElementSize(source->eltype);
+    memcpy(DataOf<char>(target) + size * static_cast<size_t>(to),
+           DataOf<const char>(source) + size * static_cast<size_t>(from), size * static_cast<size_t>(count));
+    if (IsNested(target)) LinkSlots(ItemsOf(target) + to, count);
+}
+
+namespace {
+
+template <class T>
+void FillWith(aplarray *target, int64_t to, int64_t count, T value) {
+    T *out = DataOf<T>(target) + to;
+    std::fill(out, out + count, value);
+}
+
+}  // namespace
+
+void StoreFill(aplarray *target, int64_t to, int64_t count, aplarray *fill) {
+    if (count <= 0) return;
+    if (IsNested(target)) {
+        aplarray **slots = ItemsOf(target) + to;
+        for (int64_t i = 0; i < count; ++i) slots[i] = APL_LinkEx(fill, HERE);
+        return;
+    }
+    // The fill's own value when it is a number for a numeric target or a
+    // character for a CHAR one; otherwise the target type's blank or zero.
+    const bool fillNumeric = fill && !IsNested(fill) && fill->eltype != APL_CHAR && ElementCount(fill) > 0;
+    const double number = fillNumeric ? NumberAt(fill, 0) : 0.0;
+    switch (target->eltype) {
+    case APL_CHAR: {
+        const bool fillChar = fill && fill->eltype == APL_CHAR && ElementCount(fill) > 0;
+        memset(DataOf<char>(target) + to, fillChar ? *DataOf<const char>(fill) : ' ', static_cast<size_t>(count));
+        break;
+    }
+    case APL_INTG: FillWith<int32_t>(target, to, count, static_cast<int32_t>(number)); break;
+    case APL_REAL: FillWith<double>(target, to, count, number); break;
+    case APL_SHORT: FillWith<int16_t>(target, to, count, static_cast<int16_t>(number)); break;
+    default: break;
+    }
+}
+
+int64_t NearInteger(double x) {
+    constexpr double kFar = 4e18;
+    if (!(x > -kFar)) return static_cast<int64_t>(-kFar);
+    if (x > kFar) return static_cast<int64_t>(kFar);
+    return std::llround(x);
+}
+
+double NumberAt(const aplarray *array, int64_t i) {
+    switch (array->eltype) {
+    case APL_INTG: return DataOf<const int32_t>(array)[i];
+    case APL_REAL: return DataOf<const double>(array)[i];
+    case APL_SHORT: return DataOf<const int16_t>(array)[i];
+    case APL_BOOL: {
+        const int64_t row = RowLength(array);
+        const uint32_t word = DataOf<const uint32_t>(array)[i / row * ((row + 31) / 32) + i % row / 32];
+        return (word >> (i % row % 32)) & 1u;
+    }
+    default: return 0;
+    }
+}
+
+IntegerArgument::IntegerArgument(const aplarray *array) {
+    count_ = ElementCount(array);
+    if (IsNested(array) || array->eltype == APL_CHAR) {
+        SetError(APL_ERR_DOMAIN);
+        return;
+    }
+    if (count_ == 0) {
+        ok_ = true;
+        return;
+    }
+    if (array->eltype == APL_INTG) {
+        values_ = DataOf<int32_t>(array);
+        ok_ = true;
+        return;
+    }
+    owned_ = static_cast<int32_t *>(AllocBlock(static_cast<size_t>(count_) * sizeof(int32_t), HERE));
+    if (!owned_) {
+        SetError(APL_ERR_WSFULL);
+        return;
+    }
+    values_ = owned_;
+    for (int64_t i = 0; i < count_; ++i) {
+        const double x = NumberAt(array, i);
+        // The same acceptance as the integer view of REAL data: within 1e-13.
+        const double near = std::floor(x + 1e-13);
+        if (!(std::fabs(x - near) < 1e-13) || near < -2147483648.0 || near > 2147483647.0) {
+            SetError(APL_ERR_DOMAIN);
+            return;
+        }
+        owned_[i] = static_cast<int32_t>(near);
+    }
+    ok_ = true;
+}
+
+IntegerArgument::~IntegerArgument() {
+    if (owned_) FreeBlock(owned_, HERE);
+}
+
+bool ReadAxisArgument(const aplarray *axis, AxisArgument &out) {
+    const aplarray *values = axis;
+    bool nested = false;
+    if (IsNested(axis)) {
+        if (axis->number != 1 || !SlotAt(axis, 0) || IsNested(SlotAt(axis, 0))) return false;
+        values = SlotAt(axis, 0);
+        nested = true;
+    }
+    out = AxisArgument{};
+    out.values = values;
+    out.nested = nested;
+    out.count = ElementCount(values);
+    out.numeric = values->eltype != APL_CHAR;
+    out.integral = out.numeric;
+    for (int64_t i = 0; out.numeric && i < out.count; ++i) {
+        const double x = NumberAt(values, i);
+        if (i == 0) out.first = x;
+        const double near = std::floor(x + 1e-13);
+        if (!(std::fabs(x - near) < 1e-13)) out.integral = false;
+    }
+    return true;
+}

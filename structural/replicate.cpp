@@ -1,0 +1,331 @@
+// replicate: APL_Replicate and APL_Replicate1 (compress and replicate along
+// the last or the first axis), and APL_Expand and APL_Expand1, which replicate
+// with a fill cell for every 0. Relies on the array core, prototype (rho),
+// the scalar engine's axis stretch (scllib), the cells and IO.
+#include "apl.h"
+#include "core/arrays.h"
+#include "core/eltypes.h"
+#include "core/errors.h"
+#include "core/symtab.h"
+#include "core/wrapper.h"
+#include "scalar/scllib.h"
+#include "structural/cells.h"
+#include "structural/rho.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr int kStructuralTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
+// Boolean masks are read as bits, without widening.
+constexpr int kCountTypes = APL_INTG | APL_REAL | APL_BOOL;
+
+// The axis to replicate along (0-based). A scalar counts as a vector of one,
+// so axis 0 is accepted for it. AXIS for anything else that is not one
+// integer naming an axis; VALUE when the first axis is wanted and IO has no value.
+bool ReplicationAxis(const aplarray *axis, const aplarray *right, bool firstAxis, int &k) {
+    if (!axis) {
+        if (firstAxis && !APL_Variable(sys_IO_idx)) {
+            SetError(APL_ERR_VALUE);
+            return false;
+        }
+        k = firstAxis || right->rank == 0 ? 0 : right->rank - 1;
+        return true;
+    }
+    AxisArgument a;
+    if (!ReadAxisArgument(axis, a) || !a.integral || a.count != 1) {
+        SetError(APL_ERR_AXIS);
+        return false;
+    }
+    const int64_t at = NearInteger(a.first) - IndexOrigin();
+    if (at < 0 || at >= std::max<int64_t>(right->rank, 1)) {
+        SetError(APL_ERR_AXIS);
+        return false;
+    }
+    k = static_cast<int>(at);
+    return true;
+}
+
+// The counts, one per cell consumed or inserted; a single count is applied to
+// every cell along the axis.
+struct Counts {
+    const int32_t *values = nullptr;
+    int64_t size = 0;
+    bool single = false;
+    int32_t at(int64_t i) const { return values[single ? 0 : i]; }
+};
+
+// ---- Copying -----------------------------------------------------------------
+
+// Cells of one element: a typed loop with no call per element.
+template <class T>
+bool ReplicateElements(T *out, const T *in, const Counts &c, int64_t outer, int64_t length, int64_t outLength,
+                       T fill) {
+    int64_t done = 0;
+    for (int64_t o = 0; o < outer; ++o, in += length, out += outLength) {
+        done += c.size;
+        if (done >= kInterruptStride) {
+            done = 0;
+            if (InterruptRequested()) return false;
+        }
+        int64_t j = 0, p = 0;
+        for (int64_t i = 0; i < c.size; ++i) {
+            const int32_t n = c.at(i);
+            if (n < 0) {
+                for (int64_t t = 0; t < -static_cast<int64_t>(n); ++t) out[p++] = fill;
+                continue;
+            }
+            const T value = in[j++];
+            for (int32_t t = 0; t < n; ++t) out[p++] = value;
+        }
+    }
+    return true;
+}
+
+// The fill element as a value of the result's element type.
+template <class T>
+T FillValue(aplarray *fill, int eltype) {
+    T value{};
+    aplarray *cell = NewResult(0, eltype, nullptr);
+    if (!cell) return value;
+    StoreFill(cell, 0, 1, fill);
+    memcpy(&value, DataOf(cell), sizeof value);
+    APL_UnLinkTempEx(cell, HERE);
+    return value;
+}
+
+// Cells of several elements (or nested items): block copies.
+bool ReplicateCells(aplarray *result, const aplarray *right, const Counts &c, const AxisSplit &s, aplarray *fill) {
+    int64_t p = 0;
+    for (int64_t o = 0; o < s.outer; ++o) {
+        int64_t j = o * s.length;
+        for (int64_t i = 0; i < c.size; ++i) {
+            if (i % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) return false;
+            const int64_t n = c.at(i);
+            if (n < 0) {
+                StoreFill(result, p, -n * s.inner, fill);
+                p += -n * s.inner;
+                continue;
+            }
+            for (int64_t t = 0; t < n; ++t, p += s.inner) CopyRun(result, p, right, j * s.inner, s.inner);
+            ++j;
+        }
+    }
+    return true;
+}
+
+aplarray *ReplicateInto(aplarray *result, const aplarray *right, const Counts &c, const AxisSplit &s,
+                        int64_t outLength, aplarray *fill) {
+    TempGuard guard(result);
+    if (ElementCount(result) == 0) {
+        if (IsNested(result)) ItemsOf(result)[0] = APL_LinkEx(fill, HERE);
+        return guard.release();
+    }
+    if (s.inner == 1 && !IsNested(result)) {
+        bool completed;
+        switch (ElementSize(result->eltype)) {
+        case 1:
+            completed = ReplicateElements(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), c, s.outer, s.length,
+                                          outLength, FillValue<uint8_t>(fill, result->eltype));
+            break;
+        case 2:
+            completed = ReplicateElements(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), c, s.outer,
+                                          s.length, outLength, FillValue<uint16_t>(fill, result->eltype));
+            break;
+        case 4:
+            completed = ReplicateElements(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), c, s.outer,
+                                          s.length, outLength, FillValue<uint32_t>(fill, result->eltype));
+            break;
+        default:
+            completed = ReplicateElements(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), c, s.outer,
+                                          s.length, outLength, FillValue<uint64_t>(fill, result->eltype));
+            break;
+        }
+        return completed ? guard.release() : nullptr;
+    }
+    if (!ReplicateCells(result, right, c, s, fill)) {
+        if (IsNested(result)) memset(DataOf(result), 0, sizeof(aplarray *) * static_cast<size_t>(result->number));
+        return nullptr;
+    }
+    return guard.release();
+}
+
+// Compress of single elements by a Boolean vector: the set bits of each word
+// picked out directly.
+template <class T>
+void CompressBits(T *out, const T *in, const uint32_t *words, int64_t n) {
+    for (int64_t base = 0; base < n; base += 32) {
+        uint32_t bits = words[base / 32];
+        if (n - base < 32) bits &= (1u << (n - base)) - 1;
+        if (bits == 0xFFFFFFFFu) {
+            memcpy(out, in + base, 32 * sizeof(T));
+            out += 32;
+            continue;
+        }
+        while (bits) {
+            *out++ = in[base + __builtin_ctz(bits)];
+            bits &= bits - 1;
+        }
+    }
+}
+
+int64_t CountBits(const uint32_t *words, int64_t n) {
+    int64_t count = 0;
+    for (int64_t base = 0; base < n; base += 32) {
+        uint32_t bits = words[base / 32];
+        if (n - base < 32) bits &= (1u << (n - base)) - 1;
+        count += __builtin_popcount(bits);
+    }
+    return count;
+}
+
+// A Boolean vector compressing a simple vector: returns the result, or null
+// with no error when the case is not this one.
+aplarray *CompressVector(const aplarray *left, const aplarray *right) {
+    if (left->eltype != APL_BOOL || left->rank != 1 || right->rank != 1 || IsNested(right) ||
+        left->shape[0] != right->shape[0] || ElementSize(right->eltype) == 2)
+        return nullptr;
+    const int64_t n = right->shape[0];
+    const auto *words = DataOf<const uint32_t>(left);
+    const auto kept = static_cast<int32_t>(CountBits(words, n));
+    aplarray *result = NewResult(1, right->eltype, &kept);
+    if (!result) return nullptr;
+    switch (ElementSize(right->eltype)) {
+    case 1: CompressBits(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), words, n); break;
+    case 4: CompressBits(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), words, n); break;
+    default: CompressBits(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), words, n); break;
+    }
+    return result;
+}
+
+// ---- The primitive -------------------------------------------------------------
+
+aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstAxis) {
+    int k = 0;
+    if (!ReplicationAxis(axis, right, firstAxis, k)) return nullptr;
+    if (left->rank >= 2) {
+        SetError(APL_ERR_RANK);
+        return nullptr;
+    }
+    if (k == right->rank - 1) {
+        aplarray *fast = CompressVector(left, right);
+        if (fast || aplerrno) return fast;
+    }
+    IntegerArgument values(left);
+    if (!values.ok()) return nullptr;
+    Counts c{values.data(), values.size(), false};
+    const int64_t axisLength = right->rank ? right->shape[k] : 1;
+    if (c.size == 1) {
+        c.single = true;
+        c.size = axisLength;
+    }
+    int64_t consumed = 0, total = 0;
+    for (int64_t i = 0; i < c.size; ++i) {
+        const int64_t n = c.at(i);
+        consumed += n >= 0;
+        total += n < 0 ? -n : n;
+    }
+    // One count for every cell, none negative: the axis stretch that the
+    // scalar functions' axis form uses too.
+    if (c.single && c.at(0) >= 0 && right->rank > 0) return StretchAxis(right, k, c.at(0));
+
+    // A single cell along the axis serves every non-negative count.
+    TempGuard stretched;
+    const aplarray *source = right;
+    if (consumed >= 2 && axisLength == 1) {
+        if (right->rank == 0) {
+            const auto length = static_cast<int32_t>(consumed);
+            stretched.reset(APL_Shape(nullptr, MakeIntVector(&length, 1), right));
+        } else {
+            stretched.reset(StretchAxis(right, k, static_cast<int32_t>(consumed)));
+        }
+        if (!stretched.get()) return nullptr;
+        source = stretched.get();
+    }
+    const int64_t length = source->rank ? source->shape[k] : 1;
+    if (source->rank > 0 && length != consumed && length != 0) {
+        SetError(APL_ERR_LENGTH);
+        return nullptr;
+    }
+    if (length == 0) total = 0;
+    if (total > INT32_MAX) {
+        SetError(APL_ERR_DOMAIN);
+        return nullptr;
+    }
+    int32_t shape[kMaxRank];
+    const int rank = std::max<int>(source->rank, 1);
+    for (int i = 0; i < source->rank; ++i) shape[i] = source->shape[i];
+    shape[k] = static_cast<int32_t>(total);
+    TempGuard fill(prototype(right, kPrototypeTypical));
+    if (!fill.get()) return nullptr;
+    aplarray *result = NewResult(rank, source->eltype, shape);
+    if (!result) return nullptr;
+    if (length == 0) c.size = 0;
+    AxisSplit s = SplitAlong(source, k);
+    s.length = length;
+    return ReplicateInto(result, source, c, s, total, fill.get());
+}
+
+aplarray *ReplicateKernel(CallArgs &args, bool firstAxis) {
+    return Replicate(args.axis, args.left, args.right, firstAxis);
+}
+
+// Expand's left argument as counts: 1 takes the next cell, 0 (as -1) inserts
+// one fill cell. DOMAIN for anything but 0 and 1 (REAL within 1e-13).
+aplarray *ExpansionCounts(const aplarray *left) {
+    if (IsNested(left) || left->eltype == APL_CHAR) {
+        SetError(APL_ERR_DOMAIN);
+        return nullptr;
+    }
+    aplarray *counts = NewResult(left->rank, APL_INTG, left->shape);
+    if (!counts) return nullptr;
+    for (int64_t i = 0; i < ElementCount(left); ++i) {
+        const double x = NumberAt(left, i);
+        const bool one = std::fabs(x - 1) < 1e-13;
+        if (!one && !(std::fabs(x) < 1e-13)) {
+            APL_UnLinkTempEx(counts, HERE);
+            SetError(APL_ERR_DOMAIN);
+            return nullptr;
+        }
+        DataOf<int32_t>(counts)[i] = one ? 1 : -1;
+    }
+    return counts;
+}
+
+aplarray *ExpandKernel(CallArgs &args, bool firstAxis) {
+    TempGuard counts(ExpansionCounts(args.left));
+    if (!counts.get()) return nullptr;
+    return Replicate(args.axis, counts.get(), args.right, firstAxis);
+}
+
+constexpr Signature kReplicateSignature{Optional(kAnyType), Required(kCountTypes), Required(kStructuralTypes)};
+constexpr Signature kExpandSignature{Optional(kAnyType), Required(kAnyType), Required(kStructuralTypes)};
+
+}  // namespace
+
+// Compress and replicate along the last axis, or the one written. Returns a
+// temporary (lnkcnt 0). Consumes temporary arguments; linked ones are left as
+// they were.
+extern "C" aplarray *APL_Replicate(aplarray *axis, aplarray *left, aplarray *right) {
+    return StandardCall(kReplicateSignature, axis, left, right,
+                        [](CallArgs &args) { return ReplicateKernel(args, false); });
+}
+
+// The same along the first axis when none is written.
+extern "C" aplarray *APL_Replicate1(aplarray *axis, aplarray *left, aplarray *right) {
+    return StandardCall(kReplicateSignature, axis, left, right,
+                        [](CallArgs &args) { return ReplicateKernel(args, true); });
+}
+
+// Expand along the last axis, or the one written. Returns a temporary (lnkcnt
+// 0). Consumes temporary arguments; linked ones are left as they were.
+extern "C" aplarray *APL_Expand(aplarray *axis, aplarray *left, aplarray *right) {
+    return StandardCall(kExpandSignature, axis, left, right, [](CallArgs &args) { return ExpandKernel(args, false); });
+}
+
+// The same along the first axis when none is written.
+extern "C" aplarray *APL_Expand1(aplarray *axis, aplarray *left, aplarray *right) {
+    return StandardCall(kExpandSignature, axis, left, right, [](CallArgs &args) { return ExpandKernel(args, true); });
+}

@@ -1,0 +1,440 @@
+// Catenate, take, drop, replicate, expand, rotate and transpose through the
+// exported interface: result types, links of nested items, the prototype of
+// empty nested results, Boolean rows of more than one word, the take engine
+// that disclose uses, interrupts, and properties on random shapes checked
+// against plain reference code.
+#include "support.h"
+
+#include "structural/take.h"
+
+#include <cstring>
+#include <numeric>
+#include <ostream>
+#include <random>
+#include <vector>
+
+namespace {
+
+using Shape = std::vector<int32_t>;
+using Values = std::vector<double>;
+
+uint32_t &Word(const aplarray *a, int64_t i) {
+    const int64_t row = RowLength(a);
+    return DataOf<uint32_t>(a)[i / row * ((row + 31) / 32) + i % row / 32];
+}
+
+// A temporary simple array; BOOL rows are packed here, independently of the library.
+aplarray *Make(int eltype, const Shape &shape, const Values &v = {}) {
+    aplarray *a = APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data());
+    memset(APL_Data(a), 0, ElementSize(eltype) * static_cast<size_t>(a->number));
+    for (size_t i = 0; i < v.size(); ++i) {
+        switch (eltype) {
+        case APL_CHAR: DataOf<uint8_t>(a)[i] = static_cast<uint8_t>(v[i]); break;
+        case APL_INTG: DataOf<int32_t>(a)[i] = static_cast<int32_t>(v[i]); break;
+        case APL_REAL: DataOf<double>(a)[i] = v[i]; break;
+        case APL_BOOL: Word(a, static_cast<int64_t>(i)) |= (v[i] != 0 ? 1u : 0u) << (i % RowLength(a) % 32);
+        }
+    }
+    return a;
+}
+aplarray *Ints(const Values &v) { return Make(APL_INTG, {static_cast<int32_t>(v.size())}, v); }
+aplarray *Real(double x) { return Make(APL_REAL, {}, {x}); }
+
+Values Elements(const aplarray *a) {
+    Values v;
+    for (int64_t i = 0; i < ElementCount(a); ++i) {
+        switch (a->eltype) {
+        case APL_CHAR: v.push_back(DataOf<uint8_t>(a)[i]); break;
+        case APL_INTG: v.push_back(DataOf<int32_t>(a)[i]); break;
+        case APL_REAL: v.push_back(DataOf<double>(a)[i]); break;
+        case APL_BOOL: v.push_back(Word(a, i) >> (i % RowLength(a) % 32) & 1);
+        }
+    }
+    return v;
+}
+
+// A nested vector owning the given items (temporaries).
+aplarray *Nest(std::vector<aplarray *> items) {
+    const auto n = static_cast<int32_t>(items.size());
+    aplarray *a = APL_Create(1, APL_NESTED, &n);
+    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[i]);
+    return a;
+}
+
+struct Got {
+    int eltype;
+    Shape shape;
+    Values values;
+    bool operator==(const Got &) const = default;
+};
+std::ostream &operator<<(std::ostream &os, const Got &g) {
+    os << "type " << g.eltype << ", shape";
+    for (int32_t n : g.shape) os << ' ' << n;
+    os << ", values";
+    for (double v : g.values) os << ' ' << v;
+    return os;
+}
+// What a call returned (type 0 with the error for null); the result released
+// (a linked argument passed through keeps its links).
+Got Take(aplarray *r) {
+    if (!r) return {0, {aplerrno}, {}};
+    Got got{r->eltype, Shape(r->shape, r->shape + r->rank), IsNested(r) ? Values{} : Elements(r)};
+    APL_UnLinkTemp(r);
+    return got;
+}
+Got Error(int32_t code) { return {0, {code}, {}}; }
+
+// Runs a call on arguments that the test holds linked, then releases them.
+template <class Call>
+Got Held(Call call, aplarray *left, aplarray *right, aplarray *axis = nullptr) {
+    APL_Link(right);
+    if (left) APL_Link(left);
+    if (axis) APL_Link(axis);
+    Got got = Take(call(axis, left, right));
+    aplerrno = 0;
+    APL_UnLink(right);
+    if (left) APL_UnLink(left);
+    if (axis) APL_UnLink(axis);
+    return got;
+}
+
+using StructuralTypes = LibraryTest;
+
+TEST_F(StructuralTypes, CatenateDecidesTheTypeBeforeConverting) {
+    const Values none;
+    EXPECT_EQ(Take(APL_Catenate(nullptr, Ints({1, 2}), APL_Int(3))), (Got{APL_INTG, {3}, {1, 2, 3}}));
+    EXPECT_EQ(Take(APL_Catenate(nullptr, APL_Int(1), Real(2.5))), (Got{APL_REAL, {2}, {1, 2.5}}));
+    EXPECT_EQ(Take(APL_Catenate(nullptr, Make(APL_CHAR, {}, {'A'}), APL_Int(1))).eltype, APL_NESTED);
+    EXPECT_EQ(Take(APL_Catenate(nullptr, Make(APL_CHAR, {0}), Ints({1, 2}))), (Got{APL_INTG, {2}, {1, 2}}));
+    EXPECT_EQ(Take(APL_Catenate(nullptr, Ints({1, 2}), Make(APL_REAL, {0}))), (Got{APL_INTG, {2}, {1, 2}}));
+    EXPECT_EQ(Take(APL_Catenate(nullptr, Make(APL_BOOL, {2}, {1, 0}), Make(APL_BOOL, {1}, {1}))),
+              (Got{APL_INTG, {3}, {1, 0, 1}}));
+}
+
+TEST_F(StructuralTypes, BooleanAndShortDataComeBackAsIntegers) {
+    auto bits = [] { return Make(APL_BOOL, {3}, {1, 0, 0}); };
+    EXPECT_EQ(Take(APL_Rotate(nullptr, nullptr, bits())), (Got{APL_INTG, {3}, {0, 0, 1}}));
+    EXPECT_EQ(Take(APL_Transpose(nullptr, nullptr, bits())), (Got{APL_INTG, {3}, {1, 0, 0}}));
+    EXPECT_EQ(Take(APL_Take(nullptr, APL_Int(4), bits())), (Got{APL_INTG, {4}, {1, 0, 0, 0}}));
+    EXPECT_EQ(Take(APL_Catenate(nullptr, nullptr, bits())), (Got{APL_INTG, {3}, {1, 0, 0}}));
+    EXPECT_EQ(Take(APL_Replicate(nullptr, Ints({2, 0, 1}), bits())), (Got{APL_INTG, {3}, {1, 1, 0}}));
+    EXPECT_EQ(Take(APL_Expand(nullptr, Ints({1, 0, 1, 1}), bits())), (Got{APL_INTG, {4}, {1, 0, 0, 0}}));
+}
+
+// Rows of 33 and more bits span two words each: every element must arrive
+// from its own row, whatever the padding of the words holds.
+TEST_F(StructuralTypes, BooleanRowsOfMoreThanOneWord) {
+    Values bits(3 * 33);
+    for (size_t i = 0; i < bits.size(); ++i) bits[i] = (i * 7 % 5) < 2;
+    auto matrix = [&] {
+        aplarray *m = Make(APL_BOOL, {3, 33}, bits);
+        for (int row = 0; row < 3; ++row) DataOf<uint32_t>(m)[row * 2 + 1] |= 0xFFFFFFFEu;  // padding
+        return m;
+    };
+    Values transposed, reversed, dropped;
+    for (int c = 0; c < 33; ++c)
+        for (int r = 0; r < 3; ++r) transposed.push_back(bits[r * 33 + c]);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 32; c >= 0; --c) reversed.push_back(bits[r * 33 + c]);
+    for (int r = 1; r < 3; ++r)
+        for (int c = 0; c < 32; ++c) dropped.push_back(bits[r * 33 + c + 1]);
+    EXPECT_EQ(Take(APL_Transpose(nullptr, nullptr, matrix())), (Got{APL_INTG, {33, 3}, transposed}));
+    EXPECT_EQ(Take(APL_Rotate(nullptr, nullptr, matrix())), (Got{APL_INTG, {3, 33}, reversed}));
+    EXPECT_EQ(Take(APL_Drop(nullptr, Ints({1, 1}), matrix())), (Got{APL_INTG, {2, 32}, dropped}));
+    EXPECT_EQ(Take(APL_Catenate(nullptr, nullptr, matrix())), (Got{APL_INTG, {99}, bits}));
+    // A 33-bit compress mask picks exactly the elements of its set bits.
+    Values mask(40), kept, numbers(40);
+    std::iota(numbers.begin(), numbers.end(), 1);
+    for (size_t i = 0; i < 40; ++i) mask[i] = i % 3 == 0 || i == 39;
+    for (size_t i = 0; i < 40; ++i)
+        if (mask[i]) kept.push_back(numbers[i]);
+    aplarray *m = Make(APL_BOOL, {40}, mask);
+    DataOf<uint32_t>(m)[1] |= 0xFFFFFF00u;  // padding beyond element 39
+    EXPECT_EQ(Take(APL_Replicate(nullptr, m, Ints(numbers))),
+              (Got{APL_INTG, {static_cast<int32_t>(kept.size())}, kept}));
+}
+
+// ---- Links, prototypes and storage ---------------------------------------------
+
+using NestedResults = LibraryTest;
+
+// Every primitive that copies items links each copy once: after the result is
+// released, the items have exactly the links they had before.
+TEST_F(NestedResults, ItemsAreLinkedOncePerCopy) {
+    aplarray *a = APL_Link(Ints({1, 2}));
+    aplarray *b = APL_Link(Make(APL_CHAR, {2}, {'a', 'b'}));
+    aplarray *x = APL_Link(Nest({a, b}));
+    using Call = aplarray *(*)(aplarray *);
+    struct Case {
+        const char *what;
+        Call call;
+        int32_t aLinks, bLinks;
+    } cases[] = {
+        {"x,x", [](aplarray *x) { return APL_Catenate(nullptr, x, x); }, 4, 4},
+        {"4 take x", [](aplarray *x) { return APL_Take(nullptr, APL_Int(4), x); }, 3, 3},
+        {"2 1 replicate x", [](aplarray *x) { return APL_Replicate(nullptr, Ints({2, 1}), x); }, 4, 3},
+        {"1 rotate x", [](aplarray *x) { return APL_Rotate(nullptr, APL_Int(1), x); }, 3, 3},
+        {"reverse x", [](aplarray *x) { return APL_Rotate(nullptr, nullptr, x); }, 3, 3},
+        {"transpose 2 by 1",
+         [](aplarray *x) { return APL_Transpose(nullptr, nullptr, APL_Catenate(Real(1.5), nullptr, x)); }, 3, 3},
+        {"1 drop x", [](aplarray *x) { return APL_Drop(nullptr, APL_Int(1), x); }, 2, 3},
+    };
+    for (const Case &c : cases) {
+        aplarray *result = c.call(x);
+        ASSERT_NE(result, nullptr) << c.what;
+        EXPECT_EQ(a->lnkcnt, c.aLinks) << c.what;
+        EXPECT_EQ(b->lnkcnt, c.bLinks) << c.what;
+        APL_UnLinkTemp(result);
+        EXPECT_EQ(a->lnkcnt, 2) << c.what;
+        EXPECT_EQ(b->lnkcnt, 2) << c.what;
+    }
+    APL_UnLink(x);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+
+// An empty nested result carries a prototype in its extra slot: that of the
+// argument's first item, so that first and overtake of the result fill alike.
+TEST_F(NestedResults, EmptyResultsKeepAPrototype) {
+    aplarray *x = APL_Link(Nest({Ints({7, 8, 9}), Make(APL_CHAR, {1}, {'a'})}));
+    aplarray *results[] = {
+        APL_Take(nullptr, APL_Int(0), x),
+        APL_Drop(nullptr, APL_Int(5), x),
+        APL_Replicate(nullptr, APL_Int(0), x),
+        APL_Replicate(nullptr, Ints({0, 0}), x),
+        APL_Catenate(nullptr, Make(APL_INTG, {0}), APL_Take(nullptr, APL_Int(0), x)),
+        APL_Catenate(nullptr, nullptr, APL_Take(nullptr, APL_Int(0), x)),
+        APL_Transpose(nullptr, nullptr, APL_Take(nullptr, Ints({0, 2}), APL_Catenate(Real(0.5), nullptr, x))),
+        APL_Rotate(nullptr, nullptr, APL_Take(nullptr, APL_Int(0), x)),
+    };
+    for (size_t i = 0; i < std::size(results); ++i) {
+        aplarray *r = results[i];
+        ASSERT_NE(r, nullptr) << i;
+        EXPECT_EQ(r->eltype, APL_NESTED) << i;
+        EXPECT_EQ(r->number, 0) << i;
+        // The first of the empty result is the prototype: three zeros.
+        EXPECT_EQ(Take(APL_Take(nullptr, nullptr, r)), (Got{APL_INTG, {3}, {0, 0, 0}})) << i;
+    }
+    APL_UnLink(x);
+}
+
+// A result never shares data with a linked argument, so that changing one in
+// place (indexed assignment into a temporary) cannot reach the other.
+TEST_F(NestedResults, ResultsShareNoStorageWithTheirArguments) {
+    aplarray *v = APL_Link(Ints({1, 2, 3, 4}));
+    aplarray *results[] = {
+        APL_Catenate(nullptr, nullptr, v),        APL_Take(nullptr, APL_Int(4), v),
+        APL_Drop(nullptr, APL_Int(0), v),         APL_Replicate(nullptr, APL_Int(1), v),
+        APL_Rotate(nullptr, APL_Int(0), v),       APL_Transpose(nullptr, Ints({1}), v),
+        APL_Expand(nullptr, Ints({1, 1, 1, 1}), v),
+    };
+    for (aplarray *r : results) {
+        ASSERT_NE(r, nullptr);
+        EXPECT_NE(r, v);
+        DataOf<int32_t>(r)[0] = 99;
+        EXPECT_EQ(DataOf<int32_t>(v)[0], 1);
+        APL_UnLinkTemp(r);
+    }
+    APL_UnLink(v);
+}
+
+// ---- The take engine as disclose uses it ------------------------------------------
+
+using TakeEngineUse = LibraryTest;
+
+TEST_F(TakeEngineUse, PadsWithTheFillAndPlacesScalarsBySign) {
+    aplarray *m = APL_Link(Make(APL_INTG, {2, 2}, {1, 2, 3, 4}));
+    aplarray *zero = APL_Link(APL_Int(0));
+    const int64_t grow[] = {3, -3}, cut[] = {-1, 1};
+    EXPECT_EQ(Take(TakeEngine(m, grow, 2, zero)), (Got{APL_INTG, {3, 3}, {0, 1, 2, 0, 3, 4, 0, 0, 0}}));
+    EXPECT_EQ(Take(TakeEngine(m, cut, 2, zero)), (Got{APL_INTG, {1, 1}, {3}}));
+    aplarray *five = APL_Link(APL_Int(5));
+    const int64_t corner[] = {-2, 2, -1};
+    EXPECT_EQ(Take(TakeEngine(five, corner, 3, zero)), (Got{APL_INTG, {2, 2, 1}, {0, 0, 5, 0}}));
+    // A REAL fill in an INTG result keeps the result's type.
+    aplarray *blank = APL_Link(Make(APL_CHAR, {}, {' '}));
+    const int64_t wide[] = {2, 3};
+    EXPECT_EQ(Take(TakeEngine(m, wide, 2, blank)), (Got{APL_INTG, {2, 3}, {1, 2, 0, 3, 4, 0}}));
+    const int64_t huge[] = {int64_t{1} << 31, 1};
+    EXPECT_EQ(Take(TakeEngine(m, huge, 2, zero)), Error(APL_ERR_DOMAIN));
+    aplerrno = 0;
+    EXPECT_EQ(Take(TakeEngine(m, huge, 1, zero)), Error(APL_ERR_LENGTH));
+    aplerrno = 0;
+    for (aplarray *a : {m, zero, five, blank}) APL_UnLink(a);
+}
+
+TEST_F(TakeEngineUse, NestedFillIsLinkedIntoEveryPaddedSlot) {
+    aplarray *x = APL_Link(Nest({Ints({1, 2})}));
+    aplarray *fill = APL_Link(Ints({0, 0}));
+    const int64_t four[] = {4};
+    aplarray *r = TakeEngine(x, four, 1, fill);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(fill->lnkcnt, 4);
+    for (int i = 1; i < 4; ++i) EXPECT_EQ(ItemsOf(r)[i], fill);
+    APL_UnLinkTemp(r);
+    EXPECT_EQ(fill->lnkcnt, 1);
+    APL_UnLink(fill);
+    APL_UnLink(x);
+}
+
+// ---- Interrupts and sizes -----------------------------------------------------------
+
+using LongWork = LibraryTest;
+
+TEST_F(LongWork, AnInterruptStopsRowLoopsAndLeavesNothing) {
+    const Shape rows = {70000, 2};
+    aplarray *m = APL_Link(Make(APL_INTG, rows));
+    aplarray *nested = APL_Link(APL_MakeNested(Make(APL_INTG, rows)));
+    APL_interrupted = 1;
+    EXPECT_EQ(Take(APL_Take(nullptr, Ints({70000, 1}), m)), Error(APL_ERR_INTERRUPT));
+    aplerrno = 0;
+    EXPECT_EQ(Take(APL_Catenate(nullptr, m, m)), Error(APL_ERR_INTERRUPT));
+    aplerrno = 0;
+    EXPECT_EQ(Take(APL_Transpose(nullptr, nullptr, nested)), Error(APL_ERR_INTERRUPT));
+    aplerrno = 0;
+    EXPECT_EQ(Take(APL_Rotate(nullptr, APL_Int(1), m)), Error(APL_ERR_INTERRUPT));
+    aplerrno = 0;
+    EXPECT_EQ(Take(APL_Rotate(nullptr, nullptr, nested)), Error(APL_ERR_INTERRUPT));
+    aplerrno = 0;
+    EXPECT_EQ(Take(APL_Replicate(nullptr, Ints({2, 1}), m)), Error(APL_ERR_INTERRUPT));
+    aplerrno = 0;
+    APL_interrupted = 0;
+    APL_UnLink(m);
+    APL_UnLink(nested);
+}
+
+TEST_F(LongWork, CountsBeyondThirtyTwoBitsAreRefusedNotWrapped) {
+    aplarray *big = APL_Link(Ints({2000000000, 2000000000}));
+    EXPECT_EQ(Held(APL_Replicate, big, Ints({1, 2})), Error(APL_ERR_DOMAIN));
+    EXPECT_EQ(Held(APL_Take, APL_Int(INT32_MIN), Ints({1, 2})), Error(APL_ERR_DOMAIN));
+    EXPECT_EQ(Held(APL_Drop, APL_Int(INT32_MIN), Ints({1, 2})), (Got{APL_INTG, {0}, {}}));
+    EXPECT_EQ(Held(APL_Rotate, APL_Int(INT32_MIN), Ints({1, 2, 3})), (Got{APL_INTG, {3}, {2, 3, 1}}));
+    EXPECT_EQ(Held(APL_Take, Ints({65536, 65536}), APL_Int(1)), Error(APL_ERR_DOMAIN));
+    APL_UnLink(big);
+}
+
+// ---- Properties on random shapes ------------------------------------------------------
+
+// A simple INTG array described for the reference code.
+struct Ref {
+    Shape shape;
+    Values v;
+    int64_t Count() const {
+        int64_t n = 1;
+        for (int32_t s : shape) n *= s;
+        return n;
+    }
+};
+
+// Multi-index of ravel position i.
+Shape IndexOf(const Shape &shape, int64_t i) {
+    Shape index(shape.size());
+    for (size_t j = shape.size(); j-- > 0;) {
+        index[j] = static_cast<int32_t>(i % shape[j]);
+        i /= shape[j];
+    }
+    return index;
+}
+int64_t PositionOf(const Shape &shape, const Shape &index) {
+    int64_t p = 0;
+    for (size_t j = 0; j < shape.size(); ++j) p = p * shape[j] + index[j];
+    return p;
+}
+
+Ref RefTake(const Ref &x, int k, int64_t n) {
+    Ref r{x.shape, {}};
+    const int64_t len = x.shape[k];
+    r.shape[k] = static_cast<int32_t>(n < 0 ? -n : n);
+    for (int64_t i = 0; i < r.Count(); ++i) {
+        Shape index = IndexOf(r.shape, i);
+        const int64_t at = n >= 0 ? index[k] : index[k] - (-n - len);
+        if (at < 0 || at >= len) {
+            r.v.push_back(0);
+            continue;
+        }
+        index[k] = static_cast<int32_t>(at);
+        r.v.push_back(x.v[PositionOf(x.shape, index)]);
+    }
+    return r;
+}
+
+Ref RefRotate(const Ref &x, int k, int64_t s) {
+    Ref r{x.shape, {}};
+    for (int64_t i = 0; i < x.Count(); ++i) {
+        Shape index = IndexOf(x.shape, i);
+        const int64_t n = x.shape[k];
+        index[k] = static_cast<int32_t>(((index[k] + s) % n + n) % n);
+        r.v.push_back(x.v[PositionOf(x.shape, index)]);
+    }
+    return r;
+}
+
+Ref RefTranspose(const Ref &x, const Shape &perm) {
+    Ref r{Shape(x.shape.size()), {}};
+    for (size_t j = 0; j < perm.size(); ++j) r.shape[perm[j]] = x.shape[j];
+    for (int64_t i = 0; i < r.Count(); ++i) {
+        const Shape index = IndexOf(r.shape, i);
+        Shape from(x.shape.size());
+        for (size_t j = 0; j < perm.size(); ++j) from[j] = index[perm[j]];
+        r.v.push_back(x.v[PositionOf(x.shape, from)]);
+    }
+    return r;
+}
+
+Got AsGot(const Ref &r) { return {APL_INTG, r.shape, r.v}; }
+
+using Properties = LibraryTest;
+
+TEST_F(Properties, RandomShapesAgreeWithReferenceCode) {
+    std::mt19937 random(15);
+    auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    for (int trial = 0; trial < 300; ++trial) {
+        Ref x;
+        const int rank = 1 + below(3);
+        for (int j = 0; j < rank; ++j) x.shape.push_back(below(5));
+        for (int64_t i = 0; i < x.Count(); ++i) x.v.push_back(below(1000) - 500);
+        aplarray *a = APL_Link(Make(APL_INTG, x.shape, x.v));
+        const int k = below(rank);
+        const int32_t n = below(2 * x.shape[k] + 3) - x.shape[k] - 1;
+        const int32_t s = below(20) - 10;
+        aplarray *axis = APL_Link(APL_Int(k + 1));
+        SCOPED_TRACE(testing::Message() << "trial " << trial << " axis " << k << " n " << n << " s " << s);
+
+        // (n take X), n drop X along one axis is X again. (A one-element
+        // X refuses an axis on take and drop.)
+        if (x.Count() != 1) {
+            EXPECT_EQ(Held(APL_Take, APL_Int(n), a, axis), AsGot(RefTake(x, k, n)));
+            aplarray *taken = APL_Take(axis, APL_Int(n), a);
+            aplarray *rest = APL_Drop(axis, APL_Int(n), a);
+            aplarray *joined = n >= 0 ? APL_Catenate(axis, taken, rest) : APL_Catenate(axis, rest, taken);
+            if (std::abs(n) <= x.shape[k]) EXPECT_EQ(Take(joined), AsGot(x));
+            else APL_UnLinkTemp(joined);
+        }
+
+        EXPECT_EQ(Held(APL_Rotate, APL_Int(s), a, axis), AsGot(RefRotate(x, k, s)));
+        EXPECT_EQ(Take(APL_Rotate(axis, APL_Int(-s), APL_Rotate(axis, APL_Int(s), a))), AsGot(x));
+        EXPECT_EQ(Take(APL_Rotate(axis, nullptr, APL_Rotate(axis, nullptr, a))), AsGot(x));
+        EXPECT_EQ(Take(APL_Transpose(nullptr, nullptr, APL_Transpose(nullptr, nullptr, a))), AsGot(x));
+
+        Shape perm(rank);
+        std::iota(perm.begin(), perm.end(), 0);
+        std::shuffle(perm.begin(), perm.end(), random);
+        Values left(perm.begin(), perm.end());
+        for (double &p : left) p += 1;
+        EXPECT_EQ(Held(APL_Transpose, Ints(left), a), AsGot(RefTranspose(x, perm)));
+
+        // Compress after expand by the same random mask.
+        Values mask;
+        for (int i = 0; i < x.shape[k]; ++i) {
+            while (below(3) == 0) mask.push_back(0);
+            mask.push_back(1);
+        }
+        aplarray *m = APL_Link(Ints(mask));
+        EXPECT_EQ(Take(APL_Replicate(axis, m, APL_Expand(axis, m, a))), AsGot(x));
+        APL_UnLink(m);
+        APL_UnLink(axis);
+        APL_UnLink(a);
+    }
+}
+
+}  // namespace
