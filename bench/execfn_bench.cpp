@@ -5,6 +5,7 @@
 // Relies on fixing, function execution and the scalar functions (orbaxcore).
 #include "apl.h"
 #include "core/arrays.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "interpreter/fixing.h"

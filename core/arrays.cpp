@@ -4,8 +4,8 @@
 #include "core/arrays.h"
 
 #include "core/blockmem.h"
+#include "core/callbacks.h"
 #include "core/errors.h"
-#include "system/register.h"
 
 #include <cinttypes>
 #include <cstdarg>

@@ -122,6 +122,14 @@ char *ArrayToString(aplarray *array);
 const char *CharString(int c1, ...);
 bool SameStorage(void *p, void *q);
 
+// Releases the temporaries a call was given, each once: the same array may
+// stand in two or three places (X+X). Linked arrays and nulls are left alone.
+inline void ReleaseTemporaries(aplarray *a, aplarray *b, aplarray *c = nullptr) {
+    APL_UnLinkTempEx(a, HERE);
+    if (b != a) APL_UnLinkTempEx(b, HERE);
+    if (c != a && c != b) APL_UnLinkTempEx(c, HERE);
+}
+
 // Releases a temporary at scope exit unless handed over with release().
 class TempGuard {
 public:

@@ -4,25 +4,16 @@
 #include "core/cover.h"
 
 #include "core/arrays.h"
+#include "core/call.h"
 #include "core/errors.h"
 #include "core/frames.h"
 #include "core/symtab.h"
-#include "system/register.h"
 
 #include <cstring>
 
 LineFrame *currentFrame = nullptr;
-DefinedFunctionRunner runDefinedFunction = nullptr;
 
 namespace {
-
-// Releases the temporaries of a call that ends before it starts; the same
-// temporary may stand in two places.
-void ReleaseArguments(aplarray *axis, aplarray *left, aplarray *right) {
-    APL_UnLinkTempEx(axis, COVER);
-    if (left != axis) APL_UnLinkTempEx(left, COVER);
-    if (right != axis && right != left) APL_UnLinkTempEx(right, COVER);
-}
 
 bool CheckIndex(uint16_t index) {
     if (IsSymbol(index)) return true;
@@ -301,119 +292,12 @@ extern "C" aplarray *APL_CatArray(aplarray *left, aplarray *right, int32_t leftI
     return result;
 }
 
-// ---- Function descriptors and their evaluation -------------------------------------------
-
-namespace {
-
-// Derived functions being evaluated, innermost last. An operand descriptor lies
-// inside one of their records; a descriptor that does not is an outermost call.
-constexpr int kMaxActiveRecords = 256;
-const aplop *activeRecords[kMaxActiveRecords];
-int activeRecordCount = 0;
-
-bool InsideActiveRecord(const aplfnc *function) {
-    const auto address = reinterpret_cast<uintptr_t>(function);
-    for (int i = 0; i < activeRecordCount; ++i) {
-        const auto start = reinterpret_cast<uintptr_t>(activeRecords[i]);
-        if (address >= start && address < start + sizeof(aplop)) return true;
-    }
-    return false;
-}
-
-// The axes of a record live through every evaluation of the record: the
-// operator consumes temporary arguments, so each axis gets a link for the call.
-void HoldAxis(aplarray *axis, int step) {
-    if (axis && !IsStatic(axis) && IsLiveBlock(axis)) axis->lnkcnt += step;
-}
-void HoldAxes(aplop *record, int step) {
-    HoldAxis(record->axis, step);
-    HoldAxis(record->leftAxis, step);
-    HoldAxis(record->rightAxis, step);
-}
-
-// After the outermost evaluation the temporary axes of the record and of the
-// records of its operands are released (`keep`, the result, excepted).
-void ReleaseRecordAxes(aplfnc *function, const aplarray *keep, int depth) {
-    if (depth > 64 || !(function->flags & APL_FN_DERIVED) || !function->op) return;
-    aplop *record = function->op;
-    aplarray **axes[] = {&record->axis, &record->leftAxis, &record->rightAxis};
-    for (int i = 0; i < 3; ++i) {
-        aplarray *axis = *axes[i];
-        if (!axis) continue;
-        bool seen = axis == keep;
-        for (int j = 0; j < i; ++j) seen = seen || *axes[j] == axis;
-        if (!seen) APL_UnLinkTempEx(axis, COVER);
-    }
-    for (int i = 0; i < 3; ++i) *axes[i] = nullptr;
-    ReleaseRecordAxes(&record->left, keep, depth + 1);
-    ReleaseRecordAxes(&record->right, keep, depth + 1);
-}
-
-// Ends a call with an error (unless one is pending); releases temporary arguments.
-aplarray *Refuse(aplarray *axis, aplarray *left, aplarray *right, int32_t code, const char *text) {
-    if (!aplerrno) SetErrorText(code, "%s", text);
-    ReleaseArguments(axis, left, right);
-    return nullptr;
-}
-
-// Both return a temporary; consume temporary arguments, leave linked ones.
-aplarray *EvaluateDerived(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right) {
-    aplop *record = function->op;
-    if (!record) return Refuse(axis, left, right, APL_ERR_SYSTEM, "Derived function without operator");
-    const aploperator run = (record->kind & APL_FN_PRIMITIVE)
-                                ? reinterpret_cast<aploperator>(
-                                      PrimitiveOperator(static_cast<uint8_t>(record->code)))
-                                : reinterpret_cast<aploperator>(record->function);
-    const bool outermost = !InsideActiveRecord(function);
-    if (!run || activeRecordCount == kMaxActiveRecords) {
-        if (outermost) ReleaseRecordAxes(function, nullptr, 0);
-        if (run) return Refuse(axis, left, right, APL_ERR_LIMIT, "");
-        return Refuse(axis, left, right, APL_ERR_SYSTEM,
-                      (record->kind & APL_FN_PRIMITIVE) ? "primitive Function not implemented !"
-                                                        : "Derived function without operator");
-    }
-    activeRecords[activeRecordCount++] = record;
-    HoldAxes(record, 1);
-    aplarray *result = run(axis ? axis : record->axis, left, &record->left, record->leftAxis,
-                           &record->right, record->rightAxis, right);
-    HoldAxes(record, -1);
-    --activeRecordCount;
-    if (outermost) ReleaseRecordAxes(function, result, 0);
-    return result;
-}
-
-aplarray *EvaluatePrimitive(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right) {
-    const auto code = static_cast<uint8_t>(function->code);
-    if (right && (right->type & APL_INDEXPOS) && !aplerrno) {
-        const intptr_t allowed = left ? APL_FN_SELECT2 : APL_FN_SELECT1;
-        if (!(function->flags & allowed)) {
-            SetErrorText(APL_ERR_SYNTAX, "Function '%c' not allowed in selective specification",
-                         static_cast<char>(code));
-            ReleaseArguments(axis, left, right);
-            return nullptr;
-        }
-    }
-    const aplfunction run = PrimitiveFunction(code);
-    if (!run) return Refuse(axis, left, right, APL_ERR_SYSTEM, "primitive Function not implemented !");
-    return run(axis, left, right);
-}
-
-}  // namespace
+// ---- Function descriptors -----------------------------------------------------------------
 
 // Returns a temporary; consumes temporary arguments, leaves linked ones as they were.
 extern "C" aplarray *APL_Evaluate(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right,
                                   ...) {
-    if (!function) return Refuse(axis, left, right, APL_ERR_SYSTEM, "Function descriptor missing");
-    if (function->flags & APL_FN_DERIVED) return EvaluateDerived(function, axis, left, right);
-    if (function->flags & APL_FN_PRIMITIVE) return EvaluatePrimitive(function, axis, left, right);
-    if (function->flags & APL_FN_DEFINED) {
-        if (runDefinedFunction) return runDefinedFunction(function, axis, left, right);
-        return Refuse(axis, left, right, APL_ERR_SYSTEM,
-                      "Defined function called without the interpreter");
-    }
-    const auto run = reinterpret_cast<aplfunction>(function->function);
-    if (!run) return Refuse(axis, left, right, APL_ERR_SYSTEM, "Function descriptor without function");
-    return run(axis, left, right);
+    return CallFunction(function, axis, left, right);
 }
 
 extern "C" aplfnc KAZ_Fn(int32_t code, int32_t flags, aplfunction function) {

@@ -1,6 +1,6 @@
 // cover: the runtime interface that compiled code calls (assignment, strands,
-// function descriptors and their evaluation, the KAZ_ support routines, display).
-// Relies on arrays, symtab, errors and the primitive tables of system/register.
+// function descriptors and their evaluation, the KAZ_ support routines).
+// Relies on arrays, symtab, errors and the primitive tables.
 #pragma once
 
 #include "apl.h"
@@ -19,22 +19,3 @@
 // Links the value into the name (a temporary becomes owned); returns the stored
 // value, or null with the error set.
 aplarray *AssignSystemVariable(uint16_t index, aplarray *value);
-
-// ---- Display -------------------------------------------------------------------
-
-// The value as text for the session: a CHAR matrix, or any CHAR array (which the
-// printer shows as a matrix). Returns a temporary, or the value itself when it is
-// character data outside keyword mode; only reads the value. Null with the error set.
-aplarray *FormatForDisplay(aplarray *value);
-// Writes the rows of a CHAR array in pieces of at most PW characters, every row
-// but the last ended; only reads the array. Stops with INTERRUPT when the host
-// has set APL_interrupted.
-void PrintCharMatrix(const aplarray *matrix);
-
-// ---- Defined functions -------------------------------------------------------------
-// APL_Evaluate hands a descriptor with APL_FN_DEFINED to this runner, which the
-// interpreter installs; without one the call is a SYSTEM error. The runner
-// follows the calling convention (consumes temporary arguments).
-using DefinedFunctionRunner = aplarray *(*)(aplfnc *function, aplarray *axis, aplarray *left,
-                                            aplarray *right);
-extern DefinedFunctionRunner runDefinedFunction;

@@ -4,8 +4,8 @@
 #include "core/errors.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/symtab.h"
-#include "system/register.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -127,13 +127,13 @@ bool IsValidName(const char *name, int32_t length) {
     if (!name || length < 1) return false;
     const auto *p = reinterpret_cast<const uint8_t *>(name);
     const uint8_t first = p[0];
-    if (!IsLetter(first) && first != kQuad && first != kQuoteQuad && first != kDelta &&
-        first != kDeltaUnderbar && first != kAlpha)
+    if (!IsLetter(first) && first != glyph::kQuad && first != glyph::kQuoteQuad && first != glyph::kDelta &&
+        first != glyph::kDeltaUnderbar && first != glyph::kAlpha)
         return false;
     for (int32_t i = 1; i < length; ++i) {
         const uint8_t c = p[i];
-        if (!IsLetter(c) && !(c >= '0' && c <= '9') && c != '_' && c != kHighMinus && c != kDelta &&
-            c != kDeltaUnderbar)
+        if (!IsLetter(c) && !(c >= '0' && c <= '9') && c != '_' && c != glyph::kHighMinus && c != glyph::kDelta &&
+            c != glyph::kDeltaUnderbar)
             return false;
     }
     return true;
@@ -237,7 +237,7 @@ aplarray *CharVector(const uint8_t *codes, int32_t n) {
     return a;
 }
 
-std::string QuadName(const char *letters) { return std::string(1, static_cast<char>(kQuad)) + letters; }
+std::string QuadName(const char *letters) { return std::string(1, static_cast<char>(glyph::kQuad)) + letters; }
 
 void CreateQuadVariable(uint16_t *index, const char *letters, aplarray *value) {
     const uint16_t i = CreateSystemVariable(QuadName(letters).c_str(), value);
@@ -271,12 +271,12 @@ void CreateSystemVariables(bool programMode) {
     CreateQuadVariable(&sys_NLT_idx, "NLT", MakeString("ENGLISH"));
     const int32_t noRows[] = {0, 0};
     CreateQuadVariable(&sys_SM_idx, "SM", AllocArray(APL_SIMPLE | APL_TEMP, 2, APL_CHAR, noRows, HERE));
-    const uint8_t formatChars[] = {'.', ',', '*', '0', '_', kHighMinus};
+    const uint8_t formatChars[] = {'.', ',', '*', '0', '_', glyph::kHighMinus};
     CreateQuadVariable(&sys_FC_idx, "FC", CharVector(formatChars, 6));
     CreateQuadVariable(&sys_EM_idx, "EM", MakeString("NO ERROR"));
     CreateQuadVariable(&sys_WA_idx, "WA", MakeInt(64000000));
-    const char quad[] = {static_cast<char>(kQuad), 0};
-    const char quoteQuad[] = {static_cast<char>(kQuoteQuad), 0};
+    const char quad[] = {static_cast<char>(glyph::kQuad), 0};
+    const char quoteQuad[] = {static_cast<char>(glyph::kQuoteQuad), 0};
     CreateSystemVariable(quad, MakeInt(0));
     CreateSystemVariable(quoteQuad, MakeInt(0));
 }

@@ -4,17 +4,10 @@
 #pragma once
 
 #include "apl.h"
+#include "core/glyphs.h"
 
 #include <cstdint>
 #include <string_view>
-
-// Characters of the system's character set that matter to names.
-constexpr uint8_t kQuad = 140;
-constexpr uint8_t kQuoteQuad = 141;
-constexpr uint8_t kDelta = 145;
-constexpr uint8_t kDeltaUnderbar = 143;
-constexpr uint8_t kAlpha = 184;
-constexpr uint8_t kHighMinus = 175;
 
 // The most names a table holds: index 65535 must stay free to mean "none".
 constexpr uint32_t kMaxSymbols = 65534;

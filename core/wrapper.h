@@ -5,6 +5,7 @@
 
 #include "apl.h"
 #include "core/arrays.h"
+#include "core/errors.h"
 
 #include <cstdint>
 
@@ -52,3 +53,37 @@ aplarray *StandardCall(const Signature &signature, aplarray *axis, aplarray *lef
     aplarray *result = kernel(args);
     return LeaveCall(args, result);
 }
+
+// The links an entry point takes on its arguments, given back on every way
+// out (at most three). An argument that is also the result survives as a
+// temporary.
+class LinkSet {
+public:
+    ~LinkSet() { finish(nullptr); }
+    // Links the argument; a static one arrives as a linked managed copy.
+    // Null (WS FULL set) when that copy cannot be made.
+    aplarray *take(aplarray *a) {
+        if (!a) return nullptr;
+        aplarray *linked = APL_LinkEx(a, HERE);
+        if (!linked) {
+            if (!aplerrno) SetError(APL_ERR_WSFULL);
+            return nullptr;
+        }
+        held_[count_++] = linked;
+        return linked;
+    }
+    aplarray *finish(aplarray *result) {
+        bool passed = false;
+        for (int i = 0; i < count_; ++i) passed = passed || held_[i] == result;
+        if (passed) ++result->lnkcnt;
+        for (int i = 0; i < count_; ++i) APL_UnLinkEx(held_[i], HERE);
+        count_ = 0;
+        if (passed) --result->lnkcnt;
+        return result;
+    }
+
+private:
+    aplarray *held_[3];
+    int count_ = 0;
+};
+

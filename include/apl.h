@@ -204,6 +204,7 @@ enum {
     APL_FN_FUNCTION = 0x0004,
     APL_FN_MONOP = 0x0008,
     APL_FN_DYOP = 0x0010,
+    APL_FN_ARRAYOPERAND = 0x0020, /* a monadic operator that also takes an array operand */
     APL_FN_DEFINED = 0x0040,   /* a defined function, run by the interpreter */
     APL_FN_DERIVED = 0x0080,   /* op points at the operator record */
     APL_FN_PRIMITIVE = 0x0800, /* code names a registered primitive */

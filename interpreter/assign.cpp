@@ -122,11 +122,11 @@ aplarray *Checked(uint16_t symbol, aplarray *value) {
 aplarray *AssignSystemValue(uint16_t symbol, aplarray *value) {
     TempGuard guard(value);
     if (aplerrno || !value || !IsSymbol(symbol)) return nullptr;
-    if (IsQuad(symbol, kQuad)) {
+    if (IsQuad(symbol, glyph::kQuad)) {
         APL_Display(value);
         return aplerrno ? nullptr : guard.release();
     }
-    if (IsQuad(symbol, kQuoteQuad)) {
+    if (IsQuad(symbol, glyph::kQuoteQuad)) {
         APL_DisplayNoLF(value);
         return aplerrno ? nullptr : guard.release();
     }

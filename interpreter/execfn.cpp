@@ -5,6 +5,7 @@
 #include "interpreter/execfn.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/cover.h"
 #include "core/errors.h"
 #include "core/symtab.h"
@@ -14,7 +15,6 @@
 #include "interpreter/fixing.h"
 #include "interpreter/mainloop.h"
 #include "interpreter/tokfile.h"
-#include "system/register.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -380,11 +380,6 @@ void BindOperand(Locals &locals, uint16_t symbol, aplfnc &operand) {
         locals.Operand(symbol, &operand);
 }
 
-aplarray *RunDefined(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right) {
-    if (!function) return Refuse(APL_ERR_SYSTEM, axis, left, right);
-    return RunUserFunction(*function, axis, left, right);
-}
-
 }  // namespace
 
 aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left, aplarray *right) {
@@ -470,7 +465,4 @@ aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left
     return result;
 }
 
-void InstallFunctionRunners() {
-    runUserFunction = RunUserFunction;
-    runDefinedFunction = RunDefined;
-}
+void InstallFunctionRunners() { InstallDefinedFunctionRunner(RunUserFunction); }

@@ -5,31 +5,31 @@
 #include "interpreter/execline.h"
 
 #include "core/arrays.h"
+#include "core/call.h"
 #include "core/cover.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "structural/indexing.h"
-#include "system/register.h"
 
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 
 EvaluatorState evaluator;
-UserFunctionRunner runUserFunction = nullptr;
 
 namespace {
 
-constexpr uint8_t kColon = ':';
-constexpr uint8_t kSemicolon = ';';
-constexpr uint8_t kLeftBracket = '[';
-constexpr uint8_t kRightBracket = ']';
-constexpr uint8_t kLeftParen = '(';
-constexpr uint8_t kRightParen = ')';
-constexpr uint8_t kLeftBrace = '{';
-constexpr uint8_t kRightBrace = '}';
+using glyph::kColon;
+using glyph::kSemicolon;
+using glyph::kLeftBracket;
+using glyph::kRightBracket;
+using glyph::kLeftParen;
+using glyph::kRightParen;
+using glyph::kLeftBrace;
+using glyph::kRightBrace;
 
 constexpr intptr_t kFunctionBits = APL_FN_FUNCTION | APL_FN_MONOP | APL_FN_DYOP;
 
@@ -128,10 +128,6 @@ bool FailText(int32_t code, const char *text) {
     return false;
 }
 
-// True when the user-operator trampoline is the operator of a record.
-aplarray *RunUserOperator(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
-                          aplarray *secondAxis, aplarray *right);
-
 // A branch taken by a running (or suspended) function ends its line; in the
 // session with no function, a branch has nowhere to go and changes nothing.
 bool BranchTaken() { return currentFrame && currentFrame != SessionFrame() && currentFrame->jumped; }
@@ -197,13 +193,13 @@ private:
 
 bool Walk::AtLeftEnd() const {
     switch (*p_) {
-    case kLineEnd:
+    case glyph::kLineFeed:
     case kLeftParen:
     case kColon:
     case kSemicolon:
     case kLeftBracket:
     case kLeftBrace:
-    case kDiamond: return true;
+    case glyph::kDiamond: return true;
     default: return false;
     }
 }
@@ -222,7 +218,7 @@ bool Walk::TokenIsFunction(const uint8_t *at) const {
         return (entry.kind & (APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP)) != 0 &&
                !(entry.kind & APL_KIND_VARIABLE);
     }
-    if (tag == kTagConstant || tag == kLeftArrow || tag == kColon || tag == kLineEnd) return false;
+    if (tag == kTagConstant || tag == glyph::kLeftArrow || tag == kColon || tag == glyph::kLineFeed) return false;
     const uint16_t cls = TagClass(tag);
     return cls != 0 && (cls & kFunctionBits) != 0 && !(PrimitiveFlags(tag) & APL_FN_NILADIC);
 }
@@ -237,7 +233,7 @@ const uint8_t *Walk::Run(Item &out) {
     bool ok = true;
     while (ok) {
         const uint8_t tag = *p_;
-        if (tag == kLineEnd) break;
+        if (tag == glyph::kLineFeed) break;
         if (tag == kLeftParen) {
             if (flags_ & kEvalGroup) break;
             ok = Fail(APL_ERR_SYNTAX);
@@ -261,11 +257,11 @@ const uint8_t *Walk::Run(Item &out) {
             if (*p_ == kTagName) p_ -= 3;
             continue;
         }
-        if (tag == kDiamond) {
+        if (tag == glyph::kDiamond) {
             ok = FinishStatement(false);
             if (ok && BranchTaken()) {
                 // A branch taken in this line ends it.
-                while (*p_ != kLineEnd) --p_;
+                while (*p_ != glyph::kLineFeed) --p_;
                 break;
             }
             --p_;
@@ -324,7 +320,7 @@ bool Walk::Form(Item &item, bool &formed) {
     case kRightParen: ok = FormGroup(item, formed); break;
     case kRightBracket: ok = FormIndexList(); formed = false; break;
     case kRightBrace: ok = RunBlock(); formed = false; break;
-    case kLeftArrow:
+    case glyph::kLeftArrow:
         if (count_ == 0) return Fail(APL_ERR_SYNTAX);
         item.fn.flags = kItemArrow;
         item.at = at;
@@ -385,7 +381,7 @@ bool Walk::FormPrimitive(uint8_t code, Item &item, bool &formed) {
     item.fn = aplfnc{static_cast<intptr_t>(flags | APL_FN_PRIMITIVE), nullptr, nullptr, code};
     formed = true;
     // The control symbol alone at the right end of a statement closes a block.
-    if (code == kControlSymbol && count_ == 0 && !pending_) {
+    if (code == glyph::kControlSymbol && count_ == 0 && !pending_) {
         formed = false;
         APL_UnLinkTempEx(APL_Evaluate(&item.fn, nullptr, nullptr, nullptr), HERE);
         return !aplerrno;
@@ -434,8 +430,8 @@ bool Walk::FormName(Item &item, bool &formed) {
         item = ArrayItem(positions);
         return true;
     }
-    if (IsQuadName(symbol, kQuad) || IsQuadName(symbol, kQuoteQuad)) {
-        aplarray *input = IsQuadName(symbol, kQuad) ? QuadInput() : QuoteQuadInput();
+    if (IsQuadName(symbol, glyph::kQuad) || IsQuadName(symbol, glyph::kQuoteQuad)) {
+        aplarray *input = IsQuadName(symbol, glyph::kQuad) ? QuadInput() : QuoteQuadInput();
         if (!input) return Fail(APL_ERR_VALUE);
         item = ArrayItem(input);
         return true;
@@ -565,14 +561,7 @@ bool Walk::Call(Item &function, Item *left, Item &right, Item &result) {
     aplarray *l = left ? Give(*left) : nullptr;
     aplarray *r = Give(right);
     const bool select = r && (r->type & APL_INDEXPOS);
-    aplarray *value;
-    if (function.fn.flags & APL_FN_DEFINED) {
-        value = runUserFunction ? runUserFunction(function.fn, function.axis, l, r)
-                                : (APL_UnLinkTempEx(l, HERE), APL_UnLinkTempEx(r, HERE),
-                                   FailText(APL_ERR_SYSTEM, "Defined functions cannot run yet"), nullptr);
-    } else {
-        value = APL_Evaluate(&function.fn, function.axis, l, r);
-    }
+    aplarray *value = CallFunction(&function.fn, function.axis, l, r);
     if (aplerrno) {
         APL_UnLinkTempEx(value, HERE);
         if (!errorPositions.evaluator) errorPositions.evaluator = function.at;
@@ -592,9 +581,9 @@ bool Walk::Call(Item &function, Item *left, Item &right, Item &result) {
 bool Walk::Bind(Item &op, Item &left, Item *right, Item &derived) {
     const bool dyadic = right != nullptr;
     if (left.IsArray()) {
-        // An array operand: compress (47, 154) or the operand of a dyadic operator.
-        const bool compress = !dyadic && (op.fn.flags & APL_FN_PRIMITIVE) && (op.fn.code == '/' || op.fn.code == 154);
-        if (!compress && !dyadic) return Fail(APL_ERR_SYNTAX);
+        // An array operand: the operand of a dyadic operator, or of a monadic
+        // one registered to take it (compress).
+        if (!dyadic && !(op.fn.flags & APL_FN_ARRAYOPERAND)) return Fail(APL_ERR_SYNTAX);
     }
     auto *record = static_cast<DerivedRecord *>(AllocBlock(sizeof(DerivedRecord), HERE));
     if (!record) return Fail(APL_ERR_WSFULL);
@@ -630,7 +619,6 @@ bool Walk::Bind(Item &op, Item &left, Item *right, Item &derived) {
     } else if (op.fn.flags & APL_FN_DEFINED) {
         record->op.kind |= APL_FN_DEFINED;
         record->op.code = op.fn.code;
-        record->op.function = reinterpret_cast<void *>(&RunUserOperator);
     } else {
         record->op.function = op.fn.function;
     }
@@ -684,8 +672,7 @@ bool Walk::Reduce(Item x) {
                 x = derived;
                 continue;
             }
-            if (Has(1) && Top().IsMonOp() && (Top().fn.flags & APL_FN_PRIMITIVE) &&
-                (Top().fn.code == '/' || Top().fn.code == 154)) {
+            if (Has(1) && Top().IsMonOp() && (Top().fn.flags & APL_FN_ARRAYOPERAND)) {
                 Item op = Pop(), derived;
                 const bool ok = Bind(op, x, nullptr, derived);
                 Release(op), Release(x);
@@ -994,19 +981,6 @@ bool EvaluateSegment(const BlockLayout &block, uint32_t i, int32_t flags, const 
     return !aplerrno;
 }
 
-aplarray *RunUserOperator(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *, aplfnc *, aplarray *,
-                          aplarray *right) {
-    // The operand is the record's first field: the record is found from it.
-    aplop *record = reinterpret_cast<aplop *>(reinterpret_cast<char *>(operand) - offsetof(aplop, left));
-    aplfnc derived{APL_FN_DERIVED | APL_FN_FUNCTION, record, nullptr, 0};
-    if (!runUserFunction) {
-        APL_UnLinkTempEx(left, HERE);
-        APL_UnLinkTempEx(right, HERE);
-        FailText(APL_ERR_SYSTEM, "Defined operators cannot run yet");
-        return nullptr;
-    }
-    return runUserFunction(derived, axis, left, right);
-}
 
 }  // namespace
 
@@ -1033,15 +1007,4 @@ void EvaluateStatementLine(const StoredLine &line, const PoolView &pool) {
     EvalResult result;
     EvaluateLine(line.last, kEvalStatement, result, pool);
     APL_UnLinkTempEx(result.value, HERE);
-}
-
-aplarray *CallFunction(aplfnc *function, aplarray *functionAxis, aplarray *left, aplarray *right) {
-    if (function && (function->flags & APL_FN_DEFINED) && !(function->flags & APL_FN_DERIVED)) {
-        if (runUserFunction) return runUserFunction(*function, functionAxis, left, right);
-        APL_UnLinkTempEx(left, HERE);
-        APL_UnLinkTempEx(right, HERE);
-        FailText(APL_ERR_SYSTEM, "Defined functions cannot run yet");
-        return nullptr;
-    }
-    return APL_Evaluate(function, functionAxis, left, right);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "apl.h"
+#include "core/call.h"
 #include "interpreter/tokenizer.h"
 
 #include <cstdint>
@@ -17,7 +18,7 @@ constexpr int32_t kEvalSegment = 128;    // stop at a colon or left brace
 constexpr int32_t kEvalExecute = 256;    // a missing value is not an error
 
 // Item classes (the class word of the evaluator's items, in aplfnc.flags).
-constexpr intptr_t kItemArray = 0x0002;
+constexpr intptr_t kItemArray = kOperandArray;  // also in operand descriptors
 constexpr intptr_t kItemArrow = 0x0100;
 constexpr intptr_t kItemSystem = 0x0200;
 constexpr intptr_t kItemStrand = 0x0400;
@@ -43,11 +44,6 @@ const uint8_t *EvaluateLine(const uint8_t *position, int32_t flags, EvalResult &
 // Evaluates a whole stored line in statement mode (a session or function line).
 void EvaluateStatementLine(const StoredLine &line, const PoolView &pool);
 
-// The generic call that operators use for their operands: a primitive, a
-// derived, a native or a defined function. Returns a temporary; consumes
-// temporary arguments.
-aplarray *CallFunction(aplfnc *function, aplarray *functionAxis, aplarray *left, aplarray *right);
-
 // Assignment of a value to a name: links it; a system variable is checked.
 // Returns false with the error set. Does not consume the value.
 bool AssignName(uint16_t symbol, aplarray *value);
@@ -63,11 +59,6 @@ struct EvaluatorState {
     bool selectiveMet = false;
 };
 extern EvaluatorState evaluator;
-
-// Runs a user-defined function or operator (installed by function execution).
-// Returns a temporary or null; consumes temporary arguments.
-using UserFunctionRunner = aplarray *(*)(const aplfnc &function, aplarray *axis, aplarray *left, aplarray *right);
-extern UserFunctionRunner runUserFunction;
 
 // Evaluated and character input (the session supplies them).
 aplarray *QuadInput();

@@ -5,6 +5,7 @@
 #include "interpreter/fixing.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
@@ -12,7 +13,6 @@
 #include "interpreter/execfn.h"
 #include "interpreter/tokfile.h"
 #include "structural/nesting.h"
-#include "system/register.h"
 
 #include <cstdio>
 #include <cstring>
@@ -24,12 +24,12 @@ bool lenientFixing = false;
 
 namespace {
 
-constexpr uint8_t kColon = ':';
-constexpr uint8_t kLeftParen = '(';
-constexpr uint8_t kRightParen = ')';
-constexpr uint8_t kSemicolon = ';';
-constexpr uint8_t kLeftBrace = '{';
-constexpr uint8_t kRightBrace = '}';
+using glyph::kColon;
+using glyph::kLeftParen;
+using glyph::kRightParen;
+using glyph::kSemicolon;
+using glyph::kLeftBrace;
+using glyph::kRightBrace;
 constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
 
 uint32_t ReadWord(const uint8_t *p) {
@@ -60,7 +60,7 @@ StoredLine FixedView::Line(uint32_t n) const {
     const auto lastOf = [this](uint32_t k) { return bytes + poolOffset - ReadWord(bytes + kRecordHeaderBytes + 4 * (k - 1)) - 1; };
     const auto endAfter = [this](const uint8_t *p) {
         ++p;
-        while (*p != kLineEnd) ++p;
+        while (*p != glyph::kLineFeed) ++p;
         return p;
     };
     line.begin = n == 1 ? bytes + tokenStart : endAfter(lastOf(n - 1));
@@ -96,7 +96,7 @@ bool ReadFixedRecord(const aplarray *record, FixedView &view) {
         tokenStart >= v.poolOffset || v.poolOffset > size || v.poolOffset % 4 != 0)
         return Damaged();
     v.tokenStart = static_cast<uint32_t>(tokenStart);
-    if (b[v.tokenStart] != kLineEnd) return Damaged();
+    if (b[v.tokenStart] != glyph::kLineFeed) return Damaged();
     // The line-flags vector: a CHAR vector image inside the pool.
     const uint64_t flagsAt = v.lineFlagsOffset;
     if (flagsAt < v.poolOffset || flagsAt % 4 != 0 || flagsAt + 20 > size) return Damaged();
@@ -116,7 +116,7 @@ bool ReadFixedRecord(const aplarray *record, FixedView &view) {
         const uint8_t *last = b + v.poolOffset - entry - 1;
         if (last < previous || last >= b + v.poolOffset) return Damaged();
         const uint8_t *end = last + 1;
-        while (end < b + v.poolOffset && *end != kLineEnd) ++end;
+        while (end < b + v.poolOffset && *end != glyph::kLineFeed) ++end;
         if (end >= b + v.poolOffset) return Damaged();
         previous = end;
     }
@@ -166,7 +166,7 @@ aplarray *RenderLines(const FixedView &view, const char *name, int kind) {
     uint32_t next = 0;
     const uint32_t heads = view.HeaderNames();
     auto take = [&]() -> std::string { return next < heads ? NameText(view.Name(next++)) : (++next, ""); };
-    if (view.flags & kRecordResult) header += take() + static_cast<char>(kLeftArrow);
+    if (view.flags & kRecordResult) header += take() + static_cast<char>(glyph::kLeftArrow);
     if (view.flags & kRecordLeft) header += take() + " ";
     if (kind & (APL_KIND_MONOP | APL_KIND_DYOP)) {
         header += "(" + take() + " " + name;
@@ -226,7 +226,7 @@ struct Header {
 // Only blank, the parentheses, the semicolon and the left arrow are syntax in a
 // header; every other character belongs to a name.
 bool IsHeaderSyntax(uint8_t c) {
-    return c == ' ' || c == kLeftParen || c == kRightParen || c == kSemicolon || c == kLeftArrow;
+    return c == ' ' || c == kLeftParen || c == kRightParen || c == kSemicolon || c == glyph::kLeftArrow;
 }
 
 // Cuts the header into its groups; false when it does not fit the pattern
@@ -258,7 +258,7 @@ bool ParseHeader(const uint8_t *text, int32_t length, Header &h, bool &illegal) 
         }
         ++i;
         switch (c) {
-        case kLeftArrow:
+        case glyph::kLeftArrow:
             if (arrow || open || locals || pending.empty()) return false;
             arrow = true;
             h.result = static_cast<int>(pending.size());
@@ -325,8 +325,8 @@ size_t CommentStart(const std::string &line) {
     bool quoted = false;
     for (size_t i = 0; i < line.size(); ++i) {
         const auto c = static_cast<uint8_t>(line[i]);
-        if (c == kQuote) quoted = !quoted;
-        if (c == kLamp && !quoted) return i;
+        if (c == glyph::kQuote) quoted = !quoted;
+        if (c == glyph::kLamp && !quoted) return i;
     }
     return line.size();
 }
@@ -339,9 +339,9 @@ int64_t LabelColon(const std::string &line) {
     int64_t colon = -1;
     for (size_t i = 0; i < line.size(); ++i) {
         const auto c = static_cast<uint8_t>(line[i]);
-        if (c == kQuote) quoted = !quoted;
+        if (c == glyph::kQuote) quoted = !quoted;
         if (quoted) continue;
-        if (c == kLamp) break;
+        if (c == glyph::kLamp) break;
         if (c == kLeftBrace) ++braces;
         if (c == kRightBrace) --braces;
         if (c == kColon && braces == 0) colon = static_cast<int64_t>(i);
@@ -371,7 +371,7 @@ bool TokenizeBodyLine(const std::string &line, int32_t &entry) {
     const size_t commentLength = lamp < line.size() ? line.size() - code : 0;
     // A line end in the comment would end the stored line early.
     for (size_t i = code; i < code + commentLength; ++i)
-        if (static_cast<uint8_t>(line[i]) == kLineEnd) {
+        if (static_cast<uint8_t>(line[i]) == glyph::kLineFeed) {
             SetError(APL_ERR_SYNTAX);
             return false;
         }
@@ -501,7 +501,7 @@ aplarray *DefineFunction(const aplarray *lines) {
     // (only locals may be system variables, which a function may localise).
     for (const std::string &word : header.words) {
         const auto first = word.empty() ? 0 : static_cast<uint8_t>(word[0]);
-        if (first == kQuad || first == kQuoteQuad) {
+        if (first == glyph::kQuad || first == glyph::kQuoteQuad) {
             SetError(APL_ERR_DEFN);
             return FailedAt(0);
         }
@@ -558,7 +558,7 @@ aplarray *DefineFunction(const aplarray *lines) {
 
     // Body lines from the last to the first into a buffer that grows to the
     // left, so that line 1 ends up leftmost.
-    if (!PutByte(codeBuffer, kLineEnd)) return FailedAt(count - 1);
+    if (!PutByte(codeBuffer, glyph::kLineFeed)) return FailedAt(count - 1);
     bool lenientUsed = false;
     for (int32_t n = count - 1; n >= 1; --n) {
         std::string &line = body[static_cast<size_t>(n)];
@@ -569,7 +569,7 @@ aplarray *DefineFunction(const aplarray *lines) {
             // The line becomes a comment that shows what was rejected.
             lenientUsed = true;
             codeBuffer.start = codeBuffer.end - before;
-            line = std::string("--------") + static_cast<char>(kLamp) + " " + line;
+            line = std::string("--------") + static_cast<char>(glyph::kLamp) + " " + line;
             WriteLinef("%s[%d] syntax error", name.c_str(), static_cast<int>(n));
             aplerrno = 0;
             ok = TokenizeBodyLine(line, entry);
@@ -582,7 +582,7 @@ aplarray *DefineFunction(const aplarray *lines) {
             return FailedAt(n);
         }
         parts.entries[static_cast<size_t>(n)] = entry;
-        if (!PutByte(codeBuffer, kLineEnd)) return FailedAt(n);
+        if (!PutByte(codeBuffer, glyph::kLineFeed)) return FailedAt(n);
     }
     parts.tokens = BufferData(codeBuffer);
     parts.tokenBytes = static_cast<uint32_t>(BufferLength(codeBuffer));

@@ -5,8 +5,10 @@
 #include "interpreter/mainloop.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/errors.h"
 #include "core/frames.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "interpreter/execline.h"
@@ -181,8 +183,8 @@ bool HandleLine(char *buffer) {
         }
         return false;
     }
-    if (first == 0 || first == kLamp) return false;
-    if (first == kRightArrow) {
+    if (first == 0 || first == glyph::kLamp) return false;
+    if (first == glyph::kRightArrow) {
         const char *rest = text + 1;
         while (*rest == ' ') ++rest;
         if (*rest == 0) {
@@ -399,7 +401,7 @@ aplarray *QuadInput() { return APL_QuadInput(); }
 aplarray *QuoteQuadInput() { return APL_QQuadInput(); }
 
 extern "C" aplarray *APL_QuadInput(void) {
-    const char prompt[] = {static_cast<char>(kQuad), ':', ' ', 0};
+    const char prompt[] = {static_cast<char>(glyph::kQuad), ':', ' ', 0};
     WriteText(prompt, false);
     char *buffer = static_cast<char *>(malloc(APL_INPUT_BUFFER));
     if (!buffer) {

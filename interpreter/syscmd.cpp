@@ -4,6 +4,7 @@
 #include "interpreter/syscmd.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
@@ -11,7 +12,6 @@
 #include "interpreter/mainloop.h"
 #include "structural/nesting.h"
 #include "system/nfiles.h"
-#include "system/register.h"
 
 #include <algorithm>
 #include <cstdio>

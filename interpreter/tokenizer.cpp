@@ -4,10 +4,11 @@
 #include "interpreter/tokenizer.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/errors.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
 #include "structural/format.h"
-#include "system/register.h"
 
 #include <cerrno>
 #include <cmath>
@@ -123,7 +124,7 @@ bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 uint16_t TagClass(uint8_t code) {
-    if (code == ':' || code == kLeftArrow) return kPunctuationClass;
+    if (code == ':' || code == glyph::kLeftArrow) return kPunctuationClass;
     const uint16_t flags = PrimitiveFlags(code);
     return flags ? static_cast<uint16_t>(flags | kSymbolClass) : 0;
 }
@@ -157,8 +158,8 @@ bool Fail(int32_t code, const uint8_t *at) {
 // End of the quoted string that starts at `open`, or -1 when it is not closed.
 int32_t StringEnd(const uint8_t *text, int32_t open, int32_t end) {
     for (int32_t j = open + 1; j < end; ++j) {
-        if (text[j] != kQuote) continue;
-        if (j + 1 < end && text[j + 1] == kQuote) {
+        if (text[j] != glyph::kQuote) continue;
+        if (j + 1 < end && text[j + 1] == glyph::kQuote) {
             ++j;
             continue;
         }
@@ -173,7 +174,7 @@ void SplitTopLevel(const uint8_t *text, int32_t begin, int32_t end, uint8_t sepa
     int depth = 0;
     for (int32_t i = begin; i < end; ++i) {
         const uint8_t c = text[i];
-        if (c == kQuote) {
+        if (c == glyph::kQuote) {
             const int32_t close = StringEnd(text, i, end);
             if (close < 0) return;  // the open quote is reported when the piece is tokenized
             i = close;
@@ -194,7 +195,7 @@ int32_t MatchingClose(const uint8_t *text, int32_t open, int32_t end) {
     int depth = 0;
     for (int32_t i = open; i < end; ++i) {
         const uint8_t c = text[i];
-        if (c == kQuote) {
+        if (c == glyph::kQuote) {
             const int32_t close = StringEnd(text, i, end);
             if (close < 0) return -1;
             i = close;
@@ -215,8 +216,8 @@ struct Span {
 };
 
 bool IsSeparator(uint8_t c) {
-    return c == ' ' || c == kQuote || c == '(' || c == ')' || c == '[' || c == ']' || c == '{' ||
-           c == '}' || c == ';' || c == kDiamond || c == kLamp;
+    return c == ' ' || c == glyph::kQuote || c == '(' || c == ')' || c == '[' || c == ']' || c == '{' ||
+           c == '}' || c == ';' || c == glyph::kDiamond || c == glyph::kLamp;
 }
 
 // A strand of constants waiting to be written: elements gathered right to left.
@@ -279,7 +280,7 @@ bool Tokenizer::Lex(int32_t begin, int32_t end, std::vector<Span> &spans) {
         const uint8_t c = text_[i];
         if (c == ' ') {
             ++i;
-        } else if (c == kQuote) {
+        } else if (c == glyph::kQuote) {
             const int32_t close = StringEnd(text_, i, end);
             if (close < 0) return Fail(APL_ERR_SYNTAX, text_ + i);
             spans.push_back({Piece::String, i, close + 1});
@@ -363,7 +364,7 @@ bool Tokenizer::AddNumber(int32_t begin, int32_t end) {
     for (int32_t i = 0; i < length; ++i) {
         const uint8_t c = word[i];
         const bool afterExponent = i > 0 && (word[i - 1] == 'E' || word[i - 1] == 'e');
-        if (c == kHighMinus || (c == '_' && afterExponent)) {
+        if (c == glyph::kHighMinus || (c == '_' && afterExponent)) {
             if (integer && i > 0) return Fail(APL_ERR_SYNTAX, word + i);
             digits[static_cast<size_t>(i)] = '-';
         } else if (IsDigit(c) || c == '.' || c == 'E' || c == 'e') {
@@ -375,7 +376,7 @@ bool Tokenizer::AddNumber(int32_t begin, int32_t end) {
     int32_t intValue = 0;
     double realValue = 0;
     if (integer) {
-        const int32_t first = word[0] == kHighMinus ? 1 : 0;
+        const int32_t first = word[0] == glyph::kHighMinus ? 1 : 0;
         if (first >= length) return Fail(APL_ERR_SYNTAX, word);
         int64_t value = 0;
         for (int32_t i = first; i < length; ++i) {
@@ -413,7 +414,7 @@ bool Tokenizer::AddString(int32_t begin, int32_t end) {
     std::string content;
     for (int32_t i = begin + 1; i < end - 1; ++i) {
         content += static_cast<char>(text_[i]);
-        if (text_[i] == kQuote) ++i;  // a doubled quote is one quote
+        if (text_[i] == glyph::kQuote) ++i;  // a doubled quote is one quote
     }
     Pending &p = pending_;
     const bool joins = content.size() == 1 && p.kind == Pending::Chars;
@@ -452,12 +453,12 @@ bool Tokenizer::Block(int32_t begin, int32_t end, int32_t flags, int depth) {
     if (!Flush()) return false;
     while (begin < end && text_[begin] == ' ') ++begin;
     int32_t loopVariable = -1;
-    if (begin < end && text_[begin] == kAlpha) {
+    if (begin < end && text_[begin] == glyph::kAlpha) {
         int32_t j = begin + 1;
         while (j < end && !IsSeparator(text_[j]) && CharClass(text_, j, end) == 0) ++j;
         int32_t arrow = j;
         while (arrow < end && text_[arrow] == ' ') ++arrow;
-        if (arrow < end && text_[arrow] == kLeftArrow) {
+        if (arrow < end && text_[arrow] == glyph::kLeftArrow) {
             const auto *name = reinterpret_cast<const char *>(text_ + begin);
             uint16_t index = LookupName(name, j - begin);
             if (!IsSymbol(index)) {
@@ -524,7 +525,7 @@ bool Tokenizer::Statement(int32_t begin, int32_t end, int32_t flags, int depth) 
         const uint8_t c = text_[s.begin];
         switch (s.kind) {
         case Piece::Word:
-            if (IsDigit(c) || c == '.' || c == kHighMinus) {
+            if (IsDigit(c) || c == '.' || c == glyph::kHighMinus) {
                 if (!AddNumber(s.begin, s.end)) return false;
             } else if (!AddName(s.begin, s.end, isTarget || (k < listTargets.size() && listTargets[k]), flags)) {
                 return false;
@@ -535,14 +536,14 @@ bool Tokenizer::Statement(int32_t begin, int32_t end, int32_t flags, int depth) 
             break;
         case Piece::Symbol:
             if (!Flush() || !PutByte(codeBuffer, c)) return Fail(APL_ERR_WSFULL, text_ + s.begin);
-            if (c == kLeftArrow) {
+            if (c == glyph::kLeftArrow) {
                 target = true;
                 // (A B C)←...: a list of names only is a vector assignment, whose
                 // names are all targets.
                 if (k >= base + 2 && spans[k - 1].kind == Piece::Close) {
                     size_t j = k - 1;
                     while (j-- > base && spans[j].kind == Piece::Word && !IsDigit(text_[spans[j].begin]) &&
-                           text_[spans[j].begin] != '.' && text_[spans[j].begin] != kHighMinus) {
+                           text_[spans[j].begin] != '.' && text_[spans[j].begin] != glyph::kHighMinus) {
                     }
                     if (j >= base && j < k - 2 && spans[j].kind == Piece::Open) {
                         listTargets.assign(k, false);
@@ -599,7 +600,7 @@ bool Tokenizer::Line(int32_t begin, int32_t end, int32_t flags, int depth) {
     if (begin == end) return Fail(APL_ERR_SYNTAX, text_ + begin);
     if (flags & kTokDiamonds) {
         ScratchLevel<int32_t> level(cutScratch);
-        SplitTopLevel(text_, begin, end, kDiamond, cutScratch);
+        SplitTopLevel(text_, begin, end, glyph::kDiamond, cutScratch);
         const size_t base = level.base;
         if (cutScratch.size() > base) {
             tokenizerLineFlags |= kLineHasDiamonds;
@@ -610,7 +611,7 @@ bool Tokenizer::Line(int32_t begin, int32_t end, int32_t flags, int depth) {
             for (size_t i = 0; i < count; ++i) {
                 const int32_t to = cutScratch[base + i];
                 if (!Line(from, to, flags & ~kTokDiamonds, depth)) return false;
-                if (i + 1 < count && !PutByte(codeBuffer, kDiamond)) return Fail(APL_ERR_WSFULL, text_ + to);
+                if (i + 1 < count && !PutByte(codeBuffer, glyph::kDiamond)) return Fail(APL_ERR_WSFULL, text_ + to);
                 from = to + 1;
             }
             return true;
@@ -623,8 +624,8 @@ bool Tokenizer::Line(int32_t begin, int32_t end, int32_t flags, int depth) {
 int32_t CommentStart(const uint8_t *text, int32_t length) {
     bool quoted = false;
     for (int32_t i = 0; i < length; ++i) {
-        if (text[i] == kQuote) quoted = !quoted;
-        if (text[i] == kLamp && !quoted) return i;
+        if (text[i] == glyph::kQuote) quoted = !quoted;
+        if (text[i] == glyph::kLamp && !quoted) return i;
     }
     return length;
 }
@@ -634,8 +635,8 @@ void NoteControlSymbols(const uint8_t *text, int32_t length) {
     while (last > 0 && text[last - 1] == ' ') --last;
     bool quoted = false;
     for (int32_t i = 0; i < last; ++i) {
-        if (text[i] == kQuote) quoted = !quoted;
-        if (text[i] == kControlSymbol && !quoted)
+        if (text[i] == glyph::kQuote) quoted = !quoted;
+        if (text[i] == glyph::kControlSymbol && !quoted)
             tokenizerLineFlags |= i == last - 1 ? kLineControlAtEnd : kLineControlInside;
     }
 }
@@ -665,9 +666,9 @@ bool TokenizeSourceLine(const uint8_t *text, int32_t length, int32_t flags, Stor
     const int32_t commentLength = lamp < length ? length - code : 0;
     // A line end inside the comment would end the stored line early.
     for (int32_t i = code; i < code + commentLength; ++i)
-        if (text[i] == kLineEnd) return Fail(APL_ERR_SYNTAX, text + i);
-    if (!PutByte(codeBuffer, kLineEnd) || !PutText(codeBuffer, text + code, commentLength) ||
-        (code > 0 && !TokenizeLine(text, code, flags)) || !PutByte(codeBuffer, kLineEnd)) {
+        if (text[i] == glyph::kLineFeed) return Fail(APL_ERR_SYNTAX, text + i);
+    if (!PutByte(codeBuffer, glyph::kLineFeed) || !PutText(codeBuffer, text + code, commentLength) ||
+        (code > 0 && !TokenizeLine(text, code, flags)) || !PutByte(codeBuffer, glyph::kLineFeed)) {
         ResetTokenBuffer(codeBuffer);
         return false;
     }
@@ -714,18 +715,18 @@ bool ConstantText(const PoolView &pool, uint32_t offset, std::string &text) {
         return false;
     const char *data = record + 16 + 4 * rank;
     if (eltype == APL_CHAR) {
-        text += static_cast<char>(kQuote);
+        text += static_cast<char>(glyph::kQuote);
         for (int32_t i = 0; i < count; ++i) {
             text += data[i];
-            if (static_cast<uint8_t>(data[i]) == kQuote) text += static_cast<char>(kQuote);
+            if (static_cast<uint8_t>(data[i]) == glyph::kQuote) text += static_cast<char>(glyph::kQuote);
         }
-        text += static_cast<char>(kQuote);
+        text += static_cast<char>(glyph::kQuote);
         return true;
     }
     // Numbers as monadic format writes them (high minus, no keyword spelling),
     // from an aligned copy: the pooled record is only 4-byte aligned.
     aplarray *copy = CopyArray(reinterpret_cast<const aplarray *>(record), HERE);
-    aplarray *formatted = copy ? FormatArray(copy, nullptr, false) : nullptr;
+    aplarray *formatted = copy ? FormatArray(copy, nullptr, nullptr) : nullptr;
     APL_UnLinkTempEx(copy, HERE);
     if (!formatted) return false;
     text.append(DataOf<const char>(formatted), static_cast<size_t>(formatted->number));
@@ -800,7 +801,7 @@ bool Renderer::Block(const uint8_t *&p, int depth) {
         if (i && !Emit(":", 1, nullptr, nullptr, false)) return false;
     }
     if (loopVariable >= 0) {
-        const char arrow = static_cast<char>(kLeftArrow);
+        const char arrow = static_cast<char>(glyph::kLeftArrow);
         const char *name = SymbolName(static_cast<uint16_t>(loopVariable));
         if (!Emit(&arrow, 1, nullptr, nullptr, false) || !Emit(name, strlen(name), nullptr, nullptr, true))
             return false;
@@ -829,17 +830,17 @@ bool Renderer::Walk(const uint8_t *p, bool segment, const uint8_t *&stop, int de
     for (;;) {
         if (p < line_.begin) return UnknownToken(0);
         const uint8_t tag = *p;
-        if (tag == kLineEnd || (segment && (tag == ':' || tag == '{'))) {
+        if (tag == glyph::kLineFeed || (segment && (tag == ':' || tag == '{'))) {
             stop = p;
             if (statements.empty()) return true;
             takeStatement();
             for (size_t i = statements.size(); i-- > 0;) {
                 if (!PutText(out_, statements[i].data(), static_cast<int32_t>(statements[i].size()))) return false;
-                if (i && !PutByte(out_, kDiamond)) return false;
+                if (i && !PutByte(out_, glyph::kDiamond)) return false;
             }
             return true;
         }
-        if (tag == kDiamond) {
+        if (tag == glyph::kDiamond) {
             takeStatement();
             rightIsWord_ = false;
             --p;

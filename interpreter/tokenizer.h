@@ -4,18 +4,12 @@
 #pragma once
 
 #include "apl.h"
+#include "core/glyphs.h"
 
 #include <cstdint>
 
 // Bytes of the system's character set that the tokenizer treats specially.
-constexpr uint8_t kLineEnd = 10;
 constexpr uint8_t kCaretMark = 6;
-constexpr uint8_t kQuote = 39;
-constexpr uint8_t kLeftArrow = 132;
-constexpr uint8_t kRightArrow = 133;
-constexpr uint8_t kControlSymbol = 146;
-constexpr uint8_t kLamp = 169;
-constexpr uint8_t kDiamond = 170;
 
 // Tags of a stored line that carry a payload to their left.
 constexpr uint8_t kTagConstant = 1;  // 4-byte pool offset

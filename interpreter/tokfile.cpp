@@ -4,9 +4,9 @@
 #include "interpreter/tokfile.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/errors.h"
 #include "core/symtab.h"
-#include "system/register.h"
 
 #include <cctype>
 #include <cstdio>
@@ -515,8 +515,8 @@ namespace {
 // them would split one word into two.
 bool IsWordCharacter(uint8_t c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == kHighMinus || c == kDelta || c == kDeltaUnderbar || c == kQuad || c == kQuoteQuad ||
-           c == kAlpha;
+           c == glyph::kHighMinus || c == glyph::kDelta || c == glyph::kDeltaUnderbar || c == glyph::kQuad || c == glyph::kQuoteQuad ||
+           c == glyph::kAlpha;
 }
 
 struct Unit {

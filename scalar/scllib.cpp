@@ -4,12 +4,14 @@
 #include "scalar/scllib.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
+#include "core/glyphs.h"
 #include "structural/rho.h"
-#include "system/register.h"
 
 #include <cfenv>
+#include <iterator>
 
 namespace {
 
@@ -470,34 +472,55 @@ aplarray *ScalarEntry(const ScalarMember &m, aplarray *axis, aplarray *left, apl
     return result;
 }
 
-const ScalarMember kMembers[] = {
-    {43, APL_Add, AddRoutine, ConjugateRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
-    {45, APL_Sub, SubRoutine, NegateRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
-    {215, APL_Mul, MulRoutine, SignumRoutine, kMaskNB, ResultRule::Mul, ResultRule::Intg},
-    {247, APL_Division, DivRoutine, ReciprocalRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
-    {124, APL_Residue, ResidueRoutine, MagnitudeRoutine, kMaskN, ResultRule::Num, ResultRule::MonadicNum},
-    {151, APL_Max, MaxRoutine, CeilingRoutine, kMaskNB, ResultRule::NumBool, ResultRule::MonadicNum},
-    {152, APL_Min, MinRoutine, FloorRoutine, kMaskNB, ResultRule::NumBool, ResultRule::MonadicNum},
-    {42, APL_Power, PowerRoutine, ExpRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
-    {181, APL_Logarithm, LogRoutine, LnRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
-    {177, APL_Circle, CircleRoutine, PiTimesRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
-    {33, APL_Factorial, BinomialRoutine, FactorialRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
-    {61, APL_Equal, EqualRoutine, NonceRoutine, kMaskNBC, ResultRule::Cmp, ResultRule::Intg},
-    {172, APL_NEqual, NotEqualRoutine, NonceRoutine, kMaskNBC, ResultRule::Cmp, ResultRule::Intg},
-    {60, APL_Lower, LessRoutine, NonceRoutine, kMaskNB, ResultRule::Cmp, ResultRule::Intg},
-    {136, APL_LEqual, LessEqualRoutine, NonceRoutine, kMaskNB, ResultRule::Cmp, ResultRule::Intg},
-    {137, APL_GEqual, GreaterEqualRoutine, NonceRoutine, kMaskNB, ResultRule::Cmp, ResultRule::Intg},
-    {62, APL_Greater, GreaterRoutine, NonceRoutine, kMaskNB, ResultRule::Cmp, ResultRule::Intg},
-    {159, APL_Or, OrRoutine, NonceRoutine, kMaskL, ResultRule::Logic, ResultRule::Intg},
-    {139, APL_Nor, NorRoutine, NonceRoutine, kMaskL, ResultRule::Logic, ResultRule::Intg},
-    {94, APL_And, AndRoutine, NonceRoutine, kMaskL, ResultRule::Logic, ResultRule::Intg},
-    {138, APL_Nand, NandRoutine, NonceRoutine, kMaskL, ResultRule::Logic, ResultRule::Intg},
-};
-
+// Indexed by MemberIndex: the entry points below reach their row directly.
 enum MemberIndex {
     kAdd, kSub, kMul, kDivision, kResidue, kMax, kMin, kPower, kLogarithm, kCircle, kFactorial,
     kEqual, kNEqual, kLower, kLEqual, kGEqual, kGreater, kOr, kNor, kAnd, kNand
 };
+
+constexpr ScalarMember kMembers[] = {
+    {glyph::kPlus, APL_Add, AddRoutine, ConjugateRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
+    {glyph::kMinus, APL_Sub, SubRoutine, NegateRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
+    {glyph::kTimes, APL_Mul, MulRoutine, SignumRoutine, kMaskNB, ResultRule::Mul, ResultRule::Intg},
+    {glyph::kDivide, APL_Division, DivRoutine, ReciprocalRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
+    {glyph::kStile, APL_Residue, ResidueRoutine, MagnitudeRoutine, kMaskN, ResultRule::Num, ResultRule::MonadicNum},
+    {glyph::kUpStile, APL_Max, MaxRoutine, CeilingRoutine, kMaskNB, ResultRule::NumBool, ResultRule::MonadicNum},
+    {glyph::kDownStile, APL_Min, MinRoutine, FloorRoutine, kMaskNB, ResultRule::NumBool, ResultRule::MonadicNum},
+    {glyph::kStar, APL_Power, PowerRoutine, ExpRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
+    {glyph::kLog, APL_Logarithm, LogRoutine, LnRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
+    {glyph::kCircle, APL_Circle, CircleRoutine, PiTimesRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
+    {glyph::kExclaim, APL_Factorial, BinomialRoutine, FactorialRoutine, kMaskN, ResultRule::Real, ResultRule::Real},
+    {glyph::kEqual, APL_Equal, EqualRoutine, NonceRoutine, kMaskNBC, ResultRule::Cmp, ResultRule::Intg},
+    {glyph::kNotEqual, APL_NEqual, NotEqualRoutine, NonceRoutine, kMaskNBC, ResultRule::Cmp, ResultRule::Intg},
+    {glyph::kLess, APL_Lower, LessRoutine, NonceRoutine, kMaskNB, ResultRule::Cmp, ResultRule::Intg},
+    {glyph::kLessEqual, APL_LEqual, LessEqualRoutine, NonceRoutine, kMaskNB, ResultRule::Cmp, ResultRule::Intg},
+    {glyph::kGreaterEqual, APL_GEqual, GreaterEqualRoutine, NonceRoutine, kMaskNB, ResultRule::Cmp, ResultRule::Intg},
+    {glyph::kGreater, APL_Greater, GreaterRoutine, NonceRoutine, kMaskNB, ResultRule::Cmp, ResultRule::Intg},
+    {glyph::kVee, APL_Or, OrRoutine, NonceRoutine, kMaskL, ResultRule::Logic, ResultRule::Intg},
+    {glyph::kNor, APL_Nor, NorRoutine, NonceRoutine, kMaskL, ResultRule::Logic, ResultRule::Intg},
+    {glyph::kWedge, APL_And, AndRoutine, NonceRoutine, kMaskL, ResultRule::Logic, ResultRule::Intg},
+    {glyph::kNand, APL_Nand, NandRoutine, NonceRoutine, kMaskL, ResultRule::Logic, ResultRule::Intg},
+};
+
+// Each index names the row of its entry point, and every row has an index.
+constexpr bool RowsMatchTheirIndex() {
+    constexpr struct {
+        MemberIndex index;
+        aplfunction entry;
+    } kExpected[] = {
+        {kAdd, APL_Add}, {kSub, APL_Sub}, {kMul, APL_Mul}, {kDivision, APL_Division}, {kResidue, APL_Residue},
+        {kMax, APL_Max}, {kMin, APL_Min}, {kPower, APL_Power}, {kLogarithm, APL_Logarithm},
+        {kCircle, APL_Circle}, {kFactorial, APL_Factorial}, {kEqual, APL_Equal}, {kNEqual, APL_NEqual},
+        {kLower, APL_Lower}, {kLEqual, APL_LEqual}, {kGEqual, APL_GEqual}, {kGreater, APL_Greater},
+        {kOr, APL_Or}, {kNor, APL_Nor}, {kAnd, APL_And}, {kNand, APL_Nand},
+    };
+    if (std::size(kExpected) != std::size(kMembers)) return false;
+    for (const auto &e : kExpected)
+        if (kMembers[e.index].entry != e.entry) return false;
+    return true;
+}
+static_assert(RowsMatchTheirIndex(), "kMembers and MemberIndex disagree");
+
 
 }  // namespace
 

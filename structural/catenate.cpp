@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int kStructuralTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
-
 // The same elements under another shape of as many elements. Returns a new
 // temporary; borrows the array (items linked once more, the prototype slot too).
 aplarray *WithShape(const aplarray *array, int rank, const int32_t *shape) {

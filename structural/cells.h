@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <cstring>
 
+// The element types the structural primitives work on; BOOL and SHORT
+// arguments are widened to INTG on the way in.
+constexpr int kStructuralTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
+
 // Item slot i of a nested record; a static record is only 4-byte aligned.
 inline aplarray *SlotAt(const aplarray *array, int64_t i) {
     aplarray *item;

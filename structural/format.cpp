@@ -1,6 +1,6 @@
 // format: the text of any array (monadic and dyadic format) and the matrix form
 // in which the session prints a value. Relies on the array core, PP and MODE in
-// the symbol table, and system/literal for character data in keyword mode.
+// the symbol table; keyword spelling comes from the caller.
 #include "structural/format.h"
 
 #include "core/arrays.h"
@@ -8,7 +8,6 @@
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
-#include "system/literal.h"
 
 #include <algorithm>
 #include <bit>
@@ -56,17 +55,17 @@ private:
 struct TextRules {
     int precision;          // PP, read once per call
     const FormatSpec *spec;  // null for monadic format
-    bool keywordMode;
+    KeywordSpeller speller;  // null outside keyword mode
     char minus;             // the high minus, or "_" in keyword mode
 };
 
-TextRules RulesFor(const FormatSpec *spec, bool keywordMode) {
+TextRules RulesFor(const FormatSpec *spec, KeywordSpeller speller) {
     int precision = PrintPrecision();
     // PP is checked on assignment; the clamp keeps a corrupt value from
     // asking printf for hundreds of digits.
     if (precision < 1) precision = 1;
     if (precision > 17) precision = 17;
-    return {precision, spec, keywordMode, keywordMode ? '_' : static_cast<char>(kHighMinus)};
+    return {precision, spec, speller, speller ? '_' : static_cast<char>(glyph::kHighMinus)};
 }
 
 // ---- Element texts --------------------------------------------------------------
@@ -381,9 +380,9 @@ aplarray *LayOut(const aplarray *value, Source &source) {
 
 // Character data in keyword mode: each row (along the last axis) in its
 // keyword spelling, the rows padded with blanks to the longest.
-aplarray *KeywordRows(const aplarray *value) {
+aplarray *KeywordRows(const aplarray *value, KeywordSpeller spell) {
     const auto *codes = DataOf<const uint8_t>(value);
-    if (value->rank <= 1) return KeywordText(codes, value->number);
+    if (value->rank <= 1) return spell(codes, value->number);
     const int32_t length = RowLength(value);
     if (length == 0 || value->number == 0) return CopyArray(value, HERE);
     const int64_t rows = value->number / length;
@@ -398,7 +397,7 @@ aplarray *KeywordRows(const aplarray *value) {
     } release{spelt, rows};
     int32_t longest = 0;
     for (int64_t r = 0; r < rows; ++r) {
-        spelt[r] = KeywordText(codes + r * length, length);
+        spelt[r] = spell(codes + r * length, length);
         if (!spelt[r]) return nullptr;
         if (spelt[r]->number > longest) longest = spelt[r]->number;
     }
@@ -607,7 +606,7 @@ aplarray *FormatAny(const aplarray *value, const TextRules &rules, int depth) {
         }
         return FormatNested(value, rules, depth);
     case APL_CHAR: {
-        if (rules.keywordMode) return KeywordRows(value);
+        if (rules.speller) return KeywordRows(value, rules.speller);
         Chars source{DataOf<const char>(value)};
         return LayOut(value, source);
     }
@@ -677,13 +676,13 @@ bool KeywordModeOn() {
     return (static_cast<int64_t>(FirstNumber(APL_Variable(sys_MODE_idx), 0)) & 1) != 0;
 }
 
-aplarray *FormatArray(const aplarray *value, const FormatSpec *spec, bool keywordMode) {
-    const TextRules rules = RulesFor(spec, keywordMode);
+aplarray *FormatArray(const aplarray *value, const FormatSpec *spec, KeywordSpeller speller) {
+    const TextRules rules = RulesFor(spec, speller);
     return FormatAny(value, rules, 0);
 }
 
-aplarray *FormatMatrix(const aplarray *value, bool keywordMode) {
-    aplarray *text = FormatArray(value, nullptr, keywordMode);
+aplarray *FormatMatrix(const aplarray *value, KeywordSpeller speller) {
+    aplarray *text = FormatArray(value, nullptr, speller);
     if (!text || text->rank == 2) return text;
     TempGuard guard(text);
     if (text->rank > 2) return StackPlanes(text);
@@ -704,6 +703,6 @@ extern "C" aplarray *APL_Format(aplarray *axis, aplarray *left, aplarray *right)
         FormatSpec spec{};
         if (args.left && !ReadSpecification(args.left, &spec)) return nullptr;
         // Results of format always carry the high minus, whatever MODE says.
-        return FormatArray(args.right, args.left ? &spec : nullptr, false);
+        return FormatArray(args.right, args.left ? &spec : nullptr, nullptr);
     });
 }

@@ -1,6 +1,6 @@
 // format: the text of any array (monadic and dyadic format) and the matrix form
-// in which the session prints a value. Relies on the array core, PP and MODE in
-// the symbol table, and system/literal for character data in keyword mode.
+// in which the session prints a value. Relies on the array core and PP and MODE
+// in the symbol table; keyword spelling is handed in by the caller.
 #pragma once
 
 #include "apl.h"
@@ -21,6 +21,10 @@ constexpr int32_t kMaxFormatField = 1000;
 // Nesting deeper than this is LIMIT instead of a run off the end of the stack.
 constexpr int kMaxFormatDepth = 1000;
 
+// Spells `length` codes in their keyword form: a new temporary CHAR vector, or
+// null with the error set. The session passes one in keyword mode.
+using KeywordSpeller = aplarray *(*)(const uint8_t *codes, int32_t length);
+
 // True when bit 0 of MODE (keyword mode) is set: negative numbers are then
 // written with "_" and character data in its keyword spelling.
 bool KeywordModeOn();
@@ -29,11 +33,13 @@ bool KeywordModeOn();
 // the row length (a numeric scalar gives a vector, a character scalar stays a
 // scalar); nested values are laid out as a character matrix or vector.
 // `spec` null is monadic format. A null value gives the text "null_pointer!".
+// With a speller (keyword mode) negative numbers are written with "_" and
+// character data in its keyword spelling.
 // Returns a new temporary CHAR array; the value is only read (links unchanged).
 // Null with aplerrno set on failure.
-aplarray *FormatArray(const aplarray *value, const FormatSpec *spec, bool keywordMode);
+aplarray *FormatArray(const aplarray *value, const FormatSpec *spec, KeywordSpeller speller);
 
 // The monadic text of a value as a CHAR matrix: a vector or scalar is one row,
 // an array of rank 3 or more has its planes stacked with blank rows between
 // them. Returns a new temporary; the value is only read. Null on failure.
-aplarray *FormatMatrix(const aplarray *value, bool keywordMode);
+aplarray *FormatMatrix(const aplarray *value, KeywordSpeller speller);

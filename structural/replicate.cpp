@@ -268,8 +268,11 @@ aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstA
     return ReplicateInto(result, source, c, s, total, fill.get());
 }
 
+// A nested result whose items are all simple scalars of one kind (what is
+// left of a mixed vector after compress, say) becomes simple, as indexing
+// and take leave it.
 aplarray *ReplicateKernel(CallArgs &args, bool firstAxis) {
-    return Replicate(args.axis, args.left, args.right, firstAxis);
+    return SimplifyArray(Replicate(args.axis, args.left, args.right, firstAxis));
 }
 
 // Expand's left argument as counts: 1 takes the next cell, 0 (as -1) inserts
@@ -297,7 +300,7 @@ aplarray *ExpansionCounts(const aplarray *left) {
 aplarray *ExpandKernel(CallArgs &args, bool firstAxis) {
     TempGuard counts(ExpansionCounts(args.left));
     if (!counts.get()) return nullptr;
-    return Replicate(args.axis, counts.get(), args.right, firstAxis);
+    return SimplifyArray(Replicate(args.axis, counts.get(), args.right, firstAxis));
 }
 
 constexpr Signature kReplicateSignature{Optional(kAnyType), Required(kCountTypes), Required(kStructuralTypes)};

@@ -4,10 +4,10 @@
 #include "structural/rho.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/wrapper.h"
-#include "system/register.h"
 
 #include <algorithm>
 #include <cstring>

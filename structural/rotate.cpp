@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int kStructuralTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
-
 // The axis to work along (0-based); AXIS for anything but one integer naming
 // an axis, VALUE when the first axis is wanted and IO has no value.
 bool RotationAxis(const aplarray *axis, const aplarray *right, bool firstAxis, int &k) {

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int kStructuralTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
-
 // Where the part of the argument that survives lies, per axis.
 struct TakeBox {
     int rank = 0;

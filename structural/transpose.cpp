@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int kStructuralTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
-
 // Strips of this many positions along the axis that is contiguous in the
 // argument: one column of a strip reads neighbouring elements (a cache line
 // or two), and the writes run along as many result rows at once.

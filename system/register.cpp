@@ -1,10 +1,12 @@
-// register: the host's callback slots and the session output channel, the
-// per-character primitive tables, the system functions with their names for
-// generated code, and plug-ins. Relies on the symbol table and the fault guard.
+// register: the system functions with their names for generated code, the
+// start-up registration of every built-in, and plug-ins. Relies on the symbol
+// table, the primitive table and callback slots of core/, and the fault guard.
 #include "system/register.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
 #include "core/errors.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
 #include "system/platform.h"
 
@@ -13,106 +15,18 @@
 #include <cstdlib>
 #include <cstring>
 
-PrimitiveTables primitiveTables;
 SystemFunctionTable systemFunctions;
 PluginTable plugins = {0, -1};
 PluginRecord pluginRecords[kMaxPlugins];
 
 namespace {
-void *callbacks[kCallbackSlots + 1];
-
-using WriteFn = void (*)(const char *text, int32_t newLine);
-using NewLinesFn = void (*)(int32_t count);
 using ListPluginsFn = void (*)(char *buffer);
 using LoadLibraryFn = void *(*)(const char *name);
 using FindProcedureFn = void *(*)(void *handle, const char *name);
 
-// ---- The built-in tables ------------------------------------------------------
-// One row per primitive and per system function, in the order of registration.
-// A primitive or system function that does not exist yet has nullptr: the
-// character then gets the default handler and the system function is left out.
-
-// A primitive's entry point: a function or an operator.
-struct Entry {
-    aplfunction function = nullptr;
-    aploperator op = nullptr;
-    constexpr Entry(std::nullptr_t) {}
-    constexpr Entry(aplfunction f) : function(f) {}
-    constexpr Entry(aploperator o) : op(o) {}
-};
-
-struct PrimitiveRow {
-    uint8_t code;
-    uint16_t flags;
-    Entry entry;
-    const char *name;
-};
-
-constexpr PrimitiveRow kPrimitives[] = {
-    { 46, 0x0010, nullptr, "APL_InnerProduct"},
-    {240, 0x0008, nullptr, "APL_Rank"},
-    {168, 0x0008, nullptr, "APL_Each"},
-    { 47, 0x0008, nullptr, "APL_Reduce"},
-    {154, 0x0008, nullptr, "APL_Reduce1"},
-    { 92, 0x0008, nullptr, "APL_Scan"},
-    {153, 0x0008, nullptr, "APL_Scan1"},
-    {254, 0x0008, APL_Commute, "APL_Commute"},
-    {189, 0x8004, APL_Shape, "APL_Shape"},
-    {155, 0x0004, APL_Enclose, "APL_Enclose"},
-    {133, 0x0004, APL_Jump, "APL_Jump"},
-    {179, 0xc004, APL_Transpose, "APL_Transpose"},
-    {156, 0xc004, nullptr, "APL_Disclose"},
-    {134, 0xc004, APL_Take, "APL_Take"},
-    {149, 0x0004, APL_Format, "APL_Format"},
-    {150, 0x0004, APL_Execute, "APL_Execute"},
-    { 47, 0x8004, APL_Replicate, "APL_Replicate"},
-    {154, 0x8004, APL_Replicate1, "APL_Replicate1"},
-    { 92, 0x0004, APL_Expand, "APL_Expand"},
-    {153, 0x0004, APL_Expand1, "APL_Expand1"},
-    {135, 0xc004, APL_Drop, "APL_Drop"},
-    { 44, 0x4004, APL_Catenate, "APL_Catenate"},
-    {147, 0x0004, nullptr, "APL_GradeUp"},
-    {148, 0x0004, nullptr, "APL_GradeDown"},
-    {188, 0x0004, APL_Interval, "APL_Interval"},
-    {173, 0x0004, nullptr, "APL_Match"},
-    {43, 0x3004, APL_Add, "APL_Add"},
-    {45, 0x3004, APL_Sub, "APL_Sub"},
-    {215, 0x3004, APL_Mul, "APL_Mul"},
-    {151, 0x3004, APL_Max, "APL_Max"},
-    {152, 0x3004, APL_Min, "APL_Min"},
-    {124, 0x3004, APL_Residue, "APL_Residue"},
-    {61, 0x3004, APL_Equal, "APL_Equal"},
-    {60, 0x3004, APL_Lower, "APL_Lower"},
-    {62, 0x3004, APL_Greater, "APL_Greater"},
-    {137, 0x3004, APL_GEqual, "APL_GEqual"},
-    {136, 0x3004, APL_LEqual, "APL_LEqual"},
-    {172, 0x3004, APL_NEqual, "APL_NEqual"},
-    {159, 0x3004, APL_Or, "APL_Or"},
-    {139, 0x3004, APL_Nor, "APL_Nor"},
-    {94, 0x3004, APL_And, "APL_And"},
-    {138, 0x3004, APL_Nand, "APL_Nand"},
-    {42, 0x3004, APL_Power, "APL_Power"},
-    {181, 0x3004, APL_Logarithm, "APL_Logarithm"},
-    {177, 0x3004, APL_Circle, "APL_Circle"},
-    {247, 0x3004, APL_Division, "APL_Division"},
-    {126, 0x1004, nullptr, "APL_Without"},
-    { 63, 0x1004, nullptr, "APL_Roll"},
-    {33, 0x3004, APL_Factorial, "APL_Factorial"},
-    {178, 0xc004, APL_Rotate, "APL_Rotate"},
-    {180, 0xc004, APL_Rotate1, "APL_Rotate1"},
-    {185, 0x4004, nullptr, "APL_Element"},
-    {130, 0x0004, nullptr, "APL_Decode"},
-    {131, 0x0004, nullptr, "APL_Encode"},
-    {142, 0x0004, nullptr, "APL_MatInverse"},
-    {186, 0x0004, nullptr, "APL_Find"},
-    {222, 0x8004, APL_Indexing, "APL_Indexing"},
-    {164, 0x0004, nullptr, "APL_Dex"},
-    {129, 0x0004, nullptr, "APL_Lev"},
-    {176, 0x0004, nullptr, "APL_Jot"},
-    {208, 0x0005, APL_EmptyVector, "APL_EmptyVector"},
-    {146, 0x0004, APL_Control, "APL_Control"},
-};
-static_assert(sizeof kPrimitives / sizeof kPrimitives[0] == 62);
+// ---- The built-in system functions ----------------------------------------------
+// One row per system function, in the order of registration. A system function
+// that does not exist yet has nullptr and is left out.
 
 struct SystemFunctionRow {
     const char *letters;  // the name after the quad
@@ -165,44 +79,6 @@ constexpr SystemFunctionRow kSystemFunctions[] = {
 };
 static_assert(sizeof kSystemFunctions / sizeof kSystemFunctions[0] == 40);
 
-// Releases the temporaries a call was given; the same one may stand twice.
-void ReleaseArguments(aplarray *a, aplarray *b, aplarray *c) {
-    APL_UnLinkTempEx(a, HERE);
-    if (b != a) APL_UnLinkTempEx(b, HERE);
-    if (c != a && c != b) APL_UnLinkTempEx(c, HERE);
-}
-
-void NotImplemented() { SetErrorText(APL_ERR_SYSTEM, "primitive Function not implemented !"); }
-
-char *CopyName(const char *name) {
-    const size_t length = strlen(name);
-    auto *copy = static_cast<char *>(AllocBlock(length + 1, HERE));
-    if (!copy) {
-        fputs("Initializing primitive functions: Not enough memory!\n", stdout);
-        fflush(stdout);
-        exit(EXIT_FAILURE);
-    }
-    memcpy(copy, name, length + 1);
-    return copy;
-}
-
-void Register(uint8_t code, uint16_t flags, aplfunction function, aploperator op, const char *name) {
-    uint16_t &known = primitiveTables.flags[code];
-    if (known & flags) return;
-    known = static_cast<uint16_t>(known | flags | APL_FN_PRIMITIVE);
-    // A monadic and a dyadic operator on one character do not share a bit: the
-    // later one replaces the earlier, whose name copy is given back.
-    if (flags & APL_FN_FUNCTION) {
-        primitiveTables.functions[code] = function ? function : PrimitiveNotImplemented;
-        FreeBlock(primitiveTables.functionNames[code], HERE);
-        primitiveTables.functionNames[code] = CopyName(name);
-    } else {
-        primitiveTables.operators[code] = op ? op : OperatorNotImplemented;
-        FreeBlock(primitiveTables.operatorNames[code], HERE);
-        primitiveTables.operatorNames[code] = CopyName(name);
-    }
-}
-
 // ---- Side table ------------------------------------------------------------------
 
 constexpr size_t kAddressSize = sizeof(aplfunction);
@@ -228,77 +104,6 @@ bool AppendSystemFunction(const char *name, const char *cName, aplfunction funct
 }
 
 }  // namespace
-
-// ---- Callbacks and output ----------------------------------------------------------
-
-extern "C" int32_t APL_Callback(int32_t slot, void *function) {
-    if (slot >= 1 && slot <= kCallbackSlots) callbacks[slot] = function;
-    return 0;
-}
-
-void *CallbackFunction(int slot) {
-    return slot >= 1 && slot <= kCallbackSlots ? callbacks[slot] : nullptr;
-}
-
-void WriteText(const char *text, bool newLine) {
-    if (auto write = reinterpret_cast<WriteFn>(callbacks[kSlotWrite])) write(text, newLine ? 1 : 0);
-}
-
-void WriteLinef(const char *format, ...) {
-    char line[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    WriteText(line, true);
-}
-
-void WriteNewLines(int count) {
-    if (auto newLines = reinterpret_cast<NewLinesFn>(callbacks[kSlotNewLines])) {
-        newLines(count);
-        return;
-    }
-    for (int i = 0; i < count; ++i) WriteText("", true);
-}
-
-// ---- Primitives ----------------------------------------------------------------------
-
-// Consumes temporary arguments; returns null with SYSTEM set.
-aplarray *PrimitiveNotImplemented(aplarray *axis, aplarray *left, aplarray *right) {
-    ReleaseArguments(axis, left, right);
-    NotImplemented();
-    return nullptr;
-}
-
-// Consumes temporary arguments; returns null with SYSTEM set.
-aplarray *OperatorNotImplemented(aplarray *axis, aplarray *left, aplfnc *, aplarray *operandAxis, aplfnc *,
-                                 aplarray *secondAxis, aplarray *right) {
-    ReleaseArguments(axis, left, right);
-    ReleaseArguments(operandAxis, secondAxis, nullptr);
-    NotImplemented();
-    return nullptr;
-}
-
-void InitPrimitiveTables() {
-    for (int code = 0; code < 256; ++code) {
-        FreeBlock(primitiveTables.functionNames[code], HERE);
-        FreeBlock(primitiveTables.operatorNames[code], HERE);
-        primitiveTables.functionNames[code] = primitiveTables.operatorNames[code] = nullptr;
-        primitiveTables.functions[code] = PrimitiveNotImplemented;
-        primitiveTables.operators[code] = OperatorNotImplemented;
-        primitiveTables.flags[code] = 0;
-    }
-}
-
-void RegisterPrimitive(uint8_t code, uint16_t flags, aplfunction function, const char *name) {
-    Register(code, flags, function, nullptr, name);
-}
-void RegisterPrimitive(uint8_t code, uint16_t flags, aploperator function, const char *name) {
-    Register(code, flags, nullptr, function, name);
-}
-void RegisterPrimitive(uint8_t code, uint16_t flags, std::nullptr_t, const char *name) {
-    Register(code, flags, nullptr, nullptr, name);
-}
 
 // ---- System functions ----------------------------------------------------------------
 
@@ -354,12 +159,11 @@ void ResetSystemFunctionTable() {
 }
 
 void RegisterBuiltins() {
-    for (const PrimitiveRow &row : kPrimitives)
-        Register(row.code, row.flags, row.entry.function, row.entry.op, row.name);
+    RegisterPrimitives();
     for (const SystemFunctionRow &row : kSystemFunctions) {
         if (!row.function) continue;
         char name[16];
-        snprintf(name, sizeof name, "%c%s", static_cast<char>(kQuad), row.letters);
+        snprintf(name, sizeof name, "%c%s", static_cast<char>(glyph::kQuad), row.letters);
         RegisterSystemFunction(name, row.kind, row.function, row.cName);
     }
 }
@@ -370,8 +174,8 @@ namespace {
 
 // Runs under the fault guard: whatever it owns lives in `list`, outside.
 void StartPlugins(const char *list) {
-    const auto load = reinterpret_cast<LoadLibraryFn>(callbacks[kSlotLoadLibrary]);
-    const auto find = reinterpret_cast<FindProcedureFn>(callbacks[kSlotFindProcedure]);
+    const auto load = reinterpret_cast<LoadLibraryFn>(CallbackFunction(kSlotLoadLibrary));
+    const auto find = reinterpret_cast<FindProcedureFn>(CallbackFunction(kSlotFindProcedure));
     for (const char *name = list; *name && plugins.count < kMaxPlugins; name += strlen(name) + 1) {
         void *handle = load(name);
         if (!handle) continue;
@@ -393,8 +197,8 @@ void StartPlugins(const char *list) {
 }  // namespace
 
 int LoadPlugins() {
-    const auto list = reinterpret_cast<ListPluginsFn>(callbacks[kSlotListPlugins]);
-    if (!list || !callbacks[kSlotLoadLibrary] || !callbacks[kSlotFindProcedure]) return 1;
+    const auto list = reinterpret_cast<ListPluginsFn>(CallbackFunction(kSlotListPlugins));
+    if (!list || !CallbackFunction(kSlotLoadLibrary) || !CallbackFunction(kSlotFindProcedure)) return 1;
     auto *buffer = static_cast<char *>(AllocBlock(kPluginListSize, HERE));
     if (!buffer) return 2;
     memset(buffer, 0, kPluginListSize);
@@ -417,7 +221,7 @@ void ResetPluginTable() {
 // Returns 1 when the procedure is unknown, else 0 (also when the name could not
 // be defined: the error is cleared).
 extern "C" int32_t APL_CreateCommand(const char *name, const char *cName, int32_t kind) {
-    const auto find = reinterpret_cast<FindProcedureFn>(callbacks[kSlotFindProcedure]);
+    const auto find = reinterpret_cast<FindProcedureFn>(CallbackFunction(kSlotFindProcedure));
     if (!find || !name || !cName || plugins.current < 0) return 1;
     void *procedure = find(pluginRecords[plugins.current].handle, cName);
     if (!procedure) return 1;

@@ -1,84 +1,11 @@
-// register: the host's callback slots and the session output channel, the
-// per-character primitive tables, the system functions with their names for
-// generated code, and the plug-in libraries that add system functions.
+// register: the system functions with their names for generated code, the
+// start-up registration of every built-in, and the plug-in libraries that add
+// system functions. The primitive tables and callback slots live in core/.
 #pragma once
 
 #include "apl.h"
 
-#include <cstddef>
 #include <cstdint>
-
-// ---- Callback slots and the output channel -----------------------------------
-
-constexpr int kCallbackSlots = 10;
-
-enum CallbackSlot {
-    kSlotWrite = 1,
-    kSlotNewLines = 2,
-    kSlotReadLine = 3,
-    kSlotWorkspaceName = 4,
-    kSlotCopyFile = 5,
-    kSlotMakeDirectory = 6,
-    kSlotListPlugins = 7,
-    kSlotLoadLibrary = 8,
-    kSlotFindProcedure = 9,
-    kSlotMaskFloatingPoint = 10
-};
-
-// The function stored in a slot (1 ... 10), or null.
-void *CallbackFunction(int slot);
-
-// Writes text through slot 1, ending the line when newLine is set.
-void WriteText(const char *text, bool newLine);
-// Writes one formatted line through slot 1.
-void WriteLinef(const char *format, ...) __attribute__((format(printf, 1, 2)));
-// Ends count lines through slot 2 (or slot 1 when slot 2 is not set).
-void WriteNewLines(int count);
-
-// ---- Primitive tables --------------------------------------------------------
-// Indexed by the character code of the primitive's symbol. The flag bits are
-// the APL_FN_ bits of apl.h (0x0800 marks a registered character).
-
-struct PrimitiveTables {
-    uint16_t flags[256];
-    aplfunction functions[256];
-    char *functionNames[256];  // raw blocks, null while nothing is registered
-    aploperator operators[256];
-    char *operatorNames[256];
-};
-extern PrimitiveTables primitiveTables;
-
-// The handler of every character without a registered primitive: SYSTEM error
-// with "primitive Function not implemented !" and null. Consumes temporary
-// arguments, as any function does.
-aplarray *PrimitiveNotImplemented(aplarray *axis, aplarray *left, aplarray *right);
-aplarray *OperatorNotImplemented(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis,
-                                 aplfnc *second, aplarray *secondAxis, aplarray *right);
-
-// Default handlers everywhere, all flags zero, registered names freed.
-void InitPrimitiveTables();
-// Registers the primitive of a character unless its flags already hold any of
-// the given bits (the first registration wins). Flags with APL_FN_FUNCTION go to
-// the function tables, others to the operator tables; a null function stands
-// for the default handler. Ends the process when the name cannot be copied.
-void RegisterPrimitive(uint8_t code, uint16_t flags, aplfunction function, const char *name);
-void RegisterPrimitive(uint8_t code, uint16_t flags, aploperator function, const char *name);
-void RegisterPrimitive(uint8_t code, uint16_t flags, std::nullptr_t, const char *name);
-
-// Never null: before InitPrimitiveTables has run an entry is still the default.
-inline aplfunction PrimitiveFunction(uint8_t code) {
-    const aplfunction function = primitiveTables.functions[code];
-    return function ? function : PrimitiveNotImplemented;
-}
-// An aploperator, never null.
-inline void *PrimitiveOperator(uint8_t code) {
-    const aploperator op = primitiveTables.operators[code];
-    return reinterpret_cast<void *>(op ? op : OperatorNotImplemented);
-}
-inline uint16_t PrimitiveFlags(uint8_t code) { return primitiveTables.flags[code]; }
-// Registered names ("APL_Shape"), null for an unregistered character.
-inline const char *PrimitiveFunctionName(uint8_t code) { return primitiveTables.functionNames[code]; }
-inline const char *PrimitiveOperatorName(uint8_t code) { return primitiveTables.operatorNames[code]; }
 
 // ---- System functions ----------------------------------------------------------
 // The side table keeps, per registration, the APL name, the name generated code

@@ -5,6 +5,7 @@
 // every block must be given back.
 #include "apl.h"
 #include "core/arrays.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "interpreter/fixing.h"

@@ -3,6 +3,7 @@
 #include "support.h"
 
 #include "core/cover.h"
+#include "interpreter/display.h"
 #include "core/symtab.h"
 
 #include <string>

@@ -166,7 +166,7 @@ TEST_F(Fixing, RecordHoldsItsPartsWhereItsHeaderSays) {
     const uint8_t *last2 = view.bytes + view.poolOffset - Word(view, 12) - 1;
     EXPECT_EQ(*last2, kTagConstant);
     const StoredLine line1 = view.Line(1);
-    EXPECT_EQ(*line1.begin, kLineEnd);
+    EXPECT_EQ(*line1.begin, glyph::kLineFeed);
     EXPECT_EQ(U(std::string(reinterpret_cast<const char *>(line1.last + 1), reinterpret_cast<const char *>(line1.end))),
               " ⍝ keep");
     EXPECT_EQ(view.Line(2).begin, line1.end);

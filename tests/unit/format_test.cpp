@@ -7,7 +7,7 @@
 #include "core/symtab.h"
 #include "interpreter/tokfile.h"
 #include "structural/format.h"
-#include "system/literal.h"
+#include "interpreter/literal.h"
 
 #include <algorithm>
 #include <climits>
@@ -74,7 +74,8 @@ std::string Row(aplarray *right, aplarray *left = nullptr) {
 }
 // The engine on a linked value, which it only reads.
 Text Engine(aplarray *value, bool keywordMode, bool matrix = false) {
-    aplarray *text = matrix ? FormatMatrix(value, keywordMode) : FormatArray(value, nullptr, keywordMode);
+    const KeywordSpeller speller = keywordMode ? KeywordText : nullptr;
+    aplarray *text = matrix ? FormatMatrix(value, speller) : FormatArray(value, nullptr, speller);
     APL_UnLink(value);
     return Take(text);
 }
@@ -208,7 +209,7 @@ TEST_F(Format, NestedRowsAndPlanesAreSeparatedByBlankRows) {
 }
 
 TEST_F(Format, NullEmptyDeepAndHugeValuesEndWellOrInAnError) {
-    EXPECT_EQ(Take(FormatArray(nullptr, nullptr, false)).row(), "null_pointer!");
+    EXPECT_EQ(Take(FormatArray(nullptr, nullptr, nullptr)).row(), "null_pointer!");
     aplarray *holes = Make(APL_NESTED, {2}, nullptr, 0);
     ItemsOf(holes)[1] = APL_Link(Chars("ab", {2}));
     EXPECT_EQ(Row(holes), " null_pointer! ab ");

@@ -4,6 +4,7 @@
 // shows it, with a caret line under marked characters.
 #pragma once
 
+#include "core/primitives.h"
 #include "support.h"
 
 #include "core/symtab.h"

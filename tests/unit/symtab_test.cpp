@@ -11,7 +11,7 @@
 
 namespace {
 
-std::string Quad(const char *letters) { return std::string(1, static_cast<char>(kQuad)) + letters; }
+std::string Quad(const char *letters) { return std::string(1, static_cast<char>(glyph::kQuad)) + letters; }
 
 uint16_t Define(const std::string &name, int kind, void *value) {
     return DefineName(name.data(), static_cast<int32_t>(name.size()), kind, &value);
@@ -157,8 +157,8 @@ TEST_F(SymbolTable, SystemVariableDefaults) {
     EXPECT_EQ(Symbol(sys_PW_idx).kind, APL_KIND_SYSTEM | APL_KIND_VARIABLE);
     EXPECT_EQ(std::string(SymbolName(sys_alph_idx)), Quad("a"));
     EXPECT_LT(LookupName(Quad("SENDER")), APL_symtab.count);
-    EXPECT_LT(LookupName(std::string(1, static_cast<char>(kQuad))), APL_symtab.count);
-    EXPECT_LT(LookupName(std::string(1, static_cast<char>(kQuoteQuad))), APL_symtab.count);
+    EXPECT_LT(LookupName(std::string(1, static_cast<char>(glyph::kQuad))), APL_symtab.count);
+    EXPECT_LT(LookupName(std::string(1, static_cast<char>(glyph::kQuoteQuad))), APL_symtab.count);
 }
 
 TEST_F(SymbolTable, RecreatingKeepsASetValueAndFreesTheNewDefault) {

@@ -1,5 +1,6 @@
 // The line tokenizer: stored-line layout, constants and strands, names, diamonds,
 // control blocks, comments, error positions, rendering back, and bad input.
+#include "core/primitives.h"
 #include "support.h"
 
 #include "core/errors.h"
@@ -231,7 +232,7 @@ TEST_F(Tokenizer, NamesMustExistUnlessAssignedAndMustBeLegal) {
     EXPECT_TRUE(IsSymbol(Index("FOO")));
     EXPECT_EQ(stored[3], kTagName);
     EXPECT_EQ(Short(Bytes(stored) + 1), Index("FOO"));
-    EXPECT_EQ(static_cast<uint8_t>(stored[4]), kLeftArrow);
+    EXPECT_EQ(static_cast<uint8_t>(stored[4]), glyph::kLeftArrow);
 
     // Every name of a vector assignment is a target.
     EXPECT_NE(Store("(P Q)←1 2"), "");
@@ -253,7 +254,7 @@ TEST_F(Tokenizer, DiamondsStoreTheFirstStatementRightmost) {
     // [10] B ← 2 ⋄ A ← 1 [10]
     ASSERT_EQ(stored.size(), 1u + 3 + 1 + 5 + 1 + 3 + 1 + 5 + 1);
     EXPECT_EQ(Short(Bytes(stored) + 1), Index("B"));
-    EXPECT_EQ(static_cast<uint8_t>(stored[10]), kDiamond);
+    EXPECT_EQ(static_cast<uint8_t>(stored[10]), glyph::kDiamond);
     EXPECT_EQ(Short(Bytes(stored) + 11), Index("A"));
     EXPECT_TRUE(tokenizerLineFlags & kLineHasDiamonds);
     // Quoted and bracketed diamonds do not split.

@@ -1,7 +1,7 @@
 // literal: the system function EXTRN, which spells internal text in its
 // external keyword form. Relies on the keyword table that the token file
 // installs (interpreter/tokfile) and on the array core.
-#include "system/literal.h"
+#include "interpreter/literal.h"
 
 #include "core/arrays.h"
 #include "core/eltypes.h"

@@ -1,6 +1,6 @@
 // literal: the system function EXTRN, which spells internal text in its
 // external keyword form. Relies on the keyword table that the token file
-// installs (interpreter/tokenizer) and on the array core.
+// installs (tokfile) and on the array core.
 #pragma once
 
 #include "apl.h"

@@ -1,13 +1,15 @@
 // display: the console-style display of a value (APL_Display, the quad and
 // result output of compiled code): the value as a character matrix, printed
-// in pieces of the page width PW. Relies on arrays, symtab, format and the output channel.
-#include "core/cover.h"
+// in pieces of the page width PW. Relies on arrays, symtab, format, literal and the output channel.
+#include "interpreter/display.h"
 
 #include "core/arrays.h"
+#include "core/callbacks.h"
+#include "core/cover.h"
 #include "core/errors.h"
 #include "core/symtab.h"
+#include "interpreter/literal.h"
 #include "structural/format.h"
-#include "system/register.h"
 
 #include <cstdio>
 #include <cstring>
@@ -93,9 +95,9 @@ void PrintCharMatrix(const aplarray *matrix) {
 aplarray *FormatForDisplay(aplarray *value) {
     // The session's layout: character data is its own text, except in keyword
     // mode, where the format engine spells it (and negative numbers) in keywords.
-    const bool keywordMode = KeywordModeOn();
-    if (value->eltype == APL_CHAR && !keywordMode) return value;
-    return FormatMatrix(value, keywordMode);
+    const KeywordSpeller speller = KeywordModeOn() ? KeywordText : nullptr;
+    if (value->eltype == APL_CHAR && !speller) return value;
+    return FormatMatrix(value, speller);
 }
 
 extern "C" void APL_Display(aplarray *array) { DisplayValue(array, true); }
