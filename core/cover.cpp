@@ -80,8 +80,19 @@ extern "C" aplarray *APL_Assign(uint16_t index, aplarray *value) {
     return StoreVariable(index, value);
 }
 
+SystemValueCheck checkSystemValue = nullptr;
+
 aplarray *AssignSystemVariable(uint16_t index, aplarray *value) {
-    return StoreVariable(index, value);
+    if (!checkSystemValue) return StoreVariable(index, value);
+    // Held by a link of ours while checked, so that the check's own links and
+    // unlinks cannot free a temporary (a static value becomes a managed copy).
+    aplarray *held = APL_LinkEx(value, COVER);
+    if (held != value) APL_UnLinkTempEx(value, COVER);
+    if (!held) return nullptr;
+    aplarray *checked = checkSystemValue(index, held);
+    aplarray *stored = checked ? StoreVariable(index, checked) : nullptr;
+    APL_UnLinkEx(held, COVER);
+    return stored;
 }
 
 extern "C" int32_t APL_GetLineNum(void) { return currentFrame ? currentFrame->line : 0; }

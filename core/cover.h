@@ -13,9 +13,14 @@
 
 // ---- Assignment --------------------------------------------------------------
 
-// Assignment to a system variable (kind 0x22). For now the value is stored as
-// for an ordinary name; the checked path (allowed ranges, MODE, quad output)
-// replaces it when the line evaluator arrives.
+// The interpreter's check of a value for a system variable (allowed ranges,
+// types, MODE into the session's mode word): the value to store (the value
+// itself or a new temporary), or null with the error set. Only reads the value.
+using SystemValueCheck = aplarray *(*)(uint16_t index, aplarray *value);
+extern SystemValueCheck checkSystemValue;
+
+// Assignment to a system variable (kind 0x22) through the check above, so that
+// compiled code cannot store what the session would refuse.
 // Links the value into the name (a temporary becomes owned); returns the stored
-// value, or null with the error set.
+// value, or null with the error set (a temporary value is then released).
 aplarray *AssignSystemVariable(uint16_t index, aplarray *value);

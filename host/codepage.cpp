@@ -74,6 +74,14 @@ uint32_t DecodeAt(std::string_view text, size_t &i) {
         }
         point = (point << 6) | (static_cast<uint8_t>(text[at]) & 0x3F);
     }
+    // Overlong forms (C0 A7 for a quote), UTF-16 surrogates and code points
+    // beyond U+10FFFF are not characters: reading them would let one
+    // character pass for another.
+    constexpr uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (point < kSmallest[extra] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) {
+        ++i;
+        return kMalformed;
+    }
     i += static_cast<size_t>(extra) + 1;
     return point;
 }
@@ -115,10 +123,13 @@ bool FromUtf8(std::string_view utf8, std::string &codes, std::string &problem) {
     for (size_t i = 0; i < utf8.size();) {
         const size_t start = i;
         const uint32_t point = DecodeAt(utf8, i);
-        if (point == kMalformed) {
+        if (point == kMalformed || point == 0) {
             char text[96];
-            snprintf(text, sizeof text, "malformed UTF-8 byte 0x%02X at column %zu", static_cast<uint8_t>(utf8[start]),
-                     start + 1);
+            if (point == 0)
+                snprintf(text, sizeof text, "NUL byte at byte offset %zu", start);
+            else
+                snprintf(text, sizeof text, "invalid UTF-8 byte 0x%02X at byte offset %zu",
+                         static_cast<uint8_t>(utf8[start]), start);
             problem = text;
             return false;
         }

@@ -8,6 +8,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -68,7 +69,16 @@ void ListPlugins(char *buffer) {
     buffer[used] = 0;
 }
 
-void *LoadLibrary(const char *name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+// A plug-in that does not load is named with the loader's reason, not skipped in silence.
+void *LoadLibrary(const char *name) {
+    void *handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char *reason = dlerror();
+        fprintf(stdout, "orbax: plug-in %s not loaded: %s\n", name, reason ? reason : "unknown reason");
+        fflush(stdout);
+    }
+    return handle;
+}
 
 void *FindProcedure(void *handle, const char *name) { return handle ? dlsym(handle, name) : nullptr; }
 

@@ -5,16 +5,18 @@
 #include "codepage.h"
 #include "hostio.h"
 #include "lineedit.h"
+#include "streaminput.h"
 #include "transcript.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,28 +87,20 @@ private:
     LineEditor editor_;
 };
 
-// Lines of a script or of piped input: no prompt is shown or returned.
-class StreamInput : public InputSource {
-public:
-    explicit StreamInput(std::istream &stream) : stream_(stream) {}
-    bool Line(int, std::string &codes) override {
-        std::string line;
-        if (!std::getline(stream_, line)) return false;
-        ++lineNumber_;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::string problem;
-        if (!codepage::FromUtf8(line, codes, problem)) {
-            fprintf(stdout, "orbax: line %d: %s\n", lineNumber_, problem.c_str());
-            codes.clear();
-        }
-        if (Screen *screen = CurrentScreen()) screen->LineEndedByInput();
-        return true;
+// The script's file, open for reading; -1 after a message when it cannot be
+// read as lines (missing, unreadable, a directory).
+int OpenScript(const std::string &path) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    struct stat status;
+    if (fd >= 0 && fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        close(fd);
+        errno = EISDIR;
+        fprintf(stderr, "orbax: cannot read %s: %s\n", path.c_str(), strerror(errno));
+        return -1;
     }
-
-private:
-    std::istream &stream_;
-    int lineNumber_ = 0;
-};
+    if (fd < 0) fprintf(stderr, "orbax: cannot open %s: %s\n", path.c_str(), strerror(errno));
+    return fd;
+}
 
 void WriteStdout(std::string_view utf8) { fwrite(utf8.data(), 1, utf8.size(), stdout); }
 
@@ -147,21 +141,22 @@ int main(int argc, char **argv) {
     if (check) return CheckTranscripts(checks) == 0 ? 0 : 1;
 
     std::unique_ptr<InputSource> input;
-    std::ifstream file;
+    StreamInput *stream = nullptr;
+    int scriptFile = -1;
     if (!script.empty()) {
-        file.open(script, std::ios::binary);
-        if (!file) {
-            fprintf(stderr, "orbax: cannot open %s: %s\n", script.c_str(), strerror(errno));
-            return 2;
-        }
-        input = std::make_unique<StreamInput>(file);
+        scriptFile = OpenScript(script);
+        if (scriptFile < 0) return 2;
+        input = std::make_unique<StreamInput>(scriptFile, script);
+        stream = static_cast<StreamInput *>(input.get());
     } else if (interactive) {
         input = std::make_unique<TerminalInput>();
     } else {
-        input = std::make_unique<StreamInput>(std::cin);
+        input = std::make_unique<StreamInput>(STDIN_FILENO, "standard input");
+        stream = static_cast<StreamInput *>(input.get());
     }
     UseInput(input.get());
     APL_MainLoop();
     fflush(stdout);
-    return 0;
+    if (scriptFile >= 0) close(scriptFile);
+    return stream && stream->Failed() ? 2 : 0;
 }

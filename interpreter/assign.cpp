@@ -55,6 +55,11 @@ bool Range(int32_t n, int32_t low, int32_t high) {
 // store comes back as a temporary or linked array, or null with the error set.
 aplarray *Checked(uint16_t symbol, aplarray *value) {
     int32_t n = 0;
+    if (IsName(symbol, sys_ELIDE_idx)) {
+        // EL holds the marker of an elided index, which no APL value can be.
+        SetErrorText(APL_ERR_DOMAIN, "EL cannot be assigned");
+        return nullptr;
+    }
     if (IsName(symbol, sys_IO_idx) || IsName(symbol, sys_DIV_idx)) {
         if (!OneInteger(value, IsName(symbol, sys_DIV_idx), n)) return nullptr;
         if (n != 0 && n != 1) {
@@ -118,6 +123,8 @@ aplarray *Checked(uint16_t symbol, aplarray *value) {
 }
 
 }  // namespace
+
+void InstallSystemValueCheck() { checkSystemValue = Checked; }
 
 aplarray *AssignSystemValue(uint16_t symbol, aplarray *value) {
     TempGuard guard(value);

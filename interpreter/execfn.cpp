@@ -243,21 +243,6 @@ aplarray *Refuse(int32_t code, aplarray *axis, aplarray *left, aplarray *right) 
     return nullptr;
 }
 
-// Writes a line of codes, in keywords when keyword mode is on.
-void ShowCodes(const uint8_t *text, int32_t length) {
-    std::string line;
-    if ((sessionMode & kModeKeywords) && InstalledKeywordLexer()) {
-        TokenBuffer out;
-        out.forward = true;
-        if (CodesToKeywords(text, length, InstalledKeywordLexer(), out))
-            line.assign(reinterpret_cast<const char *>(BufferData(out)), static_cast<size_t>(BufferLength(out)));
-        ResetTokenBuffer(out);
-    } else {
-        line.assign(reinterpret_cast<const char *>(text), static_cast<size_t>(length));
-    }
-    WriteText(line.c_str(), true);
-}
-
 // A function can be suspended only where a session can read what to do next:
 // a compiled program, or a host that reads no lines, gets the error back.
 bool CanSuspend() { return !session.programMode && CallbackFunction(kSlotReadLine) != nullptr; }
@@ -381,6 +366,25 @@ void BindOperand(Locals &locals, uint16_t symbol, aplfnc &operand) {
 }
 
 }  // namespace
+
+// Writes a line of codes, in keywords when keyword mode is on.
+void ShowCodes(const uint8_t *text, int32_t length) {
+    std::string line;
+    if ((sessionMode & kModeKeywords) && InstalledKeywordLexer()) {
+        TokenBuffer out;
+        out.forward = true;
+        if (CodesToKeywords(text, length, InstalledKeywordLexer(), out))
+            line.assign(reinterpret_cast<const char *>(BufferData(out)), static_cast<size_t>(BufferLength(out)));
+        ResetTokenBuffer(out);
+    } else {
+        line.assign(reinterpret_cast<const char *>(text), static_cast<size_t>(length));
+    }
+    // Control codes in a string would act on the terminal: they show as "."
+    // as in displayed values. The caret marks stay for the host.
+    for (char &c : line)
+        if (static_cast<uint8_t>(c) < 32 && static_cast<uint8_t>(c) != kCaretMark) c = '.';
+    WriteText(line.c_str(), true);
+}
 
 aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left, aplarray *right) {
     if (aplerrno) return Refuse(aplerrno, axis, left, right);

@@ -51,3 +51,6 @@ void ClearPendingControl();
 aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left, aplarray *right);
 // Makes the evaluator and APL_Evaluate run defined functions through RunUserFunction.
 void InstallFunctionRunners();
+// Writes a line of codes (an error echo), in keywords when keyword mode is on;
+// control codes other than the caret marks show as ".".
+void ShowCodes(const uint8_t *text, int32_t length);

@@ -408,6 +408,16 @@ bool Walk::FormConstant(Item &item) {
     return true;
 }
 
+// Only an empty index position written in a line is elided: EL read by name
+// is an ordinary vector without the marker's flag.
+bool FormElidedCopy(const aplarray *marker, Item &item) {
+    aplarray *copy = CopyArray(marker, HERE);
+    if (!copy) return Fail(APL_ERR_WSFULL);
+    copy->type = static_cast<uint8_t>(copy->type & ~APL_FLAG10);
+    item = ArrayItem(copy);
+    return true;
+}
+
 bool Walk::FormName(Item &item, bool &formed) {
     const uint16_t symbol = ReadShort(p_ - 2);
     p_ -= 3;
@@ -452,6 +462,7 @@ bool Walk::FormName(Item &item, bool &formed) {
     }
     if (entry.kind & APL_KIND_VARIABLE) {
         if (!entry.value) return Fail(APL_ERR_VALUE);
+        if (symbol == sys_ELIDE_idx) return FormElidedCopy(static_cast<const aplarray *>(entry.value), item);
         item.fn.flags = kItemArray;
         item.array = APL_LinkEx(static_cast<aplarray *>(entry.value), HERE);
         return item.array != nullptr || Fail(APL_ERR_WSFULL);
@@ -654,10 +665,12 @@ bool Walk::Reduce(Item x) {
         }
         if (x.IsArray()) {
             if (Has(1) && Top().IsArray()) {
-                // Juxtaposed arrays: a strand; a strand to the right is extended.
+                // Juxtaposed arrays: a strand. A strand on either side is
+                // extended by the other item rather than held as one item.
                 Item right = Pop();
+                const bool leftIsStrand = (x.fn.flags & kItemStrand) != 0;
                 const bool extend = (right.fn.flags & kItemStrand) != 0;
-                aplarray *joined = APL_CatArray(Give(x), Give(right), 0, extend ? 1 : 0);
+                aplarray *joined = APL_CatArray(Give(x), Give(right), leftIsStrand ? 1 : 0, extend ? 1 : 0);
                 Release(x);
                 Release(right);
                 if (!joined) return false;

@@ -47,9 +47,11 @@ void EvaluateStatementLine(const StoredLine &line, const PoolView &pool);
 // Assignment of a value to a name: links it; a system variable is checked.
 // Returns false with the error set. Does not consume the value.
 bool AssignName(uint16_t symbol, aplarray *value);
-// The checked assignment of a system variable (also used by APL_Assign).
+// The checked assignment of a system variable.
 // Returns the stored value or null with the error set; consumes a temporary.
 aplarray *AssignSystemValue(uint16_t symbol, aplarray *value);
+// Hands the same checks to APL_Assign, which compiled code and hosts call.
+void InstallSystemValueCheck();
 
 // Evaluator state shared with the session.
 struct EvaluatorState {

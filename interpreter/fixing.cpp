@@ -58,7 +58,7 @@ StoredLine FixedView::Line(uint32_t n) const {
     // (a comment part holds no line end).
     StoredLine line;
     const auto lastOf = [this](uint32_t k) { return bytes + poolOffset - ReadWord(bytes + kRecordHeaderBytes + 4 * (k - 1)) - 1; };
-    const auto endAfter = [this](const uint8_t *p) {
+    const auto endAfter = [](const uint8_t *p) {
         ++p;
         while (*p != glyph::kLineFeed) ++p;
         return p;

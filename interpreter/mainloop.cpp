@@ -59,21 +59,6 @@ void ReadInputLine(char *buffer, int32_t mode) {
         KeywordsToCodes(buffer, InstalledKeywordLexer(), true);
 }
 
-// Writes a line of codes, in keywords when keyword mode is on.
-void ShowText(const uint8_t *text, int32_t length) {
-    std::string line;
-    if ((sessionMode & kModeKeywords) && InstalledKeywordLexer()) {
-        TokenBuffer out;
-        out.forward = true;
-        if (CodesToKeywords(text, length, InstalledKeywordLexer(), out))
-            line.assign(reinterpret_cast<const char *>(BufferData(out)), static_cast<size_t>(BufferLength(out)));
-        ResetTokenBuffer(out);
-    } else {
-        line.assign(reinterpret_cast<const char *>(text), static_cast<size_t>(length));
-    }
-    WriteText(line.c_str(), true);
-}
-
 // A fault inside an evaluation: the session goes on with SYSTEM ERROR.
 void ReportFault(const FaultReport &fault) {
     if (!fault.faulted) return;
@@ -87,7 +72,7 @@ void ShowTokenizerError(const uint8_t *text, int32_t length) {
     std::string marked(reinterpret_cast<const char *>(text), static_cast<size_t>(at - text));
     marked += static_cast<char>(kCaretMark);
     marked.append(reinterpret_cast<const char *>(at), static_cast<size_t>(text + length - at));
-    ShowText(reinterpret_cast<const uint8_t *>(marked.data()), static_cast<int32_t>(marked.size()));
+    ShowCodes(reinterpret_cast<const uint8_t *>(marked.data()), static_cast<int32_t>(marked.size()));
 }
 
 void ShowStoredLine(const StoredLine &line, const PoolView &pool) {
@@ -95,7 +80,7 @@ void ShowStoredLine(const StoredLine &line, const PoolView &pool) {
     const int32_t saved = aplerrno;
     aplerrno = 0;
     aplarray *text = LineToText(line, pool, false);
-    if (text) ShowText(DataOf<uint8_t>(text), text->number);
+    if (text) ShowCodes(DataOf<uint8_t>(text), text->number);
     APL_UnLinkTempEx(text, HERE);
     aplerrno = saved;
 }
@@ -268,6 +253,7 @@ extern "C" int32_t APL_Init(uint8_t mode, const char *workspaceFile) {
     session.programMode = mode != 0;
     InitPrimitiveTables();
     InstallFunctionRunners();  // defined functions run through execfn
+    InstallSystemValueCheck();
     ResetSystemFunctionTable();
     sessionMode = session.programMode ? 4 : 0;
     ClearWorkspace();
@@ -408,13 +394,12 @@ extern "C" aplarray *APL_QuadInput(void) {
         SetError(APL_ERR_WSFULL);
         return nullptr;
     }
+    // The host echoes what the session wrote on the line (any earlier ⍞ output
+    // and the prompt) in front of the answer; a script's line is the answer alone.
+    const size_t shown = static_cast<size_t>(APL_cursor_pos > 0 ? APL_cursor_pos : 0);
     ReadInputLine(buffer, 0);
-    // The host echoes the prompt in front of the answer; a script's line is the answer alone.
     const char *answer = buffer;
-    if (!session.scriptMode) {
-        const char *colon = strchr(buffer, ':');
-        if (colon) answer = colon + 1;
-    }
+    if (!session.scriptMode) answer += std::min(shown, strlen(buffer));
     while (*answer == ' ') ++answer;
     aplarray *value;
     if (!*answer) {

@@ -14,6 +14,9 @@
 #include "system/nfiles.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,9 +77,11 @@ bool ModeCommand(const std::vector<std::string> &w) {
         } else if (w[2] == "BLOCKS") {
             ToggleTrace(kModeTraceBlocks, "BLOCK DEBUGGING");
         } else {
+            // A block number that does not fit 32 bits names no block.
+            errno = 0;
             char *end = nullptr;
-            const long n = strtol(w[2].c_str(), &end, 10);
-            if (!end || *end || w[2].empty()) return false;
+            const long long n = strtoll(w[2].c_str(), &end, 10);
+            if (!end || *end || w[2].empty() || errno == ERANGE || n < INT32_MIN || n > INT32_MAX) return false;
             DumpBlock(static_cast<int32_t>(n));
         }
     } else {
@@ -189,71 +194,121 @@ void WriteSessionRecord() {
     aplerrno = 0;
 }
 
+// ---- The command table -------------------------------------------------------------
+
+// A command line: the words (the command first) and the text after the command.
+struct CommandLine {
+    const std::vector<std::string> &words;
+    const char *rest;
+};
+
+enum class Outcome { Done, Misfit, EndSession };
+
+// How many words (the command included) a command accepts; the handler may
+// refuse more forms (Misfit prints SYSTEM COMMAND ERROR).
+struct ArgumentRule {
+    size_t least, most;
+};
+constexpr ArgumentRule kNoArguments{1, 1};
+constexpr ArgumentRule kAnyArguments{1, SIZE_MAX};
+constexpr ArgumentRule kUpTo(size_t arguments) { return {1, 1 + arguments}; }
+
+struct CommandRow {
+    const char *name;
+    ArgumentRule rule;
+    Outcome (*handler)(const CommandLine &line);
+};
+
+Outcome Fits(bool fits) { return fits ? Outcome::Done : Outcome::Misfit; }
+
+Outcome Off(const CommandLine &) {
+    WriteSessionRecord();
+    UntieAll();
+    session.ending = true;
+    RequestUnwind(0);
+    return Outcome::EndSession;
+}
+
+Outcome Clear(const CommandLine &) {
+    if (SuspendedCount() > 0) {
+        // The suspended functions go first: they hold entries of this table.
+        session.clearPending = true;
+        RequestUnwind(SuspendedCount());
+    } else {
+        ClearAndAnnounce();
+    }
+    return Outcome::Done;
+}
+
+Outcome WorkspaceId(const CommandLine &line) {
+    if (line.words.size() == 1) {
+        Say(APL_workspaceID);
+    } else {
+        WriteLinef("WAS %s", APL_workspaceID);
+        SetWorkspaceID(line.words[1].c_str());
+    }
+    return Outcome::Done;
+}
+
+Outcome Mode(const CommandLine &line) { return Fits(ModeCommand(line.words)); }
+Outcome EraseNames(const CommandLine &line) {
+    Erase(line.rest);
+    return Outcome::Done;
+}
+Outcome Vars(const CommandLine &line) { return Fits(NameList(line.words, {0x02, 0x01, 0x02, false})); }
+Outcome Fns(const CommandLine &line) { return Fits(NameList(line.words, {0x04, 0, 0x40, false})); }
+Outcome Ops(const CommandLine &line) { return Fits(NameList(line.words, {0x18, 0, 0x40, false})); }
+Outcome Nms(const CommandLine &line) { return Fits(NameList(line.words, {0x1E, 0, 0x42, true})); }
+Outcome Consts(const CommandLine &line) { return Fits(NameList(line.words, {0x01, 0x04, 0x01, false})); }
+Outcome StateIndicator(const CommandLine &) {
+    ShowStateIndicator();
+    return Outcome::Done;
+}
+Outcome ResetLevels(const CommandLine &line) {
+    Reset(line.words);
+    return Outcome::Done;
+}
+
+// One row per command. New commands (SAVE, LOAD, COPY, PCOPY, LIB, IN, OUT)
+// are a row and a handler each.
+constexpr CommandRow kCommands[] = {
+    {"OFF", kNoArguments, Off},
+    {"CLEAR", kNoArguments, Clear},
+    {"WSID", kUpTo(1), WorkspaceId},
+    {"MODE", kAnyArguments, Mode},
+    {"ERASE", kAnyArguments, EraseNames},
+    {"VARS", kAnyArguments, Vars},
+    {"FNS", kAnyArguments, Fns},
+    {"OPS", kAnyArguments, Ops},
+    {"NMS", kAnyArguments, Nms},
+    {"CONSTS", kAnyArguments, Consts},
+    {"SI", kNoArguments, StateIndicator},
+    {"RESET", kUpTo(1), ResetLevels},
+    {"SIC", kUpTo(1), ResetLevels},
+};
+
+const CommandRow *FindCommand(const std::string &name) {
+    for (const CommandRow &row : kCommands)
+        if (name == row.name) return &row;
+    return nullptr;
+}
+
 }  // namespace
 
 int SystemCommand(const char *text) {
     const std::vector<std::string> w = Words(text);
-    if (w.empty()) {
+    const CommandRow *row = w.empty() ? nullptr : FindCommand(w[0]);
+    if (!row) {
         Say("UNKNOWN SYSTEM COMMAND");
         return 0;
     }
-    const std::string &command = w[0];
     const char *rest = text;
     while (*rest == ' ') ++rest;
-    rest += command.size();
-    bool fits = true;
-    if (command == "OFF") {
-        WriteSessionRecord();
-        UntieAll();
-        session.ending = true;
-        RequestUnwind(0);
-        return 1;
-    } else if (command == "CLEAR") {
-        fits = w.size() == 1;
-        if (fits) {
-            if (SuspendedCount() > 0) {
-                // The suspended functions go first: they hold entries of this table.
-                session.clearPending = true;
-                RequestUnwind(SuspendedCount());
-            } else {
-                ClearAndAnnounce();
-            }
-        }
-    } else if (command == "WSID") {
-        if (w.size() == 1) {
-            Say(APL_workspaceID);
-        } else if (w.size() == 2) {
-            WriteLinef("WAS %s", APL_workspaceID);
-            SetWorkspaceID(w[1].c_str());
-        } else {
-            fits = false;
-        }
-    } else if (command == "MODE") {
-        fits = ModeCommand(w);
-    } else if (command == "ERASE") {
-        Erase(rest);
-    } else if (command == "VARS") {
-        fits = NameList(w, {0x02, 0x01, 0x02, false});
-    } else if (command == "FNS") {
-        fits = NameList(w, {0x04, 0, 0x40, false});
-    } else if (command == "OPS") {
-        fits = NameList(w, {0x18, 0, 0x40, false});
-    } else if (command == "NMS") {
-        fits = NameList(w, {0x1E, 0, 0x42, true});
-    } else if (command == "CONSTS") {
-        fits = NameList(w, {0x01, 0x04, 0x01, false});
-    } else if (command == "SI") {
-        fits = w.size() == 1;
-        if (fits) ShowStateIndicator();
-    } else if (command == "RESET" || command == "SIC") {
-        fits = w.size() <= 2;
-        if (fits) Reset(w);
-    } else {
-        Say("UNKNOWN SYSTEM COMMAND");
-        return 0;
-    }
-    if (!fits) Say("SYSTEM COMMAND ERROR");
-    return 0;
+    rest += w[0].size();
+    Outcome outcome = Outcome::Misfit;
+    if (w.size() >= row->rule.least && w.size() <= row->rule.most) outcome = row->handler({w, rest});
+    if (outcome == Outcome::Misfit) Say("SYSTEM COMMAND ERROR");
+    return outcome == Outcome::EndSession ? 1 : 0;
 }
 
 void LoadWorkspace() {

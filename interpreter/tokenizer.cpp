@@ -535,6 +535,9 @@ bool Tokenizer::Statement(int32_t begin, int32_t end, int32_t flags, int depth) 
             if (!AddString(s.begin, s.end)) return false;
             break;
         case Piece::Symbol:
+            // Labels belong to function lines: immediate execution and execute
+            // have no colon outside a block.
+            if (c == ':' && (flags & kTokNamesMustExist)) return Fail(APL_ERR_SYNTAX, text_ + s.begin);
             if (!Flush() || !PutByte(codeBuffer, c)) return Fail(APL_ERR_WSFULL, text_ + s.begin);
             if (c == glyph::kLeftArrow) {
                 target = true;
@@ -723,10 +726,11 @@ bool ConstantText(const PoolView &pool, uint32_t offset, std::string &text) {
         text += static_cast<char>(glyph::kQuote);
         return true;
     }
-    // Numbers as monadic format writes them (high minus, no keyword spelling),
+    // Numbers as monadic format writes them (high minus, no keyword spelling)
+    // but never rounded to PP, so that the text reads back as the same constant;
     // from an aligned copy: the pooled record is only 4-byte aligned.
     aplarray *copy = CopyArray(reinterpret_cast<const aplarray *>(record), HERE);
-    aplarray *formatted = copy ? FormatArray(copy, nullptr, nullptr) : nullptr;
+    aplarray *formatted = copy ? FormatExact(copy) : nullptr;
     APL_UnLinkTempEx(copy, HERE);
     if (!formatted) return false;
     text.append(DataOf<const char>(formatted), static_cast<size_t>(formatted->number));

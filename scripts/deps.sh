@@ -6,13 +6,17 @@
 #   scripts/deps.sh --all    also the 32-bit (-m32) build: multilib compiler,
 #                            i386 GoogleTest, and qemu-user where the kernel
 #                            cannot run 32-bit programs itself
+#   scripts/deps.sh --fuzz   also clang 16 with libFuzzer (the fuzz preset;
+#                            clang 14 cannot parse g++ 12's C++20 headers)
 set -euo pipefail
 
 all=0
+fuzz=0
 for arg in "$@"; do
     case $arg in
         --all) all=1 ;;
-        -h|--help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --fuzz) fuzz=1 ;;
+        -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "deps.sh: unknown argument $arg" >&2; exit 2 ;;
     esac
 done
@@ -73,6 +77,8 @@ if [ $all -eq 1 ]; then
     fi
     want libgtest-dev:i386
 fi
+
+[ $fuzz -eq 1 ] && want clang-16 libclang-rt-16-dev
 
 if [ ${#missing[@]} -gt 0 ]; then
     apt_install "${missing[@]}"

@@ -14,6 +14,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -133,13 +134,33 @@ int TidyExponent(char *text, int n) {
     return static_cast<int>(to - text) + static_cast<int>(tail);
 }
 
+// The shortest text that reads back as exactly v: the fewest significant
+// digits that do (at most 17), in plain or exponent notation, whichever is
+// shorter (plain on a tie). The exponent is tidied by the caller.
+int ShortestText(double v, char *buffer) {
+    int digits = 1;
+    for (; digits < 17; ++digits) {
+        snprintf(buffer, kTextBuffer, "%.*E", digits - 1, v);
+        if (strtod(buffer, nullptr) == v) break;
+    }
+    char exponentForm[64];
+    const int exponentLength = snprintf(exponentForm, sizeof exponentForm, "%.*E", digits - 1, v);
+    const int exponent = atoi(strchr(exponentForm, 'E') + 1);
+    const int decimals = digits - 1 - exponent > 0 ? digits - 1 - exponent : 0;
+    const int plainLength = snprintf(buffer, kTextBuffer, "%.*f", decimals, v);
+    if (plainLength <= TidyExponent(exponentForm, exponentLength)) return plainLength;
+    memcpy(buffer, exponentForm, sizeof exponentForm);
+    return static_cast<int>(strlen(buffer));
+}
+
 // The text of a REAL value into buffer (kTextBuffer bytes): its length, or
 // -1 with DOMAIN when it does not fit the specified width.
 int RealText(double v, const TextRules &rules, char *buffer) {
     if (v == 0) v = 0;  // a negative zero is shown as 0
     int n;
     if (!rules.spec) {
-        n = snprintf(buffer, kTextBuffer, "%.*G", rules.precision, v);
+        n = rules.precision > 0 ? snprintf(buffer, kTextBuffer, "%.*G", rules.precision, v)
+                                : ShortestText(v, buffer);
         n = TidyExponent(buffer, n);
     } else {
         const FormatSpec &spec = *rules.spec;
@@ -681,12 +702,26 @@ aplarray *FormatArray(const aplarray *value, const FormatSpec *spec, KeywordSpel
     return FormatAny(value, rules, 0);
 }
 
+aplarray *FormatExact(const aplarray *value) {
+    TextRules rules = RulesFor(nullptr, nullptr);
+    rules.precision = 0;  // the shortest text that reads back, whatever PP says
+    return FormatAny(value, rules, 0);
+}
+
 aplarray *FormatMatrix(const aplarray *value, KeywordSpeller speller) {
     aplarray *text = FormatArray(value, nullptr, speller);
     if (!text || text->rank == 2) return text;
     TempGuard guard(text);
-    if (text->rank > 2) return StackPlanes(text);
-    const int32_t shape[2] = {1, text->rank == 0 ? 1 : text->shape[0]};
+    // Leading axes multiplied together give the rows, as the printer takes any
+    // character array: simple planes follow each other without blank rows.
+    int64_t rows = 1;
+    for (int i = 0; i + 1 < text->rank; ++i) rows *= text->shape[i];
+    if (rows > INT32_MAX) {
+        SetError(APL_ERR_WSFULL);
+        return nullptr;
+    }
+    const int32_t shape[2] = {text->rank <= 1 ? 1 : static_cast<int32_t>(rows),
+                              text->rank == 0 ? 1 : text->shape[text->rank - 1]};
     aplarray *matrix = AllocArray(APL_SIMPLE | APL_TEMP, 2, APL_CHAR, shape, HERE);
     if (matrix) memcpy(DataOf(matrix), DataOf(text), static_cast<size_t>(matrix->number));
     return matrix;

@@ -39,7 +39,13 @@ bool KeywordModeOn();
 // Null with aplerrno set on failure.
 aplarray *FormatArray(const aplarray *value, const FormatSpec *spec, KeywordSpeller speller);
 
+// Monadic format with every REAL written in the fewest digits that read back
+// as the same number, whatever PP is: the text of a stored constant.
+// Returns a new temporary CHAR array; the value is only read. Null on failure.
+aplarray *FormatExact(const aplarray *value);
+
 // The monadic text of a value as a CHAR matrix: a vector or scalar is one row,
-// an array of rank 3 or more has its planes stacked with blank rows between
-// them. Returns a new temporary; the value is only read. Null on failure.
+// an array of rank 3 or more has its leading axes multiplied together (the
+// blank rows between the planes of nested items stay). Returns a new
+// temporary; the value is only read. Null on failure.
 aplarray *FormatMatrix(const aplarray *value, KeywordSpeller speller);

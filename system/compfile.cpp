@@ -1,4 +1,4 @@
-// compfile: the serialised form of arrays (WriteArray/ReadArray) and the
+// compfile: the serialised form of arrays (written whole, ReadArray) and the
 // system functions IIO, IIOS and IIOL built on it. Relies on the array core,
 // the standard wrapper, the file helpers of nfiles and the pending OS error.
 #define _FILE_OFFSET_BITS 64
@@ -10,11 +10,14 @@
 #include "core/wrapper.h"
 #include "system/nfiles.h"
 #include "system/oserror.h"
+#include "system/safefile.h"
 
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include <unistd.h>
 
 // Records are written as they lie in memory, so the machine must be of the
 // byte order the files use.
@@ -218,23 +221,18 @@ int32_t SlotCount(const aplarray *array) { return array->number > 0 ? array->num
 
 // ---- Writing ----------------------------------------------------------------
 
-// Where serialised bytes go: a stream, a buffer of the right length, or
-// nowhere (only counted).
+// Where serialised bytes go: a buffer of the right length, or nowhere (only
+// counted). Files are written from a finished buffer, never record by record.
 struct Sink {
-    FILE *stream = nullptr;
     unsigned char *buffer = nullptr;
     bool plainTypes = false;  // keep only bits 0x01/0x02 of the type byte
+    int depthLimit = kMaxSerialDepth;
     int64_t count = 0;
 
-    bool put(const void *bytes, int64_t n) {
-        if (n <= 0) return true;
-        if (stream) {
-            if (fwrite(bytes, 1, static_cast<size_t>(n), stream) != static_cast<size_t>(n)) return false;
-        } else if (buffer) {
-            memcpy(buffer + count, bytes, static_cast<size_t>(n));
-        }
+    void put(const void *bytes, int64_t n) {
+        if (n <= 0) return;
+        if (buffer) memcpy(buffer + count, bytes, static_cast<size_t>(n));
         count += n;
-        return true;
     }
 };
 
@@ -242,25 +240,20 @@ struct Sink {
 // prototype): the INTG scalar 0, the prototype of numbers.
 constexpr int32_t kNullItemRecord[5] = {20, APL_SIMPLE | (0 << 8) | (APL_INTG << 16), 0, 1, 0};
 
-bool EmitRecord(Sink &sink, const aplarray *array) {
+void EmitRecord(Sink &sink, const aplarray *array) {
     if (!array) return sink.put(kNullItemRecord, sizeof kNullItemRecord);
     RecordHeader h;
     memcpy(&h, array, sizeof h);
     h.size = static_cast<int32_t>(SerialRecordSize(h.rank, h.eltype, h.number));
     if (sink.plainTypes) h.type &= APL_SIMPLE | APL_NESTEDARRAY;
-    if (!sink.put(&h, sizeof h) || !sink.put(array->shape, 4 * static_cast<int64_t>(h.rank))) return false;
-    if (h.eltype == APL_NESTED) return true;
-    return sink.put(DataOf<const char>(array), SimpleDataBytes(h.rank, h.eltype, h.number));
+    sink.put(&h, sizeof h);
+    sink.put(array->shape, 4 * static_cast<int64_t>(h.rank));
+    if (h.eltype != APL_NESTED) sink.put(DataOf<const char>(array), SimpleDataBytes(h.rank, h.eltype, h.number));
 }
 
 // Writes the records of an array and of all its items, parents first.
 bool Emit(Sink &sink, const aplarray *root) {
-    auto failed = [&sink] {
-        if (sink.stream) NoteOsError();
-        SetError(APL_ERR_FILEIO);
-        return false;
-    };
-    if (!EmitRecord(sink, root)) return failed();
+    EmitRecord(sink, root);
     if (!root || !IsNested(root)) return true;
     PathStack path;
     if (!path.push(const_cast<aplarray *>(root))) {
@@ -274,9 +267,9 @@ bool Emit(Sink &sink, const aplarray *root) {
             continue;
         }
         const aplarray *item = ItemAt(frame.array, frame.next++);
-        if (!EmitRecord(sink, item)) return failed();
+        EmitRecord(sink, item);
         if (!item || !IsNested(item)) continue;
-        if (path.depth() >= kMaxSerialDepth) {
+        if (path.depth() >= sink.depthLimit) {
             SetError(APL_ERR_LIMIT);
             return false;
         }
@@ -456,42 +449,64 @@ aplarray *ReadComponentFile(const FileName &name, bool atPosition, int64_t posit
     return array;
 }
 
+// The serialised bytes of a value, made in full before any file is touched
+// so that a value that cannot be written (LIMIT, WS FULL) changes nothing.
+struct SerialBytes {
+    SerialBytes() = default;
+    SerialBytes(const SerialBytes &) = delete;
+    SerialBytes &operator=(const SerialBytes &) = delete;
+    ~SerialBytes() { free(data); }
+    unsigned char *data = nullptr;
+    int64_t length = 0;
+};
+
+// False with LIMIT (nesting deeper than depthLimit) or WS FULL.
+bool Serialise(const aplarray *value, int depthLimit, SerialBytes &out) {
+    Sink counter;
+    counter.depthLimit = depthLimit;
+    if (!Emit(counter, value)) return false;
+    if (static_cast<uint64_t>(counter.count) >= SIZE_MAX / 2) {
+        SetError(APL_ERR_WSFULL);
+        return false;
+    }
+    out.data = static_cast<unsigned char *>(malloc(static_cast<size_t>(counter.count) + 1));
+    if (!out.data) {
+        SetError(APL_ERR_WSFULL);
+        return false;
+    }
+    Sink sink;
+    sink.buffer = out.data;
+    sink.depthLimit = depthLimit;
+    if (!Emit(sink, value)) return false;
+    out.length = sink.count;
+    return true;
+}
+
+// A component lies one level inside the vector of components that reading
+// the whole file gives, so it may be nested one level less.
+constexpr int kComponentDepth = kMaxSerialDepth - 1;
+
+bool PutBytes(FILE *stream, const void *bytes, int64_t length) {
+    if (length > 0 && fwrite(bytes, 1, static_cast<size_t>(length), stream) != static_cast<size_t>(length)) return false;
+    return fflush(stream) == 0 && !ferror(stream);
+}
+
 aplarray *WriteWholeFile(const FileName &name, const aplarray *value) {
-    FILE *stream = fopen(name.text, "wb");
-    if (!stream) {
-        NoteOsError();
-        SetError(APL_ERR_FILEIO);
-        return nullptr;
-    }
-    const bool written = WriteArray(stream, value);
-    if (!written) {
-        fclose(stream);
-        return nullptr;
-    }
-    CloseStream(stream);
+    SerialBytes bytes;
+    if (!Serialise(value, kMaxSerialDepth, bytes)) return nullptr;
+    const FilePiece piece{bytes.data, bytes.length};
+    ReplaceFile(name.text, &piece, 1);
     return nullptr;
 }
 
 // A new file: the header of a one-component vector, then the component.
-aplarray *CreateComponentFile(const FileName &name, const aplarray *value) {
-    FILE *stream = fopen(name.text, "wb");
-    if (!stream) {
-        NoteOsError();
+aplarray *CreateComponentFile(const FileName &name, const SerialBytes &component) {
+    const ComponentHeader first{{24, APL_NESTEDARRAY, 1, APL_NESTED, 0, 0, 1}, 1};
+    const FilePiece pieces[2] = {{&first, sizeof first}, {component.data, component.length}};
+    if (!ReplaceFile(name.text, pieces, 2)) {
         SetErrorText(APL_ERR_FILEIO, "Cannot create file '%s'", name.text);
         return nullptr;
     }
-    const ComponentHeader first{{24, APL_NESTEDARRAY, 1, APL_NESTED, 0, 0, 1}, 1};
-    const bool written = fwrite(&first, sizeof first, 1, stream) == 1 && WriteArray(stream, value);
-    if (!written) {
-        if (!aplerrno) {
-            NoteOsError();
-            SetError(APL_ERR_FILEIO);
-        }
-        fclose(stream);
-        remove(name.text);  // a header without its component would mislead later readers
-        return nullptr;
-    }
-    if (!CloseStream(stream)) return nullptr;
     const int32_t result[2] = {1, static_cast<int32_t>(sizeof first)};
     return MakeIntVector(result, 2);
 }
@@ -500,6 +515,8 @@ aplarray *CreateComponentFile(const FileName &name, const aplarray *value) {
 // its header; the new component is written in this machine's order, which
 // readers recognise record by record.
 aplarray *AppendComponent(const FileName &name, const aplarray *value) {
+    SerialBytes bytes;
+    if (!Serialise(value, kComponentDepth, bytes)) return nullptr;
     FILE *stream = fopen(name.text, "r+b");
     if (!stream) {
         // Only a missing file is created: any other failure (a file we may
@@ -510,7 +527,7 @@ aplarray *AppendComponent(const FileName &name, const aplarray *value) {
             return nullptr;
         }
         SetPendingOsError(0);
-        return CreateComponentFile(name, value);
+        return CreateComponentFile(name, bytes);
     }
     auto fail = [stream]() -> aplarray * {
         fclose(stream);
@@ -556,7 +573,16 @@ aplarray *AppendComponent(const FileName &name, const aplarray *value) {
         SetError(offset < 0 ? APL_ERR_FILEIO : APL_ERR_LIMIT);
         return fail();
     }
-    if (!WriteArray(stream, value)) return fail();
+    // A failed write cuts the file back to its old end, so that the header
+    // (written last) still describes everything in it.
+    auto restore = [stream, offset, &fail]() -> aplarray * {
+        NoteOsError();
+        fflush(stream);
+        if (ftruncate(fileno(stream), static_cast<off_t>(offset)) != 0) NoteOsError();
+        SetError(APL_ERR_FILEIO);
+        return fail();
+    };
+    if (!PutBytes(stream, bytes.data, bytes.length)) return restore();
     ComponentHeader updated = first;
     updated.header.size = h.size + 4;
     updated.header.number = component;
@@ -567,11 +593,7 @@ aplarray *AppendComponent(const FileName &name, const aplarray *value) {
         updated.header.number = Swap32(updated.header.number);
         updated.count = Swap32(updated.count);
     }
-    if (!StreamSeek(stream, 0, SEEK_SET) || fwrite(&updated, sizeof updated, 1, stream) != 1) {
-        NoteOsError();
-        SetError(APL_ERR_FILEIO);
-        return fail();
-    }
+    if (!StreamSeek(stream, 0, SEEK_SET) || !PutBytes(stream, &updated, sizeof updated)) return restore();
     if (!CloseStream(stream)) return nullptr;
     const int32_t result[2] = {component, static_cast<int32_t>(offset)};
     return MakeIntVector(result, 2);
@@ -592,18 +614,6 @@ constexpr Signature kReadWriteSignature{kRefused, Optional(kAnyType), Required(k
 }  // namespace
 
 // ---- Internal interface -------------------------------------------------------
-
-bool WriteArray(FILE *stream, const aplarray *array) {
-    Sink sink;
-    sink.stream = stream;
-    if (!Emit(sink, array)) return false;
-    if (fflush(stream) != 0 || ferror(stream)) {
-        NoteOsError();
-        SetError(APL_ERR_FILEIO);
-        return false;
-    }
-    return true;
-}
 
 aplarray *ReadArray(FILE *stream) {
     const int64_t start = StreamTell(stream);

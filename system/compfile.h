@@ -1,4 +1,4 @@
-// compfile: the serialised form of arrays (WriteArray/ReadArray) and the
+// compfile: the serialised form of arrays (written whole, ReadArray) and the
 // system functions IIO, IIOS and IIOL built on it. Relies on the array core,
 // the standard wrapper, the file helpers of nfiles and the pending OS error.
 #pragma once
@@ -12,12 +12,6 @@
 // everything written can be read back and hostile input cannot pile up levels.
 constexpr int kMaxSerialDepth = 10000;
 
-// Writes the serialised form of the array at the stream's position (32-bit
-// layout, little-endian) and flushes the stream. Borrows the array (links are
-// left alone). False with FILE I/O on a short write or a stream error, LIMIT
-// for nesting deeper than kMaxSerialDepth, WS FULL.
-bool WriteArray(FILE *stream, const aplarray *array);
-
 // Reads one serialised array from the stream's position, in either byte order.
 // Returns a new temporary, or null with the error set: FILE I/O with
 // "Incompatible file format" for data that is not a serialised array, FILE I/O
@@ -30,6 +24,6 @@ aplarray *ReadArray(FILE *stream);
 aplarray *ReadArrayBytes(const void *bytes, int64_t length, int32_t formatError,
                          const char *formatMessage);
 
-// Bytes of the serialised form (what WriteArray writes). Borrows the array.
+// Bytes of the serialised form (what IIOS gives and IIO writes). Borrows the array.
 // -1 with LIMIT for nesting deeper than kMaxSerialDepth, or WS FULL.
 int64_t SerialLength(const aplarray *array);

@@ -13,6 +13,10 @@
 #include <cmath>
 #include <cstring>
 
+#include <stdio_ext.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr const char *kPositionText = "Position out of range";
@@ -38,6 +42,12 @@ aplarray *FailOs(int32_t code) {
 }
 
 bool IsChar(const aplarray *a) { return a && a->eltype == APL_CHAR; }
+
+// A directory opens for reading like a file but has no bytes of its own.
+bool IsDirectory(FILE *stream) {
+    struct stat status;
+    return fstat(fileno(stream), &status) == 0 && S_ISDIR(status.st_mode);
+}
 
 // The stream of a name (opened with mode, to be closed by the caller) or of a
 // tie number (left open).
@@ -69,6 +79,11 @@ bool OpenTarget(const aplarray *nameOrTie, const char *mode, Target &target) {
         target.stream = fopen(name.text, mode);
         if (!target.stream) return FailOs(APL_ERR_FILEIO), false;
         target.named = true;
+        if (IsDirectory(target.stream)) {
+            target.abandon();
+            SetPendingOsError(EISDIR);
+            return Fail(APL_ERR_FILEIO), false;
+        }
         // Writes of ours are single large blocks: buffering would only hide a
         // short write until the close.
         if (mode[0] != 'r' || mode[1] == '+') setvbuf(target.stream, nullptr, _IONBF, 0);
@@ -228,6 +243,34 @@ bool ParseReadRequest(const aplarray *right, ReadRequest &request) {
 int64_t WriteBytes(FILE *stream, const aplarray *bytes) {
     const size_t n = static_cast<size_t>(bytes->number);
     return n > 0 ? static_cast<int64_t>(fwrite(DataOf(bytes), 1, n, stream)) : 0;
+}
+
+// Writes the bytes at the target's position and makes sure they left the
+// process: a tied stream is flushed, a named file closed. Any failure is
+// FILE I/O with the system's reason pending, at this call. No result.
+aplarray *WriteAndFinish(Target &target, const aplarray *bytes) {
+    bool complete = WriteBytes(target.stream, bytes) == bytes->number;
+    if (!complete) NoteOsError();
+    if (target.named) {
+        if (!complete) {
+            target.abandon();
+        } else if (!target.close()) {
+            return nullptr;
+        }
+    } else {
+        if (fflush(target.stream) != 0 && complete) {
+            NoteOsError();
+            complete = false;
+        }
+        if (!complete) {
+            // The failure is reported here, once: what could not be written
+            // is dropped rather than tried again (and reported) at the untie.
+            __fpurge(target.stream);
+            clearerr(target.stream);
+        }
+    }
+    if (!complete) SetError(APL_ERR_FILEIO);
+    return nullptr;
 }
 
 // The integer of a tie-number argument that must hold exactly one element.
@@ -393,6 +436,11 @@ extern "C" aplarray *APL_FileSize(aplarray *axis, aplarray *left, aplarray *righ
         FileName name;
         if (!GetFileName(args.right, &name)) return nullptr;
         FILE *stream = fopen(name.text, "rb");
+        if (stream && IsDirectory(stream)) {
+            fclose(stream);
+            SetPendingOsError(EISDIR);
+            return Fail(APL_ERR_FILEIO);
+        }
         const int64_t length = stream ? StreamLength(stream) : -1;
         if (stream) fclose(stream);
         if (length < 0) {
@@ -423,7 +471,8 @@ extern "C" aplarray *APL_FileRemove(aplarray *axis, aplarray *left, aplarray *ri
     return StandardCall(kMonadic, axis, left, right, [](CallArgs &args) -> aplarray * {
         FileName name;
         if (!GetFileName(args.right, &name)) return nullptr;
-        if (remove(name.text) != 0) return FailOs(APL_ERR_FILEIO);
+        // unlink, not remove: a directory is never deleted.
+        if (unlink(name.text) != 0) return FailOs(APL_ERR_FILEIO);
         return nullptr;
     });
 }
@@ -459,17 +508,7 @@ extern "C" aplarray *APL_FileWrite(aplarray *axis, aplarray *left, aplarray *rig
         if (!IsChar(args.right) && ElementCount(args.right) != 1) return Fail(APL_ERR_LENGTH);
         Target target;
         if (!OpenTarget(args.right, "wb", target)) return nullptr;
-        const int64_t written = WriteBytes(target.stream, args.left);
-        bool complete = written == args.left->number;
-        if (!complete) NoteOsError();
-        if (target.named) {
-            if (!target.close()) return nullptr;
-        } else if (fflush(target.stream) != 0) {
-            NoteOsError();
-            complete = false;
-        }
-        if (!complete) SetErrorText(APL_ERR_SYSTEM, "Warning, not all could be written!");
-        return nullptr;
+        return WriteAndFinish(target, args.left);
     });
 }
 
@@ -508,14 +547,6 @@ extern "C" aplarray *APL_FileAppend(aplarray *axis, aplarray *left, aplarray *ri
             target.abandon();
             return nullptr;
         }
-        const int64_t written = WriteBytes(target.stream, args.left);
-        if (written < args.left->number) {
-            NoteOsError();
-            printf("WARNING: only %lld of %lld bytes written.\n", static_cast<long long>(written),
-                   static_cast<long long>(args.left->number));
-            fflush(stdout);
-        }
-        target.close();
-        return nullptr;
+        return WriteAndFinish(target, args.left);
     });
 }

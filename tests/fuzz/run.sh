@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Run every fuzz target built by tests/fuzz/build.sh for SECONDS seconds each,
+# Run every fuzz target of the fuzz preset for SECONDS seconds each,
 # keeping its corpus in build/fuzz/corpus/NAME (seeded from tests/fuzz/seeds/NAME
 # when that folder exists). Crashes are written to build/fuzz/crashes/.
 #   tests/fuzz/run.sh 60
@@ -31,5 +31,5 @@ for binary in "$out"/*_fuzz; do
     fi
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$out/$name.log" || true
 done
-[ "$found" -eq 1 ] || { echo "fuzz/run.sh: nothing built; run tests/fuzz/build.sh first" >&2; exit 1; }
+[ "$found" -eq 1 ] || { echo "fuzz/run.sh: nothing built; build them first: cmake --preset fuzz && cmake --build --preset fuzz" >&2; exit 1; }
 exit $status

@@ -1,15 +1,19 @@
 // pty_check: drives the console program through a pseudo-terminal as a person
 // would: glyphs typed with the prefix key, and Ctrl-C during a long display
-// and during an endless loop, after which the session must still answer.
+// and during an endless loop, after which the session must still answer; OFF
+// writes the session record without following a symbolic link.
 //   pty_check PATH-TO-ORBAX
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -43,6 +47,15 @@ void Type(const std::string &keys) {
     }
 }
 
+void WriteWhole(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadWhole(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 bool Step(const char *what, bool ok) {
     printf("%s: %s\n", ok ? "ok  " : "FAIL", what);
     return ok;
@@ -53,6 +66,19 @@ bool Step(const char *what, bool ok) {
 int main(int argc, char **argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: pty_check PATH-TO-ORBAX\n");
+        return 2;
+    }
+    // The session runs in a directory of its own, where session.iio is a
+    // symbolic link to a file that OFF must not write through.
+    char directory[] = "/tmp/orbax-pty-XXXXXX";
+    if (!mkdtemp(directory) || chdir(directory) != 0) {
+        perror("temporary directory");
+        return 2;
+    }
+    const std::string victim = std::string(directory) + "/victim";
+    WriteWhole(victim, "keep me\n");
+    if (symlink(victim.c_str(), "session.iio") != 0) {
+        perror("symlink");
         return 2;
     }
     const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
@@ -107,6 +133,13 @@ int main(int argc, char **argv) {
         if (!clean) printf("exit status %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         ok &= Step(")OFF ends the program", clean);
     }
+    struct stat record;
+    ok &= Step("OFF leaves the target of a link at session.iio alone", ReadWhole(victim) == "keep me\n");
+    ok &= Step("and writes session.iio as a file of its own",
+               lstat("session.iio", &record) == 0 && S_ISREG(record.st_mode) && record.st_size > 20);
+    unlink("session.iio");
+    unlink(victim.c_str());
+    rmdir(directory);
     if (!ok) printf("---- what the terminal showed (last 2000 bytes) ----\n%s\n",
                     seen.substr(seen.size() > 2000 ? seen.size() - 2000 : 0).c_str());
     return ok ? 0 : 1;

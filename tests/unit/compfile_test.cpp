@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+
 namespace {
 
 using namespace fixture;
@@ -351,6 +355,72 @@ TEST_F(ComponentFiles, WholeFilesAndTheFailuresOfEveryForm) {
     Fails(APL_ReadWrite(nullptr, nullptr, Nested({APL_String("a"), Reals({0.5}, {})})), APL_ERR_DOMAIN);
     Fails(APL_ReadWrite(nullptr, nullptr, Chars(Bytes("ab\0c", 4))), APL_ERR_DOMAIN);
     Fails(APL_ReadWrite(nullptr, nullptr, Chars("abcd", {2, 2})), APL_ERR_RANK);
+}
+
+// An INTG scalar inside `levels` nested scalars.
+aplarray *NestedDeep(int levels) {
+    aplarray *value = APL_Int(1);
+    for (int i = 0; i < levels; ++i) value = Nested({value}, {});
+    return value;
+}
+
+// Writes of this process beyond `bytes` fail (EFBIG) while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        signal(SIGXFSZ, oldHandler_);
+    }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = nullptr;
+};
+
+TEST_F(ComponentFiles, EveryFailedWriteLeavesTheFileReadableWithItsComponents) {
+    TempDir dir;
+    const std::string file = dir.file("comp.cf");
+    Append(Chars("one"), file);
+    Append(Ints({2, 2}), file);
+    const Bytes before = ReadFile(file);
+    // A component lies one level inside the file's vector: the deepest that
+    // reads back whole is one level short of the limit.
+    Fails(APL_ReadWrite(nullptr, NestedDeep(kMaxSerialDepth), NameAndPosition(file, 0)), APL_ERR_LIMIT);
+    EXPECT_EQ(ReadFile(file), before);
+    // A write that fails half-way is cut back to the old end.
+    {
+        FileSizeLimit limit(before.size() + 8);
+        Fails(APL_ReadWrite(nullptr, Ints(std::vector<int32_t>(100, 7)), NameAndPosition(file, 0)), APL_ERR_FILEIO);
+        EXPECT_EQ(pendingOsError, EFBIG);
+    }
+    EXPECT_EQ(ReadFile(file), before);
+    EXPECT_EQ(Append(NestedDeep(kMaxSerialDepth - 1), file).size(), 2u);
+    aplarray *all = ReadWhole(file);
+    ASSERT_NE(all, nullptr) << aplerrno;
+    EXPECT_EQ(all->number, 3);
+    APL_UnLinkTemp(all);
+    // A whole-file write that fails keeps the old contents and leaves nothing beside them.
+    const std::string whole = dir.file("whole");
+    APL_ReadWrite(nullptr, Chars("old contents"), APL_String(whole.c_str()));
+    const Bytes old = ReadFile(whole);
+    {
+        FileSizeLimit limit(old.size() + 8);
+        Fails(APL_ReadWrite(nullptr, Ints(std::vector<int32_t>(100, 7)), APL_String(whole.c_str())), APL_ERR_FILEIO);
+    }
+    Fails(APL_ReadWrite(nullptr, NestedDeep(kMaxSerialDepth + 1), APL_String(whole.c_str())), APL_ERR_LIMIT);
+    ExpectSame(ReadWhole(whole), Chars("old contents"));
+    int entries = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(dir.file(""))) ++entries;
+    EXPECT_EQ(entries, 2);
 }
 
 using ThirtyTwoBitFiles = LibraryTest;

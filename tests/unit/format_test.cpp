@@ -154,15 +154,19 @@ TEST_F(Format, EmptyArraysKeepTheirShapeWithTheRowLengthOfTheirGaps) {
     EXPECT_EQ(Fmt(Make(APL_INTG, {0, 2000000000}, nullptr, 0)).shape, (Shape{0, 1999999999}));
 }
 
-TEST_F(Format, PlanesStayAxesInFormatAndAreStackedWithBlankRowsForDisplay) {
+TEST_F(Format, PlanesStayAxesInFormatAndFollowEachOtherForDisplay) {
     aplarray *cube = APL_Link(Ints({1, 2, 3, 4, 5, 6, 7, 8}, {2, 2, 2}));
     const Text t = Fmt(cube);
     EXPECT_EQ(t.shape, (Shape{2, 2, 3}));
     EXPECT_EQ(t.rows, (Strings{"1 2", "3 4", "5 6", "7 8"}));
-    EXPECT_EQ(Engine(cube, false, true).rows, (Strings{"1 2", "3 4", "   ", "5 6", "7 8"}));
-    // A completed outer axis adds one more blank row.
+    const Text shown = Engine(cube, false, true);
+    EXPECT_EQ(shown.shape, (Shape{4, 3}));
+    EXPECT_EQ(shown.rows, (Strings{"1 2", "3 4", "5 6", "7 8"}));
     EXPECT_EQ(Engine(APL_Link(Ints({1, 2, 3, 4}, {2, 2, 1, 1})), false, true).rows,
-              (Strings{"1", " ", "2", " ", " ", "3", " ", "4"}));
+              (Strings{"1", "2", "3", "4"}));
+    // Planes of a nested item keep their blank rows, one more for a completed outer axis.
+    EXPECT_EQ(Engine(APL_Link(Nest({Ints({1, 2, 3, 4}, {2, 2, 1, 1})}, &kScalar)), false, true).rows,
+              (Strings{" 1 ", "   ", " 2 ", "   ", "   ", " 3 ", "   ", " 4 "}));
     // A vector or scalar is one row of the display matrix.
     EXPECT_EQ(Engine(APL_Link(Ints({1, 22})), false, true).shape, (Shape{1, 4}));
     EXPECT_EQ(Engine(APL_Link(MakeChar('q')), false, true).shape, (Shape{1, 1}));
@@ -228,7 +232,7 @@ TEST_F(Format, NullEmptyDeepAndHugeValuesEndWellOrInAnError) {
     EXPECT_EQ(Fmt(Nest({Make(APL_INTG, wide, nullptr, 0), Make(APL_INTG, wide, nullptr, 0)})).error, APL_ERR_WSFULL);
     // 2^30 empty planes with two outer axes of length 1: three blank rows between planes.
     const Shape planes{1 << 30, 1, 1, 0, 0};
-    EXPECT_EQ(Engine(APL_Link(Make(APL_CHAR, planes, nullptr, 0)), false, true).error, APL_ERR_WSFULL);
+    EXPECT_EQ(Fmt(Nest({Make(APL_CHAR, planes, nullptr, 0)}, &kScalar)).error, APL_ERR_WSFULL);
 }
 
 TEST_F(Format, SpecificationGivesFixedRealsAndLeavesIntegersAlone) {

@@ -132,6 +132,18 @@ TEST_F(FileQueries, ExistAndRemove) {
     Fails(APL_FileExist(nullptr, nullptr, Chars("ab", {1, 2})), APL_ERR_RANK);
 }
 
+TEST_F(FileQueries, DirectoryIsNeitherSizedNorReadNorRemoved) {
+    const std::string sub = dir_.file("sub");
+    std::filesystem::create_directory(sub);
+    Fails(APL_FileSize(nullptr, nullptr, Name(sub)), APL_ERR_FILEIO);
+    EXPECT_EQ(pendingOsError, EISDIR);
+    Fails(APL_FileRead(nullptr, nullptr, Name(sub)), APL_ERR_FILEIO);
+    Fails(APL_FileRead(nullptr, nullptr, Nested({Name(sub), APL_Int(0), APL_Int(4)})), APL_ERR_FILEIO);
+    Fails(APL_FileRemove(nullptr, nullptr, Name(sub)), APL_ERR_FILEIO);
+    EXPECT_TRUE(std::filesystem::is_directory(sub));
+    Fails(APL_FileTie(nullptr, nullptr, Name(sub)), APL_ERR_FILEIO);
+}
+
 using NativeWrite = NativeFiles;
 
 TEST_F(NativeWrite, NamedFilesAreReplacedAndTiesWrittenWhereTheyStand) {
@@ -147,7 +159,7 @@ TEST_F(NativeWrite, NamedFilesAreReplacedAndTiesWrittenWhereTheyStand) {
     EXPECT_EQ(Read(Ints({tie, 2})), "67");
 }
 
-TEST_F(NativeWrite, ErrorsComeInOrderAndShortWritesAreSystemErrors) {
+TEST_F(NativeWrite, ErrorsComeInOrderAndFailedWritesAreFileErrorsAtTheCall) {
     const std::string path = MakeFile("keep", "kept");
     Fails(APL_FileWrite(nullptr, nullptr, Nested({Name(path)})), APL_ERR_DOMAIN);
     Fails(APL_FileWrite(nullptr, nullptr, Name(path)), APL_ERR_VALENCE);
@@ -157,10 +169,11 @@ TEST_F(NativeWrite, ErrorsComeInOrderAndShortWritesAreSystemErrors) {
     Fails(APL_FileWrite(nullptr, Chars("ab"), APL_Int(kMaxTies)), APL_ERR_FILEIO);
     Fails(APL_FileWrite(nullptr, Chars("ab"), Name(dir_.file("no/such/dir"))), APL_ERR_FILEIO);
     EXPECT_EQ(ReadFile(path), "kept");
-    const char *shortWrite = "Warning, not all could be written!";
-    Fails(APL_FileWrite(nullptr, Chars("abc"), Name("/dev/full")), APL_ERR_SYSTEM, shortWrite);
+    Fails(APL_FileWrite(nullptr, Chars("abc"), Name("/dev/full")), APL_ERR_FILEIO);
+    EXPECT_EQ(pendingOsError, ENOSPC);
     const int32_t tie = Tie("/dev/full");
-    Fails(APL_FileWrite(nullptr, Chars("abc"), APL_Int(tie)), APL_ERR_SYSTEM, shortWrite);
+    SetPendingOsError(0);
+    Fails(APL_FileWrite(nullptr, Chars("abc"), APL_Int(tie)), APL_ERR_FILEIO);
     EXPECT_EQ(pendingOsError, ENOSPC);
 }
 
@@ -186,7 +199,7 @@ TEST_F(NativeAppend, EveryFormOfTarget) {
     EXPECT_EQ(ReadFile(path), "0xy34Q6R89ABCD");
 }
 
-TEST_F(NativeAppend, ErrorsAndTheShortWriteWarning) {
+TEST_F(NativeAppend, ErrorsAndFailedWritesReportedAtTheCallThatFailed) {
     const std::string path = MakeFile("data", "0123");
     Fails(APL_FileAppend(nullptr, Chars("a"), Nested({Name(path), APL_Int(0), APL_Int(0)})), APL_ERR_LENGTH);
     Fails(APL_FileAppend(nullptr, Chars("a"), Nested({Name(path), APL_Int(0)}, {2, 1})), APL_ERR_LENGTH);
@@ -199,9 +212,14 @@ TEST_F(NativeAppend, ErrorsAndTheShortWriteWarning) {
     Fails(APL_FileAppend(nullptr, Chars("a"), Name(dir_.file("missing"))), APL_ERR_FILEIO);
     EXPECT_FALSE(std::filesystem::exists(dir_.file("missing")));
     EXPECT_EQ(ReadFile(path), "0123");
-    testing::internal::CaptureStdout();
-    Succeeds(APL_FileAppend(nullptr, Chars("abc"), Name("/dev/full")));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING: only 0 of 3 bytes written.\n");
+    Fails(APL_FileAppend(nullptr, Chars("abc"), Name("/dev/full")), APL_ERR_FILEIO);
+    EXPECT_EQ(pendingOsError, ENOSPC);
+    // A tie's buffered bytes fail here, once, not later at the untie.
+    const int32_t tie = Tie("/dev/full");
+    SetPendingOsError(0);
+    Fails(APL_FileAppend(nullptr, Chars("abc"), APL_Int(tie)), APL_ERR_FILEIO);
+    EXPECT_EQ(pendingOsError, ENOSPC);
+    Succeeds(APL_FileUnTie(nullptr, nullptr, APL_Int(tie)));
 }
 
 using NativeRead = NativeFiles;

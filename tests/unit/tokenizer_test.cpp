@@ -329,7 +329,7 @@ TEST_F(Tokenizer, ControlSymbolFlagsTellWhereItStands) {
 TEST_F(Tokenizer, LinesRenderBackToEquivalentText) {
     Store("(A B X L)←0");
     const char *lines[] = {
-        "X←2 3⍴⍳6", "A[1;2]←'x'", "+/1 2 3", "A←B+.×X", "'it''s'", "⎕IO←0", "L:X←¯1.5", "X←1E¯5",
+        "X←2 3⍴⍳6", "A[1;2]←'x'", "+/1 2 3", "A←B+.×X", "'it''s'", "⎕IO←0", "X←1E¯5",
         "A B", "A 'b' 1", "(A B)←1 2", "→L", "X←⍬", "1 2 3+.×⍳3", "0.5 ¯2.25", "÷X",
     };
     for (const char *text : lines) {
@@ -340,6 +340,10 @@ TEST_F(Tokenizer, LinesRenderBackToEquivalentText) {
         EXPECT_EQ(first, second) << text << " shown as " << shown;
         EXPECT_NE(first, "") << text;
     }
+    // Labels belong to function lines: in immediate execution a colon is refused.
+    EXPECT_NE(Store("L:X←¯1.5", kTokDiamonds), "");
+    EXPECT_EQ(Store("L:X←¯1.5"), "");
+    EXPECT_EQ(error_, APL_ERR_SYNTAX);
     EXPECT_EQ(RoundTrip("X←0.25 ¯3"), "X←0.25 ¯3");
     EXPECT_EQ(RoundTrip("A  +  B"), "A+B");
     EXPECT_EQ(RoundTrip("+..5"), "+.(0.5)");  // not "+.0.5", a malformed number

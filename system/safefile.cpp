@@ -1,0 +1,85 @@
+// safefile: replacing the contents of a file so that a failure at any point
+// leaves the old file whole (a temporary file beside it, renamed over it).
+// Relies on POSIX file calls and the pending OS error of oserror.
+#include "system/safefile.h"
+
+#include "core/errors.h"
+#include "system/oserror.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool WriteAll(int fd, const FilePiece &piece) {
+    const auto *bytes = static_cast<const char *>(piece.bytes);
+    int64_t left = piece.length;
+    while (left > 0) {
+        const ssize_t n = write(fd, bytes, static_cast<size_t>(left < (1 << 30) ? left : (1 << 30)));
+        if (n <= 0) return false;
+        bytes += n;
+        left -= n;
+    }
+    return true;
+}
+
+// What an ordinary create would give a new file, or what the old one had.
+mode_t ModeFor(const char *path) {
+    struct stat old;
+    if (lstat(path, &old) == 0 && S_ISREG(old.st_mode)) return old.st_mode & 07777;
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// A device or pipe has no old contents to keep (and is never replaced by a
+// plain file): the pieces are written to it directly.
+bool WriteInPlace(const char *path, const FilePiece *pieces, int count) {
+    const int fd = open(path, O_WRONLY | O_TRUNC);
+    bool ok = fd >= 0;
+    for (int i = 0; i < count && ok; ++i) ok = WriteAll(fd, pieces[i]);
+    if (!ok) NoteOsError();
+    if (fd >= 0 && close(fd) != 0 && ok) {
+        NoteOsError();
+        ok = false;
+    }
+    if (!ok) SetError(APL_ERR_FILEIO);
+    return ok;
+}
+
+}  // namespace
+
+bool ReplaceFile(const char *path, const FilePiece *pieces, int count) {
+    struct stat existing;
+    if (lstat(path, &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
+        return WriteInPlace(path, pieces, count);
+    std::string temporary = std::string(path) + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) {
+        NoteOsError();
+        SetError(APL_ERR_FILEIO);
+        return false;
+    }
+    bool ok = true;
+    for (int i = 0; i < count && ok; ++i) ok = WriteAll(fd, pieces[i]);
+    ok = ok && fchmod(fd, ModeFor(path)) == 0;
+    if (!ok) NoteOsError();
+    if (close(fd) != 0 && ok) {
+        NoteOsError();
+        ok = false;
+    }
+    if (ok && rename(temporary.c_str(), path) != 0) {
+        NoteOsError();
+        ok = false;
+    }
+    if (!ok) {
+        unlink(temporary.c_str());
+        SetError(APL_ERR_FILEIO);
+    }
+    return ok;
+}

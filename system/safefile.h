@@ -1,0 +1,20 @@
+// safefile: replacing the contents of a file so that a failure at any point
+// leaves the old file whole (a temporary file beside it, renamed over it).
+// Relies on POSIX file calls and the pending OS error of oserror.
+#pragma once
+
+#include <cstdint>
+
+// One run of bytes to write.
+struct FilePiece {
+    const void *bytes;
+    int64_t length;
+};
+
+// Writes the pieces, in order, to a new file in the directory of `path` and
+// renames it over `path` (a symbolic link at `path` is replaced, its target
+// left alone). An existing file's permissions are kept. A device, pipe or
+// other special file is written in place instead. False with FILE I/O
+// and the system's message pending; the old file and directory are then as
+// they were.
+bool ReplaceFile(const char *path, const FilePiece *pieces, int count);
