@@ -55,15 +55,25 @@ step "long line refused and skipped" $'orbax: line 1 is longer than 65532 bytes:
 holds "long line read in bounded memory (peak ${peak:-?} kB)" $?
 
 # Ctrl-C while a piped session waits for its next line: ignored, input goes on.
-# (Output to a file is buffered: the pauses let the session reach its next read.)
+# waiting PID: polls (at most 20 s) until the program catches SIGINT and sleeps
+# (its output to a file is buffered, so it cannot be watched instead).
+waiting() {
+    for _ in $(seq 200); do
+        local caught state
+        caught=$(awk '/^SigCgt/ {print $2}' "/proc/$1/status" 2>/dev/null)
+        state=$(awk '/^State/ {print $2}' "/proc/$1/status" 2>/dev/null)
+        [[ -n "$caught" && $(( 0x$caught & 2 )) -ne 0 && "$state" == S ]] && return
+        sleep 0.1
+    done
+}
 trap '' PIPE
 mkfifo "$work/session"
 "$orbax" <"$work/session" >"$work/interrupt.out" 2>&1 &
 pid=$!
 exec 4>"$work/session"
-echo '1+1' >&4; sleep 1
+echo '1+1' >&4; waiting "$pid"
 kill -INT "$pid"; sleep 0.5
-echo '2+2' 2>/dev/null >&4; sleep 1
+echo '2+2' 2>/dev/null >&4; waiting "$pid"
 kill -INT "$pid"; echo '3+3' 2>/dev/null >&4
 exec 4>&-
 wait "$pid"
