@@ -476,6 +476,58 @@ APL_EXPORT aplarray *APL_CharRep(aplarray *axis, aplarray *left, aplarray *right
 /* Fixes every item of the array in the named file; the results in its shape. */
 APL_EXPORT aplarray *APL_Loadfns(aplarray *axis, aplarray *left, aplarray *right);
 
+/* ---- Names, execution, time and the operating system ----------------------
+ * System functions NC, NL, EX, AT, CONST, VAR, EA, SH, LIB, TS, AI, LC and IC.
+ * Each returns a temporary (null where the function has no result) and
+ * consumes temporary arguments; linked ones are left as they were. EX unlinks
+ * the values of the names it erases. */
+APL_EXPORT aplarray *APL_NameClass(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_NameList(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_EraseItem(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Attributes(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_MakeConst(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_MakeVar(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_ExecAlternate(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_SystemCall(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Directory(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_TimeStamp(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_AccountInfo(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_LineCount(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_IterationCount(aplarray *axis, aplarray *left, aplarray *right);
+/* DR, AF, HEAD and INTRN: a new temporary (DR of the same type: a copy).
+ * Consume temporary arguments; linked ones are left as they were. */
+APL_EXPORT aplarray *APL_DataRep(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Atomic(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_HeaderInfo(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Internal(aplarray *axis, aplarray *left, aplarray *right);
+/* Left and right tack: one argument handed back as it came (a temporary stays
+ * a temporary, a linked one keeps its links); a temporary other argument is
+ * released. Monadic, both give the right argument. */
+APL_EXPORT aplarray *APL_Lev(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_Dex(aplarray *axis, aplarray *left, aplarray *right);
+
+/* ---- Utilities without a system-function name -----------------------------
+ * For generated code and plug-ins. Each returns a new temporary (Arbout:
+ * nothing) and consumes temporary arguments; linked ones are left as they were. */
+/* The pieces of a CHAR vector between separators (left: one character, blank
+ * by default); n separators give n + 1 pieces. */
+APL_EXPORT aplarray *APL_Sepword(aplarray *axis, aplarray *left, aplarray *right);
+/* A CHAR vector without its leading and trailing blanks. */
+APL_EXPORT aplarray *APL_TrailBlank(aplarray *axis, aplarray *left, aplarray *right);
+/* Every character c of the right argument replaced by left[c] (256 characters). */
+APL_EXPORT aplarray *APL_Xlat(aplarray *axis, aplarray *left, aplarray *right);
+/* n + 1 counts of the codes 0 ... n on the left (right: n); with a left
+ * argument (codes, weights) the sums of the weights instead. */
+APL_EXPORT aplarray *APL_Sumlab(aplarray *axis, aplarray *left, aplarray *right);
+/* Elements of a CHAR, SHORT or INTG array shifted left by s bits (right by -s)
+ * within their own width. */
+APL_EXPORT aplarray *APL_Bitshift(aplarray *axis, aplarray *left, aplarray *right);
+/* Writes the bytes of a CHAR vector to standard output, unchanged, and flushes it. */
+APL_EXPORT aplarray *APL_Arbout(aplarray *axis, aplarray *left, aplarray *right);
+/* An INTG height-by-width pixel matrix (left: width, height[, background])
+ * with the polyline of the REAL rows (pen, x%, y%) drawn in. */
+APL_EXPORT aplarray *APL_Image_plot(aplarray *axis, aplarray *left, aplarray *right);
+
 /* ---- Host callbacks -----------------------------------------------------
  * Slot 1: void write(const char *text, int newLine)   all session output
  * Slot 2: void newlines(int count)

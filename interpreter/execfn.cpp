@@ -244,8 +244,11 @@ aplarray *Refuse(int32_t code, aplarray *axis, aplarray *left, aplarray *right) 
 }
 
 // A function can be suspended only where a session can read what to do next:
-// a compiled program, or a host that reads no lines, gets the error back.
-bool CanSuspend() { return !session.programMode && CallbackFunction(kSlotReadLine) != nullptr; }
+// a compiled program, or a host that reads no lines, gets the error back, and
+// so does an expression whose errors EA takes over.
+bool CanSuspend() {
+    return !session.programMode && session.trapDepth == 0 && CallbackFunction(kSlotReadLine) != nullptr;
+}
 
 // The names a call has localised, in the order of localisation; their entries
 // come back in the reverse order, so that a name localised twice (a result

@@ -1,6 +1,6 @@
-// literal: the system function EXTRN, which spells internal text in its
-// external keyword form. Relies on the keyword table that the token file
-// installs (interpreter/tokfile) and on the array core.
+// literal: the system functions EXTRN, which spells internal text in its
+// external keyword form, and INTRN, which reads keyword text back into codes.
+// Relies on the keyword table that the token file installs (interpreter/tokfile).
 #include "interpreter/literal.h"
 
 #include "core/arrays.h"
@@ -10,6 +10,7 @@
 #include "interpreter/tokfile.h"
 
 #include <cstring>
+#include <string>
 
 aplarray *KeywordText(const uint8_t *codes, int32_t length) {
     // A private buffer: the code buffer may be holding a line being built.
@@ -41,5 +42,30 @@ extern "C" aplarray *APL_Literal(aplarray *axis, aplarray *left, aplarray *right
             return nullptr;
         }
         return KeywordText(DataOf<const uint8_t>(args.right), args.right->number);
+    });
+}
+
+// Returns a temporary CHAR vector: the text with every keyword replaced by its
+// code ("&" escapes removed). Consumes temporary arguments; linked ones are
+// left as they were.
+extern "C" aplarray *APL_Internal(aplarray *axis, aplarray *left, aplarray *right) {
+    constexpr Signature kSignature{Optional(kAnyType), kRefused, Required(APL_CHAR)};
+    return StandardCall(kSignature, axis, left, right, [](CallArgs &args) -> aplarray * {
+        if (args.axis) {
+            SetError(APL_ERR_AXIS);
+            return nullptr;
+        }
+        if (args.right->rank > 1) {
+            SetError(APL_ERR_RANK);
+            return nullptr;
+        }
+        // The translator works on a NUL-terminated line, in place.
+        std::string line(DataOf<const char>(args.right), static_cast<size_t>(args.right->number));
+        if (line.find('\0') != std::string::npos) {
+            SetError(APL_ERR_DOMAIN);
+            return nullptr;
+        }
+        KeywordsToCodes(line.data(), InstalledKeywordLexer(), true);
+        return MakeString(line.c_str());
     });
 }

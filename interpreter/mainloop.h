@@ -24,6 +24,7 @@ struct SessionState {
     bool clearPending = false;      // CLEAR waits for the suspended functions to go
     int unwindLevels = 0;           // levels an unwind request still has to cut back
     int loopDepth = 0;              // active session loops
+    int trapDepth = 0;              // expressions run by EA: their errors come back, nothing suspends
     aplarray *inputRecord = nullptr;  // the lines typed, for OFF (linked)
 };
 extern SessionState session;

@@ -8,10 +8,13 @@
 #include "core/errors.h"
 #include "core/wrapper.h"
 #include "system/oserror.h"
+#include "system/ostext.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include <stdio_ext.h>
 #include <sys/stat.h>
@@ -297,12 +300,14 @@ aplarray *MakeCount(int64_t value) {
 bool GetFileName(const aplarray *array, FileName *name) {
     if (!IsChar(array)) return Fail(APL_ERR_DOMAIN), false;
     if (array->rank > 1) return Fail(APL_ERR_RANK), false;
-    const auto length = static_cast<size_t>(array->number);
-    if (length >= sizeof name->text) return Fail(APL_ERR_DOMAIN), false;
-    memcpy(name->text, DataOf(array), length);
-    name->text[length] = 0;
+    const std::string_view codes(DataOf<const char>(array), static_cast<size_t>(array->number));
     // A NUL inside would silently name another file.
-    if (memchr(name->text, 0, length)) return Fail(APL_ERR_DOMAIN), false;
+    if (codes.find('\0') != std::string_view::npos) return Fail(APL_ERR_DOMAIN), false;
+    // The system spells names in UTF-8, as the commands that made the files did.
+    const std::string text = ToSystemText(codes);
+    if (text.size() >= sizeof name->text) return Fail(APL_ERR_DOMAIN), false;
+    memcpy(name->text, text.data(), text.size());
+    name->text[text.size()] = 0;
     return true;
 }
 

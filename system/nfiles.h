@@ -18,7 +18,8 @@ struct FileName {
     char text[kMaxFileName];
 };
 
-// The name held by a simple CHAR array of rank 0 or 1. Borrows the array.
+// The name held by a simple CHAR array of rank 0 or 1, in UTF-8 for the
+// system. Borrows the array.
 // False with DOMAIN (not simple CHAR, an embedded NUL, too long) or RANK.
 bool GetFileName(const aplarray *array, FileName *name);
 // Element i of a simple numeric array (BOOL, SHORT, INTG, or REAL within 1e-13

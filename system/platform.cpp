@@ -1,11 +1,20 @@
 // platform: the services of the operating system that the runtime needs beyond
-// the C library; for now the fault guard (sigsetjmp/siglongjmp with handlers on
-// an alternate signal stack). Relies on POSIX signals only.
+// the C library: the fault guard (sigsetjmp/siglongjmp with handlers on an
+// alternate signal stack), commands, directory search and the processor clock.
+// Relies on POSIX (signals, system, opendir and fnmatch).
 #include "system/platform.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/wait.h>
 
 // Builds in which faults are not caught here: the sanitizers report them
 // better, and Windows has no POSIX signals (structured exception handling
@@ -115,3 +124,49 @@ FaultReport RunGuarded(void (*body)(void *context), void *context) {
 bool FaultGuardActive() { return false; }
 
 #endif
+
+// ---- Commands, directories and the clock -------------------------------------------
+
+int RunCommand(const std::string &command) {
+    // Output of ours still buffered would otherwise appear after the command's.
+    fflush(nullptr);
+    const int status = system(command.c_str());
+    if (status == -1) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return status == 0 ? 1 : status;
+}
+
+namespace {
+std::string SlashedPath(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+}  // namespace
+
+std::vector<std::string> MatchingFiles(const std::string &pattern) {
+    const size_t slash = pattern.find_last_of("/\\");
+    // A pattern without a directory searches the current one; "/x*" the root.
+    const std::string directory = slash == std::string::npos
+                                      ? std::string(1, '.')
+                                      : SlashedPath(pattern.substr(0, slash > 0 ? slash : 1));
+    const std::string wanted = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    std::vector<std::string> names;
+    DIR *dir = opendir(directory.c_str());
+    if (!dir) return names;
+    while (const dirent *entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        if (fnmatch(wanted.c_str(), name.c_str(), 0) == 0) names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The process clock rather than clock(), whose 32-bit count wraps after some
+// 72 minutes of processor time on 32-bit builds.
+int64_t ProcessorMilliseconds() {
+    timespec used{};
+    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used) != 0) return 0;
+    return static_cast<int64_t>(used.tv_sec) * 1000 + used.tv_nsec / 1000000;
+}

@@ -1,7 +1,12 @@
 // platform: the services of the operating system that the runtime needs beyond
-// the C library; for now the fault guard that turns a processor fault inside a
-// piece of foreign or risky code into a report instead of the end of the process.
+// the C library: the fault guard that turns a processor fault inside a piece of
+// foreign or risky code into a report instead of the end of the process, the
+// command interpreter, the directory search and the processor clock.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 // What a guarded run ended with: no fault, or the signal that stopped it.
 struct FaultReport {
@@ -29,3 +34,17 @@ FaultReport RunGuarded(Body &&body) {
 
 // True when RunGuarded really catches faults in this build.
 bool FaultGuardActive();
+
+// Runs a command (UTF-8) through the operating system's command interpreter
+// and returns its exit status: 0 for success, -1 when it could not be run at
+// all, else the non-zero status (a command ended by a signal counts as failed).
+int RunCommand(const std::string &command);
+
+// The names of the entries of `pattern`'s directory that match its last part
+// (wildcards * ? [...]), sorted bytewise because the order the system reports
+// them in is arbitrary; "." and ".." are left out. Text is UTF-8, the
+// separator '/' or '\\'. A directory that cannot be read gives no names.
+std::vector<std::string> MatchingFiles(const std::string &pattern);
+
+// Processor time used by the process so far, in milliseconds.
+int64_t ProcessorMilliseconds();

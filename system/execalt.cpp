@@ -1,0 +1,61 @@
+// execalt: the system function EA, which executes an expression and, when it
+// fails, records the error's name in EM and executes an alternate instead.
+// Relies on the session's execute (interpreter/mainloop) and the error model.
+#include "core/arrays.h"
+#include "core/eltypes.h"
+#include "core/errors.h"
+#include "core/wrapper.h"
+#include "interpreter/mainloop.h"
+#include "interpreter/tokenizer.h"
+
+#include <string>
+
+namespace {
+
+aplarray *Fail(int32_t code) {
+    SetError(code);
+    return nullptr;
+}
+
+// The value of a line of text; nothing when it has none or was an assignment.
+aplarray *ExecuteLine(const std::string &text) {
+    if (text.empty()) return nullptr;
+    bool assigned = false;
+    aplarray *value =
+        ExecuteText(reinterpret_cast<const uint8_t *>(text.data()), static_cast<int32_t>(text.size()), assigned);
+    if (value && assigned) {
+        APL_UnLinkTempEx(value, HERE);
+        return nullptr;
+    }
+    return value;
+}
+
+// An unwind request and an interrupt are not failures of the expression: they
+// go on to whoever asked for them.
+bool Trappable(int32_t code) { return code != 0 && code != kUnwindRequest && code != APL_ERR_INTERRUPT; }
+
+aplarray *ExecAlternateKernel(CallArgs &args) {
+    if (args.axis) return Fail(APL_ERR_AXIS);
+    if (args.left->rank > 1 || args.right->rank > 1) return Fail(APL_ERR_RANK);
+    // Copies: the expression may reassign the names the arguments came from.
+    const std::string alternate(DataOf<const char>(args.left), static_cast<size_t>(args.left->number));
+    const std::string expression(DataOf<const char>(args.right), static_cast<size_t>(args.right->number));
+    ++session.trapDepth;
+    aplarray *value = ExecuteLine(expression);
+    --session.trapDepth;
+    if (!Trappable(aplerrno)) return value;
+    SetErrorVariable(aplerrno);
+    aplerrno = 0;
+    APL_error_message[0] = 0;
+    ClearErrorPositions();
+    return ExecuteLine(alternate);
+}
+
+}  // namespace
+
+// Returns a temporary: the value of the expression or of the alternate (none
+// when it has none). Consumes temporary arguments; linked ones are left as they were.
+extern "C" aplarray *APL_ExecAlternate(aplarray *axis, aplarray *left, aplarray *right) {
+    constexpr Signature kSignature{Optional(kAnyType), Required(APL_CHAR), Required(APL_CHAR)};
+    return StandardCall(kSignature, axis, left, right, ExecAlternateKernel);
+}
