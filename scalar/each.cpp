@@ -119,10 +119,16 @@ aplarray *DyadicItems(OperatorArgs &op) {
     }
     aplarray *single = rightSingle ? right : leftSingle ? left : nullptr;
     aplarray *other = rightSingle ? left : right;
+    // The single item: a nested array's first item, a simple array's element
+    // as a scalar (so that (,5) f¨ V calls f with 5, as 5 f¨ V does).
+    aplarray *pairedItem = single && IsNested(single) ? ItemsOf(single)[0] : single;
+    LinkSet held;  // the fresh scalar, kept across the calls, which consume temporaries
+    if (single && !IsNested(single) && single->rank > 0) {
+        pairedItem = held.take(ItemScalar(single, 0));
+        if (!pairedItem) return nullptr;
+    }
     aplarray *result = NewItems(other);
     if (!result) return nullptr;
-    // The single item: a nested array's first item, else the array itself.
-    aplarray *pairedItem = single && IsNested(single) ? ItemsOf(single)[0] : single;
     const int64_t n = ElementCount(other);
     for (int64_t i = 0; i < n; ++i) {
         aplarray *l = nullptr, *r = nullptr;
