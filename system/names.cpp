@@ -274,9 +274,9 @@ bool StampSeconds(const aplarray *stamp, uint32_t &seconds) {
     local.tm_min = static_cast<int>(v[4]);
     local.tm_sec = static_cast<int>(v[5]);
     local.tm_isdst = -1;
-    const time_t t = mktime(&local);
-    // The record keeps unsigned 32-bit seconds.
-    if (t < 0 || static_cast<int64_t>(t) > static_cast<int64_t>(UINT32_MAX)) return Fail(APL_ERR_DOMAIN), false;
+    // The record keeps unsigned 32-bit seconds (time_t may be 32 or 64 bits wide).
+    const int64_t t = mktime(&local);
+    if (t < 0 || t > int64_t{UINT32_MAX}) return Fail(APL_ERR_DOMAIN), false;
     seconds = static_cast<uint32_t>(t);
     return true;
 }
