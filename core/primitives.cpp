@@ -36,9 +36,9 @@ struct PrimitiveRow {
 // has nullptr and gets the default handler. The unit tests check that every
 // row names the function the library exports under that name.
 constexpr PrimitiveRow kPrimitives[] = {
-    {glyph::kDot, 0x0010, nullptr, "APL_InnerProduct"},
+    {glyph::kDot, 0x0010, APL_InnerProduct, "APL_InnerProduct"},
     {glyph::kJotDiaeresis, 0x0008, nullptr, "APL_Rank"},
-    {glyph::kDiaeresis, 0x0008, nullptr, "APL_Each"},
+    {glyph::kDiaeresis, 0x0008, APL_Each, "APL_Each"},
     {glyph::kSlash, 0x0028, nullptr, "APL_Reduce"},
     {glyph::kSlashBar, 0x0028, nullptr, "APL_Reduce1"},
     {glyph::kBackslash, 0x0028, nullptr, "APL_Scan"},
@@ -95,7 +95,7 @@ constexpr PrimitiveRow kPrimitives[] = {
     {glyph::kSquad, 0x8004, APL_Indexing, "APL_Indexing"},
     {glyph::kRightTack, 0x0004, APL_Dex, "APL_Dex"},
     {glyph::kLeftTack, 0x0004, APL_Lev, "APL_Lev"},
-    {glyph::kJot, 0x0004, nullptr, "APL_Jot"},
+    {glyph::kJot, 0x0004, APL_Jot, "APL_Jot"},
     {glyph::kZilde, 0x0005, APL_EmptyVector, "APL_EmptyVector"},
     {glyph::kControlSymbol, 0x0004, APL_Control, "APL_Control"},
 };

@@ -455,6 +455,14 @@ APL_EXPORT aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right);
 APL_EXPORT aplarray *APL_Control(aplarray *axis, aplarray *left, aplarray *right);
 /* Commute (the operator ⍨): left f right as right f left; f Y as Y f Y. */
 APL_EXPORT aplarray *APL_Commute(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+/* Each (the operator ¨): the operand applied item by item, single items paired
+ * with every item of the other argument. Null without an error when the
+ * operand returned no value for every item. */
+APL_EXPORT aplarray *APL_Each(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+/* Inner product L f.g R, and the outer product L ∘.g R when f is the primitive ∘. */
+APL_EXPORT aplarray *APL_InnerProduct(aplarray *axis, aplarray *left, aplfnc *f, aplarray *fAxis, aplfnc *g, aplarray *gAxis, aplarray *right);
+/* ∘ alone as a function: SYNTAX ERROR, the arguments released. */
+APL_EXPORT aplarray *APL_Jot(aplarray *axis, aplarray *left, aplarray *right);
 
 /* ---- Defined functions: fixing and representations -----------------------
  * Each returns a temporary and consumes temporary arguments; linked ones are

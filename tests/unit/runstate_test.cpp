@@ -33,17 +33,18 @@ TEST_F(RuntimeState, AClearedSessionBehavesAsAFreshOne) {
     ASSERT_NE(file, nullptr);
     std::fclose(file);
     const std::string fresh = RunLines(kProbe);
-    Run(A("⎕NUNTIE 1"));
     // Fill every kind of state: names and functions with constants, a tie,
-    // mode bits and tracing, a pending error and its message, a changed IO.
-    RunLines({A("V←1 2 3 ⋄ W←'text' 2.5"), A("⎕FX 'Z←F X' 'Z←X+17 ''c'''"), A("⎕IO←0"),
-              A("⎕NTIE 'runstate_probe.tmp'"), ")MODE DEBUG ARRAYS", ")MODE DEBUG ARRAYS", A("⎕WSID←'OTHER'"),
-              A("1÷0"), A("F 3")});
+    // mode bits, a pending error and its message, a changed IO; then clear
+    // and probe in the same run (the end of a run closes the ties).
+    std::vector<std::string> lines = {
+        A("V←1 2 3 ⋄ W←'text' 2.5"), A("⎕FX 'Z←F X' 'Z←X+17 ''c'''"), A("⎕IO←0"), A("⎕NTIE 'runstate_probe.tmp'"),
+        ")MODE DEBUG MEMORY", A("⎕WSID←'OTHER'"), A("1÷0"), A("F 3"), ")CLEAR"};
+    lines.insert(lines.end(), kProbe.begin(), kProbe.end());
     sessionMode |= kModeKeywords;
-    Run(")CLEAR");
+    const std::string cleared = RunLines(lines);
+    ASSERT_GE(cleared.size(), fresh.size());
+    EXPECT_EQ(cleared.substr(cleared.size() - fresh.size()), fresh);
     EXPECT_EQ(sessionMode, 0u) << "keyword mode and the tracing switches are off";
-    EXPECT_EQ(RunLines(kProbe), fresh);
-    Run(A("⎕NUNTIE 1"));
     std::remove("runstate_probe.tmp");
 }
 
