@@ -308,6 +308,10 @@ typedef int32_t (*aplpluginstart)(void *info);
 APL_EXPORT aplarray *APL_Format(aplarray *axis, aplarray *left, aplarray *right);
 /* Monadic: the index generator (index-of is NONCE for now). */
 APL_EXPORT aplarray *APL_Interval(aplarray *axis, aplarray *left, aplarray *right);
+/* Grade up and down of the major cells of a numeric array, or of a CHAR array
+ * with the collating sequence on the left: an INTG vector of cell numbers. */
+APL_EXPORT aplarray *APL_GradeUp(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_GradeDown(aplarray *axis, aplarray *left, aplarray *right);
 /* Niladic: the empty numeric vector; any argument is VALENCE. */
 APL_EXPORT aplarray *APL_EmptyVector(aplarray *axis, aplarray *left, aplarray *right);
 /* The system function EXTRN: a CHAR vector in its keyword spelling. */
