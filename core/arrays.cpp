@@ -27,7 +27,7 @@ int scratchSlotCount = 0;
 
 // Nesting deeper than this cannot come from real data; copying refuses it
 // instead of running off the end of the C stack.
-constexpr int kMaxCopyDepth = 10000;
+constexpr int kMaxCopyDepth = kMaxNestingDepth;
 int copyDepth = 0;
 
 // The addresses of all live blocks, so that a foreign or stale pointer is

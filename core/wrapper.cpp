@@ -11,23 +11,13 @@ namespace {
 aplarray *&Slot(CallArgs &args, int i) { return i == 0 ? args.axis : i == 1 ? args.left : args.right; }
 const ArgSpec &Spec(const Signature &s, int i) { return i == 0 ? s.axis : i == 1 ? s.left : s.right; }
 
-// Releases temporaries given to a call that ends before it starts; the same
-// temporary may stand in two places.
-void ReleaseUnlinked(CallArgs &args) {
-    for (int i = 0; i < 3; ++i) {
-        aplarray *a = Slot(args, i);
-        bool seen = false;
-        for (int j = 0; j < i; ++j) seen = seen || Slot(args, j) == a;
-        if (a && !seen) APL_UnLinkTempEx(a, HERE);
-    }
-}
 
 }  // namespace
 
 bool EnterCall(const Signature &signature, CallArgs &args) {
     for (int i = 0; i < 3; ++i) CheckArray(Slot(args, i), HERE);
     if (aplerrno) {
-        ReleaseUnlinked(args);
+        ReleaseTemporaries(args.axis, args.left, args.right);
         args = CallArgs{};
         return false;
     }

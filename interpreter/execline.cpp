@@ -594,7 +594,7 @@ bool Walk::Bind(Item &op, Item &left, Item *right, Item &derived) {
     auto *record = static_cast<DerivedRecord *>(AllocBlock(sizeof(DerivedRecord), HERE));
     if (!record) return Fail(APL_ERR_WSFULL);
     *record = DerivedRecord{};
-    auto takeOperand = [record](Item &item, aplfnc &slot, aplarray *&axisSlot, aplarray *&owned) {
+    auto takeOperand = [](Item &item, aplfnc &slot, aplarray *&axisSlot, aplarray *&owned) {
         if (item.IsArray()) {
             slot = aplfnc{kItemArray, nullptr, item.array, 0};
             owned = item.array;
@@ -602,12 +602,10 @@ bool Walk::Bind(Item &op, Item &left, Item *right, Item &derived) {
         } else {
             slot = item.fn;
             slot.flags &= ~kItemSystem;
-            if (item.fn.flags & kItemSystem) slot.flags |= 0;
             axisSlot = item.axis;
             item.axis = nullptr;
         }
         item.fn = aplfnc{};
-        (void)record;
     };
     aplarray *leftOwned = nullptr, *rightOwned = nullptr;
     takeOperand(left, record->op.left, record->op.leftAxis, leftOwned);
@@ -922,7 +920,7 @@ bool Walk::RunBlock() {
         Symbol(variable) = aplsymbol{saved.name, APL_KIND_VARIABLE, 0, {0, 0}, nullptr};
         aplarray *values = selector.array;
         const int64_t n = ElementCount(values);
-        for (int64_t i = 0; ok && i < (IsNested(values) ? n : n); ++i) {
+        for (int64_t i = 0; ok && i < n; ++i) {
             if (APL_interrupted) {
                 APL_interrupted = 0;
                 ok = Fail(APL_ERR_INTERRUPT);
@@ -935,9 +933,8 @@ bool Walk::RunBlock() {
                 ok = false;
                 break;
             }
-            aplarray *element2 = (element->rank == 0 || !IsNested(values)) ? element : element;
             aplarray *old = static_cast<aplarray *>(Symbol(variable).value);
-            Symbol(variable).value = APL_LinkEx(element2, HERE);
+            Symbol(variable).value = APL_LinkEx(element, HERE);
             APL_UnLinkEx(old, HERE);
             Item body;
             ok = block.count < 2 || EvaluateSegment(block, 1, kEvalSegment | kEvalStatement, pool_, body);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "apl.h"
+#include "core/errors.h"
 #include "core/call.h"
 #include "interpreter/tokenizer.h"
 
@@ -24,8 +25,9 @@ constexpr intptr_t kItemSystem = 0x0200;
 constexpr intptr_t kItemStrand = 0x0400;
 
 constexpr int kMaxStackItems = 8;
-// Evaluations nested deeper than this (parentheses, blocks, execute, calls) are LIMIT.
-constexpr int kMaxEvaluationDepth = 400;
+// Evaluations nested deeper than this (parentheses, blocks, execute, calls) are
+// LIMIT; each level is a whole evaluator on the C stack, hence the fraction.
+constexpr int kMaxEvaluationDepth = kMaxNestingDepth / 25;
 
 // What an evaluation left: a value (linked by the holder, a temporary to
 // release) or a function, or nothing.

@@ -12,6 +12,7 @@
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "interpreter/execline.h"
+#include "interpreter/runstate.h"
 #include "interpreter/syscmd.h"
 #include "interpreter/tokenizer.h"
 #include "interpreter/tokfile.h"
@@ -215,10 +216,7 @@ void ClearWorkspace() {
 }
 
 void ClearAndAnnounce() {
-    UntieAll();
-    DestroySymbolTable();
-    ResetConstantPool();
-    ClearWorkspace();
+    ResetRuntimeState();
     WriteText(APL_workspaceID, true);
 }
 

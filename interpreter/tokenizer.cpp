@@ -691,7 +691,7 @@ PoolView CurrentPool() {
 
 namespace {
 
-constexpr int kMaxRenderDepth = 1000;
+constexpr int kMaxRenderDepth = kMaxNestingDepth / 10;
 
 bool UnknownToken(uint8_t byte) {
     WriteLinef("SYSTEM ERROR: unknown token ('%c' %d ) in fixed line!", byte ? byte : ' ', byte);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "apl.h"
+#include "core/errors.h"
 #include "core/glyphs.h"
 
 #include <cstdint>
@@ -30,8 +31,9 @@ constexpr uint8_t kLineHasDiamonds = 0x80;
 constexpr uint8_t kLineControlInside = 0x01;  // the control symbol, not at the right end
 constexpr uint8_t kLineControlAtEnd = 0x02;
 
-// Nested brackets and blocks deeper than this are LIMIT: every level recurses.
-constexpr int kMaxTokenizerDepth = 200;
+// Nested brackets and blocks deeper than this are LIMIT: every level recurses
+// with a large frame, and no line written by hand comes near it.
+constexpr int kMaxTokenizerDepth = kMaxNestingDepth / 50;
 
 // ---- Code buffer ---------------------------------------------------------------
 // A byte block that grows downward (each byte goes in front of what is there, so

@@ -56,8 +56,11 @@ struct ResidueOp : NoFault {
     double operator()(double a, double b) const {
         const bool zero = a == 0.0 || b == 0.0;
         const double d = zero ? 1.0 : a;
-        const double r = b - d * std::floor(b / d + kFuzz);
-        return zero ? 0.0 : r;
+        const double q = b / d, n = std::floor(q + kFuzz);
+        // A quotient within the tolerance of a whole number leaves nothing:
+        // 0.1|0.3 is 0, not the rounding error of 0.3-3×0.1.
+        const bool whole = q - n > -kFuzz && q - n < kFuzz;
+        return zero || whole ? 0.0 : b - d * n;
     }
     // 64-bit intermediates: the most negative INTG divided by -1 and the sum
     // of a remainder and a negative modulus stay in range.

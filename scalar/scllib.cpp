@@ -17,7 +17,8 @@ namespace {
 
 // Nesting deeper than this cannot come from real data; the engine refuses it
 // instead of running off the end of the C stack.
-constexpr int kMaxScalarDepth = 1000;
+// A tenth of the nesting limit: each level holds a whole engine frame.
+constexpr int kMaxScalarDepth = kMaxNestingDepth / 10;
 int scalarDepth = 0;
 
 class DepthGuard {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "apl.h"
+#include "core/errors.h"
 
 #include <cstdint>
 
@@ -18,8 +19,9 @@ struct FormatSpec {
 // Widths and precisions above this are DOMAIN: an element text then always
 // fits one fixed buffer.
 constexpr int32_t kMaxFormatField = 1000;
-// Nesting deeper than this is LIMIT instead of a run off the end of the stack.
-constexpr int kMaxFormatDepth = 1000;
+// Nesting deeper than this is LIMIT instead of a run off the end of the stack
+// (a tenth of the general limit: each level keeps its items' texts alive).
+constexpr int kMaxFormatDepth = kMaxNestingDepth / 10;
 
 // Spells `length` codes in their keyword form: a new temporary CHAR vector, or
 // null with the error set. The session passes one in keyword mode.

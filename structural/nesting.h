@@ -4,11 +4,12 @@
 #pragma once
 
 #include "apl.h"
+#include "core/errors.h"
 
 #include <cstdint>
 
 // Nesting deeper than this is LIMIT for ArrayDepth.
-constexpr int kMaxDepthWalk = 10000;
+constexpr int kMaxDepthWalk = kMaxNestingDepth;
 
 // The rows along the last axis of a simple array of rank 1 or more, as a
 // nested array of the leading shape whose items are vectors (the split of a

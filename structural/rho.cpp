@@ -16,7 +16,7 @@ namespace {
 
 // Nesting deeper than this cannot come from real data; prototype refuses it
 // instead of running off the end of the C stack.
-constexpr int kMaxPrototypeDepth = 10000;
+constexpr int kMaxPrototypeDepth = kMaxNestingDepth;
 
 constexpr int kInteger = APL_INTG;
 

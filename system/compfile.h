@@ -4,13 +4,14 @@
 #pragma once
 
 #include "apl.h"
+#include "core/errors.h"
 
 #include <cstdint>
 #include <cstdio>
 
 // Nesting deeper than this is refused when writing and when reading, so that
 // everything written can be read back and hostile input cannot pile up levels.
-constexpr int kMaxSerialDepth = 10000;
+constexpr int kMaxSerialDepth = kMaxNestingDepth;
 
 // Reads one serialised array from the stream's position, in either byte order.
 // Returns a new temporary, or null with the error set: FILE I/O with

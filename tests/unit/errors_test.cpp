@@ -21,23 +21,10 @@ TEST_F(ErrorReport, DetailFollowsAfterAColonAndIsThenCleared) {
     EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);  // clearing is the caller's business
 }
 
-TEST_F(ErrorReport, EveryCodeHasItsName) {
-    const struct {
-        int32_t code;
-        const char *line;
-    } cases[] = {
-        {1, "WSFULL ERROR\n"},     {2, "SYNTAX ERROR\n"},      {3, "INDEX ERROR\n"},
-        {4, "RANK ERROR\n"},       {5, "LENGTH ERROR\n"},      {6, "VALUE ERROR\n"},
-        {7, "AXIS ERROR\n"},       {8, "BRANCH ERROR\n"},      {10, "LIMIT ERROR\n"},
-        {11, "DOMAIN ERROR\n"},    {16, "NONCE ERROR\n"},      {17, "FILE I/O ERROR\n"},
-        {30, "NOPIPES ERROR\n"},   {76, "NOPROCS ERROR\n"},    {78, "DEFN ERROR\n"},
-        {100, "SYSTEM ERROR\n"},   {110, "VALENCE ERROR\n"},   {1003, "INTERRUPT ERROR\n"},
-        {1005, "EOF_INTERRUPT ERROR\n"}, {2000, "DEADLOCK ERROR\n"},
-        {9, "UNKNOWN ERROR\n"},    {42, "UNKNOWN ERROR\n"},    {-1, "UNKNOWN ERROR\n"},
-    };
-    for (const auto &c : cases) {
-        PrintError(c.code);
-        EXPECT_EQ(CapturedOutput::Take(), c.line) << "code " << c.code;
+TEST_F(ErrorReport, CodesWithoutANameAreUnknown) {
+    for (int32_t code : {9, 42, -1, 1004}) {
+        PrintError(code);
+        EXPECT_EQ(CapturedOutput::Take(), "UNKNOWN ERROR\n") << "code " << code;
     }
 }
 

@@ -16,7 +16,6 @@
 
 namespace {
 
-using function_support::A;
 using function_support::FunctionSession;
 using function_support::U;
 

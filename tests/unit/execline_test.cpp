@@ -11,18 +11,7 @@
 
 namespace {
 
-// Lines are written with APL glyphs in UTF-8 and turned into the system's codes.
-std::string Apl(const std::string &utf8) {
-    static const std::pair<const char *, char> kGlyphs[] = {
-        {"←", '\x84'}, {"→", '\x85'}, {"⍳", '\xbc'}, {"⍴", '\xbd'}, {"⋄", '\xaa'}, {"⎕", '\x8c'},
-        {"⍺", '\xb8'}, {"×", '\xd7'}, {"÷", '\xf7'}, {"⍨", '\xfe'}, {"¯", '\xaf'}, {"⍞", '\x8d'},
-        {"⍎", '\x96'}, {"⍬", '\xd0'}, {"⍝", '\xa9'}, {"⊂", '\x9b'}, {"⌷", '\xde'}, {"¨", '\xa8'},
-    };
-    std::string out = utf8;
-    for (const auto &[glyph, code] : kGlyphs)
-        for (size_t at; (at = out.find(glyph)) != std::string::npos;) out.replace(at, strlen(glyph), 1, code);
-    return out;
-}
+std::string Apl(const std::string &utf8) { return A(utf8); }
 
 using Evaluation = SessionTest;
 

@@ -14,7 +14,6 @@
 
 namespace {
 
-using function_support::A;
 using function_support::FunctionSession;
 using function_support::U;
 

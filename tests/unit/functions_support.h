@@ -4,9 +4,9 @@
 // shows it, with a caret line under marked characters.
 #pragma once
 
-#include "core/primitives.h"
 #include "support.h"
 
+#include "core/primitives.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "interpreter/fixing.h"
@@ -22,45 +22,6 @@
 #include <vector>
 
 namespace function_support {
-
-// APL text written in UTF-8 in the tests, translated with the code page.
-struct CodePage {
-    std::map<std::string, char> codes;
-    std::string glyphs[256];
-    CodePage() {
-        std::ifstream file("share/codepage.tsv");
-        std::string line;
-        for (std::getline(file, line); std::getline(file, line);) {
-            const int c = std::stoi(line);
-            const unsigned long u = std::stoul(line.substr(line.find("U+") + 2), nullptr, 16);
-            std::string utf8(1, static_cast<char>(u));
-            if (u >= 0x800)
-                utf8 = {static_cast<char>(0xE0 | u >> 12), static_cast<char>(0x80 | ((u >> 6) & 0x3F)),
-                        static_cast<char>(0x80 | (u & 0x3F))};
-            else if (u >= 0x80)
-                utf8 = {static_cast<char>(0xC0 | u >> 6), static_cast<char>(0x80 | (u & 0x3F))};
-            glyphs[c] = utf8;
-            if (c > 0) codes.emplace(utf8, static_cast<char>(c));
-        }
-    }
-};
-inline const CodePage &Page() {
-    static const CodePage page;
-    return page;
-}
-
-// UTF-8 to the system's codes.
-inline std::string A(const std::string &utf8) {
-    std::string out;
-    for (size_t i = 0, n; i < utf8.size(); i += n) {
-        const auto lead = static_cast<uint8_t>(utf8[i]);
-        n = lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        const auto found = Page().codes.find(utf8.substr(i, n));
-        EXPECT_NE(found, Page().codes.end()) << "not in the code page: " << utf8.substr(i, n);
-        out += found == Page().codes.end() ? '?' : found->second;
-    }
-    return out;
-}
 
 // The system's codes to UTF-8, each line with caret marks (byte 6) followed
 // by a line of carets under the marked characters.

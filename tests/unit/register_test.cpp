@@ -1,10 +1,10 @@
 // Registration: primitive tables and flags, the default handler, system
 // functions with their generated-code names, re-registration after a load, and
 // plug-ins loaded through callbacks 7-9 (fakes, and the sample plug-in).
-#include "core/callbacks.h"
-#include "core/primitives.h"
 #include "support.h"
 
+#include "core/callbacks.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
 #include "system/platform.h"
 #include "system/register.h"

@@ -500,6 +500,9 @@ TEST_F(ScalarMembers, ResidueKeepsTheSignOfTheModulus) {
     ExpectVector(APL_Residue(nullptr, Ints({-1, INT_MIN, INT_MIN, INT_MAX}), Ints({INT_MIN, -1, 5, INT_MIN})),
                  APL_INTG, {0, -1, -2147483643.0, 2147483646});
     ExpectVector(APL_Residue(nullptr, Reals({0.5, -2.5, 0}), Reals({1.25, 7, 3.5})), APL_REAL, {0.25, -0.5, 0});
+    // Tolerance: a quotient that is whole but for rounding leaves exactly zero.
+    ExpectVector(APL_Residue(nullptr, Reals({0.1, -0.1, 0.2, 1 / 3.0}), Reals({0.3, -0.3, 1.2, 1})), APL_REAL,
+                 {0, 0, 0, 0});
     Failed(APL_Residue(nullptr, Real(1e-300), Real(1e300)), APL_ERR_DOMAIN);
     ExpectVector(APL_Residue(nullptr, nullptr, Ints({-5, 5})), APL_INTG, {5, 5});
     ExpectScalar(APL_Residue(nullptr, nullptr, Real(-5.5)), APL_REAL, 5.5);
