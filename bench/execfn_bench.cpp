@@ -14,12 +14,17 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr int32_t kTurns = 1000000;
+// ORBAX_TURNS overrides the count, for instruction counts under callgrind.
+const int32_t kTurns = [] {
+    const char *text = getenv("ORBAX_TURNS");
+    return text && atoi(text) > 0 ? atoi(text) : 1000000;
+}();
 
 // LOOP N;I;S     (three lines a turn, one more to start)
 // [1] I←0 ⋄ S←0
@@ -34,26 +39,46 @@ std::vector<std::string> LoopText() {
 
 void Discard(const char *, int32_t) {}
 
-uint16_t Prepare() {
-    static uint16_t loop = 0;
-    if (loop) return loop;
+// BRANCH N;I     (two lines a turn, one more to start)
+// [1] I←0
+// [2] L: I←I+1
+// [3] →(I<N)⍴L
+std::vector<std::string> BranchText() {
+    const std::string arrow = "\x84", branch = "\x85", rho = "\xbd";
+    return {"BRANCH N;I", "I" + arrow + "0", "L: I" + arrow + "I+1", branch + "(I<N)" + rho + "L"};
+}
+
+void PrepareSession() {
+    static bool done = false;
+    if (done) return;
     APL_Callback(1, reinterpret_cast<void *>(&Discard));
     RegisterBuiltins();
     const struct {
         uint8_t code;
         aplfunction function;
-    } kUsed[] = {{'+', APL_Add}, {215, APL_Mul}, {'<', APL_Lower}, {188, APL_Interval}, {133, APL_Jump}};
+    } kUsed[] = {{'+', APL_Add}, {215, APL_Mul}, {'<', APL_Lower}, {188, APL_Interval}, {133, APL_Jump},
+                 {189, APL_Shape}};
     for (const auto &p : kUsed) primitiveTables.functions[p.code] = p.function;
     InstallFunctionRunners();
     CreateSystemVariables(false);
-    const std::vector<std::string> text = LoopText();
+    done = true;
+}
+
+// Fixes the function whose text is given; returns its symbol or 0.
+uint16_t Define(const std::vector<std::string> &text, const char *fnName) {
+    PrepareSession();
     const auto n = static_cast<int32_t>(text.size());
     aplarray *lines = APL_Create(1, APL_NESTED, &n);
     for (int32_t i = 0; i < n; ++i) ItemsOf(lines)[i] = APL_Link(MakeString(text[static_cast<size_t>(i)].c_str()));
     aplarray *name = DefineFunction(lines);
     APL_UnLinkTemp(lines);
-    if (name && name->eltype == APL_CHAR) loop = LookupName("LOOP");
+    const uint16_t symbol = name && name->eltype == APL_CHAR ? LookupName(fnName) : 0;
     APL_UnLinkTemp(name);
+    return symbol;
+}
+
+uint16_t Prepare() {
+    static uint16_t loop = Define(LoopText(), "LOOP");
     return loop;
 }
 
@@ -78,6 +103,28 @@ void BM_DefinedLoop(benchmark::State &state) {
         benchmark::Counter(lines * 1e-6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_DefinedLoop)->Unit(benchmark::kMillisecond);
+
+// The branch loop I←I+1 / →(I<N)⍴L: time per turn (two lines).
+void BM_BranchLoop(benchmark::State &state) {
+    static const uint16_t loop = Define(BranchText(), "BRANCH");
+    if (!loop) {
+        state.SkipWithError("the function does not fix");
+        return;
+    }
+    const aplfnc function{APL_FN_DEFINED | APL_FN_FUNCTION, nullptr, nullptr, loop};
+    for (auto _ : state) {
+        aplarray *result = RunUserFunction(function, nullptr, nullptr, MakeInt(kTurns));
+        if (aplerrno) {
+            state.SkipWithError("the loop failed");
+            aplerrno = 0;
+            break;
+        }
+        APL_UnLinkTemp(result);
+    }
+    state.counters["ns_per_turn"] =
+        benchmark::Counter(kTurns * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_BranchLoop)->Unit(benchmark::kMillisecond);
 
 // The same arithmetic as a plain loop: the cost of the work itself.
 void BM_PlainLoop(benchmark::State &state) {

@@ -3,6 +3,7 @@
 // arrays add link counting, copying and the small constructors used everywhere.
 #include "core/arrays.h"
 
+#include "core/blockmem.h"
 #include "core/callbacks.h"
 #include "core/errors.h"
 
@@ -130,15 +131,17 @@ uint16_t LeadFor(size_t dataOffset) {
 void *AllocManaged(size_t bytes, size_t dataOffset, bool isArray, const char *file, int32_t line) {
     const uint16_t lead = LeadFor(dataOffset);
     if (bytes > SIZE_MAX - sizeof(memblock) - 64) return nullptr;
-    char *base = static_cast<char *>(malloc(lead + sizeof(memblock) + bytes));
+    size_t capacity = 0;
+    char *base = static_cast<char *>(TakeMemory(lead + sizeof(memblock) + bytes, capacity));
     if (!base) return nullptr;
     char *payload = base + lead + sizeof(memblock);
     auto *header = reinterpret_cast<memblock *>(base + lead);
     if (!liveBlocks.insert(reinterpret_cast<uintptr_t>(payload))) {
-        free(base);
+        GiveMemory(base, capacity);
         return nullptr;
     }
-    snprintf(header->file, sizeof header->file, "%s", BaseName(file));
+    header->capacity = capacity;
+    header->file = InternFileName(file);
     header->line = line;
     header->next = nullptr;
     header->prev = blockTail;
@@ -148,15 +151,20 @@ void *AllocManaged(size_t bytes, size_t dataOffset, bool isArray, const char *fi
         blockHead = header;
     blockTail = header;
     header->isArray = isArray ? 1 : 0;
-    header->spare = 0;
     header->lead = lead;
     header->serial = serialCounter++;
     header->magic = kBlockMagic;
     if (!isArray && TracingBlocks())
-        WriteLinef("ALLOCATING BLOCK #%d: %s[%d], %d bytes", header->serial, header->file,
-                   header->line, static_cast<int>(bytes));
+        WriteLinef("ALLOCATING BLOCK #%d: %s[%d], %d bytes", header->serial, BlockFileName(header), header->line,
+                   static_cast<int>(bytes));
     return payload;
 }
+
+}  // namespace
+
+const char *BlockFileName(const memblock *header) { return InternedFileName(header->file); }
+
+namespace {
 
 int32_t SerialOf(const aplarray *array) { return HeaderOf(array)->serial; }
 
@@ -211,8 +219,20 @@ void UnlinkStep(aplarray *array, const char *file, int32_t line, PendingItems &p
 
 // ---- Raw blocks ------------------------------------------------------------
 
+namespace {
+// The block last confirmed live: a record is checked several times in a row
+// by one call (wrapper, engine, unlink), and the registry probe is the cost.
+// Freeing or moving that block forgets it.
+const void *confirmedLive = nullptr;
+}  // namespace
+
 bool IsLiveBlock(const void *block) {
-    return block && liveBlocks.contains(reinterpret_cast<uintptr_t>(block)) && HeaderOf(block)->magic == kBlockMagic;
+    if (!block) return false;
+    if (block != confirmedLive) {
+        if (!liveBlocks.contains(reinterpret_cast<uintptr_t>(block))) return false;
+        confirmedLive = block;
+    }
+    return HeaderOf(block)->magic == kBlockMagic;
 }
 
 memblock *BlockHeader(const void *block) { return IsLiveBlock(block) ? HeaderOf(block) : nullptr; }
@@ -231,11 +251,14 @@ void *ReallocBlock(void *block, size_t bytes, const char *file, int32_t line) {
     const uint16_t lead = header->lead;
     if (bytes > SIZE_MAX - sizeof(memblock) - 64) return nullptr;
     // The system allocator keeps 16-byte alignment, so the lead stays right.
-    char *base = static_cast<char *>(realloc(AllocationBase(header), lead + sizeof(memblock) + bytes));
+    size_t capacity = header->capacity;
+    char *base = static_cast<char *>(ResizeMemory(AllocationBase(header), lead + sizeof(memblock) + bytes, capacity));
     if (!base) return nullptr;
     header = reinterpret_cast<memblock *>(base + lead);
+    header->capacity = capacity;
     void *moved = PayloadOf(header);
     if (moved != block) {
+        if (confirmedLive == block) confirmedLive = nullptr;
         liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
         liveBlocks.insert(reinterpret_cast<uintptr_t>(moved));  // cannot fail: an entry was just freed
         if (header->prev)
@@ -269,10 +292,11 @@ void FreeBlock(void *block, const char *file, int32_t line) {
         header->next->prev = header->prev;
     else
         blockTail = header->prev;
+    if (confirmedLive == block) confirmedLive = nullptr;
     liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
     if (!header->isArray && TracingBlocks())
         WriteLinef("FREEING BLOCK #%d: %s[%d]", header->serial, BaseName(file), line);
-    free(AllocationBase(header));
+    GiveMemory(AllocationBase(header), header->capacity);
 }
 
 // ---- Arrays ----------------------------------------------------------------
@@ -340,10 +364,13 @@ aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, cons
     if (eltype == APL_NESTED) {
         aplarray **items = ItemsOf(array);
         for (int64_t i = 0; i < count + extraSlot; ++i) items[i] = nullptr;
+    } else if (eltype == APL_BOOL) {
+        // BOOL arrays start all zero, padding included (see ClearBoolPadding).
+        memset(DataOf(array), 0, 4 * static_cast<size_t>(count));
     }
     if (TracingArrays()) {
         const memblock *header = HeaderOf(array);
-        WriteLinef("ALLOCATING ARRAY #%d: %s[%d], lnk=%d, %d elements", header->serial, header->file,
+        WriteLinef("ALLOCATING ARRAY #%d: %s[%d], lnk=%d, %d elements", header->serial, BlockFileName(header),
                    header->line, array->lnkcnt, array->number);
     }
     return array;
@@ -380,6 +407,19 @@ extern "C" aplarray *APL_LinkEx(aplarray *array, const char *file, int32_t line)
 }
 
 extern "C" void APL_UnLinkEx(aplarray *array, const char *file, int32_t line) {
+    if (!array || IsStatic(array)) return;
+    // A simple array, or one that keeps other links, frees no items: no
+    // pending list is needed.
+    if ((array->lnkcnt >= 2 || !IsNested(array)) && IsLiveBlock(array)) {
+        if (TracingArrays() && HeaderOf(array)->isArray)
+            WriteLinef("UNLINKING ARRAY #%d: %s[%d], %d links active", SerialOf(array), BaseName(file), line,
+                       array->lnkcnt);
+        if (array->lnkcnt >= 2)
+            --array->lnkcnt;
+        else
+            FreeBlock(array, file, line);
+        return;
+    }
     PendingItems pending;
     UnlinkStep(array, file, line, pending);
     while (!pending.empty()) UnlinkStep(pending.pop(), file, line, pending);
@@ -514,7 +554,7 @@ void DescribeArray(const memblock *b) {
         }
     }
     WriteLinef("#%d:  %s[%d]: type:%d, rank:%d, eltype:%d, number:%d, lnkcnt:%d, first_el=%s",
-               b->serial, b->file, b->line, a->type, a->rank, a->eltype, a->number, a->lnkcnt, first);
+               b->serial, BlockFileName(b), b->line, a->type, a->rank, a->eltype, a->number, a->lnkcnt, first);
 }
 }  // namespace
 
@@ -529,7 +569,7 @@ void DumpBlock(int32_t n) {
         if (b->isArray)
             DescribeArray(b);
         else
-            WriteLinef("#%d:  %s[%d]: ", b->serial, b->file, b->line);
+            WriteLinef("#%d:  %s[%d]: ", b->serial, BlockFileName(b), b->line);
         return;
     }
 }
@@ -650,4 +690,15 @@ extern "C" aplarray *APL_String(const char *text) { return MakeString(text); }
 
 extern "C" aplarray *APL_Create(int32_t rank, int32_t eltype, const int32_t *shape) {
     return AllocArray(APL_TEMP, rank, eltype, shape, "cover", __LINE__);
+}
+
+void ClearBoolPadding(aplarray *bits) {
+    if (bits->eltype != APL_BOOL || bits->rank == 0) return;
+    const int64_t length = RowLength(bits);
+    const int64_t used = length % 32;
+    if (used == 0 || bits->number == 0) return;
+    const int64_t words = (length + 31) / 32, rows = bits->number / words;
+    const uint32_t keep = (1u << used) - 1u;
+    uint32_t *last = DataOf<uint32_t>(bits) + words - 1;
+    for (int64_t r = 0; r < rows; ++r, last += words) *last &= keep;
 }

@@ -31,17 +31,22 @@ inline bool TracingBlocks() { return tracingActive && (sessionMode & kModeTraceB
 // Header in front of every managed block; the guard word sits directly before
 // the address the caller sees. Array records are placed so that their data is
 // 16-byte aligned, which leaves the header only 4-byte aligned: hence packed.
+// The allocating file is kept as an index into the table of interned names,
+// so that an allocation formats no text.
 struct __attribute__((packed, aligned(4))) memblock {
     memblock *next;
     memblock *prev;
-    char file[16];
+    size_t capacity;  // bytes of system memory from the allocation base
     int32_t line;
     int32_t serial;
-    uint8_t isArray;
-    uint8_t spare;
+    uint16_t file;  // InternFileName index
     uint16_t lead;  // bytes between the system allocation and this header
+    uint8_t isArray;
+    uint8_t spare[3];
     uint32_t magic;
 };
+// The allocating file's name as traces print it.
+const char *BlockFileName(const memblock *header);
 
 // Raw blocks. Null and a failed allocation return null without setting an error.
 void *AllocBlock(size_t bytes, const char *file, int32_t line);
@@ -57,6 +62,13 @@ memblock *BlockHeader(const void *block);
 // DOMAIN (element count overflow) or WS FULL set.
 aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, const char *file,
                      int32_t line);
+// BOOL data: every row starts on a fresh word and the bits past the end of a
+// row (its padding) are always zero, so that BOOL arrays can be compared,
+// hashed and copied word by word. AllocArray hands out BOOL data all zero;
+// a producer that writes whole words which may carry bits past a row's end
+// (negation, data read from a file) calls ClearBoolPadding before handing
+// the array on.
+void ClearBoolPadding(aplarray *bits);
 // Reports inconsistencies on the output channel; changes nothing.
 void CheckArray(const aplarray *array, const char *file, int32_t line);
 // Returns an independent temporary copy, items copied recursively; null on error.

@@ -36,9 +36,9 @@ struct PrimitiveRow {
 // has nullptr and gets the default handler. The unit tests check that every
 // row names the function the library exports under that name.
 constexpr PrimitiveRow kPrimitives[] = {
-    {glyph::kDot, 0x0010, nullptr, "APL_InnerProduct"},
+    {glyph::kDot, 0x0010, APL_InnerProduct, "APL_InnerProduct"},
     {glyph::kJotDiaeresis, 0x0008, nullptr, "APL_Rank"},
-    {glyph::kDiaeresis, 0x0008, nullptr, "APL_Each"},
+    {glyph::kDiaeresis, 0x0008, APL_Each, "APL_Each"},
     {glyph::kSlash, 0x0028, nullptr, "APL_Reduce"},
     {glyph::kSlashBar, 0x0028, nullptr, "APL_Reduce1"},
     {glyph::kBackslash, 0x0028, nullptr, "APL_Scan"},
@@ -48,7 +48,7 @@ constexpr PrimitiveRow kPrimitives[] = {
     {glyph::kLeftShoe, 0x0004, APL_Enclose, "APL_Enclose"},
     {glyph::kRightArrow, 0x0004, APL_Jump, "APL_Jump"},
     {glyph::kTranspose, 0xc004, APL_Transpose, "APL_Transpose"},
-    {glyph::kRightShoe, 0xc004, nullptr, "APL_Disclose"},
+    {glyph::kRightShoe, 0xc004, APL_Disclose, "APL_Disclose"},
     {glyph::kUpArrow, 0xc004, APL_Take, "APL_Take"},
     {glyph::kFormat, 0x0004, APL_Format, "APL_Format"},
     {glyph::kExecute, 0x0004, APL_Execute, "APL_Execute"},
@@ -61,7 +61,7 @@ constexpr PrimitiveRow kPrimitives[] = {
     {glyph::kGradeUp, 0x0004, APL_GradeUp, "APL_GradeUp"},
     {glyph::kGradeDown, 0x0004, APL_GradeDown, "APL_GradeDown"},
     {glyph::kIota, 0x0004, APL_Interval, "APL_Interval"},
-    {glyph::kMatch, 0x0004, nullptr, "APL_Match"},
+    {glyph::kMatch, 0x0004, APL_Match, "APL_Match"},
     {glyph::kPlus, 0x3004, APL_Add, "APL_Add"},
     {glyph::kMinus, 0x3004, APL_Sub, "APL_Sub"},
     {glyph::kTimes, 0x3004, APL_Mul, "APL_Mul"},
@@ -87,7 +87,7 @@ constexpr PrimitiveRow kPrimitives[] = {
     {glyph::kExclaim, 0x3004, APL_Factorial, "APL_Factorial"},
     {glyph::kCircleStile, 0xc004, APL_Rotate, "APL_Rotate"},
     {glyph::kCircleBar, 0xc004, APL_Rotate1, "APL_Rotate1"},
-    {glyph::kEpsilon, 0x4004, nullptr, "APL_Element"},
+    {glyph::kEpsilon, 0x4004, APL_Element, "APL_Element"},
     {glyph::kDownTack, 0x0004, nullptr, "APL_Decode"},
     {glyph::kUpTack, 0x0004, nullptr, "APL_Encode"},
     {glyph::kDomino, 0x0004, nullptr, "APL_MatInverse"},
@@ -95,7 +95,7 @@ constexpr PrimitiveRow kPrimitives[] = {
     {glyph::kSquad, 0x8004, APL_Indexing, "APL_Indexing"},
     {glyph::kRightTack, 0x0004, APL_Dex, "APL_Dex"},
     {glyph::kLeftTack, 0x0004, APL_Lev, "APL_Lev"},
-    {glyph::kJot, 0x0004, nullptr, "APL_Jot"},
+    {glyph::kJot, 0x0004, APL_Jot, "APL_Jot"},
     {glyph::kZilde, 0x0005, APL_EmptyVector, "APL_EmptyVector"},
     {glyph::kControlSymbol, 0x0004, APL_Control, "APL_Control"},
 };

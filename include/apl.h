@@ -390,9 +390,19 @@ APL_EXPORT aplarray *APL_AssignIdx(uint16_t index, aplarray *indices, aplarray *
  * made of the name's position array (APL_IndexArray counted from 1). Returns V
  * as APL_AssignIdx does; consumes a temporary position array. */
 APL_EXPORT aplarray *APL_AssignSel(uint16_t index, aplarray *positions, aplarray *value);
-/* Enclose (monadic). Returns a temporary; consumes temporary arguments, leaves
- * linked ones as they were. */
+/* ---- Nested arrays ---------------------------------------------------------
+ * Each returns a temporary (or, where noted, an argument or one of its items
+ * as it is); consumes temporary arguments, leaves linked ones as they were. */
+/* Enclose, enclose with axis, partitioned enclose (a simple scalar comes back
+ * itself). */
 APL_EXPORT aplarray *APL_Enclose(aplarray *axis, aplarray *left, aplarray *right);
+/* Disclose (mix), mix with axis, and pick (the item reached comes back itself;
+ * a simple right argument of disclose too). */
+APL_EXPORT aplarray *APL_Disclose(aplarray *axis, aplarray *left, aplarray *right);
+/* Enlist and membership (INTG truth values). */
+APL_EXPORT aplarray *APL_Element(aplarray *axis, aplarray *left, aplarray *right);
+/* Depth and match (INTG scalars). */
+APL_EXPORT aplarray *APL_Match(aplarray *axis, aplarray *left, aplarray *right);
 
 /* ---- Structural primitives -------------------------------------------------
  * Each returns a temporary (or an argument passed through where noted);
@@ -459,6 +469,14 @@ APL_EXPORT aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right);
 APL_EXPORT aplarray *APL_Control(aplarray *axis, aplarray *left, aplarray *right);
 /* Commute (the operator ⍨): left f right as right f left; f Y as Y f Y. */
 APL_EXPORT aplarray *APL_Commute(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+/* Each (the operator ¨): the operand applied item by item, single items paired
+ * with every item of the other argument. Null without an error when the
+ * operand returned no value for every item. */
+APL_EXPORT aplarray *APL_Each(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+/* Inner product L f.g R, and the outer product L ∘.g R when f is the primitive ∘. */
+APL_EXPORT aplarray *APL_InnerProduct(aplarray *axis, aplarray *left, aplfnc *f, aplarray *fAxis, aplfnc *g, aplarray *gAxis, aplarray *right);
+/* ∘ alone as a function: SYNTAX ERROR, the arguments released. */
+APL_EXPORT aplarray *APL_Jot(aplarray *axis, aplarray *left, aplarray *right);
 
 /* ---- Defined functions: fixing and representations -----------------------
  * Each returns a temporary and consumes temporary arguments; linked ones are

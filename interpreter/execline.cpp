@@ -72,8 +72,10 @@ void FreeRecord(DerivedRecord *record, int depth);
 constexpr intptr_t kItemShared = 0x10000;
 
 void Release(Item &item, int depth = 0) {
-    APL_UnLinkEx(item.array, HERE);
-    APL_UnLinkEx(item.axis, HERE);
+    // Most items handed on are already empty: nothing to unlink or clear.
+    if (item.fn.flags == 0 && !item.array && !item.axis) return;
+    if (item.array) APL_UnLinkEx(item.array, HERE);
+    if (item.axis) APL_UnLinkEx(item.axis, HERE);
     if ((item.fn.flags & APL_FN_DERIVED) && item.fn.op && !(item.fn.flags & kItemShared))
         FreeRecord(reinterpret_cast<DerivedRecord *>(item.fn.op), depth + 1);
     item = Item{};
@@ -139,8 +141,8 @@ class Walk {
 public:
     Walk(const uint8_t *position, int32_t flags, const PoolView &pool) : p_(position), flags_(flags), pool_(pool) {}
     ~Walk() {
-        for (int i = 0; i < count_; ++i) Release(stack_[i]);
-        APL_UnLinkEx(pending_, HERE);
+        for (int i = 0; i < count_; ++i) Release(stack_[i].item);
+        if (pending_) APL_UnLinkEx(pending_, HERE);
     }
 
     // Evaluates up to the token that ends this walk; `out` receives the final
@@ -167,21 +169,24 @@ private:
     bool AtLeftEnd() const;
     bool TokenIsFunction(const uint8_t *at) const;
     void Push(Item &item) {
-        stack_[count_++] = item;
+        stack_[count_++].item = item;
         item = Item{};
     }
-    Item Pop() {
-        Item item = stack_[--count_];
-        stack_[count_] = Item{};
-        return item;
-    }
-    Item &Top(int below = 0) { return stack_[count_ - 1 - below]; }
+    // Slots at and above count_ are never read: popping leaves them as they are.
+    Item Pop() { return stack_[--count_].item; }
+    Item &Top(int below = 0) { return stack_[count_ - 1 - below].item; }
     bool Has(int n) const { return count_ >= n; }
 
     const uint8_t *p_;
     int32_t flags_;
     const PoolView &pool_;
-    Item stack_[kMaxStackItems + 1];
+    // Raw slots: a walk starts on every line and every parenthesis, and
+    // clearing the whole stack each time would cost more than the line.
+    union Slot {
+        Slot() {}
+        Item item;
+    };
+    Slot stack_[kMaxStackItems + 1];
     int count_ = 0;
     aplarray *pending_ = nullptr;  // an index list waiting for the item to its left
 };
@@ -278,7 +283,7 @@ const uint8_t *Walk::Run(Item &out) {
     if (ok && count_ == 1) out = Pop();
     if (!ok) {
         if (!errorPositions.evaluator) errorPositions.evaluator = p_;
-        for (int i = 0; i < count_; ++i) Release(stack_[i]);
+        for (int i = 0; i < count_; ++i) Release(stack_[i].item);
         count_ = 0;
     }
     --evaluator.depth;

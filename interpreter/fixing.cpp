@@ -12,7 +12,7 @@
 #include "core/wrapper.h"
 #include "interpreter/execfn.h"
 #include "interpreter/tokfile.h"
-#include "structural/nesting.h"
+#include "structural/nested.h"
 
 #include <cstdio>
 #include <cstring>

@@ -10,7 +10,7 @@
 #include "interpreter/execfn.h"
 #include "interpreter/fixing.h"
 #include "interpreter/mainloop.h"
-#include "structural/nesting.h"
+#include "structural/nested.h"
 #include "system/nfiles.h"
 
 #include <algorithm>

@@ -20,15 +20,15 @@ namespace {
 // tolerance, not CT.
 constexpr double kFuzz = 1e-13;
 
-struct AddOp : NoFault {
+struct AddOp : ValueFault {
     double operator()(double a, double b) const { return a + b; }
 };
 
-struct SubOp : NoFault {
+struct SubOp : ValueFault {
     double operator()(double a, double b) const { return a - b; }
 };
 
-struct MulOp : NoFault {
+struct MulOp : ValueFault {
     static constexpr bool kIntegers = true;
     double operator()(double a, double b) { return a * b; }
     // INTG products arise only between nested leaves; one that does not fit is
@@ -40,7 +40,7 @@ struct MulOp : NoFault {
     }
 };
 
-struct DivOp : NoFault {
+struct DivOp : ValueFault {
     double zeroByZero;  // DIV, the value of 0÷0
     double operator()(double a, double b) const {
         const bool both = std::fabs(a) < kFuzz && std::fabs(b) < kFuzz;
@@ -75,13 +75,13 @@ struct ResidueOp : NoFault {
     }
 };
 
-struct MaxOp : NoFault {
+struct MaxOp : ValueFault {
     static constexpr bool kIntegers = true;
     double operator()(double a, double b) const { return a > b ? a : b; }
     int32_t operator()(int32_t a, int32_t b) const { return a > b ? a : b; }
 };
 
-struct MinOp : NoFault {
+struct MinOp : ValueFault {
     static constexpr bool kIntegers = true;
     double operator()(double a, double b) const { return a < b ? a : b; }
     int32_t operator()(int32_t a, int32_t b) const { return a < b ? a : b; }
@@ -149,19 +149,19 @@ bool SmallExponent(aplarray *result, const aplarray *base, const aplarray *expon
 
 // ---- Monadic operations ---------------------------------------------------------
 
-struct IdentityOp : NoFault {
+struct IdentityOp : ValueFault {
     double operator()(double x) const { return x; }
 };
 
-struct NegateOp : NoFault {
+struct NegateOp : ValueFault {
     double operator()(double x) const { return -x; }
 };
 
-struct ReciprocalOp : NoFault {
+struct ReciprocalOp : ValueFault {
     double operator()(double x) const { return 1.0 / x; }
 };
 
-struct MagnitudeOp : NoFault {
+struct MagnitudeOp : ValueFault {
     static constexpr bool kIntegers = true;
     double operator()(double x) { return std::fabs(x); }
     // The most negative INTG has no INTG magnitude.
@@ -171,13 +171,13 @@ struct MagnitudeOp : NoFault {
     }
 };
 
-struct CeilingOp : NoFault {
+struct CeilingOp : ValueFault {
     static constexpr bool kIntegers = true;
     double operator()(double x) const { return std::ceil(x - kFuzz); }
     int32_t operator()(int32_t x) const { return x; }
 };
 
-struct FloorOp : NoFault {
+struct FloorOp : ValueFault {
     static constexpr bool kIntegers = true;
     double operator()(double x) const { return std::floor(x + kFuzz); }
     int32_t operator()(int32_t x) const { return x; }

@@ -1,5 +1,5 @@
 // sclbits: Boolean rows for the scalar routines: widening packed bits to
-// integers, packing integers to bits and clearing the padding of row ends.
+// integers and packing integers to bits (row padding stays zero).
 // Relies on the array core; rows start on fresh 32-bit words.
 #include "scalar/sclloops.h"
 
@@ -58,11 +58,3 @@ aplarray *PackBits(const aplarray *integers) {
     return result;
 }
 
-void ClearRowPadding(aplarray *bits) {
-    const Rows rows = RowsOf(bits);
-    const int64_t used = rows.length % 32;
-    if (used == 0) return;
-    const uint32_t keep = (1u << used) - 1u;
-    uint32_t *last = DataOf<uint32_t>(bits) + rows.words - 1;
-    for (int64_t r = 0; r < rows.count; ++r, last += rows.words) *last &= keep;
-}

@@ -416,6 +416,22 @@ aplarray *AxisForm(const ScalarMember &m, int resultType, aplarray *axis, aplarr
                         : ScalarDyadic(m.dyadic, resultType, stretched, 0, right, 0, m.mask);
 }
 
+// Two distinct simple managed scalars of admitted types, the everyday case of
+// a scalar loop: the routine runs at once, without the analysis of shapes,
+// nesting and conversions. Returns a temporary; consumes temporaries.
+bool PlainScalars(const ScalarMember &m, const aplarray *left, const aplarray *right) {
+    return left->rank == 0 && right->rank == 0 && left != right && (left->eltype & m.mask) &&
+           (right->eltype & m.mask) && !IsNested(left) && !IsNested(right) && !IsStatic(left) && !IsStatic(right);
+}
+
+aplarray *ScalarPair(const ScalarMember &m, aplarray *left, aplarray *right) {
+    const DyadicEngine e{m.dyadic, DyadicResultType(m.dyadicRule, left->eltype, right->eltype), m.mask};
+    Operand l{left, left->lnkcnt == 0}, r{right, right->lnkcnt == 0};
+    aplarray *result = SimplePair(e, l, r, nullptr);
+    FinishFloatingPoint();
+    return result;
+}
+
 // The frame of all 21 entry points. Returns a temporary; consumes temporary
 // arguments (also on error), leaves linked ones as they were.
 aplarray *ScalarEntry(const ScalarMember &m, aplarray *axis, aplarray *left, aplarray *right) {
@@ -424,6 +440,14 @@ aplarray *ScalarEntry(const ScalarMember &m, aplarray *axis, aplarray *left, apl
         if (!aplerrno) SetError(right ? APL_ERR_DOMAIN : APL_ERR_SYNTAX);
         ReleaseArguments(axis, left, right);
         return nullptr;
+    }
+    if (!axis && left && PlainScalars(m, left, right)) {
+        aplarray *result = ScalarPair(m, left, right);
+        if (aplerrno) {
+            APL_UnLinkTempEx(result, HERE);
+            return nullptr;
+        }
+        return result;
     }
     // The axis is held to the end: it may also stand as an argument.
     aplarray *heldAxis = axis ? APL_LinkEx(axis, HERE) : nullptr;

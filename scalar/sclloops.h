@@ -18,6 +18,16 @@ constexpr int kFloatFaults = FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW;
 inline void ClearFloatFaults() { feclearexcept(kFloatFaults); }
 inline bool FloatFaulted() { return fetestexcept(kFloatFaults) != 0; }
 
+// Results this short of an operation whose every fault leaves an infinity or
+// a NaN behind (kFaultShowsInResult) are checked by looking at them instead:
+// clearing and testing the status costs more than the arithmetic of a scalar.
+constexpr int64_t kCheckedByValue = 16;
+inline bool AllFinite(const double *x, int64_t n) {
+    bool finite = true;
+    for (int64_t i = 0; i < n; ++i) finite = finite && x[i] - x[i] == 0.0;
+    return finite;
+}
+
 // ---- Boolean rows ----------------------------------------------------------------
 // Every row (last axis) of a BOOL array starts on a fresh 32-bit word. Word
 // loops may leave garbage in the unused bits of a row's last word; the routines
@@ -29,8 +39,6 @@ aplarray *WidenBits(const aplarray *bits);
 // A new BOOL temporary of the array's shape, 1 for every non-zero INTG
 // element; borrows the argument.
 aplarray *PackBits(const aplarray *integers);
-// Zeroes the bits past the row length in the last word of every row, in place.
-void ClearRowPadding(aplarray *bits);
 
 // The arguments of a routine as it needs them: BOOL widened to INTG (or INTG
 // packed to BOOL) in a copy freed at scope exit; other arrays pass as they are.
@@ -107,7 +115,7 @@ aplarray *BoolRoutine(aplarray *result, const aplarray *left, const aplarray *ri
     const bool rSingle = ElementCount(r.get()) == 1 && n != 1;
     WordLoop(DataOf<uint32_t>(result), DataOf<const uint32_t>(l.get()), lSingle,
              DataOf<const uint32_t>(r.get()), rSingle, result->number, op);
-    ClearRowPadding(result);
+    ClearBoolPadding(result);
     return result;
 }
 
@@ -119,7 +127,13 @@ aplarray *BoolRoutine(aplarray *result, const aplarray *left, const aplarray *ri
 
 struct NoFault {
     static constexpr bool kIntegers = false;  // has the int32_t form
+    static constexpr bool kFaultShowsInResult = false;
     bool fault = false;
+};
+
+// An operation of plain IEEE arithmetic: a fault always leaves a non-finite value.
+struct ValueFault : NoFault {
+    static constexpr bool kFaultShowsInResult = true;
 };
 
 template <class C, class R, class Op>
@@ -139,10 +153,12 @@ aplarray *NumericRoutine(aplarray *result, const aplarray *left, const aplarray 
     ArgumentView l(left, ArgumentView::Integers), r(right, ArgumentView::Integers);
     if (!l.ok() || !r.ok()) return nullptr;
     const int64_t n = ElementCount(result);
-    ClearFloatFaults();
+    const bool byValue = Op::kFaultShowsInResult && n <= kCheckedByValue;
+    if (!byValue) ClearFloatFaults();
     bool fault;
     if (result->eltype == APL_REAL) {
         fault = ZipTyped<double>(DataOf<double>(result), l.get(), r.get(), n, op).fault;
+        if (byValue) fault = fault || !AllFinite(DataOf<const double>(result), n);
     } else if constexpr (Op::kIntegers) {
         const bool integers = result->eltype == APL_INTG && l.get()->eltype == APL_INTG &&
                               r.get()->eltype == APL_INTG;
@@ -151,7 +167,7 @@ aplarray *NumericRoutine(aplarray *result, const aplarray *left, const aplarray 
     } else {
         fault = true;
     }
-    if (fault || FloatFaulted()) {
+    if (fault || (!byValue && FloatFaulted())) {
         SetError(APL_ERR_DOMAIN);
         return nullptr;
     }
@@ -165,19 +181,21 @@ aplarray *NumericMonadic(aplarray *result, const aplarray *arg, Op op) {
     ArgumentView a(arg, ArgumentView::Integers);
     if (!a.ok()) return nullptr;
     const int64_t n = ElementCount(result);
-    ClearFloatFaults();
+    const bool byValue = Op::kFaultShowsInResult && n <= kCheckedByValue;
+    if (!byValue) ClearFloatFaults();
     bool fault;
     if (result->eltype == APL_REAL) {
         fault = a.get()->eltype == APL_REAL
                     ? MapLoop<double>(DataOf<double>(result), DataOf<const double>(a.get()), n, op).fault
                     : MapLoop<double>(DataOf<double>(result), DataOf<const int32_t>(a.get()), n, op).fault;
+        if (byValue) fault = fault || !AllFinite(DataOf<const double>(result), n);
     } else if constexpr (Op::kIntegers) {
         fault = result->eltype != APL_INTG || a.get()->eltype != APL_INTG ||
                 MapLoop<int32_t>(DataOf<int32_t>(result), DataOf<const int32_t>(a.get()), n, op).fault;
     } else {
         fault = true;
     }
-    if (fault || FloatFaulted()) {
+    if (fault || (!byValue && FloatFaulted())) {
         SetError(APL_ERR_DOMAIN);
         return nullptr;
     }

@@ -374,6 +374,8 @@ aplarray *ReadRecord(Source &source) {
         APL_UnLinkEx(array, HERE);
         return FormatError(source);
     }
+    // A file may carry anything in the padding of BOOL rows.
+    ClearBoolPadding(array);
     return array;
 }
 

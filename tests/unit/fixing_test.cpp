@@ -4,7 +4,7 @@
 #include "functions_support.h"
 
 #include "core/errors.h"
-#include "structural/nesting.h"
+#include "structural/nested.h"
 
 #include <cstdio>
 #include <cstring>
@@ -349,7 +349,7 @@ TEST_F(Nesting, DepthCountsLevelsAndStopsAtTheLimit) {
     EXPECT_EQ(ArrayDepth(vector), 1);
     const int32_t one = 1;
     aplarray *deep = APL_Link(vector);
-    for (int i = 0; i < kMaxDepthWalk + 5; ++i) {
+    for (int i = 0; i < kMaxNestingDepth + 5; ++i) {
         aplarray *box = APL_Create(1, APL_NESTED, &one);
         ItemsOf(box)[0] = deep;
         deep = APL_Link(box);

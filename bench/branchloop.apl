@@ -1,0 +1,3 @@
+⎕FX 'Z←BRANCH N;I' 'I←0' 'L:I←I+1' '→(I<N)⍴L' 'Z←I'
+BRANCH 1000000
+)OFF

@@ -1,0 +1,162 @@
+// products_bench: the outer product ∘.×, the matrix product +.× and each of a
+// scalar primitive and of ⍴, each beside the plain C++ loop (or the primitive
+// alone) that computes the same. Relies on the exported operator entry points.
+#include "apl.h"
+#include "core/arrays.h"
+#include "core/glyphs.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace {
+
+// A linked array of the given shape holding random integers 0-999 (or reals).
+aplarray *Data(int eltype, std::vector<int32_t> shape, unsigned seed = 1) {
+    aplarray *a = APL_Link(APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data()));
+    std::mt19937 random(seed);
+    for (int64_t i = 0; i < ElementCount(a); ++i) {
+        if (eltype == APL_INTG)
+            DataOf<int32_t>(a)[i] = static_cast<int32_t>(random() % 1000);
+        else
+            DataOf<double>(a)[i] = (random() % 1000000) / 1000.0;
+    }
+    return a;
+}
+
+aplfnc Primitive(uint8_t code) { return aplfnc{APL_FN_PRIMITIVE | APL_FN_FUNCTION, nullptr, nullptr, code}; }
+
+void Product(benchmark::State &state, uint8_t f, aplarray *left, aplarray *right, int64_t items) {
+    aplfnc first = Primitive(f), times = Primitive(glyph::kTimes);
+    for (auto _ : state) {
+        aplarray *r = APL_InnerProduct(nullptr, left, &first, nullptr, &times, nullptr, right);
+        if (!r) state.SkipWithError("error");
+        APL_UnLinkTemp(r);
+    }
+    state.SetItemsProcessed(state.iterations() * items);
+}
+
+template <class T>
+void OuterLoop(benchmark::State &state, aplarray *left, aplarray *right) {
+    const int64_t n = ElementCount(left), m = ElementCount(right);
+    for (auto _ : state) {
+        auto *z = static_cast<double *>(malloc(static_cast<size_t>(n * m) * sizeof(double)));
+        const T *a = DataOf<const T>(left), *b = DataOf<const T>(right);
+        for (int64_t i = 0; i < n; ++i)
+            for (int64_t j = 0; j < m; ++j) z[i * m + j] = static_cast<double>(a[i]) * static_cast<double>(b[j]);
+        benchmark::DoNotOptimize(z);
+        benchmark::ClobberMemory();
+        free(z);
+    }
+    state.SetItemsProcessed(state.iterations() * n * m);
+}
+
+template <class T>
+void NaiveMatrixLoop(benchmark::State &state, aplarray *left, aplarray *right, int64_t n) {
+    for (auto _ : state) {
+        auto *z = static_cast<double *>(malloc(static_cast<size_t>(n * n) * sizeof(double)));
+        const T *a = DataOf<const T>(left), *b = DataOf<const T>(right);
+        for (int64_t i = 0; i < n; ++i)
+            for (int64_t j = 0; j < n; ++j) {
+                double sum = 0.0;
+                for (int64_t k = 0; k < n; ++k) sum += static_cast<double>(a[i * n + k]) * static_cast<double>(b[k * n + j]);
+                z[i * n + j] = sum;
+            }
+        benchmark::DoNotOptimize(z);
+        benchmark::ClobberMemory();
+        free(z);
+    }
+    state.SetItemsProcessed(state.iterations() * n * n * n);
+}
+
+void BM_OuterTimesIntg(benchmark::State &state) {
+    aplarray *a = Data(APL_INTG, {1000}, 1), *b = Data(APL_INTG, {1000}, 2);
+    Product(state, glyph::kJot, a, b, 1000000);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+void BM_OuterTimesReal(benchmark::State &state) {
+    aplarray *a = Data(APL_REAL, {1000}, 1), *b = Data(APL_REAL, {1000}, 2);
+    Product(state, glyph::kJot, a, b, 1000000);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+void BM_OuterLoopIntg(benchmark::State &state) {
+    aplarray *a = Data(APL_INTG, {1000}, 1), *b = Data(APL_INTG, {1000}, 2);
+    OuterLoop<int32_t>(state, a, b);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+void BM_OuterLoopReal(benchmark::State &state) {
+    aplarray *a = Data(APL_REAL, {1000}, 1), *b = Data(APL_REAL, {1000}, 2);
+    OuterLoop<double>(state, a, b);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+
+void BM_MatrixProductReal(benchmark::State &state) {
+    aplarray *m = Data(APL_REAL, {300, 300});
+    Product(state, glyph::kPlus, m, m, 300 * 300 * 300);
+    APL_UnLink(m);
+}
+void BM_MatrixProductIntg(benchmark::State &state) {
+    aplarray *m = Data(APL_INTG, {300, 300});
+    Product(state, glyph::kPlus, m, m, 300 * 300 * 300);
+    APL_UnLink(m);
+}
+void BM_NaiveMatrixLoopReal(benchmark::State &state) {
+    aplarray *m = Data(APL_REAL, {300, 300});
+    NaiveMatrixLoop<double>(state, m, m, 300);
+    APL_UnLink(m);
+}
+
+// +¨ against + on the same million REAL pairs.
+void BM_EachAdd(benchmark::State &state) {
+    aplarray *a = Data(APL_REAL, {1000000}, 1), *b = Data(APL_REAL, {1000000}, 2);
+    aplfnc plus = Primitive(glyph::kPlus), none{};
+    for (auto _ : state) APL_UnLinkTemp(APL_Each(nullptr, a, &plus, nullptr, &none, nullptr, b));
+    state.SetItemsProcessed(state.iterations() * 1000000);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+void BM_Add(benchmark::State &state) {
+    aplarray *a = Data(APL_REAL, {1000000}, 1), *b = Data(APL_REAL, {1000000}, 2);
+    for (auto _ : state) APL_UnLinkTemp(APL_Add(nullptr, a, b));
+    state.SetItemsProcessed(state.iterations() * 1000000);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+
+// ⍴¨ over 1e5 short vectors.
+void BM_EachShape(benchmark::State &state) {
+    const int32_t n = 100000;
+    aplarray *v = APL_Link(APL_Create(1, APL_NESTED, &n));
+    for (int32_t i = 0; i < n; ++i) ItemsOf(v)[i] = Data(APL_INTG, {1 + i % 5}, static_cast<unsigned>(i));
+    aplfnc rho = Primitive(glyph::kRho), none{};
+    for (auto _ : state) APL_UnLinkTemp(APL_Each(nullptr, nullptr, &rho, nullptr, &none, nullptr, v));
+    state.SetItemsProcessed(state.iterations() * n);
+    APL_UnLink(v);
+}
+
+}  // namespace
+
+BENCHMARK(BM_OuterTimesIntg);
+BENCHMARK(BM_OuterLoopIntg);
+BENCHMARK(BM_OuterTimesReal);
+BENCHMARK(BM_OuterLoopReal);
+BENCHMARK(BM_MatrixProductReal);
+BENCHMARK(BM_MatrixProductIntg);
+BENCHMARK(BM_NaiveMatrixLoopReal);
+BENCHMARK(BM_EachAdd);
+BENCHMARK(BM_Add);
+BENCHMARK(BM_EachShape);
+
+int main(int argc, char **argv) {
+    APL_Init(1, "");
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,464 @@
+// Nested arrays through the exported primitives: links and prototypes that a
+// transcript cannot see, Boolean padding, nesting limits, laws on random
+// nested values, and membership's lookup tables against a plain linear scan.
+#include "support.h"
+
+#include "core/errors.h"
+#include "core/symtab.h"
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+aplarray *Ints(const std::vector<int32_t> &v) {
+    const auto n = static_cast<int32_t>(v.size());
+    aplarray *a = APL_Create(1, APL_INTG, &n);
+    if (n) memcpy(DataOf(a), v.data(), 4 * v.size());
+    return a;
+}
+
+aplarray *Reals(const std::vector<double> &v) {
+    const auto n = static_cast<int32_t>(v.size());
+    aplarray *a = APL_Create(1, APL_REAL, &n);
+    if (n) memcpy(DataOf(a), v.data(), 8 * v.size());
+    return a;
+}
+
+// A nested vector that links the given temporaries.
+aplarray *Nest(const std::vector<aplarray *> &items) {
+    const auto n = static_cast<int32_t>(items.size());
+    aplarray *a = APL_Create(1, APL_NESTED, &n);
+    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[static_cast<size_t>(i)]);
+    return a;
+}
+
+int32_t IntOf(aplarray *scalar) {
+    EXPECT_NE(scalar, nullptr);
+    if (!scalar) return -1;
+    const int32_t v = *DataOf<int32_t>(scalar);
+    APL_UnLinkTemp(scalar);
+    return v;
+}
+
+int32_t Matches(aplarray *a, aplarray *b) { return IntOf(APL_Match(nullptr, a, b)); }
+
+// With the system variables, so that ⎕IO and ⎕CT can be set.
+class Nested : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        CreateSystemVariables(false);
+    }
+    void TearDown() override {
+        DestroySymbolTable();
+        LibraryTest::TearDown();
+    }
+};
+
+// ---- Links and prototypes -------------------------------------------------------------
+
+TEST_F(Nested, SimpleScalarsAreTheirOwnEnclosureAndAxesAreChecked) {
+    aplarray *five = APL_Int(5);
+    EXPECT_EQ(APL_Enclose(nullptr, nullptr, five), five);
+    EXPECT_EQ(five->lnkcnt, 0);
+    APL_UnLinkTemp(five);
+    EXPECT_EQ(APL_Enclose(nullptr, nullptr, nullptr), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
+    aplerrno = 0;
+    // Two axis values as a simple vector (not one list) and no left argument.
+    EXPECT_EQ(APL_Enclose(Ints({1, 2}), nullptr, Ints({1, 2, 3})), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_AXIS);
+}
+
+TEST_F(Nested, ItemsGainOneLinkPerHolderAndLoseItWithTheResult) {
+    aplarray *a = APL_Link(Ints({1, 2}));
+    aplarray *b = APL_Link(Ints({3, 4, 5}));
+    aplarray *v = APL_Link(Nest({a, b}));
+    EXPECT_EQ(a->lnkcnt, 2);
+    // Pick hands back the item itself, as a temporary of its holders.
+    aplarray *picked = APL_Disclose(nullptr, APL_Int(2), v);
+    EXPECT_EQ(picked, b);
+    EXPECT_EQ(b->lnkcnt, 2);
+    // Partition of a nested vector links the items into the pieces.
+    aplarray *pieces = APL_Link(APL_Enclose(nullptr, Ints({1, 2}), v));
+    ASSERT_NE(pieces, nullptr);
+    EXPECT_EQ(a->lnkcnt, 3);
+    EXPECT_EQ(ItemsOf(ItemsOf(pieces)[1])[0], b);
+    // Mix of nested items links each inner item once per place.
+    aplarray *deeper = APL_Link(Nest({v, Nest({b})}));
+    aplarray *mixed = APL_Link(APL_Disclose(nullptr, nullptr, deeper));
+    ASSERT_NE(mixed, nullptr);
+    EXPECT_EQ(mixed->shape[0], 2);
+    EXPECT_EQ(mixed->shape[1], 2);
+    EXPECT_EQ(ItemsOf(mixed)[0], a);
+    EXPECT_EQ(ItemsOf(mixed)[2], b);
+    EXPECT_EQ(a->lnkcnt, 4);
+    APL_UnLink(mixed);
+    APL_UnLink(deeper);
+    APL_UnLink(pieces);
+    EXPECT_EQ(a->lnkcnt, 2);
+    EXPECT_EQ(b->lnkcnt, 2);
+    APL_UnLink(v);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+
+TEST_F(Nested, EmptyResultsCarryTheirPrototype) {
+    // No partition of a nested vector: the prototype is its first item, enclosed.
+    aplarray *v = APL_Link(Nest({Ints({1, 2}), Ints({3})}));
+    aplarray *none = APL_Link(APL_Enclose(nullptr, Ints({0, 0}), v));
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(none->number, 0);
+    EXPECT_EQ(IntOf(APL_Match(nullptr, nullptr, none)), 3);
+    // A simple argument: the typical fill, a scalar.
+    aplarray *nothing = APL_Link(APL_Enclose(nullptr, Ints({0, 0, 0}), APL_String("abc")));
+    ASSERT_NE(nothing, nullptr);
+    EXPECT_EQ(ItemsOf(nothing)[0]->rank, 0);
+    EXPECT_EQ(*DataOf<char>(ItemsOf(nothing)[0]), ' ');
+    // Empty arrays whose prototypes differ do not match.
+    aplarray *text = APL_Link(APL_Enclose(nullptr, Ints({0}), Nest({APL_String("ab")})));
+    aplarray *numbers = APL_Link(APL_Enclose(nullptr, Ints({0}), Nest({Ints({1, 2})})));
+    EXPECT_EQ(Matches(text, numbers), 0);
+    EXPECT_EQ(Matches(text, text), 1);
+    // Mix of an empty vector takes the item shape from the prototype.
+    const int32_t zero = 0;
+    aplarray *empty = APL_Create(1, APL_NESTED, &zero);
+    ItemsOf(empty)[0] = APL_Link(Ints({1, 2, 3}));
+    aplarray *mixed = APL_Disclose(nullptr, nullptr, empty);
+    ASSERT_NE(mixed, nullptr);
+    ASSERT_EQ(mixed->rank, 2);
+    EXPECT_EQ(mixed->shape[0], 0);
+    EXPECT_EQ(mixed->shape[1], 3);
+    APL_UnLinkTemp(mixed);
+    for (aplarray *a : {v, none, nothing, text, numbers}) APL_UnLink(a);
+}
+
+// ---- Boolean padding ------------------------------------------------------------------
+
+TEST_F(Nested, BooleanRowsMatchWhateverBuiltThem) {
+    // A 2 by 33 BOOL matrix built bit by bit on fresh memory, against the same
+    // values packed from integers: the row padding must be zero in both.
+    const int32_t shape[2] = {2, 33};
+    aplarray *bits = APL_Link(APL_Create(2, APL_BOOL, shape));
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 33; ++c)
+            if ((r + c) % 3 == 0) DataOf<uint32_t>(bits)[2 * r + c / 32] |= 1u << (c % 32);
+    aplarray *ints = APL_Create(2, APL_INTG, shape);
+    for (int i = 0; i < 66; ++i) DataOf<int32_t>(ints)[i] = ((i / 33) + (i % 33)) % 3 == 0;
+    aplarray *packed = APL_Link(APL_ToBool(nullptr, nullptr, ints));
+    ASSERT_NE(packed, nullptr);
+    EXPECT_EQ(Matches(bits, packed), 1);
+    // A comparison of BOOL rows writes whole words (~(a^b)); its result is
+    // all ones and must equal a freshly packed row of ones.
+    aplarray *same = APL_Link(APL_Equal(nullptr, bits, packed));
+    ASSERT_NE(same, nullptr);
+    ASSERT_EQ(same->eltype, APL_BOOL);
+    EXPECT_EQ(DataOf<uint32_t>(same)[1], 1u);
+    aplarray *ones = APL_Create(2, APL_INTG, shape);
+    for (int i = 0; i < 66; ++i) DataOf<int32_t>(ones)[i] = 1;
+    EXPECT_EQ(Matches(same, APL_ToBool(nullptr, nullptr, ones)), 1);
+    // Garbage past a row's end is what ClearBoolPadding removes.
+    DataOf<uint32_t>(bits)[1] |= 0xFFFF0000u;
+    EXPECT_EQ(Matches(bits, packed), 0);
+    ClearBoolPadding(bits);
+    EXPECT_EQ(Matches(bits, packed), 1);
+    for (aplarray *a : {bits, packed, same}) APL_UnLink(a);
+}
+
+// ---- Limits ------------------------------------------------------------------------------
+
+TEST_F(Nested, DeepNestingIsLimitErrorNotACrash) {
+    aplarray *deep = APL_Link(Ints({1, 2}));
+    for (int i = 0; i < kMaxNestingDepth + 5; ++i) {
+        aplarray *box = APL_Link(Nest({deep}));
+        APL_UnLink(deep);
+        deep = box;
+    }
+    aplarray *copy = nullptr;
+    {
+        // A second, separately built value of the same depth for match.
+        copy = APL_Link(Ints({1, 2}));
+        for (int i = 0; i < kMaxNestingDepth + 5; ++i) {
+            aplarray *box = APL_Link(Nest({copy}));
+            APL_UnLink(copy);
+            copy = box;
+        }
+    }
+    const std::vector<std::function<aplarray *()>> calls = {
+        [&] { return APL_Match(nullptr, nullptr, deep); },
+        [&] { return APL_Match(nullptr, deep, copy); },
+        [&] { return APL_Element(nullptr, nullptr, deep); },
+        [&] { return APL_Element(nullptr, APL_Enclose(nullptr, nullptr, deep), Nest({copy})); },
+    };
+    for (const auto &call : calls) {
+        EXPECT_EQ(call(), nullptr);
+        EXPECT_EQ(aplerrno, APL_ERR_LIMIT);
+        aplerrno = 0;
+    }
+    APL_UnLink(copy);
+    APL_UnLink(deep);
+}
+
+TEST_F(Nested, HugeMixedShapesAreWsFullBeforeAllocation) {
+    const int32_t wide[2] = {1, 70000}, tall[2] = {70000, 1};
+    aplarray *items = Nest({APL_Create(2, APL_INTG, wide), APL_Create(2, APL_INTG, tall)});
+    memset(DataOf(ItemsOf(items)[0]), 0, 4 * 70000);
+    memset(DataOf(ItemsOf(items)[1]), 0, 4 * 70000);
+    EXPECT_EQ(APL_Disclose(nullptr, nullptr, items), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_WSFULL);
+}
+
+TEST_F(Nested, AnInterruptStopsLongLoopsAndLeavesNothing) {
+    const int32_t rows[2] = {70000, 2}, n = 70000;
+    aplarray *m = APL_Link(APL_Create(2, APL_INTG, rows));
+    memset(DataOf(m), 0, 4 * 140000);
+    aplarray *v = APL_Link(APL_Create(1, APL_INTG, &n));
+    for (int32_t i = 0; i < n; ++i) DataOf<int32_t>(v)[i] = i;
+    aplarray *nested = APL_Link(APL_MakeNested(APL_Link(v)));
+    --v->lnkcnt;
+    aplarray *pairs = APL_Link(APL_Enclose(APL_Int(2), nullptr, m));
+    ASSERT_NE(pairs, nullptr);
+    const std::vector<std::function<aplarray *()>> calls = {
+        [&] { return APL_Enclose(APL_Int(2), nullptr, m); },
+        [&] { return APL_Enclose(nullptr, v, nested); },
+        [&] { return APL_Disclose(nullptr, nullptr, pairs); },
+        [&] { return APL_Element(nullptr, nullptr, pairs); },
+        [&] { return APL_Element(nullptr, v, v); },
+        [&] { return APL_Element(nullptr, nested, Nest({Ints({1, 2})})); },
+        [&] { return APL_Match(nullptr, pairs, CopyArray(pairs, HERE)); },
+    };
+    for (size_t i = 0; i < calls.size(); ++i) {
+        APL_interrupted = 1;
+        EXPECT_EQ(calls[i](), nullptr) << i;
+        EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT) << i;
+        aplerrno = 0;
+    }
+    APL_interrupted = 0;
+    for (aplarray *a : {m, v, nested, pairs}) APL_UnLink(a);
+}
+
+// ---- Laws on random nested values --------------------------------------------------------
+
+class RandomValues {
+public:
+    explicit RandomValues(uint32_t seed) : rng_(seed) {}
+
+    // A temporary: a simple scalar or vector of INTG, REAL or CHAR, or a
+    // nested vector of such values (never deeper than `depth`).
+    aplarray *Value(int depth) {
+        const int kind = Pick(depth > 0 ? 5 : 3);
+        const int32_t n = Pick(4);
+        switch (kind) {
+        case 0: {
+            aplarray *a = APL_Create(Pick(2) ? 1 : 0, APL_INTG, &n);
+            for (int32_t i = 0; i < a->number; ++i) DataOf<int32_t>(a)[i] = Pick(7) - 3;
+            return a;
+        }
+        case 1: {
+            aplarray *a = APL_Create(Pick(2) ? 1 : 0, APL_REAL, &n);
+            for (int32_t i = 0; i < a->number; ++i) DataOf<double>(a)[i] = (Pick(9) - 4) * 0.5;
+            return a;
+        }
+        case 2: {
+            aplarray *a = APL_Create(Pick(2) ? 1 : 0, APL_CHAR, &n);
+            for (int32_t i = 0; i < a->number; ++i) DataOf<char>(a)[i] = static_cast<char>('a' + Pick(3));
+            return a;
+        }
+        default: {
+            const int32_t count = 1 + Pick(3);
+            std::vector<aplarray *> items;
+            for (int32_t i = 0; i < count; ++i) items.push_back(Value(depth - 1));
+            return Nest(items);
+        }
+        }
+    }
+    int Pick(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
+
+private:
+    std::mt19937 rng_;
+};
+
+// Simple leaves in walk order, as (is character, value) pairs.
+void Leaves(const aplarray *a, std::vector<std::pair<bool, double>> &out) {
+    if (IsNested(a)) {
+        for (int32_t i = 0; i < a->number; ++i) Leaves(ItemsOf(a)[i], out);
+        return;
+    }
+    for (int64_t i = 0; i < ElementCount(a); ++i) {
+        switch (a->eltype) {
+        case APL_CHAR: out.push_back({true, DataOf<uint8_t>(a)[i]}); break;
+        case APL_INTG: out.push_back({false, static_cast<double>(DataOf<int32_t>(a)[i])}); break;
+        default: out.push_back({false, DataOf<double>(a)[i]}); break;
+        }
+    }
+}
+
+int Depth(const aplarray *a) {
+    if (!IsNested(a)) return a->rank ? 1 : 0;
+    int deepest = 0;
+    for (int32_t i = 0; i < ItemSlots(a); ++i) deepest = std::max(deepest, Depth(ItemsOf(a)[i]));
+    return deepest + 1;
+}
+
+TEST_F(Nested, LawsHoldOnRandomNestedValues) {
+    RandomValues random(20261206);
+    for (int round = 0; round < 300; ++round) {
+        aplarray *x = APL_Link(random.Value(3));
+        SCOPED_TRACE(round);
+        // ⊃⊂X ≡ X, and X matches an independent copy of itself.
+        EXPECT_EQ(Matches(APL_Disclose(nullptr, nullptr, APL_Enclose(nullptr, nullptr, x)), x), 1);
+        EXPECT_EQ(Matches(x, CopyArray(x, HERE)), 1);
+        // Each enclosure of a non-scalar adds one to the depth.
+        const int depth = Depth(x);
+        EXPECT_EQ(IntOf(APL_Match(nullptr, nullptr, x)), depth);
+        if (x->rank > 0 || IsNested(x)) {
+            aplarray *twice = APL_Enclose(nullptr, nullptr, APL_Enclose(nullptr, nullptr, x));
+            EXPECT_EQ(IntOf(APL_Match(nullptr, nullptr, twice)), depth + 2);
+        }
+        // Enlist gives the leaves in walk order.
+        std::vector<std::pair<bool, double>> leaves;
+        Leaves(x, leaves);
+        aplarray *flat = APL_Link(APL_Element(nullptr, nullptr, x));
+        ASSERT_NE(flat, nullptr);
+        ASSERT_EQ(ElementCount(flat), static_cast<int64_t>(leaves.size()));
+        std::vector<std::pair<bool, double>> again;
+        Leaves(flat, again);
+        EXPECT_EQ(again, leaves);
+        // Partition by a random 0/1 mask then enlist equals compress of the ravel.
+        if (flat->number > 0) {
+            std::vector<int32_t> mask;
+            std::vector<std::pair<bool, double>> kept;
+            for (size_t i = 0; i < leaves.size(); ++i) {
+                mask.push_back(random.Pick(2));
+                if (mask.back()) kept.push_back(leaves[i]);
+            }
+            aplarray *pieces = APL_Enclose(nullptr, Ints(mask), flat);
+            ASSERT_NE(pieces, nullptr);
+            aplarray *joined = APL_Link(APL_Element(nullptr, nullptr, pieces));
+            ASSERT_NE(joined, nullptr);
+            std::vector<std::pair<bool, double>> got;
+            Leaves(joined, got);
+            EXPECT_EQ(got, kept);
+            APL_UnLink(joined);
+        }
+        APL_UnLink(flat);
+        APL_UnLink(x);
+    }
+}
+
+// ---- Membership against a reference scan ----------------------------------------------
+
+// The rules written out plainly: characters equal characters only, two
+// integers exactly, a REAL on either side tolerantly.
+bool ReferenceEqual(const aplarray *a, int64_t i, const aplarray *b, int64_t j, double ct) {
+    if ((a->eltype == APL_CHAR) != (b->eltype == APL_CHAR)) return false;
+    if (a->eltype == APL_CHAR) return DataOf<uint8_t>(a)[i] == DataOf<uint8_t>(b)[j];
+    if (a->eltype == APL_INTG && b->eltype == APL_INTG) return DataOf<int32_t>(a)[i] == DataOf<int32_t>(b)[j];
+    const double x = a->eltype == APL_INTG ? DataOf<int32_t>(a)[i] : DataOf<double>(a)[i];
+    const double y = b->eltype == APL_INTG ? DataOf<int32_t>(b)[j] : DataOf<double>(b)[j];
+    return std::fabs(x - y) <= ct * std::max(std::fabs(x), std::fabs(y));
+}
+
+void ExpectMembershipLikeScan(aplarray *left, aplarray *right, double ct) {
+    left = APL_Link(left);
+    right = APL_Link(right);
+    SetSymbolValue(sys_CT_idx, MakeReal(ct));
+    aplarray *result = APL_Element(nullptr, left, right);
+    ASSERT_NE(result, nullptr);
+    int64_t differences = 0, found = 0;
+    for (int64_t i = 0; i < ElementCount(left); ++i) {
+        bool expected = false;
+        for (int64_t j = 0; !expected && j < ElementCount(right); ++j) expected = ReferenceEqual(left, i, right, j, ct);
+        differences += DataOf<int32_t>(result)[i] != static_cast<int32_t>(expected);
+        found += expected;
+    }
+    EXPECT_EQ(differences, 0);
+    // The data must exercise both answers to mean anything.
+    EXPECT_GT(found, 0);
+    EXPECT_LT(found, ElementCount(left));
+    APL_UnLinkTemp(result);
+    APL_UnLink(left);
+    APL_UnLink(right);
+}
+
+TEST_F(Nested, MembershipTablesAgreeWithALinearScan) {
+    std::mt19937 rng(17);
+    auto ints = [&](int n, int32_t low, int32_t high) {
+        std::uniform_int_distribution<int32_t> d(low, high);
+        std::vector<int32_t> v(static_cast<size_t>(n));
+        for (auto &x : v) x = d(rng);
+        return v;
+    };
+    // Small range (direct table) and wide range (hash), negative values too.
+    ExpectMembershipLikeScan(Ints(ints(500, -50, 50)), Ints(ints(60, -50, 50)), 1e-13);
+    std::vector<int32_t> wide = ints(300, INT32_MIN, INT32_MAX);
+    std::vector<int32_t> keys = ints(200, INT32_MIN, INT32_MAX);
+    keys.insert(keys.end(), wide.begin(), wide.begin() + 100);
+    ExpectMembershipLikeScan(Ints(keys), Ints(wide), 1e-13);
+    // REAL on both sides of the tolerance: each table value and keys just
+    // inside and just outside ct × |value| from it, at two tolerances.
+    for (double ct : {1e-13, 1e-3}) {
+        std::vector<double> table, probes;
+        std::uniform_real_distribution<double> d(-1e6, 1e6);
+        for (int i = 0; i < 100; ++i) table.push_back(d(rng));
+        for (double v : table)
+            for (double f : {0.5, 0.98, 1.02, 3.0, -0.5, -0.98, -1.02, -3.0}) probes.push_back(v + f * ct * std::fabs(v));
+        ExpectMembershipLikeScan(Reals(probes), Reals(table), ct);
+    }
+    // Mixed: REAL keys near INTG values (few and many integers in the
+    // window), and INTG keys against REAL values.
+    for (double ct : {1e-13, 1e-3}) {
+        std::vector<int32_t> table = ints(200, -2000000000, 2000000000);
+        std::vector<int32_t> small = ints(50, -100, 100);
+        table.insert(table.end(), small.begin(), small.end());
+        std::vector<double> probes;
+        for (int32_t v : table)
+            for (double f : {0.0, 0.9, 1.1, -0.9, -1.1}) probes.push_back(v + f * ct * std::fabs(static_cast<double>(v)) + (f == 0 ? 0.25 : 0));
+        ExpectMembershipLikeScan(Reals(probes), Ints(table), ct);
+        std::vector<double> reals;
+        for (int32_t v : small) reals.push_back(v + ct * 0.5 * std::fabs(static_cast<double>(v)));
+        reals.push_back(0.5);
+        ExpectMembershipLikeScan(Ints(ints(300, -100, 100)), Reals(reals), ct);
+    }
+    // Characters against characters (all 256 codes) and against numbers.
+    const int32_t n = 256;
+    aplarray *all = APL_Create(1, APL_CHAR, &n);
+    for (int i = 0; i < 256; ++i) DataOf<uint8_t>(all)[i] = static_cast<uint8_t>(i);
+    ExpectMembershipLikeScan(all, APL_String("hello\xff\x80"), 1e-13);
+    aplarray *none = APL_Element(nullptr, APL_String("ab"), Ints({97, 98}));
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(DataOf<int32_t>(none)[0] + DataOf<int32_t>(none)[1], 0);
+    APL_UnLinkTemp(none);
+}
+
+TEST_F(Nested, MembershipOfNestedItemsFollowsMatch) {
+    RandomValues random(99);
+    std::vector<aplarray *> leftItems, rightItems;
+    for (int i = 0; i < 40; ++i) rightItems.push_back(random.Value(2));
+    for (int i = 0; i < 60; ++i)
+        leftItems.push_back(i % 2 ? random.Value(2) : CopyArray(rightItems[static_cast<size_t>(i % 40)], HERE));
+    aplarray *left = APL_Link(Nest(leftItems));
+    aplarray *right = APL_Link(Nest(rightItems));
+    for (aplarray *table : {right, APL_Link(Reals({0.5, 1, -1.5}))}) {
+        aplarray *result = APL_Element(nullptr, left, table);
+        ASSERT_NE(result, nullptr);
+        for (int32_t i = 0; i < left->number; ++i) {
+            bool expected = false;
+            for (int32_t j = 0; !expected && j < ElementCount(table); ++j) {
+                aplarray *item = IsNested(table) ? ItemsOf(table)[j] : ItemScalar(table, j);
+                expected = Matches(ItemsOf(left)[i], item) == 1;
+            }
+            EXPECT_EQ(DataOf<int32_t>(result)[i], static_cast<int32_t>(expected)) << i;
+        }
+        APL_UnLinkTemp(result);
+        APL_UnLink(table);
+    }
+    APL_UnLink(left);
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// Each and the inner and outer products on random data: the faster paths
+// against the item-by-item path with the same operand as a defined function,
+// +.× against a plain triple loop, and the links and blocks after failures.
+#include "session_support.h"
+
+#include "core/glyphs.h"
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+uint16_t Name(const char *name) {
+    return APL_AddSymbol(name, static_cast<int32_t>(strlen(name)), APL_KIND_VARIABLE, KAZ_InitSimple(nullptr));
+}
+
+aplarray *RandomArray(std::mt19937 &random, int eltype, std::vector<int32_t> shape) {
+    aplarray *a = APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data());
+    const int64_t n = ElementCount(a);
+    std::uniform_int_distribution<int32_t> small(-9, 9);
+    for (int64_t i = 0; i < n; ++i) {
+        if (eltype == APL_INTG) DataOf<int32_t>(a)[i] = small(random) * 1000;
+        if (eltype == APL_REAL) DataOf<double>(a)[i] = small(random) / 7.0;
+        if (eltype == APL_CHAR) DataOf<uint8_t>(a)[i] = static_cast<uint8_t>('a' + (small(random) + 9) % 4);
+    }
+    return a;
+}
+
+// Same shape, type and elements (nested items compared one level down).
+bool SameArray(const aplarray *a, const aplarray *b) {
+    if (!a || !b || a->rank != b->rank || a->eltype != b->eltype || a->number != b->number) return false;
+    for (int i = 0; i < a->rank; ++i)
+        if (a->shape[i] != b->shape[i]) return false;
+    if (!IsNested(a)) return memcmp(DataOf(a), DataOf(b), ElementSize(a->eltype) * a->number) == 0;
+    for (int32_t i = 0; i < a->number; ++i)
+        if (!SameArray(ItemsOf(a)[i], ItemsOf(b)[i])) return false;
+    return true;
+}
+
+// Lines are written with APL glyphs in UTF-8 and turned into the system's codes.
+std::string Apl(const std::string &utf8) {
+    static const std::pair<const char *, char> kGlyphs[] = {
+        {"←", '\x84'}, {"→", '\x85'}, {"⎕", '\x8c'}, {"∘", '\xb0'}, {"×", '\xd7'}, {"÷", '\xf7'},
+        {"⌈", '\x97'}, {"⍴", '\xbd'}, {"¨", '\xa8'},
+    };
+    std::string out = utf8;
+    for (const auto &[glyph, code] : kGlyphs)
+        for (size_t at; (at = out.find(glyph)) != std::string::npos;) out.replace(at, strlen(glyph), 1, code);
+    return out;
+}
+
+aplfnc Primitive(uint8_t code) {
+    return aplfnc{APL_FN_PRIMITIVE | APL_FN_FUNCTION, nullptr, nullptr, code};
+}
+
+class Products : public SessionTest {
+protected:
+    // Assigns A and B, then compares the value of each line with that of the
+    // line in which the operand is the defined function G.
+    void ExpectSame(aplarray *a, aplarray *b, const std::string &fast, const std::string &general) {
+        APL_Assign(Name("A"), a);
+        APL_Assign(Name("B"), b);
+        EXPECT_EQ(RunLines({Apl("X←" + fast), Apl("Y←" + general)}), "");
+        EXPECT_TRUE(SameArray(APL_Variable(Name("X")), APL_Variable(Name("Y")))) << fast;
+    }
+};
+
+TEST_F(Products, OuterProductOfAScalarPrimitiveEqualsTheItemByItemPath) {
+    std::mt19937 random(19);
+    const char *definitions[][2] = {{"×", "Z←L G R' 'Z←L×R"}, {"+", "Z←L G R' 'Z←L+R"},
+                                    {"⌈", "Z←L G R' 'Z←L⌈R"}, {"=", "Z←L G R' 'Z←L=R"}};
+    const int types[] = {APL_INTG, APL_REAL};
+    for (auto &definition : definitions) {
+        Run(Apl(std::string("⎕FX '") + definition[1] + "'"));
+        for (int left : types)
+            for (int right : types)
+                ExpectSame(RandomArray(random, left, {3, 4}), RandomArray(random, right, {5}),
+                           std::string("A∘.") + definition[0] + "B", "A∘.G B");
+    }
+    // A row that overflows makes the whole result REAL on both paths.
+    Run(Apl("⎕FX 'Z←L H R' 'Z←L+R'"));
+    ExpectSame(MakeIntVector(std::vector<int32_t>{2147483647, 1}.data(), 2),
+               MakeIntVector(std::vector<int32_t>{1, 2}.data(), 2), "A∘.+B", "A∘.H B");
+}
+
+TEST_F(Products, EachOfAScalarPrimitiveEqualsTheItemByItemPath) {
+    std::mt19937 random(7);
+    Run(Apl("⎕FX 'Z←L G R' 'Z←L-R'"));
+    ExpectSame(RandomArray(random, APL_INTG, {4, 6}), RandomArray(random, APL_REAL, {4, 6}), "A-¨B", "A G¨B");
+    ExpectSame(RandomArray(random, APL_REAL, {1}), RandomArray(random, APL_INTG, {9}), "A-¨B", "A G¨B");
+    Run(Apl("⎕FX 'Z←G R' 'Z←-R'"));
+    ExpectSame(RandomArray(random, APL_INTG, {2}), RandomArray(random, APL_REAL, {3, 5}), "-¨B", "G¨B");
+}
+
+// The plain loop the product must equal bit for bit: Σ in increasing k from 0.0.
+template <class TL, class TR>
+std::vector<double> PlainProduct(const aplarray *l, const aplarray *r, int rows, int n, int cols) {
+    std::vector<double> z(static_cast<size_t>(rows) * cols);
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) {
+            double sum = 0.0;
+            for (int k = 0; k < n; ++k) {
+                volatile double product = static_cast<double>(DataOf<const TL>(l)[i * n + k]) *
+                                          static_cast<double>(DataOf<const TR>(r)[k * cols + j]);
+                sum += product;
+            }
+            z[static_cast<size_t>(i) * cols + j] = sum;
+        }
+    return z;
+}
+
+using MatrixProduct = LibraryTest;
+
+TEST_F(MatrixProduct, EqualsAPlainTripleLoopBitForBit) {
+    std::mt19937 random(300);
+    aplfnc plus = Primitive(glyph::kPlus), times = Primitive(glyph::kTimes);
+    for (int left : {APL_INTG, APL_REAL})
+        for (int right : {APL_INTG, APL_REAL}) {
+            aplarray *l = APL_Link(RandomArray(random, left, {7, 33}));
+            aplarray *r = APL_Link(RandomArray(random, right, {33, 2, 5}));
+            std::vector<double> expected =
+                left == APL_INTG ? (right == APL_INTG ? PlainProduct<int32_t, int32_t>(l, r, 7, 33, 10)
+                                                      : PlainProduct<int32_t, double>(l, r, 7, 33, 10))
+                                 : (right == APL_INTG ? PlainProduct<double, int32_t>(l, r, 7, 33, 10)
+                                                      : PlainProduct<double, double>(l, r, 7, 33, 10));
+            aplarray *z = APL_InnerProduct(nullptr, l, &plus, nullptr, &times, nullptr, r);
+            ASSERT_NE(z, nullptr);
+            ASSERT_EQ(z->eltype, APL_REAL);
+            ASSERT_EQ(z->rank, 3);
+            EXPECT_EQ(z->shape[0], 7);
+            EXPECT_EQ(z->shape[2], 5);
+            EXPECT_EQ(memcmp(DataOf(z), expected.data(), expected.size() * sizeof(double)), 0);
+            EXPECT_EQ(l->lnkcnt, 1);
+            APL_UnLinkTemp(z);
+            APL_UnLink(l);
+            APL_UnLink(r);
+        }
+}
+
+TEST_F(MatrixProduct, OverflowIsDomainAndLengthsAreChecked) {
+    aplfnc plus = Primitive(glyph::kPlus), times = Primitive(glyph::kTimes);
+    const int32_t square[] = {2, 2};
+    aplarray *big = APL_Create(2, APL_REAL, square);
+    for (int i = 0; i < 4; ++i) DataOf<double>(big)[i] = 1e300;
+    EXPECT_EQ(APL_InnerProduct(nullptr, big, &plus, nullptr, &times, nullptr, big), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
+    aplerrno = 0;
+    const int32_t wide[] = {2, 3};
+    EXPECT_EQ(APL_InnerProduct(nullptr, APL_Create(2, APL_INTG, wide), &plus, nullptr, &times, nullptr,
+                               APL_Create(2, APL_INTG, square)),
+              nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_LENGTH);
+}
+
+using Operators = LibraryTest;
+
+TEST_F(Operators, RefusedOperandsAndJotReleaseEverything) {
+    aplfnc minus = Primitive(glyph::kMinus), plus = Primitive(glyph::kPlus);
+    // Each takes one operand.
+    EXPECT_EQ(APL_Each(nullptr, APL_Int(1), &minus, nullptr, &plus, nullptr, APL_Int(2)), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
+    aplerrno = 0;
+    EXPECT_EQ(APL_Jot(APL_Int(1), APL_Int(2), APL_Int(3)), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
+}
+
+// A native operand that asks to stop at its thousandth call.
+int nativeCalls = 0;
+aplarray *CountingIdentity(aplarray *axis, aplarray *left, aplarray *right) {
+    ReleaseTemporaries(axis, left, right);
+    if (++nativeCalls == 1000) APL_interrupted = 1;
+    return APL_Int(nativeCalls);
+}
+
+TEST_F(Operators, EachOfALongArgumentCanBeInterrupted) {
+    const int32_t n = 1000000;
+    aplarray *right = APL_Link(APL_Create(1, APL_INTG, &n));
+    aplfnc f{APL_FN_FUNCTION, nullptr, reinterpret_cast<void *>(&CountingIdentity), 0}, none{};
+    nativeCalls = 0;
+    EXPECT_EQ(APL_Each(nullptr, nullptr, &f, nullptr, &none, nullptr, right), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT);
+    EXPECT_LT(nativeCalls, n);
+    EXPECT_EQ(right->lnkcnt, 1);
+    APL_interrupted = 0;
+    APL_UnLink(right);
+}
+
+TEST_F(Products, FailuresInsideOperandsLeaveLinksAndBlocksAsTheyWere) {
+    Run(Apl("⎕FX 'Z←L G R' '→(R=3)/0' 'Z←L R'"));
+    const std::string lines[] = {"V 'x' ⍴¨ V", "V ∘.G V", "1 2 ∘.G V", "2 G¨ V", "'a' ∘.⍴ V"};
+    aplarray *v = APL_Assign(Name("V"), MakeIntVector(std::vector<int32_t>{1, 2, 3}.data(), 3));
+    for (const std::string &line : lines) {
+        const int32_t blocks = LiveBlocks();
+        EXPECT_NE(Run(Apl(line)).find("ERROR"), std::string::npos) << line;
+        Run(")RESET");
+        EXPECT_EQ(v->lnkcnt, 1) << line;
+        EXPECT_EQ(LiveBlocks(), blocks) << line;
+    }
+}
+
+}  // namespace
