@@ -306,8 +306,12 @@ typedef int32_t (*aplpluginstart)(void *info);
  * Each returns a temporary; consumes temporary arguments, leaves linked ones. */
 /* Monadic and dyadic format (the axis is ignored): a CHAR array. */
 APL_EXPORT aplarray *APL_Format(aplarray *axis, aplarray *left, aplarray *right);
-/* Monadic: the index generator (index-of is NONCE for now). */
+/* Monadic: the index generator; dyadic: index of (the left a vector). */
 APL_EXPORT aplarray *APL_Interval(aplarray *axis, aplarray *left, aplarray *right);
+/* Grade up and down of the major cells of a numeric array, or of a CHAR array
+ * with the collating sequence on the left: an INTG vector of cell numbers. */
+APL_EXPORT aplarray *APL_GradeUp(aplarray *axis, aplarray *left, aplarray *right);
+APL_EXPORT aplarray *APL_GradeDown(aplarray *axis, aplarray *left, aplarray *right);
 /* Niladic: the empty numeric vector; any argument is VALENCE. */
 APL_EXPORT aplarray *APL_EmptyVector(aplarray *axis, aplarray *left, aplarray *right);
 /* The system function EXTRN: a CHAR vector in its keyword spelling. */

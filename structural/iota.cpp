@@ -1,12 +1,15 @@
-// iota: the index generator (monadic interval), index-of to come, and the
-// empty vector, the one niladic primitive.
-// Relies on the array core, the standard wrapper and IO in the symbol table.
+// iota: the index generator (monadic interval), index-of (a direct table for
+// characters and narrow integers, a hash for wide ones) and the empty vector.
+// Relies on the array core, the standard wrapper and IO and CT in the symbol table.
 #include "apl.h"
 #include "core/arrays.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
+
+#include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -67,6 +70,215 @@ aplarray *Interval(aplarray *right) {
     return nullptr;
 }
 
+// ---- Index of ---------------------------------------------------------------
+
+// A raw block released at scope exit; null (WS FULL set) when it cannot be had.
+template <class T>
+class Scratch {
+public:
+    explicit Scratch(int64_t count) {
+        data_ = static_cast<T *>(AllocBlock(static_cast<size_t>(count > 0 ? count : 1) * sizeof(T), HERE));
+        if (!data_) SetError(APL_ERR_WSFULL);
+    }
+    ~Scratch() { FreeBlock(data_, HERE); }
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+    T *get() const { return data_; }
+
+private:
+    T *data_;
+};
+
+// Numbers are equal exactly when both are INTG, tolerantly when a REAL is
+// involved: |a-b| <= ct * max(|a|, |b|).
+bool TolerantlyEqual(double a, double b, double ct) {
+    const double x = std::fabs(a), y = std::fabs(b);
+    return std::fabs(a - b) <= ct * (x > y ? x : y);
+}
+
+// Element i (in ravel order) of a simple numeric array as a double: items of
+// nested arrays may still be BOOL or SHORT, whose rows are packed.
+double NumberAt(const aplarray *a, int64_t i) {
+    switch (a->eltype) {
+    case APL_INTG: return DataOf<int32_t>(a)[i];
+    case APL_REAL: return DataOf<double>(a)[i];
+    case APL_SHORT: return DataOf<int16_t>(a)[i];
+    default: {
+        const int64_t rowLength = RowLength(a), wordsPerRow = (rowLength + 31) / 32;
+        const int64_t row = i / rowLength, column = i % rowLength;
+        return (DataOf<uint32_t>(a)[row * wordsPerRow + column / 32] >> (column % 32)) & 1u;
+    }
+    }
+}
+
+// Whether element i of simple `a` equals element j of simple `b`: characters
+// never equal numbers, a REAL on either side compares tolerantly.
+bool SimpleElementsEqual(const aplarray *a, int64_t i, const aplarray *b, int64_t j, double ct) {
+    if ((a->eltype == APL_CHAR) != (b->eltype == APL_CHAR)) return false;
+    if (a->eltype == APL_CHAR) return DataOf<uint8_t>(a)[i] == DataOf<uint8_t>(b)[j];
+    const double x = NumberAt(a, i), y = NumberAt(b, j);
+    if (a->eltype != APL_REAL && b->eltype != APL_REAL) return x == y;
+    return TolerantlyEqual(x, y, ct);
+}
+
+// Match of two arrays: same rank and shape, both characters or both not,
+// elements equal as above, nested items matching recursively. -1 with LIMIT
+// beyond kMaxNestingDepth levels.
+int Matches(const aplarray *a, const aplarray *b, double ct, int depth) {
+    if (depth > kMaxNestingDepth) {
+        SetError(APL_ERR_LIMIT);
+        return -1;
+    }
+    if (a->rank != b->rank || IsNested(a) != IsNested(b)) return 0;
+    for (int k = 0; k < a->rank; ++k)
+        if (a->shape[k] != b->shape[k]) return 0;
+    if (!IsNested(a)) {
+        if ((a->eltype == APL_CHAR) != (b->eltype == APL_CHAR)) return 0;
+        const int64_t count = ElementCount(a);
+        for (int64_t i = 0; i < count; ++i)
+            if (!SimpleElementsEqual(a, i, b, i, ct)) return 0;
+        return 1;
+    }
+    for (int32_t i = 0; i < ItemSlots(a); ++i) {
+        const int m = Matches(ItemsOf(a)[i], ItemsOf(b)[i], ct, depth + 1);
+        if (m != 1) return m;
+    }
+    return 1;
+}
+
+// Whether item `item` of a nested left equals element j of a simple right: a
+// simple scalar item as a value, anything else never.
+bool ItemEqualsElement(const aplarray *item, const aplarray *right, int64_t j, double ct) {
+    return !IsNested(item) && item->rank == 0 && item->number == 1 &&
+           SimpleElementsEqual(item, 0, right, j, ct);
+}
+
+// Positions for index of through a direct table: `first` maps a value to the
+// lowest position holding it (n when absent).
+void CharIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
+    const int32_t n = left->number;
+    int32_t first[256];
+    for (int32_t &f : first) f = n;
+    const uint8_t *l = DataOf<uint8_t>(left);
+    for (int32_t i = n - 1; i >= 0; --i) first[l[i]] = i;
+    const uint8_t *r = DataOf<uint8_t>(right);
+    for (int32_t j = 0; j < right->number; ++j) out[j] = first[r[j]];
+}
+
+// INTG in INTG: a direct table over the value range when it is narrow,
+// otherwise an open-addressed hash of first positions. False with the error set.
+bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
+    const int32_t n = left->number;
+    const int32_t *l = DataOf<int32_t>(left);
+    const int32_t *r = DataOf<int32_t>(right);
+    if (n == 0) {
+        for (int32_t j = 0; j < right->number; ++j) out[j] = 0;
+        return true;
+    }
+    int32_t low = l[0], high = l[0];
+    for (int32_t i = 1; i < n; ++i) {
+        low = l[i] < low ? l[i] : low;
+        high = l[i] > high ? l[i] : high;
+    }
+    const int64_t range = static_cast<int64_t>(high) - low + 1;
+    if (range <= 4 * static_cast<int64_t>(n) + 1024 && range <= (int64_t{1} << 26)) {
+        Scratch<int32_t> table(range);
+        if (!table.get()) return false;
+        int32_t *first = table.get();
+        for (int64_t v = 0; v < range; ++v) first[v] = n;
+        for (int32_t i = n - 1; i >= 0; --i) first[static_cast<int64_t>(l[i]) - low] = i;
+        for (int32_t j = 0; j < right->number; ++j) {
+            const uint64_t at = static_cast<uint64_t>(static_cast<int64_t>(r[j]) - low);
+            out[j] = at < static_cast<uint64_t>(range) ? first[at] : n;
+        }
+        return true;
+    }
+    uint32_t slots = 1;
+    while (slots < 2u * static_cast<uint32_t>(n)) slots <<= 1;
+    Scratch<int32_t> table(slots);
+    if (!table.get()) return false;
+    int32_t *position = table.get();
+    for (uint32_t s = 0; s < slots; ++s) position[s] = -1;
+    const uint32_t mask = slots - 1;
+    auto hash = [mask](int32_t v) { return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> 7 & mask; };
+    for (int32_t i = 0; i < n; ++i) {
+        uint32_t s = hash(l[i]);
+        while (position[s] >= 0 && l[position[s]] != l[i]) s = (s + 1) & mask;
+        if (position[s] < 0) position[s] = i;
+    }
+    for (int32_t j = 0; j < right->number; ++j) {
+        uint32_t s = hash(r[j]);
+        while (position[s] >= 0 && l[position[s]] != r[j]) s = (s + 1) & mask;
+        out[j] = position[s] >= 0 ? position[s] : n;
+    }
+    return true;
+}
+
+// The general linear scan: the first element (or item) of `left` equal to
+// element j of `right`. n when absent, -1 with the error set.
+int32_t ScanFor(const aplarray *left, const aplarray *right, int64_t j, double ct) {
+    const int32_t n = left->number;
+    if (IsNested(right)) {
+        const aplarray *target = ItemsOf(right)[j];
+        for (int32_t i = 0; i < n; ++i) {
+            int m;
+            if (IsNested(left)) {
+                m = Matches(ItemsOf(left)[i], target, ct, 0);
+            } else {
+                m = !IsNested(target) && target->rank == 0 && target->number == 1 &&
+                    SimpleElementsEqual(left, i, target, 0, ct);
+            }
+            if (m != 0) return m < 0 ? -1 : i;
+        }
+        return n;
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        const bool equal = IsNested(left) ? ItemEqualsElement(ItemsOf(left)[i], right, j, ct)
+                                          : SimpleElementsEqual(left, i, right, j, ct);
+        if (equal) return i;
+    }
+    return n;
+}
+
+// Index of: for each element of `right` IO + the first position in the
+// vector `left` holding an equal element, IO + length when none. Returns a new
+// INTG array of the shape of `right`, or null with the error set. Borrows both.
+aplarray *IndexOf(const aplarray *left, const aplarray *right) {
+    if (left->rank != 1) {
+        SetError(APL_ERR_RANK);
+        return nullptr;
+    }
+    aplarray *result = AllocArray(APL_SIMPLE | APL_TEMP, right->rank, APL_INTG, right->shape, HERE);
+    if (!result) return nullptr;
+    int32_t *out = DataOf<int32_t>(result);
+    const int32_t n = left->number;
+    const int64_t count = IsNested(right) ? right->number : ElementCount(right);
+    bool ok = true;
+    if (left->eltype == APL_CHAR && right->eltype == APL_CHAR) {
+        CharIndexOf(left, right, out);
+    } else if (!IsNested(left) && !IsNested(right) &&
+               (left->eltype == APL_CHAR) != (right->eltype == APL_CHAR)) {
+        for (int64_t j = 0; j < count; ++j) out[j] = n;
+    } else if (left->eltype == APL_INTG && right->eltype == APL_INTG) {
+        ok = IntIndexOf(left, right, out);
+    } else {
+        const double ct = ComparisonTolerance();
+        for (int64_t j = 0; j < count && ok; ++j) {
+            if (j % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) ok = false;
+            out[j] = ScanFor(left, right, j, ct);
+            ok = ok && out[j] >= 0;
+        }
+    }
+    if (!ok) {
+        if (!aplerrno) SetError(APL_ERR_WSFULL);
+        APL_UnLinkTempEx(result, HERE);
+        return nullptr;
+    }
+    const int32_t origin = IndexOrigin();
+    for (int64_t j = 0; j < count; ++j) out[j] += origin;
+    return result;
+}
+
 }  // namespace
 
 // Returns a temporary INTG array. Consumes temporary arguments; linked ones are
@@ -74,17 +286,14 @@ aplarray *Interval(aplarray *right) {
 extern "C" aplarray *APL_Interval(aplarray *axis, aplarray *left, aplarray *right) {
     // BOOL and SHORT lengths arrive as INTG; characters and nested data are
     // refused by the kernel with a plain DOMAIN.
-    constexpr Signature kSignature{Optional(kAnyType), Optional(kAnyType),
+    constexpr Signature kSignature{Optional(kAnyType), Optional(APL_CHAR | APL_INTG | APL_REAL | APL_NESTED),
                                    Required(APL_CHAR | APL_INTG | APL_REAL | APL_NESTED)};
     return StandardCall(kSignature, axis, left, right, [](CallArgs &args) -> aplarray * {
         if (args.axis) {
             SetError(APL_ERR_AXIS);
             return nullptr;
         }
-        if (args.left) {
-            SetError(APL_ERR_NONCE);  // index-of is not there yet
-            return nullptr;
-        }
+        if (args.left) return IndexOf(args.left, args.right);
         return Interval(args.right);
     });
 }

@@ -91,7 +91,7 @@ TEST_F(Interval, ErrorsReleaseTheTemporariesAndKeepLinkedArguments) {
     };
     for (const auto &c : cases) EXPECT_EQ(Iota(c.right).error, c.error);
     EXPECT_EQ(Iota(APL_Int(3), APL_Int(1)).error, APL_ERR_AXIS);
-    EXPECT_EQ(Iota(APL_Int(3), nullptr, Ints({1, 2})).error, APL_ERR_NONCE);
+    EXPECT_EQ(Iota(APL_Int(3), nullptr, APL_Int(1)).error, APL_ERR_RANK);
     EXPECT_EQ(Iota(nullptr).error, APL_ERR_SYNTAX);
     aplarray *n = APL_Link(APL_Int(4));
     EXPECT_EQ(Iota(n).values, (Values{1, 2, 3, 4}));
