@@ -5,6 +5,7 @@
 
 #include "core/eltypes.h"
 #include "core/errors.h"
+#include "core/symtab.h"
 
 #include <algorithm>
 #include <cmath>
@@ -148,5 +149,29 @@ bool ReadAxisArgument(const aplarray *axis, AxisArgument &out) {
         const double near = std::floor(x + 1e-13);
         if (!(std::fabs(x - near) < 1e-13)) out.integral = false;
     }
+    return true;
+}
+
+bool OneAxisAlong(const aplarray *axis, const aplarray *right, bool firstAxis, bool scalarAxis, int &k) {
+    if (!axis) {
+        if (firstAxis && !APL_Variable(sys_IO_idx)) {
+            SetError(APL_ERR_VALUE);
+            return false;
+        }
+        k = firstAxis || right->rank == 0 ? 0 : right->rank - 1;
+        return true;
+    }
+    AxisArgument a;
+    if (!ReadAxisArgument(axis, a) || !a.integral || a.count != 1) {
+        SetError(APL_ERR_AXIS);
+        return false;
+    }
+    const int64_t at = NearInteger(a.first) - IndexOrigin();
+    const int64_t axes = scalarAxis ? std::max<int64_t>(right->rank, 1) : right->rank;
+    if (at < 0 || at >= axes) {
+        SetError(APL_ERR_AXIS);
+        return false;
+    }
+    k = static_cast<int>(at);
     return true;
 }

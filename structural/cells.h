@@ -86,3 +86,8 @@ bool ReadAxisArgument(const aplarray *axis, AxisArgument &out);
 int64_t NearInteger(double x);
 // Element i of a simple numeric array as a double.
 double NumberAt(const aplarray *array, int64_t i);
+// The one axis a function works along (0-based): the last (or, for the
+// first-axis forms, the first) when none is written. AXIS for anything but one
+// integer naming an axis; VALUE when the first axis is wanted and IO has no
+// value. With scalarAxis a scalar counts as a vector of one, so axis 0 names it.
+bool OneAxisAlong(const aplarray *axis, const aplarray *right, bool firstAxis, bool scalarAxis, int &k);

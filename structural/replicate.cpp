@@ -22,32 +22,6 @@ constexpr int kStructuralTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
 // Boolean masks are read as bits, without widening.
 constexpr int kCountTypes = APL_INTG | APL_REAL | APL_BOOL;
 
-// The axis to replicate along (0-based). A scalar counts as a vector of one,
-// so axis 0 is accepted for it. AXIS for anything else that is not one
-// integer naming an axis; VALUE when the first axis is wanted and IO has no value.
-bool ReplicationAxis(const aplarray *axis, const aplarray *right, bool firstAxis, int &k) {
-    if (!axis) {
-        if (firstAxis && !APL_Variable(sys_IO_idx)) {
-            SetError(APL_ERR_VALUE);
-            return false;
-        }
-        k = firstAxis || right->rank == 0 ? 0 : right->rank - 1;
-        return true;
-    }
-    AxisArgument a;
-    if (!ReadAxisArgument(axis, a) || !a.integral || a.count != 1) {
-        SetError(APL_ERR_AXIS);
-        return false;
-    }
-    const int64_t at = NearInteger(a.first) - IndexOrigin();
-    if (at < 0 || at >= std::max<int64_t>(right->rank, 1)) {
-        SetError(APL_ERR_AXIS);
-        return false;
-    }
-    k = static_cast<int>(at);
-    return true;
-}
-
 // The counts, one per cell consumed or inserted; a single count is applied to
 // every cell along the axis.
 struct Counts {
@@ -204,7 +178,7 @@ aplarray *CompressVector(const aplarray *left, const aplarray *right) {
 
 aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstAxis) {
     int k = 0;
-    if (!ReplicationAxis(axis, right, firstAxis, k)) return nullptr;
+    if (!OneAxisAlong(axis, right, firstAxis, true, k)) return nullptr;
     if (left->rank >= 2) {
         SetError(APL_ERR_RANK);
         return nullptr;

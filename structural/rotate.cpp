@@ -14,31 +14,6 @@
 
 namespace {
 
-// The axis to work along (0-based); AXIS for anything but one integer naming
-// an axis, VALUE when the first axis is wanted and IO has no value.
-bool RotationAxis(const aplarray *axis, const aplarray *right, bool firstAxis, int &k) {
-    if (!axis) {
-        if (firstAxis && !APL_Variable(sys_IO_idx)) {
-            SetError(APL_ERR_VALUE);
-            return false;
-        }
-        k = firstAxis || right->rank == 0 ? 0 : right->rank - 1;
-        return true;
-    }
-    AxisArgument a;
-    if (!ReadAxisArgument(axis, a) || !a.integral || a.count != 1) {
-        SetError(APL_ERR_AXIS);
-        return false;
-    }
-    const int64_t at = NearInteger(a.first) - IndexOrigin();
-    if (at < 0 || at >= right->rank) {
-        SetError(APL_ERR_AXIS);
-        return false;
-    }
-    k = static_cast<int>(at);
-    return true;
-}
-
 // Every vector along the axis reversed: per outer cell, its sub-cells in
 // the opposite order.
 template <class T>
@@ -149,7 +124,7 @@ aplarray *RotateEach(const aplarray *left, const int32_t *amounts, const aplarra
 aplarray *RotateKernel(CallArgs &args, bool firstAxis) {
     aplarray *right = args.right;
     int k = 0;
-    if (!RotationAxis(args.axis, right, firstAxis, k)) return nullptr;
+    if (!OneAxisAlong(args.axis, right, firstAxis, false, k)) return nullptr;
     if (!args.left) return ElementCount(right) == 0 || right->rank == 0 ? right : Reverse(right, k);
     IntegerArgument amounts(args.left);
     if (!amounts.ok()) return nullptr;
