@@ -219,6 +219,35 @@ void DestroySymbolTable() {
     entryCapacity = poolCapacity = 0;
 }
 
+namespace {
+uint16_t *const kSystemIndices[] = {&sys_ELIDE_idx, &sys_PW_idx,    &sys_CT_idx,  &sys_PP_idx,    &sys_IO_idx,
+                                    &sys_DIV_idx,   &sys_AV_idx,    &sys_RL_idx,  &sys_MODE_idx,  &sys_alph_idx,
+                                    &sys_Alph_idx,  &sys_DIGIT_idx, &sys_LX_idx,  &sys_TC_idx,    &sys_NLT_idx,
+                                    &sys_SM_idx,    &sys_FC_idx,    &sys_EM_idx,  &sys_WA_idx};
+static_assert(sizeof kSystemIndices / sizeof kSystemIndices[0] == sizeof SymbolTableState{}.systemIndices / 2);
+}  // namespace
+
+SymbolTableState TakeSymbolTable() {
+    SymbolTableState state;
+    state.table = APL_symtab;
+    state.entryCapacity = entryCapacity;
+    state.poolCapacity = poolCapacity;
+    for (size_t i = 0; i < sizeof kSystemIndices / sizeof kSystemIndices[0]; ++i)
+        state.systemIndices[i] = *kSystemIndices[i];
+    APL_symtab = aplsymtab{};
+    entryCapacity = poolCapacity = 0;
+    return state;
+}
+
+void RestoreSymbolTable(const SymbolTableState &saved) {
+    DestroySymbolTable();
+    APL_symtab = saved.table;
+    entryCapacity = saved.entryCapacity;
+    poolCapacity = saved.poolCapacity;
+    for (size_t i = 0; i < sizeof kSystemIndices / sizeof kSystemIndices[0]; ++i)
+        *kSystemIndices[i] = saved.systemIndices[i];
+}
+
 void SetSymbolValue(uint16_t index, aplarray *value) {
     if (!IsSymbol(index)) return;
     aplsymbol &entry = Symbol(index);
