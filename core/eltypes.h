@@ -4,12 +4,26 @@
 #pragma once
 
 #include "apl.h"
+#include "core/arrays.h"
 
 // Masks of element types.
 constexpr int kNumeric = APL_INTG | APL_REAL;
 constexpr int kAnyButShort = 15 | APL_BOOL;
 constexpr int kAnyButBool = 15 | APL_SHORT;
 constexpr int kAnyType = 63;
+
+// Element i of a simple INTG, SHORT or BOOL array as an integer (each BOOL
+// row starts on a fresh word).
+inline int32_t IntegerAt(const aplarray *a, int64_t i) {
+    switch (a->eltype) {
+    case APL_INTG: return DataOf<const int32_t>(a)[i];
+    case APL_SHORT: return DataOf<const int16_t>(a)[i];
+    default: {
+        const int64_t row = RowLength(a), words = (row + 31) / 32;
+        return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
+    }
+    }
+}
 
 // "CHAR", "INTG", "REAL", "BOOL", "SHORT"; "UNKNOWN" for anything else.
 const char *TypeName(int eltype);

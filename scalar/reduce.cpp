@@ -43,11 +43,7 @@ namespace {
 
 using fold::Kind;
 
-// The argument seen along the reduced axis: L vectors before it, each of n
-// positions that are T elements apart.
-struct Layout {
-    int64_t L, n, T;
-};
+using Layout = FoldLayout;
 
 aplarray *Fail(int32_t code) {
     SetError(code);
@@ -533,14 +529,8 @@ aplarray *Reduce(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, a
     return OperatorCall(kSignature, true, axis, left, fn, fnAxis, second, secondAxis, right,
                         [firstAxis](OperatorArgs &op) -> aplarray * {
         aplarray *r = op.args.right;
-        if (aplarray *counts = OperatorArgs::ArrayOf(op.operand)) {
-            // The operand array is borrowed from whoever built the descriptor.
-            const bool hold = !IsStatic(counts);
-            if (hold) ++counts->lnkcnt;
-            aplarray *z = (firstAxis ? APL_Replicate1 : APL_Replicate)(op.args.axis, counts, r);
-            if (hold) --counts->lnkcnt;
-            return z;
-        }
+        if (aplarray *counts = OperatorArgs::ArrayOf(op.operand))
+            return CallWithArrayOperand(firstAxis ? APL_Replicate1 : APL_Replicate, op.args.axis, counts, r);
         if (r->rank == 0) return r;
         int d = firstAxis ? 0 : r->rank - 1;
         if (!ReductionAxis(op.args.axis, r->rank, d)) return nullptr;
@@ -558,6 +548,14 @@ aplarray *Reduce(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, a
 }
 
 }  // namespace
+
+aplarray *CallWithArrayOperand(aplfunction primitive, aplarray *axis, aplarray *array, aplarray *right) {
+    const bool hold = !IsStatic(array);
+    if (hold) ++array->lnkcnt;
+    aplarray *z = primitive(axis, array, right);
+    if (hold) --array->lnkcnt;
+    return z;
+}
 
 aplarray *ReduceAlongAxis(aplfnc *fn, aplarray *fnAxis, aplarray *right, int d) {
     if (right->rank == 0) return right;

@@ -7,6 +7,18 @@
 
 #include <cstdint>
 
+// An argument seen along the axis of a fold or scan: L vectors before the
+// axis, each of n positions that are T elements apart.
+struct FoldLayout {
+    int64_t L, n, T;
+};
+
+// f/ and f\ with an array operand: the structural primitive (replicate or
+// expand) with the array as its left argument. The array is borrowed from
+// whoever built the descriptor and held only for the call; the other
+// arguments are passed on as the primitive takes them.
+aplarray *CallWithArrayOperand(aplfunction primitive, aplarray *axis, aplarray *array, aplarray *right);
+
 // f/ of `right` along axis d (0-based, below the rank) with every vector folded
 // from the right. The function descriptor is a function, not an array; fnAxis
 // (may be null) is given to every call and must be held by the caller for the

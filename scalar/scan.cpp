@@ -17,9 +17,7 @@ namespace {
 
 using fold::Kind;
 
-struct Layout {
-    int64_t L, n, T;
-};
+using Layout = FoldLayout;
 
 aplarray *Fail(int32_t code) {
     SetError(code);
@@ -191,13 +189,9 @@ aplarray *Scan(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, apl
                         [firstAxis](OperatorArgs &op) -> aplarray * {
         aplarray *r = op.args.right;
         if (aplarray *mask = OperatorArgs::ArrayOf(op.operand)) {
-            // An array operand makes the function expand; the array is borrowed.
+            // An array operand makes the function expand.
             if (op.args.left) return Fail(APL_ERR_SYNTAX);
-            const bool hold = !IsStatic(mask);
-            if (hold) ++mask->lnkcnt;
-            aplarray *z = (firstAxis ? APL_Expand1 : APL_Expand)(op.args.axis, mask, r);
-            if (hold) --mask->lnkcnt;
-            return z;
+            return CallWithArrayOperand(firstAxis ? APL_Expand1 : APL_Expand, op.args.axis, mask, r);
         }
         if (op.args.left) return Fail(APL_ERR_SYNTAX);
         int d = firstAxis ? 0 : r->rank - 1;

@@ -30,18 +30,6 @@ int MixedType(int types) {
     return APL_INTG;
 }
 
-// Element i of a simple numeric array as an integer (INTG, SHORT or BOOL).
-int32_t IntegerAt(const aplarray *a, int64_t i) {
-    switch (a->eltype) {
-    case APL_INTG: return DataOf<const int32_t>(a)[i];
-    case APL_SHORT: return DataOf<const int16_t>(a)[i];
-    default: {
-        const int64_t row = RowLength(a), words = (row + 31) / 32;
-        return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
-    }
-    }
-}
-
 // Copies n elements of `item` from `first` to `out`, converted to `eltype`
 // (CHAR to CHAR, integers to INTG or REAL, REAL to REAL).
 void CopyConverted(void *out, int eltype, const aplarray *item, int64_t first, int64_t n) {

@@ -31,18 +31,6 @@ bool SurveyLeaves(const aplarray *array, int level, int64_t &count, int &types) 
     return true;
 }
 
-// Element i of a simple leaf as an INTG.
-int32_t IntegerAt(const aplarray *a, int64_t i) {
-    switch (a->eltype) {
-    case APL_INTG: return DataOf<const int32_t>(a)[i];
-    case APL_SHORT: return DataOf<const int16_t>(a)[i];
-    default: {
-        const int64_t row = RowLength(a), words = (row + 31) / 32;
-        return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
-    }
-    }
-}
-
 // Copies the leaves in walk order into `out`, a simple result of `eltype`
 // or a nested one of scalars; `at` counts the elements written.
 class LeafWriter {
