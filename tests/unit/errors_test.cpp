@@ -7,11 +7,6 @@ namespace {
 
 using ErrorReport = LibraryTest;
 
-TEST_F(ErrorReport, NameWithoutDetailEndsTheLine) {
-    PrintError(APL_ERR_DOMAIN);
-    EXPECT_EQ(CapturedOutput::Take(), "DOMAIN ERROR\n");
-}
-
 TEST_F(ErrorReport, DetailFollowsAfterAColonAndIsThenCleared) {
     SetErrorText(APL_ERR_DOMAIN, "Invalid data type(%s)", "CHAR");
     EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);

@@ -71,10 +71,12 @@ private:
     int32_t blocksAtStart_ = 0;
 };
 
-// With the system variables, so that IO, CT and the others can be set.
+// With the system variables, so that IO, CT and the others can be set. A
+// table left by an earlier test goes before the blocks are counted.
 class WorkspaceTest : public LibraryTest {
 protected:
     void SetUp() override {
+        DestroySymbolTable();
         LibraryTest::SetUp();
         CreateSystemVariables(false);
     }

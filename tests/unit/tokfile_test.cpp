@@ -218,11 +218,11 @@ TEST_F(Keywords, LongestMatchFallsBackToTheShorterKeyword) {
     // column 0; one row per state.
     const int32_t *columns = DataOf<int32_t>(Item(lexer, kColumns));
     EXPECT_EQ(columns[0], 0);
-    EXPECT_EQ(columns['-'], 1);
-    EXPECT_EQ(columns['<'], 2);
-    EXPECT_EQ(columns['A'], 3);
-    EXPECT_EQ(columns['D'], 6);
-    EXPECT_EQ(columns['X'], -1);
+    EXPECT_EQ(columns[int{'-'}], 1);
+    EXPECT_EQ(columns[int{'<'}], 2);
+    EXPECT_EQ(columns[int{'A'}], 3);
+    EXPECT_EQ(columns[int{'D'}], 6);
+    EXPECT_EQ(columns[int{'X'}], -1);
     const aplarray *cells = Item(lexer, kTransitions);
     EXPECT_EQ(cells->shape[0], 5);  // start, A, AB, ABC, <
     EXPECT_EQ(cells->shape[1], 7);
