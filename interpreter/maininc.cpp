@@ -69,6 +69,7 @@ bool KnownKind(int kind, int kindHigh) {
     }
 }
 
+// A new temporary CHAR vector holding the bytes; null with WS FULL.
 aplarray *CharVector(const void *bytes, uint64_t n) {
     if (n > INT32_MAX) {
         SetError(APL_ERR_WSFULL);
@@ -114,8 +115,9 @@ bool Damaged(const char *what) {
     return false;
 }
 
-// A function value as saved: (record, serialised lines). Takes its lines and
-// time stamps; the record itself is never used.
+// A function value as saved: (record, serialised lines). Takes its lines (a
+// new array, linked into the entry) and time stamps; borrows the value, and
+// never uses the stored record itself.
 bool TakeFunction(const aplarray *value, ImageEntry &entry) {
     if (!value || !IsNested(value) || value->rank != 1 || value->number != 2) return Damaged("function value");
     const aplarray *record = ItemsOf(value)[0];
@@ -178,7 +180,8 @@ bool ReadEntries(const aplarray *table, const aplarray *pool, WorkspaceImage &im
     return true;
 }
 
-// Takes the values of item 3 into the entries that hold one.
+// Takes the values of item 3 into the entries that hold one: each linked
+// into its entry (the lines of a function rebuilt from its text).
 bool ReadValues(const aplarray *values, WorkspaceImage &image, const std::vector<bool> &holds) {
     int64_t expected = 0;
     for (bool h : holds) expected += h ? 1 : 0;
@@ -199,7 +202,8 @@ bool ReadValues(const aplarray *values, WorkspaceImage &image, const std::vector
     return true;
 }
 
-// Reads and checks the whole file. False with the error set; nothing of the
+// Reads and checks the whole file into `image`, which links what it keeps;
+// the array read is released. False with the error set; nothing of the
 // workspace is touched either way.
 bool ReadImage(const std::string &file, WorkspaceImage &image) {
     aplarray *contents = APL_LinkEx(APL_ReadWrite(nullptr, nullptr, MakeString(file.c_str())), HERE);
@@ -220,7 +224,8 @@ bool ReadImage(const std::string &file, WorkspaceImage &image) {
 
 // ---- Installing objects ---------------------------------------------------------------
 
-// Fixes a function from its stored lines and gives it its stored time stamps.
+// Fixes a function from its stored lines (borrowed) and gives it its stored
+// time stamps.
 // False with the error set when the text does not define the function `name`.
 bool FixFunction(const ImageEntry &entry) {
     aplarray *result = DefineFunction(entry.value);
@@ -240,8 +245,9 @@ bool FixFunction(const ImageEntry &entry) {
     return true;
 }
 
-// A system variable's value through the checked assignment: a value the
-// library would refuse (PP 1000, an EL) leaves the default in place.
+// A system variable's value through the checked assignment, which links it
+// (or a checked copy): a value the library would refuse (PP 1000, an EL)
+// leaves the default in place.
 void AssignSystemValue(uint16_t index, aplarray *value) {
     aplarray *stored = AssignSystemVariable(index, value);
     (void)stored;
@@ -306,7 +312,7 @@ std::string OpenableName(const std::string &file) {
 }
 
 // The names a COPY word stands for: the rows or blank-separated words of a
-// character variable.
+// character variable (borrowed).
 void NamesOfText(const aplarray *text, std::vector<std::string> &names) {
     if (!text || IsNested(text) || text->eltype != APL_CHAR) return;
     const int32_t row = text->rank ? RowLength(text) : 1;
@@ -323,6 +329,7 @@ void NamesOfText(const aplarray *text, std::vector<std::string> &names) {
     }
 }
 
+// The value of a variable here (borrowed, not linked), or null.
 aplarray *VariableValue(const std::string &name) {
     const uint16_t index = LookupName(name);
     if (!IsSymbol(index)) return nullptr;
@@ -330,7 +337,8 @@ aplarray *VariableValue(const std::string &name) {
     return (entry.kind & APL_KIND_VARIABLE) && !IsLabel(entry.kind) ? static_cast<aplarray *>(entry.value) : nullptr;
 }
 
-// Copies one object of the image. Writes a line when it cannot.
+// Copies one object of the image: a variable's value is linked to the name,
+// a function fixed again from its text. Writes a line when it cannot.
 void CopyObject(const WorkspaceImage &image, const std::string &name, bool protect) {
     const ImageEntry *entry = image.Find(name);
     if (!entry || !entry->value) {
@@ -371,7 +379,8 @@ std::string SaveTimeText(uint32_t stored) {
     return text;
 }
 
-// Builds the 4-item workspace value (a temporary) and writes it.
+// Builds the 4-item workspace value (a temporary whose items link the values)
+// and writes it; the serialiser releases it.
 bool SaveWorkspace(uint32_t &savedAt) {
     const uint32_t count = APL_symtab.count;
     std::vector<uint8_t> table(static_cast<size_t>(count) * kEntryBytes, 0);
