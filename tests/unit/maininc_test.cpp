@@ -223,6 +223,21 @@ TEST_F(Workspaces, LoadedSystemVariablesPassTheirChecks) {
     EXPECT_NE(output.find("\n6\n0\n0.333333\nold\n"), std::string::npos) << output;
 }
 
+TEST_F(Workspaces, SystemNamesTheLibraryDoesNotKnowGetNoValue) {
+    const std::string base = SaveBase();
+    // The pool entry of PP renamed to a system name nobody defines.
+    Rewrite(base, "unknown.kaz", [](aplarray *ws) {
+        char *pool = DataOf<char>(ItemsOf(ws)[1]);
+        pool[Word(EntryOf(ws, A("⎕PP"))) + 2] = 'Q';
+    });
+    const std::string output = RunLines({")LOAD " + Path("unknown"), A("⎕PP"), "KEEP"});
+    EXPECT_NE(output.find("saved at"), std::string::npos) << output;
+    EXPECT_NE(output.find("\n6\nold\n"), std::string::npos) << output;
+    const uint16_t unknown = LookupName(A("⎕PQ"));
+    ASSERT_LT(unknown, APL_symtab.count);
+    EXPECT_EQ(Symbol(unknown).value, nullptr);
+}
+
 TEST_F(Workspaces, TheScriptBitOfModeFollowsTheSessionNotTheFile) {
     APL_SetScriptMode(0);
     RunLines({A("⎕MODE←4"), ")SAVE " + Path("mode")});
