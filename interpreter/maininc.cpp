@@ -17,8 +17,11 @@
 #include "system/compfile.h"
 #include "system/register.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -362,6 +365,28 @@ void CopyObject(const WorkspaceImage &image, const std::string &name, bool prote
     if (!copied) WriteLinef("NOT COPIED : %s", name.c_str());
 }
 
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(int64_t days, int64_t &year, int &month, int &day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t shifted = (5 * dayOfYear + 2) / 153;
+    day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1);
+    month = static_cast<int>(shifted < 10 ? shifted + 3 : shifted - 9);
+    year = yearOfEra + era * 400 + (month <= 2);
+}
+
 }  // namespace
 
 // ---- Exported to the commands -------------------------------------------------------------
@@ -372,10 +397,28 @@ std::string WorkspaceFileName(const std::string &name) {
 }
 
 std::string SaveTimeText(uint32_t stored) {
-    const time_t seconds = static_cast<time_t>(static_cast<int64_t>(stored) - kTimeOffset);
+    // The local time of the last moment the platform's time_t can hold (all of
+    // them on 64-bit systems), moved on by the rest: a 32-bit time_t ends in
+    // 2038, the stored word in 2106.
+    const int64_t seconds = static_cast<int64_t>(stored) - kTimeOffset;
+    const time_t held = static_cast<time_t>(std::min<int64_t>(seconds, std::numeric_limits<time_t>::max()));
     struct tm local{};
-    char text[64] = "";
-    if (localtime_r(&seconds, &local)) strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &local);
+    if (!localtime_r(&held, &local)) return "";
+    const int64_t heldLocal = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
+                              local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    const int64_t localSeconds = heldLocal + (seconds - static_cast<int64_t>(held));
+    const int64_t days = localSeconds >= 0 ? localSeconds / 86400 : (localSeconds - 86399) / 86400;
+    const int64_t inDay = localSeconds - days * 86400;
+    int64_t year;
+    int month, day;
+    CivilFromDays(days, year, month, day);
+    static const char *const kWeekdays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
+    static const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char text[64];
+    snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %04lld", kWeekdays[((days % 7) + 7) % 7],
+             kMonths[month - 1], day, static_cast<int>(inDay / 3600), static_cast<int>(inDay / 60 % 60),
+             static_cast<int>(inDay % 60), static_cast<long long>(year));
     return text;
 }
 
