@@ -141,6 +141,20 @@ TEST_F(Interrupt, ReduceAndScanStopInsideOneLongVector) {
     ExpectBigUnchanged();
 }
 
+TEST_F(Interrupt, GradeAndTheMatrixProductStop) {
+    MakeBig();
+    ExpectInterrupted([&] { return APL_GradeUp(nullptr, nullptr, Big()); }, "⍋X");
+    ExpectBigUnchanged();
+    // 3000 3000 matrices: 2.7E10 multiply-adds.
+    const int32_t side[] = {3000, 3000};
+    aplarray *m = APL_LinkEx(APL_Shape(nullptr, MakeIntVector(side, 2), MakeReal(1.5)), HERE);
+    ASSERT_NE(m, nullptr);
+    aplfnc plus = PrimitiveOperand('+', APL_Add), times = PrimitiveOperand(215, APL_Mul);
+    ExpectInterrupted([&] { return APL_InnerProduct(nullptr, m, &plus, nullptr, &times, nullptr, m); }, "M+.×M");
+    EXPECT_EQ(m->lnkcnt, 1);
+    APL_UnLinkEx(m, HERE);
+}
+
 TEST_F(Interrupt, FlagSetBeforeTheCallStopsAtTheFirstStride) {
     // Small work never reaches a stride boundary after the first: it still
     // sees the flag at once rather than finishing.
