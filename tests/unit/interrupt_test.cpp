@@ -98,6 +98,7 @@ TEST_F(Interrupt, ReshapeAndIntervalStop) {
     ExpectInterrupted([] { return APL_Shape(nullptr, APL_Int(kBig), MakeReal(1.5)); }, "1E8⍴1.5");
     ExpectInterrupted([&] { return APL_Shape(nullptr, APL_Int(kBig), Big()); }, "1E8⍴X");
     ExpectInterrupted([] { return APL_Interval(nullptr, nullptr, APL_Int(kBig)); }, "⍳1E8");
+    ExpectInterrupted([&] { return APL_Interval(nullptr, Big(), Big()); }, "X⍳X");
     ExpectBigUnchanged();
 }
 
