@@ -105,10 +105,14 @@ bool GradeByKeys(const Elt *data, int32_t n, int32_t *out, MakeKey makeKey) {
     if (!keys.get() || !cells.get()) return false;
     Key *k = keys.get();
     int32_t *c = cells.get();
-    for (int32_t i = 0; i < n; ++i) {
-        k[i] = makeKey(data[i]);
-        c[i] = i;
-    }
+    // Writing the keys first touches fresh memory, which is slow enough to look at the flag.
+    if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) {
+                k[i] = makeKey(data[i]);
+                c[i] = static_cast<int32_t>(i);
+            }
+        }))
+        return false;
     if (n >= kRadixThreshold) return RadixSort(k, c, n, out);
     std::stable_sort(c, c + n, [k](int32_t a, int32_t b) { return k[a] < k[b]; });
     std::memcpy(out, c, sizeof(int32_t) * n);
