@@ -142,6 +142,11 @@ TEST_F(Interrupt, ReduceAndScanStopInsideOneLongVector) {
     ExpectBigUnchanged();
 }
 
+TEST_F(Interrupt, ReplicateStopsInsideOneLargeCount) {
+    // One count of 1E8: the copies, not the counts, are what take the time.
+    ExpectInterrupted([] { return APL_Replicate(nullptr, APL_Int(kBig), APL_Int(5)); }, "1E8/5");
+}
+
 TEST_F(Interrupt, GradeAndTheMatrixProductStop) {
     MakeBig();
     ExpectInterrupted([&] { return APL_GradeUp(nullptr, nullptr, Big()); }, "⍋X");
