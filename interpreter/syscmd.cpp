@@ -10,6 +10,7 @@
 #include "interpreter/execfn.h"
 #include "interpreter/fixing.h"
 #include "interpreter/mainloop.h"
+#include "interpreter/transcmd.h"
 #include "structural/nested.h"
 #include "system/nfiles.h"
 
@@ -268,6 +269,8 @@ Outcome ResetLevels(const CommandLine &line) {
     Reset(line.words);
     return Outcome::Done;
 }
+Outcome In(const CommandLine &line) { return Fits(TransferIn(line.rest)); }
+Outcome Out(const CommandLine &line) { return Fits(TransferOut(line.rest)); }
 
 // One row per command. New commands (SAVE, LOAD, COPY, PCOPY, LIB, IN, OUT)
 // are a row and a handler each.
@@ -285,6 +288,8 @@ constexpr CommandRow kCommands[] = {
     {"SI", kNoArguments, StateIndicator},
     {"RESET", kUpTo(1), ResetLevels},
     {"SIC", kUpTo(1), ResetLevels},
+    {"IN", kAnyArguments, In},
+    {"OUT", kAnyArguments, Out},
 };
 
 const CommandRow *FindCommand(const std::string &name) {
