@@ -180,8 +180,11 @@ bool IsSimpleNumeric(const aplarray *a) { return a->eltype == APL_INTG || a->elt
 
 // Every sum runs in increasing k from 0.0, each result row updated in place
 // over j: the order of the additions is that of Σ over k for each (i, j).
+// False when the host interrupts (INTERRUPT ERROR set); the flag is looked at
+// every stride of multiply-adds.
 template <class TL, class TR>
-void MatrixProduct(const TL *l, const TR *r, double *z, int64_t rows, int64_t n, int64_t cols) {
+bool MatrixProduct(const TL *l, const TR *r, double *z, int64_t rows, int64_t n, int64_t cols) {
+    int64_t since = 0;
     for (int64_t i = 0; i < rows; ++i) {
         double *row = z + i * cols;
         for (int64_t j = 0; j < cols; ++j) row[j] = 0.0;
@@ -194,8 +197,14 @@ void MatrixProduct(const TL *l, const TR *r, double *z, int64_t rows, int64_t n,
                 const double product = a * static_cast<double>(rk[j]);
                 row[j] += product;
             }
+            since += cols;
+            if (since >= kInterruptStride) {
+                since = 0;
+                if (InterruptRequested()) return false;
+            }
         }
     }
+    return true;
 }
 
 bool TakesMatrixPath(const OperatorArgs &op) {
@@ -215,14 +224,19 @@ aplarray *MatrixPath(const aplarray *left, const aplarray *right) {
     const int64_t n = RowLength(left), rows = ElementCount(left) / n, cols = ElementCount(right) / n;
     double *z = DataOf<double>(result);
     const bool realLeft = left->eltype == APL_REAL, realRight = right->eltype == APL_REAL;
+    bool done;
     if (realLeft && realRight)
-        MatrixProduct(DataOf<const double>(left), DataOf<const double>(right), z, rows, n, cols);
+        done = MatrixProduct(DataOf<const double>(left), DataOf<const double>(right), z, rows, n, cols);
     else if (realLeft)
-        MatrixProduct(DataOf<const double>(left), DataOf<const int32_t>(right), z, rows, n, cols);
+        done = MatrixProduct(DataOf<const double>(left), DataOf<const int32_t>(right), z, rows, n, cols);
     else if (realRight)
-        MatrixProduct(DataOf<const int32_t>(left), DataOf<const double>(right), z, rows, n, cols);
+        done = MatrixProduct(DataOf<const int32_t>(left), DataOf<const double>(right), z, rows, n, cols);
     else
-        MatrixProduct(DataOf<const int32_t>(left), DataOf<const int32_t>(right), z, rows, n, cols);
+        done = MatrixProduct(DataOf<const int32_t>(left), DataOf<const int32_t>(right), z, rows, n, cols);
+    if (!done) {
+        APL_UnLinkTempEx(result, HERE);
+        return nullptr;
+    }
     for (int64_t i = 0; i < rows * cols; ++i)
         if (!std::isfinite(z[i])) {
             SetError(APL_ERR_DOMAIN);
