@@ -110,6 +110,17 @@ aplarray *Give(Item &item) {
     return a;
 }
 
+// A static record (a pooled constant, a label's line number) is held as it is
+// while its data suits its element type: the pool or the function record
+// outlives the line, and the record is only read. A REAL record that is only
+// 4-byte aligned is replaced by a managed copy with one link.
+aplarray *HoldStatic(aplarray *record) {
+    const auto data = reinterpret_cast<uintptr_t>(DataOf(record));
+    const size_t align = ElementSize(record->eltype);
+    if (align && data % align == 0) return record;
+    return APL_LinkEx(record, HERE);
+}
+
 // An array item holding a temporary result (linked now).
 Item ArrayItem(aplarray *value, bool strand = false) {
     Item item;
@@ -400,12 +411,10 @@ bool Walk::FormConstant(Item &item) {
     const uint32_t offset = ReadLong(p_ - 4);
     p_ -= 5;
     if (offset + 20 > pool_.size) return FailText(APL_ERR_SYSTEM, "Constant outside its pool");
-    const auto *constant = reinterpret_cast<const aplarray *>(pool_.base + offset);
-    // The pooled record is static and only 4-byte aligned: work on a managed copy.
-    aplarray *copy = CopyArray(constant, HERE);
-    if (!copy) return Fail(APL_ERR_WSFULL);
-    item = ArrayItem(copy, (constant->type & APL_STRAND) != 0);
-    return true;
+    auto *constant = reinterpret_cast<aplarray *>(const_cast<char *>(pool_.base) + offset);
+    item.fn.flags = kItemArray | ((constant->type & APL_STRAND) ? kItemStrand : 0);
+    item.array = HoldStatic(constant);
+    return item.array != nullptr || Fail(APL_ERR_WSFULL);
 }
 
 // Only an empty index position written in a line is elided: EL read by name
@@ -463,8 +472,9 @@ bool Walk::FormName(Item &item, bool &formed) {
     if (entry.kind & APL_KIND_VARIABLE) {
         if (!entry.value) return Fail(APL_ERR_VALUE);
         if (symbol == sys_ELIDE_idx) return FormElidedCopy(static_cast<const aplarray *>(entry.value), item);
+        auto *value = static_cast<aplarray *>(entry.value);
         item.fn.flags = kItemArray;
-        item.array = APL_LinkEx(static_cast<aplarray *>(entry.value), HERE);
+        item.array = IsStatic(value) ? HoldStatic(value) : APL_LinkEx(value, HERE);
         return item.array != nullptr || Fail(APL_ERR_WSFULL);
     }
     if ((entry.kind & APL_KIND_USER) && (entry.kind & kFunctionBits)) {
@@ -1005,6 +1015,17 @@ const uint8_t *EvaluateLine(const uint8_t *position, int32_t flags, EvalResult &
     }
     if (out.IsArray()) {
         result.assigned = out.assigned;
+        // A constant held in place lives in a pool the caller may free next
+        // (evaluated input, execute): it leaves as a managed temporary.
+        if (IsStatic(out.array)) {
+            aplarray *copy = CopyArray(out.array, HERE);
+            if (!copy) {
+                Release(out);
+                SetError(APL_ERR_WSFULL);
+                return stop;
+            }
+            out.array = APL_LinkEx(copy, HERE);
+        }
         result.value = Give(out);
     } else if (!out.Empty()) {
         result.function = true;

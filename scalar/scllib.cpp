@@ -412,17 +412,24 @@ aplarray *AxisForm(const ScalarMember &m, int resultType, aplarray *axis, aplarr
                         : ScalarDyadic(m.dyadic, resultType, stretched, 0, right, 0, m.mask);
 }
 
-// Two distinct simple managed scalars of admitted types, the everyday case of
-// a scalar loop: the routine runs at once, without the analysis of shapes,
+// A static record (a constant of a line) whose element can be read where it
+// lies: pooled records are only 4-byte aligned, which a REAL may not be.
+bool ReadableInPlace(const aplarray *a) {
+    return !IsStatic(a) || a->eltype != APL_REAL || reinterpret_cast<uintptr_t>(DataOf(a)) % alignof(double) == 0;
+}
+
+// Two distinct simple scalars of admitted types, the everyday case of a
+// scalar loop: the routine runs at once, without the analysis of shapes,
 // nesting and conversions. Returns a temporary; consumes temporaries.
 bool PlainScalars(const ScalarMember &m, const aplarray *left, const aplarray *right) {
     return left->rank == 0 && right->rank == 0 && left != right && (left->eltype & m.mask) &&
-           (right->eltype & m.mask) && !IsNested(left) && !IsNested(right) && !IsStatic(left) && !IsStatic(right);
+           (right->eltype & m.mask) && !IsNested(left) && !IsNested(right) && ReadableInPlace(left) &&
+           ReadableInPlace(right);
 }
 
 aplarray *ScalarPair(const ScalarMember &m, aplarray *left, aplarray *right) {
     const DyadicEngine e{m.dyadic, DyadicResultType(m.dyadicRule, left->eltype, right->eltype), m.mask};
-    Operand l{left, left->lnkcnt == 0}, r{right, right->lnkcnt == 0};
+    Operand l{left, left->lnkcnt == 0 && !IsStatic(left)}, r{right, right->lnkcnt == 0 && !IsStatic(right)};
     aplarray *result = SimplePair(e, l, r, nullptr);
     FinishFloatingPoint();
     return result;
