@@ -35,8 +35,16 @@ aplarray *ReduceOf(aplfnc *f, aplarray *fAxis, aplarray *array) {
     return reduce(nullptr, nullptr, f, fAxis, &none, nullptr, array);
 }
 
+// Element count of a shape in 64 bits.
+int64_t CountOf(const int32_t *shape, int rank) {
+    int64_t count = 1;
+    for (int i = 0; i < rank; ++i) count *= shape[i];
+    return count;
+}
+
 // Shape (⍴a),(⍴b) after dropping `dropA` axes from the end of a and `dropB`
-// from the front of b. LIMIT when the rank would be too high.
+// from the front of b. LIMIT when the rank would be too high, WS FULL when
+// the elements would be too many, before anything is allocated.
 bool JoinShapes(const aplarray *a, int dropA, const aplarray *b, int dropB, int32_t *shape, int *rank) {
     const int ra = a->rank > dropA ? a->rank - dropA : 0, rb = b->rank > dropB ? b->rank - dropB : 0;
     if (ra + rb > kMaxRank) {
@@ -46,14 +54,12 @@ bool JoinShapes(const aplarray *a, int dropA, const aplarray *b, int dropB, int3
     for (int i = 0; i < ra; ++i) shape[i] = a->shape[i];
     for (int i = 0; i < rb; ++i) shape[ra + i] = b->shape[dropB + i];
     *rank = ra + rb;
+    // Each part holds at most 2^31-1 elements, so the product fits in 64 bits.
+    if (CountOf(shape, ra) * CountOf(shape + ra, rb) > INT32_MAX) {
+        SetError(APL_ERR_WSFULL);
+        return false;
+    }
     return true;
-}
-
-// Element count of a shape in 64 bits.
-int64_t CountOf(const int32_t *shape, int rank) {
-    int64_t count = 1;
-    for (int i = 0; i < rank; ++i) count *= shape[i];
-    return count;
 }
 
 // ---- Scalar primitives over blocks ----------------------------------------------
@@ -272,10 +278,9 @@ aplarray *OuterProduct(OperatorArgs &op) {
     if (ElementCount(left) == 0) return EmptyOuter(op);
     if (left->rank == 0 || right->rank == 0) return EachOf(op.second, op.secondAxis, left, right);
     const int64_t n = ElementCount(left), rowLength = ElementCount(right);
-    if (n * rowLength > INT32_MAX) {
-        SetError(APL_ERR_WSFULL);
-        return nullptr;
-    }
+    int32_t shape[2 * kMaxRank];
+    int rank = 0;
+    if (!JoinShapes(left, 0, right, 0, shape, &rank)) return nullptr;
     const ScalarMember *g = rowLength > 0 ? BlockMember(op.second, op.secondAxis, left, right) : nullptr;
     if (g) return BlockOuter(*g, left, right);
     TempGuard rows(AllocArray(APL_NESTEDARRAY | APL_TEMP, left->rank, APL_NESTED, left->shape, HERE));

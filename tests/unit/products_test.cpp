@@ -43,7 +43,7 @@ bool SameArray(const aplarray *a, const aplarray *b) {
 std::string Apl(const std::string &utf8) {
     static const std::pair<const char *, char> kGlyphs[] = {
         {"←", '\x84'}, {"→", '\x85'}, {"⎕", '\x8c'}, {"∘", '\xb0'}, {"×", '\xd7'}, {"÷", '\xf7'},
-        {"⌈", '\x97'}, {"⍴", '\xbd'}, {"¨", '\xa8'}, {"∧", '\x5e'},
+        {"⌈", '\x97'}, {"⍴", '\xbd'}, {"¨", '\xa8'}, {"∧", '\x5e'}, {"⍤", '\xf0'},
     };
     std::string out = utf8;
     for (const auto &[glyph, code] : kGlyphs)
@@ -241,7 +241,8 @@ TEST_F(Operators, EachOfALongArgumentCanBeInterrupted) {
 
 TEST_F(Products, FailuresInsideOperandsLeaveLinksAndBlocksAsTheyWere) {
     Run(Apl("⎕FX 'Z←L G R' '→(R=3)/0' 'Z←L R'"));
-    const std::string lines[] = {"V 'x' ⍴¨ V", "V ∘.G V", "1 2 ∘.G V", "2 G¨ V", "'a' ∘.⍴ V"};
+    const std::string lines[] = {"V 'x' ⍴¨ V", "V ∘.G V", "1 2 ∘.G V", "2 G¨ V", "'a' ∘.⍴ V",
+                                 "V +.G V", "1 1 1 G.× V", "V G⍤0 (V)", "2 G⍤0 1 (V)"};
     aplarray *v = APL_Assign(Name("V"), MakeIntVector(std::vector<int32_t>{1, 2, 3}.data(), 3));
     for (const std::string &line : lines) {
         const int32_t blocks = LiveBlocks();
