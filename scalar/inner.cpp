@@ -117,9 +117,43 @@ struct Scratch {
     TempGuard left, right, block;
 };
 
-// L ∘.g R by blocks of whole rows: rows shorter than a block run several at a
-// time (L's elements repeated along them beside copies of R), longer ones one
-// at a time with L's element as the single argument. Borrows; returns a
+// Row i (i ≥ 1) of a simple result seen as a vector of its own, for a routine
+// to fill in place. The vector's header is written over the bytes just before
+// the row, which belong to row i-1: rows are filled from the last to the
+// first, so those bytes hold nothing yet. Row 0 is not done this way, since
+// the bytes before it are the result's own header.
+class RowView {
+public:
+    RowView(aplarray *result, int64_t i, int32_t rowLength) {
+        const size_t rowBytes = ElementSize(result->eltype) * static_cast<size_t>(rowLength);
+        view_ = reinterpret_cast<aplarray *>(DataOf<char>(result) + rowBytes * static_cast<size_t>(i) - HeaderBytes());
+        view_->size = static_cast<int32_t>(HeaderBytes() + rowBytes);
+        view_->type = APL_SIMPLE;
+        view_->rank = 1;
+        view_->eltype = result->eltype;
+        view_->pad = 0;
+        view_->lnkcnt = 1;  // held: nothing may release it
+        view_->number = rowLength;
+        view_->shape[0] = rowLength;
+    }
+    aplarray *get() const { return view_; }
+    // The bytes a vector's header takes before its data.
+    static size_t HeaderBytes() {
+        alignas(8) unsigned char probe[sizeof(aplarray) + sizeof(int32_t)] = {};
+        auto *vector = reinterpret_cast<aplarray *>(probe);
+        vector->rank = 1;
+        return static_cast<size_t>(DataOf<char>(vector) - reinterpret_cast<char *>(vector));
+    }
+
+private:
+    aplarray *view_;
+};
+
+// L ∘.g R by blocks of whole rows. Rows shorter than a block run several at a
+// time (L's elements repeated along them beside copies of R) into a scratch
+// block copied into place. Longer rows run one at a time against R itself,
+// with L's element as the single argument, each straight into its place in
+// the result (the first through the scratch block). Borrows; returns a
 // temporary or null.
 aplarray *BlockOuter(const ScalarMember &g, const aplarray *left, const aplarray *right) {
     int32_t shape[2 * kMaxRank];
@@ -129,11 +163,21 @@ aplarray *BlockOuter(const ScalarMember &g, const aplarray *left, const aplarray
     const int type = DyadicResultType(g.dyadicRule, left->eltype, right->eltype);
     TempGuard result(AllocArray(APL_SIMPLE | APL_TEMP, rank, type, shape, HERE));
     if (!result.get()) return nullptr;
-    const int64_t rowsPerBlock = rowLength >= kLongRow ? 1 : std::max<int64_t>(1, kBlock / rowLength);
     const size_t rowBytes = ElementSize(type) * static_cast<size_t>(rowLength);
     Scratch s;
-    for (int64_t i = 0; i < n; i += rowsPerBlock) {
-        const int64_t rows = std::min(rowsPerBlock, n - i);
+    int64_t last = n;  // rows from here on are done
+    if (rowLength >= kLongRow) {
+        s.left.reset(NewVector(left->eltype, 1));
+        if (!s.left.get()) return nullptr;
+        for (; last > 1; --last) {
+            RepeatEach(s.left.get(), left, last - 1, 1, 1);
+            RowView row(result.get(), last - 1, static_cast<int32_t>(rowLength));
+            if (!g.dyadic(row.get(), s.left.get(), right) || aplerrno || InterruptRequested()) return nullptr;
+        }
+    }
+    const int64_t rowsPerBlock = rowLength >= kLongRow ? 1 : std::max<int64_t>(1, kBlock / rowLength);
+    for (int64_t i = 0; i < last; i += rowsPerBlock) {
+        const int64_t rows = std::min(rowsPerBlock, last - i);
         if (!s.block.get() || ElementCount(s.block.get()) != rows * rowLength) {
             // The first block, or a shorter last one.
             s.block.reset(NewVector(type, rows * rowLength));
