@@ -6,6 +6,7 @@
 #include "core/arrays.h"
 #include "core/errors.h"
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -218,6 +219,35 @@ void DestroySymbolTable() {
     entryCapacity = poolCapacity = 0;
 }
 
+namespace {
+uint16_t *const kSystemIndices[] = {&sys_ELIDE_idx, &sys_PW_idx,    &sys_CT_idx,  &sys_PP_idx,    &sys_IO_idx,
+                                    &sys_DIV_idx,   &sys_AV_idx,    &sys_RL_idx,  &sys_MODE_idx,  &sys_alph_idx,
+                                    &sys_Alph_idx,  &sys_DIGIT_idx, &sys_LX_idx,  &sys_TC_idx,    &sys_NLT_idx,
+                                    &sys_SM_idx,    &sys_FC_idx,    &sys_EM_idx,  &sys_WA_idx};
+static_assert(sizeof kSystemIndices / sizeof kSystemIndices[0] == sizeof SymbolTableState{}.systemIndices / 2);
+}  // namespace
+
+SymbolTableState TakeSymbolTable() {
+    SymbolTableState state;
+    state.table = APL_symtab;
+    state.entryCapacity = entryCapacity;
+    state.poolCapacity = poolCapacity;
+    for (size_t i = 0; i < sizeof kSystemIndices / sizeof kSystemIndices[0]; ++i)
+        state.systemIndices[i] = *kSystemIndices[i];
+    APL_symtab = aplsymtab{};
+    entryCapacity = poolCapacity = 0;
+    return state;
+}
+
+void RestoreSymbolTable(const SymbolTableState &saved) {
+    DestroySymbolTable();
+    APL_symtab = saved.table;
+    entryCapacity = saved.entryCapacity;
+    poolCapacity = saved.poolCapacity;
+    for (size_t i = 0; i < sizeof kSystemIndices / sizeof kSystemIndices[0]; ++i)
+        *kSystemIndices[i] = saved.systemIndices[i];
+}
+
 void SetSymbolValue(uint16_t index, aplarray *value) {
     if (!IsSymbol(index)) return;
     aplsymbol &entry = Symbol(index);
@@ -311,6 +341,34 @@ char *constantPool = nullptr;
 uint32_t constantPoolUsed = 0;
 int32_t *constantOffsets = nullptr;
 int32_t constantCount = 0;
+// Changes whenever another pool becomes current, so that the cache of recent
+// constants below never answers for a pool it was not filled from.
+uint32_t poolGeneration = 0;
+struct RecentConstant {
+    uint32_t generation;
+    int32_t offset;
+};
+RecentConstant recentConstants[64];
+}  // namespace
+
+namespace {
+// The pool and its offset table grow to the next power of two, so that a
+// line's constants do not each move the pool. The room is found from the
+// count in use: a pool handed over and back keeps the same capacity.
+uint64_t PoolRoom(uint64_t used) {
+    uint64_t room = 256;
+    while (room < used) room *= 2;
+    return room;
+}
+
+// The first words of `array` as the pool stores them (flagged static, one link).
+constexpr size_t kPoolHead = offsetof(aplarray, number);
+void PooledHead(const aplarray *array, char (&head)[kPoolHead]) {
+    memcpy(head, array, kPoolHead);
+    head[offsetof(aplarray, type)] = static_cast<char>(array->type | APL_STATIC);
+    const int32_t one = 1;
+    memcpy(head + offsetof(aplarray, lnkcnt), &one, sizeof one);
+}
 }  // namespace
 
 int32_t PoolConstant(aplarray *array) {
@@ -321,44 +379,72 @@ int32_t PoolConstant(aplarray *array) {
     }
     const auto size = static_cast<uint32_t>(array->size);
     const uint32_t rounded = (size + 3) & ~3u;
-    // The candidate as it will be stored: static, one link.
-    auto *candidate = static_cast<char *>(AllocBlock(rounded, HERE));
-    if (!candidate) {
+    char head[kPoolHead];
+    PooledHead(array, head);
+    const char *rest = reinterpret_cast<const char *>(array) + kPoolHead;
+    auto same = [&](int32_t offset) {
+        const char *pooled = constantPool + offset;
+        return memcmp(pooled, head, kPoolHead) == 0 && memcmp(pooled + kPoolHead, rest, size - kPoolHead) == 0;
+    };
+    // A line repeats its constants: the last record pooled with the same
+    // hash is tried before the whole pool is searched.
+    // Hashed on its size and first data words (the count, then the values).
+    uint32_t hash = size * 2654435761u;
+    for (uint32_t i = 0; i + 4 <= size - kPoolHead && i < 16; i += 4) {
+        uint32_t word;
+        memcpy(&word, rest + i, 4);
+        hash = (hash ^ word) * 2654435761u;
+    }
+    RecentConstant &recent = recentConstants[(hash >> 26) & 63];
+    if (recent.generation == poolGeneration && static_cast<uint32_t>(recent.offset) + size <= constantPoolUsed &&
+        same(recent.offset)) {
+        APL_UnLinkEx(array, HERE);
+        return recent.offset;
+    }
+    for (int32_t i = 0; i < constantCount; ++i) {
+        if (!same(constantOffsets[i])) continue;
+        recent = RecentConstant{poolGeneration, constantOffsets[i]};
+        APL_UnLinkEx(array, HERE);
+        return constantOffsets[i];
+    }
+    const uint64_t used = static_cast<uint64_t>(constantPoolUsed) + rounded;
+    if (used > INT32_MAX) {
         SetError(APL_ERR_WSFULL);
         APL_UnLinkEx(array, HERE);
         return -1;
     }
-    memcpy(candidate, array, size);
-    memset(candidate + size, 0, rounded - size);
-    APL_UnLinkEx(array, HERE);
-    auto *record = reinterpret_cast<aplarray *>(candidate);
-    record->type |= APL_STATIC;
-    record->lnkcnt = 1;
-    for (int32_t i = 0; i < constantCount; ++i) {
-        const char *pooled = constantPool + constantOffsets[i];
-        int32_t pooledSize;
-        memcpy(&pooledSize, pooled, 4);
-        if (pooledSize == static_cast<int32_t>(size) && memcmp(pooled, candidate, size) == 0) {
-            FreeBlock(candidate, HERE);
-            return constantOffsets[i];
+    if (!constantPool || used > PoolRoom(constantPoolUsed)) {
+        auto *pool = static_cast<char *>(ReallocBlock(constantPool, PoolRoom(used), HERE));
+        if (!pool) {
+            SetError(APL_ERR_WSFULL);
+            APL_UnLinkEx(array, HERE);
+            return -1;
         }
+        constantPool = pool;
     }
-    auto *pool = static_cast<char *>(ReallocBlock(constantPool, constantPoolUsed + rounded, HERE));
-    auto *offsets = pool ? static_cast<int32_t *>(ReallocBlock(
-                               constantOffsets, (constantCount + 1) * sizeof(int32_t), HERE))
-                         : nullptr;
-    if (pool) constantPool = pool;
-    if (offsets) constantOffsets = offsets;
-    if (!pool || !offsets || constantPoolUsed + rounded > INT32_MAX) {
-        FreeBlock(candidate, HERE);
-        SetError(APL_ERR_WSFULL);
-        return -1;
+    const auto count = static_cast<uint64_t>(constantCount);
+    if (!constantOffsets || count + 1 > PoolRoom(count)) {
+        auto *offsets = static_cast<int32_t *>(
+            ReallocBlock(constantOffsets, PoolRoom(count + 1) * sizeof(int32_t), HERE));
+        if (!offsets) {
+            SetError(APL_ERR_WSFULL);
+            APL_UnLinkEx(array, HERE);
+            return -1;
+        }
+        constantOffsets = offsets;
     }
+    // Stored static with one link, as every reader of the pool expects.
     const auto offset = static_cast<int32_t>(constantPoolUsed);
-    memcpy(constantPool + offset, candidate, rounded);
-    FreeBlock(candidate, HERE);
-    constantPoolUsed += rounded;
+    char *record = constantPool + offset;
+    memcpy(record, array, size);
+    memset(record + size, 0, rounded - size);
+    APL_UnLinkEx(array, HERE);
+    auto *stored = reinterpret_cast<aplarray *>(record);
+    stored->type |= APL_STATIC;
+    stored->lnkcnt = 1;
+    constantPoolUsed = static_cast<uint32_t>(used);
     constantOffsets[constantCount++] = offset;
+    recent = RecentConstant{poolGeneration, offset};
     return offset;
 }
 
@@ -375,6 +461,7 @@ void ResetConstantPool() {
     constantOffsets = nullptr;
     constantPoolUsed = 0;
     constantCount = 0;
+    ++poolGeneration;
 }
 
 ConstantPoolState TakeConstantPool() {
@@ -383,6 +470,7 @@ ConstantPoolState TakeConstantPool() {
     constantOffsets = nullptr;
     constantPoolUsed = 0;
     constantCount = 0;
+    ++poolGeneration;
     return state;
 }
 

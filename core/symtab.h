@@ -27,6 +27,18 @@ uint16_t DefineName(const char *name, int32_t length, int32_t kind, void *const 
 uint16_t CreateSystemVariable(const char *name, aplarray *value);
 // Unlinks every owned value and frees the table.
 void DestroySymbolTable();
+// A whole table with the indices of its system variables, held aside so that a
+// new workspace can be built beside the current one and either replace it or
+// be thrown away.
+struct SymbolTableState {
+    aplsymtab table{};
+    uint32_t entryCapacity = 0, poolCapacity = 0;
+    uint16_t systemIndices[19] = {};
+};
+// Takes the current table, leaving an empty one.
+SymbolTableState TakeSymbolTable();
+// Destroys the current table and makes the saved one current again.
+void RestoreSymbolTable(const SymbolTableState &saved);
 // Creates the system variables in their order with their defaults.
 // In program mode MODE starts at 4.
 void CreateSystemVariables(bool programMode);

@@ -13,6 +13,7 @@
 #include "interpreter/execfn.h"
 #include "interpreter/execline.h"
 #include "interpreter/runstate.h"
+#include "interpreter/maininc.h"
 #include "interpreter/syscmd.h"
 #include "interpreter/tokenizer.h"
 #include "interpreter/tokfile.h"
@@ -201,13 +202,17 @@ void SetWorkspaceID(const char *name) {
     if (auto notify = reinterpret_cast<NameFn>(CallbackFunction(kSlotWorkspaceName))) notify(APL_workspaceID);
 }
 
-void ClearWorkspace() {
-    SetWorkspaceID("CLEAR WS");
+void CreateStandardNames() {
     CreateSystemVariables(session.programMode);
     for (const char *name : kDisplayNames) {
         void *none = nullptr;
         DefineName(name, static_cast<int32_t>(strlen(name)), 0, &none);
     }
+}
+
+void ClearWorkspace() {
+    SetWorkspaceID("CLEAR WS");
+    CreateStandardNames();
     errno = 0;
     aplerrno = 0;
     RegisterBuiltins();
@@ -280,6 +285,8 @@ extern "C" int32_t APL_Init(uint8_t mode, const char *workspaceFile) {
         if (aplerrno) {
             PrintError(aplerrno);
             aplerrno = 0;
+            // A later SAVE must not overwrite the file that would not load.
+            SetWorkspaceID("CLEAR WS");
         }
         errno = 0;
         RunLatentExpression();

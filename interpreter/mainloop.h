@@ -33,6 +33,9 @@ extern SessionState session;
 void SetWorkspaceID(const char *name);
 // Builds a clear workspace: system variables, the DISPLAY names, builtins.
 void ClearWorkspace();
+// The names every workspace has: the system variables (their defaults where a
+// name has no value yet) and the DISPLAY names.
+void CreateStandardNames();
 // Destroys the workspace, builds a clear one and writes its identity.
 void ClearAndAnnounce();
 // Asks the session loops to cut back `levels` suspended levels.

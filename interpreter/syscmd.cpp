@@ -9,9 +9,11 @@
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "interpreter/fixing.h"
+#include "interpreter/maininc.h"
 #include "interpreter/mainloop.h"
 #include "structural/nested.h"
 #include "system/nfiles.h"
+#include "system/oserror.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -269,6 +271,84 @@ Outcome ResetLevels(const CommandLine &line) {
     return Outcome::Done;
 }
 
+// ---- Workspace files --------------------------------------------------------------
+
+// SAVE, LOAD and COPY work on a whole workspace: a running or suspended function
+// would hold names the file replaces.
+bool Pending(const char *command) {
+    if (stateIndicator.count == 0) return false;
+    WriteLinef("There are pending functions. No '%s' possible !", command);
+    return true;
+}
+
+Outcome Save(const CommandLine &line) {
+    if (Pending("SAVE")) return Outcome::Done;
+    if (line.words.size() > 1) SetWorkspaceID(line.words[1].c_str());
+    if (strcmp(APL_workspaceID, "CLEAR WS") == 0) {
+        Say("NOT SAVED");
+        return Outcome::Done;
+    }
+    uint32_t savedAt = 0;
+    // A failure leaves its error for the session to report.
+    if (SaveWorkspace(savedAt))
+        WriteLinef("'%s' saved at %s ", APL_workspaceID, SaveTimeText(savedAt).c_str());
+    return Outcome::Done;
+}
+
+Outcome Load(const CommandLine &line) {
+    if (Pending("LOAD")) return Outcome::Done;
+    const std::string former = APL_workspaceID;
+    SetWorkspaceID(line.words[1].c_str());
+    LoadWorkspace();
+    if (aplerrno) {
+        const int32_t code = aplerrno;
+        SetWorkspaceID(former.c_str());
+        aplerrno = code;
+        return Outcome::Misfit;
+    }
+    RunLatentExpression();
+    return Outcome::Done;
+}
+
+Outcome CopyFrom(const CommandLine &line, bool protect) {
+    if (Pending(protect ? "PCOPY" : "COPY")) return Outcome::Done;
+    const std::vector<std::string> names(line.words.begin() + 2, line.words.end());
+    return Fits(CopyWorkspace(line.words[1], names, protect));
+}
+Outcome Copy(const CommandLine &line) { return CopyFrom(line, false); }
+Outcome ProtectedCopy(const CommandLine &line) { return CopyFrom(line, true); }
+
+#ifdef _WIN32
+constexpr const char *kWorkspacesIn = "%s\\*.kaz";
+#else
+constexpr const char *kWorkspacesIn = "%s/*.kaz";
+#endif
+
+// LIB [directory or pattern]: the workspace files as a character matrix.
+Outcome Library(const CommandLine &line) {
+    std::string pattern = "*.kaz";
+    if (line.words.size() > 1) {
+        const std::string &argument = line.words[1];
+        if (argument.find_first_of("*?") != std::string::npos) {
+            pattern = argument;
+        } else {
+            std::vector<char> text(argument.size() + 16);
+            snprintf(text.data(), text.size(), kWorkspacesIn, argument.c_str());
+            pattern = text.data();
+        }
+    }
+    aplarray *list = APL_Directory(nullptr, nullptr, MakeString(pattern.c_str()));
+    if (list && IsNested(list)) {
+        aplarray *matrix = APL_Disclose(nullptr, nullptr, list);
+        if (matrix) APL_Display(matrix);
+        APL_UnLinkTempEx(matrix, HERE);
+    } else {
+        APL_UnLinkTempEx(list, HERE);
+    }
+    SetPendingOsError(0);
+    return Outcome::Done;
+}
+
 // One row per command. New commands (SAVE, LOAD, COPY, PCOPY, LIB, IN, OUT)
 // are a row and a handler each.
 constexpr CommandRow kCommands[] = {
@@ -285,6 +365,11 @@ constexpr CommandRow kCommands[] = {
     {"SI", kNoArguments, StateIndicator},
     {"RESET", kUpTo(1), ResetLevels},
     {"SIC", kUpTo(1), ResetLevels},
+    {"SAVE", kUpTo(1), Save},
+    {"LOAD", {2, 2}, Load},
+    {"COPY", {2, SIZE_MAX}, Copy},
+    {"PCOPY", {2, SIZE_MAX}, ProtectedCopy},
+    {"LIB", kUpTo(1), Library},
 };
 
 const CommandRow *FindCommand(const std::string &name) {
@@ -309,10 +394,6 @@ int SystemCommand(const char *text) {
     if (w.size() >= row->rule.least && w.size() <= row->rule.most) outcome = row->handler({w, rest});
     if (outcome == Outcome::Misfit) Say("SYSTEM COMMAND ERROR");
     return outcome == Outcome::EndSession ? 1 : 0;
-}
-
-void LoadWorkspace() {
-    SetErrorText(APL_ERR_FILEIO, "Workspace files cannot be loaded yet");
 }
 
 void BracketCommand(const char *text) {

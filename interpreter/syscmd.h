@@ -8,7 +8,5 @@
 // Runs the command in `text` (the line after the parenthesis). Returns 1 when
 // the session loop must return (OFF), else 0.
 int SystemCommand(const char *text);
-// Reads the workspace file of the current identity into the workspace.
-void LoadWorkspace();
 // Runs the external function named first in `text` (the line after the bracket).
 void BracketCommand(const char *text);

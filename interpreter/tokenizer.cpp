@@ -76,30 +76,49 @@ void ResetTokenBuffer(TokenBuffer &buffer) {
     buffer.forward = forward;
 }
 
+namespace {
+// Where `length` bytes go (room made first), or null with WS FULL set. Most
+// writes are a byte or a few into room already there: no call is made then.
+inline uint8_t *Reserve(TokenBuffer &b, int32_t length) {
+    const int32_t spare = b.forward ? b.capacity - b.end : b.start;
+    if ((!b.block || spare < length) && !MakeRoom(b, length)) return nullptr;
+    if (b.forward) {
+        b.end += length;
+        return b.block + b.end - length;
+    }
+    b.start -= length;
+    return b.block + b.start;
+}
+}  // namespace
+
 bool PutText(TokenBuffer &b, const void *text, int32_t length) {
     if (length <= 0) return length == 0;
-    if (!MakeRoom(b, length)) return false;
-    if (b.forward) {
-        memcpy(b.block + b.end, text, static_cast<size_t>(length));
-        b.end += length;
-    } else {
-        b.start -= length;
-        memcpy(b.block + b.start, text, static_cast<size_t>(length));
-    }
+    uint8_t *to = Reserve(b, length);
+    if (!to) return false;
+    memcpy(to, text, static_cast<size_t>(length));
     return true;
 }
 
-bool PutByte(TokenBuffer &b, uint8_t byte) { return PutText(b, &byte, 1); }
+bool PutByte(TokenBuffer &b, uint8_t byte) {
+    uint8_t *to = Reserve(b, 1);
+    if (!to) return false;
+    *to = byte;
+    return true;
+}
 
 bool PutShort(TokenBuffer &b, uint16_t value) {
-    const uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
-    return PutText(b, bytes, 2);
+    uint8_t *to = Reserve(b, 2);
+    if (!to) return false;
+    to[0] = static_cast<uint8_t>(value);
+    to[1] = static_cast<uint8_t>(value >> 8);
+    return true;
 }
 
 bool PutLong(TokenBuffer &b, uint32_t value) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    return PutText(b, bytes, 4);
+    uint8_t *to = Reserve(b, 4);
+    if (!to) return false;
+    for (int i = 0; i < 4; ++i) to[i] = static_cast<uint8_t>(value >> (8 * i));
+    return true;
 }
 
 TokenBuffer SaveCodeBuffer() {
@@ -168,24 +187,80 @@ int32_t StringEnd(const uint8_t *text, int32_t open, int32_t end) {
     return -1;
 }
 
+// Characters that end a word or a number, and those the splitting of a line
+// looks at; one table lookup per character instead of a chain of tests.
+constexpr uint8_t kEndsWord = 1;
+constexpr uint8_t kNests = 2;    // ( [ {
+constexpr uint8_t kUnnests = 4;  // ) ] }
+constexpr uint8_t kQuoteMark = 8;
+constexpr uint8_t kSplitsLine = 16;  // ; and the diamond
+struct CharTable {
+    uint8_t bits[256] = {};
+    constexpr CharTable() {
+        for (uint8_t c : {uint8_t{' '}, glyph::kQuote, uint8_t{'('}, uint8_t{')'}, uint8_t{'['}, uint8_t{']'},
+                          uint8_t{'{'}, uint8_t{'}'}, uint8_t{';'}, glyph::kDiamond, glyph::kLamp})
+            bits[c] |= kEndsWord;
+        for (uint8_t c : {uint8_t{'('}, uint8_t{'['}, uint8_t{'{'}}) bits[c] |= kNests;
+        for (uint8_t c : {uint8_t{')'}, uint8_t{']'}, uint8_t{'}'}}) bits[c] |= kUnnests;
+        bits[glyph::kQuote] |= kQuoteMark;
+        bits[';'] |= kSplitsLine;
+        bits[glyph::kDiamond] |= kSplitsLine;
+        bits[':'] |= kSplitsLine;
+    }
+};
+constexpr CharTable kChars;
+
+bool IsSeparator(uint8_t c) { return (kChars.bits[c] & kEndsWord) != 0; }
+
+// Scratch arrays kept from line to line (plain memory, not workspace blocks):
+// a level pushes above where it started and gives the part back at its end.
+template <class T>
+class Scratch {
+public:
+    size_t size() const { return count_; }
+    const T &operator[](size_t i) const { return data_[i]; }
+    // False when the memory cannot grow (the caller reports WS FULL).
+    bool push(const T &value) {
+        if (count_ == capacity_ && !Grow()) return false;
+        data_[count_++] = value;
+        return true;
+    }
+    void truncate(size_t n) { count_ = n; }
+
+private:
+    bool Grow() {
+        const size_t capacity = capacity_ ? capacity_ * 2 : 256;
+        auto *data = static_cast<T *>(realloc(data_, capacity * sizeof(T)));
+        if (!data) return false;
+        data_ = data;
+        capacity_ = capacity;
+        return true;
+    }
+    T *data_ = nullptr;
+    size_t count_ = 0, capacity_ = 0;
+};
+
 // Positions of the top-level separators (outside quotes and all brackets).
-void SplitTopLevel(const uint8_t *text, int32_t begin, int32_t end, uint8_t separator,
-                   std::vector<int32_t> &cuts) {
+// False when the positions cannot be kept (WS FULL).
+bool SplitTopLevel(const uint8_t *text, int32_t begin, int32_t end, uint8_t separator, Scratch<int32_t> &cuts) {
     int depth = 0;
     for (int32_t i = begin; i < end; ++i) {
         const uint8_t c = text[i];
-        if (c == glyph::kQuote) {
+        const uint8_t bits = kChars.bits[c];
+        if (!(bits & (kNests | kUnnests | kQuoteMark | kSplitsLine))) continue;
+        if (bits & kQuoteMark) {
             const int32_t close = StringEnd(text, i, end);
-            if (close < 0) return;  // the open quote is reported when the piece is tokenized
+            if (close < 0) return true;  // the open quote is reported when the piece is tokenized
             i = close;
-        } else if (c == '(' || c == '[' || c == '{') {
+        } else if (bits & kNests) {
             ++depth;
-        } else if (c == ')' || c == ']' || c == '}') {
+        } else if (bits & kUnnests) {
             --depth;
-        } else if (c == separator && depth == 0) {
-            cuts.push_back(i);
+        } else if (c == separator && depth == 0 && !cuts.push(i)) {
+            return Fail(APL_ERR_WSFULL, text + i);
         }
     }
+    return true;
 }
 
 // The closing bracket that matches text[open], or -1.
@@ -215,11 +290,6 @@ struct Span {
     int32_t end;    // one past the piece (past the closing character)
 };
 
-bool IsSeparator(uint8_t c) {
-    return c == ' ' || c == glyph::kQuote || c == '(' || c == ')' || c == '[' || c == ']' || c == '{' ||
-           c == '}' || c == ';' || c == glyph::kDiamond || c == glyph::kLamp;
-}
-
 // A strand of constants waiting to be written: elements gathered right to left.
 struct Pending {
     enum Kind : uint8_t { None, Numbers, Chars, Text } kind = None;
@@ -243,19 +313,27 @@ struct Pending {
 // next to nothing: pieces and cut positions of all nesting levels (each level
 // uses the part above where it started and gives it back), the pending strand
 // and the record of a constant on its way to the pool.
-std::vector<Span> spanScratch;
-std::vector<int32_t> cutScratch;
+Scratch<Span> spanScratch;
+Scratch<int32_t> cutScratch;
 Pending pendingScratch;
 std::vector<uint64_t> recordScratch;
 
-// Gives a scratch vector back to the size it had when the level started.
+// Gives a scratch array back to the size it had when the level started.
 template <class T>
 struct ScratchLevel {
-    std::vector<T> &v;
+    Scratch<T> &v;
     size_t base;
-    explicit ScratchLevel(std::vector<T> &vector) : v(vector), base(vector.size()) {}
-    ~ScratchLevel() { v.resize(base); }
+    explicit ScratchLevel(Scratch<T> &scratch) : v(scratch), base(scratch.size()) {}
+    ~ScratchLevel() { v.truncate(base); }
 };
+
+// Whether text[i] is a character of its own (a primitive, an arrow, a colon),
+// as CharClass says, without the call: a period before a digit is part of a number.
+bool IsSymbolChar(const uint8_t *text, int32_t i, int32_t end) {
+    const uint8_t c = text[i];
+    if (c == '.') return CharClass(text, i, end) != 0;
+    return c == ':' || c == glyph::kLeftArrow || PrimitiveFlags(c) != 0;
+}
 
 class Tokenizer {
 public:
@@ -263,55 +341,70 @@ public:
     bool Statement(int32_t begin, int32_t end, int32_t flags, int depth);
     bool Line(int32_t begin, int32_t end, int32_t flags, int depth);
     bool Block(int32_t begin, int32_t end, int32_t flags, int depth);
-    bool Flush();
+    // Writes out the pending constant, if any.
+    bool Flush() { return pending_.kind == Pending::None || FlushPending(); }
 
 private:
+    bool FlushPending();
     bool AddNumber(int32_t begin, int32_t end);
     bool AddString(int32_t begin, int32_t end);
     bool AddName(int32_t begin, int32_t end, bool target, int32_t flags);
-    bool Lex(int32_t begin, int32_t end, std::vector<Span> &spans);
+    bool Lex(int32_t begin, int32_t end, Scratch<Span> &spans);
 
     const uint8_t *text_;
     Pending &pending_;
 };
 
-bool Tokenizer::Lex(int32_t begin, int32_t end, std::vector<Span> &spans) {
+bool Tokenizer::Lex(int32_t begin, int32_t end, Scratch<Span> &spans) {
     for (int32_t i = begin; i < end;) {
         const uint8_t c = text_[i];
+        Span span{Piece::Word, i, i + 1};
         if (c == ' ') {
             ++i;
+            continue;
         } else if (c == glyph::kQuote) {
             const int32_t close = StringEnd(text_, i, end);
             if (close < 0) return Fail(APL_ERR_SYNTAX, text_ + i);
-            spans.push_back({Piece::String, i, close + 1});
-            i = close + 1;
+            span = {Piece::String, i, close + 1};
         } else if (c == '(' || c == ')') {
-            spans.push_back({c == '(' ? Piece::Open : Piece::Close, i, i + 1});
-            ++i;
+            span.kind = c == '(' ? Piece::Open : Piece::Close;
         } else if (c == '[' || c == '{') {
             const int32_t close = MatchingClose(text_, i, end);
             if (close < 0) return Fail(APL_ERR_SYNTAX, text_ + i);
-            spans.push_back({c == '[' ? Piece::Brackets : Piece::Braces, i, close + 1});
-            i = close + 1;
+            span = {c == '[' ? Piece::Brackets : Piece::Braces, i, close + 1};
         } else if (IsSeparator(c)) {
             // A closing bracket without its opening one, a stray semicolon or diamond.
             return Fail(APL_ERR_SYNTAX, text_ + i);
-        } else if (CharClass(text_, i, end) != 0) {
-            spans.push_back({Piece::Symbol, i, i + 1});
-            ++i;
+        } else if (IsSymbolChar(text_, i, end)) {
+            span.kind = Piece::Symbol;
         } else {
             int32_t j = i + 1;
-            while (j < end && !IsSeparator(text_[j]) && CharClass(text_, j, end) == 0) ++j;
-            spans.push_back({Piece::Word, i, j});
-            i = j;
+            while (j < end && !IsSeparator(text_[j]) && !IsSymbolChar(text_, j, end)) ++j;
+            span.end = j;
         }
+        if (!spans.push(span)) return Fail(APL_ERR_WSFULL, text_ + i);
+        i = span.end;
     }
     return true;
 }
 
-bool Tokenizer::Flush() {
+// A tag with its payload of `bytes` little-endian bytes to its left, in one
+// reservation of the code buffer.
+bool PutToken(uint8_t tag, uint32_t payload, int32_t bytes) {
+    uint8_t *to = Reserve(codeBuffer, bytes + 1);
+    if (!to) return false;
+    if (codeBuffer.forward) {
+        to[0] = tag;
+        ++to;
+    } else {
+        to[bytes] = tag;
+    }
+    for (int32_t i = 0; i < bytes; ++i) to[i] = static_cast<uint8_t>(payload >> (8 * i));
+    return true;
+}
+
+bool Tokenizer::FlushPending() {
     Pending &p = pending_;
-    if (p.kind == Pending::None) return true;
     const bool strand = p.count > 1;
     const int32_t n = p.kind == Pending::Text ? static_cast<int32_t>(p.chars.size()) : p.count;
     const int eltype = p.kind != Pending::Numbers ? APL_CHAR : p.anyReal ? APL_REAL : APL_INTG;
@@ -348,8 +441,35 @@ bool Tokenizer::Flush() {
     p.Clear();
     const int32_t offset = PoolConstant(record);
     if (offset < 0) return Fail(APL_ERR_WSFULL, at);
-    return (PutByte(codeBuffer, kTagConstant) && PutLong(codeBuffer, static_cast<uint32_t>(offset))) ||
-           Fail(APL_ERR_WSFULL, at);
+    return PutToken(kTagConstant, static_cast<uint32_t>(offset), 4) || Fail(APL_ERR_WSFULL, at);
+}
+
+// A decimal without exponent of at most 15 digits ("12.5", "-0.25"): its
+// digits as an integer are exact in a double, and so is the power of ten
+// (at most 1e22), so one division gives the correctly rounded value, as
+// strtod would. False for anything else, which strtod reads.
+bool ShortDecimal(const std::string &digits, double &value) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    size_t i = digits[0] == '-' ? 1 : 0;
+    int64_t mantissa = 0;
+    int count = 0, fraction = -1;
+    for (; i < digits.size(); ++i) {
+        const char c = digits[i];
+        if (c == '.' && fraction < 0) {
+            fraction = 0;
+        } else if (IsDigit(static_cast<uint8_t>(c)) && count < 15) {
+            mantissa = mantissa * 10 + (c - '0');
+            ++count;
+            if (fraction >= 0) ++fraction;
+        } else {
+            return false;
+        }
+    }
+    if (count == 0) return false;
+    const double magnitude = static_cast<double>(mantissa) / kPowers[fraction > 0 ? fraction : 0];
+    value = digits[0] == '-' ? -magnitude : magnitude;
+    return true;
 }
 
 bool Tokenizer::AddNumber(int32_t begin, int32_t end) {
@@ -384,7 +504,7 @@ bool Tokenizer::AddNumber(int32_t begin, int32_t end) {
             value = value * 10 + (word[i] - '0');
         }
         intValue = static_cast<int32_t>(first ? -value : value);
-    } else {
+    } else if (!ShortDecimal(digits, realValue)) {
         // strtod would take "0x", "inf" and "nan"; those letters never get here.
         char *stop = nullptr;
         errno = 0;
@@ -432,19 +552,46 @@ bool Tokenizer::AddString(int32_t begin, int32_t end) {
     return true;
 }
 
+// Recently tokenized names by a hash of their text. A line names the same few
+// variables again and again; an entry is confirmed against the symbol table's
+// own spelling, so a stale one (the table was cleared) is only a miss.
+struct RecentName {
+    uint32_t hash;
+    uint16_t index;
+};
+RecentName recentNames[256];
+
+uint32_t NameHash(const char *name, int32_t length) {
+    uint32_t h = 2166136261u;
+    for (int32_t i = 0; i < length; ++i) h = (h ^ static_cast<uint8_t>(name[i])) * 16777619u;
+    return h;
+}
+
+// Index of the name, or APL_symtab.count when absent.
+uint16_t FindName(const char *name, int32_t length) {
+    const uint32_t hash = NameHash(name, length);
+    RecentName &recent = recentNames[hash & 255];
+    if (recent.hash == hash && IsSymbol(recent.index)) {
+        const char *known = SymbolName(recent.index);
+        if (memcmp(known, name, static_cast<size_t>(length)) == 0 && known[length] == 0) return recent.index;
+    }
+    const uint16_t index = LookupName(name, length);
+    if (IsSymbol(index)) recent = RecentName{hash, index};
+    return index;
+}
+
 bool Tokenizer::AddName(int32_t begin, int32_t end, bool target, int32_t flags) {
     const auto *name = reinterpret_cast<const char *>(text_ + begin);
     const int32_t length = end - begin;
     if (!Flush()) return false;
-    uint16_t index = LookupName(name, length);
+    uint16_t index = FindName(name, length);
     if (!IsSymbol(index)) {
         if ((flags & kTokNamesMustExist) && !target) return Fail(APL_ERR_VALUE, text_ + begin);
         void *none = nullptr;
         index = DefineName(name, length, 0, &none);
         if (!IsSymbol(index)) return Fail(APL_ERR_SYNTAX, text_ + begin);
     }
-    return (PutByte(codeBuffer, kTagName) && PutShort(codeBuffer, index)) ||
-           Fail(APL_ERR_WSFULL, text_ + begin);
+    return PutToken(kTagName, index, 2) || Fail(APL_ERR_WSFULL, text_ + begin);
 }
 
 // The inside of a brace pair: an optional for-loop header, then segments cut at
@@ -460,7 +607,7 @@ bool Tokenizer::Block(int32_t begin, int32_t end, int32_t flags, int depth) {
         while (arrow < end && text_[arrow] == ' ') ++arrow;
         if (arrow < end && text_[arrow] == glyph::kLeftArrow) {
             const auto *name = reinterpret_cast<const char *>(text_ + begin);
-            uint16_t index = LookupName(name, j - begin);
+            uint16_t index = FindName(name, j - begin);
             if (!IsSymbol(index)) {
                 void *none = nullptr;
                 index = DefineName(name, j - begin, 0, &none);
@@ -470,21 +617,24 @@ bool Tokenizer::Block(int32_t begin, int32_t end, int32_t flags, int depth) {
             begin = arrow + 1;
         }
     }
-    std::vector<int32_t> cuts;
-    SplitTopLevel(text_, begin, end, ':', cuts);
-    cuts.push_back(end);
-    const int32_t count = static_cast<int32_t>(cuts.size());
+    ScratchLevel<int32_t> level(cutScratch);
+    if (!SplitTopLevel(text_, begin, end, ':', cutScratch)) return false;
+    if (!cutScratch.push(end)) return Fail(APL_ERR_WSFULL, text_ + begin);
+    const size_t base = level.base;
+    const auto count = static_cast<int32_t>(cutScratch.size() - base);
+    // The segments' own lines use the scratch above these cuts: read by index.
+    auto cut = [base](int32_t i) { return cutScratch[base + static_cast<size_t>(i)]; };
     std::vector<TokenBuffer> segments;
-    segments.reserve(cuts.size());
+    segments.reserve(static_cast<size_t>(count));
     const int32_t segmentFlags = (flags & ~(kTokBlockInside | kTokIndexList | kTokAssignTarget)) | kTokDiamonds;
     bool ok = true;
     int32_t from = begin;
     for (int32_t i = 0; i < count && ok; ++i) {
         const TokenBuffer outer = SaveCodeBuffer();
-        ok = Line(from, cuts[static_cast<size_t>(i)], segmentFlags, depth + 1) && Flush();
+        ok = Line(from, cut(i), segmentFlags, depth + 1) && Flush();
         segments.push_back(SaveCodeBuffer());
         RestoreCodeBuffer(outer);
-        from = cuts[static_cast<size_t>(i)] + 1;
+        from = cut(i) + 1;
     }
     // Right to left: brace, header, count, table, segment 0 ... segment n-1, brace.
     if (ok) ok = PutByte(codeBuffer, '}');
@@ -513,7 +663,7 @@ bool Tokenizer::Block(int32_t begin, int32_t end, int32_t flags, int depth) {
 bool Tokenizer::Statement(int32_t begin, int32_t end, int32_t flags, int depth) {
     ScratchLevel<Span> level(spanScratch);
     if (!Lex(begin, end, spanScratch)) return false;
-    const std::vector<Span> &spans = spanScratch;  // grows with nested levels: use indices
+    const Scratch<Span> &spans = spanScratch;  // grows with nested levels: use indices
     const size_t base = level.base;
     int parentheses = 0;
     bool target = (flags & kTokAssignTarget) != 0;
@@ -586,8 +736,8 @@ bool Tokenizer::Line(int32_t begin, int32_t end, int32_t flags, int depth) {
     while (end > begin && text_[end - 1] == ' ') --end;
     if (flags & kTokIndexList) {
         ScratchLevel<int32_t> level(cutScratch);
-        SplitTopLevel(text_, begin, end, ';', cutScratch);
-        cutScratch.push_back(end);
+        if (!SplitTopLevel(text_, begin, end, ';', cutScratch) || !cutScratch.push(end))
+            return Fail(APL_ERR_WSFULL, text_ + begin);
         const size_t base = level.base;
         // The last index is written first: the buffer grows to the left.
         for (size_t i = cutScratch.size() - base; i-- > 0;) {
@@ -603,11 +753,11 @@ bool Tokenizer::Line(int32_t begin, int32_t end, int32_t flags, int depth) {
     if (begin == end) return Fail(APL_ERR_SYNTAX, text_ + begin);
     if (flags & kTokDiamonds) {
         ScratchLevel<int32_t> level(cutScratch);
-        SplitTopLevel(text_, begin, end, glyph::kDiamond, cutScratch);
+        if (!SplitTopLevel(text_, begin, end, glyph::kDiamond, cutScratch)) return false;
         const size_t base = level.base;
         if (cutScratch.size() > base) {
             tokenizerLineFlags |= kLineHasDiamonds;
-            cutScratch.push_back(end);
+            if (!cutScratch.push(end)) return Fail(APL_ERR_WSFULL, text_ + begin);
             const size_t count = cutScratch.size() - base;
             // The first statement is written first and so ends up rightmost.
             int32_t from = begin;
@@ -623,17 +773,24 @@ bool Tokenizer::Line(int32_t begin, int32_t end, int32_t flags, int depth) {
     return Statement(begin, end, flags & ~kTokDiamonds, depth);
 }
 
-// The first lamp outside quotes, or `length`.
+// The first lamp outside quotes, or `length`. A doubled quote inside a string
+// closes it and opens another, which comes to the same.
 int32_t CommentStart(const uint8_t *text, int32_t length) {
-    bool quoted = false;
-    for (int32_t i = 0; i < length; ++i) {
-        if (text[i] == glyph::kQuote) quoted = !quoted;
-        if (text[i] == glyph::kLamp && !quoted) return i;
+    const uint8_t *at = text, *end = text + length;
+    for (;;) {
+        const auto *lamp = static_cast<const uint8_t *>(memchr(at, glyph::kLamp, static_cast<size_t>(end - at)));
+        if (!lamp) return length;
+        const auto *open = static_cast<const uint8_t *>(memchr(at, glyph::kQuote, static_cast<size_t>(lamp - at)));
+        if (!open) return static_cast<int32_t>(lamp - text);
+        const auto *close =
+            static_cast<const uint8_t *>(memchr(open + 1, glyph::kQuote, static_cast<size_t>(end - open - 1)));
+        if (!close) return length;
+        at = close + 1;
     }
-    return length;
 }
 
 void NoteControlSymbols(const uint8_t *text, int32_t length) {
+    if (!memchr(text, glyph::kControlSymbol, static_cast<size_t>(length))) return;
     int32_t last = length;
     while (last > 0 && text[last - 1] == ' ') --last;
     bool quoted = false;
@@ -661,6 +818,9 @@ bool TokenizeSourceLine(const uint8_t *text, int32_t length, int32_t flags, Stor
     codeBuffer.forward = false;
     tokenizerLineFlags = 0;
     if (!text || length < 0) return Fail(APL_ERR_SYNTAX, text);
+    // Room for a line of ordinary density at once, so that the buffer is not
+    // copied as it grows (a name of one letter takes three bytes stored).
+    if (length < (1 << 20) && !MakeRoom(codeBuffer, 2 * length + 16)) return false;
     // The comment part: the blanks before the first lamp outside quotes, the
     // lamp and the rest of the line.
     const int32_t lamp = CommentStart(text, length);

@@ -122,10 +122,28 @@ bool NextSystemFunction(uint32_t &offset, SystemFunctionEntry &entry) {
     return true;
 }
 
+namespace {
+
+// Every clear workspace registers the built-ins again. Recording each of those
+// repetitions would grow the table by the whole list per CLEAR, and copying it
+// on every append would make a long session's clears ever slower.
+bool AlreadyRecorded(const char *name, const char *cName, aplfunction function, uint16_t kind) {
+    uint32_t offset = 0;
+    SystemFunctionEntry entry;
+    while (NextSystemFunction(offset, entry))
+        if (entry.function == function && entry.kind == kind && strcmp(entry.name, name) == 0 &&
+            strcmp(entry.cName, cName) == 0)
+            return true;
+    return false;
+}
+
+}  // namespace
+
 uint16_t RegisterSystemFunction(const char *name, int32_t kind, aplfunction function, const char *cName) {
     void *value = reinterpret_cast<void *>(function);
     const uint16_t index = DefineName(name, static_cast<int32_t>(strlen(name)), kind, &value);
     if (index == APL_symtab.count) return index;
+    if (AlreadyRecorded(name, cName, function, static_cast<uint16_t>(kind))) return index;
     if (!AppendSystemFunction(name, cName, function, static_cast<uint16_t>(kind))) {
         SetError(APL_ERR_WSFULL);
         return APL_symtab.count;

@@ -29,7 +29,8 @@ struct SystemFunctionEntry {
 bool NextSystemFunction(uint32_t &offset, SystemFunctionEntry &entry);
 
 // Defines the name as a system function of the given kind and, when that
-// worked, appends it to the side table. Returns the symbol index, or
+// worked, appends it to the side table unless the same entry is already there
+// (as after every CLEAR). Returns the symbol index, or
 // APL_symtab.count with the error set.
 uint16_t RegisterSystemFunction(const char *name, int32_t kind, aplfunction function, const char *cName);
 // Defines every registered name again (after a workspace load); stops at the

@@ -131,8 +131,10 @@ TEST_F(Primitives, FirstRegistrationWinsAndRegisteringAgainChangesNothing) {
     RegisterBuiltins();
     const int32_t once = LiveBlocks();
     const PrimitiveTables first = primitiveTables;
+    const uint32_t sideTable = systemFunctions.size;
     RegisterBuiltins();
     EXPECT_EQ(LiveBlocks(), once) << "no new name copies";
+    EXPECT_EQ(systemFunctions.size, sideTable) << "a CLEAR does not record the system functions again";
     EXPECT_EQ(memcmp(&first, &primitiveTables, sizeof first), 0);
     ResetSystemFunctionTable();
     DestroySymbolTable();

@@ -8,6 +8,7 @@
 #include "interpreter/tokenizer.h"
 #include "system/register.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -121,6 +122,42 @@ TEST_F(Tokenizer, NumbersBecomeIntegerOrRealScalars) {
             EXPECT_DOUBLE_EQ(v, c.value) << c.text;
         }
     }
+}
+
+// Short decimals are read without the C library; every value must still be
+// the one strtod gives, to the last bit.
+TEST_F(Tokenizer, DecimalsAreReadToTheLastBitAsTheLibraryReadsThem) {
+    for (const char *text : {"0.1", "0.3", "2.675", "1.005", "¯2.5", "123456.789012345", "0.000001",
+                             "00.50", "3.14159265358979", "9007199254.740993", "999999999999999",
+                             "1234567890123456", "0.1234567890123456789", "¯0.0", "4503599627370497.5"}) {
+        const aplarray *k = OnlyConstant(Store(text));
+        ASSERT_NE(k, nullptr) << text << " error " << error_;
+        ASSERT_EQ(k->eltype, APL_REAL) << text;
+        std::string c(text);
+        if (c.rfind("¯", 0) == 0) c = "-" + c.substr(strlen("¯"));
+        const double expected = strtod(c.c_str(), nullptr);
+        uint64_t got, want;
+        memcpy(&got, reinterpret_cast<const char *>(k) + 16, 8);
+        memcpy(&want, &expected, 8);
+        EXPECT_EQ(got, want) << text;
+    }
+}
+
+// Names are found again after the table is built anew in another order.
+TEST_F(Tokenizer, NamesKeepTheirIndicesWhenTheTableIsBuiltAgain) {
+    Store("ALPHA←1");
+    Store("ALPHA←ALPHA");
+    const uint16_t before = Index("ALPHA");
+    DestroySymbolTable();
+    CreateSystemVariables(false);
+    Store("BETA←1", kTokDiamonds);  // takes the index ALPHA had
+    const std::string stored = Store("ALPHA←BETA", kTokDiamonds);
+    ASSERT_NE(stored, "");
+    EXPECT_NE(Index("ALPHA"), before);
+    // [10] ALPHA [2] ← BETA [2] [10]
+    EXPECT_EQ(Short(Bytes(stored) + 1), Index("ALPHA"));
+    EXPECT_EQ(Short(Bytes(stored) + 5), Index("BETA"));
+    EXPECT_EQ(Render(), "ALPHA←BETA");
 }
 
 TEST_F(Tokenizer, MalformedNumbersAreSyntaxAndOverflowIsDomain) {
@@ -280,6 +317,8 @@ TEST_F(Tokenizer, CommentsFollowTheTokensUnchanged) {
     EXPECT_EQ(line_.last, line_.begin);
     EXPECT_EQ(Render(), "  ⍝ only a comment");
     EXPECT_EQ(RoundTrip("'⍝'⍝'"), "'⍝'⍝'");
+    stored = Store("X←'it''s ⍝ no' ⍝ yes");
+    EXPECT_EQ(stored.substr(stored.size() - 7), A(" ⍝ yes\n"));
 }
 
 TEST_F(Tokenizer, ControlSymbolFlagsTellWhereItStands) {
