@@ -24,8 +24,9 @@
 namespace {
 
 void Usage() {
-    fputs("usage: orbax                 interactive session (script mode when input is not a terminal)\n"
-          "       orbax -script FILE    run the lines of FILE\n"
+    fputs("usage: orbax [WS]            interactive session (script mode when input is not a terminal)\n"
+          "       orbax -script FILE [WS] run the lines of FILE\n"
+          "       (WS: a workspace to load at start, its latent expression run)\n"
           "       orbax --check FILE... check transcripts\n"
           "option --ws SIZE (before the others): the workspace may hold at most SIZE bytes,\n"
           "       with a suffix K, M or G (--ws 2G); past it allocation is WS FULL\n",
@@ -131,6 +132,7 @@ int main(int argc, char **argv) {
     if (!setlocale(LC_CTYPE, "C.UTF-8")) setlocale(LC_CTYPE, "");
     std::vector<std::string> checks;
     std::string script;
+    std::string workspace;
     bool check = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -147,6 +149,8 @@ int main(int argc, char **argv) {
             script = argv[++i];
         } else if (check && arg[0] != '-') {
             checks.push_back(arg);
+        } else if (!check && workspace.empty() && !arg.empty() && arg[0] != '-') {
+            workspace = arg;
         } else {
             Usage();
             return 2;
@@ -164,7 +168,16 @@ int main(int argc, char **argv) {
     UseScreen(&screen);
     const bool interactive = !check && script.empty() && isatty(STDIN_FILENO);
     APL_SetScriptMode(interactive ? 0 : 1);
-    APL_Init(0, "");
+    std::string workspaceCodes, problem;
+    if (!codepage::FromUtf8(workspace, workspaceCodes, problem)) {
+        fprintf(stderr, "orbax: the workspace name %s\n", problem.c_str());
+        return 2;
+    }
+    if (workspaceCodes.size() >= sizeof APL_workspacefile) {
+        fprintf(stderr, "orbax: a workspace name has at most %zu characters\n", sizeof APL_workspacefile - 1);
+        return 2;
+    }
+    APL_Init(0, workspaceCodes.c_str());
     fflush(stdout);
     if (check) return CheckTranscripts(checks) == 0 ? 0 : 1;
 

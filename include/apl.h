@@ -508,7 +508,7 @@ APL_EXPORT aplarray *APL_CharRep(aplarray *axis, aplarray *left, aplarray *right
 /* Fixes every item of the array in the named file; the results in its shape. */
 APL_EXPORT aplarray *APL_Loadfns(aplarray *axis, aplarray *left, aplarray *right);
 
-/* ---- Number representation, matrix inverse, random numbers ------------
+/* ---- Number representation, matrix inverse, random numbers, replace ----
  * Each returns a temporary and consumes temporary arguments; linked ones are
  * left as they were. */
 /* Dyadic: base value (digits under radices into numbers); monadic is NONCE. */
@@ -519,6 +519,10 @@ APL_EXPORT aplarray *APL_Decode(aplarray *axis, aplarray *left, aplarray *right)
 APL_EXPORT aplarray *APL_MatInverse(aplarray *axis, aplarray *left, aplarray *right);
 /* Monadic: roll; dyadic: deal. Each draw advances the random link RL. */
 APL_EXPORT aplarray *APL_Roll(aplarray *axis, aplarray *left, aplarray *right);
+/* Dyadic only: the CHAR vector right with every old string of the pair
+ * left = (old new) replaced by its new string, left to right, the longest old
+ * string winning where several begin at one place. Monadic is VALENCE. */
+APL_EXPORT aplarray *APL_replace(aplarray *axis, aplarray *left, aplarray *right);
 
 /* ---- Names, execution, time and the operating system ----------------------
  * System functions NC, NL, EX, AT, CONST, VAR, EA, SH, LIB, TS, AI, LC and IC.

@@ -12,6 +12,7 @@
 #include "core/primitives.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
+#include "scalar/scllib.h"
 #include "structural/indexing.h"
 
 #include <cstddef>
@@ -173,10 +174,12 @@ private:
     bool AssignVector(const uint8_t *close, Item &value);
     bool AssignSelective(const uint8_t *close, Item &value);
     bool Call(Item &function, Item *left, Item &right, Item &result);
+    bool ScalarCall(const Item &function, const Item &left, const Item &right, Item &result, bool &ok);
+    aplarray *AssignedInPlace(aplarray *left, aplarray *right) const;
     bool CallNiladic(Item &function, Item &result);
     bool Bind(Item &op, Item &left, Item *right, Item &derived);
     bool FinishStatement(bool atEnd);
-    bool CompleteCalls(bool monadicToo);
+    bool CompleteCalls(bool monadicToo, bool beforeArrow = false);
     bool AtLeftEnd() const;
     bool TokenIsFunction(const uint8_t *at) const;
     void Push(Item &item) {
@@ -200,6 +203,7 @@ private:
     Slot stack_[kMaxStackItems + 1];
     int count_ = 0;
     aplarray *pending_ = nullptr;  // an index list waiting for the item to its left
+    bool lastBeforeArrow_ = false;  // the call being made gives the value assigned next
 };
 
 bool Walk::AtLeftEnd() const {
@@ -575,10 +579,53 @@ bool Walk::CallNiladic(Item &function, Item &result) {
     return Call(function, nullptr, none, result);
 }
 
+// The argument that is the whole value of the variable this statement
+// assigns the call's result to, held by nothing but the variable and its
+// item: the result may be written over it (I←I+1), since the old value is
+// never seen again. Null when there is none.
+aplarray *Walk::AssignedInPlace(aplarray *left, aplarray *right) const {
+    if (!lastBeforeArrow_ || *p_ != kTagName) return nullptr;
+    const uint16_t symbol = ReadShort(p_ - 2);
+    if (!IsSymbol(symbol)) return nullptr;
+    const aplsymbol &entry = Symbol(symbol);
+    if ((entry.kind & ~APL_KIND_USER) != APL_KIND_VARIABLE || !entry.value) return nullptr;
+    for (aplarray *a : {left, right})
+        if (a == entry.value && !IsStatic(a) && a->lnkcnt == 2) return a;
+    return nullptr;
+}
+
+// A scalar primitive on two simple scalars goes straight to the member's
+// routine, past the dispatch and the engine's analysis. False when the call
+// is not of that kind; else true with `ok` telling how it went. The items
+// keep their links: the caller releases them as after any call.
+bool Walk::ScalarCall(const Item &function, const Item &left, const Item &right, Item &result, bool &ok) {
+    aplarray *l = left.array, *r = right.array;
+    if (!(function.fn.flags & APL_FN_PRIMITIVE) || function.axis || !l || !r || l->rank != 0 || r->rank != 0)
+        return false;
+    const auto code = static_cast<uint8_t>(function.fn.code);
+    const ScalarMember *member = ScalarMemberOfCode(code);
+    // Traced sessions see every allocation and link as the general path makes them.
+    if (!member || PrimitiveFunction(code) != member->entry || evaluator.selective || TracingArrays() ||
+        TracingBlocks())
+        return false;
+    aplarray *value = nullptr;
+    if (!ScalarOfScalars(*member, l, r, AssignedInPlace(l, r), value)) return false;
+    ok = value != nullptr;
+    if (!ok) {
+        if (!aplerrno) SetError(APL_ERR_WSFULL);
+        if (!errorPositions.evaluator) errorPositions.evaluator = function.at;
+        return true;
+    }
+    result = ArrayItem(value);
+    return true;
+}
+
 // The dispatch of every call: a derived function through its operator, a
 // primitive, a system or compiled function, or a user-defined function.
 // Consumes the arguments' items; `result` receives the value, or stays empty.
 bool Walk::Call(Item &function, Item *left, Item &right, Item &result) {
+    bool ok;
+    if (left && ScalarCall(function, *left, right, result, ok)) return ok;
     aplarray *l = left ? Give(*left) : nullptr;
     aplarray *r = Give(right);
     const bool select = r && (r->type & APL_INDEXPOS);
@@ -657,7 +704,7 @@ bool Walk::Reduce(Item x) {
         }
         if (x.IsArrow()) {
             // Everything right of the arrow is one value.
-            if (!CompleteCalls(true)) {
+            if (!CompleteCalls(true, true)) {
                 Release(x);
                 return false;
             }
@@ -757,11 +804,14 @@ bool Walk::Reduce(Item x) {
 // Completes the calls waiting on the stack once the item to their left shows
 // that their left argument is complete: a dyadic call [array function array],
 // and, when `monadicToo`, a function over an array.
-bool Walk::CompleteCalls(bool monadicToo) {
+bool Walk::CompleteCalls(bool monadicToo, bool beforeArrow) {
     for (;;) {
         if (Has(3) && Top().IsArray() && Top(1).IsFunction() && Top(2).IsArray()) {
+            // With nothing else on the stack, the result is the value assigned.
+            lastBeforeArrow_ = beforeArrow && count_ == 3;
             Item left = Pop(), f = Pop(), right = Pop(), result;
             const bool ok = Call(f, &left, right, result);
+            lastBeforeArrow_ = false;
             Release(left), Release(f), Release(right);
             if (!ok) return false;
             if (!result.Empty()) Push(result);

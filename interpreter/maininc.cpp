@@ -47,6 +47,11 @@ bool HoldsValue(int kind, bool marked) {
     return marked && (kind & (APL_KIND_VARIABLE | APL_KIND_USER)) && !IsLabel(kind);
 }
 
+bool IsSystemName(const std::string &name) {
+    const auto first = static_cast<uint8_t>(name[0]);
+    return first == glyph::kQuad || first == glyph::kQuoteQuad;
+}
+
 bool IsCharVector(const aplarray *a) { return a && !IsNested(a) && a->eltype == APL_CHAR && a->rank == 1; }
 
 // The kinds a table holds: names without meaning, variables, labels, the
@@ -160,6 +165,13 @@ bool ReadEntries(const aplarray *table, const aplarray *pool, WorkspaceImage &im
         entry.kind = raw[4];
         entry.kindHigh = raw[5];
         if (!KnownKind(entry.kind, entry.kindHigh)) return Damaged("unknown kind of name");
+        if (IsSystemName(entry.name)) {
+            // A system name is never a user's object; a value stored under it
+            // goes through the checks of the system variable, whatever its kind.
+            if (entry.kind & APL_KIND_USER) return Damaged("function with a system name");
+            if ((entry.kind & APL_KIND_VARIABLE) && !IsLabel(entry.kind))
+                entry.kind = APL_KIND_SYSTEM | APL_KIND_VARIABLE;
+        }
         if (!image.byName.emplace(entry.name, i).second) return Damaged("name entered twice");
         holds[i] = HoldsValue(entry.kind, ReadWord(raw + 8) != 0);
     }

@@ -223,6 +223,11 @@ struct CommandRow {
 
 Outcome Fits(bool fits) { return fits ? Outcome::Done : Outcome::Misfit; }
 
+// A name the identity buffer cannot hold whole would save or load another file.
+bool FitsIdentity(const CommandLine &line) {
+    return line.words.size() < 2 || line.words[1].size() < sizeof APL_workspaceID;
+}
+
 Outcome Off(const CommandLine &) {
     WriteSessionRecord();
     UntieAll();
@@ -243,6 +248,7 @@ Outcome Clear(const CommandLine &) {
 }
 
 Outcome WorkspaceId(const CommandLine &line) {
+    if (!FitsIdentity(line)) return Outcome::Misfit;
     if (line.words.size() == 1) {
         Say(APL_workspaceID);
     } else {
@@ -282,6 +288,7 @@ bool Pending(const char *command) {
 }
 
 Outcome Save(const CommandLine &line) {
+    if (!FitsIdentity(line)) return Outcome::Misfit;
     if (Pending("SAVE")) return Outcome::Done;
     if (line.words.size() > 1) SetWorkspaceID(line.words[1].c_str());
     if (strcmp(APL_workspaceID, "CLEAR WS") == 0) {
@@ -296,6 +303,7 @@ Outcome Save(const CommandLine &line) {
 }
 
 Outcome Load(const CommandLine &line) {
+    if (!FitsIdentity(line)) return Outcome::Misfit;
     if (Pending("LOAD")) return Outcome::Done;
     const std::string former = APL_workspaceID;
     SetWorkspaceID(line.words[1].c_str());

@@ -203,9 +203,9 @@ struct CharTable {
         for (uint8_t c : {uint8_t{'('}, uint8_t{'['}, uint8_t{'{'}}) bits[c] |= kNests;
         for (uint8_t c : {uint8_t{')'}, uint8_t{']'}, uint8_t{'}'}}) bits[c] |= kUnnests;
         bits[glyph::kQuote] |= kQuoteMark;
-        bits[';'] |= kSplitsLine;
+        bits[uint8_t{';'}] |= kSplitsLine;
         bits[glyph::kDiamond] |= kSplitsLine;
-        bits[':'] |= kSplitsLine;
+        bits[uint8_t{':'}] |= kSplitsLine;
     }
 };
 constexpr CharTable kChars;

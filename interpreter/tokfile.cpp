@@ -4,6 +4,7 @@
 #include "interpreter/tokfile.h"
 
 #include "core/arrays.h"
+#include "core/automaton.h"
 #include "core/callbacks.h"
 #include "core/errors.h"
 #include "core/symtab.h"
@@ -16,10 +17,6 @@
 #include <vector>
 
 namespace {
-
-// Keyword automata larger than this are WS FULL: a token file is a few hundred
-// short words, and APL_Lextable must not be a way to ask for gigabytes.
-constexpr int64_t kMaxTransitionBytes = int64_t{256} << 20;
 
 aplarray *installedLexer = nullptr;
 
@@ -84,39 +81,6 @@ bool IsDelimiterEntry(std::string_view word) {
 }
 
 // ---- The automaton -------------------------------------------------------------------
-
-// The transition matrix while it is being built: a raw block that gains one row
-// at a time (the block itself grows in larger steps).
-struct GrowingMatrix {
-    int32_t *cells = nullptr;
-    int32_t rows = 0;
-    int32_t columns = 0;
-    int64_t capacityRows = 0;
-    ~GrowingMatrix() { FreeBlock(cells, HERE); }
-
-    // Appends a row filled with `value`; its number, or -1 with WS FULL.
-    int32_t AddRow(int32_t value) {
-        if (rows == capacityRows) {
-            const int64_t wanted = capacityRows ? capacityRows * 2 : 16;
-            if (wanted * columns * 4 > kMaxTransitionBytes || wanted > INT32_MAX) return Full();
-            auto *grown = static_cast<int32_t *>(
-                ReallocBlock(cells, static_cast<size_t>(wanted * columns) * sizeof(int32_t), HERE));
-            if (!grown) return Full();
-            cells = grown;
-            capacityRows = wanted;
-        }
-        int32_t *row = cells + static_cast<int64_t>(rows) * columns;
-        for (int32_t i = 0; i < columns; ++i) row[i] = value;
-        return rows++;
-    }
-    int32_t &At(int32_t row, int32_t column) { return cells[static_cast<int64_t>(row) * columns + column]; }
-
-    static int32_t Full() {
-        WriteText("Not enough memory for Realloc !", true);
-        SetError(APL_ERR_WSFULL);
-        return -1;
-    }
-};
 
 bool IsIntVector(const aplarray *a) { return a && a->eltype == APL_INTG && a->rank == 1; }
 bool IsCharVector(const aplarray *a) { return a && a->eltype == APL_CHAR && a->rank <= 1; }
@@ -307,56 +271,22 @@ aplarray *BuildKeywordLexer(aplarray *tokenTable) {
     const aplarray *keywords = Item(tokenTable, kKeywords);
     const int32_t *codes = DataOf<int32_t>(Item(tokenTable, kCodes));
 
-    // Columns for the characters that occur in keywords, in ascending order.
-    bool used[256] = {};
+    // Keywords hold no NUL (ValidTable), so column 0 stays "any other character".
+    AutomatonWord *words = static_cast<AutomatonWord *>(
+        AllocBlock(static_cast<size_t>(keywords->number > 0 ? keywords->number : 1) * sizeof(AutomatonWord), HERE));
+    if (!words) {
+        SetError(APL_ERR_WSFULL);
+        return nullptr;
+    }
     for (int32_t i = 0; i < keywords->number; ++i) {
         const aplarray *k = Item(keywords, i);
-        for (int32_t j = 0; j < k->number; ++j) used[DataOf<uint8_t>(k)[j]] = true;
+        words[i] = {DataOf<uint8_t>(k), k->number, codes[i]};
     }
-    aplarray *columns = NewIntVector(256, -1);
-    if (!columns) return nullptr;
+    aplarray *columns = nullptr, *cells = nullptr;
+    const bool built = BuildAutomaton(words, keywords->number, columns, cells);
+    FreeBlock(words, HERE);
+    if (!built) return nullptr;
     TempGuard columnsGuard(columns);
-    int32_t *column = DataOf<int32_t>(columns);
-    int32_t width = 1;
-    column[0] = 0;
-    for (int c = 1; c < 256; ++c)
-        if (used[c]) column[c] = width++;
-
-    GrowingMatrix matrix;
-    matrix.columns = width;
-    if (matrix.AddRow(0) < 0) return nullptr;
-    for (int32_t i = 0; i < keywords->number; ++i) {
-        const aplarray *k = Item(keywords, i);
-        const uint8_t *text = DataOf<uint8_t>(k);
-        const int32_t code = codes[i];
-        if (code <= 0) continue;  // -0 would read as "no transition"
-        int32_t state = 0;
-        for (int32_t j = 0; j + 1 < k->number; ++j) {
-            const int32_t entry = matrix.At(state, column[text[j]]);
-            if (entry > 0) {
-                state = entry;
-                continue;
-            }
-            // A new row that still recognises the shorter keyword ending here.
-            const int32_t row = matrix.AddRow(entry);
-            if (row < 0) return nullptr;
-            matrix.At(state, column[text[j]]) = row;
-            state = row;
-        }
-        int32_t &last = matrix.At(state, column[text[k->number - 1]]);
-        if (last > 0) {
-            // Longer keywords go on from here; any other character ends this one.
-            for (int32_t c = 0; c < width; ++c)
-                if (matrix.At(last, c) == 0) matrix.At(last, c) = -code;
-        } else {
-            last = -code;
-        }
-    }
-
-    const int32_t shape[2] = {matrix.rows, width};
-    aplarray *cells = AllocArray(APL_SIMPLE | APL_TEMP, 2, APL_INTG, shape, HERE);
-    if (!cells) return nullptr;
-    memcpy(DataOf(cells), matrix.cells, static_cast<size_t>(matrix.rows) * static_cast<size_t>(width) * 4);
     TempGuard cellsGuard(cells);
     aplarray *lexer = NewNested(5);
     if (!lexer) return nullptr;

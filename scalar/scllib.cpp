@@ -11,6 +11,8 @@
 #include "structural/rho.h"
 
 #include <cfenv>
+#include <cmath>
+#include <cstring>
 #include <iterator>
 
 namespace {
@@ -553,6 +555,73 @@ const ScalarMember *FindScalarMember(aplfunction entry) {
     for (const ScalarMember &m : kMembers)
         if (m.entry == entry) return &m;
     return nullptr;
+}
+
+namespace {
+double NumberOf(const aplarray *a) { return a->eltype == APL_REAL ? *DataOf<double>(a) : *DataOf<int32_t>(a); }
+
+// Sum, difference or product of two INTG or REAL scalars, in double as their
+// routines compute them; false for another member, or for a result that is
+// not finite, which the routine turns into its DOMAIN ERROR.
+bool DirectArithmetic(const ScalarMember &m, const aplarray *left, const aplarray *right, double &value) {
+    const bool numbers = (left->eltype == APL_INTG || left->eltype == APL_REAL) &&
+                         (right->eltype == APL_INTG || right->eltype == APL_REAL);
+    if (!numbers) return false;
+    const double a = NumberOf(left), b = NumberOf(right);
+    if (m.dyadic == AddRoutine)
+        value = a + b;
+    else if (m.dyadic == SubRoutine)
+        value = a - b;
+    else if (m.dyadic == MulRoutine)
+        value = a * b;
+    else
+        return false;
+    return std::isfinite(value);
+}
+}  // namespace
+
+const ScalarMember *ScalarMemberOfCode(uint8_t code) {
+    static const auto table = [] {
+        struct Table {
+            const ScalarMember *byCode[256] = {};
+        } t;
+        for (const ScalarMember &m : kMembers) t.byCode[m.code] = &m;
+        return t;
+    }();
+    return table.byCode[code];
+}
+
+bool ScalarOfScalars(const ScalarMember &m, const aplarray *left, const aplarray *right, aplarray *into,
+                     aplarray *&result) {
+    result = nullptr;
+    if (!left || !right || !PlainScalars(m, left, right) || ((left->type | right->type) & APL_INDEXPOS))
+        return false;
+    const int type = DyadicResultType(m.dyadicRule, left->eltype, right->eltype);
+    if (type != APL_INTG && type != APL_REAL && type != APL_BOOL) return false;
+    const bool reuse = into && !IsStatic(into) && into->rank == 0 && into->eltype == type && !IsNested(into);
+    double direct;
+    if (type == APL_REAL && DirectArithmetic(m, left, right, direct)) {
+        result = reuse ? into : AllocArray(APL_SIMPLE | APL_TEMP, 0, APL_REAL, nullptr, HERE);
+        if (result) *DataOf<double>(result) = direct;
+        return true;
+    }
+    // The value is computed into a record on the stack first, so that a
+    // fault (an overflow found after the write) leaves `into` as it was.
+    alignas(16) unsigned char scratch[32] = {};
+    auto *aside = reinterpret_cast<aplarray *>(scratch);
+    aside->size = type == APL_REAL ? 24 : 20;
+    aside->type = APL_SIMPLE;
+    aside->eltype = static_cast<uint8_t>(type);
+    aside->number = 1;
+    const bool ok = m.dyadic(aside, left, right) && !aplerrno;
+    FinishFloatingPoint();
+    if (!ok) {
+        if (!aplerrno) SetError(APL_ERR_DOMAIN);
+        return true;
+    }
+    result = reuse ? into : AllocArray(APL_SIMPLE | APL_TEMP, 0, type, nullptr, HERE);
+    if (result) memcpy(DataOf(result), DataOf(aside), ElementSize(type));
+    return true;
 }
 
 const ScalarMember *ScalarMemberByCode(int code) {

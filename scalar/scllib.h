@@ -53,6 +53,17 @@ struct ScalarMember {
 const ScalarMember *FindScalarMember(aplfunction entry);
 const ScalarMember *ScalarMemberByCode(int code);
 
+// The member of a symbol by its character code, or null (one table lookup).
+const ScalarMember *ScalarMemberOfCode(uint8_t code);
+// The evaluator's scalar loops: two simple scalars (no axis) through the
+// member's routine, computed aside and then written into `into` when it is a
+// simple scalar record of the result type that the caller holds alone and
+// gives up for the result (a variable about to receive it), else into a new
+// temporary. False, with nothing done, when the arguments are not such a
+// pair (the caller takes the general path); true with `result` set, or null
+// with aplerrno set. Borrows both arguments; `into` is unchanged on error.
+bool ScalarOfScalars(const ScalarMember &m, const aplarray *left, const aplarray *right, aplarray *into,
+                     aplarray *&result);
 // Result type for the argument element types (kTypeAtLeaves for "leaves").
 int DyadicResultType(ResultRule rule, int leftType, int rightType);
 int MonadicResultType(ResultRule rule, int argType);

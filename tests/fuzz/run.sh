@@ -24,7 +24,7 @@ for binary in "$out"/*_fuzz; do
     [ -d "tests/fuzz/seeds/$name" ] && seeds=("tests/fuzz/seeds/$name")
     # Targets that read APL lines get the token dictionary.
     dict=()
-    [ "$name" != readarray_fuzz ] && dict=(-dict=tests/fuzz/apl.dict)
+    case $name in readarray_fuzz|wsload_fuzz) ;; *) dict=(-dict=tests/fuzz/apl.dict) ;; esac
     echo "======== $name for ${seconds}s ========"
     if "$binary" "${dict[@]}" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
         -artifact_prefix="$out/crashes/$name-" "$corpus" "${seeds[@]}" >"$out/$name.log" 2>&1; then

@@ -213,12 +213,33 @@ TEST_F(Workspaces, LoadedSystemVariablesPassTheirChecks) {
     const std::string base = SaveBase();
     Rewrite(base, "pp.kaz", [](aplarray *ws) {
         Replace(&ItemsOf(ItemsOf(ws)[2])[ValueIndexOf(ws, A("⎕PP"))], MakeInt(1000));
+        // Marked as a plain variable, it still passes the check.
+        EntryOf(ws, A("⎕PP"))[4] = APL_KIND_VARIABLE;
         Replace(&ItemsOf(ItemsOf(ws)[2])[ValueIndexOf(ws, A("⎕IO"))], MakeInt(0));
     });
     const std::string output = RunLines({")LOAD " + Path("pp"), A("⎕PP"), A("⎕IO"), A("÷3"), "KEEP"});
     // The refused PP keeps its default; the acceptable IO comes in.
     EXPECT_NE(output.find("saved at"), std::string::npos) << output;
     EXPECT_NE(output.find("\n6\n0\n0.333333\nold\n"), std::string::npos) << output;
+}
+
+TEST_F(Workspaces, TheScriptBitOfModeFollowsTheSessionNotTheFile) {
+    APL_SetScriptMode(0);
+    RunLines({A("⎕MODE←4"), ")SAVE " + Path("mode")});
+    // Clear before the load: a saved script bit does not come in.
+    EXPECT_EQ(RunLines({A("⎕MODE←0"), ")LOAD " + Path("mode"), A("⎕MODE")}).substr(0, 1), "'");
+    EXPECT_EQ(Run(A("⎕MODE")), "0\n");
+    // Set before the load: it stays.
+    RunLines({A("⎕MODE←4"), ")LOAD " + Path("mode")});
+    EXPECT_EQ(Run(A("⎕MODE")), "4\n");
+    // In script mode the bit is set whatever the file holds.
+    RunLines({A("⎕MODE←0"), ")SAVE"});
+    APL_SetScriptMode(1);
+    RunLines({")LOAD " + Path("mode")});
+    EXPECT_EQ(Run(A("⎕MODE")), "4\n");
+    // The lines typed outside script mode were kept for the session record.
+    APL_UnLinkEx(session.inputRecord, HERE);
+    session.inputRecord = nullptr;
 }
 
 TEST_F(Workspaces, StartUpLoadsTheWorkspaceAndRunsItsLatentExpression) {
