@@ -17,8 +17,11 @@
 #include "system/compfile.h"
 #include "system/register.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -69,6 +72,7 @@ bool KnownKind(int kind, int kindHigh) {
     }
 }
 
+// A new temporary CHAR vector holding the bytes; null with WS FULL.
 aplarray *CharVector(const void *bytes, uint64_t n) {
     if (n > INT32_MAX) {
         SetError(APL_ERR_WSFULL);
@@ -114,8 +118,9 @@ bool Damaged(const char *what) {
     return false;
 }
 
-// A function value as saved: (record, serialised lines). Takes its lines and
-// time stamps; the record itself is never used.
+// A function value as saved: (record, serialised lines). Takes its lines (a
+// new array, linked into the entry) and time stamps; borrows the value, and
+// never uses the stored record itself.
 bool TakeFunction(const aplarray *value, ImageEntry &entry) {
     if (!value || !IsNested(value) || value->rank != 1 || value->number != 2) return Damaged("function value");
     const aplarray *record = ItemsOf(value)[0];
@@ -178,7 +183,8 @@ bool ReadEntries(const aplarray *table, const aplarray *pool, WorkspaceImage &im
     return true;
 }
 
-// Takes the values of item 3 into the entries that hold one.
+// Takes the values of item 3 into the entries that hold one: each linked
+// into its entry (the lines of a function rebuilt from its text).
 bool ReadValues(const aplarray *values, WorkspaceImage &image, const std::vector<bool> &holds) {
     int64_t expected = 0;
     for (bool h : holds) expected += h ? 1 : 0;
@@ -199,7 +205,8 @@ bool ReadValues(const aplarray *values, WorkspaceImage &image, const std::vector
     return true;
 }
 
-// Reads and checks the whole file. False with the error set; nothing of the
+// Reads and checks the whole file into `image`, which links what it keeps;
+// the array read is released. False with the error set; nothing of the
 // workspace is touched either way.
 bool ReadImage(const std::string &file, WorkspaceImage &image) {
     aplarray *contents = APL_LinkEx(APL_ReadWrite(nullptr, nullptr, MakeString(file.c_str())), HERE);
@@ -220,7 +227,8 @@ bool ReadImage(const std::string &file, WorkspaceImage &image) {
 
 // ---- Installing objects ---------------------------------------------------------------
 
-// Fixes a function from its stored lines and gives it its stored time stamps.
+// Fixes a function from its stored lines (borrowed) and gives it its stored
+// time stamps.
 // False with the error set when the text does not define the function `name`.
 bool FixFunction(const ImageEntry &entry) {
     aplarray *result = DefineFunction(entry.value);
@@ -240,8 +248,9 @@ bool FixFunction(const ImageEntry &entry) {
     return true;
 }
 
-// A system variable's value through the checked assignment: a value the
-// library would refuse (PP 1000, an EL) leaves the default in place.
+// A system variable's value through the checked assignment, which links it
+// (or a checked copy): a value the library would refuse (PP 1000, an EL)
+// leaves the default in place.
 void AssignSystemValue(uint16_t index, aplarray *value) {
     aplarray *stored = AssignSystemVariable(index, value);
     (void)stored;
@@ -306,7 +315,7 @@ std::string OpenableName(const std::string &file) {
 }
 
 // The names a COPY word stands for: the rows or blank-separated words of a
-// character variable.
+// character variable (borrowed).
 void NamesOfText(const aplarray *text, std::vector<std::string> &names) {
     if (!text || IsNested(text) || text->eltype != APL_CHAR) return;
     const int32_t row = text->rank ? RowLength(text) : 1;
@@ -323,6 +332,7 @@ void NamesOfText(const aplarray *text, std::vector<std::string> &names) {
     }
 }
 
+// The value of a variable here (borrowed, not linked), or null.
 aplarray *VariableValue(const std::string &name) {
     const uint16_t index = LookupName(name);
     if (!IsSymbol(index)) return nullptr;
@@ -330,7 +340,8 @@ aplarray *VariableValue(const std::string &name) {
     return (entry.kind & APL_KIND_VARIABLE) && !IsLabel(entry.kind) ? static_cast<aplarray *>(entry.value) : nullptr;
 }
 
-// Copies one object of the image. Writes a line when it cannot.
+// Copies one object of the image: a variable's value is linked to the name,
+// a function fixed again from its text. Writes a line when it cannot.
 void CopyObject(const WorkspaceImage &image, const std::string &name, bool protect) {
     const ImageEntry *entry = image.Find(name);
     if (!entry || !entry->value) {
@@ -354,6 +365,28 @@ void CopyObject(const WorkspaceImage &image, const std::string &name, bool prote
     if (!copied) WriteLinef("NOT COPIED : %s", name.c_str());
 }
 
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(int64_t days, int64_t &year, int &month, int &day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t shifted = (5 * dayOfYear + 2) / 153;
+    day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1);
+    month = static_cast<int>(shifted < 10 ? shifted + 3 : shifted - 9);
+    year = yearOfEra + era * 400 + (month <= 2);
+}
+
 }  // namespace
 
 // ---- Exported to the commands -------------------------------------------------------------
@@ -364,14 +397,33 @@ std::string WorkspaceFileName(const std::string &name) {
 }
 
 std::string SaveTimeText(uint32_t stored) {
-    const time_t seconds = static_cast<time_t>(static_cast<int64_t>(stored) - kTimeOffset);
+    // The local time of the last moment the platform's time_t can hold (all of
+    // them on 64-bit systems), moved on by the rest: a 32-bit time_t ends in
+    // 2038, the stored word in 2106.
+    const int64_t seconds = static_cast<int64_t>(stored) - kTimeOffset;
+    const time_t held = static_cast<time_t>(std::min<int64_t>(seconds, std::numeric_limits<time_t>::max()));
     struct tm local{};
-    char text[64] = "";
-    if (localtime_r(&seconds, &local)) strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &local);
+    if (!localtime_r(&held, &local)) return "";
+    const int64_t heldLocal = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
+                              local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    const int64_t localSeconds = heldLocal + (seconds - static_cast<int64_t>(held));
+    const int64_t days = localSeconds >= 0 ? localSeconds / 86400 : (localSeconds - 86399) / 86400;
+    const int64_t inDay = localSeconds - days * 86400;
+    int64_t year;
+    int month, day;
+    CivilFromDays(days, year, month, day);
+    static const char *const kWeekdays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
+    static const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char text[64];
+    snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %04lld", kWeekdays[((days % 7) + 7) % 7],
+             kMonths[month - 1], day, static_cast<int>(inDay / 3600), static_cast<int>(inDay / 60 % 60),
+             static_cast<int>(inDay % 60), static_cast<long long>(year));
     return text;
 }
 
-// Builds the 4-item workspace value (a temporary) and writes it.
+// Builds the 4-item workspace value (a temporary whose items link the values)
+// and writes it; the serialiser releases it.
 bool SaveWorkspace(uint32_t &savedAt) {
     const uint32_t count = APL_symtab.count;
     std::vector<uint8_t> table(static_cast<size_t>(count) * kEntryBytes, 0);

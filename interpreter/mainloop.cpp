@@ -234,32 +234,24 @@ extern "C" void APL_SetScriptMode(int32_t on) { session.scriptMode = on != 0; }
 
 extern "C" int32_t APL_Init(uint8_t mode, const char *workspaceFile) {
     tracingActive = false;
-    APL_interrupted = 0;
-    aplerrno = 0;
-    errno = 0;
-    APL_error_message[0] = 0;
-    SetPendingOsError(0);
+    // What a previous session left running goes before its workspace does.
     while (stateIndicator.count) PopState();
     stateIndicator.executing = kSessionLevel;
     currentFrame = nullptr;
-    ClearPendingControl();
-    evaluator = EvaluatorState{};
-    DestroySymbolTable();
-    ResetConstantPool();
     APL_UnLinkEx(session.inputRecord, HERE);
     const bool scriptMode = session.scriptMode;
     session = SessionState{};
     session.scriptMode = scriptMode;
+    session.programMode = mode != 0;
     snprintf(APL_workspacefile, sizeof APL_workspacefile, "%s", workspaceFile ? workspaceFile : "");
     if (!APL_tokenfile[0]) snprintf(APL_tokenfile, sizeof APL_tokenfile, "Standard.tok");
     if (!APL_messagefile[0]) snprintf(APL_messagefile, sizeof APL_messagefile, "session.msg");
-    session.programMode = mode != 0;
+    // Process-wide tables first: a clear workspace registers its builtins in them.
     InitPrimitiveTables();
     InstallFunctionRunners();  // defined functions run through execfn
     InstallSystemValueCheck();
     ResetSystemFunctionTable();
-    sessionMode = session.programMode ? 4 : 0;
-    ClearWorkspace();
+    ResetRuntimeState();
     if (!session.programMode) {
         LoadTokenFile(APL_tokenfile);
         aplerrno = 0;

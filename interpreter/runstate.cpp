@@ -6,6 +6,7 @@
 #include "core/arrays.h"
 #include "core/errors.h"
 #include "core/symtab.h"
+#include "interpreter/execfn.h"
 #include "interpreter/execline.h"
 #include "interpreter/fixing.h"
 #include "interpreter/mainloop.h"
@@ -19,6 +20,15 @@
 namespace {
 
 void ResetTies() { UntieAll(); }
+
+// What a line of a function left for the next one (a control value, the flags
+// of the line being fixed) and the evaluator's selective-assignment marks.
+// Clearing runs at session level, where no evaluation is under way.
+void ResetLineControl() {
+    ClearPendingControl();
+    tokenizerLineFlags = 0;
+    evaluator = EvaluatorState{};
+}
 
 // The system variables, display names and built-ins of a clear workspace.
 void ResetNames() {
@@ -47,6 +57,7 @@ void ResetCodeBuffer() { ResetTokenBuffer(codeBuffer); }
 
 constexpr StatePart kParts[] = {
     {"ties", ResetTies},
+    {"line control", ResetLineControl},
     {"names, functions and the constant pool", ResetNames},
     {"mode bits and tracing", ResetModes},
     {"pending errors", ResetErrors},

@@ -1,6 +1,12 @@
 // numrep: number representation, the base value ⊥ (APL_Encode) that combines
 // digits under radices into numbers and the representation ⊤ (APL_Decode) that
 // splits numbers into digits. Relies on the array core and the standard wrapper.
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12 at -O2 vectorises only loops whose trip count is a multiple of the
+// vector width; the digit loops need the full vectoriser.
+#pragma GCC optimize("tree-vectorize")
+#endif
+
 #include "apl.h"
 #include "core/arrays.h"
 #include "core/eltypes.h"
@@ -174,17 +180,48 @@ bool BaseValueInt64(const Joined &j, const int32_t *radices, const int32_t *digi
     return true;
 }
 
-// The largest magnitude Horner's rule can reach on INTG data, row by row: the
-// double arithmetic is exact below 2^53.
-bool FitsDoubleExactly(const Joined &j, const int32_t *radices, const int32_t *digits, int64_t digitCount) {
-    double digitMax = 0;
-    for (int64_t i = 0; i < digitCount; ++i) digitMax = std::fmax(digitMax, std::fabs(double(digits[i])));
+// The largest magnitude that any partial sum of Horner's rule can reach on
+// INTG data whose digits lie in lowest ... highest, over every row (+inf when
+// it is beyond every double).
+double LargestPartialSum(const Joined &j, const int32_t *radices, int32_t lowest, int32_t highest) {
+    const double digitMax = std::fmax(-static_cast<double>(lowest), static_cast<double>(highest));
+    double largest = 0;
     for (int64_t row = 0; row < j.rows; ++row) {
         double bound = 0;
         const int32_t *radix = radices + row * j.length * j.radixStep;
-        for (int64_t k = 0; k < j.length; ++k) bound = bound * std::fabs(double(radix[k * j.radixStep])) + digitMax;
-        if (!(bound < kExactInDouble)) return false;
+        for (int64_t k = 0; k < j.length; ++k) {
+            bound = bound * std::fabs(double(radix[k * j.radixStep])) + digitMax;
+            largest = std::fmax(largest, bound);
+        }
     }
+    return largest;
+}
+
+// Horner's rule in 32-bit integers, wrapping, noting the smallest and largest
+// digit on the way: the values are right when LargestPartialSum then says that
+// no partial sum can have left 32 bits. One pass over the digits either way.
+bool BaseValueInt32(const Joined &j, const int32_t *radices, const int32_t *digits, int32_t *out, int32_t &lowest,
+                    int32_t &highest) {
+    InterruptCheck interrupt;
+    int32_t low = 0, high = 0;
+    for (int64_t row = 0; row < j.rows; ++row) {
+        int32_t *__restrict acc = out + row * j.columns;
+        for (int64_t c = 0; c < j.columns; ++c) acc[c] = 0;
+        const int32_t *radix = radices + row * j.length * j.radixStep;
+        for (int64_t k = 0; k < j.length; ++k) {
+            const auto r = static_cast<uint32_t>(radix[k * j.radixStep]);
+            const int32_t *__restrict d = digits + k * j.digitStep;
+            for (int64_t c = 0; c < j.columns; ++c) {
+                const int32_t digit = d[c];
+                low = digit < low ? digit : low;
+                high = digit > high ? digit : high;
+                acc[c] = static_cast<int32_t>(static_cast<uint32_t>(acc[c]) * r + static_cast<uint32_t>(digit));
+            }
+            if (interrupt.Stop(j.columns)) return false;
+        }
+    }
+    lowest = low;
+    highest = high;
     return true;
 }
 
@@ -204,13 +241,27 @@ aplarray *IntegerIfItFits(aplarray *real) {
 }
 
 // Both arguments INTG: exact arithmetic, an INTG result when every value fits.
-// Returns a new temporary or null with the error set.
-aplarray *BaseValueIntegers(const Joined &j, const aplarray *left, const aplarray *right, aplarray *real) {
-    TempGuard guard(real);
+// In 32-bit integers when every partial sum fits, else in doubles while they
+// are exact, else in 64-bit integers. Returns a new temporary or null with the
+// error set.
+aplarray *BaseValueIntegers(const Joined &j, const aplarray *left, const aplarray *right, const int32_t *shape,
+                            int rank) {
     const int32_t *radices = DataOf<int32_t>(left);
     const int32_t *digits = DataOf<int32_t>(right);
+    int32_t lowest = 0, highest = 0;
+    double largest;
+    {
+        TempGuard result(NewResult(APL_INTG, shape, rank));
+        if (!result.get() || !BaseValueInt32(j, radices, digits, DataOf<int32_t>(result.get()), lowest, highest))
+            return nullptr;
+        largest = LargestPartialSum(j, radices, lowest, highest);
+        if (largest <= INT32_MAX) return result.release();
+    }
+    TempGuard guard(NewResult(APL_REAL, shape, rank));
+    if (!guard.get()) return nullptr;
+    aplarray *real = guard.get();
     double *out = DataOf<double>(real);
-    if (FitsDoubleExactly(j, radices, digits, right->number)) {
+    if (largest < kExactInDouble) {
         Scratch<double> wide(left->number);
         if (!wide.data) return nullptr;
         for (int32_t i = 0; i < left->number; ++i) wide.data[i] = radices[i];
@@ -244,10 +295,10 @@ aplarray *BaseValue(CallArgs &args) {
     int32_t shape[kMaxRank];
     int rank = 0;
     if (!JoinAxes(args.left, args.right, j, shape, rank)) return nullptr;
+    if (args.left->eltype == APL_INTG && args.right->eltype == APL_INTG)
+        return BaseValueIntegers(j, args.left, args.right, shape, rank);
     aplarray *real = NewResult(APL_REAL, shape, rank);
     if (!real) return nullptr;
-    if (args.left->eltype == APL_INTG && args.right->eltype == APL_INTG)
-        return BaseValueIntegers(j, args.left, args.right, real);
     TempGuard guard(real);
     TempGuard radices(AsReal(args.left));
     if (aplerrno) return nullptr;
@@ -268,37 +319,64 @@ aplarray *BaseValue(CallArgs &args) {
 // value goes on as the floor of the quotient. Then L⊥L⊤R reproduces R whenever
 // R is representable under L, negative values included.
 
-int64_t FloorDivide(int64_t a, int64_t b) {
-    const int64_t q = a / b;
-    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+// One row of INTG digits under the radix r (|r| ≥ 2), the rest held in doubles.
+// The quotient comes from the reciprocal: every value is below 2^31 in
+// magnitude, so the product is off from the true quotient by less than the
+// distance of a non-integral quotient to the next integer, and truncating it
+// leaves q at most one away from the floor; the remainder, exact in doubles,
+// says which way. Written without branches so that the loop vectorises: the
+// values are integers of at most 2^32 in magnitude, no operation here can
+// trap, and saying so lets the compiler turn the corrections into selects.
+__attribute__((optimize("tree-vectorize", "no-trapping-math")))
+void DigitsUnder(int32_t r, double *__restrict rest, int64_t n, int32_t *__restrict digit) {
+    const double radix = r, inverse = 1.0 / radix;
+    const double sign = r > 0 ? 1.0 : -1.0, magnitude = std::fabs(radix);
+    for (int64_t j = 0; j < n; ++j) {
+        const double v = rest[j];
+        double q = static_cast<double>(static_cast<int32_t>(v * inverse));
+        double remainder = v - q * radix;
+        const double signedRemainder = remainder * sign;
+        const double under = signedRemainder < 0 ? 1.0 : 0.0;
+        const double over = signedRemainder >= magnitude ? 1.0 : 0.0;
+        q += over - under;
+        remainder += (under - over) * radix;
+        digit[j] = static_cast<int32_t>(remainder);
+        rest[j] = q;
+    }
 }
 
 // INTG digits, from the last radix to the first; false when a digit does not
-// fit in 32 bits (a zero radix after a radix of -1 can hold 2^31).
+// fit in 32 bits (a zero radix after a radix of -1 can hold 2^31). The rest
+// stays within ±2^31, exact in doubles. The values go a block at a time
+// through every radix, so that the rest stays in the first-level cache.
 bool RepresentIntegers(const int32_t *radices, int64_t m, const int32_t *values, int64_t n, int32_t *out) {
-    Scratch<int64_t> rest(n);
-    if (!rest.data) return false;
-    for (int64_t j = 0; j < n; ++j) rest.data[j] = values[j];
-    InterruptCheck interrupt;
+    constexpr int64_t kBlock = 1024;
+    double rest[kBlock];
     bool fits = true;
-    for (int64_t k = m - 1; k >= 0; --k) {
-        const int64_t r = radices[k];
-        int32_t *digit = out + k * n;
-        if (r == 0) {
-            // A zero radix takes the whole remaining value; radices before it get 0.
-            for (int64_t j = 0; j < n; ++j) {
-                fits &= rest.data[j] >= INT32_MIN && rest.data[j] <= INT32_MAX;
-                digit[j] = static_cast<int32_t>(rest.data[j]);
-                rest.data[j] = 0;
-            }
-        } else {
-            for (int64_t j = 0; j < n; ++j) {
-                const int64_t q = FloorDivide(rest.data[j], r);
-                digit[j] = static_cast<int32_t>(rest.data[j] - q * r);
-                rest.data[j] = q;
+    for (int64_t from = 0; from < n; from += kBlock) {
+        const int64_t count = n - from < kBlock ? n - from : kBlock;
+        for (int64_t j = 0; j < count; ++j) rest[j] = values[from + j];
+        for (int64_t k = m - 1; k >= 0; --k) {
+            const int32_t r = radices[k];
+            int32_t *digit = out + k * n + from;
+            if (r == 0) {
+                // A zero radix takes the whole remaining value; radices before it get 0.
+                for (int64_t j = 0; j < count; ++j) {
+                    fits &= rest[j] <= INT32_MAX;
+                    digit[j] = static_cast<int32_t>(std::fmin(rest[j], INT32_MAX));
+                    rest[j] = 0;
+                }
+            } else if (r == 1 || r == -1) {
+                // Every value is a multiple: digit 0, quotient ±value.
+                for (int64_t j = 0; j < count; ++j) {
+                    digit[j] = 0;
+                    rest[j] *= r;
+                }
+            } else {
+                DigitsUnder(r, rest, count, digit);
             }
         }
-        if (interrupt.Stop(n)) return false;
+        if (InterruptAt(from)) return false;
     }
     return fits;
 }

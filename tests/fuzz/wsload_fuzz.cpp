@@ -75,7 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int32_t before = LiveBlocks();
     aplerrno = 0;
     LoadWorkspace();
-    if (aplerrno) {
+    const int32_t refused = aplerrno;
+    aplerrno = 0;
+    if (refused) {
         Require(APL_symtab.count == count, "a refused load changed the table");
         Require(Symbol(LookupName("OLD")).value == oldValue, "a refused load changed a value");
         Require(APL_Variable(sys_LX_idx) == oldLatent, "a refused load changed LX");
@@ -83,7 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         Require(LiveBlocks() == before, "a refused load left blocks behind");
         Require(LookupName("RAN") == APL_symtab.count, "a refused load ran the latent expression");
     }
-    aplerrno = 0;
     remove(file.c_str());
     return 0;
 }

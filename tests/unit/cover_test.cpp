@@ -13,17 +13,7 @@
 
 namespace {
 
-class Cover : public LibraryTest {
-protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        CreateSystemVariables(false);
-    }
-    void TearDown() override {
-        DestroySymbolTable();
-        LibraryTest::TearDown();
-    }
-};
+using Cover = WorkspaceTest;
 
 uint16_t Name(const char *name) {
     return APL_AddSymbol(name, static_cast<int32_t>(strlen(name)), APL_KIND_VARIABLE, KAZ_InitSimple(nullptr));

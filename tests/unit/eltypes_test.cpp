@@ -12,80 +12,14 @@
 
 namespace {
 
-using Shape = std::vector<int32_t>;
-using Values = std::vector<double>;
+using namespace arrays_support;
+
 const double kNaN = std::nan("");
 const double kInfinity = HUGE_VAL;
 
-int64_t WordsPerRow(const aplarray *a) { return (RowLength(a) + 31) / 32; }
-
-// Builds a temporary simple array. BOOL is packed here from the layout rule
-// itself, so that the library's packing is checked against an independent one.
-aplarray *Make(int eltype, const Shape &shape, const Values &v) {
-    aplarray *a = APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data());
-    if (eltype == APL_BOOL) memset(APL_Data(a), 0, 4 * static_cast<size_t>(a->number));
-    const int64_t row = RowLength(a);
-    for (size_t i = 0; i < v.size(); ++i) {
-        switch (eltype) {
-        case APL_CHAR: DataOf<uint8_t>(a)[i] = static_cast<uint8_t>(v[i]); break;
-        case APL_SHORT: DataOf<int16_t>(a)[i] = static_cast<int16_t>(v[i]); break;
-        case APL_INTG: DataOf<int32_t>(a)[i] = static_cast<int32_t>(v[i]); break;
-        case APL_REAL: DataOf<double>(a)[i] = v[i]; break;
-        case APL_BOOL:
-            if (v[i] != 0)
-                DataOf<uint32_t>(a)[i / row * WordsPerRow(a) + i % row / 32] |= 1u << (i % row % 32);
-        }
-    }
-    return a;
-}
-aplarray *Vec(int eltype, const Values &v) { return Make(eltype, {static_cast<int32_t>(v.size())}, v); }
-
-Values Elements(const aplarray *a) {
-    Values v;
-    const int64_t row = RowLength(a);
-    for (int64_t i = 0; i < ElementCount(a); ++i) {
-        switch (a->eltype) {
-        case APL_CHAR: v.push_back(DataOf<uint8_t>(a)[i]); break;
-        case APL_SHORT: v.push_back(DataOf<int16_t>(a)[i]); break;
-        case APL_INTG: v.push_back(DataOf<int32_t>(a)[i]); break;
-        case APL_REAL: v.push_back(DataOf<double>(a)[i]); break;
-        case APL_BOOL:
-            v.push_back(DataOf<uint32_t>(a)[i / row * WordsPerRow(a) + i % row / 32] >> (i % row % 32) & 1);
-        }
-    }
-    return v;
-}
-
-// Bits past the row length in each row's last word.
-uint32_t PaddingBits(const aplarray *a) {
-    const int64_t row = RowLength(a), words = WordsPerRow(a);
-    if (row % 32 == 0 || a->number == 0) return 0;
-    uint32_t padding = 0;
-    for (int64_t w = words - 1; w < a->number; w += words) padding |= DataOf<uint32_t>(a)[w] >> (row % 32);
-    return padding;
-}
-
-// A temporary nested array holding (linked) the given items; `prototype` fills
-// the one slot of an empty one.
-aplarray *Nest(const std::vector<aplarray *> &items, aplarray *prototype = nullptr) {
-    const auto n = static_cast<int32_t>(items.size());
-    aplarray *a = APL_Create(1, APL_NESTED, &n);
-    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[i]);
-    if (n == 0) ItemsOf(a)[0] = APL_Link(prototype);
-    return a;
-}
-
 // Every test runs with the system variables, so that CT can be changed.
-class ElementTypes : public LibraryTest {
+class ElementTypes : public WorkspaceTest {
 protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        CreateSystemVariables(false);
-    }
-    void TearDown() override {
-        DestroySymbolTable();
-        LibraryTest::TearDown();
-    }
     // The result's type and elements, released afterwards; -1 for a null result.
     static std::pair<int, Values> Take(aplarray *r) {
         if (!r) return {-1, {}};

@@ -80,17 +80,7 @@ Text Engine(aplarray *value, bool keywordMode, bool matrix = false) {
     return Take(text);
 }
 
-class Format : public LibraryTest {
-protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        CreateSystemVariables(false);
-    }
-    void TearDown() override {
-        DestroySymbolTable();
-        LibraryTest::TearDown();
-    }
-};
+using Format = WorkspaceTest;
 
 TEST_F(Format, IntegersArePlainDecimalWithOneBlankBetweenColumns) {
     EXPECT_EQ(Fmt(APL_Int(123)).shape, Shape{3});  // a numeric scalar gives a vector

@@ -12,34 +12,11 @@
 
 namespace {
 
-using Shape = std::vector<int32_t>;
-using Values = std::vector<double>;
+using namespace arrays_support;
 
-// A temporary simple array. BOOL is packed here from the layout rule itself
-// (rows start on fresh words), independently of the library.
-aplarray *Make(int eltype, const Shape &shape, const Values &v) {
-    aplarray *a = APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data());
-    const int64_t row = RowLength(a), words = (row + 31) / 32;
-    if (eltype == APL_BOOL) memset(DataOf(a), 0xA5, 4 * static_cast<size_t>(a->number));  // junk padding
-    for (size_t i = 0; i < v.size(); ++i) {
-        switch (eltype) {
-        case APL_CHAR: DataOf<uint8_t>(a)[i] = static_cast<uint8_t>(v[i]); break;
-        case APL_SHORT: DataOf<int16_t>(a)[i] = static_cast<int16_t>(v[i]); break;
-        case APL_INTG: DataOf<int32_t>(a)[i] = static_cast<int32_t>(v[i]); break;
-        case APL_REAL: DataOf<double>(a)[i] = v[i]; break;
-        default: {
-            uint32_t &w = DataOf<uint32_t>(a)[static_cast<int64_t>(i) / row * words + static_cast<int64_t>(i) % row / 32];
-            const uint32_t bit = 1u << (static_cast<int64_t>(i) % row % 32);
-            w = v[i] != 0 ? (w | bit) : (w & ~bit);
-        }
-        }
-    }
-    return a;
-}
-aplarray *Ints(const Values &v, Shape shape = {}) {
-    if (shape.empty()) shape = {static_cast<int32_t>(v.size())};
-    return Make(APL_INTG, shape, v);
-}
+// Boolean arguments come with junk in the padding of their rows, which
+// indexing must never read.
+constexpr uint8_t kJunk = 0xA5;
 aplarray *Scalar(double v) { return Make(APL_INTG, {}, {v}); }
 aplarray *Chars(const std::string &s) {
     return Make(APL_CHAR, {static_cast<int32_t>(s.size())}, Values(s.begin(), s.end()));
@@ -52,18 +29,6 @@ aplarray *Iota(const Shape &shape) {
     for (int64_t i = 1; i <= n; ++i) v.push_back(static_cast<double>(i));
     return Make(APL_INTG, shape, v);
 }
-// A temporary nested vector of the given items (each linked; temporaries are owned).
-aplarray *Nest(const std::vector<aplarray *> &items) {
-    const int32_t n = static_cast<int32_t>(items.size());
-    aplarray *a = APL_Create(1, APL_NESTED, &n);
-    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[i]);
-    return a;
-}
-aplarray *Enclosed(aplarray *item) {
-    aplarray *a = APL_Create(0, APL_NESTED, nullptr);
-    ItemsOf(a)[0] = APL_Link(item);
-    return a;
-}
 aplarray *El() { return APL_Variable(sys_ELIDE_idx); }
 // Positions as a selection function would leave them: flagged and temporary.
 aplarray *Positions(aplarray *a) {
@@ -71,33 +36,8 @@ aplarray *Positions(aplarray *a) {
     return a;
 }
 
-Values Ravel(const aplarray *a) {
-    Values v;
-    const int64_t row = RowLength(a), words = (row + 31) / 32;
-    for (int64_t i = 0; i < ElementCount(a); ++i) {
-        switch (a->eltype) {
-        case APL_CHAR: v.push_back(DataOf<uint8_t>(a)[i]); break;
-        case APL_SHORT: v.push_back(DataOf<int16_t>(a)[i]); break;
-        case APL_INTG: v.push_back(DataOf<int32_t>(a)[i]); break;
-        case APL_REAL: v.push_back(DataOf<double>(a)[i]); break;
-        case APL_BOOL: v.push_back(DataOf<uint32_t>(a)[i / row * words + i % row / 32] >> (i % row % 32) & 1); break;
-        default: v.push_back(-1);
-        }
-    }
-    return v;
-}
-Shape ShapeOf(const aplarray *a) { return Shape(a->shape, a->shape + a->rank); }
-
-class Indexing : public LibraryTest {
+class Indexing : public WorkspaceTest {
 protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        CreateSystemVariables(false);
-    }
-    void TearDown() override {
-        DestroySymbolTable();
-        LibraryTest::TearDown();
-    }
     static void Origin(int32_t io) { SetSymbolValue(sys_IO_idx, APL_Int(io)); }
     // A variable holding the value (one link, the name's).
     static uint16_t Variable(const char *name, aplarray *value) {
@@ -120,7 +60,7 @@ protected:
         TempGuard r(Select(array, list));
         ASSERT_NE(r.get(), nullptr);
         EXPECT_EQ(ShapeOf(r.get()), shape);
-        EXPECT_EQ(Ravel(r.get()), values);
+        EXPECT_EQ(Elements(r.get()), values);
     }
     static int32_t ErrorOf(aplarray *array, aplarray *list, aplarray *value = nullptr) {
         aplerrno = 0;
@@ -136,7 +76,7 @@ protected:
 TEST_F(Indexing, VectorsInBothOrigins) {
     aplarray *v = APL_Link(Ints({10, 20, 30, 40}));
     ExpectSelects(v, Scalar(3), {}, {30});
-    ExpectSelects(v, Enclosed(Ints({4, 1, 2, 3}, {2, 2})), {2, 2}, {40, 10, 20, 30});
+    ExpectSelects(v, Enclosed(Make(APL_INTG, {2, 2}, {4, 1, 2, 3})), {2, 2}, {40, 10, 20, 30});
     ExpectSelects(v, Nest({El()}), {4}, {10, 20, 30, 40});
     Origin(0);
     ExpectSelects(v, Scalar(0), {}, {10});
@@ -155,7 +95,7 @@ TEST_F(Indexing, MatricesAndRank3WithElidedAxes) {
     ExpectSelects(a, Nest({Scalar(2), El(), Scalar(3)}), {3}, {15, 19, 23});
     ExpectSelects(a, Nest({El(), Scalar(2), El()}), {2, 4}, {5, 6, 7, 8, 17, 18, 19, 20});
     // The result shape is the catenation of the index shapes.
-    ExpectSelects(a, Nest({Ints({2, 1}, {2, 1}), Scalar(3), Ints({4, 1}, {1, 2})}), {2, 1, 1, 2},
+    ExpectSelects(a, Nest({Make(APL_INTG, {2, 1}, {2, 1}), Scalar(3), Make(APL_INTG, {1, 2}, {4, 1})}), {2, 1, 1, 2},
                   {24, 21, 12, 9});
     Origin(0);
     ExpectSelects(m, Nest({El(), Scalar(1)}), {3}, {2, 6, 10});
@@ -171,11 +111,11 @@ TEST_F(Indexing, ElementTypes) {
     aplarray *c = APL_Link(Chars("abc"));
     TempGuard chosen(Select(c, Enclosed(Ints({2, 2}))));
     EXPECT_EQ(chosen.get()->eltype, APL_CHAR);
-    EXPECT_EQ(Ravel(chosen.get()), Values({'b', 'b'}));
+    EXPECT_EQ(Elements(chosen.get()), Values({'b', 'b'}));
     aplarray *s = APL_Link(Make(APL_SHORT, {3}, {-7, 8, 9}));
     TempGuard widened(Select(s, Enclosed(Ints({1, 3}))));
     EXPECT_EQ(widened.get()->eltype, APL_INTG);
-    EXPECT_EQ(Ravel(widened.get()), Values({-7, 9}));
+    EXPECT_EQ(Elements(widened.get()), Values({-7, 9}));
     // REAL indices within 1e-13 of an integer are accepted.
     ExpectSelects(r, Enclosed(Make(APL_REAL, {2}, {2.00000000000001, 0.99999999999999})), {2}, {2.5, 1.5});
     APL_UnLink(r);
@@ -186,7 +126,7 @@ TEST_F(Indexing, ElementTypes) {
 TEST_F(Indexing, BooleanRowsLongerThanOneWord) {
     Values bits;
     for (int i = 0; i < 3 * 40; ++i) bits.push_back((i * 7 + i / 5) % 3 == 0);
-    aplarray *b = APL_Link(Make(APL_BOOL, {3, 40}, bits));
+    aplarray *b = APL_Link(Make(APL_BOOL, {3, 40}, bits, kJunk));
     Values row2(bits.begin() + 40, bits.begin() + 80);
     ExpectSelects(b, Nest({Scalar(2), El()}), {40}, row2);
     ExpectSelects(b, Nest({El(), Ints({33, 40, 1, 32})}), {3, 4},
@@ -194,12 +134,12 @@ TEST_F(Indexing, BooleanRowsLongerThanOneWord) {
                    bits[119], bits[80], bits[111]});
     TempGuard whole(Select(b, Nest({El(), El()})));
     EXPECT_EQ(whole.get()->eltype, APL_INTG);
-    EXPECT_EQ(Ravel(whole.get()), bits);
+    EXPECT_EQ(Elements(whole.get()), bits);
     APL_UnLink(b);
     // Rows of exactly two words.
     Values wide;
     for (int i = 0; i < 2 * 64; ++i) wide.push_back(i % 5 == 1);
-    aplarray *w = APL_Link(Make(APL_BOOL, {2, 64}, wide));
+    aplarray *w = APL_Link(Make(APL_BOOL, {2, 64}, wide, kJunk));
     ExpectSelects(w, Nest({Ints({2, 1}), Ints({64, 2})}), {2, 2}, {wide[127], wide[65], wide[63], wide[1]});
     APL_UnLink(w);
 }
@@ -227,7 +167,7 @@ TEST_F(Indexing, EmptySelections) {
     TempGuard none(Select(n, Enclosed(Ints({}))));
     ASSERT_EQ(none.get()->eltype, APL_NESTED);
     EXPECT_EQ(none.get()->number, 0);
-    EXPECT_EQ(Ravel(ItemsOf(none.get())[0]), Values({0, 0}));
+    EXPECT_EQ(Elements(ItemsOf(none.get())[0]), Values({0, 0}));
     aplarray *m = APL_Link(Iota({3, 4}));
     ExpectSelects(m, Nest({Ints({}), El()}), {0, 4}, {});
     // No index is examined when nothing is selected.
@@ -246,7 +186,7 @@ TEST_F(Indexing, ErrorsConsumeTemporaries) {
     EXPECT_EQ(ErrorOf(v, Scalar(0)), APL_ERR_INDEX);
     EXPECT_EQ(ErrorOf(v, Enclosed(Ints({1, -1}))), APL_ERR_INDEX);
     EXPECT_EQ(ErrorOf(m, Nest({El(), Scalar(5)})), APL_ERR_INDEX);
-    EXPECT_EQ(ErrorOf(v, Ints({1}, {1, 1})), APL_ERR_INDEX);  // an index list of rank 2
+    EXPECT_EQ(ErrorOf(v, Make(APL_INTG, {1, 1}, {1})), APL_ERR_INDEX);  // an index list of rank 2
     EXPECT_EQ(ErrorOf(v, Ints({1, 2})), APL_ERR_RANK);
     EXPECT_EQ(ErrorOf(m, Enclosed(Scalar(1))), APL_ERR_RANK);
     EXPECT_EQ(ErrorOf(v, Enclosed(Chars("a"))), APL_ERR_DOMAIN);
@@ -267,16 +207,16 @@ TEST_F(Indexing, ErrorsConsumeTemporaries) {
 TEST_F(Indexing, SquadWithAndWithoutAxis) {
     aplarray *m = APL_Link(Iota({3, 4}));
     TempGuard element(APL_Indexing(nullptr, Ints({2, 3}), m));
-    EXPECT_EQ(Ravel(element.get()), Values({7}));
+    EXPECT_EQ(Elements(element.get()), Values({7}));
     TempGuard row(APL_Indexing(Scalar(1), Scalar(2), m));
     EXPECT_EQ(ShapeOf(row.get()), Shape({4}));
-    EXPECT_EQ(Ravel(row.get()), Values({5, 6, 7, 8}));
+    EXPECT_EQ(Elements(row.get()), Values({5, 6, 7, 8}));
     TempGuard columns(APL_Indexing(Scalar(2), Enclosed(Ints({3, 1})), m));
     EXPECT_EQ(ShapeOf(columns.get()), Shape({3, 2}));
-    EXPECT_EQ(Ravel(columns.get()), Values({3, 1, 7, 5, 11, 9}));
+    EXPECT_EQ(Elements(columns.get()), Values({3, 1, 7, 5, 11, 9}));
     Origin(0);
     TempGuard last(APL_Indexing(Ints({1, 0}), Ints({3, 2}), m));
-    EXPECT_EQ(Ravel(last.get()), Values({12}));
+    EXPECT_EQ(Elements(last.get()), Values({12}));
     struct Case {
         aplarray *axis, *left;
         int32_t error;
@@ -302,11 +242,11 @@ TEST_F(Indexing, ValueHeldOnlyByItsNameChangesInPlace) {
     aplarray *v = APL_AssignIdx(x, Enclosed(Ints({2, 4})), Ints({20, 40}));
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->lnkcnt, 0);  // handed back for the caller to release
-    EXPECT_EQ(Ravel(v), Values({20, 40}));
+    EXPECT_EQ(Elements(v), Values({20, 40}));
     APL_UnLinkTemp(v);
     EXPECT_EQ(APL_Variable(x), before);
     EXPECT_EQ(before->lnkcnt, 1);
-    EXPECT_EQ(Ravel(before), Values({1, 20, 3, 40}));
+    EXPECT_EQ(Elements(before), Values({1, 20, 3, 40}));
 }
 
 TEST_F(Indexing, ValueHeldTwiceIsCopiedAndTheOtherHolderKeepsIt) {
@@ -316,35 +256,35 @@ TEST_F(Indexing, ValueHeldTwiceIsCopiedAndTheOtherHolderKeepsIt) {
     APL_UnLinkTemp(APL_AssignIdx(x, Scalar(1), Scalar(9)));
     EXPECT_EQ(aplerrno, 0);
     EXPECT_NE(APL_Variable(x), shared);
-    EXPECT_EQ(Ravel(APL_Variable(x)), Values({9, 2, 3}));
+    EXPECT_EQ(Elements(APL_Variable(x)), Values({9, 2, 3}));
     EXPECT_EQ(APL_Variable(y), shared);
-    EXPECT_EQ(Ravel(shared), Values({1, 2, 3}));
+    EXPECT_EQ(Elements(shared), Values({1, 2, 3}));
     EXPECT_EQ(shared->lnkcnt, 1);
     // A failing assignment leaves the shared value as it was.
     EXPECT_EQ(APL_AssignIdx(y, Enclosed(Ints({1, 4})), Ints({7, 8})), nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_INDEX);
     aplerrno = 0;
     EXPECT_EQ(APL_Variable(y), shared);
-    EXPECT_EQ(Ravel(shared), Values({1, 2, 3}));
+    EXPECT_EQ(Elements(shared), Values({1, 2, 3}));
 }
 
 TEST_F(Indexing, IndexDataChangesOnlyTemporariesInPlace) {
     aplarray *temp = Ints({1, 2, 3});
     aplarray *r = APL_IndexData(temp, Scalar(2), Scalar(0));
     EXPECT_EQ(r, temp);
-    EXPECT_EQ(Ravel(r), Values({1, 0, 3}));
+    EXPECT_EQ(Elements(r), Values({1, 0, 3}));
     APL_UnLinkTemp(r);
     aplarray *held = APL_Link(Ints({1, 2, 3}));
     TempGuard copy(APL_IndexData(held, Scalar(2), Scalar(0)));
     EXPECT_NE(copy.get(), held);
-    EXPECT_EQ(Ravel(copy.get()), Values({1, 0, 3}));
-    EXPECT_EQ(Ravel(held), Values({1, 2, 3}));
+    EXPECT_EQ(Elements(copy.get()), Values({1, 0, 3}));
+    EXPECT_EQ(Elements(held), Values({1, 2, 3}));
     EXPECT_EQ(held->lnkcnt, 1);
     APL_UnLink(held);
     // A temporary that is also the value is read whole before it is written.
     aplarray *both = Ints({1, 2, 3});
     TempGuard reversed(APL_IndexData(both, Enclosed(Ints({3, 2, 1})), both));
-    EXPECT_EQ(Ravel(reversed.get()), Values({3, 2, 1}));
+    EXPECT_EQ(Elements(reversed.get()), Values({3, 2, 1}));
     // A static array (a constant) is never changed.
     alignas(8) int32_t record[] = {32, 0, 1, 3, 3, 7, 8, 9};
     auto *constant = reinterpret_cast<aplarray *>(record);
@@ -352,8 +292,8 @@ TEST_F(Indexing, IndexDataChangesOnlyTemporariesInPlace) {
     constant->rank = 1;
     constant->eltype = APL_INTG;
     TempGuard changed(APL_IndexData(constant, Scalar(1), Scalar(0)));
-    EXPECT_EQ(Ravel(changed.get()), Values({0, 8, 9}));
-    EXPECT_EQ(Ravel(constant), Values({7, 8, 9}));
+    EXPECT_EQ(Elements(changed.get()), Values({0, 8, 9}));
+    EXPECT_EQ(Elements(constant), Values({7, 8, 9}));
 }
 
 TEST_F(Indexing, AssignedValueMayBeTheArrayItself) {
@@ -362,34 +302,34 @@ TEST_F(Indexing, AssignedValueMayBeTheArrayItself) {
     aplarray *v = APL_AssignIdx(x, Enclosed(Ints({3, 2, 1})), old);
     // The old value is handed back intact as the statement's value.
     ASSERT_EQ(v, old);
-    EXPECT_EQ(Ravel(v), Values({1, 2, 3}));
-    EXPECT_EQ(Ravel(APL_Variable(x)), Values({3, 2, 1}));
+    EXPECT_EQ(Elements(v), Values({1, 2, 3}));
+    EXPECT_EQ(Elements(APL_Variable(x)), Values({3, 2, 1}));
     APL_UnLinkTemp(v);
 }
 
 TEST_F(Indexing, StoresConformAndConvert) {
     aplarray *a = Ints({1, 2, 3});
     a = APL_IndexData(a, Enclosed(Ints({2, 2})), Ints({5, 6}));
-    EXPECT_EQ(Ravel(a), Values({1, 6, 3}));  // the last occurrence wins
+    EXPECT_EQ(Elements(a), Values({1, 6, 3}));  // the last occurrence wins
     a = APL_IndexData(a, Scalar(1), Make(APL_REAL, {1}, {2.5}));
     EXPECT_EQ(a->eltype, APL_REAL);
-    EXPECT_EQ(Ravel(a), Values({2.5, 6, 3}));
+    EXPECT_EQ(Elements(a), Values({2.5, 6, 3}));
     a = APL_IndexData(a, Scalar(3), Make(APL_CHAR, {}, {'q'}));
     ASSERT_EQ(a->eltype, APL_NESTED);
-    EXPECT_EQ(Ravel(ItemsOf(a)[2]), Values({'q'}));
+    EXPECT_EQ(Elements(ItemsOf(a)[2]), Values({'q'}));
     a = APL_IndexData(a, Scalar(3), Scalar(4));  // all numbers again: simplified
     EXPECT_EQ(a->eltype, APL_REAL);
     APL_UnLinkTemp(a);
 
     aplarray *m = APL_Link(Iota({3, 4}));
     TempGuard column(APL_IndexData(m, Nest({El(), Scalar(1)}), Ints({10, 20, 30})));
-    EXPECT_EQ(Ravel(column.get()), Values({10, 2, 3, 4, 20, 6, 7, 8, 30, 10, 11, 12}));
-    TempGuard row(APL_IndexData(m, Nest({Scalar(2), El()}), Ints({0}, {1})));
-    EXPECT_EQ(Ravel(row.get()), Values({1, 2, 3, 4, 0, 0, 0, 0, 9, 10, 11, 12}));
+    EXPECT_EQ(Elements(column.get()), Values({10, 2, 3, 4, 20, 6, 7, 8, 30, 10, 11, 12}));
+    TempGuard row(APL_IndexData(m, Nest({Scalar(2), El()}), Make(APL_INTG, {1}, {0})));
+    EXPECT_EQ(Elements(row.get()), Values({1, 2, 3, 4, 0, 0, 0, 0, 9, 10, 11, 12}));
     EXPECT_EQ(ErrorOf(m, Nest({El(), Scalar(1)}), Ints({1, 2})), APL_ERR_LENGTH);
     EXPECT_EQ(ErrorOf(m, Nest({El(), Scalar(1)}), Iota({3, 1})), APL_ERR_RANK);
     EXPECT_EQ(ErrorOf(m, Ints({1, 1}), Ints({1, 2})), APL_ERR_RANK);
-    EXPECT_EQ(Ravel(m), Ravel(TempGuard(Iota({3, 4})).get()));
+    EXPECT_EQ(Elements(m), Elements(TempGuard(Iota({3, 4})).get()));
     APL_UnLink(m);
 }
 
@@ -404,17 +344,17 @@ TEST_F(Indexing, NestedStoresLinkTheNewItemAndReleaseTheOld) {
     // Storing an item over itself keeps it alive.
     APL_UnLinkTemp(APL_AssignIdx(n, Scalar(2), Enclosed(item)));
     EXPECT_EQ(item->lnkcnt, 1);
-    EXPECT_EQ(Ravel(item), Values({'x', 'y', 'z'}));
+    EXPECT_EQ(Elements(item), Values({'x', 'y', 'z'}));
 }
 
 TEST_F(Indexing, BooleanAssignmentPastTheFirstWord) {
     Values bits(2 * 40, 0);
-    const uint16_t b = Variable("B", Make(APL_BOOL, {2, 40}, bits));
+    const uint16_t b = Variable("B", Make(APL_BOOL, {2, 40}, bits, kJunk));
     APL_UnLinkTemp(APL_AssignIdx(b, Nest({Scalar(2), Ints({35, 1})}), Ints({1, 1})));
     ASSERT_EQ(aplerrno, 0);
     bits[40 + 34] = bits[40] = 1;
     EXPECT_EQ(ShapeOf(APL_Variable(b)), Shape({2, 40}));
-    EXPECT_EQ(Ravel(APL_Variable(b)), bits);
+    EXPECT_EQ(Elements(APL_Variable(b)), bits);
 }
 
 TEST_F(Indexing, AssignmentToNamesWithoutValues) {
@@ -441,21 +381,21 @@ TEST_F(Indexing, IndexArraysNumberSimpleElementsDepthFirst) {
     EXPECT_EQ(ia.get()->type, APL_SIMPLE | APL_INDEXPOS);
     EXPECT_EQ(ia.get()->lnkcnt, 0);
     EXPECT_EQ(ShapeOf(ia.get()), Shape({2, 2}));
-    EXPECT_EQ(Ravel(ia.get()), Values({0, 1, 2, 3}));
+    EXPECT_EQ(Elements(ia.get()), Values({0, 1, 2, 3}));
     EXPECT_EQ(counter, 4);
     aplarray *nested = APL_Link(Nest({Iota({3}), Chars("abc")}));
     counter = 0;
     TempGuard in(APL_IndexArray(nested, &counter));
     EXPECT_EQ(in.get()->type, APL_NESTEDARRAY | APL_INDEXPOS);
-    EXPECT_EQ(Ravel(ItemsOf(in.get())[0]), Values({0, 1, 2}));
-    EXPECT_EQ(Ravel(ItemsOf(in.get())[1]), Values({3, 4, 5}));
+    EXPECT_EQ(Elements(ItemsOf(in.get())[0]), Values({0, 1, 2}));
+    EXPECT_EQ(Elements(ItemsOf(in.get())[1]), Values({3, 4, 5}));
     EXPECT_EQ(counter, 6);
     // The prototype of an empty nested array names no element.
     const int32_t zero = 0;
     aplarray *none = APL_Link(APL_Create(1, APL_NESTED, &zero));
     ItemsOf(none)[0] = APL_Link(Iota({2}));
     TempGuard proto(APL_IndexArray(none, &counter));
-    EXPECT_EQ(Ravel(ItemsOf(proto.get())[0]), Values({0, 0}));
+    EXPECT_EQ(Elements(ItemsOf(proto.get())[0]), Values({0, 0}));
     EXPECT_EQ(counter, 6);
     // Positions must fit in 32 bits.
     counter = INT32_MAX - 2;
@@ -495,17 +435,17 @@ TEST_F(Indexing, SelectiveStoreIntoSimpleVariables) {
     const uint16_t x = Variable("X", Ints({10, 20, 30, 40}));
     aplarray *before = APL_Variable(x);
     TempGuard p(MakePositionArray(before));
-    EXPECT_EQ(Ravel(p.get()), Values({1, 2, 3, 4}));
+    EXPECT_EQ(Elements(p.get()), Values({1, 2, 3, 4}));
     EXPECT_TRUE(p.get()->type & APL_INDEXPOS);
     // (2↑⌽X)←7 8, in place: only the name holds the value.
     APL_UnLinkTemp(APL_AssignSel(x, Positions(Ints({4, 3})), Ints({7, 8})));
     EXPECT_EQ(APL_Variable(x), before);
-    EXPECT_EQ(Ravel(before), Values({10, 20, 8, 7}));
+    EXPECT_EQ(Elements(before), Values({10, 20, 8, 7}));
     // Shared: the other holder keeps its value; a REAL makes the copy REAL.
     const uint16_t y = Variable("Y", before);
     APL_UnLinkTemp(APL_AssignSel(x, Positions(Ints({1, 1})), Make(APL_REAL, {}, {0.5})));
-    EXPECT_EQ(Ravel(APL_Variable(x)), Values({0.5, 20, 8, 7}));
-    EXPECT_EQ(Ravel(APL_Variable(y)), Values({10, 20, 8, 7}));
+    EXPECT_EQ(Elements(APL_Variable(x)), Values({0.5, 20, 8, 7}));
+    EXPECT_EQ(Elements(APL_Variable(y)), Values({10, 20, 8, 7}));
     struct Case {
         aplarray *positions, *value;
         int32_t error;
@@ -522,7 +462,7 @@ TEST_F(Indexing, SelectiveStoreIntoSimpleVariables) {
         EXPECT_STREQ(APL_error_message, c.message);
     }
     aplerrno = 0;
-    EXPECT_EQ(Ravel(APL_Variable(y)), Values({10, 20, 8, 7}));
+    EXPECT_EQ(Elements(APL_Variable(y)), Values({10, 20, 8, 7}));
     EXPECT_EQ(APL_AssignSel(sys_PP_idx, Positions(Ints({1})), Ints({1})), nullptr);
     EXPECT_STREQ(APL_error_message, "System variables not allowed in selective specification");
 }
@@ -531,18 +471,18 @@ TEST_F(Indexing, SelectiveStoreIntoNestedVariables) {
     aplarray *second = APL_Link(Ints({3, 4, 5}));
     const uint16_t x = Variable("X", Nest({Ints({1, 2}), second}));
     TempGuard p(MakePositionArray(APL_Variable(x)));
-    ASSERT_EQ(Ravel(ItemsOf(p.get())[1]), Values({3, 4, 5}));
+    ASSERT_EQ(Elements(ItemsOf(p.get())[1]), Values({3, 4, 5}));
     // (∊X)[2 4]: leaves inside two items; the shared item is not changed.
     APL_UnLinkTemp(APL_AssignSel(x, Positions(Ints({2, 4})), Ints({20, 40})));
     ASSERT_EQ(aplerrno, 0);
-    EXPECT_EQ(Ravel(ItemsOf(APL_Variable(x))[0]), Values({1, 20}));
-    EXPECT_EQ(Ravel(ItemsOf(APL_Variable(x))[1]), Values({3, 40, 5}));
-    EXPECT_EQ(Ravel(second), Values({3, 4, 5}));
+    EXPECT_EQ(Elements(ItemsOf(APL_Variable(x))[0]), Values({1, 20}));
+    EXPECT_EQ(Elements(ItemsOf(APL_Variable(x))[1]), Values({3, 40, 5}));
+    EXPECT_EQ(Elements(second), Values({3, 4, 5}));
     // (1↓X)←⊂'xyz': a nested position names the whole item.
     aplarray *where = Positions(Nest({ItemsOf(p.get())[1]}));
     APL_UnLinkTemp(APL_AssignSel(x, where, Enclosed(Chars("xyz"))));
     ASSERT_EQ(aplerrno, 0);
-    EXPECT_EQ(Ravel(ItemsOf(APL_Variable(x))[1]), Values({'x', 'y', 'z'}));
+    EXPECT_EQ(Elements(ItemsOf(APL_Variable(x))[1]), Values({'x', 'y', 'z'}));
     // Positions that are no item's index array do not resolve.
     EXPECT_EQ(APL_AssignSel(x, Positions(Nest({Ints({2, 3})})), Scalar(0)), nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_SYSTEM);

@@ -122,6 +122,19 @@ TEST_F(Workspaces, SaveAndLoadWriteTheTimeInTheFixedForm) {
     EXPECT_TRUE(std::regex_match(loaded, std::regex("'" + name + "' saved at " + time + "\n"))) << loaded;
 }
 
+TEST_F(Workspaces, TheSaveTimeReadsAsTheLocalTime) {
+    // The epoch, leap days, the ends of months and years, a time of day.
+    const int64_t moments[] = {0, 951782400, 951868799, 1709164800, 1704067199, 1735689600, 1765012345, 2147483647};
+    for (int64_t moment : moments) {
+        const time_t t = static_cast<time_t>(moment);
+        struct tm local{};
+        ASSERT_NE(localtime_r(&t, &local), nullptr);
+        char expected[64];
+        strftime(expected, sizeof expected, "%a %b %e %H:%M:%S %Y", &local);
+        EXPECT_EQ(SaveTimeText(static_cast<uint32_t>(moment + 3600)), expected) << moment;
+    }
+}
+
 TEST_F(Workspaces, TheSaveTimeIsAnUnsignedWordPastTheSignBit) {
     // 2040 is beyond a signed 32-bit count of seconds plus the hour offset.
     const uint32_t stored = 2208988800u + 3600u;
@@ -221,6 +234,21 @@ TEST_F(Workspaces, LoadedSystemVariablesPassTheirChecks) {
     // The refused PP keeps its default; the acceptable IO comes in.
     EXPECT_NE(output.find("saved at"), std::string::npos) << output;
     EXPECT_NE(output.find("\n6\n0\n0.333333\nold\n"), std::string::npos) << output;
+}
+
+TEST_F(Workspaces, SystemNamesTheLibraryDoesNotKnowGetNoValue) {
+    const std::string base = SaveBase();
+    // The pool entry of PP renamed to a system name nobody defines.
+    Rewrite(base, "unknown.kaz", [](aplarray *ws) {
+        char *pool = DataOf<char>(ItemsOf(ws)[1]);
+        pool[Word(EntryOf(ws, A("⎕PP"))) + 2] = 'Q';
+    });
+    const std::string output = RunLines({")LOAD " + Path("unknown"), A("⎕PP"), "KEEP"});
+    EXPECT_NE(output.find("saved at"), std::string::npos) << output;
+    EXPECT_NE(output.find("\n6\nold\n"), std::string::npos) << output;
+    const uint16_t unknown = LookupName(A("⎕PQ"));
+    ASSERT_LT(unknown, APL_symtab.count);
+    EXPECT_EQ(Symbol(unknown).value, nullptr);
 }
 
 TEST_F(Workspaces, TheScriptBitOfModeFollowsTheSessionNotTheFile) {

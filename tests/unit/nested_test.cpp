@@ -48,17 +48,7 @@ int32_t IntOf(aplarray *scalar) {
 int32_t Matches(aplarray *a, aplarray *b) { return IntOf(APL_Match(nullptr, a, b)); }
 
 // With the system variables, so that ⎕IO and ⎕CT can be set.
-class Nested : public LibraryTest {
-protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        CreateSystemVariables(false);
-    }
-    void TearDown() override {
-        DestroySymbolTable();
-        LibraryTest::TearDown();
-    }
-};
+using Nested = WorkspaceTest;
 
 // ---- Links and prototypes -------------------------------------------------------------
 

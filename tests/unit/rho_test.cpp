@@ -5,51 +5,11 @@
 
 #include "structural/rho.h"
 
-#include <cstring>
-#include <ostream>
 #include <vector>
 
 namespace {
 
-using Shape = std::vector<int32_t>;
-using Values = std::vector<double>;
-
-// Word holding element i of a BOOL array, by the layout rule: rows start on a fresh word.
-uint32_t &Word(const aplarray *a, int64_t i) {
-    const int64_t row = RowLength(a);
-    return DataOf<uint32_t>(a)[i / row * ((row + 31) / 32) + i % row / 32];
-}
-
-// A temporary simple array; BOOL is packed here, independently of the library.
-aplarray *Make(int eltype, const Shape &shape, const Values &v = {}) {
-    aplarray *a = APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data());
-    memset(APL_Data(a), 0, ElementSize(eltype) * static_cast<size_t>(a->number));
-    for (size_t i = 0; i < v.size(); ++i) {
-        switch (eltype) {
-        case APL_CHAR: DataOf<uint8_t>(a)[i] = static_cast<uint8_t>(v[i]); break;
-        case APL_SHORT: DataOf<int16_t>(a)[i] = static_cast<int16_t>(v[i]); break;
-        case APL_INTG: DataOf<int32_t>(a)[i] = static_cast<int32_t>(v[i]); break;
-        case APL_REAL: DataOf<double>(a)[i] = v[i]; break;
-        case APL_BOOL: Word(a, static_cast<int64_t>(i)) |= (v[i] != 0 ? 1u : 0u) << (i % RowLength(a) % 32);
-        }
-    }
-    return a;
-}
-aplarray *Ints(const Values &v) { return Make(APL_INTG, {static_cast<int32_t>(v.size())}, v); }
-
-Values Elements(const aplarray *a) {
-    Values v;
-    for (int64_t i = 0; i < ElementCount(a); ++i) {
-        switch (a->eltype) {
-        case APL_CHAR: v.push_back(DataOf<uint8_t>(a)[i]); break;
-        case APL_SHORT: v.push_back(DataOf<int16_t>(a)[i]); break;
-        case APL_INTG: v.push_back(DataOf<int32_t>(a)[i]); break;
-        case APL_REAL: v.push_back(DataOf<double>(a)[i]); break;
-        case APL_BOOL: v.push_back(Word(a, i) >> (i % RowLength(a) % 32) & 1);
-        }
-    }
-    return v;
-}
+using namespace arrays_support;
 
 Values Cycle(const Values &v, size_t n) {
     Values out;
@@ -57,36 +17,14 @@ Values Cycle(const Values &v, size_t n) {
     return out;
 }
 
-// A nested vector owning the given items (temporaries).
-aplarray *Nest(std::vector<aplarray *> items) {
-    const auto n = static_cast<int32_t>(items.size());
-    aplarray *a = APL_Create(1, APL_NESTED, &n);
-    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[i]);
-    return a;
-}
-
 // What a call returned (type 0 for null), the result released. Padding bits of
 // BOOL rows must be clear, so that word-wise kernels can compare words.
-struct Got {
-    int eltype;
-    Shape shape;
-    Values values;
-    bool operator==(const Got &) const = default;
-};
-std::ostream &operator<<(std::ostream &os, const Got &g) {
-    os << "type " << g.eltype << ", shape";
-    for (int32_t n : g.shape) os << ' ' << n;
-    os << ", values";
-    for (double v : g.values) os << ' ' << v;
-    return os;
-}
 Got Take(aplarray *r) {
     if (!r) return {0, {}, {}};
     Got got{r->eltype, Shape(r->shape, r->shape + r->rank), IsNested(r) ? Values{} : Elements(r)};
     EXPECT_EQ(r->lnkcnt, 0);
-    if (r->eltype == APL_BOOL && RowLength(r) % 32 != 0) {
-        for (int64_t i = RowLength(r) - 1; i < ElementCount(r); i += RowLength(r))
-            EXPECT_EQ(Word(r, i) >> (i % RowLength(r) % 32) >> 1, 0u) << "padding of row " << i / RowLength(r);
+    if (r->eltype == APL_BOOL) {
+        EXPECT_EQ(PaddingBits(r), 0u) << "padding of the rows";
     }
     APL_UnLinkTemp(r);
     return got;

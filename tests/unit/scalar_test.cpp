@@ -16,74 +16,11 @@
 
 namespace {
 
-using Shape = std::vector<int32_t>;
-using Values = std::vector<double>;
+using namespace arrays_support;
 
-int64_t WordsPerRow(const aplarray *a) { return (RowLength(a) + 31) / 32; }
-
-// A temporary simple array. BOOL is packed here from the layout rule itself.
-aplarray *Make(int eltype, const Shape &shape, const Values &v) {
-    aplarray *a = APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data());
-    if (eltype == APL_BOOL) memset(APL_Data(a), 0, 4 * static_cast<size_t>(a->number));
-    const int64_t row = RowLength(a);
-    for (size_t i = 0; i < v.size(); ++i) {
-        switch (eltype) {
-        case APL_CHAR: DataOf<uint8_t>(a)[i] = static_cast<uint8_t>(v[i]); break;
-        case APL_INTG: DataOf<int32_t>(a)[i] = static_cast<int32_t>(v[i]); break;
-        case APL_REAL: DataOf<double>(a)[i] = v[i]; break;
-        case APL_BOOL:
-            if (v[i] != 0)
-                DataOf<uint32_t>(a)[i / row * WordsPerRow(a) + i % row / 32] |= 1u << (i % row % 32);
-        }
-    }
-    return a;
-}
-aplarray *Vec(int eltype, const Values &v) { return Make(eltype, {static_cast<int32_t>(v.size())}, v); }
-aplarray *Ints(const Values &v) { return Vec(APL_INTG, v); }
-aplarray *Reals(const Values &v) { return Vec(APL_REAL, v); }
 aplarray *Bits(const Values &v) { return Vec(APL_BOOL, v); }
 aplarray *Int(int32_t x) { return APL_Int(x); }
-aplarray *Real(double x) { return Make(APL_REAL, {}, {x}); }
 aplarray *Bit(int x) { return Make(APL_BOOL, {}, {static_cast<double>(x)}); }
-
-Values Elements(const aplarray *a) {
-    Values v;
-    const int64_t row = RowLength(a);
-    for (int64_t i = 0; i < ElementCount(a); ++i) {
-        switch (a->eltype) {
-        case APL_CHAR: v.push_back(DataOf<uint8_t>(a)[i]); break;
-        case APL_INTG: v.push_back(DataOf<int32_t>(a)[i]); break;
-        case APL_REAL: v.push_back(DataOf<double>(a)[i]); break;
-        case APL_BOOL:
-            v.push_back(DataOf<uint32_t>(a)[i / row * WordsPerRow(a) + i % row / 32] >> (i % row % 32) & 1);
-        }
-    }
-    return v;
-}
-
-Shape ShapeOf(const aplarray *a) { return Shape(a->shape, a->shape + a->rank); }
-
-// Bits past the row length in each row's last word.
-uint32_t PaddingBits(const aplarray *a) {
-    const int64_t row = RowLength(a), words = WordsPerRow(a);
-    if (row % 32 == 0 || a->number == 0) return 0;
-    uint32_t padding = 0;
-    for (int64_t w = words - 1; w < a->number; w += words) padding |= DataOf<uint32_t>(a)[w] >> (row % 32);
-    return padding;
-}
-
-// A temporary nested vector holding (linked) the given items.
-aplarray *Nest(const std::vector<aplarray *> &items) {
-    const auto n = static_cast<int32_t>(items.size());
-    aplarray *a = APL_Create(1, APL_NESTED, &n);
-    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[i]);
-    return a;
-}
-aplarray *Enclose(aplarray *item) {
-    aplarray *a = APL_Create(0, APL_NESTED, nullptr);
-    ItemsOf(a)[0] = APL_Link(item);
-    return a;
-}
 
 // One serial further than every block allocated so far.
 int32_t NextSerial() {
@@ -93,18 +30,16 @@ int32_t NextSerial() {
     return serial + 1;
 }
 
-class Scalar : public LibraryTest {
+class Scalar : public WorkspaceTest {
 protected:
     void SetUp() override {
-        LibraryTest::SetUp();
-        CreateSystemVariables(false);
+        WorkspaceTest::SetUp();
         feclearexcept(FE_ALL_EXCEPT);
     }
     void TearDown() override {
         APL_Callback(10, nullptr);
         APL_interrupted = 0;
-        DestroySymbolTable();
-        LibraryTest::TearDown();
+        WorkspaceTest::TearDown();
     }
     static void SetSystem(uint16_t index, aplarray *value) { SetSymbolValue(index, value); }
 
@@ -221,7 +156,7 @@ TEST_F(ScalarEngine, NestedArgumentsArePervaded) {
     EXPECT_EQ(Elements(ItemsOf(r)[1]), (Values{-17, -16}));
     APL_UnLinkTemp(r);
     // A simple larger argument against an enclosed item.
-    r = APL_Sub(nullptr, Ints({10, 20}), Enclose(Ints({1, 2})));
+    r = APL_Sub(nullptr, Ints({10, 20}), Enclosed(Ints({1, 2})));
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(Elements(ItemsOf(r)[0]), (Values{9, 8}));
     EXPECT_EQ(Elements(ItemsOf(r)[1]), (Values{19, 18}));
@@ -354,7 +289,7 @@ TEST_F(ScalarEngine, AxisFormStretchesTheLowerArgument) {
     Expect(APL_Add(Int(1), Ints({10, 20}), matrix()), APL_REAL, {2, 3}, {11, 12, 13, 24, 25, 26});
     Expect(APL_Add(Int(2), Ints({10, 20, 30}), matrix()), APL_REAL, {2, 3}, {11, 22, 33, 14, 25, 36});
     Expect(APL_Sub(Real(1), matrix(), Ints({1, 2})), APL_REAL, {2, 3}, {0, 1, 2, 2, 3, 4});
-    Expect(APL_Add(Enclose(Int(1)), Ints({10, 20}), matrix()), APL_REAL, {2, 3}, {11, 12, 13, 24, 25, 26});
+    Expect(APL_Add(Enclosed(Int(1)), Ints({10, 20}), matrix()), APL_REAL, {2, 3}, {11, 12, 13, 24, 25, 26});
     Failed(APL_Add(Int(3), Ints({1, 2}), matrix()), APL_ERR_INDEX);
     Failed(APL_Add(Int(1), Ints({1, 2, 3}), matrix()), APL_ERR_LENGTH);
     Failed(APL_Add(Ints({1, 2}), Ints({1, 2}), matrix()), APL_ERR_AXIS);
@@ -451,7 +386,7 @@ TEST_F(ScalarEngine, BadCallsEndInErrorsWithNothingLeaked) {
     Failed(APL_Add(nullptr, reinterpret_cast<aplarray *>(fake), Int(1)), APL_ERR_DOMAIN);
     // Nesting beyond what real data has.
     aplarray *deep = Int(1);
-    for (int i = 0; i < 1200; ++i) deep = Enclose(deep);
+    for (int i = 0; i < 1200; ++i) deep = Enclosed(deep);
     Failed(APL_Add(nullptr, deep, Int(1)), APL_ERR_LIMIT);
     // An interrupt stops a pervasion between items.
     APL_interrupted = 1;

@@ -15,65 +15,8 @@
 
 namespace {
 
-using Shape = std::vector<int32_t>;
-using Values = std::vector<double>;
+using namespace arrays_support;
 
-uint32_t &Word(const aplarray *a, int64_t i) {
-    const int64_t row = RowLength(a);
-    return DataOf<uint32_t>(a)[i / row * ((row + 31) / 32) + i % row / 32];
-}
-
-// A temporary simple array; BOOL rows are packed here, independently of the library.
-aplarray *Make(int eltype, const Shape &shape, const Values &v = {}) {
-    aplarray *a = APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data());
-    memset(APL_Data(a), 0, ElementSize(eltype) * static_cast<size_t>(a->number));
-    for (size_t i = 0; i < v.size(); ++i) {
-        switch (eltype) {
-        case APL_CHAR: DataOf<uint8_t>(a)[i] = static_cast<uint8_t>(v[i]); break;
-        case APL_INTG: DataOf<int32_t>(a)[i] = static_cast<int32_t>(v[i]); break;
-        case APL_REAL: DataOf<double>(a)[i] = v[i]; break;
-        case APL_BOOL: Word(a, static_cast<int64_t>(i)) |= (v[i] != 0 ? 1u : 0u) << (i % RowLength(a) % 32);
-        }
-    }
-    return a;
-}
-aplarray *Ints(const Values &v) { return Make(APL_INTG, {static_cast<int32_t>(v.size())}, v); }
-aplarray *Real(double x) { return Make(APL_REAL, {}, {x}); }
-
-Values Elements(const aplarray *a) {
-    Values v;
-    for (int64_t i = 0; i < ElementCount(a); ++i) {
-        switch (a->eltype) {
-        case APL_CHAR: v.push_back(DataOf<uint8_t>(a)[i]); break;
-        case APL_INTG: v.push_back(DataOf<int32_t>(a)[i]); break;
-        case APL_REAL: v.push_back(DataOf<double>(a)[i]); break;
-        case APL_BOOL: v.push_back(Word(a, i) >> (i % RowLength(a) % 32) & 1);
-        }
-    }
-    return v;
-}
-
-// A nested vector owning the given items (temporaries).
-aplarray *Nest(std::vector<aplarray *> items) {
-    const auto n = static_cast<int32_t>(items.size());
-    aplarray *a = APL_Create(1, APL_NESTED, &n);
-    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[i]);
-    return a;
-}
-
-struct Got {
-    int eltype;
-    Shape shape;
-    Values values;
-    bool operator==(const Got &) const = default;
-};
-std::ostream &operator<<(std::ostream &os, const Got &g) {
-    os << "type " << g.eltype << ", shape";
-    for (int32_t n : g.shape) os << ' ' << n;
-    os << ", values";
-    for (double v : g.values) os << ' ' << v;
-    return os;
-}
 // What a call returned (type 0 with the error for null); the result released
 // (a linked argument passed through keeps its links).
 Got Take(aplarray *r) {

@@ -1,17 +1,21 @@
-// Shared helpers for the unit tests: output captured from callback slot 1, a
-// fixture that checks that every test gives back the blocks it took, and APL
-// text written in UTF-8 translated through share/codepage.tsv.
+// Shared helpers for the unit tests: output captured from callback slot 1,
+// fixtures that check that every test gives back the blocks it took, arrays
+// built and read independently of the library, and APL text in UTF-8.
 #pragma once
 
 #include "apl.h"
 #include "core/arrays.h"
+#include "core/symtab.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <string>
+#include <vector>
 
 // Everything the library writes through the output channel.
 class CapturedOutput {
@@ -66,6 +70,122 @@ protected:
 private:
     int32_t blocksAtStart_ = 0;
 };
+
+// With the system variables, so that IO, CT and the others can be set.
+class WorkspaceTest : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        CreateSystemVariables(false);
+    }
+    void TearDown() override {
+        DestroySymbolTable();
+        LibraryTest::TearDown();
+    }
+};
+
+// Arrays built and read element by element. BOOL is packed and unpacked here
+// from the layout rule itself (each row starts on a fresh 32-bit word), so
+// that the library's packing is checked against an independent one.
+namespace arrays_support {
+
+using Shape = std::vector<int32_t>;
+using Values = std::vector<double>;
+
+inline int64_t WordsPerRow(const aplarray *a) { return (RowLength(a) + 31) / 32; }
+
+// The word that holds element i of a BOOL array, and the bit's place in it.
+inline uint32_t &BoolWord(const aplarray *a, int64_t i) {
+    const int64_t row = RowLength(a);
+    return DataOf<uint32_t>(a)[i / row * WordsPerRow(a) + i % row / 32];
+}
+inline uint32_t BoolBit(const aplarray *a, int64_t i) { return 1u << (i % RowLength(a) % 32); }
+
+// A temporary simple array of the given values (the rest zero). The padding
+// bits of BOOL rows are filled with copies of the byte `padding`, so that a
+// test can show that the library never reads them.
+inline aplarray *Make(int eltype, const Shape &shape, const Values &v = {}, uint8_t padding = 0) {
+    aplarray *a = APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data());
+    if (!a) return nullptr;
+    const size_t bytes = static_cast<size_t>(a->number) * (eltype == APL_BOOL ? 4 : ElementSize(eltype));
+    memset(APL_Data(a), eltype == APL_BOOL ? padding : 0, bytes);
+    for (size_t k = 0; k < v.size(); ++k) {
+        const auto i = static_cast<int64_t>(k);
+        switch (eltype) {
+        case APL_CHAR: DataOf<uint8_t>(a)[i] = static_cast<uint8_t>(v[k]); break;
+        case APL_SHORT: DataOf<int16_t>(a)[i] = static_cast<int16_t>(v[k]); break;
+        case APL_INTG: DataOf<int32_t>(a)[i] = static_cast<int32_t>(v[k]); break;
+        case APL_REAL: DataOf<double>(a)[i] = v[k]; break;
+        case APL_BOOL: BoolWord(a, i) = v[k] != 0 ? BoolWord(a, i) | BoolBit(a, i) : BoolWord(a, i) & ~BoolBit(a, i);
+        }
+    }
+    if (eltype == APL_BOOL)
+        for (auto i = static_cast<int64_t>(v.size()); i < ElementCount(a); ++i) BoolWord(a, i) &= ~BoolBit(a, i);
+    return a;
+}
+inline aplarray *Vec(int eltype, const Values &v) { return Make(eltype, {static_cast<int32_t>(v.size())}, v); }
+inline aplarray *Ints(const Values &v) { return Vec(APL_INTG, v); }
+inline aplarray *Reals(const Values &v) { return Vec(APL_REAL, v); }
+inline aplarray *Real(double x) { return Make(APL_REAL, {}, {x}); }
+
+// The elements of a simple array as doubles (-1 for each item of a nested one).
+inline Values Elements(const aplarray *a) {
+    Values v;
+    for (int64_t i = 0; i < ElementCount(a); ++i) {
+        switch (a->eltype) {
+        case APL_CHAR: v.push_back(DataOf<uint8_t>(a)[i]); break;
+        case APL_SHORT: v.push_back(DataOf<int16_t>(a)[i]); break;
+        case APL_INTG: v.push_back(DataOf<int32_t>(a)[i]); break;
+        case APL_REAL: v.push_back(DataOf<double>(a)[i]); break;
+        case APL_BOOL: v.push_back((BoolWord(a, i) & BoolBit(a, i)) != 0); break;
+        default: v.push_back(-1);
+        }
+    }
+    return v;
+}
+inline Shape ShapeOf(const aplarray *a) { return Shape(a->shape, a->shape + a->rank); }
+
+// Bits past the row length in each row's last word (word-wise kernels need them clear).
+inline uint32_t PaddingBits(const aplarray *a) {
+    const int64_t row = RowLength(a), words = WordsPerRow(a);
+    if (row % 32 == 0 || a->number == 0) return 0;
+    uint32_t padding = 0;
+    for (int64_t w = words - 1; w < a->number; w += words) padding |= DataOf<uint32_t>(a)[w] >> (row % 32);
+    return padding;
+}
+
+// A temporary nested vector that links the given items (temporaries become
+// owned); `prototype` fills the one slot of an empty one.
+inline aplarray *Nest(const std::vector<aplarray *> &items, aplarray *prototype = nullptr) {
+    const auto n = static_cast<int32_t>(items.size());
+    aplarray *a = APL_Create(1, APL_NESTED, &n);
+    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[static_cast<size_t>(i)]);
+    if (n == 0) ItemsOf(a)[0] = APL_Link(prototype);
+    return a;
+}
+// A temporary nested scalar that links the item.
+inline aplarray *Enclosed(aplarray *item) {
+    aplarray *a = APL_Create(0, APL_NESTED, nullptr);
+    ItemsOf(a)[0] = APL_Link(item);
+    return a;
+}
+
+// What a call returned: element type, shape and elements, compared as a whole.
+struct Got {
+    int eltype;
+    Shape shape;
+    Values values;
+    bool operator==(const Got &) const = default;
+};
+inline std::ostream &operator<<(std::ostream &os, const Got &g) {
+    os << "type " << g.eltype << ", shape";
+    for (int32_t n : g.shape) os << ' ' << n;
+    os << ", values";
+    for (double v : g.values) os << ' ' << v;
+    return os;
+}
+
+}  // namespace arrays_support
 
 // The code page: the UTF-8 text of each code and the code of each text.
 struct CodePage {
