@@ -231,19 +231,12 @@ void UnlinkStep(aplarray *array, const char *file, int32_t line, PendingItems &p
 
 // ---- Raw blocks ------------------------------------------------------------
 
-namespace {
-// The block last confirmed live: a record is checked several times in a row
-// by one call (wrapper, engine, unlink), and the registry probe is the cost.
-// Freeing or moving that block forgets it.
-const void *confirmedLive = nullptr;
-}  // namespace
+// Freeing or moving the block last confirmed live forgets it.
+const void *confirmedLiveBlock = nullptr;
 
-bool IsLiveBlock(const void *block) {
-    if (!block) return false;
-    if (block != confirmedLive) {
-        if (!liveBlocks.contains(reinterpret_cast<uintptr_t>(block))) return false;
-        confirmedLive = block;
-    }
+bool IsLiveBlockSlowly(const void *block) {
+    if (!block || !liveBlocks.contains(reinterpret_cast<uintptr_t>(block))) return false;
+    confirmedLiveBlock = block;
     return HeaderOf(block)->magic == kBlockMagic;
 }
 
@@ -274,7 +267,7 @@ void *ReallocBlock(void *block, size_t bytes, const char *file, int32_t line) {
     bytesInUse = bytesInUse - before + capacity;
     void *moved = PayloadOf(header);
     if (moved != block) {
-        if (confirmedLive == block) confirmedLive = nullptr;
+        if (confirmedLiveBlock == block) confirmedLiveBlock = nullptr;
         liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
         liveBlocks.insert(reinterpret_cast<uintptr_t>(moved));  // cannot fail: an entry was just freed
         if (header->prev)
@@ -309,7 +302,7 @@ void FreeBlock(void *block, const char *file, int32_t line) {
         header->next->prev = header->prev;
     else
         blockTail = header->prev;
-    if (confirmedLive == block) confirmedLive = nullptr;
+    if (confirmedLiveBlock == block) confirmedLiveBlock = nullptr;
     liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
     if (!header->isArray && TracingBlocks())
         WriteLinef("FREEING BLOCK #%d: %s[%d]", header->serial, BaseName(file), line);
@@ -324,6 +317,33 @@ int64_t ElementCount(const aplarray *a) {
     return count;
 }
 
+namespace {
+// AllocArray for a simple scalar, the commonest result of all: one element,
+// no shape, a record of 20 or 24 bytes in a 32-byte block.
+aplarray *AllocScalar(int flags, int eltype, size_t elementSize, const char *file, int32_t line) {
+    auto *array = static_cast<aplarray *>(AllocManaged(32, 16, true, file, line));
+    if (!array) {
+        SetError(APL_ERR_WSFULL);
+        return nullptr;
+    }
+    array->size = elementSize <= 4 ? 20 : static_cast<int32_t>(16 + elementSize);
+    array->type = static_cast<uint8_t>((flags & 0x9B & ~(APL_SIMPLE | APL_NESTEDARRAY)) | APL_SIMPLE);
+    array->rank = 0;
+    array->eltype = static_cast<uint8_t>(eltype);
+    array->pad = 0;
+    array->lnkcnt = (flags & APL_TEMP) ? 0 : 1;
+    array->number = 1;
+    // The data word(s) start cleared, as a BOOL scalar's padding must be.
+    memset(array->shape, 0, 8);
+    if (TracingArrays()) {
+        const memblock *header = HeaderOf(array);
+        WriteLinef("ALLOCATING ARRAY #%d: %s[%d], lnk=%d, %d elements", header->serial, BlockFileName(header),
+                   header->line, array->lnkcnt, array->number);
+    }
+    return array;
+}
+}  // namespace
+
 aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, const char *file,
                      int32_t line) {
     if (rank < 0 || rank > kMaxRank) {
@@ -335,6 +355,7 @@ aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, cons
         SetError(APL_ERR_DOMAIN);
         return nullptr;
     }
+    if (rank == 0 && eltype != APL_NESTED) return AllocScalar(flags, eltype, elementSize, file, line);
     // The product is formed both wrapped to 32 bits and exactly: a negative
     // axis or a count that does not fit the 32-bit number field is DOMAIN.
     uint32_t wrapped = 1;

@@ -55,7 +55,15 @@ void *ReallocBlock(void *block, size_t bytes, const char *file, int32_t line);
 void FreeBlock(void *block, const char *file, int32_t line);
 
 // True when the address is a live managed block (or array) of ours.
-bool IsLiveBlock(const void *block);
+// The block last confirmed live is answered without the registry: a record
+// is checked several times in a row by one call (wrapper, engine, unlink).
+extern const void *confirmedLiveBlock;
+bool IsLiveBlockSlowly(const void *block);
+inline bool IsLiveBlock(const void *block) {
+    if (!block || block != confirmedLiveBlock) return IsLiveBlockSlowly(block);
+    const auto *header = reinterpret_cast<const memblock *>(static_cast<const char *>(block) - sizeof(memblock));
+    return header->magic == kBlockMagic;
+}
 // The header of a live block, or null.
 memblock *BlockHeader(const void *block);
 

@@ -98,7 +98,10 @@ bool BuildAutomaton(const AutomatonWord *words, int32_t count, aplarray *&column
 
     // Shorter words first: a longer word then passes through the end of every
     // shorter word it extends and inherits it (see AddWord).
-    int32_t *order = static_cast<int32_t *>(AllocBlock(static_cast<size_t>(count > 0 ? count : 1) * 4, HERE));
+    // Counted in 64 bits: a 32-bit size_t would wrap for a billion words.
+    const int64_t orderBytes = (count > 0 ? int64_t{count} : 1) * 4;
+    int32_t *order = orderBytes <= INT32_MAX ? static_cast<int32_t *>(AllocBlock(static_cast<size_t>(orderBytes), HERE))
+                                             : nullptr;
     if (!order) {
         SetError(APL_ERR_WSFULL);
         return false;

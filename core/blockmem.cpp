@@ -237,22 +237,14 @@ uint16_t InternSlowly(const char *file) {
     return index;
 }
 
-// Recently seen pointers, direct-mapped: allocations alternate between a few
-// source files, so most calls end here without probing the table.
-struct RecentName {
-    const char *pointer;
-    uint16_t index;
-};
-RecentName recentNames[64];
-
 }  // namespace
 
-uint16_t InternFileName(const char *file) {
+RecentFileName recentFileNames[64];
+
+uint16_t InternFileNameSlowly(const char *file) {
     if (!file) return 0;
-    RecentName &recent = recentNames[(reinterpret_cast<uintptr_t>(file) >> 3) & 63];
-    if (recent.pointer == file) return recent.index;
     const uint16_t index = InternSlowly(file);
-    recent = RecentName{file, index};
+    recentFileNames[(reinterpret_cast<uintptr_t>(file) >> 3) & 63] = RecentFileName{file, index};
     return index;
 }
 

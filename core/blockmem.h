@@ -30,5 +30,16 @@ KeptMemory KeptMemoryNow();
 // Source-file names of allocations, kept once each: a block stores a 16-bit
 // index instead of formatting the caller's name on every allocation.
 // The name's last path component, at most 15 characters as traces print it.
-uint16_t InternFileName(const char *file);
+// Recently seen pointers, direct-mapped: allocations alternate between a
+// few source files, so most calls end in the inline test.
+struct RecentFileName {
+    const char *pointer;
+    uint16_t index;
+};
+extern RecentFileName recentFileNames[64];
+uint16_t InternFileNameSlowly(const char *file);
+inline uint16_t InternFileName(const char *file) {
+    const RecentFileName &recent = recentFileNames[(reinterpret_cast<uintptr_t>(file) >> 3) & 63];
+    return file && recent.pointer == file ? recent.index : InternFileNameSlowly(file);
+}
 const char *InternedFileName(uint16_t index);

@@ -369,10 +369,11 @@ bool IsSimpleNumeric(const aplarray *a) { return a->eltype == APL_INTG || a->elt
 // before, so that every (i, j) adds its products in the order of Σ over k.
 // The products and sums stay separate operations: a fused multiply-add would
 // round once and change the sums (the build targets no such instruction).
-// False when the host asked to stop (INTERRUPT set).
+// False when the host interrupts (INTERRUPT ERROR set); the flag is looked at
+// every stride of multiply-adds.
 bool MatrixProduct(const double *l, const double *r, double *z, int64_t rows, int64_t n, int64_t cols) {
+    int64_t since = 0;
     for (int64_t i = 0; i < rows; ++i) {
-        if (InterruptRequested()) return false;
         double *__restrict row = z + i * cols;
         const double *a = l + i * n;
         for (int64_t j = 0; j < cols; ++j) row[j] = 0.0;
@@ -390,6 +391,11 @@ bool MatrixProduct(const double *l, const double *r, double *z, int64_t rows, in
                 sum += a2 * r2[j];
                 sum += a3 * r3[j];
                 row[j] = sum;
+            }
+            since += 4 * cols;
+            if (since >= kInterruptStride) {
+                since = 0;
+                if (InterruptRequested()) return false;
             }
         }
         for (; k < n; ++k) {

@@ -62,12 +62,26 @@ aplarray *Fail(int32_t code) {
 template <class Acc, class In, class Out, class Step>
 bool FoldVectors(const In *x, Out *out, const Layout &f, Step step) {
     if (f.T == 1) {
+        int64_t since = 0;
         for (int64_t i = 0; i < f.L; ++i) {
             const In *v = x + i * f.n;
             Acc a = static_cast<Acc>(v[f.n - 1]);
-            for (int64_t k = f.n - 2; k >= 0; --k) a = step(static_cast<Acc>(v[k]), a);
+            // A long vector is folded a stride at a time, so that the flag
+            // is seen while it runs.
+            for (int64_t end = f.n - 1; end > 0; end -= kInterruptStride) {
+                const int64_t begin = end > kInterruptStride ? end - kInterruptStride : 0;
+                for (int64_t k = end - 1; k >= begin; --k) a = step(static_cast<Acc>(v[k]), a);
+                since += end - begin;
+                if (since >= kInterruptStride) {
+                    since = 0;
+                    if (InterruptRequested()) return false;
+                }
+            }
             out[i] = static_cast<Out>(a);
-            if (i % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) return false;
+            if (++since >= kInterruptStride) {
+                since = 0;
+                if (InterruptRequested()) return false;
+            }
         }
         return true;
     }
@@ -85,7 +99,10 @@ bool FoldVectors(const In *x, Out *out, const Layout &f, Step step) {
             since += f.T;
             if (since >= kInterruptStride) {
                 since = 0;
-                if (InterruptRequested()) ok = false;
+                if (InterruptRequested()) {
+                    ok = false;
+                    break;
+                }
             }
         }
         Out *o = out + i * f.T;

@@ -36,12 +36,17 @@ bool RunAlong(const In *x, Out *out, const Layout &f, Step step) {
         const In *v = x + i * f.n * f.T;
         Out *r = out + i * f.n * f.T;
         if (f.T == 1) {
+            // One long vector is cut into strides, so that the flag is seen
+            // while it runs, not after it.
             Out a = r[0] = static_cast<Out>(v[0]);
-            for (int64_t k = 1; k < f.n; ++k) r[k] = a = step(a, static_cast<Out>(v[k]), k);
-            since += f.n;
-            if (since >= kInterruptStride) {
-                since = 0;
-                if (InterruptRequested()) return false;
+            for (int64_t begin = 1; begin < f.n; begin += kInterruptStride) {
+                const int64_t end = f.n - begin < kInterruptStride ? f.n : begin + kInterruptStride;
+                for (int64_t k = begin; k < end; ++k) r[k] = a = step(a, static_cast<Out>(v[k]), k);
+                since += end - begin;
+                if (since >= kInterruptStride) {
+                    since = 0;
+                    if (InterruptRequested()) return false;
+                }
             }
             continue;
         }
@@ -51,11 +56,11 @@ bool RunAlong(const In *x, Out *out, const Layout &f, Step step) {
             Out *now = r + k * f.T;
             const Out *before = now - f.T;
             for (int64_t j = 0; j < f.T; ++j) now[j] = step(before[j], static_cast<Out>(row[j]), k);
-        }
-        since += f.n * f.T;
-        if (since >= kInterruptStride) {
-            since = 0;
-            if (InterruptRequested()) return false;
+            since += f.T;
+            if (since >= kInterruptStride) {
+                since = 0;
+                if (InterruptRequested()) return false;
+            }
         }
     }
     return true;
@@ -75,11 +80,12 @@ bool FoldPrefixes(const T *x, T *out, const Layout &f, double ct) {
                 T a = v[k * f.T];
                 for (int64_t m = k - 1; m >= 0; --m) a = cmp(v[m * f.T], a);
                 r[k * f.T] = a;
-            }
-            since += f.n * f.n;
-            if (since >= kInterruptStride) {
-                since = 0;
-                if (InterruptRequested()) return false;
+                // Each prefix costs its length: a long vector checks within.
+                since += k + 1;
+                if (since >= kInterruptStride) {
+                    since = 0;
+                    if (InterruptRequested()) return false;
+                }
             }
         }
     return true;

@@ -63,8 +63,11 @@ bool RadixSort(Key *keys, int32_t *cells, int32_t n, int32_t *out) {
     if (!keyBuffer.get() || !cellBuffer.get() || !counts.get()) return false;
     int32_t *count = counts.get();
     std::memset(count, 0, sizeof(int32_t) * kPasses * kBuckets);
-    for (int32_t i = 0; i < n; ++i)
-        for (int p = 0; p < kPasses; ++p) ++count[p * kBuckets + ((keys[i] >> (p * kBits)) & (kBuckets - 1))];
+    if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i)
+                for (int p = 0; p < kPasses; ++p) ++count[p * kBuckets + ((keys[i] >> (p * kBits)) & (kBuckets - 1))];
+        }))
+        return false;
     Key *fromKeys = keys, *toKeys = keyBuffer.get();
     int32_t *fromCells = cells, *toCells = cellBuffer.get();
     for (int p = 0; p < kPasses; ++p) {
@@ -78,11 +81,14 @@ bool RadixSort(Key *keys, int32_t *cells, int32_t n, int32_t *out) {
             c[b] = sum;
             sum += here;
         }
-        for (int32_t i = 0; i < n; ++i) {
-            const int32_t at = c[(fromKeys[i] >> (p * kBits)) & (kBuckets - 1)]++;
-            toKeys[at] = fromKeys[i];
-            toCells[at] = fromCells[i];
-        }
+        if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+                for (int64_t i = begin; i < end; ++i) {
+                    const int32_t at = c[(fromKeys[i] >> (p * kBits)) & (kBuckets - 1)]++;
+                    toKeys[at] = fromKeys[i];
+                    toCells[at] = fromCells[i];
+                }
+            }))
+            return false;
         std::swap(fromKeys, toKeys);
         std::swap(fromCells, toCells);
     }
@@ -99,10 +105,14 @@ bool GradeByKeys(const Elt *data, int32_t n, int32_t *out, MakeKey makeKey) {
     if (!keys.get() || !cells.get()) return false;
     Key *k = keys.get();
     int32_t *c = cells.get();
-    for (int32_t i = 0; i < n; ++i) {
-        k[i] = makeKey(data[i]);
-        c[i] = i;
-    }
+    // Writing the keys first touches fresh memory, which is slow enough to look at the flag.
+    if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) {
+                k[i] = makeKey(data[i]);
+                c[i] = static_cast<int32_t>(i);
+            }
+        }))
+        return false;
     if (n >= kRadixThreshold) return RadixSort(k, c, n, out);
     std::stable_sort(c, c + n, [k](int32_t a, int32_t b) { return k[a] < k[b]; });
     std::memcpy(out, c, sizeof(int32_t) * n);

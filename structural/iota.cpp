@@ -154,15 +154,21 @@ bool ItemEqualsElement(const aplarray *item, const aplarray *right, int64_t j, d
 }
 
 // Positions for index of through a direct table: `first` maps a value to the
-// lowest position holding it (n when absent).
-void CharIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
+// lowest position holding it (n when absent). False (INTERRUPT ERROR set) when
+// the host asks to stop.
+bool CharIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
     const int32_t n = left->number;
     int32_t first[256];
     for (int32_t &f : first) f = n;
     const uint8_t *l = DataOf<uint8_t>(left);
-    for (int32_t i = n - 1; i >= 0; --i) first[l[i]] = i;
+    for (int32_t i = n - 1; i >= 0; --i) {
+        if (InterruptAt(i)) return false;
+        first[l[i]] = i;
+    }
     const uint8_t *r = DataOf<uint8_t>(right);
-    for (int32_t j = 0; j < right->number; ++j) out[j] = first[r[j]];
+    return ForEachStride(right->number, [&](int64_t begin, int64_t end) {
+        for (int64_t j = begin; j < end; ++j) out[j] = first[r[j]];
+    });
 }
 
 // INTG in INTG: a direct table over the value range when it is narrow,
@@ -186,12 +192,16 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
         if (!table.get()) return false;
         int32_t *first = table.get();
         for (int64_t v = 0; v < range; ++v) first[v] = n;
-        for (int32_t i = n - 1; i >= 0; --i) first[static_cast<int64_t>(l[i]) - low] = i;
-        for (int32_t j = 0; j < right->number; ++j) {
-            const uint64_t at = static_cast<uint64_t>(static_cast<int64_t>(r[j]) - low);
-            out[j] = at < static_cast<uint64_t>(range) ? first[at] : n;
+        for (int32_t i = n - 1; i >= 0; --i) {
+            if (InterruptAt(i)) return false;
+            first[static_cast<int64_t>(l[i]) - low] = i;
         }
-        return true;
+        return ForEachStride(right->number, [&](int64_t begin, int64_t end) {
+            for (int64_t j = begin; j < end; ++j) {
+                const uint64_t at = static_cast<uint64_t>(static_cast<int64_t>(r[j]) - low);
+                out[j] = at < static_cast<uint64_t>(range) ? first[at] : n;
+            }
+        });
     }
     uint32_t slots = 1;
     while (slots < 2u * static_cast<uint32_t>(n)) slots <<= 1;
@@ -202,16 +212,18 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
     const uint32_t mask = slots - 1;
     auto hash = [mask](int32_t v) { return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> 7 & mask; };
     for (int32_t i = 0; i < n; ++i) {
+        if (InterruptAt(i)) return false;
         uint32_t s = hash(l[i]);
         while (position[s] >= 0 && l[position[s]] != l[i]) s = (s + 1) & mask;
         if (position[s] < 0) position[s] = i;
     }
-    for (int32_t j = 0; j < right->number; ++j) {
-        uint32_t s = hash(r[j]);
-        while (position[s] >= 0 && l[position[s]] != r[j]) s = (s + 1) & mask;
-        out[j] = position[s] >= 0 ? position[s] : n;
-    }
-    return true;
+    return ForEachStride(right->number, [&](int64_t begin, int64_t end) {
+        for (int64_t j = begin; j < end; ++j) {
+            uint32_t s = hash(r[j]);
+            while (position[s] >= 0 && l[position[s]] != r[j]) s = (s + 1) & mask;
+            out[j] = position[s] >= 0 ? position[s] : n;
+        }
+    });
 }
 
 // The general linear scan: the first element (or item) of `left` equal to
@@ -255,7 +267,7 @@ aplarray *IndexOf(const aplarray *left, const aplarray *right) {
     const int64_t count = IsNested(right) ? right->number : ElementCount(right);
     bool ok = true;
     if (left->eltype == APL_CHAR && right->eltype == APL_CHAR) {
-        CharIndexOf(left, right, out);
+        ok = CharIndexOf(left, right, out);
     } else if (!IsNested(left) && !IsNested(right) &&
                (left->eltype == APL_CHAR) != (right->eltype == APL_CHAR)) {
         for (int64_t j = 0; j < count; ++j) out[j] = n;

@@ -97,6 +97,19 @@ struct InterruptCheck {
     }
 };
 
+// Runs body(begin, end) over [0, n) a stride at a time, counting each piece,
+// so that one long row or column cannot run on past a Ctrl-C. False when the
+// host asked to stop.
+template <class Body>
+bool InStrides(InterruptCheck &interrupt, int64_t n, Body body) {
+    for (int64_t begin = 0; begin < n; begin += kInterruptStride) {
+        const int64_t end = n - begin < kInterruptStride ? n : begin + kInterruptStride;
+        body(begin, end);
+        if (interrupt.Stop(end - begin)) return false;
+    }
+    return true;
+}
+
 // ---- Base value ------------------------------------------------------------------
 
 // How the radices (rows of left) meet the digits (columns of right). A
@@ -150,8 +163,10 @@ bool BaseValueRows(const Joined &j, const double *radices, const Digit *digits, 
             const double r = radix[k * j.radixStep];
             const Digit *d = digits + k * j.digitStep;
             // A single-element right argument has one column: d[c] is d[0].
-            for (int64_t c = 0; c < j.columns; ++c) acc[c] = acc[c] * r + d[c];
-            if (interrupt.Stop(j.columns)) return false;
+            if (!InStrides(interrupt, j.columns, [&](int64_t begin, int64_t end) {
+                    for (int64_t c = begin; c < end; ++c) acc[c] = acc[c] * r + d[c];
+                }))
+                return false;
         }
     }
     return true;
@@ -168,12 +183,14 @@ bool BaseValueInt64(const Joined &j, const int32_t *radices, const int32_t *digi
         for (int64_t k = 0; k < j.length; ++k) {
             const int64_t r = radix[k * j.radixStep];
             const int32_t *d = digits + k * j.digitStep;
-            for (int64_t c = 0; c < j.columns; ++c) {
-                int64_t t;
-                overflow |= __builtin_mul_overflow(acc[c], r, &t);
-                overflow |= __builtin_add_overflow(t, static_cast<int64_t>(d[c]), &acc[c]);
-            }
-            if (interrupt.Stop(j.columns)) return false;
+            if (!InStrides(interrupt, j.columns, [&](int64_t begin, int64_t end) {
+                    for (int64_t c = begin; c < end; ++c) {
+                        int64_t t;
+                        overflow |= __builtin_mul_overflow(acc[c], r, &t);
+                        overflow |= __builtin_add_overflow(t, static_cast<int64_t>(d[c]), &acc[c]);
+                    }
+                }))
+                return false;
         }
         if (overflow) return false;
     }
@@ -211,13 +228,16 @@ bool BaseValueInt32(const Joined &j, const int32_t *radices, const int32_t *digi
         for (int64_t k = 0; k < j.length; ++k) {
             const auto r = static_cast<uint32_t>(radix[k * j.radixStep]);
             const int32_t *__restrict d = digits + k * j.digitStep;
-            for (int64_t c = 0; c < j.columns; ++c) {
-                const int32_t digit = d[c];
-                low = digit < low ? digit : low;
-                high = digit > high ? digit : high;
-                acc[c] = static_cast<int32_t>(static_cast<uint32_t>(acc[c]) * r + static_cast<uint32_t>(digit));
+            for (int64_t begin = 0; begin < j.columns; begin += kInterruptStride) {
+                const int64_t end = j.columns - begin < kInterruptStride ? j.columns : begin + kInterruptStride;
+                for (int64_t c = begin; c < end; ++c) {
+                    const int32_t digit = d[c];
+                    low = digit < low ? digit : low;
+                    high = digit > high ? digit : high;
+                    acc[c] = static_cast<int32_t>(static_cast<uint32_t>(acc[c]) * r + static_cast<uint32_t>(digit));
+                }
+                if (interrupt.Stop(end - begin)) return false;
             }
-            if (interrupt.Stop(j.columns)) return false;
         }
     }
     lowest = low;
@@ -390,19 +410,21 @@ bool RepresentReals(const double *radices, int64_t m, const double *values, int6
     for (int64_t k = m - 1; k >= 0; --k) {
         const double r = radices[k];
         double *digit = out + k * n;
-        if (std::fabs(r) < kZeroRadix) {
-            for (int64_t j = 0; j < n; ++j) {
-                digit[j] = rest.data[j];
-                rest.data[j] = 0;
+        const bool done = InStrides(interrupt, n, [&](int64_t begin, int64_t end) {
+            if (std::fabs(r) < kZeroRadix) {
+                for (int64_t j = begin; j < end; ++j) {
+                    digit[j] = rest.data[j];
+                    rest.data[j] = 0;
+                }
+            } else {
+                for (int64_t j = begin; j < end; ++j) {
+                    const double q = std::floor(rest.data[j] / r + kFloorFuzz);
+                    digit[j] = rest.data[j] - q * r;
+                    rest.data[j] = q;
+                }
             }
-        } else {
-            for (int64_t j = 0; j < n; ++j) {
-                const double q = std::floor(rest.data[j] / r + kFloorFuzz);
-                digit[j] = rest.data[j] - q * r;
-                rest.data[j] = q;
-            }
-        }
-        if (interrupt.Stop(n)) return false;
+        });
+        if (!done) return false;
     }
     return true;
 }

@@ -33,32 +33,42 @@ struct Counts {
 
 // ---- Copying -----------------------------------------------------------------
 
-// Cells of one element: a typed loop with no call per element.
+// Cells of one element: a typed loop with no call per element. The flag is
+// looked at by the output written, not by the counts read: one count can ask
+// for millions of copies.
 template <class T>
 bool ReplicateElements(T *out, const T *in, const Counts &c, int64_t outer, int64_t length, int64_t outLength,
                        T fill) {
     int64_t done = 0;
-    for (int64_t o = 0; o < outer; ++o, in += length, out += outLength) {
-        done += c.size;
-        if (done >= kInterruptStride) {
-            done = 0;
-            if (InterruptRequested()) return false;
+    auto repeat = [&done](T *&to, T value, int64_t count) {
+        while (count > 0) {
+            const int64_t piece = count < kInterruptStride ? count : kInterruptStride;
+            for (int64_t t = 0; t < piece; ++t) to[t] = value;
+            to += piece;
+            count -= piece;
+            done += piece;
+            if (done >= kInterruptStride) {
+                done = 0;
+                if (InterruptRequested()) return false;
+            }
         }
-        int64_t j = 0, p = 0;
+        return true;
+    };
+    for (int64_t o = 0; o < outer; ++o, in += length, out += outLength) {
+        T *to = out;
+        int64_t j = 0;
         for (int64_t i = 0; i < c.size; ++i) {
             const int32_t n = c.at(i);
-            if (n < 0) {
-                for (int64_t t = 0; t < -static_cast<int64_t>(n); ++t) out[p++] = fill;
-                continue;
+            if (!(n < 0 ? repeat(to, fill, -static_cast<int64_t>(n)) : repeat(to, in[j++], n))) return false;
+            if (++done >= kInterruptStride) {
+                done = 0;
+                if (InterruptRequested()) return false;
             }
-            const T value = in[j++];
-            for (int32_t t = 0; t < n; ++t) out[p++] = value;
         }
     }
     return true;
 }
 
-// The fill element as a value of the result's element type.
 template <class T>
 T FillValue(aplarray *fill, int eltype) {
     T value{};
@@ -73,6 +83,7 @@ T FillValue(aplarray *fill, int eltype) {
 // Cells of several elements (or nested items): block copies.
 bool ReplicateCells(aplarray *result, const aplarray *right, const Counts &c, const AxisSplit &s, aplarray *fill) {
     int64_t p = 0;
+    StrideClock clock;  // by elements written: one count may copy a cell many times
     for (int64_t o = 0; o < s.outer; ++o) {
         int64_t j = o * s.length;
         for (int64_t i = 0; i < c.size; ++i) {
@@ -83,7 +94,10 @@ bool ReplicateCells(aplarray *result, const aplarray *right, const Counts &c, co
                 p += -n * s.inner;
                 continue;
             }
-            for (int64_t t = 0; t < n; ++t, p += s.inner) CopyRun(result, p, right, j * s.inner, s.inner);
+            for (int64_t t = 0; t < n; ++t, p += s.inner) {
+                if (clock.passed(p)) return false;
+                CopyRun(result, p, right, j * s.inner, s.inner);
+            }
             ++j;
         }
     }

@@ -236,9 +236,7 @@ int64_t DropToTake(int64_t d, int64_t n) { return d < 0 ? std::max<int64_t>(d + 
 
 // Take and drop after their own first steps: `right` made a unit cell when it
 // has one element, then the engine with the fill of the original argument.
-aplarray *TakeOrDrop(aplarray *axis, aplarray *left, aplarray *right, bool drop) {
-    TempGuard fill(prototype(right, kPrototypeTypical));
-    if (!fill.get()) return nullptr;
+aplarray *TakeOrDropWithFill(aplarray *axis, aplarray *left, aplarray *right, bool drop, aplarray *fill) {
     TempGuard cell;
     const aplarray *array = right;
     if (ElementCount(right) == 1) {
@@ -257,7 +255,18 @@ aplarray *TakeOrDrop(aplarray *axis, aplarray *left, aplarray *right, bool drop)
     if (drop)
         for (int j = 0; j < count; ++j)
             if (named[j]) lengths[j] = DropToTake(lengths[j], array->rank ? array->shape[j] : 1);
-    return TakeEngine(array, lengths, count, fill.get());
+    return TakeEngine(array, lengths, count, fill);
+}
+
+// The engine links the fill into padded slots, and simplifying a result of
+// scalars unlinks those again: our own link keeps the fill alive meanwhile.
+aplarray *TakeOrDrop(aplarray *axis, aplarray *left, aplarray *right, bool drop) {
+    aplarray *fill = prototype(right, kPrototypeTypical);
+    if (fill) fill = APL_LinkEx(fill, HERE);
+    if (!fill) return nullptr;
+    aplarray *result = TakeOrDropWithFill(axis, left, right, drop, fill);
+    APL_UnLinkEx(fill, HERE);
+    return result;
 }
 
 aplarray *TakeKernel(CallArgs &args) {

@@ -16,8 +16,10 @@
 // axis with L >= 0 and at the last of every axis with L < 0.
 // BOOL and SHORT data come back as INTG. A nested result made only of simple
 // scalars is simplified.
-// Returns a new temporary; borrows `array` and `fill` (every slot that holds
-// the fill links it). Null with the error set: LENGTH (count neither the rank
-// nor any for a scalar), LIMIT (more than 64 axes), DOMAIN (a length beyond
-// 2^31-1 or too many elements), WS FULL, INTERRUPT.
+// Returns a new temporary; borrows `array` and `fill`. Every slot that holds
+// the fill links it, and a result that simplifies to scalars unlinks those
+// slots again, so the caller keeps a link of its own on the fill.
+// Null with the error set: LENGTH (count neither the rank nor any for a
+// scalar), LIMIT (more than 64 axes), DOMAIN (a length beyond 2^31-1 or too
+// many elements), WS FULL, INTERRUPT.
 aplarray *TakeEngine(const aplarray *array, const int64_t *lengths, int count, aplarray *fill);

@@ -18,6 +18,15 @@
 
 namespace {
 
+// Under AddressSanitizer, giving back the 800 MB of an interrupted 1E8-element
+// sum takes hundreds of milliseconds by itself (the sanitizer marks every byte
+// of it as freed), so there the interrupt may take a quarter of the whole sum.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 int terminal = -1;
 std::string seen;
 
@@ -119,10 +128,10 @@ int main(int argc, char **argv) {
     ok &= Step("the session still answers", WaitFor("7", mark, 10));
 
     // Ctrl-C during a scalar function over 1E8 elements: the addition looks at
-    // the flag every stride, so the error comes at once, not when it is done.
-    // At once means within a tenth of a second; on a machine too busy for
-    // that (or a sanitizer build), within a quarter of the time the whole
-    // addition takes there, measured first.
+    // the flag every stride, so the error comes at once, not when it is done:
+    // within a tenth of a second (a second try covers a moment when the shared
+    // machine gives us no processor). The whole addition is measured first,
+    // for the report and for the sanitizer build's bound.
     mark = seen.size();
     Type("X`[1E8`r1.5\r");
     Type("5+6\r");
@@ -150,7 +159,7 @@ int main(int argc, char **argv) {
                             std::chrono::steady_clock::now() - pressed).count();
         printf("      Ctrl-C during X+X: INTERRUPT ERROR after %lld ms (the whole sum: %lld ms)\n",
                static_cast<long long>(ms), static_cast<long long>(whole));
-        prompt = stopped && (ms <= 100 || ms * 4 <= whole);
+        prompt = stopped && (ms <= 100 || (kSanitized && ms * 4 <= whole));
     }
     ok &= Step("Ctrl-C stops X+X on 1E8 elements at once", prompt);
     mark = seen.size();

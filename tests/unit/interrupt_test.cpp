@@ -98,6 +98,7 @@ TEST_F(Interrupt, ReshapeAndIntervalStop) {
     ExpectInterrupted([] { return APL_Shape(nullptr, APL_Int(kBig), MakeReal(1.5)); }, "1E8⍴1.5");
     ExpectInterrupted([&] { return APL_Shape(nullptr, APL_Int(kBig), Big()); }, "1E8⍴X");
     ExpectInterrupted([] { return APL_Interval(nullptr, nullptr, APL_Int(kBig)); }, "⍳1E8");
+    ExpectInterrupted([&] { return APL_Interval(nullptr, Big(), Big()); }, "X⍳X");
     ExpectBigUnchanged();
 }
 
@@ -121,6 +122,43 @@ TEST_F(Interrupt, FormatAndSerialisationStop) {
     ExpectInterrupted([&] { return APL_Format(nullptr, nullptr, Big()); }, "⍕X");
     ExpectInterrupted([&] { return APL_Serialize(nullptr, APL_Int(0), Big()); }, "0 ⎕IIOS X");
     ExpectBigUnchanged();
+}
+
+// The operand as reduce and scan see a primitive: the typed loops.
+aplfnc PrimitiveOperand(uint8_t code, aplfunction entry) {
+    return aplfnc{APL_FN_PRIMITIVE | APL_FN_FUNCTION, nullptr, reinterpret_cast<void *>(entry), code};
+}
+
+TEST_F(Interrupt, ReduceAndScanStopInsideOneLongVector) {
+    MakeBig();
+    aplfnc minus = PrimitiveOperand('-', APL_Sub), plus = PrimitiveOperand('+', APL_Add);
+    aplfnc max = PrimitiveOperand(151, APL_Max), less = PrimitiveOperand('<', APL_Lower);
+    ExpectInterrupted([&] { return APL_Reduce(nullptr, nullptr, &minus, nullptr, nullptr, nullptr, Big()); }, "-/X");
+    ExpectInterrupted([&] { return APL_Scan(nullptr, nullptr, &plus, nullptr, nullptr, nullptr, Big()); }, "+\\X");
+    ExpectInterrupted([&] { return APL_Scan(nullptr, nullptr, &max, nullptr, nullptr, nullptr, Big()); }, "⌈\\X");
+    // Each prefix of a comparison scan is folded anew: 1E16 steps without the
+    // checks inside the vector.
+    ExpectInterrupted([&] { return APL_Scan(nullptr, nullptr, &less, nullptr, nullptr, nullptr, Big()); }, "<\\X");
+    ExpectBigUnchanged();
+}
+
+TEST_F(Interrupt, ReplicateStopsInsideOneLargeCount) {
+    // One count of 1E8: the copies, not the counts, are what take the time.
+    ExpectInterrupted([] { return APL_Replicate(nullptr, APL_Int(kBig), APL_Int(5)); }, "1E8/5");
+}
+
+TEST_F(Interrupt, GradeAndTheMatrixProductStop) {
+    MakeBig();
+    ExpectInterrupted([&] { return APL_GradeUp(nullptr, nullptr, Big()); }, "⍋X");
+    ExpectBigUnchanged();
+    // 3000 3000 matrices: 2.7E10 multiply-adds.
+    const int32_t side[] = {3000, 3000};
+    aplarray *m = APL_LinkEx(APL_Shape(nullptr, MakeIntVector(side, 2), MakeReal(1.5)), HERE);
+    ASSERT_NE(m, nullptr);
+    aplfnc plus = PrimitiveOperand('+', APL_Add), times = PrimitiveOperand(215, APL_Mul);
+    ExpectInterrupted([&] { return APL_InnerProduct(nullptr, m, &plus, nullptr, &times, nullptr, m); }, "M+.×M");
+    EXPECT_EQ(m->lnkcnt, 1);
+    APL_UnLinkEx(m, HERE);
 }
 
 TEST_F(Interrupt, FlagSetBeforeTheCallStopsAtTheFirstStride) {
@@ -156,6 +194,30 @@ TEST_F(Interrupt, StridedLoopsGiveWholeResults) {
         EXPECT_EQ(wrong, 0) << "1+ of " << n;
         APL_UnLinkTempEx(sum, HERE);
     }
+    // Reduce and scan of one vector over several strides: -/ alternates
+    // from the right, +\\ and ⌈\\ carry their value from stride to stride.
+    aplarray *v = APL_LinkEx(APL_Interval(nullptr, nullptr, APL_Int(total)), HERE);
+    aplfnc minus = PrimitiveOperand('-', APL_Sub), plus = PrimitiveOperand('+', APL_Add);
+    aplfnc max = PrimitiveOperand(151, APL_Max);
+    aplarray *alternating = APL_Reduce(nullptr, nullptr, &minus, nullptr, nullptr, nullptr, v);
+    ASSERT_NE(alternating, nullptr);
+    EXPECT_EQ(DataOf<const double>(alternating)[0], (total + 1) / 2) << "1-2+3-... of an odd count";
+    APL_UnLinkTempEx(alternating, HERE);
+    aplarray *sums = APL_Scan(nullptr, nullptr, &plus, nullptr, nullptr, nullptr, v);
+    ASSERT_NE(sums, nullptr);
+    int64_t wrong = 0;
+    for (int64_t k = 0; k < total; ++k) wrong += DataOf<const double>(sums)[k] != static_cast<double>((k + 1) * (k + 2) / 2);
+    EXPECT_EQ(wrong, 0) << "+\\";
+    APL_UnLinkTempEx(sums, HERE);
+    aplarray *maxima = APL_Scan(nullptr, nullptr, &max, nullptr, nullptr, nullptr, APL_Sub(nullptr, APL_Int(0), v));
+    ASSERT_NE(maxima, nullptr);
+    wrong = 0;
+    const bool real = maxima->eltype == APL_REAL;
+    for (int64_t k = 0; k < total; ++k)
+        wrong += (real ? DataOf<const double>(maxima)[k] : DataOf<const int32_t>(maxima)[k]) != -1;
+    EXPECT_EQ(wrong, 0) << "⌈\\ of a falling vector keeps its first element";
+    APL_UnLinkTempEx(maxima, HERE);
+    APL_UnLinkEx(v, HERE);
 }
 
 }  // namespace
