@@ -312,6 +312,15 @@ APL_EXPORT aplarray *APL_Interval(aplarray *axis, aplarray *left, aplarray *righ
  * with the collating sequence on the left: an INTG vector of cell numbers. */
 APL_EXPORT aplarray *APL_GradeUp(aplarray *axis, aplarray *left, aplarray *right);
 APL_EXPORT aplarray *APL_GradeDown(aplarray *axis, aplarray *left, aplarray *right);
+/* Monadic: logical not (0 and 1 swap, the type kept); dyadic: without, the
+ * elements of the vector left that are not members of right. */
+APL_EXPORT aplarray *APL_Without(aplarray *axis, aplarray *left, aplarray *right);
+/* Monadic: the structure with numbers as 0 and characters as blanks; dyadic:
+ * INTG 1 where an occurrence of the pattern left begins in right. */
+APL_EXPORT aplarray *APL_Find(aplarray *axis, aplarray *left, aplarray *right);
+/* The system function DISPLAY: the boxed picture of right, its edges marking
+ * the shape left (default the shape of right). A CHAR matrix. */
+APL_EXPORT aplarray *APL_PictDisplay(aplarray *axis, aplarray *left, aplarray *right);
 /* Niladic: the empty numeric vector; any argument is VALENCE. */
 APL_EXPORT aplarray *APL_EmptyVector(aplarray *axis, aplarray *left, aplarray *right);
 /* The system function EXTRN: a CHAR vector in its keyword spelling. */

@@ -347,7 +347,9 @@ aplarray *BaseValue(CallArgs &args) {
 // says which way. Written without branches so that the loop vectorises: the
 // values are integers of at most 2^32 in magnitude, no operation here can
 // trap, and saying so lets the compiler turn the corrections into selects.
+#if !defined(__clang__)  // clang (the fuzz build) has no such attribute
 __attribute__((optimize("tree-vectorize", "no-trapping-math")))
+#endif
 void DigitsUnder(int32_t r, double *__restrict rest, int64_t n, int32_t *__restrict digit) {
     const double radix = r, inverse = 1.0 / radix;
     const double sign = r > 0 ? 1.0 : -1.0, magnitude = std::fabs(radix);

@@ -70,7 +70,7 @@ constexpr SystemFunctionRow kSystemFunctions[] = {
     {"SHORT", 0x24, APL_ToShort, "FUNCTION(ToShort)"},
     {"BOOL", 0x24, APL_ToBool, "FUNCTION(ToBool)"},
     {"REAL", 0x24, APL_ToReal, "FUNCTION(ToReal)"},
-    {"DISPLAY", 0x24, nullptr, "FUNCTION(PictDisplay)"},
+    {"DISPLAY", 0x24, APL_PictDisplay, "FUNCTION(PictDisplay)"},
     {"LC", 0x25, APL_LineCount, "FUNCTION(LineCount)"},
     {"IC", 0x25, APL_IterationCount, "FUNCTION(IterationCount)"},
     {"TS", 0x25, APL_TimeStamp, "FUNCTION(TimeStamp)"},
