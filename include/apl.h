@@ -516,6 +516,9 @@ APL_EXPORT aplarray *APL_VectorRep(aplarray *axis, aplarray *left, aplarray *rig
 APL_EXPORT aplarray *APL_CharRep(aplarray *axis, aplarray *left, aplarray *right);
 /* Fixes every item of the array in the named file; the results in its shape. */
 APL_EXPORT aplarray *APL_Loadfns(aplarray *axis, aplarray *left, aplarray *right);
+/* TF: with 1 or 2 on the left, the transfer text (form 1 or 2) of the variable
+ * or function named on the right, or the object defined from a transfer text. */
+APL_EXPORT aplarray *APL_TransferFormat(aplarray *axis, aplarray *left, aplarray *right);
 
 /* ---- Number representation, matrix inverse, random numbers, replace ----
  * Each returns a temporary and consumes temporary arguments; linked ones are

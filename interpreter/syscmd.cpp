@@ -11,6 +11,7 @@
 #include "interpreter/fixing.h"
 #include "interpreter/maininc.h"
 #include "interpreter/mainloop.h"
+#include "interpreter/transcmd.h"
 #include "structural/nested.h"
 #include "system/nfiles.h"
 #include "system/oserror.h"
@@ -276,6 +277,8 @@ Outcome ResetLevels(const CommandLine &line) {
     Reset(line.words);
     return Outcome::Done;
 }
+Outcome In(const CommandLine &line) { return Fits(TransferIn(line.rest)); }
+Outcome Out(const CommandLine &line) { return Fits(TransferOut(line.rest)); }
 
 // ---- Workspace files --------------------------------------------------------------
 
@@ -378,6 +381,8 @@ constexpr CommandRow kCommands[] = {
     {"COPY", {2, SIZE_MAX}, Copy},
     {"PCOPY", {2, SIZE_MAX}, ProtectedCopy},
     {"LIB", kUpTo(1), Library},
+    {"IN", kAnyArguments, In},
+    {"OUT", kAnyArguments, Out},
 };
 
 const CommandRow *FindCommand(const std::string &name) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -153,14 +154,26 @@ int ShortestText(double v, char *buffer) {
     return static_cast<int>(strlen(buffer));
 }
 
+// printf's "%.*G" of v: std::to_chars in its general form is defined to give
+// the same digits as "%.*g", several times faster (every REAL is converted
+// twice, once to measure its column and once to place it).
+int GeneralText(double v, int precision, char *buffer) {
+    const std::to_chars_result r = std::to_chars(buffer, buffer + kTextBuffer - 1, v, std::chars_format::general,
+                                                 precision);
+    if (r.ec != std::errc()) return snprintf(buffer, kTextBuffer, "%.*G", precision, v);
+    *r.ptr = 0;
+    const int n = static_cast<int>(r.ptr - buffer);
+    if (char *e = static_cast<char *>(memchr(buffer, 'e', static_cast<size_t>(n)))) *e = 'E';
+    return n;
+}
+
 // The text of a REAL value into buffer (kTextBuffer bytes): its length, or
 // -1 with DOMAIN when it does not fit the specified width.
 int RealText(double v, const TextRules &rules, char *buffer) {
     if (v == 0) v = 0;  // a negative zero is shown as 0
     int n;
     if (!rules.spec) {
-        n = rules.precision > 0 ? snprintf(buffer, kTextBuffer, "%.*G", rules.precision, v)
-                                : ShortestText(v, buffer);
+        n = rules.precision > 0 ? GeneralText(v, rules.precision, buffer) : ShortestText(v, buffer);
         n = TidyExponent(buffer, n);
     } else {
         const FormatSpec &spec = *rules.spec;

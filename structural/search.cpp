@@ -1,6 +1,6 @@
 // search: the lookup structures of membership (and index-of): a CHAR table,
 // a direct or hashed INTG table, sorted REAL values with tolerance windows,
-// and a match scan for nested data. Relies on the array core and MatchArrays.
+// and a hash of nested items (a match scan where a REAL is involved). Relies on the array core and MatchArrays.
 #include "structural/search.h"
 
 #include "core/arrays.h"
@@ -39,6 +39,72 @@ double Window(double key, double ct) {
 }
 
 bool Poll(int64_t i) { return (i & (kInterruptStride - 1)) == kInterruptStride - 1 && InterruptRequested(); }
+
+// ---- Hashing items ------------------------------------------------------------------
+
+uint64_t Mix(uint64_t h, uint64_t v) {
+    h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    return h;
+}
+
+uint64_t Finish(uint64_t h) {
+    h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+    h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+    return h ^ (h >> 31);
+}
+
+// The start of every simple array's hash: its rank, shape and kind (characters
+// never match numbers, nested arrays never match simple ones).
+uint64_t HashHead(int rank, const int32_t *shape, uint64_t kind) {
+    uint64_t h = Mix(kind, static_cast<uint64_t>(rank));
+    for (int k = 0; k < rank; ++k) h = Mix(h, static_cast<uint32_t>(shape[k]));
+    return h;
+}
+
+constexpr uint64_t kCharKind = 1, kNumberKind = 2, kNestedKind = 3;
+
+// Element i of a simple array without REAL as an integer (a character's code).
+int64_t ExactAt(const aplarray *a, int64_t i) {
+    switch (a->eltype) {
+    case APL_CHAR: return DataOf<const uint8_t>(a)[i];
+    case APL_INTG: return DataOf<const int32_t>(a)[i];
+    case APL_SHORT: return DataOf<const int16_t>(a)[i];
+    default: {
+        const int64_t row = RowLength(a), words = (row + 31) / 32;
+        return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
+    }
+    }
+}
+
+// A hash under which arrays that match exactly hash alike. False when the
+// array holds a REAL anywhere (tolerant equality has no such hash) or nests
+// too deep; the caller then compares by scanning.
+bool HashArray(const aplarray *a, int level, uint64_t &h) {
+    if (!a) return h = 0x51ED, true;
+    if (level > kMaxNestingDepth || a->eltype == APL_REAL) return false;
+    if (IsNested(a)) {
+        h = HashHead(a->rank, a->shape, kNestedKind);
+        for (int32_t i = 0; i < ItemSlots(a); ++i) {
+            uint64_t item;
+            if (!HashArray(ItemsOf(a)[i], level + 1, item)) return false;
+            h = Mix(h, item);
+        }
+        h = Finish(h);
+        return true;
+    }
+    h = HashHead(a->rank, a->shape, a->eltype == APL_CHAR ? kCharKind : kNumberKind);
+    const int64_t n = ElementCount(a);
+    for (int64_t i = 0; i < n; ++i) h = Mix(h, static_cast<uint64_t>(ExactAt(a, i)));
+    h = Finish(h);
+    return true;
+}
+
+// The hash of the scalar made from element i of a simple array, as HashArray
+// gives it for a simple scalar item of that value.
+uint64_t HashScalar(const aplarray *a, int64_t i) {
+    const uint64_t h = HashHead(0, nullptr, a->eltype == APL_CHAR ? kCharKind : kNumberKind);
+    return Finish(Mix(h, static_cast<uint64_t>(ExactAt(a, i))));
+}
 
 }  // namespace
 
@@ -80,7 +146,7 @@ bool SearchTable::Build(const aplarray *table) {
     const int32_t n = static_cast<int32_t>(ElementCount(table));
     try {
         if (table->eltype == APL_NESTED) {
-            mode_ = Mode::Nested;
+            if (!BuildItems()) return false;
         } else if (n == 0) {
             mode_ = Mode::Empty;
         } else if (table->eltype == APL_CHAR) {
@@ -108,6 +174,71 @@ bool SearchTable::Build(const aplarray *table) {
         return false;
     }
     return true;
+}
+
+// The items of a nested table in a hash of first positions; a table with a
+// REAL anywhere is scanned instead. False with INTERRUPT set.
+bool SearchTable::BuildItems() {
+    const int32_t n = table_->number;
+    std::vector<uint64_t> hashes(static_cast<size_t>(n));
+    mode_ = Mode::Nested;
+    for (int32_t i = 0; i < n; ++i) {
+        if (!HashArray(ItemsOf(table_)[i], 0, hashes[static_cast<size_t>(i)])) return true;
+        if (Poll(i)) return false;
+    }
+    mode_ = Mode::NestedHash;
+    hashBits_ = 4;
+    while ((int64_t{1} << hashBits_) < 2 * static_cast<int64_t>(n)) ++hashBits_;
+    const size_t capacity = size_t{1} << hashBits_;
+    positions_.assign(capacity, -1);
+    itemHashes_.assign(capacity, 0);
+    for (int32_t i = 0; i < n; ++i) {
+        const uint64_t h = hashes[static_cast<size_t>(i)];
+        // An item equal to an earlier one is found at the earlier position.
+        if (ProbeItems(h, ItemsOf(table_)[i]) >= 0) continue;
+        size_t at = static_cast<size_t>(h >> (64 - hashBits_));
+        while (positions_[at] >= 0) at = (at + 1) & (capacity - 1);
+        positions_[at] = i;
+        itemHashes_[at] = h;
+        if (Poll(i)) return false;
+    }
+    return true;
+}
+
+// The first position of an item equal to `item` (whose hash is `hash`), -1
+// when none is.
+int32_t SearchTable::ProbeItems(uint64_t hash, const aplarray *item) const {
+    const size_t mask = positions_.size() - 1;
+    for (size_t at = static_cast<size_t>(hash >> (64 - hashBits_));; at = (at + 1) & mask) {
+        const int32_t p = positions_[at];
+        if (p < 0) return -1;
+        if (itemHashes_[at] == hash && MatchArrays(ItemsOf(table_)[p], item) == 1) return p;
+    }
+}
+
+// Element i of simple keys (no REAL) against the hashed items: only a simple
+// scalar item of the same kind and value is equal.
+int32_t SearchTable::ProbeScalar(const aplarray *keys, int64_t i) const {
+    const uint64_t hash = HashScalar(keys, i);
+    const size_t mask = positions_.size() - 1;
+    const bool isChar = keys->eltype == APL_CHAR;
+    for (size_t at = static_cast<size_t>(hash >> (64 - hashBits_));; at = (at + 1) & mask) {
+        const int32_t p = positions_[at];
+        if (p < 0) return -1;
+        const aplarray *item = ItemsOf(table_)[p];
+        if (itemHashes_[at] == hash && !IsNested(item) && item->rank == 0 && (item->eltype == APL_CHAR) == isChar &&
+            ExactAt(item, 0) == ExactAt(keys, i))
+            return p;
+    }
+}
+
+int32_t SearchTable::ScanItems(const aplarray *item) const {
+    for (int32_t t = 0; t < table_->number; ++t) {
+        const int m = MatchArrays(item, ItemsOf(table_)[t]);
+        if (m != 0) return m > 0 ? t : -1;
+        if (Poll(t)) return -1;
+    }
+    return -1;
 }
 
 int32_t SearchTable::FindChar(uint8_t key) const { return mode_ == Mode::Chars ? positions_[key] : -1; }
@@ -196,13 +327,11 @@ int32_t SearchTable::FindScalarInItems(const aplarray *keys, int64_t i) const {
 
 int32_t SearchTable::FindItem(const aplarray *item) const {
     if (!item) return -1;
-    if (mode_ == Mode::Nested) {
-        for (int32_t t = 0; t < table_->number; ++t) {
-            const int m = MatchArrays(item, ItemsOf(table_)[t]);
-            if (m != 0) return m > 0 ? t : -1;
-            if (Poll(t)) return -1;
-        }
-        return -1;
+    if (mode_ == Mode::Nested) return ScanItems(item);
+    if (mode_ == Mode::NestedHash) {
+        uint64_t hash;
+        // A key holding a REAL may equal an item tolerantly: those are scanned.
+        return HashArray(item, 0, hash) ? ProbeItems(hash, item) : ScanItems(item);
     }
     // A simple table: only a simple scalar of the same kind can be equal.
     if (IsNested(item) || item->rank != 0) return -1;
@@ -229,9 +358,10 @@ bool SearchTable::FindAll(const aplarray *keys, int32_t *out) const {
         }
         return true;
     }
-    if (mode_ == Mode::Nested) {
+    if (mode_ == Mode::Nested || mode_ == Mode::NestedHash) {
+        const bool hashed = mode_ == Mode::NestedHash && keys->eltype != APL_REAL;
         for (int64_t i = 0; i < n; ++i) {
-            out[i] = FindScalarInItems(keys, i);
+            out[i] = hashed ? ProbeScalar(keys, i) : FindScalarInItems(keys, i);
             if (Poll(i)) return false;
         }
         return true;

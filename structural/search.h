@@ -18,7 +18,9 @@
 //                  within tolerance of them.
 //   REAL tables:   the distinct values sorted; a key's candidates are the
 //                  values within ct×|key|/(1-ct) of it, each checked exactly.
-//   nested tables: a scan that compares items by match.
+//   nested tables: a hash of the items when none holds a REAL (match is then
+//                  exact, so equal items hash alike), checked by match;
+//                  otherwise, and for keys that hold a REAL, a scan by match.
 class SearchTable {
 public:
     // False with the error set: NONCE for an element type other than CHAR,
@@ -39,7 +41,7 @@ public:
     int32_t FindItem(const aplarray *item) const;
 
 private:
-    enum class Mode { Empty, Chars, IntDirect, IntHash, Reals, Nested };
+    enum class Mode { Empty, Chars, IntDirect, IntHash, Reals, Nested, NestedHash };
     struct RealEntry {
         double value;
         int32_t position;
@@ -49,6 +51,10 @@ private:
     int32_t FindAmongIntegers(double key) const;
     int32_t FindScalarInItems(const aplarray *keys, int64_t i) const;
     void BuildIntegers(const int32_t *values, int32_t n);
+    bool BuildItems();
+    int32_t ScanItems(const aplarray *item) const;
+    int32_t ProbeItems(uint64_t hash, const aplarray *item) const;
+    int32_t ProbeScalar(const aplarray *keys, int64_t i) const;
 
     Mode mode_ = Mode::Empty;
     const aplarray *table_ = nullptr;
@@ -58,4 +64,5 @@ private:
     std::vector<int32_t> positions_;   // Chars, IntDirect, IntHash (-1 empty)
     std::vector<int32_t> hashKeys_;    // IntHash
     std::vector<RealEntry> reals_;     // Reals
+    std::vector<uint64_t> itemHashes_; // NestedHash, beside positions_
 };

@@ -65,7 +65,7 @@ constexpr SystemFunctionRow kSystemFunctions[] = {
     {"HEAD", 0x24, APL_HeaderInfo, "FUNCTION(HeaderInfo)"},
     {"AF", 0x24, APL_Atomic, "FUNCTION(Atomic)"},
     {"ORBAX", 0x24, nullptr, "FUNCTION(Compile)"},
-    {"TF", 0x24, nullptr, "FUNCTION(TransferFormat)"},
+    {"TF", 0x24, APL_TransferFormat, "FUNCTION(TransferFormat)"},
     {"LIB", 0x24, APL_Directory, "FUNCTION(Directory)"},
     {"SHORT", 0x24, APL_ToShort, "FUNCTION(ToShort)"},
     {"BOOL", 0x24, APL_ToBool, "FUNCTION(ToBool)"},

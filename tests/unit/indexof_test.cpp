@@ -4,6 +4,7 @@
 #include "support.h"
 
 #include "core/symtab.h"
+#include "structural/nested.h"
 
 #include <cstring>
 #include <random>
@@ -74,6 +75,94 @@ TEST_F(IndexOfSearch, CharactersAndRealsAgreeWithALinearScan) {
     for (auto &v : x) v = static_cast<double>(random() % 300) / 4;
     for (auto &v : y) v = static_cast<double>(random() % 300) / 4;
     EXPECT_EQ(IndexOf(Vector(APL_REAL, x), Vector(APL_REAL, y)), Reference(x, y));
+}
+
+// A random item: integer, character or REAL vectors and scalars, empty
+// vectors of both kinds, and pairs of such items, with many repeats.
+aplarray *RandomItem(std::mt19937 &random, int depth, bool reals) {
+    int kind = static_cast<int>(random() % (depth > 1 ? 5 : 6));
+    if (kind == 4 && !reals) kind = 2;
+    const int32_t n = static_cast<int32_t>(random() % 3);
+    switch (kind) {
+    case 0: return MakeInt(static_cast<int32_t>(random() % 4));
+    case 1: return MakeChar(static_cast<uint8_t>('a' + random() % 3));
+    case 2: {
+        std::vector<int32_t> v(static_cast<size_t>(n));
+        for (auto &x : v) x = static_cast<int32_t>(random() % 3);
+        return Vector(APL_INTG, v);
+    }
+    case 3: {
+        std::vector<uint8_t> v(static_cast<size_t>(n));
+        for (auto &x : v) x = static_cast<uint8_t>('a' + random() % 2);
+        return Vector(APL_CHAR, v);
+    }
+    case 4: {
+        // Near-integers that equal integers only tolerantly, and fractions.
+        std::vector<double> v(static_cast<size_t>(n));
+        for (auto &x : v) x = random() % 2 ? static_cast<double>(random() % 3) * (1 + 1e-15) : 0.5;
+        return Vector(APL_REAL, v);
+    }
+    default: {
+        const int32_t two = 2;
+        aplarray *pair = AllocArray(APL_NESTEDARRAY | APL_TEMP, 1, APL_NESTED, &two, HERE);
+        for (int i = 0; i < 2; ++i) ItemsOf(pair)[i] = APL_LinkEx(RandomItem(random, depth + 1, reals), HERE);
+        return pair;
+    }
+    }
+}
+
+aplarray *RandomItems(std::mt19937 &random, int32_t n, bool reals) {
+    aplarray *a = AllocArray(APL_NESTEDARRAY | APL_TEMP, 1, APL_NESTED, &n, HERE);
+    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_LinkEx(RandomItem(random, 0, reals), HERE);
+    return a;
+}
+
+// Whether each item of `keys` matches some item of `table`.
+Positions MatchReference(const aplarray *keys, const aplarray *table) {
+    Positions out;
+    for (int32_t j = 0; j < keys->number; ++j) {
+        int32_t i = 0;
+        while (i < table->number && MatchArrays(ItemsOf(table)[i], ItemsOf(keys)[j]) != 1) ++i;
+        out.push_back(i < table->number);
+    }
+    return out;
+}
+
+Positions Members(aplarray *keys, aplarray *table) {
+    aplarray *r = APL_Element(nullptr, keys, table);
+    EXPECT_EQ(aplerrno, 0);
+    aplerrno = 0;
+    if (!r) return {};
+    Positions out(DataOf<int32_t>(r), DataOf<int32_t>(r) + r->number);
+    APL_UnLinkTemp(r);
+    return out;
+}
+
+TEST_F(IndexOfSearch, MembershipInNestedItemsAgreesWithAScanByMatch) {
+    // Without REAL items the table is hashed; with them it is scanned, and
+    // REAL keys are scanned against a hashed table.
+    for (bool tableReals : {false, true}) {
+        aplarray *left = APL_LinkEx(RandomItems(random, 300, tableReals), HERE);
+        aplarray *right = APL_LinkEx(RandomItems(random, 400, true), HERE);
+        EXPECT_EQ(Members(right, left), MatchReference(right, left)) << tableReals;
+        APL_UnLinkEx(left, HERE);
+        APL_UnLinkEx(right, HERE);
+    }
+}
+
+TEST_F(IndexOfSearch, SimpleMembersOfNestedItemsAreFoundAsScalars) {
+    aplarray *left = APL_LinkEx(RandomItems(random, 200, false), HERE);
+    const std::vector<int32_t> numbers = {0, 1, 2, 3, 4};
+    const std::vector<uint8_t> letters = {'a', 'b', 'c', 'd'};
+    auto check = [&](aplarray *keys, aplarray *nestedKeys) {
+        aplarray *linked = APL_LinkEx(keys, HERE), *items = APL_LinkEx(nestedKeys, HERE);
+        EXPECT_EQ(Members(linked, left), MatchReference(items, left));
+        APL_UnLinkEx(linked, HERE);
+        APL_UnLinkEx(items, HERE);
+    };
+    check(Vector(APL_INTG, numbers), APL_MakeNested(Vector(APL_INTG, numbers)));
+    check(Vector(APL_CHAR, letters), APL_MakeNested(Vector(APL_CHAR, letters)));
+    APL_UnLinkEx(left, HERE);
 }
 
 }  // namespace
