@@ -3,7 +3,9 @@
 // alone) that computes the same. Relies on the exported operator entry points.
 #include "apl.h"
 #include "core/arrays.h"
+#include "core/call.h"
 #include "core/glyphs.h"
+#include "core/symtab.h"
 
 #include <benchmark/benchmark.h>
 
@@ -140,6 +142,63 @@ void BM_EachShape(benchmark::State &state) {
     APL_UnLink(v);
 }
 
+// The defined function Z←F R (Z←R+1), fixed once; its descriptor.
+aplfnc DefinedIncrement() {
+    static const uint16_t symbol = [] {
+        const int32_t n = 2;
+        aplarray *lines = APL_Create(1, APL_NESTED, &n);
+        ItemsOf(lines)[0] = APL_Link(MakeString("Z\x84" "F R"));
+        ItemsOf(lines)[1] = APL_Link(MakeString("Z\x84R+1"));
+        APL_UnLinkTemp(APL_Fix(nullptr, nullptr, lines));
+        return LookupName("F");
+    }();
+    return aplfnc{APL_FN_DEFINED | APL_FN_FUNCTION, nullptr, nullptr, symbol};
+}
+
+// F¨ over 1e4 INTG items, beside the same 1e4 calls of F made directly.
+void BM_EachDefined(benchmark::State &state) {
+    const int32_t n = 10000;
+    aplfnc f = DefinedIncrement(), none{};
+    aplarray *v = Data(APL_INTG, {n});
+    for (auto _ : state) {
+        aplarray *r = APL_Each(nullptr, nullptr, &f, nullptr, &none, nullptr, v);
+        if (!r) state.SkipWithError("error");
+        APL_UnLinkTemp(r);
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+    APL_UnLink(v);
+}
+void BM_DefinedCalls(benchmark::State &state) {
+    const int32_t n = 10000;
+    aplfnc f = DefinedIncrement();
+    for (auto _ : state)
+        for (int32_t i = 0; i < n; ++i) APL_UnLinkTemp(CallFunction(&f, nullptr, nullptr, APL_Int(i)));
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+// The outer product of a scalar primitive with short rows (1e6 elements in
+// rows of 10), and ∧.= on 200×50 character matrices through the block path.
+void BM_OuterTimesShortRows(benchmark::State &state) {
+    aplarray *a = Data(APL_REAL, {100000}, 1), *b = Data(APL_REAL, {10}, 2);
+    Product(state, glyph::kJot, a, b, 1000000);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+void BM_AndEqualChar(benchmark::State &state) {
+    const int32_t ls[] = {200, 50}, rs[] = {50, 200};
+    aplarray *l = APL_Link(APL_Create(2, APL_CHAR, ls)), *r = APL_Link(APL_Create(2, APL_CHAR, rs));
+    for (int32_t i = 0; i < 10000; ++i) DataOf<char>(l)[i] = DataOf<char>(r)[i] = static_cast<char>('a' + i % 3);
+    aplfnc f = Primitive(glyph::kWedge), g = Primitive(glyph::kEqual);
+    for (auto _ : state) {
+        aplarray *z = APL_InnerProduct(nullptr, l, &f, nullptr, &g, nullptr, r);
+        if (!z) state.SkipWithError("error");
+        APL_UnLinkTemp(z);
+    }
+    state.SetItemsProcessed(state.iterations() * 200 * 200 * 50);
+    APL_UnLink(l);
+    APL_UnLink(r);
+}
+
 }  // namespace
 
 BENCHMARK(BM_OuterTimesIntg);
@@ -152,6 +211,10 @@ BENCHMARK(BM_NaiveMatrixLoopReal);
 BENCHMARK(BM_EachAdd);
 BENCHMARK(BM_Add);
 BENCHMARK(BM_EachShape);
+BENCHMARK(BM_EachDefined);
+BENCHMARK(BM_DefinedCalls);
+BENCHMARK(BM_OuterTimesShortRows);
+BENCHMARK(BM_AndEqualChar);
 
 int main(int argc, char **argv) {
     APL_Init(1, "");

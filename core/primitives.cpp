@@ -37,7 +37,7 @@ struct PrimitiveRow {
 // row names the function the library exports under that name.
 constexpr PrimitiveRow kPrimitives[] = {
     {glyph::kDot, 0x0010, APL_InnerProduct, "APL_InnerProduct"},
-    {glyph::kJotDiaeresis, 0x0008, nullptr, "APL_Rank"},
+    {glyph::kJotDiaeresis, 0x0008, APL_Rank, "APL_Rank"},
     {glyph::kDiaeresis, 0x0008, APL_Each, "APL_Each"},
     {glyph::kSlash, 0x0028, APL_Reduce, "APL_Reduce"},
     {glyph::kSlashBar, 0x0028, APL_Reduce1, "APL_Reduce1"},

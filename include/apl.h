@@ -481,6 +481,11 @@ APL_EXPORT aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right);
 APL_EXPORT aplarray *APL_Control(aplarray *axis, aplarray *left, aplarray *right);
 /* Commute (the operator ⍨): left f right as right f left; f Y as Y f Y. */
 APL_EXPORT aplarray *APL_Commute(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+/* Rank (the operator ⍤): the operand applied to the cells of the ranks given
+ * by the axis, or by the first one or two items of right (the argument is the
+ * rest), the results mixed. Returns a temporary; consumes temporary arguments
+ * and axes, leaves linked ones as they were. */
+APL_EXPORT aplarray *APL_Rank(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
 /* Reduce f/R (APL_Reduce1: f⌿R, along the first axis when no axis is written),
  * N-wise reduction when left is given, replicate when the operand is an array.
  * Returns a temporary (a scalar right is returned itself); consumes temporary

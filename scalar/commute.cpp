@@ -11,6 +11,10 @@ extern "C" aplarray *APL_Commute(aplarray *axis, aplarray *left, aplfnc *operand
     return OperatorCall(kSignature, false, axis, left, operand, operandAxis, second, secondAxis, right,
                         [](OperatorArgs &op) {
                             aplarray *l = op.args.left, *r = op.args.right;
-                            return op.Call(r, l ? l : r);
+                            aplarray *z = op.Call(r, l ? l : r);
+                            // A value a variable also holds comes back linked: the wrapper
+                            // gives up one link of such a result, which must be the body's own.
+                            if (z && z->lnkcnt > 0 && z != l && z != r) ++z->lnkcnt;
+                            return z;
                         });
 }

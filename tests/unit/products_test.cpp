@@ -43,7 +43,7 @@ bool SameArray(const aplarray *a, const aplarray *b) {
 std::string Apl(const std::string &utf8) {
     static const std::pair<const char *, char> kGlyphs[] = {
         {"←", '\x84'}, {"→", '\x85'}, {"⎕", '\x8c'}, {"∘", '\xb0'}, {"×", '\xd7'}, {"÷", '\xf7'},
-        {"⌈", '\x97'}, {"⍴", '\xbd'}, {"¨", '\xa8'},
+        {"⌈", '\x97'}, {"⍴", '\xbd'}, {"¨", '\xa8'}, {"∧", '\x5e'}, {"⍤", '\xf0'},
     };
     std::string out = utf8;
     for (const auto &[glyph, code] : kGlyphs)
@@ -83,6 +83,58 @@ TEST_F(Products, OuterProductOfAScalarPrimitiveEqualsTheItemByItemPath) {
     Run(Apl("⎕FX 'Z←L H R' 'Z←L+R'"));
     ExpectSame(MakeIntVector(std::vector<int32_t>{2147483647, 1}.data(), 2),
                MakeIntVector(std::vector<int32_t>{1, 2}.data(), 2), "A∘.+B", "A∘.H B");
+}
+
+TEST_F(Products, OuterProductInBlocksEqualsTheItemByItemPathForEveryRowLength) {
+    std::mt19937 random(23);
+    Run(Apl("⎕FX 'Z←L G R' 'Z←L-R'"));
+    Run(Apl("⎕FX 'Z←L E R' 'Z←L=R'"));
+    // Rows of one element, rows several to a block with a shorter last block,
+    // and rows long enough to run one at a time.
+    for (int32_t length : {1, 3, 100, 300, 2500}) {
+        ExpectSame(RandomArray(random, APL_REAL, {7, 3}), RandomArray(random, APL_INTG, {length}), "A∘.-B", "A∘.G B");
+        ExpectSame(RandomArray(random, APL_CHAR, {5}), RandomArray(random, APL_CHAR, {length}), "A∘.=B", "A∘.E B");
+    }
+    // Characters against numbers compare unequal on both paths.
+    ExpectSame(RandomArray(random, APL_CHAR, {4}), RandomArray(random, APL_INTG, {2, 3}), "A∘.=B", "A∘.E B");
+    // A fault in any block is the call's error on both paths, nothing kept.
+    Run(Apl("⎕FX 'Z←L D R' 'Z←L÷R'"));
+    APL_Assign(Name("B"), MakeIntVector(std::vector<int32_t>{3, 0, 2}.data(), 3));
+    EXPECT_EQ(Run(Apl("1 0 ∘.÷ B")).substr(0, 12), "DOMAIN ERROR");
+    Run(")RESET");
+    EXPECT_EQ(Run(Apl("1 0 ∘.D B")).substr(0, 12), "DOMAIN ERROR");
+    Run(")RESET");
+}
+
+TEST_F(Products, InnerProductOfScalarPrimitivesEqualsTheItemByItemPath) {
+    std::mt19937 random(31);
+    const char *functions[][2] = {{"+", "Z←L F R' 'Z←L+R"}, {"⌈", "Z←L F R' 'Z←L⌈R"}, {"=", "Z←L F R' 'Z←L=R"},
+                                  {"-", "Z←L F R' 'Z←L-R"}, {"×", "Z←L F R' 'Z←L×R"}};
+    const char *second[][2] = {{"×", "Z←L G R' 'Z←L×R"}, {"=", "Z←L G R' 'Z←L=R"}, {"-", "Z←L G R' 'Z←L-R"},
+                               {"⌈", "Z←L G R' 'Z←L⌈R"}};
+    const std::vector<int32_t> shapes[][2] = {{{3, 4}, {4, 5}}, {{2, 3, 1}, {1, 6}}, {{5}, {5, 2, 3}}, {{2, 7}, {7}}};
+    for (auto &f : functions)
+        for (auto &g : second) {
+            if (std::string(f[0]) == "+" && std::string(g[0]) == "×") continue;  // the matrix path
+            Run(Apl(std::string("⎕FX '") + f[1] + "'"));
+            Run(Apl(std::string("⎕FX '") + g[1] + "'"));
+            for (auto &shape : shapes)
+                for (int left : {APL_INTG, APL_REAL})
+                    ExpectSame(RandomArray(random, left, shape[0]), RandomArray(random, APL_INTG, shape[1]),
+                               std::string("A") + f[0] + "." + g[0] + "B", "A F.G B");
+        }
+    // Rows of characters compared, and a fault inside g or f.
+    Run(Apl("⎕FX 'Z←L F R' 'Z←L∧R'"));
+    Run(Apl("⎕FX 'Z←L G R' 'Z←L=R'"));
+    ExpectSame(RandomArray(random, APL_CHAR, {6, 3}), RandomArray(random, APL_CHAR, {3, 6}), "A∧.=B", "A F.G B");
+    Run(Apl("⎕FX 'Z←L F R' 'Z←L÷R'"));
+    Run(Apl("⎕FX 'Z←L G R' 'Z←L÷R'"));
+    APL_Assign(Name("A"), MakeIntVector(std::vector<int32_t>{1, 2, 3}.data(), 3));
+    APL_Assign(Name("B"), MakeIntVector(std::vector<int32_t>{1, 1, 0}.data(), 3));
+    for (const char *line : {"A ÷.× B", "A F.× B", "A -.÷ B", "A -.G B"}) {
+        EXPECT_EQ(Run(Apl(line)).substr(0, 12), "DOMAIN ERROR") << line;
+        Run(")RESET");
+    }
 }
 
 TEST_F(Products, EachOfAScalarPrimitiveEqualsTheItemByItemPath) {
@@ -189,7 +241,8 @@ TEST_F(Operators, EachOfALongArgumentCanBeInterrupted) {
 
 TEST_F(Products, FailuresInsideOperandsLeaveLinksAndBlocksAsTheyWere) {
     Run(Apl("⎕FX 'Z←L G R' '→(R=3)/0' 'Z←L R'"));
-    const std::string lines[] = {"V 'x' ⍴¨ V", "V ∘.G V", "1 2 ∘.G V", "2 G¨ V", "'a' ∘.⍴ V"};
+    const std::string lines[] = {"V 'x' ⍴¨ V", "V ∘.G V", "1 2 ∘.G V", "2 G¨ V", "'a' ∘.⍴ V",
+                                 "V +.G V", "1 1 1 G.× V", "V G⍤0 (V)", "2 G⍤0 1 (V)"};
     aplarray *v = APL_Assign(Name("V"), MakeIntVector(std::vector<int32_t>{1, 2, 3}.data(), 3));
     for (const std::string &line : lines) {
         const int32_t blocks = LiveBlocks();
