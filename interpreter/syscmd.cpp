@@ -27,9 +27,7 @@
 #include <string_view>
 #include <vector>
 
-namespace {
-
-std::vector<std::string> Words(const char *text) {
+std::vector<std::string> CommandWords(const char *text) {
     std::vector<std::string> words;
     std::string word;
     for (const char *p = text;; ++p) {
@@ -43,6 +41,8 @@ std::vector<std::string> Words(const char *text) {
     }
     return words;
 }
+
+namespace {
 
 void Say(const char *text) { WriteText(text, true); }
 
@@ -141,7 +141,7 @@ bool NameList(const std::vector<std::string> &w, const ListMasks &masks) {
 }
 
 void Erase(const char *rest) {
-    for (const std::string &name : Words(rest)) {
+    for (const std::string &name : CommandWords(rest)) {
         const uint16_t index = LookupName(name);
         bool erased = false;
         if (IsSymbol(index)) {
@@ -394,7 +394,7 @@ const CommandRow *FindCommand(const std::string &name) {
 }  // namespace
 
 int SystemCommand(const char *text) {
-    const std::vector<std::string> w = Words(text);
+    const std::vector<std::string> w = CommandWords(text);
     const CommandRow *row = w.empty() ? nullptr : FindCommand(w[0]);
     if (!row) {
         Say("UNKNOWN SYSTEM COMMAND");

@@ -4,9 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Runs the command in `text` (the line after the parenthesis). Returns 1 when
 // the session loop must return (OFF), else 0.
 int SystemCommand(const char *text);
 // Runs the external function named first in `text` (the line after the bracket).
 void BracketCommand(const char *text);
+
+// The words of a command's text, split at blanks and tabs.
+std::vector<std::string> CommandWords(const char *text);

@@ -10,6 +10,7 @@
 #include "core/glyphs.h"
 #include "core/symtab.h"
 #include "interpreter/fixing.h"
+#include "interpreter/syscmd.h"
 #include "interpreter/tokenizer.h"
 #include "system/nfiles.h"
 #include "system/safefile.h"
@@ -28,21 +29,6 @@ namespace {
 constexpr char kHighMinus = static_cast<char>(glyph::kHighMinus);
 constexpr char kLeftArrow = static_cast<char>(glyph::kLeftArrow);
 constexpr char kQuad = static_cast<char>(glyph::kQuad);
-
-std::vector<std::string> Words(const char *text) {
-    std::vector<std::string> words;
-    std::string word;
-    for (const char *p = text;; ++p) {
-        if (*p == 0 || *p == ' ' || *p == '\t') {
-            if (!word.empty()) words.push_back(word);
-            word.clear();
-            if (*p == 0) break;
-        } else {
-            word += *p;
-        }
-    }
-    return words;
-}
 
 bool EndsWith(const std::string &text, const char *suffix) {
     const size_t n = strlen(suffix);
@@ -247,7 +233,7 @@ bool IsSafeFix(std::string_view text) {
 }
 
 bool TransferIn(const char *arguments) {
-    std::vector<std::string> names = Words(arguments);
+    std::vector<std::string> names = CommandWords(arguments);
     if (names.empty()) return false;
     const std::string given = names.front();
     names.erase(names.begin());
@@ -281,7 +267,7 @@ bool TransferIn(const char *arguments) {
 }
 
 bool TransferOut(const char *arguments) {
-    std::vector<std::string> names = Words(arguments);
+    std::vector<std::string> names = CommandWords(arguments);
     if (names.empty()) return false;
     std::string given = names.front();
     names.erase(names.begin());

@@ -8,6 +8,8 @@
 #include "interpreter/transcmd.h"
 #include "system/transfile.h"
 
+#include "fuzz_support.h"
+
 #include <unistd.h>
 
 #include <cstdint>
@@ -17,20 +19,7 @@
 
 namespace {
 
-int32_t LiveBlocks() {
-    aplarray *counts = APL_MemDebug(nullptr, nullptr, nullptr);
-    const int32_t blocks = DataOf<int32_t>(counts)[0];
-    APL_UnLinkTemp(counts);
-    return blocks;
-}
-
-void Require(bool condition, const char *what) {
-    if (condition) return;
-    fprintf(stderr, "atfrecords_fuzz: %s\n", what);
-    abort();
-}
-
-void Discard(const char *, int32_t) {}
+void Require(bool condition, const char *what) { fuzz::Require(condition, "atfrecords_fuzz", what); }
 
 int32_t clearBlocks = 0;
 char path[64] = "/tmp/atfrecords_fuzz_XXXXXX";
@@ -53,7 +42,7 @@ void ReadRecords(const uint8_t *data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    APL_Callback(1, reinterpret_cast<void *>(&Discard));
+    APL_Callback(1, reinterpret_cast<void *>(&fuzz::Discard));
     APL_SetScriptMode(1);
     APL_Init(0, "");
     APL_SetAllocationLimit(int64_t{256} << 20);
@@ -61,7 +50,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     Require(fd >= 0, "no temporary file");
     close(fd);
     ClearAndAnnounce();
-    clearBlocks = LiveBlocks();
+    clearBlocks = fuzz::LiveBlocks();
     return 0;
 }
 
@@ -76,6 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Require(TransferIn(path), "IN refuses a file name");
     aplerrno = 0;
     ClearAndAnnounce();
-    Require(LiveBlocks() == clearBlocks, "blocks left behind");
+    Require(fuzz::LiveBlocks() == clearBlocks, "blocks left behind");
     return 0;
 }

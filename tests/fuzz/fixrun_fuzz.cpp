@@ -12,6 +12,8 @@
 #include "interpreter/tokenizer.h"
 #include "system/register.h"
 
+#include "fuzz_support.h"
+
 #include <sys/time.h>
 
 #include <csignal>
@@ -25,20 +27,7 @@
 
 namespace {
 
-int32_t LiveBlocks() {
-    aplarray *counts = APL_MemDebug(nullptr, nullptr, nullptr);
-    const int32_t blocks = DataOf<int32_t>(counts)[0];
-    APL_UnLinkTemp(counts);
-    return blocks;
-}
-
-void Require(bool condition, const char *what) {
-    if (condition) return;
-    fprintf(stderr, "fixrun_fuzz: %s (error %d)\n", what, aplerrno);
-    abort();
-}
-
-void Discard(const char *, int32_t) {}
+void Require(bool condition, const char *what) { fuzz::Require(condition, "fixrun_fuzz", what); }
 
 void OnAlarm(int) { APL_interrupted = 1; }
 
@@ -62,8 +51,8 @@ void FreshWorkspace() {
     ResetTokenBuffer(codeBuffer);
     ClearErrorPositions();
     ClearPendingControl();
-    Require(emptyBlocks == 0 || LiveBlocks() == emptyBlocks, "blocks left behind");
-    emptyBlocks = LiveBlocks();
+    Require(emptyBlocks == 0 || fuzz::LiveBlocks() == emptyBlocks, "blocks left behind");
+    emptyBlocks = fuzz::LiveBlocks();
     CreateSystemVariables(false);
 }
 
@@ -136,7 +125,7 @@ void Run(uint16_t symbol) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    APL_Callback(1, reinterpret_cast<void *>(&Discard));
+    APL_Callback(1, reinterpret_cast<void *>(&fuzz::Discard));
     signal(SIGALRM, OnAlarm);
     APL_SetAllocationLimit(int64_t{256} << 20);  // huge shapes are WS FULL, not fuzzer memory
     RegisterBuiltins();

@@ -6,6 +6,8 @@
 #include "core/arrays.h"
 #include "system/compfile.h"
 
+#include "fuzz_support.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,18 +15,7 @@
 
 namespace {
 
-int32_t LiveBlocks() {
-    aplarray *counts = APL_MemDebug(nullptr, nullptr, nullptr);
-    const int32_t blocks = DataOf<int32_t>(counts)[0];
-    APL_UnLinkTemp(counts);
-    return blocks;
-}
-
-void Require(bool condition, const char *what) {
-    if (condition) return;
-    fprintf(stderr, "readarray_fuzz: %s (error %d %s)\n", what, aplerrno, APL_error_message);
-    abort();
-}
+void Require(bool condition, const char *what) { fuzz::Require(condition, "readarray_fuzz", what); }
 
 aplarray *CharVector(const uint8_t *data, size_t size) {
     const auto n = static_cast<int32_t>(size);
@@ -65,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > (1u << 24)) return 0;
     APL_error_message[0] = 0;
     aplerrno = 0;
-    const int32_t before = LiveBlocks();
+    const int32_t before = fuzz::LiveBlocks();
 
     if (size > 0) {
         FILE *stream = fmemopen(const_cast<uint8_t *>(data), size, "rb");
@@ -83,6 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     APL_UnLinkTemp(array);
     aplerrno = 0;
 
-    Require(LiveBlocks() == before, "blocks left behind");
+    Require(fuzz::LiveBlocks() == before, "blocks left behind");
     return 0;
 }

@@ -9,6 +9,8 @@
 #include "interpreter/tokfile.h"
 #include "system/register.h"
 
+#include "fuzz_support.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -18,20 +20,11 @@
 
 namespace {
 
-int32_t LiveBlocks() {
-    aplarray *counts = APL_MemDebug(nullptr, nullptr, nullptr);
-    const int32_t blocks = DataOf<int32_t>(counts)[0];
-    APL_UnLinkTemp(counts);
-    return blocks;
-}
-
 void Require(bool condition, const char *what, const std::string &input) {
     if (condition) return;
     fprintf(stderr, "tokenize_fuzz: %s (error %d) on %zu bytes\n", what, aplerrno, input.size());
     abort();
 }
-
-void Discard(const char *, int32_t) {}
 
 // The text of the stored line in the code buffer, or "" with the error set.
 std::string Tokenized(const std::string &text, int32_t flags, bool &ok) {
@@ -56,13 +49,13 @@ void FreshWorkspace() {
     DestroySymbolTable();
     ResetConstantPool();
     CreateSystemVariables(false);
-    baseline = LiveBlocks();
+    baseline = fuzz::LiveBlocks();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    APL_Callback(1, reinterpret_cast<void *>(&Discard));
+    APL_Callback(1, reinterpret_cast<void *>(&fuzz::Discard));
     RegisterBuiltins();
     LoadTokenFile("share/Standard.tok");  // keyword mode is exercised when it is there
     FreshWorkspace();
@@ -122,6 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ResetTokenBuffer(codeBuffer);
     ResetConstantPool();
     ClearErrorPositions();
-    Require(LiveBlocks() == baseline, "blocks left behind", input);
+    Require(fuzz::LiveBlocks() == baseline, "blocks left behind", input);
     return 0;
 }

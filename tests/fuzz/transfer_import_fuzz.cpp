@@ -9,6 +9,8 @@
 #include "interpreter/mainloop.h"
 #include "system/transfer.h"
 
+#include "fuzz_support.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,20 +19,7 @@
 
 namespace {
 
-int32_t LiveBlocks() {
-    aplarray *counts = APL_MemDebug(nullptr, nullptr, nullptr);
-    const int32_t blocks = DataOf<int32_t>(counts)[0];
-    APL_UnLinkTemp(counts);
-    return blocks;
-}
-
-void Require(bool condition, const char *what) {
-    if (condition) return;
-    fprintf(stderr, "transfer_import_fuzz: %s (error %d %s)\n", what, aplerrno, APL_error_message);
-    abort();
-}
-
-void Discard(const char *, int32_t) {}
+void Require(bool condition, const char *what) { fuzz::Require(condition, "transfer_import_fuzz", what); }
 
 int32_t clearBlocks = 0;
 
@@ -59,12 +48,12 @@ void CheckRoundTrip(const aplarray *name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    APL_Callback(1, reinterpret_cast<void *>(&Discard));
+    APL_Callback(1, reinterpret_cast<void *>(&fuzz::Discard));
     APL_SetScriptMode(1);
     APL_Init(0, "");
     APL_SetAllocationLimit(int64_t{256} << 20);
     ClearAndAnnounce();
-    clearBlocks = LiveBlocks();
+    clearBlocks = fuzz::LiveBlocks();
     return 0;
 }
 
@@ -78,6 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     APL_UnLinkTemp(result);
     aplerrno = 0;
     ClearAndAnnounce();
-    Require(LiveBlocks() == clearBlocks, "blocks left behind");
+    Require(fuzz::LiveBlocks() == clearBlocks, "blocks left behind");
     return 0;
 }

@@ -10,6 +10,8 @@
 #include "interpreter/mainloop.h"
 #include "interpreter/runstate.h"
 
+#include "fuzz_support.h"
+
 #include <unistd.h>
 
 #include <cstdint>
@@ -20,20 +22,7 @@
 
 namespace {
 
-int32_t LiveBlocks() {
-    aplarray *counts = APL_MemDebug(nullptr, nullptr, nullptr);
-    const int32_t blocks = DataOf<int32_t>(counts)[0];
-    APL_UnLinkTemp(counts);
-    return blocks;
-}
-
-void Require(bool condition, const char *what) {
-    if (condition) return;
-    fprintf(stderr, "wsload_fuzz: %s (error %d %s)\n", what, aplerrno, APL_error_message);
-    abort();
-}
-
-void Quiet(const char *, int32_t) {}
+void Require(bool condition, const char *what) { fuzz::Require(condition, "wsload_fuzz", what); }
 
 const std::string &WorkspaceName() {
     static const std::string name = "/tmp/wsload_fuzz_" + std::to_string(getpid());
@@ -44,8 +33,8 @@ const std::string &WorkspaceName() {
 int32_t clearBlocks = -1;
 void MakeOldWorkspace() {
     ResetRuntimeState();
-    if (clearBlocks < 0) clearBlocks = LiveBlocks();
-    Require(LiveBlocks() == clearBlocks, "a clear workspace holds more blocks than the first");
+    if (clearBlocks < 0) clearBlocks = fuzz::LiveBlocks();
+    Require(fuzz::LiveBlocks() == clearBlocks, "a clear workspace holds more blocks than the first");
     void *value = APL_LinkEx(MakeString("old"), HERE);
     Require(DefineName("OLD", 3, APL_KIND_VARIABLE, &value) < APL_symtab.count, "defining OLD");
     // Run, it would enter the name RAN.
@@ -58,7 +47,7 @@ void MakeOldWorkspace() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static bool started = false;
     if (!started) {
-        APL_Callback(1, reinterpret_cast<void *>(&Quiet));
+        APL_Callback(1, reinterpret_cast<void *>(&fuzz::Discard));
         APL_SetScriptMode(1);
         APL_Init(0, "");
         started = true;
@@ -72,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint16_t count = APL_symtab.count;
     void *const oldValue = Symbol(LookupName("OLD")).value;
     aplarray *const oldLatent = APL_Variable(sys_LX_idx);
-    const int32_t before = LiveBlocks();
+    const int32_t before = fuzz::LiveBlocks();
     aplerrno = 0;
     LoadWorkspace();
     const int32_t refused = aplerrno;
@@ -82,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         Require(Symbol(LookupName("OLD")).value == oldValue, "a refused load changed a value");
         Require(APL_Variable(sys_LX_idx) == oldLatent, "a refused load changed LX");
         Require(WorkspaceName() == APL_workspaceID, "a refused load changed the identity");
-        Require(LiveBlocks() == before, "a refused load left blocks behind");
+        Require(fuzz::LiveBlocks() == before, "a refused load left blocks behind");
         Require(LookupName("RAN") == APL_symtab.count, "a refused load ran the latent expression");
     }
     remove(file.c_str());
