@@ -1,6 +1,6 @@
 // The rank operator through the exported interface: links and blocks after
 // success and after failures inside the operand, the origin restored, the
-// companion without a specification, and results that variables share.
+// companion without cell ranks, and results that variables share.
 #include "session_support.h"
 
 #include "core/errors.h"
@@ -62,7 +62,7 @@ TEST_F(RankOperator, FailureInsideTheOperandReleasesEverythingAndRestoresTheOrig
     const int32_t blocks = LiveBlocks();
     for (int at : {1, 3, 5}) {
         calls = 0, failAt = at;
-        // Specification at the front of right, as the evaluator passes it.
+        // Cell ranks at the front of right, as the evaluator passes it.
         aplarray *items[] = {APL_Int(0), m};
         aplarray *right = APL_Create(1, APL_NESTED, std::vector<int32_t>{2}.data());
         for (int i = 0; i < 2; ++i) ItemsOf(right)[i] = APL_Link(items[i]);
