@@ -341,13 +341,16 @@ aplarray *ReadNumberData(const Form1Header &header, const char *text, int64_t le
 }
 
 // Assigns a form 1 variable; returns its name.
+// The value (a temporary, consumed) is held linked while it is assigned, as
+// the evaluator holds its values: the check of a system variable gives back a
+// temporary it refuses, which would free the value under us.
 aplarray *DefineVariable(const std::string &name, aplarray *value) {
-    TempGuard guard(value);
+    APL_Link(value);
     void *none = nullptr;
     const uint16_t symbol = DefineName(name.data(), static_cast<int32_t>(name.size()), APL_KIND_VARIABLE, &none);
-    if (symbol == APL_symtab.count) return nullptr;
-    if (!AssignName(symbol, value)) return nullptr;
-    return MakeString(name.c_str());
+    const bool assigned = symbol != APL_symtab.count && AssignName(symbol, value);
+    APL_UnLink(value);
+    return assigned ? MakeString(name.c_str()) : nullptr;
 }
 
 aplarray *ImportForm1(const char *text, int64_t length) {
