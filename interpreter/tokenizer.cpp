@@ -573,7 +573,9 @@ uint16_t FindName(const char *name, int32_t length) {
     RecentName &recent = recentNames[hash & 255];
     if (recent.hash == hash && IsSymbol(recent.index)) {
         const char *known = SymbolName(recent.index);
-        if (memcmp(known, name, static_cast<size_t>(length)) == 0 && known[length] == 0) return recent.index;
+        // The lengths first: a colliding shorter name must not be read past its end.
+        const size_t size = static_cast<size_t>(length);
+        if (strnlen(known, size + 1) == size && memcmp(known, name, size) == 0) return recent.index;
     }
     const uint16_t index = LookupName(name, length);
     if (IsSymbol(index)) recent = RecentName{hash, index};
