@@ -4,6 +4,7 @@
 #include "structural/format.h"
 
 #include "core/arrays.h"
+#include "structural/scratch.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
@@ -23,35 +24,6 @@ namespace {
 // Sign, 309 integer digits, point and kMaxFormatField decimals, with room to spare.
 constexpr size_t kTextBuffer = 1400;
 static_assert(kTextBuffer > 2 + 309 + 1 + kMaxFormatField + 1);
-
-// A raw block of n zeroed elements, freed at scope exit.
-template <class T>
-class Scratch {
-public:
-    Scratch() = default;
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    ~Scratch() { FreeBlock(data_, HERE); }
-    // False with WS FULL when the block cannot be had.
-    bool allocate(int64_t n) {
-        if (n < 0 || static_cast<uint64_t>(n) >= SIZE_MAX / 2 / sizeof(T)) {
-            SetError(APL_ERR_WSFULL);
-            return false;
-        }
-        const size_t bytes = static_cast<size_t>(n) * sizeof(T);
-        data_ = static_cast<T *>(AllocBlock(bytes, HERE));
-        if (!data_) {
-            SetError(APL_ERR_WSFULL);
-            return false;
-        }
-        memset(static_cast<void *>(data_), 0, bytes);
-        return true;
-    }
-    T &operator[](int64_t i) { return data_[i]; }
-
-private:
-    T *data_ = nullptr;
-};
 
 // Everything about element texts that is fixed for one call.
 struct TextRules {
@@ -388,9 +360,9 @@ aplarray *LayOut(const aplarray *value, Source &source) {
     const int64_t rows = ElementCount(value) / columns;
     if (rows == 0) return EmptyLayout(value, Source::kNumeric);
     if (rows == 1) return LayOutRow(value, source);
-    Scratch<int32_t> widths;
-    Scratch<uint8_t> gaps;
-    if (!widths.allocate(columns) || !gaps.allocate(columns)) return nullptr;
+    ScratchBlock<int32_t> widths;
+    ScratchBlock<uint8_t> gaps;
+    if (!widths.AllocateZeroed(columns) || !gaps.AllocateZeroed(columns)) return nullptr;
     if (Source::kNumeric) memset(&gaps[0], 1, static_cast<size_t>(columns));
     for (int64_t r = 0, i = 0; r < rows; ++r) {
         for (int32_t j = 0; j < columns; ++j, ++i) {
@@ -428,10 +400,10 @@ aplarray *KeywordRows(const aplarray *value, KeywordSpeller spell) {
     const int32_t length = RowLength(value);
     if (length == 0 || value->number == 0) return CopyArray(value, HERE);
     const int64_t rows = value->number / length;
-    Scratch<aplarray *> spelt;
-    if (!spelt.allocate(rows)) return nullptr;
+    ScratchBlock<aplarray *> spelt;
+    if (!spelt.AllocateZeroed(rows)) return nullptr;
     struct Release {
-        Scratch<aplarray *> &rows;
+        ScratchBlock<aplarray *> &rows;
         int64_t count;
         ~Release() {
             for (int64_t r = 0; r < count; ++r) APL_UnLinkTempEx(rows[r], HERE);
@@ -545,18 +517,18 @@ aplarray *FormatNested(const aplarray *value, const TextRules &rules, int depth)
         return shape[0] == 1 ? BlankArray(1, shape + 1) : BlankArray(2, shape);
     }
 
-    Scratch<aplarray *> texts;
-    if (!texts.allocate(count)) return nullptr;
+    ScratchBlock<aplarray *> texts;
+    if (!texts.AllocateZeroed(count)) return nullptr;
     struct Release {
-        Scratch<aplarray *> &texts;
+        ScratchBlock<aplarray *> &texts;
         int64_t count;
         ~Release() {
             for (int64_t i = 0; i < count; ++i) APL_UnLinkTempEx(texts[i], HERE);
         }
     } release{texts, count};
-    Scratch<int64_t> widths, heights, gaps, blanks;
-    if (!widths.allocate(columns) || !gaps.allocate(columns) || !heights.allocate(gridRows) ||
-        !blanks.allocate(gridRows))
+    ScratchBlock<int64_t> widths, heights, gaps, blanks;
+    if (!widths.AllocateZeroed(columns) || !gaps.AllocateZeroed(columns) || !heights.AllocateZeroed(gridRows) ||
+        !blanks.AllocateZeroed(gridRows))
         return nullptr;
 
     // k of an item: its rank, plus one unless it is character data.

@@ -3,6 +3,7 @@
 // longer cells through a stable comparison sort. Relies on the array core and the wrapper.
 #include "apl.h"
 #include "core/arrays.h"
+#include "structural/scratch.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
@@ -13,23 +14,6 @@
 #include <cstring>
 
 namespace {
-
-// A raw block released at scope exit; null (WS FULL set) when it cannot be had.
-template <class T>
-class Scratch {
-public:
-    explicit Scratch(int64_t count) {
-        data_ = static_cast<T *>(AllocBlock(static_cast<size_t>(count > 0 ? count : 1) * sizeof(T), HERE));
-        if (!data_) SetError(APL_ERR_WSFULL);
-    }
-    ~Scratch() { FreeBlock(data_, HERE); }
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    T *get() const { return data_; }
-
-private:
-    T *data_;
-};
 
 // Below this many cells a comparison sort beats the radix passes' fixed cost.
 constexpr int32_t kRadixThreshold = 256;
@@ -57,9 +41,9 @@ bool RadixSort(Key *keys, int32_t *cells, int32_t n, int32_t *out) {
     constexpr int kBits = 11;
     constexpr int kBuckets = 1 << kBits;
     constexpr int kPasses = (static_cast<int>(sizeof(Key)) * 8 + kBits - 1) / kBits;
-    Scratch<Key> keyBuffer(n);
-    Scratch<int32_t> cellBuffer(n);
-    Scratch<int32_t> counts(static_cast<int64_t>(kPasses) * kBuckets);
+    ScratchBlock<Key> keyBuffer(n);
+    ScratchBlock<int32_t> cellBuffer(n);
+    ScratchBlock<int32_t> counts(static_cast<int64_t>(kPasses) * kBuckets);
     if (!keyBuffer.get() || !cellBuffer.get() || !counts.get()) return false;
     int32_t *count = counts.get();
     std::memset(count, 0, sizeof(int32_t) * kPasses * kBuckets);
@@ -100,8 +84,8 @@ bool RadixSort(Key *keys, int32_t *cells, int32_t n, int32_t *out) {
 // comparison sort of the same keys.
 template <class Key, class Elt, class MakeKey>
 bool GradeByKeys(const Elt *data, int32_t n, int32_t *out, MakeKey makeKey) {
-    Scratch<Key> keys(n);
-    Scratch<int32_t> cells(n);
+    ScratchBlock<Key> keys(n);
+    ScratchBlock<int32_t> cells(n);
     if (!keys.get() || !cells.get()) return false;
     Key *k = keys.get();
     int32_t *c = cells.get();

@@ -3,6 +3,7 @@
 // Relies on the array core, the standard wrapper and IO and CT in the symbol table.
 #include "apl.h"
 #include "core/arrays.h"
+#include "structural/scratch.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
@@ -71,23 +72,6 @@ aplarray *Interval(aplarray *right) {
 }
 
 // ---- Index of ---------------------------------------------------------------
-
-// A raw block released at scope exit; null (WS FULL set) when it cannot be had.
-template <class T>
-class Scratch {
-public:
-    explicit Scratch(int64_t count) {
-        data_ = static_cast<T *>(AllocBlock(static_cast<size_t>(count > 0 ? count : 1) * sizeof(T), HERE));
-        if (!data_) SetError(APL_ERR_WSFULL);
-    }
-    ~Scratch() { FreeBlock(data_, HERE); }
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    T *get() const { return data_; }
-
-private:
-    T *data_;
-};
 
 // Numbers are equal exactly when both are INTG, tolerantly when a REAL is
 // involved: |a-b| <= ct * max(|a|, |b|).
@@ -188,7 +172,7 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
     }
     const int64_t range = static_cast<int64_t>(high) - low + 1;
     if (range <= 4 * static_cast<int64_t>(n) + 1024 && range <= (int64_t{1} << 26)) {
-        Scratch<int32_t> table(range);
+        ScratchBlock<int32_t> table(range);
         if (!table.get()) return false;
         int32_t *first = table.get();
         for (int64_t v = 0; v < range; ++v) first[v] = n;
@@ -205,7 +189,7 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
     }
     uint32_t slots = 1;
     while (slots < 2u * static_cast<uint32_t>(n)) slots <<= 1;
-    Scratch<int32_t> table(slots);
+    ScratchBlock<int32_t> table(slots);
     if (!table.get()) return false;
     int32_t *position = table.get();
     for (uint32_t s = 0; s < slots; ++s) position[s] = -1;

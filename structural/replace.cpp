@@ -3,6 +3,7 @@
 // Relies on the array core, the standard wrapper and the shared string automaton.
 #include "apl.h"
 #include "core/arrays.h"
+#include "structural/scratch.h"
 #include "core/automaton.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
@@ -22,27 +23,6 @@ aplarray *Error(int32_t code) {
     SetError(code);
     return nullptr;
 }
-
-// A raw block of n values, freed at scope exit; null (WS FULL set) when it
-// cannot be had. Sizes are counted in 64 bits so that 32-bit builds cannot wrap.
-template <class T>
-class Scratch {
-public:
-    Scratch() = default;
-    ~Scratch() { FreeBlock(data_, HERE); }
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    bool Allocate(int64_t n) {
-        const int64_t bytes = (n > 0 ? n : 1) * static_cast<int64_t>(sizeof(T));
-        if (bytes <= INT32_MAX) data_ = static_cast<T *>(AllocBlock(static_cast<size_t>(bytes), HERE));
-        return data_ || Fail(APL_ERR_WSFULL);
-    }
-    T &operator[](int64_t i) const { return data_[i]; }
-    T *get() const { return data_; }
-
-private:
-    T *data_ = nullptr;
-};
 
 // One string of an old or new list; its characters stay in the argument.
 struct Piece {
@@ -84,7 +64,7 @@ public:
     }
 
 private:
-    Scratch<Piece> pieces_;
+    ScratchBlock<Piece> pieces_;
     int32_t count_ = 0;
 };
 
@@ -119,7 +99,7 @@ public:
     }
 
     bool Build(const PieceList &old) {
-        Scratch<AutomatonWord> words;
+        ScratchBlock<AutomatonWord> words;
         if (!words.Allocate(old.count())) return false;
         // Of identical old strings the builder keeps the last it is given; the
         // list goes in backwards so that the first pair wins, as in a lookup.
