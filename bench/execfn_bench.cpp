@@ -56,8 +56,8 @@ void PrepareSession() {
     const struct {
         uint8_t code;
         aplfunction function;
-    } kUsed[] = {{'+', APL_Add}, {215, APL_Mul}, {'<', APL_Lower}, {188, APL_Interval}, {133, APL_Jump},
-                 {189, APL_Shape}};
+    } kUsed[] = {{'+', APL_Add},      {215, APL_Mul},  {'<', APL_Lower},
+                 {188, APL_Interval}, {133, APL_Jump}, {189, APL_Shape}};
     for (const auto &p : kUsed) primitiveTables.functions[p.code] = p.function;
     InstallFunctionRunners();
     CreateSystemVariables(false);

@@ -20,12 +20,14 @@ void BM_EvaluateIncrement(benchmark::State &state) {
     APL_SetScriptMode(1);
     APL_Init(0, "");
     const char text[] = "X\x84X+1";
-    const char init[] = "X\x84" "0";
+    const char init[] =
+        "X\x84"
+        "0";
     StoredLine line;
     bool assigned;
     APL_UnLinkTempEx(ExecuteText(reinterpret_cast<const uint8_t *>(init), 3, assigned), "bench", 0);
-    TokenizeSourceLine(reinterpret_cast<const uint8_t *>(text), static_cast<int32_t>(strlen(text)),
-                       kTokImmediate, line);
+    TokenizeSourceLine(reinterpret_cast<const uint8_t *>(text), static_cast<int32_t>(strlen(text)), kTokImmediate,
+                       line);
     const PoolView pool = CurrentPool();
     for (auto _ : state) EvaluateStatementLine(line, pool);
     state.SetItemsProcessed(state.iterations());

@@ -63,7 +63,8 @@ void NaiveMatrixLoop(benchmark::State &state, aplarray *left, aplarray *right, i
         for (int64_t i = 0; i < n; ++i)
             for (int64_t j = 0; j < n; ++j) {
                 double sum = 0.0;
-                for (int64_t k = 0; k < n; ++k) sum += static_cast<double>(a[i * n + k]) * static_cast<double>(b[k * n + j]);
+                for (int64_t k = 0; k < n; ++k)
+                    sum += static_cast<double>(a[i * n + k]) * static_cast<double>(b[k * n + j]);
                 z[i * n + j] = sum;
             }
         benchmark::DoNotOptimize(z);
@@ -147,7 +148,9 @@ aplfnc DefinedIncrement() {
     static const uint16_t symbol = [] {
         const int32_t n = 2;
         aplarray *lines = APL_Create(1, APL_NESTED, &n);
-        ItemsOf(lines)[0] = APL_Link(MakeString("Z\x84" "F R"));
+        ItemsOf(lines)[0] =
+            APL_Link(MakeString("Z\x84"
+                                "F R"));
         ItemsOf(lines)[1] = APL_Link(MakeString("Z\x84R+1"));
         APL_UnLinkTemp(APL_Fix(nullptr, nullptr, lines));
         return LookupName("F");

@@ -28,9 +28,12 @@ aplarray *Data(int eltype, int32_t n) {
     aplarray *a = APL_Link(APL_Create(1, eltype, &n));
     std::mt19937 random(1);
     for (int64_t i = 0; i < a->number; ++i) {
-        if (eltype == APL_INTG) DataOf<int32_t>(a)[i] = static_cast<int32_t>(random() % 1000);
-        else if (eltype == APL_REAL) DataOf<double>(a)[i] = (random() % 1000000) / 1000.0;
-        else DataOf<uint32_t>(a)[i] = static_cast<uint32_t>(random());
+        if (eltype == APL_INTG)
+            DataOf<int32_t>(a)[i] = static_cast<int32_t>(random() % 1000);
+        else if (eltype == APL_REAL)
+            DataOf<double>(a)[i] = (random() % 1000000) / 1000.0;
+        else
+            DataOf<uint32_t>(a)[i] = static_cast<uint32_t>(random());
     }
     return a;
 }
@@ -135,7 +138,11 @@ uint16_t Prepare() {
     RegisterBuiltins();
     CreateSystemVariables(false);
     InstallFunctionRunners();
-    const std::vector<std::string> text = {"Z\x84" "A PLUS B", "Z\x84" "A+B"};
+    const std::vector<std::string> text = {
+        "Z\x84"
+        "A PLUS B",
+        "Z\x84"
+        "A+B"};
     const int32_t n = 2;
     aplarray *lines = APL_Create(1, APL_NESTED, &n);
     for (int32_t i = 0; i < n; ++i) ItemsOf(lines)[i] = APL_Link(MakeString(text[static_cast<size_t>(i)].c_str()));

@@ -18,8 +18,8 @@ const std::vector<std::string> kNew = {"THE", "&", "OF", "", "an"};
 
 // Words from a small vocabulary, blank-separated, about `bytes` long.
 std::string Text(int64_t bytes) {
-    static const char *const kWords[] = {"the", "cat", "and", "then", "a", "dog", "of", "theory",
-                                         "sat", "on", "mat", "another", "thematic", "off", "band"};
+    static const char *const kWords[] = {"the", "cat", "and", "then",    "a",        "dog", "of",  "theory",
+                                         "sat", "on",  "mat", "another", "thematic", "off", "band"};
     std::mt19937 random(5);
     std::string text;
     text.reserve(static_cast<size_t>(bytes) + 16);

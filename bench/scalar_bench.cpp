@@ -13,13 +13,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <time.h>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
-#include <time.h>
 
 namespace {
 
@@ -29,21 +29,21 @@ enum class Function { Add, Mul, Max, Equal, And };
 const char *KindName(Kind k) { return k == Kind::Intg ? "INTG" : k == Kind::Real ? "REAL" : "BOOL"; }
 const char *FunctionName(Function f) {
     switch (f) {
-    case Function::Add: return "Add";
-    case Function::Mul: return "Mul";
-    case Function::Max: return "Max";
-    case Function::Equal: return "Equal";
-    default: return "And";
+        case Function::Add: return "Add";
+        case Function::Mul: return "Mul";
+        case Function::Max: return "Max";
+        case Function::Equal: return "Equal";
+        default: return "And";
     }
 }
 
 aplfunction EntryOf(Function f) {
     switch (f) {
-    case Function::Add: return APL_Add;
-    case Function::Mul: return APL_Mul;
-    case Function::Max: return APL_Max;
-    case Function::Equal: return APL_Equal;
-    default: return APL_And;
+        case Function::Add: return APL_Add;
+        case Function::Mul: return APL_Mul;
+        case Function::Max: return APL_Max;
+        case Function::Equal: return APL_Equal;
+        default: return APL_And;
     }
 }
 
@@ -100,59 +100,73 @@ void Plain(Function f, Kind kind, const aplarray *left, const aplarray *right) {
         });
     };
     switch (f) {
-    case Function::Add:
-        if (kind == Kind::Real)
-            IntoFresh<double>(n, [&](double *out) { for (int64_t i = 0; i < n; ++i) out[i] = ad[i] + bd[i]; });
-        else if (kind == Kind::Intg)
-            IntoFresh<double>(n, [&](double *out) {
-                for (int64_t i = 0; i < n; ++i) out[i] = static_cast<double>(ai[i]) + static_cast<double>(bi[i]);
-            });
-        else
-            IntoFresh<double>(n, [&](double *out) {
-                for (int64_t i = 0; i < n; ++i) out[i] = static_cast<double>(bit(aw, i)) + static_cast<double>(bit(bw, i));
-            });
-        break;
-    case Function::Mul:
-        if (kind == Kind::Real)
-            IntoFresh<double>(n, [&](double *out) { for (int64_t i = 0; i < n; ++i) out[i] = ad[i] * bd[i]; });
-        else if (kind == Kind::Intg)
-            IntoFresh<double>(n, [&](double *out) {
-                for (int64_t i = 0; i < n; ++i) out[i] = static_cast<double>(ai[i]) * static_cast<double>(bi[i]);
-            });
-        else
-            words2([](uint32_t a, uint32_t b) { return a & b; });
-        break;
-    case Function::Max:
-        if (kind == Kind::Real)
-            IntoFresh<double>(n, [&](double *out) { for (int64_t i = 0; i < n; ++i) out[i] = ad[i] > bd[i] ? ad[i] : bd[i]; });
-        else if (kind == Kind::Intg)
-            IntoFresh<int32_t>(n, [&](int32_t *out) { for (int64_t i = 0; i < n; ++i) out[i] = ai[i] > bi[i] ? ai[i] : bi[i]; });
-        else
-            words2([](uint32_t a, uint32_t b) { return a | b; });
-        break;
-    case Function::Equal:
-        if (kind == Kind::Real)
-            IntoFresh<int32_t>(n, [&](int32_t *out) {
-                for (int64_t i = 0; i < n; ++i) {
-                    const double x = std::fabs(ad[i]), y = std::fabs(bd[i]);
-                    out[i] = std::fabs(ad[i] - bd[i]) <= 1e-13 * (x > y ? x : y);
-                }
-            });
-        else if (kind == Kind::Intg)
-            IntoFresh<int32_t>(n, [&](int32_t *out) { for (int64_t i = 0; i < n; ++i) out[i] = ai[i] == bi[i]; });
-        else
-            words2([](uint32_t a, uint32_t b) { return ~(a ^ b); });
-        break;
-    case Function::And:
-        if (kind == Kind::Real)
-            IntoFresh<int32_t>(n, [&](int32_t *out) {
-                for (int64_t i = 0; i < n; ++i) out[i] = Lcm(static_cast<int32_t>(ad[i]), static_cast<int32_t>(bd[i]));
-            });
-        else if (kind == Kind::Intg)
-            IntoFresh<int32_t>(n, [&](int32_t *out) { for (int64_t i = 0; i < n; ++i) out[i] = Lcm(ai[i], bi[i]); });
-        else
-            words2([](uint32_t a, uint32_t b) { return a & b; });
-        break;
+        case Function::Add:
+            if (kind == Kind::Real)
+                IntoFresh<double>(n, [&](double *out) {
+                    for (int64_t i = 0; i < n; ++i) out[i] = ad[i] + bd[i];
+                });
+            else if (kind == Kind::Intg)
+                IntoFresh<double>(n, [&](double *out) {
+                    for (int64_t i = 0; i < n; ++i) out[i] = static_cast<double>(ai[i]) + static_cast<double>(bi[i]);
+                });
+            else
+                IntoFresh<double>(n, [&](double *out) {
+                    for (int64_t i = 0; i < n; ++i)
+                        out[i] = static_cast<double>(bit(aw, i)) + static_cast<double>(bit(bw, i));
+                });
+            break;
+        case Function::Mul:
+            if (kind == Kind::Real)
+                IntoFresh<double>(n, [&](double *out) {
+                    for (int64_t i = 0; i < n; ++i) out[i] = ad[i] * bd[i];
+                });
+            else if (kind == Kind::Intg)
+                IntoFresh<double>(n, [&](double *out) {
+                    for (int64_t i = 0; i < n; ++i) out[i] = static_cast<double>(ai[i]) * static_cast<double>(bi[i]);
+                });
+            else
+                words2([](uint32_t a, uint32_t b) { return a & b; });
+            break;
+        case Function::Max:
+            if (kind == Kind::Real)
+                IntoFresh<double>(n, [&](double *out) {
+                    for (int64_t i = 0; i < n; ++i) out[i] = ad[i] > bd[i] ? ad[i] : bd[i];
+                });
+            else if (kind == Kind::Intg)
+                IntoFresh<int32_t>(n, [&](int32_t *out) {
+                    for (int64_t i = 0; i < n; ++i) out[i] = ai[i] > bi[i] ? ai[i] : bi[i];
+                });
+            else
+                words2([](uint32_t a, uint32_t b) { return a | b; });
+            break;
+        case Function::Equal:
+            if (kind == Kind::Real)
+                IntoFresh<int32_t>(n, [&](int32_t *out) {
+                    for (int64_t i = 0; i < n; ++i) {
+                        const double x = std::fabs(ad[i]), y = std::fabs(bd[i]);
+                        out[i] = std::fabs(ad[i] - bd[i]) <= 1e-13 * (x > y ? x : y);
+                    }
+                });
+            else if (kind == Kind::Intg)
+                IntoFresh<int32_t>(n, [&](int32_t *out) {
+                    for (int64_t i = 0; i < n; ++i) out[i] = ai[i] == bi[i];
+                });
+            else
+                words2([](uint32_t a, uint32_t b) { return ~(a ^ b); });
+            break;
+        case Function::And:
+            if (kind == Kind::Real)
+                IntoFresh<int32_t>(n, [&](int32_t *out) {
+                    for (int64_t i = 0; i < n; ++i)
+                        out[i] = Lcm(static_cast<int32_t>(ad[i]), static_cast<int32_t>(bd[i]));
+                });
+            else if (kind == Kind::Intg)
+                IntoFresh<int32_t>(n, [&](int32_t *out) {
+                    for (int64_t i = 0; i < n; ++i) out[i] = Lcm(ai[i], bi[i]);
+                });
+            else
+                words2([](uint32_t a, uint32_t b) { return a & b; });
+            break;
     }
 }
 
@@ -245,7 +259,8 @@ void PlainAddReused(benchmark::State &state, Case c) {
     const auto *a = DataOf<const int32_t>(left), *b = DataOf<const int32_t>(right);
     std::vector<double> out(static_cast<size_t>(n));
     for (auto _ : state) {
-        for (int64_t i = 0; i < n; ++i) out[static_cast<size_t>(i)] = static_cast<double>(a[i]) + static_cast<double>(b[i]);
+        for (int64_t i = 0; i < n; ++i)
+            out[static_cast<size_t>(i)] = static_cast<double>(a[i]) + static_cast<double>(b[i]);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }

@@ -23,8 +23,10 @@ aplarray *Data(int eltype, std::vector<int32_t> shape, unsigned seed = 1) {
     aplarray *a = APL_Link(APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data()));
     std::mt19937 random(seed);
     for (int64_t i = 0; i < ElementCount(a); ++i) {
-        if (eltype == APL_INTG) DataOf<int32_t>(a)[i] = static_cast<int32_t>(random() % 1000);
-        else DataOf<double>(a)[i] = (random() % 1000000) / 1000.0;
+        if (eltype == APL_INTG)
+            DataOf<int32_t>(a)[i] = static_cast<int32_t>(random() % 1000);
+        else
+            DataOf<double>(a)[i] = (random() % 1000000) / 1000.0;
     }
     return a;
 }

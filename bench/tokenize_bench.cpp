@@ -18,8 +18,8 @@ namespace {
 
 // Z←(+/X×Y)÷⍴X ⋄ R←2 3⍴⍳6 ⋄ S←'it''s' ... in the system's codes.
 std::string Line200() {
-    const std::string arrow = "\x84", rho = "\xbd", iota = "\xbc", times = "\xd7", divide = "\xf7",
-                      diamond = "\xaa", lamp = "\xa9", high = "\xaf";
+    const std::string arrow = "\x84", rho = "\xbd", iota = "\xbc", times = "\xd7", divide = "\xf7", diamond = "\xaa",
+                      lamp = "\xa9", high = "\xaf";
     const std::string piece = "Z" + arrow + "(+/X" + times + "Y)" + divide + rho + "X " + diamond + " R" + arrow +
                               "2 3 " + high + "4.5" + rho + iota + "6 " + diamond + " S" + arrow + "'it''s' " +
                               diamond + " T" + arrow + "R[1;2]+Z " + diamond + " ";

@@ -125,17 +125,14 @@ const char *BaseName(const char *file) {
 
 // The header sits directly in front of the caller's address.
 memblock *HeaderOf(const void *block) {
-    return reinterpret_cast<memblock *>(const_cast<char *>(static_cast<const char *>(block)) -
-                                        sizeof(memblock));
+    return reinterpret_cast<memblock *>(const_cast<char *>(static_cast<const char *>(block)) - sizeof(memblock));
 }
 void *PayloadOf(memblock *header) { return reinterpret_cast<char *>(header) + sizeof(memblock); }
 char *AllocationBase(memblock *header) { return reinterpret_cast<char *>(header) - header->lead; }
 
 // Places the header so that the payload byte at dataOffset lands on a 16-byte
 // boundary: arrays pass the offset of their data, raw blocks 0.
-uint16_t LeadFor(size_t dataOffset) {
-    return static_cast<uint16_t>((16 - (sizeof(memblock) + dataOffset) % 16) % 16);
-}
+uint16_t LeadFor(size_t dataOffset) { return static_cast<uint16_t>((16 - (sizeof(memblock) + dataOffset) % 16) % 16); }
 
 void *AllocManaged(size_t bytes, size_t dataOffset, bool isArray, const char *file, int32_t line) {
     const uint16_t lead = LeadFor(dataOffset);
@@ -212,8 +209,8 @@ void UnlinkStep(aplarray *array, const char *file, int32_t line, PendingItems &p
         return;
     }
     if (TracingArrays() && HeaderOf(array)->isArray)
-        WriteLinef("UNLINKING ARRAY #%d: %s[%d], %d links active", SerialOf(array), BaseName(file),
-                   line, array->lnkcnt);
+        WriteLinef("UNLINKING ARRAY #%d: %s[%d], %d links active", SerialOf(array), BaseName(file), line,
+                   array->lnkcnt);
     if (array->lnkcnt >= 2) {
         --array->lnkcnt;
         return;
@@ -242,9 +239,7 @@ bool IsLiveBlockSlowly(const void *block) {
 
 memblock *BlockHeader(const void *block) { return IsLiveBlock(block) ? HeaderOf(block) : nullptr; }
 
-void *AllocBlock(size_t bytes, const char *file, int32_t line) {
-    return AllocManaged(bytes, 0, false, file, line);
-}
+void *AllocBlock(size_t bytes, const char *file, int32_t line) { return AllocManaged(bytes, 0, false, file, line); }
 
 void *ReallocBlock(void *block, size_t bytes, const char *file, int32_t line) {
     if (!block) return AllocBlock(bytes, file, line);
@@ -344,8 +339,7 @@ aplarray *AllocScalar(int flags, int eltype, size_t elementSize, const char *fil
 }
 }  // namespace
 
-aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, const char *file,
-                     int32_t line) {
+aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, const char *file, int32_t line) {
     if (rank < 0 || rank > kMaxRank) {
         SetError(APL_ERR_LIMIT);
         return nullptr;
@@ -389,9 +383,8 @@ aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, cons
         return nullptr;
     }
     array->size = static_cast<int32_t>(recordSize);
-    array->type = static_cast<uint8_t>(
-        (flags & 0x9B & ~(APL_SIMPLE | APL_NESTEDARRAY)) |
-        (eltype == APL_NESTED ? APL_NESTEDARRAY : APL_SIMPLE));
+    array->type = static_cast<uint8_t>((flags & 0x9B & ~(APL_SIMPLE | APL_NESTEDARRAY)) |
+                                       (eltype == APL_NESTED ? APL_NESTEDARRAY : APL_SIMPLE));
     array->rank = static_cast<uint8_t>(rank);
     array->eltype = static_cast<uint8_t>(eltype);
     array->pad = 0;
@@ -426,8 +419,7 @@ void CheckArray(const aplarray *array, const char *file, int32_t line) {
         return;
     }
     if (array->lnkcnt < 0)
-        WriteLinef("INTERNAL ERROR (lnkcnt=%d): Invalid array at %s:%d", array->lnkcnt,
-                   BaseName(file), line);
+        WriteLinef("INTERNAL ERROR (lnkcnt=%d): Invalid array at %s:%d", array->lnkcnt, BaseName(file), line);
 }
 
 extern "C" aplarray *APL_LinkEx(aplarray *array, const char *file, int32_t line) {
@@ -439,8 +431,7 @@ extern "C" aplarray *APL_LinkEx(aplarray *array, const char *file, int32_t line)
     }
     ++array->lnkcnt;
     if (TracingArrays())
-        WriteLinef("LINKING ARRAY #%d: %s[%d], %d links active", SerialOf(array), BaseName(file),
-                   line, array->lnkcnt);
+        WriteLinef("LINKING ARRAY #%d: %s[%d], %d links active", SerialOf(array), BaseName(file), line, array->lnkcnt);
     return array;
 }
 
@@ -496,8 +487,7 @@ aplarray *CopyArray(const aplarray *array, const char *file, int32_t line) {
     memcpy(shape, array->shape, 4 * static_cast<size_t>(array->rank));
     if (!IsNested(array)) {
         aplarray *copy = AllocArray(APL_SIMPLE | APL_TEMP, array->rank, array->eltype, shape, file, line);
-        if (copy)
-            memcpy(DataOf(copy), DataOf(array), ElementSize(array->eltype) * static_cast<size_t>(array->number));
+        if (copy) memcpy(DataOf(copy), DataOf(array), ElementSize(array->eltype) * static_cast<size_t>(array->number));
         return copy;
     }
     if (copyDepth >= kMaxCopyDepth) {
@@ -525,8 +515,7 @@ void ReleaseItemLinks(aplarray *array) {
     for (int32_t i = 0; i < ItemSlots(array); ++i) {
         aplarray *item = items[i];
         if (!item || IsStatic(item)) continue;
-        if (TracingArrays())
-            WriteLinef("UNLINKING SUBARRAY #%d: %d links active", SerialOf(item), array->lnkcnt);
+        if (TracingArrays()) WriteLinef("UNLINKING SUBARRAY #%d: %d links active", SerialOf(item), array->lnkcnt);
         --item->lnkcnt;
     }
 }
@@ -573,8 +562,7 @@ aplarray *CountBlocks() {
         linkSum += array->lnkcnt;
         if (array->lnkcnt < 1) zeroLinkSerials[zeroLinks++] = b->serial;
     }
-    for (int i = 0; i < zeroLinks; ++i)
-        WriteLinef("INTERNAL ERROR: Array #%d has link count 0!", zeroLinkSerials[i]);
+    for (int i = 0; i < zeroLinks; ++i) WriteLinef("INTERNAL ERROR: Array #%d has link count 0!", zeroLinkSerials[i]);
     const int32_t counts[2] = {blocks, linkSum};
     return MakeIntVector(counts, 2);
 }
@@ -585,14 +573,14 @@ void DescribeArray(const memblock *b) {
     char first[64] = "";
     if (ElementCount(a) > 0) {
         switch (a->eltype) {
-        case APL_CHAR: snprintf(first, sizeof first, "%c", *DataOf<const char>(a)); break;
-        case APL_INTG: snprintf(first, sizeof first, "%d", *DataOf<const int32_t>(a)); break;
-        case APL_REAL: snprintf(first, sizeof first, "%g", *DataOf<const double>(a)); break;
-        default: break;
+            case APL_CHAR: snprintf(first, sizeof first, "%c", *DataOf<const char>(a)); break;
+            case APL_INTG: snprintf(first, sizeof first, "%d", *DataOf<const int32_t>(a)); break;
+            case APL_REAL: snprintf(first, sizeof first, "%g", *DataOf<const double>(a)); break;
+            default: break;
         }
     }
-    WriteLinef("#%d:  %s[%d]: type:%d, rank:%d, eltype:%d, number:%d, lnkcnt:%d, first_el=%s",
-               b->serial, BlockFileName(b), b->line, a->type, a->rank, a->eltype, a->number, a->lnkcnt, first);
+    WriteLinef("#%d:  %s[%d]: type:%d, rank:%d, eltype:%d, number:%d, lnkcnt:%d, first_el=%s", b->serial,
+               BlockFileName(b), b->line, a->type, a->rank, a->eltype, a->number, a->lnkcnt, first);
 }
 }  // namespace
 
@@ -698,8 +686,7 @@ const char *CharString(int c1, ...) {
     size_t n = 0;
     va_list args;
     va_start(args, c1);
-    for (int c = c1; c != 0 && n < sizeof buffer - 1; c = va_arg(args, int))
-        buffer[n++] = static_cast<char>(c);
+    for (int c = c1; c != 0 && n < sizeof buffer - 1; c = va_arg(args, int)) buffer[n++] = static_cast<char>(c);
     va_end(args);
     buffer[n] = 0;
     FreeBlock(charStringScratch, HERE);

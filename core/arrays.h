@@ -69,8 +69,7 @@ memblock *BlockHeader(const void *block);
 
 // Returns a new array with one link (none with APL_TEMP in flags), or null with
 // DOMAIN (element count overflow) or WS FULL set.
-aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, const char *file,
-                     int32_t line);
+aplarray *AllocArray(int flags, int rank, int eltype, const int32_t *shape, const char *file, int32_t line);
 // BOOL data: every row starts on a fresh word and the bits past the end of a
 // row (its padding) are always zero, so that BOOL arrays can be compared,
 // hashed and copied word by word. AllocArray hands out BOOL data all zero;
@@ -98,20 +97,19 @@ void RegisterScratchBlock(void **slot);
 
 inline size_t ElementSize(int eltype) {
     switch (eltype) {
-    case APL_CHAR: return 1;
-    case APL_SHORT: return 2;
-    case APL_INTG:
-    case APL_BOOL: return 4;
-    case APL_REAL: return 8;
-    case APL_NESTED: return sizeof(aplarray *);
-    default: return 0;
+        case APL_CHAR: return 1;
+        case APL_SHORT: return 2;
+        case APL_INTG:
+        case APL_BOOL: return 4;
+        case APL_REAL: return 8;
+        case APL_NESTED: return sizeof(aplarray *);
+        default: return 0;
     }
 }
 
 template <class T = void>
 inline T *DataOf(const aplarray *a) {
-    return reinterpret_cast<T *>(reinterpret_cast<char *>(const_cast<aplarray *>(a)) + 16 +
-                                 4 * a->rank);
+    return reinterpret_cast<T *>(reinterpret_cast<char *>(const_cast<aplarray *>(a)) + 16 + 4 * a->rank);
 }
 inline aplarray **ItemsOf(const aplarray *a) { return DataOf<aplarray *>(a); }
 inline bool IsNested(const aplarray *a) { return a->eltype == APL_NESTED; }

@@ -100,8 +100,8 @@ bool BuildAutomaton(const AutomatonWord *words, int32_t count, aplarray *&column
     // shorter word it extends and inherits it (see AddWord).
     // Counted in 64 bits: a 32-bit size_t would wrap for a billion words.
     const int64_t orderBytes = (count > 0 ? int64_t{count} : 1) * 4;
-    int32_t *order = orderBytes <= INT32_MAX ? static_cast<int32_t *>(AllocBlock(static_cast<size_t>(orderBytes), HERE))
-                                             : nullptr;
+    int32_t *order =
+        orderBytes <= INT32_MAX ? static_cast<int32_t *>(AllocBlock(static_cast<size_t>(orderBytes), HERE)) : nullptr;
     if (!order) {
         SetError(APL_ERR_WSFULL);
         return false;

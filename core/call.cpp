@@ -13,7 +13,6 @@ namespace {
 
 DefinedFunctionRunner definedRunner = nullptr;
 
-
 // Derived functions being evaluated, innermost last. An operand descriptor lies
 // inside one of their records; a descriptor that does not is an outermost call.
 constexpr int kMaxActiveRecords = 256;
@@ -81,8 +80,7 @@ aplarray *EvaluateDerived(aplfnc *function, aplarray *axis, aplarray *left, apla
     aplop *record = function->op;
     if (!record) return Refuse(axis, left, right, APL_ERR_SYSTEM, "Derived function without operator");
     const aploperator run = (record->kind & APL_FN_PRIMITIVE)
-                                ? reinterpret_cast<aploperator>(
-                                      PrimitiveOperator(static_cast<uint8_t>(record->code)))
+                                ? reinterpret_cast<aploperator>(PrimitiveOperator(static_cast<uint8_t>(record->code)))
                             : (record->kind & APL_FN_DEFINED) ? RunDefinedOperator
                                                               : reinterpret_cast<aploperator>(record->function);
     const bool outermost = !InsideActiveRecord(function);
@@ -95,8 +93,8 @@ aplarray *EvaluateDerived(aplfnc *function, aplarray *axis, aplarray *left, apla
     }
     activeRecords[activeRecordCount++] = record;
     HoldAxes(record, 1);
-    aplarray *result = run(axis ? axis : record->axis, left, &record->left, record->leftAxis,
-                           &record->right, record->rightAxis, right);
+    aplarray *result = run(axis ? axis : record->axis, left, &record->left, record->leftAxis, &record->right,
+                           record->rightAxis, right);
     HoldAxes(record, -1);
     --activeRecordCount;
     if (outermost) ReleaseRecordAxes(function, result, 0);
@@ -126,8 +124,7 @@ aplarray *CallFunction(aplfnc *function, aplarray *axis, aplarray *left, aplarra
     if (function->flags & APL_FN_PRIMITIVE) return EvaluatePrimitive(function, axis, left, right);
     if (function->flags & APL_FN_DEFINED) {
         if (definedRunner) return definedRunner(*function, axis, left, right);
-        return Refuse(axis, left, right, APL_ERR_SYSTEM,
-                      "Defined function called without the interpreter");
+        return Refuse(axis, left, right, APL_ERR_SYSTEM, "Defined function called without the interpreter");
     }
     const auto run = reinterpret_cast<aplfunction>(function->function);
     if (!run) return Refuse(axis, left, right, APL_ERR_SYSTEM, "Function descriptor without function");

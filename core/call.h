@@ -24,8 +24,7 @@ aplarray *CallFunction(aplfnc *function, aplarray *axis, aplarray *left, aplarra
 // operator (`function.op` then names the record). Same convention as
 // CallFunction. The interpreter installs it at start-up; without it such a
 // call is a SYSTEM error.
-using DefinedFunctionRunner = aplarray *(*)(const aplfnc &function, aplarray *axis, aplarray *left,
-                                            aplarray *right);
+using DefinedFunctionRunner = aplarray *(*)(const aplfnc &function, aplarray *axis, aplarray *left, aplarray *right);
 void InstallDefinedFunctionRunner(DefinedFunctionRunner runner);
 
 // ---- The operator wrapper ------------------------------------------------------
@@ -46,9 +45,7 @@ struct OperatorArgs {
     // Calls the (left) operand or the second operand. Returns a temporary.
     // Consumes temporary arguments: pass the held arguments or items of them
     // freely, and fresh temporaries to hand them over.
-    aplarray *Call(aplarray *left, aplarray *right) const {
-        return CallFunction(operand, operandAxis, left, right);
-    }
+    aplarray *Call(aplarray *left, aplarray *right) const { return CallFunction(operand, operandAxis, left, right); }
     aplarray *CallSecond(aplarray *left, aplarray *right) const {
         return CallFunction(second, secondAxis, left, right);
     }
@@ -75,9 +72,8 @@ aplarray *LeaveOperator(OperatorArgs &op, aplarray *result);
 //       });
 //   }
 template <class Body>
-aplarray *OperatorCall(const Signature &signature, bool arrayOperand, aplarray *axis, aplarray *left,
-                       aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis,
-                       aplarray *right, Body body) {
+aplarray *OperatorCall(const Signature &signature, bool arrayOperand, aplarray *axis, aplarray *left, aplfnc *operand,
+                       aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right, Body body) {
     OperatorArgs op{{axis, left, right}, operand, operandAxis, second, secondAxis};
     if (!EnterOperator(signature, op)) return LeaveOperator(op, nullptr);
     if (!op.operand || (!arrayOperand && OperatorArgs::ArrayOf(op.operand))) {

@@ -20,9 +20,7 @@ extern "C" int32_t APL_Callback(int32_t slot, void *function) {
     return 0;
 }
 
-void *CallbackFunction(int slot) {
-    return slot >= 1 && slot <= kCallbackSlots ? callbacks[slot] : nullptr;
-}
+void *CallbackFunction(int slot) { return slot >= 1 && slot <= kCallbackSlots ? callbacks[slot] : nullptr; }
 
 void WriteText(const char *text, bool newLine) {
     if (auto write = reinterpret_cast<WriteFn>(callbacks[kSlotWrite])) write(text, newLine ? 1 : 0);

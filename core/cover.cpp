@@ -24,9 +24,7 @@ bool CheckIndex(uint16_t index) {
 constexpr int kLabel = APL_KIND_VARIABLE | APL_KIND_LABELBIT;
 constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
 
-bool IsLabel(const aplsymbol &entry) {
-    return (entry.kind & (kLabel | kFunctionKinds)) == kLabel;
-}
+bool IsLabel(const aplsymbol &entry) { return (entry.kind & (kLabel | kFunctionKinds)) == kLabel; }
 
 // True when the entry's value is an array that the entry holds a link on.
 bool OwnsArray(const aplsymbol &entry) {
@@ -67,12 +65,10 @@ extern "C" aplarray *APL_Assign(uint16_t index, aplarray *value) {
     }
     const aplsymbol &entry = Symbol(index);
     constexpr int kSystemVariable = APL_KIND_SYSTEM | APL_KIND_VARIABLE;
-    if ((entry.kind & kSystemVariable) == kSystemVariable && !IsLabel(entry))
-        return AssignSystemVariable(index, value);
+    if ((entry.kind & kSystemVariable) == kSystemVariable && !IsLabel(entry)) return AssignSystemVariable(index, value);
     // Functions, labels and bound operands are not variables: replacing them
     // would lose (or wrongly unlink) what the entry holds.
-    if ((entry.kind & APL_KIND_OPERAND) || IsLabel(entry) ||
-        ((entry.kind & kFunctionKinds) && entry.value)) {
+    if ((entry.kind & APL_KIND_OPERAND) || IsLabel(entry) || ((entry.kind & kFunctionKinds) && entry.value)) {
         SetError(APL_ERR_SYNTAX);
         APL_UnLinkTempEx(value, COVER);
         return nullptr;
@@ -111,21 +107,17 @@ struct StrandPart {
 };
 
 // A simple scalar added whole is just its value.
-bool AddsItsElements(const StrandPart &part) {
-    return !part.whole || (part.array->rank == 0 && !IsNested(part.array));
-}
+bool AddsItsElements(const StrandPart &part) { return !part.whole || (part.array->rank == 0 && !IsNested(part.array)); }
 
-int64_t PartLength(const StrandPart &part) {
-    return AddsItsElements(part) ? ElementCount(part.array) : 1;
-}
+int64_t PartLength(const StrandPart &part) { return AddsItsElements(part) ? ElementCount(part.array) : 1; }
 
 // Element type of what the part adds: CHAR, INTG or REAL for values, NESTED for items.
 int PartType(const StrandPart &part) {
     if (!AddsItsElements(part) || IsNested(part.array)) return APL_NESTED;
     switch (part.array->eltype) {
-    case APL_CHAR: return APL_CHAR;
-    case APL_REAL: return APL_REAL;
-    default: return APL_INTG;  // BOOL and SHORT widen to INTG
+        case APL_CHAR: return APL_CHAR;
+        case APL_REAL: return APL_REAL;
+        default: return APL_INTG;  // BOOL and SHORT widen to INTG
     }
 }
 
@@ -141,30 +133,30 @@ template <class T>
 T ReadElement(const aplarray *a, int64_t i) {
     const auto *data = DataOf<const unsigned char>(a);
     switch (a->eltype) {
-    case APL_INTG: {
-        int32_t v;
-        memcpy(&v, data + 4 * i, 4);
-        return static_cast<T>(v);
-    }
-    case APL_REAL: {
-        double v;
-        memcpy(&v, data + 8 * i, 8);
-        return static_cast<T>(v);
-    }
-    case APL_SHORT: {
-        int16_t v;
-        memcpy(&v, data + 2 * i, 2);
-        return static_cast<T>(v);
-    }
-    case APL_BOOL: {
-        // Every row starts on a fresh word.
-        const int64_t rowLength = RowLength(a);
-        const int64_t row = i / rowLength, column = i % rowLength;
-        uint32_t word;
-        memcpy(&word, data + 4 * (row * ((rowLength + 31) / 32) + column / 32), 4);
-        return static_cast<T>((word >> (column % 32)) & 1u);
-    }
-    default: return T{};
+        case APL_INTG: {
+            int32_t v;
+            memcpy(&v, data + 4 * i, 4);
+            return static_cast<T>(v);
+        }
+        case APL_REAL: {
+            double v;
+            memcpy(&v, data + 8 * i, 8);
+            return static_cast<T>(v);
+        }
+        case APL_SHORT: {
+            int16_t v;
+            memcpy(&v, data + 2 * i, 2);
+            return static_cast<T>(v);
+        }
+        case APL_BOOL: {
+            // Every row starts on a fresh word.
+            const int64_t rowLength = RowLength(a);
+            const int64_t row = i / rowLength, column = i % rowLength;
+            uint32_t word;
+            memcpy(&word, data + 4 * (row * ((rowLength + 31) / 32) + column / 32), 4);
+            return static_cast<T>((word >> (column % 32)) & 1u);
+        }
+        default: return T{};
     }
 }
 
@@ -279,8 +271,7 @@ aplarray *BuildStrand(const StrandPart *parts, int count) {
 
 // Returns a temporary vector marked APL_STRAND. Consumes temporary arguments,
 // also on error; linked ones are left as they were.
-extern "C" aplarray *APL_CatArray(aplarray *left, aplarray *right, int32_t leftIsStrand,
-                                  int32_t spliceRight) {
+extern "C" aplarray *APL_CatArray(aplarray *left, aplarray *right, int32_t leftIsStrand, int32_t spliceRight) {
     if (!aplerrno && (!left || !right)) SetError(APL_ERR_VALUE);
     if (!aplerrno && (right->type & APL_INDEXPOS)) SetError(APL_ERR_SYNTAX);
     aplarray *result = nullptr;
@@ -306,8 +297,7 @@ extern "C" aplarray *APL_CatArray(aplarray *left, aplarray *right, int32_t leftI
 // ---- Function descriptors -----------------------------------------------------------------
 
 // Returns a temporary; consumes temporary arguments, leaves linked ones as they were.
-extern "C" aplarray *APL_Evaluate(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right,
-                                  ...) {
+extern "C" aplarray *APL_Evaluate(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right, ...) {
     return CallFunction(function, axis, left, right);
 }
 
@@ -315,12 +305,10 @@ extern "C" aplfnc KAZ_Fn(int32_t code, int32_t flags, aplfunction function) {
     return aplfnc{flags | APL_FN_PRIMITIVE, nullptr, reinterpret_cast<void *>(function), code & 0xFF};
 }
 
-extern "C" aplfnc KAZ_CFn(aplfunction function) {
-    return aplfnc{0, nullptr, reinterpret_cast<void *>(function), 0};
-}
+extern "C" aplfnc KAZ_CFn(aplfunction function) { return aplfnc{0, nullptr, reinterpret_cast<void *>(function), 0}; }
 
-extern "C" aplfnc *KAZ_MonOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis,
-                             aplfnc operand, aplarray *operandAxis) {
+extern "C" aplfnc *KAZ_MonOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis, aplfnc operand,
+                             aplarray *operandAxis) {
     *record = aplop{};
     record->left = operand;
     record->leftAxis = operandAxis;
@@ -331,8 +319,8 @@ extern "C" aplfnc *KAZ_MonOp(aplfnc *derived, aplop *record, aploperator functio
     return derived;
 }
 
-extern "C" aplfnc *KAZ_DyOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis,
-                            aplfnc left, aplarray *leftAxis, aplfnc right, aplarray *rightAxis) {
+extern "C" aplfnc *KAZ_DyOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis, aplfnc left,
+                            aplarray *leftAxis, aplfnc right, aplarray *rightAxis) {
     KAZ_MonOp(derived, record, function, axis, left, leftAxis);
     record->kind = APL_FN_DYOP;
     record->right = right;

@@ -177,10 +177,10 @@ aplarray *PackIntegers(const aplarray *a) {
 aplarray *BoolKernel(CallArgs &args) {
     aplarray *a = args.right;
     switch (a->eltype) {
-    case APL_BOOL: return a;
-    case APL_INTG: return PackIntegers(a);
-    case APL_REAL: SetError(APL_ERR_NONCE); return nullptr;
-    default: SetError(APL_ERR_DOMAIN); return nullptr;
+        case APL_BOOL: return a;
+        case APL_INTG: return PackIntegers(a);
+        case APL_REAL: SetError(APL_ERR_NONCE); return nullptr;
+        default: SetError(APL_ERR_DOMAIN); return nullptr;
     }
 }
 
@@ -201,33 +201,32 @@ aplarray *ToShorts(const aplarray *a, Narrow narrow) {
 aplarray *ShortKernel(CallArgs &args) {
     aplarray *a = args.right;
     switch (a->eltype) {
-    case APL_SHORT: return a;
-    case APL_CHAR:
-        return ToShorts<uint8_t>(a, [](uint8_t c, double &value) {
-            value = c;
-            return true;
-        });
-    case APL_INTG:
-        return ToShorts<int32_t>(a,
-                                 [](int32_t x, double &value) { return InRange(x, -32768, 32767, value); });
-    case APL_REAL:
-        return ToShorts<double>(
-            a, [](double x, double &value) { return FixedNearInteger(x, -32768, 32767, value); });
-    default: SetError(APL_ERR_DOMAIN); return nullptr;
+        case APL_SHORT: return a;
+        case APL_CHAR:
+            return ToShorts<uint8_t>(a, [](uint8_t c, double &value) {
+                value = c;
+                return true;
+            });
+        case APL_INTG:
+            return ToShorts<int32_t>(a, [](int32_t x, double &value) { return InRange(x, -32768, 32767, value); });
+        case APL_REAL:
+            return ToShorts<double>(a,
+                                    [](double x, double &value) { return FixedNearInteger(x, -32768, 32767, value); });
+        default: SetError(APL_ERR_DOMAIN); return nullptr;
     }
 }
 
 aplarray *RealKernel(CallArgs &args) {
     aplarray *a = args.right;
     switch (a->eltype) {
-    case APL_REAL: return a;
-    case APL_INTG: return IntToReal(a);  // linked here, so not released
-    case APL_SHORT: {
-        aplarray *result = AllocLike(a, APL_REAL);
-        if (result) Widen<double, int16_t>(DataOf<double>(result), DataOf(a), ElementCount(a));
-        return result;
-    }
-    default: SetError(APL_ERR_DOMAIN); return nullptr;
+        case APL_REAL: return a;
+        case APL_INTG: return IntToReal(a);  // linked here, so not released
+        case APL_SHORT: {
+            aplarray *result = AllocLike(a, APL_REAL);
+            if (result) Widen<double, int16_t>(DataOf<double>(result), DataOf(a), ElementCount(a));
+            return result;
+        }
+        default: SetError(APL_ERR_DOMAIN); return nullptr;
     }
 }
 
@@ -267,19 +266,18 @@ bool FillItems(aplarray **items, const aplarray *a) {
     const void *data = DataOf(a);
     const int64_t n = ElementCount(a);
     switch (a->eltype) {
-    case APL_CHAR:
-        return MakeScalars<uint8_t>(items, n, APL_CHAR, [&](int64_t i) { return Load<uint8_t>(data, i); });
-    case APL_INTG:
-        return MakeScalars<int32_t>(items, n, APL_INTG, [&](int64_t i) { return Load<int32_t>(data, i); });
-    case APL_REAL:
-        return MakeScalars<double>(items, n, APL_REAL, [&](int64_t i) { return Load<double>(data, i); });
-    // BOOL and SHORT items become INTG scalars, the type every caller expects of
-    // a scalar taken out of a numeric array.
-    case APL_SHORT:
-        return MakeScalars<int32_t>(items, n, APL_INTG, [&](int64_t i) { return Load<int16_t>(data, i); });
-    case APL_BOOL: return MakeScalars<int32_t>(items, n, APL_INTG, [&](int64_t i) { return BoolAt(a, i); });
-    case APL_NESTED: return EncloseItems(items, a);
-    default: SetError(APL_ERR_DOMAIN); return false;
+        case APL_CHAR:
+            return MakeScalars<uint8_t>(items, n, APL_CHAR, [&](int64_t i) { return Load<uint8_t>(data, i); });
+        case APL_INTG:
+            return MakeScalars<int32_t>(items, n, APL_INTG, [&](int64_t i) { return Load<int32_t>(data, i); });
+        case APL_REAL: return MakeScalars<double>(items, n, APL_REAL, [&](int64_t i) { return Load<double>(data, i); });
+        // BOOL and SHORT items become INTG scalars, the type every caller expects of
+        // a scalar taken out of a numeric array.
+        case APL_SHORT:
+            return MakeScalars<int32_t>(items, n, APL_INTG, [&](int64_t i) { return Load<int16_t>(data, i); });
+        case APL_BOOL: return MakeScalars<int32_t>(items, n, APL_INTG, [&](int64_t i) { return BoolAt(a, i); });
+        case APL_NESTED: return EncloseItems(items, a);
+        default: SetError(APL_ERR_DOMAIN); return false;
     }
 }
 
@@ -290,9 +288,9 @@ bool FillItems(aplarray **items, const aplarray *a) {
 template <class T>
 T ScalarValue(const aplarray *item) {
     switch (item->eltype) {
-    case APL_CHAR: return static_cast<T>(Load<uint8_t>(DataOf(item), 0));
-    case APL_INTG: return static_cast<T>(Load<int32_t>(DataOf(item), 0));
-    default: return static_cast<T>(Load<double>(DataOf(item), 0));
+        case APL_CHAR: return static_cast<T>(Load<uint8_t>(DataOf(item), 0));
+        case APL_INTG: return static_cast<T>(Load<int32_t>(DataOf(item), 0));
+        default: return static_cast<T>(Load<double>(DataOf(item), 0));
     }
 }
 
@@ -305,12 +303,12 @@ void GatherScalars(T *out, const aplarray *array, int64_t n) {
 
 const char *TypeName(int eltype) {
     switch (eltype) {
-    case APL_CHAR: return "CHAR";
-    case APL_INTG: return "INTG";
-    case APL_REAL: return "REAL";
-    case APL_BOOL: return "BOOL";
-    case APL_SHORT: return "SHORT";
-    default: return "UNKNOWN";
+        case APL_CHAR: return "CHAR";
+        case APL_INTG: return "INTG";
+        case APL_REAL: return "REAL";
+        case APL_BOOL: return "BOOL";
+        case APL_SHORT: return "SHORT";
+        default: return "UNKNOWN";
     }
 }
 
@@ -319,24 +317,24 @@ const char *TypeName(int eltype) {
 aplarray *ConvertType(aplarray *array, int mask) {
     if (!array || (array->eltype & mask)) return array;
     switch (array->eltype) {
-    case APL_INTG:
-        if (mask & APL_SHORT) return APL_ToShort(nullptr, nullptr, array);
-        if (mask & APL_BOOL) return APL_ToBool(nullptr, nullptr, array);
-        break;
-    case APL_REAL:
-        if (mask & APL_INTG) return RealToInt(array);
-        break;
-    case APL_BOOL:
-        if (mask & APL_INTG) return BoolToInt(array);
-        break;
-    case APL_SHORT:
-        if (mask & APL_INTG) return ShortToInt(array);
-        if (mask & APL_BOOL) {
-            aplarray *integers = ShortToInt(array);
-            return integers ? APL_ToBool(nullptr, nullptr, integers) : nullptr;
-        }
-        break;
-    default: break;
+        case APL_INTG:
+            if (mask & APL_SHORT) return APL_ToShort(nullptr, nullptr, array);
+            if (mask & APL_BOOL) return APL_ToBool(nullptr, nullptr, array);
+            break;
+        case APL_REAL:
+            if (mask & APL_INTG) return RealToInt(array);
+            break;
+        case APL_BOOL:
+            if (mask & APL_INTG) return BoolToInt(array);
+            break;
+        case APL_SHORT:
+            if (mask & APL_INTG) return ShortToInt(array);
+            if (mask & APL_BOOL) {
+                aplarray *integers = ShortToInt(array);
+                return integers ? APL_ToBool(nullptr, nullptr, integers) : nullptr;
+            }
+            break;
+        default: break;
     }
     SetErrorText(APL_ERR_DOMAIN, "Invalid data type(%s)", TypeName(array->eltype));
     return array;
@@ -378,8 +376,7 @@ aplarray *RealToInt(aplarray *array) {
                 const double magnitude = std::fabs(x);
                 const bool inRange = magnitude <= 2147483647.0;  // false for NaN too
                 const double r = inRange ? std::trunc(x) : 0.0;
-                const bool accepted =
-                    inRange && !(std::fabs(x - r) > tolerance * std::fmax(magnitude, std::fabs(r)));
+                const bool accepted = inRange && !(std::fabs(x - r) > tolerance * std::fmax(magnitude, std::fabs(r)));
                 value = accepted ? r : 0.0;
                 return accepted;
             });
@@ -395,11 +392,11 @@ bool IntegerData(aplarray *array, int32_t **out) {
     if (!array) return false;
     if (!IsNested(array) && ElementCount(array) == 0) return false;
     switch (array->eltype) {
-    case APL_INTG: *out = DataOf<int32_t>(array); return false;
-    case APL_BOOL:
-    case APL_SHORT: return false;  // callers convert these to INTG first
-    case APL_REAL: break;
-    default: SetError(APL_ERR_DOMAIN); return false;
+        case APL_INTG: *out = DataOf<int32_t>(array); return false;
+        case APL_BOOL:
+        case APL_SHORT: return false;  // callers convert these to INTG first
+        case APL_REAL: break;
+        default: SetError(APL_ERR_DOMAIN); return false;
     }
     const int64_t n = ElementCount(array);
     auto *values = static_cast<int32_t *>(AllocBlock(static_cast<size_t>(n) * sizeof(int32_t), HERE));
@@ -444,9 +441,9 @@ aplarray *SimplifyArray(aplarray *array) {
     aplarray *result = AllocLike(array, eltype);
     if (!result) return array;
     switch (eltype) {
-    case APL_CHAR: GatherScalars(DataOf<uint8_t>(result), array, n); break;
-    case APL_INTG: GatherScalars(DataOf<int32_t>(result), array, n); break;
-    default: GatherScalars(DataOf<double>(result), array, n); break;
+        case APL_CHAR: GatherScalars(DataOf<uint8_t>(result), array, n); break;
+        case APL_INTG: GatherScalars(DataOf<int32_t>(result), array, n); break;
+        default: GatherScalars(DataOf<double>(result), array, n); break;
     }
     APL_UnLinkTempEx(array, HERE);
     return result;

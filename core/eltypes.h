@@ -16,12 +16,12 @@ constexpr int kAnyType = 63;
 // row starts on a fresh word).
 inline int32_t IntegerAt(const aplarray *a, int64_t i) {
     switch (a->eltype) {
-    case APL_INTG: return DataOf<const int32_t>(a)[i];
-    case APL_SHORT: return DataOf<const int16_t>(a)[i];
-    default: {
-        const int64_t row = RowLength(a), words = (row + 31) / 32;
-        return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
-    }
+        case APL_INTG: return DataOf<const int32_t>(a)[i];
+        case APL_SHORT: return DataOf<const int16_t>(a)[i];
+        default: {
+            const int64_t row = RowLength(a), words = (row + 31) / 32;
+            return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
+        }
     }
 }
 

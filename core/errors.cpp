@@ -20,16 +20,26 @@ struct ErrorNameEntry {
     const char *name;
 };
 constexpr ErrorNameEntry kErrorNames[] = {
-    {APL_ERR_WSFULL, "WSFULL "},     {APL_ERR_SYNTAX, "SYNTAX "},
-    {APL_ERR_INDEX, "INDEX "},       {APL_ERR_RANK, "RANK "},
-    {APL_ERR_LENGTH, "LENGTH "},     {APL_ERR_VALUE, "VALUE "},
-    {APL_ERR_AXIS, "AXIS "},         {APL_ERR_BRANCH, "BRANCH "},
-    {APL_ERR_LIMIT, "LIMIT "},       {APL_ERR_DOMAIN, "DOMAIN "},
-    {APL_ERR_NONCE, "NONCE "},       {APL_ERR_FILEIO, "FILE I/O "},
-    {APL_ERR_NOPIPES, "NOPIPES "},   {APL_ERR_NOPROCS, "NOPROCS "},
-    {APL_ERR_DEFN, "DEFN "},         {APL_ERR_SYSTEM, "SYSTEM "},
-    {APL_ERR_VALENCE, "VALENCE "},   {APL_ERR_INTERRUPT, "INTERRUPT "},
-    {APL_ERR_EOF_INTERRUPT, "EOF_INTERRUPT "}, {APL_ERR_DEADLOCK, "DEADLOCK "},
+    {APL_ERR_WSFULL, "WSFULL "},
+    {APL_ERR_SYNTAX, "SYNTAX "},
+    {APL_ERR_INDEX, "INDEX "},
+    {APL_ERR_RANK, "RANK "},
+    {APL_ERR_LENGTH, "LENGTH "},
+    {APL_ERR_VALUE, "VALUE "},
+    {APL_ERR_AXIS, "AXIS "},
+    {APL_ERR_BRANCH, "BRANCH "},
+    {APL_ERR_LIMIT, "LIMIT "},
+    {APL_ERR_DOMAIN, "DOMAIN "},
+    {APL_ERR_NONCE, "NONCE "},
+    {APL_ERR_FILEIO, "FILE I/O "},
+    {APL_ERR_NOPIPES, "NOPIPES "},
+    {APL_ERR_NOPROCS, "NOPROCS "},
+    {APL_ERR_DEFN, "DEFN "},
+    {APL_ERR_SYSTEM, "SYSTEM "},
+    {APL_ERR_VALENCE, "VALENCE "},
+    {APL_ERR_INTERRUPT, "INTERRUPT "},
+    {APL_ERR_EOF_INTERRUPT, "EOF_INTERRUPT "},
+    {APL_ERR_DEADLOCK, "DEADLOCK "},
 };
 }  // namespace
 

@@ -96,8 +96,8 @@ constexpr uint8_t kSlash = '/';
 constexpr uint8_t kBackslash = '\\';
 constexpr uint8_t kBackslashBar = 153;
 constexpr uint8_t kSlashBar = 154;
-constexpr uint8_t kDiaeresis = 168;  // each
-constexpr uint8_t kJotDiaeresis = 240;  // rank
+constexpr uint8_t kDiaeresis = 168;       // each
+constexpr uint8_t kJotDiaeresis = 240;    // rank
 constexpr uint8_t kTildeDiaeresis = 254;  // commute
 
 }  // namespace glyph

@@ -23,8 +23,8 @@ extern PrimitiveTables primitiveTables;
 // with "primitive Function not implemented !" and null. Consumes temporary
 // arguments, as any function does.
 aplarray *PrimitiveNotImplemented(aplarray *axis, aplarray *left, aplarray *right);
-aplarray *OperatorNotImplemented(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis,
-                                 aplfnc *second, aplarray *secondAxis, aplarray *right);
+aplarray *OperatorNotImplemented(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                                 aplarray *secondAxis, aplarray *right);
 
 // Default handlers everywhere, all flags zero, registered names freed.
 void InitPrimitiveTables();

@@ -12,9 +12,9 @@
 
 aplsymtab APL_symtab;
 
-uint16_t sys_ELIDE_idx, sys_PW_idx, sys_CT_idx, sys_PP_idx, sys_IO_idx, sys_DIV_idx, sys_AV_idx,
-    sys_RL_idx, sys_MODE_idx, sys_alph_idx, sys_Alph_idx, sys_DIGIT_idx, sys_LX_idx, sys_TC_idx,
-    sys_NLT_idx, sys_SM_idx, sys_FC_idx, sys_EM_idx, sys_WA_idx;
+uint16_t sys_ELIDE_idx, sys_PW_idx, sys_CT_idx, sys_PP_idx, sys_IO_idx, sys_DIV_idx, sys_AV_idx, sys_RL_idx,
+    sys_MODE_idx, sys_alph_idx, sys_Alph_idx, sys_DIGIT_idx, sys_LX_idx, sys_TC_idx, sys_NLT_idx, sys_SM_idx,
+    sys_FC_idx, sys_EM_idx, sys_WA_idx;
 
 namespace {
 
@@ -100,12 +100,10 @@ bool GrowForName(std::string_view name) {
     const uint32_t count = APL_symtab.count;
     if (count + 1 > entryCapacity) {
         const uint32_t capacity = Grown(count + 1, entryCapacity);
-        auto *entries = static_cast<aplsymbol *>(
-            ReallocBlock(APL_symtab.entries, capacity * sizeof(aplsymbol), HERE));
+        auto *entries = static_cast<aplsymbol *>(ReallocBlock(APL_symtab.entries, capacity * sizeof(aplsymbol), HERE));
         if (!entries) return false;
         APL_symtab.entries = entries;
-        auto *sorted = static_cast<uint16_t *>(
-            ReallocBlock(APL_symtab.sorted, capacity * sizeof(uint16_t), HERE));
+        auto *sorted = static_cast<uint16_t *>(ReallocBlock(APL_symtab.sorted, capacity * sizeof(uint16_t), HERE));
         if (!sorted) return false;
         APL_symtab.sorted = sorted;
         entryCapacity = capacity;
@@ -199,8 +197,8 @@ uint16_t CreateSystemVariable(const char *name, aplarray *value) {
     }
     if (!value) return APL_symtab.count;
     void *init = APL_LinkEx(value, HERE);
-    const uint16_t index = DefineName(name, static_cast<int32_t>(strlen(name)),
-                                      APL_KIND_SYSTEM | APL_KIND_VARIABLE, &init);
+    const uint16_t index =
+        DefineName(name, static_cast<int32_t>(strlen(name)), APL_KIND_SYSTEM | APL_KIND_VARIABLE, &init);
     if (index == APL_symtab.count) APL_UnLinkEx(static_cast<aplarray *>(init), HERE);
     return index;
 }
@@ -220,10 +218,10 @@ void DestroySymbolTable() {
 }
 
 namespace {
-uint16_t *const kSystemIndices[] = {&sys_ELIDE_idx, &sys_PW_idx,    &sys_CT_idx,  &sys_PP_idx,    &sys_IO_idx,
-                                    &sys_DIV_idx,   &sys_AV_idx,    &sys_RL_idx,  &sys_MODE_idx,  &sys_alph_idx,
-                                    &sys_Alph_idx,  &sys_DIGIT_idx, &sys_LX_idx,  &sys_TC_idx,    &sys_NLT_idx,
-                                    &sys_SM_idx,    &sys_FC_idx,    &sys_EM_idx,  &sys_WA_idx};
+uint16_t *const kSystemIndices[] = {&sys_ELIDE_idx, &sys_PW_idx,    &sys_CT_idx, &sys_PP_idx,   &sys_IO_idx,
+                                    &sys_DIV_idx,   &sys_AV_idx,    &sys_RL_idx, &sys_MODE_idx, &sys_alph_idx,
+                                    &sys_Alph_idx,  &sys_DIGIT_idx, &sys_LX_idx, &sys_TC_idx,   &sys_NLT_idx,
+                                    &sys_SM_idx,    &sys_FC_idx,    &sys_EM_idx, &sys_WA_idx};
 static_assert(sizeof kSystemIndices / sizeof kSystemIndices[0] == sizeof SymbolTableState{}.systemIndices / 2);
 }  // namespace
 
@@ -314,11 +312,11 @@ void CreateSystemVariables(bool programMode) {
 double FirstNumber(const aplarray *a, double fallback) {
     if (!a || ElementCount(a) < 1) return fallback;
     switch (a->eltype) {
-    case APL_INTG: return *DataOf<const int32_t>(a);
-    case APL_REAL: return *DataOf<const double>(a);
-    case APL_SHORT: return *DataOf<const int16_t>(a);
-    case APL_BOOL: return *DataOf<const uint32_t>(a) & 1u;
-    default: return fallback;
+        case APL_INTG: return *DataOf<const int32_t>(a);
+        case APL_REAL: return *DataOf<const double>(a);
+        case APL_SHORT: return *DataOf<const int16_t>(a);
+        case APL_BOOL: return *DataOf<const uint32_t>(a) & 1u;
+        default: return fallback;
     }
 }
 
@@ -424,8 +422,8 @@ int32_t PoolConstant(aplarray *array) {
     }
     const auto count = static_cast<uint64_t>(constantCount);
     if (!constantOffsets || count + 1 > PoolRoom(count)) {
-        auto *offsets = static_cast<int32_t *>(
-            ReallocBlock(constantOffsets, PoolRoom(count + 1) * sizeof(int32_t), HERE));
+        auto *offsets =
+            static_cast<int32_t *>(ReallocBlock(constantOffsets, PoolRoom(count + 1) * sizeof(int32_t), HERE));
         if (!offsets) {
             SetError(APL_ERR_WSFULL);
             APL_UnLinkEx(array, HERE);
@@ -448,9 +446,7 @@ int32_t PoolConstant(aplarray *array) {
     return offset;
 }
 
-aplarray *PooledConstant(int32_t offset) {
-    return reinterpret_cast<aplarray *>(constantPool + offset);
-}
+aplarray *PooledConstant(int32_t offset) { return reinterpret_cast<aplarray *>(constantPool + offset); }
 
 uint32_t ConstantPoolSize() { return constantPoolUsed; }
 

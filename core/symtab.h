@@ -52,10 +52,10 @@ void SetSymbolValue(uint16_t index, aplarray *value);
 // Current values of the system variables the library reads, with their
 // defaults when the variable has no usable value.
 double ComparisonTolerance();  // CT
-int32_t IndexOrigin();          // IO
-int32_t PrintWidth();           // PW
-int32_t PrintPrecision();       // PP
-int32_t DivisionMode();         // DIV: the value of 0÷0
+int32_t IndexOrigin();         // IO
+int32_t PrintWidth();          // PW
+int32_t PrintPrecision();      // PP
+int32_t DivisionMode();        // DIV: the value of 0÷0
 // The first element of a numeric array as a double (INTG, REAL, BOOL, SHORT);
 // `fallback` for anything else or an empty array.
 double FirstNumber(const aplarray *a, double fallback);

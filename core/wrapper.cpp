@@ -11,7 +11,6 @@ namespace {
 aplarray *&Slot(CallArgs &args, int i) { return i == 0 ? args.axis : i == 1 ? args.left : args.right; }
 const ArgSpec &Spec(const Signature &s, int i) { return i == 0 ? s.axis : i == 1 ? s.left : s.right; }
 
-
 }  // namespace
 
 bool EnterCall(const Signature &signature, CallArgs &args) {
@@ -42,8 +41,7 @@ bool EnterCall(const Signature &signature, CallArgs &args) {
     for (int i = 0; i < 3; ++i) {
         const ArgSpec &spec = Spec(signature, i);
         const bool present = Slot(args, i) != nullptr;
-        if ((present && spec.presence == ArgSpec::Refused) ||
-            (!present && spec.presence == ArgSpec::Required)) {
+        if ((present && spec.presence == ArgSpec::Refused) || (!present && spec.presence == ArgSpec::Required)) {
             SetError(APL_ERR_SYNTAX);
             return false;
         }
@@ -52,8 +50,7 @@ bool EnterCall(const Signature &signature, CallArgs &args) {
 }
 
 aplarray *LeaveCall(CallArgs &args, aplarray *result) {
-    const bool passedThrough =
-        result && (result == args.axis || result == args.left || result == args.right);
+    const bool passedThrough = result && (result == args.axis || result == args.left || result == args.right);
     // An argument handed back must outlive the unlinking of the arguments.
     if (passedThrough) ++result->lnkcnt;
     for (int i = 0; i < 3; ++i)

@@ -46,8 +46,7 @@ aplarray *LeaveCall(CallArgs &args, aplarray *result);
 // as it is, or anything else it has linked (an item of an argument, say): the
 // link that the kernel holds is given up on the way out.
 template <class Kernel>
-aplarray *StandardCall(const Signature &signature, aplarray *axis, aplarray *left, aplarray *right,
-                       Kernel kernel) {
+aplarray *StandardCall(const Signature &signature, aplarray *axis, aplarray *left, aplarray *right, Kernel kernel) {
     CallArgs args{axis, left, right};
     if (!EnterCall(signature, args)) return LeaveCall(args, nullptr);
     aplarray *result = kernel(args);
@@ -86,4 +85,3 @@ private:
     aplarray *held_[3];
     int count_ = 0;
 };
-

@@ -44,7 +44,8 @@ void ReadLine(char *buffer, int32_t mode) {
     if (codes.size() >= APL_INPUT_BUFFER) {
         if (screen)
             screen->Write(("orbax: line of " + std::to_string(codes.size()) + " characters refused (at most " +
-                           std::to_string(APL_INPUT_BUFFER - 1) + ")").c_str(),
+                           std::to_string(APL_INPUT_BUFFER - 1) + ")")
+                              .c_str(),
                           true);
         codes.clear();
     }

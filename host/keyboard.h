@@ -9,8 +9,8 @@ namespace keyboard {
 constexpr char kPrefix = '`';
 
 struct Key {
-    char key;       // the key typed after the prefix
-    uint8_t code;   // the APL character it gives
+    char key;      // the key typed after the prefix
+    uint8_t code;  // the APL character it gives
 };
 
 // The layout, in the order the README's chart shows it.

@@ -24,13 +24,14 @@
 namespace {
 
 void Usage() {
-    fputs("usage: orbax [WS]            interactive session (script mode when input is not a terminal)\n"
-          "       orbax -script FILE [WS] run the lines of FILE\n"
-          "       (WS: a workspace to load at start, its latent expression run)\n"
-          "       orbax --check FILE... check transcripts\n"
-          "option --ws SIZE (before the others): the workspace may hold at most SIZE bytes,\n"
-          "       with a suffix K, M or G (--ws 2G); past it allocation is WS FULL\n",
-          stderr);
+    fputs(
+        "usage: orbax [WS]            interactive session (script mode when input is not a terminal)\n"
+        "       orbax -script FILE [WS] run the lines of FILE\n"
+        "       (WS: a workspace to load at start, its latent expression run)\n"
+        "       orbax --check FILE... check transcripts\n"
+        "option --ws SIZE (before the others): the workspace may hold at most SIZE bytes,\n"
+        "       with a suffix K, M or G (--ws 2G); past it allocation is WS FULL\n",
+        stderr);
 }
 
 void OnInterrupt(int) { APL_interrupted = 1; }
@@ -46,10 +47,13 @@ int64_t ParseSize(const std::string &text) {
     if (i == text.size()) return value;
     int shift = 0;
     switch (text[i]) {
-    case 'k': case 'K': shift = 10; break;
-    case 'm': case 'M': shift = 20; break;
-    case 'g': case 'G': shift = 30; break;
-    default: return -1;
+        case 'k':
+        case 'K': shift = 10; break;
+        case 'm':
+        case 'M': shift = 20; break;
+        case 'g':
+        case 'G': shift = 30; break;
+        default: return -1;
     }
     return value > (INT64_MAX >> shift) ? -1 : value << shift;
 }

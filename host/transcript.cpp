@@ -140,8 +140,8 @@ void PrintDiff(const std::string &path, const std::string &expected, const std::
     if (e >= 0 && a >= 0 && write(e, expected.data(), expected.size()) >= 0 &&
         write(a, actual.data(), actual.size()) >= 0) {
         fflush(stdout);
-        const std::string command = "diff -u --label '" + path + " (expected)' --label '" + path +
-                                    " (actual)' " + expectedPath + " " + actualPath;
+        const std::string command = "diff -u --label '" + path + " (expected)' --label '" + path + " (actual)' " +
+                                    expectedPath + " " + actualPath;
         if (system(command.c_str()) == -1) printf("--- %s: could not run diff\n", path.c_str());
     }
     if (e >= 0) close(e), unlink(expectedPath);

@@ -22,10 +22,10 @@ extern "C" {
  * Nested arrays hold native item pointers; BOOL arrays pack 32 bits per
  * word with every row starting on a fresh word. */
 typedef struct aplarray {
-    int32_t size;    /* bytes from size to the end of the data, at least 20 */
-    uint8_t type;    /* APL_SIMPLE or APL_NESTEDARRAY plus the flags below */
-    uint8_t rank;    /* number of axes, at most 64 */
-    uint8_t eltype;  /* element type code */
+    int32_t size;   /* bytes from size to the end of the data, at least 20 */
+    uint8_t type;   /* APL_SIMPLE or APL_NESTEDARRAY plus the flags below */
+    uint8_t rank;   /* number of axes, at most 64 */
+    uint8_t eltype; /* element type code */
     uint8_t pad;
     int32_t lnkcnt;  /* holders that linked the array; 0 for a temporary */
     int32_t number;  /* elements stored (32-bit words for BOOL rows) */
@@ -33,14 +33,7 @@ typedef struct aplarray {
 } aplarray;
 
 /* Element type codes; a set of types is a bit mask. */
-enum {
-    APL_CHAR = 1,
-    APL_INTG = 2,
-    APL_REAL = 4,
-    APL_NESTED = 8,
-    APL_BOOL = 16,
-    APL_SHORT = 32
-};
+enum { APL_CHAR = 1, APL_INTG = 2, APL_REAL = 4, APL_NESTED = 8, APL_BOOL = 16, APL_SHORT = 32 };
 
 /* Bits of aplarray.type and of the allocation flags. */
 enum {
@@ -123,7 +116,7 @@ typedef struct aplsymbol {
     uint8_t kind;     /* APL_KIND_ bits */
     uint8_t kindHigh; /* upper byte of the kind given at definition */
     uint8_t zero[2];
-    void *value;      /* aplarray, function address or aplfnc descriptor */
+    void *value; /* aplarray, function address or aplfnc descriptor */
 } aplsymbol;
 
 typedef struct aplsymtab {
@@ -141,9 +134,9 @@ enum {
     APL_KIND_FUNCTION = 0x04,
     APL_KIND_MONOP = 0x08,
     APL_KIND_DYOP = 0x10,
-    APL_KIND_SYSTEM = 0x20,   /* system variable 0x22, function 0x24, niladic 0x25 */
-    APL_KIND_USER = 0x40,     /* the value is an aplarray the entry owns */
-    APL_KIND_OPERAND = 0x80   /* the value points at an aplfnc descriptor */
+    APL_KIND_SYSTEM = 0x20, /* system variable 0x22, function 0x24, niladic 0x25 */
+    APL_KIND_USER = 0x40,   /* the value is an aplarray the entry owns */
+    APL_KIND_OPERAND = 0x80 /* the value points at an aplfnc descriptor */
 };
 
 APL_EXPORT extern aplsymtab APL_symtab;
@@ -192,10 +185,10 @@ APL_EXPORT aplarray *APL_ToReal(aplarray *axis, aplarray *left, aplarray *right)
  * evaluator's stack item (class word, value, two further words). */
 struct aplop;
 typedef struct aplfnc {
-    intptr_t flags;     /* APL_FN_ bits (the stack item's class word) */
-    struct aplop *op;   /* operator record of a derived function */
-    void *function;     /* native function (aplfunction) */
-    intptr_t code;      /* low byte: the character code of a primitive */
+    intptr_t flags;   /* APL_FN_ bits (the stack item's class word) */
+    struct aplop *op; /* operator record of a derived function */
+    void *function;   /* native function (aplfunction) */
+    intptr_t code;    /* low byte: the character code of a primitive */
 } aplfnc;
 
 /* Bits of aplfnc.flags; the primitive flag table uses the same bits. */
@@ -205,33 +198,32 @@ enum {
     APL_FN_MONOP = 0x0008,
     APL_FN_DYOP = 0x0010,
     APL_FN_ARRAYOPERAND = 0x0020, /* a monadic operator that also takes an array operand */
-    APL_FN_DEFINED = 0x0040,   /* a defined function, run by the interpreter */
-    APL_FN_DERIVED = 0x0080,   /* op points at the operator record */
-    APL_FN_PRIMITIVE = 0x0800, /* code names a registered primitive */
-    APL_FN_SCALAR1 = 0x1000,   /* the monadic form is a scalar function */
-    APL_FN_SCALAR2 = 0x2000,   /* the dyadic form is a scalar function */
-    APL_FN_SELECT1 = 0x4000,   /* monadic form allowed in selective assignment */
-    APL_FN_SELECT2 = 0x8000    /* dyadic form allowed in selective assignment */
+    APL_FN_DEFINED = 0x0040,      /* a defined function, run by the interpreter */
+    APL_FN_DERIVED = 0x0080,      /* op points at the operator record */
+    APL_FN_PRIMITIVE = 0x0800,    /* code names a registered primitive */
+    APL_FN_SCALAR1 = 0x1000,      /* the monadic form is a scalar function */
+    APL_FN_SCALAR2 = 0x2000,      /* the dyadic form is a scalar function */
+    APL_FN_SELECT1 = 0x4000,      /* monadic form allowed in selective assignment */
+    APL_FN_SELECT2 = 0x8000       /* dyadic form allowed in selective assignment */
 };
 
 /* The signature of every operator: the second operand of a monadic operator
  * is an empty descriptor (flags 0). */
-typedef aplarray *(*aploperator)(aplarray *axis, aplarray *left, aplfnc *operand,
-                                 aplarray *operandAxis, aplfnc *second, aplarray *secondAxis,
-                                 aplarray *right);
+typedef aplarray *(*aploperator)(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                                 aplarray *secondAxis, aplarray *right);
 
 /* The operator record of a derived function. The axes are not linked by the
  * record: a temporary axis lives until the outermost evaluation of the
  * derived function ends. */
 typedef struct aplop {
-    aplfnc left;          /* copy of the (left) operand's descriptor */
-    aplarray *leftAxis;   /* axis written on the left operand */
-    intptr_t kind;        /* 8 monadic, 16 dyadic; | 0x0800: primitive, code below */
-    void *function;       /* the operator (aploperator) when kind lacks 0x0800 */
-    intptr_t code;        /* character code of a primitive operator */
-    aplfnc right;         /* right operand of a dyadic operator, else all zero */
-    aplarray *rightAxis;  /* axis written on the right operand */
-    aplarray *axis;       /* axis written on the operator */
+    aplfnc left;         /* copy of the (left) operand's descriptor */
+    aplarray *leftAxis;  /* axis written on the left operand */
+    intptr_t kind;       /* 8 monadic, 16 dyadic; | 0x0800: primitive, code below */
+    void *function;      /* the operator (aploperator) when kind lacks 0x0800 */
+    intptr_t code;       /* character code of a primitive operator */
+    aplfnc right;        /* right operand of a dyadic operator, else all zero */
+    aplarray *rightAxis; /* axis written on the right operand */
+    aplarray *axis;      /* axis written on the operator */
 } aplop;
 
 /* The same array with one more link (a linked managed copy of a static array). */
@@ -284,8 +276,10 @@ APL_EXPORT aplfnc KAZ_CFn(aplfunction function);
 /* Fill the operator record and the derived descriptor of a monadic or dyadic
  * operator applied to its operands; return the derived descriptor. The axes
  * are kept as given (see aplop). */
-APL_EXPORT aplfnc *KAZ_MonOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis, aplfnc operand, aplarray *operandAxis);
-APL_EXPORT aplfnc *KAZ_DyOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis, aplfnc left, aplarray *leftAxis, aplfnc right, aplarray *rightAxis);
+APL_EXPORT aplfnc *KAZ_MonOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis, aplfnc operand,
+                             aplarray *operandAxis);
+APL_EXPORT aplfnc *KAZ_DyOp(aplfnc *derived, aplop *record, aploperator function, aplarray *axis, aplfnc left,
+                            aplarray *leftAxis, aplfnc right, aplarray *rightAxis);
 
 /* ---- Shape, registration and plug-ins -------------------------------------- */
 /* Shape (monadic) and reshape (dyadic). Returns a temporary; consumes temporary
@@ -480,28 +474,36 @@ APL_EXPORT void APL_ResumeLines(void *old);
 APL_EXPORT aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right);
 APL_EXPORT aplarray *APL_Control(aplarray *axis, aplarray *left, aplarray *right);
 /* Commute (the operator ⍨): left f right as right f left; f Y as Y f Y. */
-APL_EXPORT aplarray *APL_Commute(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+APL_EXPORT aplarray *APL_Commute(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                                 aplarray *secondAxis, aplarray *right);
 /* Rank (the operator ⍤): the operand applied to the cells of the ranks given
  * by the axis, or by the first one or two items of right (the argument is the
  * rest), the results mixed. Returns a temporary; consumes temporary arguments
  * and axes, leaves linked ones as they were. */
-APL_EXPORT aplarray *APL_Rank(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+APL_EXPORT aplarray *APL_Rank(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                              aplarray *secondAxis, aplarray *right);
 /* Reduce f/R (APL_Reduce1: f⌿R, along the first axis when no axis is written),
  * N-wise reduction when left is given, replicate when the operand is an array.
  * Returns a temporary (a scalar right is returned itself); consumes temporary
  * arguments and axes, leaves linked ones as they were. */
-APL_EXPORT aplarray *APL_Reduce(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
-APL_EXPORT aplarray *APL_Reduce1(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+APL_EXPORT aplarray *APL_Reduce(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                                aplarray *secondAxis, aplarray *right);
+APL_EXPORT aplarray *APL_Reduce1(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                                 aplarray *secondAxis, aplarray *right);
 /* Scan f\R (APL_Scan1: f⍀R): element k along the axis is f/ of elements 0..k.
  * Same conventions as APL_Reduce; a left argument is a SYNTAX error. */
-APL_EXPORT aplarray *APL_Scan(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
-APL_EXPORT aplarray *APL_Scan1(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+APL_EXPORT aplarray *APL_Scan(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                              aplarray *secondAxis, aplarray *right);
+APL_EXPORT aplarray *APL_Scan1(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                               aplarray *secondAxis, aplarray *right);
 /* Each (the operator ¨): the operand applied item by item, single items paired
  * with every item of the other argument. Null without an error when the
  * operand returned no value for every item. */
-APL_EXPORT aplarray *APL_Each(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *secondAxis, aplarray *right);
+APL_EXPORT aplarray *APL_Each(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                              aplarray *secondAxis, aplarray *right);
 /* Inner product L f.g R, and the outer product L ∘.g R when f is the primitive ∘. */
-APL_EXPORT aplarray *APL_InnerProduct(aplarray *axis, aplarray *left, aplfnc *f, aplarray *fAxis, aplfnc *g, aplarray *gAxis, aplarray *right);
+APL_EXPORT aplarray *APL_InnerProduct(aplarray *axis, aplarray *left, aplfnc *f, aplarray *fAxis, aplfnc *g,
+                                      aplarray *gAxis, aplarray *right);
 /* ∘ alone as a function: SYNTAX ERROR, the arguments released. */
 APL_EXPORT aplarray *APL_Jot(aplarray *axis, aplarray *left, aplarray *right);
 

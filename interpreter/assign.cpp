@@ -38,8 +38,10 @@ bool OneInteger(aplarray *value, bool vectorOk, int32_t &out) {
     aplarray *held = APL_LinkEx(value, HERE);
     aplarray *number = ConvertType(held, APL_INTG);
     const bool ok = number && !aplerrno && number->eltype == APL_INTG;
-    if (ok) out = *DataOf<int32_t>(number);
-    else if (!aplerrno) SetError(APL_ERR_DOMAIN);
+    if (ok)
+        out = *DataOf<int32_t>(number);
+    else if (!aplerrno)
+        SetError(APL_ERR_DOMAIN);
     if (number != held) APL_UnLinkTempEx(number, HERE);
     APL_UnLinkEx(held, HERE);
     return ok;

@@ -7,10 +7,10 @@
 #include "core/arrays.h"
 #include "core/callbacks.h"
 #include "core/cover.h"
+#include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
-#include "core/eltypes.h"
 #include "interpreter/execline.h"
 #include "interpreter/fixing.h"
 #include "interpreter/mainloop.h"
@@ -193,19 +193,18 @@ extern "C" void APL_ResumeLines(void *old) {
 
 // The branch arrow: the next line is the first element of the argument.
 extern "C" aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right) {
-    return StandardCall({kRefused, kRefused, Required(APL_INTG)}, axis, left, right,
-                        [](CallArgs &args) -> aplarray * {
-                            aplarray *target = args.right;
-                            if (target->rank > 1) {
-                                SetError(APL_ERR_RANK);
-                                return nullptr;
-                            }
-                            if (ElementCount(target) == 0) return nullptr;
-                            LineFrame *frame = currentFrame ? currentFrame : &sessionFrame;
-                            frame->line = DataOf<int32_t>(target)[0] - 1;
-                            frame->jumped = 1;
-                            return nullptr;
-                        });
+    return StandardCall({kRefused, kRefused, Required(APL_INTG)}, axis, left, right, [](CallArgs &args) -> aplarray * {
+        aplarray *target = args.right;
+        if (target->rank > 1) {
+            SetError(APL_ERR_RANK);
+            return nullptr;
+        }
+        if (ElementCount(target) == 0) return nullptr;
+        LineFrame *frame = currentFrame ? currentFrame : &sessionFrame;
+        frame->line = DataOf<int32_t>(target)[0] - 1;
+        frame->jumped = 1;
+        return nullptr;
+    });
 }
 
 // The control symbol: with an argument it sets the control value that the next
@@ -218,13 +217,12 @@ extern "C" aplarray *APL_Control(aplarray *axis, aplarray *left, aplarray *right
         if (!aplerrno) SetErrorText(APL_ERR_SYNTAX, "Single-line controls not implemented yet!");
         return nullptr;
     }
-    return StandardCall({kRefused, kRefused, Optional(APL_INTG)}, axis, left, right,
-                        [](CallArgs &args) -> aplarray * {
-                            if (!args.right) return nullptr;
-                            ClearPendingControl();
-                            pendingControl = APL_LinkEx(args.right, HERE);
-                            return nullptr;
-                        });
+    return StandardCall({kRefused, kRefused, Optional(APL_INTG)}, axis, left, right, [](CallArgs &args) -> aplarray * {
+        if (!args.right) return nullptr;
+        ClearPendingControl();
+        pendingControl = APL_LinkEx(args.right, HERE);
+        return nullptr;
+    });
 }
 
 // ---- Running a defined function or operator ------------------------------------------

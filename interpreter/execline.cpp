@@ -24,13 +24,13 @@ EvaluatorState evaluator;
 namespace {
 
 using glyph::kColon;
-using glyph::kSemicolon;
-using glyph::kLeftBracket;
-using glyph::kRightBracket;
-using glyph::kLeftParen;
-using glyph::kRightParen;
 using glyph::kLeftBrace;
+using glyph::kLeftBracket;
+using glyph::kLeftParen;
 using glyph::kRightBrace;
+using glyph::kRightBracket;
+using glyph::kRightParen;
+using glyph::kSemicolon;
 
 constexpr intptr_t kFunctionBits = APL_FN_FUNCTION | APL_FN_MONOP | APL_FN_DYOP;
 
@@ -50,10 +50,10 @@ static_assert(offsetof(DerivedRecord, op) == 0);
 
 // One stack item: a value, a function (its descriptor) or an operator.
 struct Item {
-    aplfnc fn{};                // class word and descriptor
-    aplarray *array = nullptr;  // array items: the value, with a link held (or a static constant)
-    aplarray *axis = nullptr;   // functions and operators: the axis written on them, linked
-    const uint8_t *at = nullptr; // the token it came from, for the error position
+    aplfnc fn{};                  // class word and descriptor
+    aplarray *array = nullptr;    // array items: the value, with a link held (or a static constant)
+    aplarray *axis = nullptr;     // functions and operators: the axis written on them, linked
+    const uint8_t *at = nullptr;  // the token it came from, for the error position
     bool assigned = false;
 
     bool Empty() const { return fn.flags == 0; }
@@ -202,20 +202,20 @@ private:
     };
     Slot stack_[kMaxStackItems + 1];
     int count_ = 0;
-    aplarray *pending_ = nullptr;  // an index list waiting for the item to its left
+    aplarray *pending_ = nullptr;   // an index list waiting for the item to its left
     bool lastBeforeArrow_ = false;  // the call being made gives the value assigned next
 };
 
 bool Walk::AtLeftEnd() const {
     switch (*p_) {
-    case glyph::kLineFeed:
-    case kLeftParen:
-    case kColon:
-    case kSemicolon:
-    case kLeftBracket:
-    case kLeftBrace:
-    case glyph::kDiamond: return true;
-    default: return false;
+        case glyph::kLineFeed:
+        case kLeftParen:
+        case kColon:
+        case kSemicolon:
+        case kLeftBracket:
+        case kLeftBrace:
+        case glyph::kDiamond: return true;
+        default: return false;
     }
 }
 
@@ -330,26 +330,35 @@ bool Walk::Form(Item &item, bool &formed) {
     const uint8_t tag = *p_;
     bool ok;
     switch (tag) {
-    case kTagConstant: ok = FormConstant(item); formed = ok; break;
-    case kTagName: ok = FormName(item, formed); break;
-    case kRightParen: ok = FormGroup(item, formed); break;
-    case kRightBracket: ok = FormIndexList(); formed = false; break;
-    case kRightBrace: ok = RunBlock(); formed = false; break;
-    case glyph::kLeftArrow:
-        if (count_ == 0) return Fail(APL_ERR_SYNTAX);
-        item.fn.flags = kItemArrow;
-        item.at = at;
-        --p_;
-        formed = true;
-        return true;
-    default:
-        if (tag != kColon && TagClass(tag) != 0) {
-            ok = FormPrimitive(tag, item, formed);
-        } else {
-            SetErrorText(APL_ERR_SYSTEM, "Illegal character %d in control sequence !\n", tag);
-            ok = false;
-        }
-        break;
+        case kTagConstant:
+            ok = FormConstant(item);
+            formed = ok;
+            break;
+        case kTagName: ok = FormName(item, formed); break;
+        case kRightParen: ok = FormGroup(item, formed); break;
+        case kRightBracket:
+            ok = FormIndexList();
+            formed = false;
+            break;
+        case kRightBrace:
+            ok = RunBlock();
+            formed = false;
+            break;
+        case glyph::kLeftArrow:
+            if (count_ == 0) return Fail(APL_ERR_SYNTAX);
+            item.fn.flags = kItemArrow;
+            item.at = at;
+            --p_;
+            formed = true;
+            return true;
+        default:
+            if (tag != kColon && TagClass(tag) != 0) {
+                ok = FormPrimitive(tag, item, formed);
+            } else {
+                SetErrorText(APL_ERR_SYSTEM, "Illegal character %d in control sequence !\n", tag);
+                ok = false;
+            }
+            break;
     }
     if (!ok) {
         if (!errorPositions.evaluator) errorPositions.evaluator = at;
@@ -1050,7 +1059,6 @@ bool EvaluateSegment(const BlockLayout &block, uint32_t i, int32_t flags, const 
     segment.Run(out);
     return !aplerrno;
 }
-
 
 }  // namespace
 

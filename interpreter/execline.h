@@ -5,18 +5,18 @@
 #pragma once
 
 #include "apl.h"
-#include "core/errors.h"
 #include "core/call.h"
+#include "core/errors.h"
 #include "interpreter/tokenizer.h"
 
 #include <cstdint>
 
 // Flags of EvaluateLine.
-constexpr int32_t kEvalIndex = 1;        // stop at a semicolon or left bracket
-constexpr int32_t kEvalGroup = 2;        // the inside of parentheses: stop at the left one
-constexpr int32_t kEvalStatement = 64;   // display an unassigned final value, return nothing
-constexpr int32_t kEvalSegment = 128;    // stop at a colon or left brace
-constexpr int32_t kEvalExecute = 256;    // a missing value is not an error
+constexpr int32_t kEvalIndex = 1;       // stop at a semicolon or left bracket
+constexpr int32_t kEvalGroup = 2;       // the inside of parentheses: stop at the left one
+constexpr int32_t kEvalStatement = 64;  // display an unassigned final value, return nothing
+constexpr int32_t kEvalSegment = 128;   // stop at a colon or left brace
+constexpr int32_t kEvalExecute = 256;   // a missing value is not an error
 
 // Item classes (the class word of the evaluator's items, in aplfnc.flags).
 constexpr intptr_t kItemArray = kOperandArray;  // also in operand descriptors

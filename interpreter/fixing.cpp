@@ -25,11 +25,11 @@ bool lenientFixing = false;
 namespace {
 
 using glyph::kColon;
+using glyph::kLeftBrace;
 using glyph::kLeftParen;
+using glyph::kRightBrace;
 using glyph::kRightParen;
 using glyph::kSemicolon;
-using glyph::kLeftBrace;
-using glyph::kRightBrace;
 constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
 
 uint32_t ReadWord(const uint8_t *p) {
@@ -57,7 +57,9 @@ StoredLine FixedView::Line(uint32_t n) const {
     // one before it ends, and ends at the first line end after its last token
     // (a comment part holds no line end).
     StoredLine line;
-    const auto lastOf = [this](uint32_t k) { return bytes + poolOffset - ReadWord(bytes + kRecordHeaderBytes + 4 * (k - 1)) - 1; };
+    const auto lastOf = [this](uint32_t k) {
+        return bytes + poolOffset - ReadWord(bytes + kRecordHeaderBytes + 4 * (k - 1)) - 1;
+    };
     const auto endAfter = [](const uint8_t *p) {
         ++p;
         while (*p != glyph::kLineFeed) ++p;
@@ -156,7 +158,9 @@ aplarray *FixedRecord(uint16_t symbol) {
 
 namespace {
 
-bool Niladic(int kind) { return (kind & (APL_KIND_FUNCTION | APL_KIND_LABELBIT)) == (APL_KIND_FUNCTION | APL_KIND_LABELBIT); }
+bool Niladic(int kind) {
+    return (kind & (APL_KIND_FUNCTION | APL_KIND_LABELBIT)) == (APL_KIND_FUNCTION | APL_KIND_LABELBIT);
+}
 
 std::string NameText(uint16_t symbol) { return SymbolName(symbol); }
 
@@ -208,13 +212,12 @@ struct HeaderForm {
     int kind;
 };
 constexpr HeaderForm kForms[] = {
-    {1001, 2, 0x05}, {1002, 2, 0x04}, {1003, 3, 0x04}, {1, 1, 0x05},     {2, 1, 0x04},
-    {3, 2, 0x04},    {1021, 3, 0x08}, {1121, 4, 0x08}, {21, 2, 0x08},    {121, 3, 0x08},
-    {1031, 3, 0x10}, {1131, 4, 0x10}, {31, 2, 0x10},   {131, 3, 0x10},
+    {1001, 2, 0x05}, {1002, 2, 0x04}, {1003, 3, 0x04}, {1, 1, 0x05},    {2, 1, 0x04},    {3, 2, 0x04},  {1021, 3, 0x08},
+    {1121, 4, 0x08}, {21, 2, 0x08},   {121, 3, 0x08},  {1031, 3, 0x10}, {1131, 4, 0x10}, {31, 2, 0x10}, {131, 3, 0x10},
 };
 
 struct Header {
-    std::vector<std::string> words;   // result, left, operand group, main group
+    std::vector<std::string> words;  // result, left, operand group, main group
     std::vector<std::string> locals;
     int result = 0, left = 0, operands = 0, main = 0;
     int namePosition = 0;
@@ -258,29 +261,29 @@ bool ParseHeader(const uint8_t *text, int32_t length, Header &h, bool &illegal) 
         }
         ++i;
         switch (c) {
-        case glyph::kLeftArrow:
-            if (arrow || open || locals || pending.empty()) return false;
-            arrow = true;
-            h.result = static_cast<int>(pending.size());
-            h.words = pending;
-            pending.clear();
-            break;
-        case kLeftParen:
-            if (open || locals) return false;
-            open = true;
-            h.left = static_cast<int>(pending.size());
-            break;
-        case kRightParen:
-            if (!open || close || locals) return false;
-            close = true;
-            break;
-        case kSemicolon:
-            if (open && !close) return false;
-            if (locals && !localHasWord) return false;
-            locals = true;
-            localHasWord = false;
-            break;
-        default: break;
+            case glyph::kLeftArrow:
+                if (arrow || open || locals || pending.empty()) return false;
+                arrow = true;
+                h.result = static_cast<int>(pending.size());
+                h.words = pending;
+                pending.clear();
+                break;
+            case kLeftParen:
+                if (open || locals) return false;
+                open = true;
+                h.left = static_cast<int>(pending.size());
+                break;
+            case kRightParen:
+                if (!open || close || locals) return false;
+                close = true;
+                break;
+            case kSemicolon:
+                if (open && !close) return false;
+                if (locals && !localHasWord) return false;
+                locals = true;
+                localHasWord = false;
+                break;
+            default: break;
         }
     }
     if ((open && !close) || (locals && !localHasWord)) return false;
@@ -290,7 +293,8 @@ bool ParseHeader(const uint8_t *text, int32_t length, Header &h, bool &illegal) 
     }
     h.operands = static_cast<int>(operandGroup.size());
     h.main = static_cast<int>(mainGroup.size());
-    for (auto *group : {&pending, &operandGroup, &mainGroup}) h.words.insert(h.words.end(), group->begin(), group->end());
+    for (auto *group : {&pending, &operandGroup, &mainGroup})
+        h.words.insert(h.words.end(), group->begin(), group->end());
     illegal = true;
     if (h.result > 9 || h.left > 9 || h.operands > 9 || h.main > 9) return false;
     const int form = h.result * 1000 + h.left * 100 + h.operands * 10 + h.main;
@@ -378,8 +382,8 @@ bool TokenizeBodyLine(const std::string &line, int32_t &entry) {
     if (!PutText(codeBuffer, line.data() + code, static_cast<int32_t>(commentLength))) return false;
     entry = BufferLength(codeBuffer);
     tokenizerLineFlags = 0;
-    return code == 0 || TokenizeLine(reinterpret_cast<const uint8_t *>(line.data()), static_cast<int32_t>(code),
-                                     kTokDiamonds);
+    return code == 0 ||
+           TokenizeLine(reinterpret_cast<const uint8_t *>(line.data()), static_cast<int32_t>(code), kTokDiamonds);
 }
 
 // The record as a new temporary CHAR vector, or null (WS FULL).
@@ -611,7 +615,8 @@ aplarray *DefineFunction(const aplarray *lines) {
     ItemsOf(value)[0] = APL_LinkEx(recordGuard.release(), HERE);
     ItemsOf(value)[1] = APL_LinkEx(text, HERE);
     void *init = APL_LinkEx(value, HERE);
-    const uint16_t index = DefineName(name.data(), static_cast<int32_t>(name.size()), header.kind | APL_KIND_USER, &init);
+    const uint16_t index =
+        DefineName(name.data(), static_cast<int32_t>(name.size()), header.kind | APL_KIND_USER, &init);
     if (index == APL_symtab.count || Symbol(index).value != init) {
         // A label or an operand of a running function keeps its meaning.
         if (!aplerrno) SetError(APL_ERR_DEFN);
@@ -728,26 +733,24 @@ extern "C" aplarray *APL_Fix(aplarray *axis, aplarray *left, aplarray *right) {
 
 // VR. Returns a temporary nested vector of lines; consumes temporary arguments.
 extern "C" aplarray *APL_VectorRep(aplarray *axis, aplarray *left, aplarray *right) {
-    return StandardCall({kRefused, kRefused, Required(kAnyType)}, axis, left, right,
-                        [](CallArgs &args) -> aplarray * {
-                            if (!RepresentationArgument(args.right)) return nullptr;
-                            const uint16_t symbol = NamedFunction(args.right);
-                            if (symbol == APL_symtab.count) return EmptyTextMatrix();
-                            return FunctionLines(symbol);
-                        });
+    return StandardCall({kRefused, kRefused, Required(kAnyType)}, axis, left, right, [](CallArgs &args) -> aplarray * {
+        if (!RepresentationArgument(args.right)) return nullptr;
+        const uint16_t symbol = NamedFunction(args.right);
+        if (symbol == APL_symtab.count) return EmptyTextMatrix();
+        return FunctionLines(symbol);
+    });
 }
 
 // CR. Returns a temporary CHAR matrix; consumes temporary arguments.
 extern "C" aplarray *APL_CharRep(aplarray *axis, aplarray *left, aplarray *right) {
-    return StandardCall({kRefused, kRefused, Required(kAnyType)}, axis, left, right,
-                        [](CallArgs &args) -> aplarray * {
-                            if (!RepresentationArgument(args.right)) return nullptr;
-                            const uint16_t symbol = NamedFunction(args.right);
-                            if (symbol == APL_symtab.count) return EmptyTextMatrix();
-                            TempGuard lines(FunctionLines(symbol));
-                            if (!lines.get()) return nullptr;
-                            return MixTextRows(lines.get());
-                        });
+    return StandardCall({kRefused, kRefused, Required(kAnyType)}, axis, left, right, [](CallArgs &args) -> aplarray * {
+        if (!RepresentationArgument(args.right)) return nullptr;
+        const uint16_t symbol = NamedFunction(args.right);
+        if (symbol == APL_symtab.count) return EmptyTextMatrix();
+        TempGuard lines(FunctionLines(symbol));
+        if (!lines.get()) return nullptr;
+        return MixTextRows(lines.get());
+    });
 }
 
 // Reads a file of function definitions (a serialised array, one item per
@@ -755,27 +758,24 @@ extern "C" aplarray *APL_CharRep(aplarray *axis, aplarray *left, aplarray *right
 // shape: names, or line indices where fixing failed. Consumes temporary
 // arguments.
 extern "C" aplarray *APL_Loadfns(aplarray *axis, aplarray *left, aplarray *right) {
-    return StandardCall({kRefused, kRefused, Required(APL_CHAR)}, axis, left, right,
-                        [](CallArgs &args) -> aplarray * {
-                            TempGuard contents(APL_ReadWrite(nullptr, nullptr, args.right));
-                            aplarray *items = contents.get();
-                            if (!items) return nullptr;
-                            if (!IsNested(items) || items->number == 0) {
-                                // Each item of a simple array is a scalar, which fixes nothing.
-                                aplarray *zeros = AllocArray(APL_SIMPLE | APL_TEMP, items->rank, APL_INTG,
-                                                             items->shape, HERE);
-                                if (zeros) memset(DataOf(zeros), 0, 4 * static_cast<size_t>(ElementCount(zeros)));
-                                return zeros;
-                            }
-                            aplarray *results =
-                                AllocArray(APL_NESTEDARRAY | APL_TEMP, items->rank, APL_NESTED, items->shape, HERE);
-                            if (!results) return nullptr;
-                            for (int32_t i = 0; i < items->number && !aplerrno; ++i)
-                                ItemsOf(results)[i] = APL_LinkEx(APL_Fix(nullptr, nullptr, ItemsOf(items)[i]), HERE);
-                            if (aplerrno) {
-                                APL_UnLinkTempEx(results, HERE);
-                                return nullptr;
-                            }
-                            return SimplifyArray(results);
-                        });
+    return StandardCall({kRefused, kRefused, Required(APL_CHAR)}, axis, left, right, [](CallArgs &args) -> aplarray * {
+        TempGuard contents(APL_ReadWrite(nullptr, nullptr, args.right));
+        aplarray *items = contents.get();
+        if (!items) return nullptr;
+        if (!IsNested(items) || items->number == 0) {
+            // Each item of a simple array is a scalar, which fixes nothing.
+            aplarray *zeros = AllocArray(APL_SIMPLE | APL_TEMP, items->rank, APL_INTG, items->shape, HERE);
+            if (zeros) memset(DataOf(zeros), 0, 4 * static_cast<size_t>(ElementCount(zeros)));
+            return zeros;
+        }
+        aplarray *results = AllocArray(APL_NESTEDARRAY | APL_TEMP, items->rank, APL_NESTED, items->shape, HERE);
+        if (!results) return nullptr;
+        for (int32_t i = 0; i < items->number && !aplerrno; ++i)
+            ItemsOf(results)[i] = APL_LinkEx(APL_Fix(nullptr, nullptr, ItemsOf(items)[i]), HERE);
+        if (aplerrno) {
+            APL_UnLinkTempEx(results, HERE);
+            return nullptr;
+        }
+        return SimplifyArray(results);
+    });
 }

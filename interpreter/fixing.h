@@ -16,8 +16,8 @@
 // the line-end markers), padding, and the function's constant pool, whose last
 // record is the line-flags vector.
 enum RecordWord : int {
-    kWordFlags = 0,      // low byte: kRecord* bits
-    kWordNames = 1,      // names in the names area
+    kWordFlags = 0,  // low byte: kRecord* bits
+    kWordNames = 1,  // names in the names area
     kWordLocals = 2,
     kWordLabels = 3,
     kWordLines = 4,      // body lines

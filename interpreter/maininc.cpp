@@ -62,13 +62,23 @@ bool IsCharVector(const aplarray *a) { return a && !IsNested(a) && a->eltype == 
 bool KnownKind(int kind, int kindHigh) {
     if (kindHigh > 1) return false;
     switch (kind) {
-    case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x08: case 0x10:
-    case 0x22: case 0x24: case 0x25:
-    case 0x44: case 0x45: case 0x48: case 0x50:
-    case 0x80:
-        return true;
-    default:
-        return false;
+        case 0x00:
+        case 0x01:
+        case 0x02:
+        case 0x03:
+        case 0x04:
+        case 0x05:
+        case 0x08:
+        case 0x10:
+        case 0x22:
+        case 0x24:
+        case 0x25:
+        case 0x44:
+        case 0x45:
+        case 0x48:
+        case 0x50:
+        case 0x80: return true;
+        default: return false;
     }
 }
 
@@ -125,8 +135,7 @@ bool TakeFunction(const aplarray *value, ImageEntry &entry) {
     if (!value || !IsNested(value) || value->rank != 1 || value->number != 2) return Damaged("function value");
     const aplarray *record = ItemsOf(value)[0];
     const aplarray *text = ItemsOf(value)[1];
-    if (!IsCharVector(record) || record->number < static_cast<int32_t>(kRecordHeaderBytes) ||
-        !IsCharVector(text))
+    if (!IsCharVector(record) || record->number < static_cast<int32_t>(kRecordHeaderBytes) || !IsCharVector(text))
         return Damaged("function value");
     entry.created = ReadWord(DataOf<const uint8_t>(record) + 4 * kWordCreated);
     entry.fixed = ReadWord(DataOf<const uint8_t>(record) + 4 * kWordFixed);
@@ -402,7 +411,7 @@ std::string SaveTimeText(uint32_t stored) {
     // 2038, the stored word in 2106.
     const int64_t seconds = static_cast<int64_t>(stored) - kTimeOffset;
     const time_t held = static_cast<time_t>(std::min<int64_t>(seconds, std::numeric_limits<time_t>::max()));
-    struct tm local{};
+    struct tm local {};
     if (!localtime_r(&held, &local)) return "";
     const int64_t heldLocal = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
                               local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
@@ -416,9 +425,9 @@ std::string SaveTimeText(uint32_t stored) {
     static const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     char text[64];
-    snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %04lld", kWeekdays[((days % 7) + 7) % 7],
-             kMonths[month - 1], day, static_cast<int>(inDay / 3600), static_cast<int>(inDay / 60 % 60),
-             static_cast<int>(inDay % 60), static_cast<long long>(year));
+    snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %04lld", kWeekdays[((days % 7) + 7) % 7], kMonths[month - 1],
+             day, static_cast<int>(inDay / 3600), static_cast<int>(inDay / 60 % 60), static_cast<int>(inDay % 60),
+             static_cast<long long>(year));
     return text;
 }
 
@@ -463,8 +472,7 @@ bool SaveWorkspace(uint32_t &savedAt) {
     ItemsOf(workspace)[1] = APL_LinkEx(parts[1], HERE);
     ItemsOf(workspace)[3] = APL_LinkEx(parts[2], HERE);
     // The serialiser writes a temporary file and renames it over the old one.
-    aplarray *written = APL_ReadWrite(nullptr, guard.release(),
-                                      MakeString(WorkspaceFileName(APL_workspaceID).c_str()));
+    aplarray *written = APL_ReadWrite(nullptr, guard.release(), MakeString(WorkspaceFileName(APL_workspaceID).c_str()));
     APL_UnLinkTempEx(written, HERE);
     return aplerrno == 0;
 }

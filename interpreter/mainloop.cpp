@@ -12,8 +12,8 @@
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "interpreter/execline.h"
-#include "interpreter/runstate.h"
 #include "interpreter/maininc.h"
+#include "interpreter/runstate.h"
 #include "interpreter/syscmd.h"
 #include "interpreter/tokenizer.h"
 #include "interpreter/tokfile.h"
@@ -46,8 +46,8 @@ using NameFn = void (*)(const char *name);
 
 // Names that the library's compiled DISPLAY function uses, entered right after
 // the system variables so that their indices are the same in every workspace.
-constexpr const char *kDisplayNames[] = {"A",  "S",  "D",  "R",  "C",  "HL", "HC",  "HT", "HB", "VL",
-                                         "VB", "V",  "W",  "N",  "B",  "GEN", "D3", "D3E", "SS"};
+constexpr const char *kDisplayNames[] = {"A",  "S", "D", "R", "C", "HL",  "HC", "HT",  "HB", "VL",
+                                         "VB", "V", "W", "N", "B", "GEN", "D3", "D3E", "SS"};
 
 int32_t ModeValue() { return static_cast<int32_t>(FirstNumber(APL_Variable(sys_MODE_idx), 0)); }
 
@@ -131,8 +131,7 @@ void RecordInput(const char *line) {
         aplerrno = 0;
         return;
     }
-    for (int32_t i = 0; i < kept; ++i)
-        ItemsOf(record)[i] = APL_LinkEx(ItemsOf(old)[old->number - kept + i], HERE);
+    for (int32_t i = 0; i < kept; ++i) ItemsOf(record)[i] = APL_LinkEx(ItemsOf(old)[old->number - kept + i], HERE);
     ItemsOf(record)[kept] = APL_LinkEx(text, HERE);
     session.inputRecord = APL_LinkEx(record, HERE);
     APL_UnLinkEx(old, HERE);
@@ -342,8 +341,7 @@ extern "C" void APL_MainLoop(void) {
             continue;
         }
         // A branch typed while a function is suspended resumes it there.
-        if (!aplerrno && SuspendedCount() > 0 && currentFrame && currentFrame != SessionFrame() &&
-            currentFrame->jumped)
+        if (!aplerrno && SuspendedCount() > 0 && currentFrame && currentFrame != SessionFrame() && currentFrame->jumped)
             break;
     }
     --session.loopDepth;
@@ -451,8 +449,8 @@ extern "C" aplarray *APL_Execute(aplarray *axis, aplarray *left, aplarray *right
     // The text is copied: a temporary argument goes before the value is made.
     const std::string text(DataOf<const char>(right), static_cast<size_t>(right->number));
     bool assigned;
-    aplarray *value = ExecuteText(reinterpret_cast<const uint8_t *>(text.data()), static_cast<int32_t>(text.size()),
-                                  assigned);
+    aplarray *value =
+        ExecuteText(reinterpret_cast<const uint8_t *>(text.data()), static_cast<int32_t>(text.size()), assigned);
     if (!value) return nullptr;
     if (assigned) {
         APL_UnLinkTempEx(value, HERE);

@@ -18,13 +18,13 @@ constexpr uint32_t kModeAutoReset = 0x08;
 constexpr int32_t kUnwindRequest = 1111;
 
 struct SessionState {
-    bool programMode = false;       // started for a compiled program
-    bool scriptMode = false;        // no interaction: set by the host
-    bool ending = false;            // OFF: every session level returns
-    bool clearPending = false;      // CLEAR waits for the suspended functions to go
-    int unwindLevels = 0;           // levels an unwind request still has to cut back
-    int loopDepth = 0;              // active session loops
-    int trapDepth = 0;              // expressions run by EA: their errors come back, nothing suspends
+    bool programMode = false;         // started for a compiled program
+    bool scriptMode = false;          // no interaction: set by the host
+    bool ending = false;              // OFF: every session level returns
+    bool clearPending = false;        // CLEAR waits for the suspended functions to go
+    int unwindLevels = 0;             // levels an unwind request still has to cut back
+    int loopDepth = 0;                // active session loops
+    int trapDepth = 0;                // expressions run by EA: their errors come back, nothing suspends
     aplarray *inputRecord = nullptr;  // the lines typed, for OFF (linked)
 };
 extern SessionState session;

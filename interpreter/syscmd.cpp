@@ -146,8 +146,8 @@ void Erase(const char *rest) {
         bool erased = false;
         if (IsSymbol(index)) {
             aplsymbol &entry = Symbol(index);
-            const bool variable = (entry.kind & APL_KIND_VARIABLE) && !(entry.kind & APL_KIND_SYSTEM) &&
-                                  (entry.kind & 0x03) != 0x03;
+            const bool variable =
+                (entry.kind & APL_KIND_VARIABLE) && !(entry.kind & APL_KIND_SYSTEM) && (entry.kind & 0x03) != 0x03;
             const bool function = (entry.kind & APL_KIND_USER) != 0;
             if (entry.value && (variable || function)) {
                 APL_UnLinkEx(static_cast<aplarray *>(entry.value), HERE);
@@ -300,8 +300,7 @@ Outcome Save(const CommandLine &line) {
     }
     uint32_t savedAt = 0;
     // A failure leaves its error for the session to report.
-    if (SaveWorkspace(savedAt))
-        WriteLinef("'%s' saved at %s ", APL_workspaceID, SaveTimeText(savedAt).c_str());
+    if (SaveWorkspace(savedAt)) WriteLinef("'%s' saved at %s ", APL_workspaceID, SaveTimeText(savedAt).c_str());
     return Outcome::Done;
 }
 

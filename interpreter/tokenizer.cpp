@@ -164,8 +164,8 @@ namespace {
 
 uint16_t LittleShort(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t LittleLong(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
 }
 
 bool Fail(int32_t code, const uint8_t *at) {
@@ -436,7 +436,8 @@ bool Tokenizer::FlushPending() {
     } else {
         char *out = DataOf<char>(record);
         for (int32_t i = 0; i < n; ++i)
-            out[i] = p.kind == Pending::Chars ? p.chars[static_cast<size_t>(n - 1 - i)] : p.chars[static_cast<size_t>(i)];
+            out[i] =
+                p.kind == Pending::Chars ? p.chars[static_cast<size_t>(n - 1 - i)] : p.chars[static_cast<size_t>(i)];
     }
     p.Clear();
     const int32_t offset = PoolConstant(record);
@@ -676,56 +677,56 @@ bool Tokenizer::Statement(int32_t begin, int32_t end, int32_t flags, int depth) 
         target = false;
         const uint8_t c = text_[s.begin];
         switch (s.kind) {
-        case Piece::Word:
-            if (IsDigit(c) || c == '.' || c == glyph::kHighMinus) {
-                if (!AddNumber(s.begin, s.end)) return false;
-            } else if (!AddName(s.begin, s.end, isTarget || (k < listTargets.size() && listTargets[k]), flags)) {
-                return false;
-            }
-            break;
-        case Piece::String:
-            if (!AddString(s.begin, s.end)) return false;
-            break;
-        case Piece::Symbol:
-            // Labels belong to function lines: immediate execution and execute
-            // have no colon outside a block.
-            if (c == ':' && (flags & kTokNamesMustExist)) return Fail(APL_ERR_SYNTAX, text_ + s.begin);
-            if (!Flush() || !PutByte(codeBuffer, c)) return Fail(APL_ERR_WSFULL, text_ + s.begin);
-            if (c == glyph::kLeftArrow) {
-                target = true;
-                // (A B C)←...: a list of names only is a vector assignment, whose
-                // names are all targets.
-                if (k >= base + 2 && spans[k - 1].kind == Piece::Close) {
-                    size_t j = k - 1;
-                    while (j-- > base && spans[j].kind == Piece::Word && !IsDigit(text_[spans[j].begin]) &&
-                           text_[spans[j].begin] != '.' && text_[spans[j].begin] != glyph::kHighMinus) {
-                    }
-                    if (j >= base && j < k - 2 && spans[j].kind == Piece::Open) {
-                        listTargets.assign(k, false);
-                        for (size_t t = j + 1; t < k - 1; ++t) listTargets[t] = true;
+            case Piece::Word:
+                if (IsDigit(c) || c == '.' || c == glyph::kHighMinus) {
+                    if (!AddNumber(s.begin, s.end)) return false;
+                } else if (!AddName(s.begin, s.end, isTarget || (k < listTargets.size() && listTargets[k]), flags)) {
+                    return false;
+                }
+                break;
+            case Piece::String:
+                if (!AddString(s.begin, s.end)) return false;
+                break;
+            case Piece::Symbol:
+                // Labels belong to function lines: immediate execution and execute
+                // have no colon outside a block.
+                if (c == ':' && (flags & kTokNamesMustExist)) return Fail(APL_ERR_SYNTAX, text_ + s.begin);
+                if (!Flush() || !PutByte(codeBuffer, c)) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+                if (c == glyph::kLeftArrow) {
+                    target = true;
+                    // (A B C)←...: a list of names only is a vector assignment, whose
+                    // names are all targets.
+                    if (k >= base + 2 && spans[k - 1].kind == Piece::Close) {
+                        size_t j = k - 1;
+                        while (j-- > base && spans[j].kind == Piece::Word && !IsDigit(text_[spans[j].begin]) &&
+                               text_[spans[j].begin] != '.' && text_[spans[j].begin] != glyph::kHighMinus) {
+                        }
+                        if (j >= base && j < k - 2 && spans[j].kind == Piece::Open) {
+                            listTargets.assign(k, false);
+                            for (size_t t = j + 1; t < k - 1; ++t) listTargets[t] = true;
+                        }
                     }
                 }
-            }
-            break;
-        case Piece::Close:
-            ++parentheses;
-            if (!Flush() || !PutByte(codeBuffer, ')')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
-            break;
-        case Piece::Open:
-            if (--parentheses < 0) return Fail(APL_ERR_SYNTAX, text_ + s.begin);
-            if (!Flush() || !PutByte(codeBuffer, '(')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
-            break;
-        case Piece::Brackets:
-            if (depth >= kMaxTokenizerDepth) return Fail(APL_ERR_LIMIT, text_ + s.begin);
-            if (!Flush() || !PutByte(codeBuffer, ']')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
-            if (!Line(s.begin + 1, s.end - 1, (flags & kTokNamesMustExist) | kTokIndexList, depth + 1) || !Flush())
-                return false;
-            if (!PutByte(codeBuffer, '[')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
-            break;
-        case Piece::Braces:
-            if (depth >= kMaxTokenizerDepth) return Fail(APL_ERR_LIMIT, text_ + s.begin);
-            if (!Block(s.begin + 1, s.end - 1, flags, depth + 1)) return false;
-            break;
+                break;
+            case Piece::Close:
+                ++parentheses;
+                if (!Flush() || !PutByte(codeBuffer, ')')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+                break;
+            case Piece::Open:
+                if (--parentheses < 0) return Fail(APL_ERR_SYNTAX, text_ + s.begin);
+                if (!Flush() || !PutByte(codeBuffer, '(')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+                break;
+            case Piece::Brackets:
+                if (depth >= kMaxTokenizerDepth) return Fail(APL_ERR_LIMIT, text_ + s.begin);
+                if (!Flush() || !PutByte(codeBuffer, ']')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+                if (!Line(s.begin + 1, s.end - 1, (flags & kTokNamesMustExist) | kTokIndexList, depth + 1) || !Flush())
+                    return false;
+                if (!PutByte(codeBuffer, '[')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+                break;
+            case Piece::Braces:
+                if (depth >= kMaxTokenizerDepth) return Fail(APL_ERR_LIMIT, text_ + s.begin);
+                if (!Block(s.begin + 1, s.end - 1, flags, depth + 1)) return false;
+                break;
         }
     }
     if (parentheses != 0) return Fail(APL_ERR_SYNTAX, text_ + end - 1);

@@ -13,17 +13,17 @@
 constexpr uint8_t kCaretMark = 6;
 
 // Tags of a stored line that carry a payload to their left.
-constexpr uint8_t kTagConstant = 1;  // 4-byte pool offset
-constexpr uint8_t kTagName = 2;      // 2-byte symbol index
+constexpr uint8_t kTagConstant = 1;   // 4-byte pool offset
+constexpr uint8_t kTagName = 2;       // 2-byte symbol index
 constexpr uint8_t kBlockForLoop = 4;  // block header: loop variable's index before it
 constexpr uint8_t kBlockCase = 5;
 
 // Flags of TokenizeLine.
-constexpr int32_t kTokIndexList = 1;      // split at top-level semicolons; empty is an elided index
-constexpr int32_t kTokAssignTarget = 4;   // the next name is an assignment target
-constexpr int32_t kTokDiamonds = 16;      // split at top-level diamonds first
+constexpr int32_t kTokIndexList = 1;        // split at top-level semicolons; empty is an elided index
+constexpr int32_t kTokAssignTarget = 4;     // the next name is an assignment target
+constexpr int32_t kTokDiamonds = 16;        // split at top-level diamonds first
 constexpr int32_t kTokNamesMustExist = 32;  // unknown names are VALUE unless assigned
-constexpr int32_t kTokBlockInside = 128;  // the inside of a control block
+constexpr int32_t kTokBlockInside = 128;    // the inside of a control block
 constexpr int32_t kTokImmediate = kTokDiamonds | kTokNamesMustExist;
 
 // Line flags the tokenizer leaves for function fixing (or-ed per line).

@@ -76,9 +76,7 @@ bool ScanLine(std::string_view line, int &code, std::string_view &word) {
 }
 
 // A word in parentheses is a delimiter entry: its inside is the keyword.
-bool IsDelimiterEntry(std::string_view word) {
-    return word.size() >= 2 && word.front() == '(' && word.back() == ')';
-}
+bool IsDelimiterEntry(std::string_view word) { return word.size() >= 2 && word.front() == '(' && word.back() == ')'; }
 
 // ---- The automaton -------------------------------------------------------------------
 
@@ -239,8 +237,8 @@ aplarray *ReadTokenFile(const char *fileName) {
         std::string_view word;
         // Codes must rise: keywords and codes are paired by position.
         const bool scanned = ScanLine(line, code, word);
-        if (!scanned || (word.substr(0, 2) != "/*" && !(IsDelimiterEntry(word) && word.size() == 2) &&
-                         !codes.empty() && code <= codes.back())) {
+        if (!scanned || (word.substr(0, 2) != "/*" && !(IsDelimiterEntry(word) && word.size() == 2) && !codes.empty() &&
+                         code <= codes.back())) {
             WriteLinef("Syntax error in '%s' line %d.", fileName, static_cast<int>(n + 1));
             return nullptr;
         }
@@ -320,27 +318,27 @@ namespace {
 bool IntegerAt(const aplarray *a, int32_t i, int32_t &value) {
     const char *data = DataOf<const char>(a);
     switch (a->eltype) {
-    case APL_INTG: memcpy(&value, data + 4 * i, 4); return true;
-    case APL_SHORT: {
-        int16_t v;
-        memcpy(&v, data + 2 * i, 2);
-        value = v;
-        return true;
-    }
-    case APL_BOOL: {
-        uint32_t word;
-        memcpy(&word, data + 4 * (i / 32), 4);
-        value = (word >> (i % 32)) & 1;
-        return true;
-    }
-    case APL_REAL: {
-        double d;
-        memcpy(&d, data + 8 * i, 8);
-        if (!(d >= INT32_MIN && d <= INT32_MAX) || d != static_cast<int32_t>(d)) return false;
-        value = static_cast<int32_t>(d);
-        return true;
-    }
-    default: return false;
+        case APL_INTG: memcpy(&value, data + 4 * i, 4); return true;
+        case APL_SHORT: {
+            int16_t v;
+            memcpy(&v, data + 2 * i, 2);
+            value = v;
+            return true;
+        }
+        case APL_BOOL: {
+            uint32_t word;
+            memcpy(&word, data + 4 * (i / 32), 4);
+            value = (word >> (i % 32)) & 1;
+            return true;
+        }
+        case APL_REAL: {
+            double d;
+            memcpy(&d, data + 8 * i, 8);
+            if (!(d >= INT32_MIN && d <= INT32_MAX) || d != static_cast<int32_t>(d)) return false;
+            value = static_cast<int32_t>(d);
+            return true;
+        }
+        default: return false;
     }
 }
 
@@ -445,15 +443,15 @@ namespace {
 // them would split one word into two.
 bool IsWordCharacter(uint8_t c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == glyph::kHighMinus || c == glyph::kDelta || c == glyph::kDeltaUnderbar || c == glyph::kQuad || c == glyph::kQuoteQuad ||
-           c == glyph::kAlpha;
+           c == glyph::kHighMinus || c == glyph::kDelta || c == glyph::kDeltaUnderbar || c == glyph::kQuad ||
+           c == glyph::kQuoteQuad || c == glyph::kAlpha;
 }
 
 struct Unit {
     uint8_t code;
     const aplarray *keyword;  // null: the character is written as it is
     bool blankBefore;
-    int32_t offset;           // where its text starts in the plain spelling
+    int32_t offset;  // where its text starts in the plain spelling
 };
 
 }  // namespace

@@ -131,9 +131,9 @@ std::string_view Trimmed(std::string_view text) {
 // One object of a transfer file, ready for the transfer form.
 struct ImportItem {
     std::string name;
-    int form = 0;              // 0: skipped without a word
-    std::string_view text;     // what the transfer form gets
-    bool allowed = true;       // false: reported and skipped
+    int form = 0;           // 0: skipped without a word
+    std::string_view text;  // what the transfer form gets
+    bool allowed = true;    // false: reported and skipped
 };
 
 ImportItem Classify(const std::string &object) {
@@ -228,8 +228,7 @@ bool IsSafeAssignment(std::string_view text) {
 
 bool IsSafeFix(std::string_view text) {
     text = Trimmed(text);
-    return text.size() > 3 && text[0] == kQuad && text[1] == 'F' && text[2] == 'X' &&
-           IsValueExpression(text.substr(3));
+    return text.size() > 3 && text[0] == kQuad && text[1] == 'F' && text[2] == 'X' && IsValueExpression(text.substr(3));
 }
 
 bool TransferIn(const char *arguments) {

@@ -132,12 +132,12 @@ bool SmallExponent(aplarray *result, const aplarray *base, const aplarray *expon
     }
     auto run = [&](const auto *x) {
         switch (e) {
-        case 1: SmallPower<1>(out, x, n); break;
-        case 2: SmallPower<2>(out, x, n); break;
-        case 3: SmallPower<3>(out, x, n); break;
-        case 4: SmallPower<4>(out, x, n); break;
-        case 5: SmallPower<5>(out, x, n); break;
-        default: SmallPower<6>(out, x, n); break;
+            case 1: SmallPower<1>(out, x, n); break;
+            case 2: SmallPower<2>(out, x, n); break;
+            case 3: SmallPower<3>(out, x, n); break;
+            case 4: SmallPower<4>(out, x, n); break;
+            case 5: SmallPower<5>(out, x, n); break;
+            default: SmallPower<6>(out, x, n); break;
         }
     };
     if (real)
@@ -231,7 +231,8 @@ aplarray *SubRoutine(aplarray *result, const aplarray *left, const aplarray *rig
 }
 
 aplarray *MulRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
-    if (result->eltype == APL_BOOL) return BoolRoutine(result, left, right, [](uint32_t a, uint32_t b) { return a & b; });
+    if (result->eltype == APL_BOOL)
+        return BoolRoutine(result, left, right, [](uint32_t a, uint32_t b) { return a & b; });
     return NumericRoutine(result, left, right, MulOp{});
 }
 
@@ -246,12 +247,14 @@ aplarray *ResidueRoutine(aplarray *result, const aplarray *left, const aplarray 
 }
 
 aplarray *MaxRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
-    if (result->eltype == APL_BOOL) return BoolRoutine(result, left, right, [](uint32_t a, uint32_t b) { return a | b; });
+    if (result->eltype == APL_BOOL)
+        return BoolRoutine(result, left, right, [](uint32_t a, uint32_t b) { return a | b; });
     return NumericRoutine(result, left, right, MaxOp{});
 }
 
 aplarray *MinRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
-    if (result->eltype == APL_BOOL) return BoolRoutine(result, left, right, [](uint32_t a, uint32_t b) { return a & b; });
+    if (result->eltype == APL_BOOL)
+        return BoolRoutine(result, left, right, [](uint32_t a, uint32_t b) { return a & b; });
     return NumericRoutine(result, left, right, MinOp{});
 }
 
@@ -302,9 +305,7 @@ aplarray *ReciprocalRoutine(aplarray *result, const aplarray *arg) {
     return NumericMonadic(result, arg, ReciprocalOp{});
 }
 
-aplarray *MagnitudeRoutine(aplarray *result, const aplarray *arg) {
-    return NumericMonadic(result, arg, MagnitudeOp{});
-}
+aplarray *MagnitudeRoutine(aplarray *result, const aplarray *arg) { return NumericMonadic(result, arg, MagnitudeOp{}); }
 
 aplarray *CeilingRoutine(aplarray *result, const aplarray *arg) { return CopyingMonadic(result, arg, CeilingOp{}); }
 

@@ -44,21 +44,21 @@ double Circle(double x) {
 
 double CircleOf(int32_t code, double x) {
     switch (code) {
-    case 0: return Circle<0>(x);
-    case 1: return Circle<1>(x);
-    case 2: return Circle<2>(x);
-    case 3: return Circle<3>(x);
-    case 4: return Circle<4>(x);
-    case 5: return Circle<5>(x);
-    case 6: return Circle<6>(x);
-    case 7: return Circle<7>(x);
-    case -1: return Circle<-1>(x);
-    case -2: return Circle<-2>(x);
-    case -3: return Circle<-3>(x);
-    case -4: return Circle<-4>(x);
-    case -5: return Circle<-5>(x);
-    case -6: return Circle<-6>(x);
-    default: return Circle<-7>(x);
+        case 0: return Circle<0>(x);
+        case 1: return Circle<1>(x);
+        case 2: return Circle<2>(x);
+        case 3: return Circle<3>(x);
+        case 4: return Circle<4>(x);
+        case 5: return Circle<5>(x);
+        case 6: return Circle<6>(x);
+        case 7: return Circle<7>(x);
+        case -1: return Circle<-1>(x);
+        case -2: return Circle<-2>(x);
+        case -3: return Circle<-3>(x);
+        case -4: return Circle<-4>(x);
+        case -5: return Circle<-5>(x);
+        case -6: return Circle<-6>(x);
+        default: return Circle<-7>(x);
     }
 }
 
@@ -73,21 +73,21 @@ void OneCode(double *out, const B *b, int64_t n) {
 template <class B>
 void SingleCode(int32_t code, double *out, const B *b, int64_t n) {
     switch (code) {
-    case 0: OneCode<0>(out, b, n); break;
-    case 1: OneCode<1>(out, b, n); break;
-    case 2: OneCode<2>(out, b, n); break;
-    case 3: OneCode<3>(out, b, n); break;
-    case 4: OneCode<4>(out, b, n); break;
-    case 5: OneCode<5>(out, b, n); break;
-    case 6: OneCode<6>(out, b, n); break;
-    case 7: OneCode<7>(out, b, n); break;
-    case -1: OneCode<-1>(out, b, n); break;
-    case -2: OneCode<-2>(out, b, n); break;
-    case -3: OneCode<-3>(out, b, n); break;
-    case -4: OneCode<-4>(out, b, n); break;
-    case -5: OneCode<-5>(out, b, n); break;
-    case -6: OneCode<-6>(out, b, n); break;
-    default: OneCode<-7>(out, b, n); break;
+        case 0: OneCode<0>(out, b, n); break;
+        case 1: OneCode<1>(out, b, n); break;
+        case 2: OneCode<2>(out, b, n); break;
+        case 3: OneCode<3>(out, b, n); break;
+        case 4: OneCode<4>(out, b, n); break;
+        case 5: OneCode<5>(out, b, n); break;
+        case 6: OneCode<6>(out, b, n); break;
+        case 7: OneCode<7>(out, b, n); break;
+        case -1: OneCode<-1>(out, b, n); break;
+        case -2: OneCode<-2>(out, b, n); break;
+        case -3: OneCode<-3>(out, b, n); break;
+        case -4: OneCode<-4>(out, b, n); break;
+        case -5: OneCode<-5>(out, b, n); break;
+        case -6: OneCode<-6>(out, b, n); break;
+        default: OneCode<-7>(out, b, n); break;
     }
 }
 

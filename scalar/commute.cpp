@@ -5,8 +5,8 @@
 
 // Returns a temporary; consumes temporary arguments, leaves linked ones.
 // The operator's own axis is accepted and ignored.
-extern "C" aplarray *APL_Commute(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis,
-                                 aplfnc *second, aplarray *secondAxis, aplarray *right) {
+extern "C" aplarray *APL_Commute(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                                 aplarray *secondAxis, aplarray *right) {
     constexpr Signature kSignature{Optional(kAnyType), Optional(kAnyType), Required(kAnyType)};
     return OperatorCall(kSignature, false, axis, left, operand, operandAxis, second, secondAxis, right,
                         [](OperatorArgs &op) {

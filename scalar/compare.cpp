@@ -66,8 +66,7 @@ struct GreaterOp {
 // against a number (= gives 0, ≠ gives 1); the other comparisons never see
 // characters.
 template <class Op, class WordOp>
-aplarray *Compare(aplarray *result, const aplarray *left, const aplarray *right, WordOp wordOp,
-                  int32_t mixedChar) {
+aplarray *Compare(aplarray *result, const aplarray *left, const aplarray *right, WordOp wordOp, int32_t mixedChar) {
     if (result->eltype == APL_BOOL) return BoolRoutine(result, left, right, wordOp);
     const int64_t n = ElementCount(result);
     int32_t *out = DataOf<int32_t>(result);
@@ -145,9 +144,8 @@ aplarray *Logical(aplarray *result, const aplarray *left, const aplarray *right,
         SetError(APL_ERR_DOMAIN);  // the type mask admits nothing else
         return nullptr;
     }
-    const Op done = ZipLoop<int32_t>(DataOf<int32_t>(result), DataOf<const int32_t>(l.get()),
-                                     ElementCount(l.get()), DataOf<const int32_t>(r.get()),
-                                     ElementCount(r.get()), ElementCount(result), op);
+    const Op done = ZipLoop<int32_t>(DataOf<int32_t>(result), DataOf<const int32_t>(l.get()), ElementCount(l.get()),
+                                     DataOf<const int32_t>(r.get()), ElementCount(r.get()), ElementCount(result), op);
     if (aplerrno) return nullptr;  // interrupted
     if (done.fault) {
         SetError(APL_ERR_DOMAIN);
@@ -161,27 +159,33 @@ aplarray *Logical(aplarray *result, const aplarray *left, const aplarray *right,
 // ---- Routines (result filled, arguments borrowed) ------------------------------------
 
 aplarray *EqualRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
-    return Compare<EqualOp>(result, left, right, [](uint32_t a, uint32_t b) { return ~(a ^ b); }, 0);
+    return Compare<EqualOp>(
+        result, left, right, [](uint32_t a, uint32_t b) { return ~(a ^ b); }, 0);
 }
 
 aplarray *NotEqualRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
-    return Compare<NotEqualOp>(result, left, right, [](uint32_t a, uint32_t b) { return a ^ b; }, 1);
+    return Compare<NotEqualOp>(
+        result, left, right, [](uint32_t a, uint32_t b) { return a ^ b; }, 1);
 }
 
 aplarray *LessRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
-    return Compare<LessOp>(result, left, right, [](uint32_t a, uint32_t b) { return ~a & b; }, 0);
+    return Compare<LessOp>(
+        result, left, right, [](uint32_t a, uint32_t b) { return ~a & b; }, 0);
 }
 
 aplarray *LessEqualRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
-    return Compare<LessEqualOp>(result, left, right, [](uint32_t a, uint32_t b) { return ~a | b; }, 0);
+    return Compare<LessEqualOp>(
+        result, left, right, [](uint32_t a, uint32_t b) { return ~a | b; }, 0);
 }
 
 aplarray *GreaterEqualRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
-    return Compare<GreaterEqualOp>(result, left, right, [](uint32_t a, uint32_t b) { return a | ~b; }, 0);
+    return Compare<GreaterEqualOp>(
+        result, left, right, [](uint32_t a, uint32_t b) { return a | ~b; }, 0);
 }
 
 aplarray *GreaterRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
-    return Compare<GreaterOp>(result, left, right, [](uint32_t a, uint32_t b) { return a & ~b; }, 0);
+    return Compare<GreaterOp>(
+        result, left, right, [](uint32_t a, uint32_t b) { return a & ~b; }, 0);
 }
 
 aplarray *OrRoutine(aplarray *result, const aplarray *left, const aplarray *right) {

@@ -15,9 +15,7 @@ bool IsSingle(const aplarray *a) { return a->rank == 0 || (a->rank == 1 && a->sh
 
 // Item i as an argument of a call: a nested array's item itself (borrowed, its
 // parent holds it), a simple array's element as a fresh temporary scalar.
-aplarray *ArgumentAt(const aplarray *a, int64_t i) {
-    return IsNested(a) ? ItemsOf(a)[i] : ItemScalar(a, i);
-}
+aplarray *ArgumentAt(const aplarray *a, int64_t i) { return IsNested(a) ? ItemsOf(a)[i] : ItemScalar(a, i); }
 
 // A new temporary nested array shaped like `like`, all items empty (null).
 aplarray *NewItems(const aplarray *like) {
@@ -194,8 +192,8 @@ aplarray *MonadicEach(OperatorArgs &op) {
 
 // Returns a temporary (or null: an error, or f returned no value for every
 // item); consumes temporary arguments, leaves linked ones as they were.
-extern "C" aplarray *APL_Each(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis,
-                              aplfnc *second, aplarray *secondAxis, aplarray *right) {
+extern "C" aplarray *APL_Each(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                              aplarray *secondAxis, aplarray *right) {
     constexpr int kAdmitted = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
     constexpr Signature kSignature{Optional(kAnyType), Optional(kAdmitted), Required(kAdmitted)};
     return OperatorCall(kSignature, false, axis, left, operand, operandAxis, second, secondAxis, right,

@@ -127,8 +127,7 @@ aplarray *ExtendAlongAxes(const aplarray *lower, const aplarray *axis, const apl
     aplarray *result = AllocArray(NewFlags(lower), higher->rank, lower->eltype, shape, HERE);
     if (!result) return nullptr;
     CopyElements(result, lower);
-    if (IsNested(result) && ElementCount(lower) == 0)
-        ItemsOf(result)[0] = APL_LinkEx(ItemAt(lower, 0), HERE);
+    if (IsNested(result) && ElementCount(lower) == 0) ItemsOf(result)[0] = APL_LinkEx(ItemAt(lower, 0), HERE);
     for (int j = higher->rank - 1; j >= 0 && result; --j) {
         if (isNamed[j] || higher->shape[j] == 1) continue;
         aplarray *stretched = StretchAxis(result, j, higher->shape[j]);

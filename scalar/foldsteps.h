@@ -28,21 +28,21 @@ inline bool Compare(Kind k, T x, T a, double ct) {
     if constexpr (std::is_floating_point_v<T>) {
         const double t = ct * Larger(x, a);
         switch (k) {
-        case Kind::Eq: return std::fabs(x - a) <= t;
-        case Kind::Ne: return std::fabs(x - a) > t;
-        case Kind::Lt: return a - x > t;
-        case Kind::Le: return x - a <= t;
-        case Kind::Ge: return a - x <= t;
-        default: return x - a > t;
+            case Kind::Eq: return std::fabs(x - a) <= t;
+            case Kind::Ne: return std::fabs(x - a) > t;
+            case Kind::Lt: return a - x > t;
+            case Kind::Le: return x - a <= t;
+            case Kind::Ge: return a - x <= t;
+            default: return x - a > t;
         }
     } else {
         switch (k) {
-        case Kind::Eq: return x == a;
-        case Kind::Ne: return x != a;
-        case Kind::Lt: return x < a;
-        case Kind::Le: return x <= a;
-        case Kind::Ge: return x >= a;
-        default: return x > a;
+            case Kind::Eq: return x == a;
+            case Kind::Ne: return x != a;
+            case Kind::Lt: return x < a;
+            case Kind::Le: return x <= a;
+            case Kind::Ge: return x >= a;
+            default: return x > a;
         }
     }
 }
@@ -63,10 +63,14 @@ struct Cmp {
 template <Kind K>
 struct Bits {
     int32_t operator()(int32_t x, int32_t a) const {
-        if constexpr (K == Kind::And) return x & a;
-        else if constexpr (K == Kind::Or) return x | a;
-        else if constexpr (K == Kind::Nand) return (x & a) == 0;
-        else return (x | a) == 0;
+        if constexpr (K == Kind::And)
+            return x & a;
+        else if constexpr (K == Kind::Or)
+            return x | a;
+        else if constexpr (K == Kind::Nand)
+            return (x & a) == 0;
+        else
+            return (x | a) == 0;
     }
 };
 

@@ -33,13 +33,13 @@ struct BinomialOp : NoFault {
     double operator()(double a, double b) const {
         const int k = (a < 0 ? 1 : 0) + (b < 0 ? 2 : 0) + (b - a < 0 ? 4 : 0);
         switch (k) {
-        case 0: return std::exp(LnGamma(b + 1) - LnGamma(a + 1) - LnGamma(b - a + 1));
-        case 3: {
-            const double p = std::fabs(a + 1), q = std::fabs(b + 1);
-            return MinusOneTo(b - a) * std::exp(LnGamma(p + 1) - LnGamma(q + 1) - LnGamma(p + 1 - q));
-        }
-        case 6: return MinusOneTo(a) * std::exp(LnGamma(a - b) - LnGamma(a + 1) - LnGamma(-b));
-        default: return 0.0;  // 1, 4, 7: out of range; 2 and 5 cannot occur
+            case 0: return std::exp(LnGamma(b + 1) - LnGamma(a + 1) - LnGamma(b - a + 1));
+            case 3: {
+                const double p = std::fabs(a + 1), q = std::fabs(b + 1);
+                return MinusOneTo(b - a) * std::exp(LnGamma(p + 1) - LnGamma(q + 1) - LnGamma(p + 1 - q));
+            }
+            case 6: return MinusOneTo(a) * std::exp(LnGamma(a - b) - LnGamma(a + 1) - LnGamma(-b));
+            default: return 0.0;  // 1, 4, 7: out of range; 2 and 5 cannot occur
         }
     }
 };

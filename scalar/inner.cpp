@@ -100,9 +100,9 @@ void RepeatEachOf(T *to, const T *from, int64_t count, int64_t times) {
 }
 void RepeatEach(aplarray *to, const aplarray *from, int64_t first, int64_t count, int64_t times) {
     switch (ElementSize(from->eltype)) {
-    case 1: RepeatEachOf(DataOf<uint8_t>(to), DataOf<const uint8_t>(from) + first, count, times); break;
-    case 4: RepeatEachOf(DataOf<uint32_t>(to), DataOf<const uint32_t>(from) + first, count, times); break;
-    default: RepeatEachOf(DataOf<uint64_t>(to), DataOf<const uint64_t>(from) + first, count, times); break;
+        case 1: RepeatEachOf(DataOf<uint8_t>(to), DataOf<const uint8_t>(from) + first, count, times); break;
+        case 4: RepeatEachOf(DataOf<uint32_t>(to), DataOf<const uint32_t>(from) + first, count, times); break;
+        default: RepeatEachOf(DataOf<uint64_t>(to), DataOf<const uint64_t>(from) + first, count, times); break;
     }
 }
 
@@ -224,7 +224,8 @@ aplarray *BlockInner(const ScalarMember &g, aplfnc *f, const aplarray *left, con
             *declined = true;
             break;
         }
-        if (!result.get() && !(result.reset(AllocArray(APL_SIMPLE | APL_TEMP, rank, z->eltype, shape, HERE)), result.get()))
+        if (!result.get() &&
+            !(result.reset(AllocArray(APL_SIMPLE | APL_TEMP, rank, z->eltype, shape, HERE)), result.get()))
             break;
         const size_t rowBytes = ElementSize(folded.get()->eltype) * static_cast<size_t>(cols);
         memcpy(DataOf<char>(result.get()) + rowBytes * static_cast<size_t>(i), DataOf(folded.get()), rowBytes);
@@ -285,13 +286,13 @@ aplarray *LaminateRows(const aplarray *rows, const aplarray *right) {
         return EmptyOf(rank, shape, ItemsOf(first)[0]);
     }
     const int eltype = CommonType(rows, n);
-    TempGuard result(AllocArray((eltype == APL_NESTED ? APL_NESTEDARRAY : APL_SIMPLE) | APL_TEMP, rank, eltype,
-                                shape, HERE));
+    TempGuard result(
+        AllocArray((eltype == APL_NESTED ? APL_NESTEDARRAY : APL_SIMPLE) | APL_TEMP, rank, eltype, shape, HERE));
     if (!result.get()) return nullptr;
     for (int64_t i = 0; i < n; ++i) {
         aplarray *row = ItemsOf(rows)[i];
-        const bool ok = eltype == APL_NESTED ? RowItems(row, ItemsOf(result.get()) + i * rowLength)
-                                             : RowData(row, result.get(), i);
+        const bool ok =
+            eltype == APL_NESTED ? RowItems(row, ItemsOf(result.get()) + i * rowLength) : RowData(row, result.get(), i);
         if (!ok) return nullptr;
     }
     return result.release();
@@ -311,8 +312,7 @@ aplarray *EmptyOuter(OperatorArgs &op) {
     int32_t shape[2 * kMaxRank];
     int rank = 0;
     if (!JoinShapes(left, 0, right, 0, shape, &rank)) return nullptr;
-    if (!IsNested(typical.get()))
-        return AllocArray(APL_SIMPLE | APL_TEMP, rank, typical.get()->eltype, shape, HERE);
+    if (!IsNested(typical.get())) return AllocArray(APL_SIMPLE | APL_TEMP, rank, typical.get()->eltype, shape, HERE);
     return EmptyOf(rank, shape, ItemsOf(typical.get())[0]);
 }
 
@@ -441,7 +441,8 @@ aplarray *MatrixPath(const aplarray *left, const aplarray *right) {
     // INTG arguments are read as doubles, converted once: every product is of doubles.
     TempGuard realLeft(left->eltype == APL_REAL ? nullptr : Doubles(left));
     TempGuard realRight(right->eltype == APL_REAL ? nullptr : Doubles(right));
-    if ((left->eltype != APL_REAL && !realLeft.get()) || (right->eltype != APL_REAL && !realRight.get())) return nullptr;
+    if ((left->eltype != APL_REAL && !realLeft.get()) || (right->eltype != APL_REAL && !realRight.get()))
+        return nullptr;
     aplarray *result = AllocArray(APL_SIMPLE | APL_TEMP, rank, APL_REAL, shape, HERE);
     if (!result) return nullptr;
     const int64_t n = RowLength(left), rows = ElementCount(left) / n, cols = ElementCount(right) / n;
@@ -541,7 +542,8 @@ aplarray *InnerProduct(OperatorArgs &op) {
     if (TakesMatrixPath(op)) return MatrixPath(left, right);
     if (TakesBlockPath(op)) {
         bool declined = false;
-        aplarray *result = BlockInner(*BlockMember(op.second, op.secondAxis, left, right), op.operand, left, right, &declined);
+        aplarray *result =
+            BlockInner(*BlockMember(op.second, op.secondAxis, left, right), op.operand, left, right, &declined);
         if (!declined) return result;
     }
     return GeneralPath(op);
@@ -554,17 +556,16 @@ aplarray *InnerProduct(OperatorArgs &op) {
 extern "C" aplarray *APL_InnerProduct(aplarray *axis, aplarray *left, aplfnc *f, aplarray *fAxis, aplfnc *g,
                                       aplarray *gAxis, aplarray *right) {
     constexpr Signature kSignature{Optional(kAnyType), Required(kAdmitted), Required(kAdmitted)};
-    return OperatorCall(kSignature, false, axis, left, f, fAxis, g, gAxis, right,
-                        [](OperatorArgs &op) -> aplarray * {
-                            if (!op.second || IsEmptyOperand(op.second) || OperatorArgs::ArrayOf(op.second)) {
-                                SetError(APL_ERR_SYNTAX);
-                                return nullptr;
-                            }
-                            OperandDepth depth;
-                            if (!depth.ok()) return nullptr;
-                            if (IsPrimitive(op.operand, glyph::kJot)) return OuterProduct(op);
-                            return InnerProduct(op);
-                        });
+    return OperatorCall(kSignature, false, axis, left, f, fAxis, g, gAxis, right, [](OperatorArgs &op) -> aplarray * {
+        if (!op.second || IsEmptyOperand(op.second) || OperatorArgs::ArrayOf(op.second)) {
+            SetError(APL_ERR_SYNTAX);
+            return nullptr;
+        }
+        OperandDepth depth;
+        if (!depth.ok()) return nullptr;
+        if (IsPrimitive(op.operand, glyph::kJot)) return OuterProduct(op);
+        return InnerProduct(op);
+    });
 }
 
 // Always null with SYNTAX; consumes temporary arguments.

@@ -37,8 +37,8 @@ constexpr int kLines = 14;
 
 // The line-flags vector as compiled code passes it: a static CHAR vector of
 // kLines+1 zeros (no line opens a control structure).
-alignas(4) const unsigned char kLineFlags[36] = {16 + 4 + kLines + 1, 0, 0, 0, 0x41, 1, 1, 0, 1, 0, 0, 0,
-                                                 kLines + 1, 0, 0, 0, kLines + 1, 0, 0, 0};
+alignas(4) const unsigned char kLineFlags[36] = {16 + 4 + kLines + 1, 0, 0, 0, 0x41,       1, 1, 0, 1, 0, 0, 0,
+                                                 kLines + 1,          0, 0, 0, kLines + 1, 0, 0, 0};
 const uint8_t *LineFlags() { return kLineFlags; }
 
 enum Local { kZ, kN, kR, kK, kA, kB, kW, kV, kLocals };
@@ -64,8 +64,8 @@ bool CheckWindow(const aplarray *left, const aplarray *right, const aplarray *ax
 
 }  // namespace
 
-aplarray *apl_REDUCE(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, aplfnc *second,
-                     aplarray *secondAxis, aplarray *right) {
+aplarray *apl_REDUCE(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, aplfnc *second, aplarray *secondAxis,
+                     aplarray *right) {
     if (!CheckWindow(left, right, axis)) return nullptr;
     uint16_t idx[kLocals];
     for (int i = 0; i < kLocals; ++i) {
@@ -73,9 +73,7 @@ aplarray *apl_REDUCE(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxi
         if (idx[i] >= APL_symtab.count) return aplerrno ? nullptr : (SetError(APL_ERR_WSFULL), nullptr);
     }
     const uint16_t io = sys_IO_idx;
-    auto reduce = [&](aplarray *ax, aplarray *w) {
-        return APL_Reduce(ax, nullptr, fn, fnAxis, second, secondAxis, w);
-    };
+    auto reduce = [&](aplarray *ax, aplarray *w) { return APL_Reduce(ax, nullptr, fn, fnAxis, second, secondAxis, w); };
     auto jumpIf = [](aplarray *condition, int32_t line) {
         APL_UnLinkTempEx(APL_Jump(nullptr, nullptr, APL_Replicate(nullptr, condition, Int(line))), HERE);
     };
@@ -96,77 +94,65 @@ aplarray *apl_REDUCE(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxi
     if (!framed) goto end;
 nextline:
     switch (APL_NextLine(LineFlags())) {
-    case 1:
-        APL_Assign(idx[kK], APL_Add(nullptr, Var(idx[kK]), APL_Equal(nullptr, Var(io), Int(0))));
-        APL_Assign(io, Int(1));
-        goto nextline;
-    case 2:
-        APL_Assign(idx[kA], APL_Take(nullptr, Var(idx[kK]), APL_Shape(nullptr, nullptr, Var(idx[kR]))));
-        goto nextline;
-    case 3:
-        APL_Assign(idx[kB], APL_Drop(nullptr, Var(idx[kK]), APL_Shape(nullptr, nullptr, Var(idx[kR]))));
-        goto nextline;
-    case 4:
-        jumpIf(APL_NEqual(nullptr, Var(idx[kN]), Int(0)), 7);
-        goto nextline;
-    case 5:
-        APL_Assign(idx[kZ],
-                   reduce(kPlus1(),
-                          APL_Shape(nullptr,
-                                    APL_Catenate(nullptr, APL_Drop(nullptr, Int(-1), Var(idx[kA])),
-                                                 APL_Catenate(nullptr,
-                                                              APL_Add(nullptr, Int(1),
-                                                                      APL_Take(nullptr, Int(-1), Var(idx[kA]))),
-                                                              APL_Catenate(nullptr, Int(0), Var(idx[kB])))),
-                                    Var(idx[kR]))));
-        goto nextline;
-    case 6:
-        APL_UnLinkTempEx(APL_Jump(nullptr, nullptr, Int(0)), HERE);
-        goto nextline;
-    case 7:
-        APL_Assign(idx[kV], APL_GEqual(nullptr, Var(idx[kN]), Int(0)));
-        goto nextline;
-    case 8:
-        jumpIf(Var(idx[kV]), 10);
-        goto nextline;
-    case 9:
-        APL_Assign(idx[kR], APL_Rotate(Var(idx[kK]), nullptr, Var(idx[kR])));
-        APL_Assign(idx[kN], APL_Sub(nullptr, nullptr, Var(idx[kN])));
-        goto nextline;
-    case 10:
-        APL_Assign(idx[kW],
-                   APL_Replicate(kPlus1(), Var(idx[kN]),
-                                 APL_Shape(nullptr,
-                                           APL_Catenate(nullptr, Var(idx[kA]),
-                                                        APL_Catenate(nullptr, Int(1), Var(idx[kB]))),
+        case 1:
+            APL_Assign(idx[kK], APL_Add(nullptr, Var(idx[kK]), APL_Equal(nullptr, Var(io), Int(0))));
+            APL_Assign(io, Int(1));
+            goto nextline;
+        case 2:
+            APL_Assign(idx[kA], APL_Take(nullptr, Var(idx[kK]), APL_Shape(nullptr, nullptr, Var(idx[kR]))));
+            goto nextline;
+        case 3:
+            APL_Assign(idx[kB], APL_Drop(nullptr, Var(idx[kK]), APL_Shape(nullptr, nullptr, Var(idx[kR]))));
+            goto nextline;
+        case 4: jumpIf(APL_NEqual(nullptr, Var(idx[kN]), Int(0)), 7); goto nextline;
+        case 5:
+            APL_Assign(
+                idx[kZ],
+                reduce(kPlus1(), APL_Shape(nullptr,
+                                           APL_Catenate(nullptr, APL_Drop(nullptr, Int(-1), Var(idx[kA])),
+                                                        APL_Catenate(nullptr,
+                                                                     APL_Add(nullptr, Int(1),
+                                                                             APL_Take(nullptr, Int(-1), Var(idx[kA]))),
+                                                                     APL_Catenate(nullptr, Int(0), Var(idx[kB])))),
                                            Var(idx[kR]))));
-        goto nextline;
-    case 11: {
-        aplfnc times = KAZ_Fn(glyph::kTimes, PrimitiveFlags(glyph::kTimes), APL_Mul);
-        APL_Assign(idx[kW],
-                   APL_Rotate(Var(idx[kK]),
-                              APL_Shape(nullptr,
-                                        APL_Catenate(nullptr, APL_Drop(nullptr, Int(-1), Var(idx[kA])),
-                                                     APL_Catenate(nullptr, Var(idx[kN]), Var(idx[kB]))),
-                                        APL_Replicate(nullptr,
-                                                      APL_Reduce(nullptr, nullptr, &times, nullptr, nullptr,
-                                                                 nullptr, Var(idx[kB])),
-                                                      APL_Add(nullptr, Int(-1),
-                                                              APL_Interval(nullptr, nullptr, Var(idx[kN]))))),
-                              Var(idx[kW])));
-        goto nextline;
-    }
-    case 12:
-        APL_Assign(idx[kZ], APL_Drop(Var(idx[kK]), APL_Sub(nullptr, Int(1), Var(idx[kN])),
-                                     reduce(kPlus1(), Var(idx[kW]))));
-        goto nextline;
-    case 13:
-        jumpIf(Var(idx[kV]), 0);
-        goto nextline;
-    case 14:
-        APL_Assign(idx[kZ], APL_Rotate(Var(idx[kK]), nullptr, Var(idx[kZ])));
-        goto nextline;
-    default: goto end;
+            goto nextline;
+        case 6: APL_UnLinkTempEx(APL_Jump(nullptr, nullptr, Int(0)), HERE); goto nextline;
+        case 7: APL_Assign(idx[kV], APL_GEqual(nullptr, Var(idx[kN]), Int(0))); goto nextline;
+        case 8: jumpIf(Var(idx[kV]), 10); goto nextline;
+        case 9:
+            APL_Assign(idx[kR], APL_Rotate(Var(idx[kK]), nullptr, Var(idx[kR])));
+            APL_Assign(idx[kN], APL_Sub(nullptr, nullptr, Var(idx[kN])));
+            goto nextline;
+        case 10:
+            APL_Assign(
+                idx[kW],
+                APL_Replicate(
+                    kPlus1(), Var(idx[kN]),
+                    APL_Shape(nullptr, APL_Catenate(nullptr, Var(idx[kA]), APL_Catenate(nullptr, Int(1), Var(idx[kB]))),
+                              Var(idx[kR]))));
+            goto nextline;
+        case 11: {
+            aplfnc times = KAZ_Fn(glyph::kTimes, PrimitiveFlags(glyph::kTimes), APL_Mul);
+            APL_Assign(
+                idx[kW],
+                APL_Rotate(Var(idx[kK]),
+                           APL_Shape(nullptr,
+                                     APL_Catenate(nullptr, APL_Drop(nullptr, Int(-1), Var(idx[kA])),
+                                                  APL_Catenate(nullptr, Var(idx[kN]), Var(idx[kB]))),
+                                     APL_Replicate(
+                                         nullptr,
+                                         APL_Reduce(nullptr, nullptr, &times, nullptr, nullptr, nullptr, Var(idx[kB])),
+                                         APL_Add(nullptr, Int(-1), APL_Interval(nullptr, nullptr, Var(idx[kN]))))),
+                           Var(idx[kW])));
+            goto nextline;
+        }
+        case 12:
+            APL_Assign(idx[kZ],
+                       APL_Drop(Var(idx[kK]), APL_Sub(nullptr, Int(1), Var(idx[kN])), reduce(kPlus1(), Var(idx[kW]))));
+            goto nextline;
+        case 13: jumpIf(Var(idx[kV]), 0); goto nextline;
+        case 14: APL_Assign(idx[kZ], APL_Rotate(Var(idx[kK]), nullptr, Var(idx[kZ]))); goto nextline;
+        default: goto end;
     }
 end:
     aplarray *z = nullptr;

@@ -28,8 +28,8 @@ constexpr int kLines = 5;
 
 // The line-flags vector as compiled code passes it: a static CHAR vector of
 // kLines+1 zeros (no line opens a control structure).
-alignas(4) const unsigned char kLineFlags[28] = {16 + 4 + kLines + 1, 0, 0, 0, 0x41, 1, 1, 0, 1, 0, 0, 0,
-                                                 kLines + 1, 0, 0, 0, kLines + 1, 0, 0, 0};
+alignas(4) const unsigned char kLineFlags[28] = {16 + 4 + kLines + 1, 0, 0, 0, 0x41,       1, 1, 0, 1, 0, 0, 0,
+                                                 kLines + 1,          0, 0, 0, kLines + 1, 0, 0, 0};
 
 enum Local { kZ, kL, kR, kX, kLocals };
 // Quad, then a digit: a system-style name that no user variable can take.
@@ -40,8 +40,9 @@ aplarray *Var(uint16_t index) { return APL_Variable(index); }
 // ⊂[(-n)↑⍳⍴⍴A] A: the cells of A made of its last n axes. Consumes a
 // temporary n; returns a temporary.
 aplarray *CellsOf(aplarray *n, aplarray *array) {
-    aplarray *axes = APL_Take(nullptr, APL_Sub(nullptr, nullptr, n),
-                              APL_Interval(nullptr, nullptr, APL_Shape(nullptr, nullptr, APL_Shape(nullptr, nullptr, array))));
+    aplarray *axes =
+        APL_Take(nullptr, APL_Sub(nullptr, nullptr, n),
+                 APL_Interval(nullptr, nullptr, APL_Shape(nullptr, nullptr, APL_Shape(nullptr, nullptr, array))));
     // A bracket list of more than a scalar arrives enclosed, as the evaluator passes it.
     return APL_Enclose(APL_Enclose(nullptr, nullptr, axes), nullptr, array);
 }
@@ -79,25 +80,21 @@ aplarray *apl_RANK(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis,
     if (!framed) goto end;
 nextline:
     switch (APL_NextLine(kLineFlags)) {
-    case 1:
-        APL_Assign(io, APL_Int(1));
-        goto nextline;
-    case 2:
-        JumpIf(APL_NEqual(nullptr, APL_Int(0), APL_NameClass(nullptr, nullptr, MakeString(kLocalNames[kL]))), 5);
-        goto nextline;
-    case 3:
-        APL_Assign(idx[kZ], APL_Disclose(nullptr, nullptr, each(nullptr, CellsOf(Var(idx[kX]), Var(idx[kR])))));
-        goto nextline;
-    case 4:
-        APL_UnLinkTempEx(APL_Jump(nullptr, nullptr, APL_Int(0)), HERE);
-        goto nextline;
-    case 5:
-        APL_Assign(idx[kZ],
-                   APL_Disclose(nullptr, nullptr,
-                                each(CellsOf(APL_Take(nullptr, nullptr, Var(idx[kX])), Var(idx[kL])),
-                                     CellsOf(APL_Take(nullptr, APL_Int(-1), Var(idx[kX])), Var(idx[kR])))));
-        goto nextline;
-    default: goto end;
+        case 1: APL_Assign(io, APL_Int(1)); goto nextline;
+        case 2:
+            JumpIf(APL_NEqual(nullptr, APL_Int(0), APL_NameClass(nullptr, nullptr, MakeString(kLocalNames[kL]))), 5);
+            goto nextline;
+        case 3:
+            APL_Assign(idx[kZ], APL_Disclose(nullptr, nullptr, each(nullptr, CellsOf(Var(idx[kX]), Var(idx[kR])))));
+            goto nextline;
+        case 4: APL_UnLinkTempEx(APL_Jump(nullptr, nullptr, APL_Int(0)), HERE); goto nextline;
+        case 5:
+            APL_Assign(idx[kZ],
+                       APL_Disclose(nullptr, nullptr,
+                                    each(CellsOf(APL_Take(nullptr, nullptr, Var(idx[kX])), Var(idx[kL])),
+                                         CellsOf(APL_Take(nullptr, APL_Int(-1), Var(idx[kX])), Var(idx[kR])))));
+            goto nextline;
+        default: goto end;
     }
 end:
     aplarray *z = nullptr;
@@ -178,9 +175,9 @@ aplarray *Rank(OperatorArgs &op) {
     aplarray *ranks = op.args.axis ? RanksFromAxis(op.args.axis, left, right) : RanksFromFront(left, right, &argument);
     // Held while the companion runs: its locals link and unlink what they are given.
     if (ranks && !(ranks = APL_LinkEx(ranks, HERE)) && !aplerrno) SetError(APL_ERR_WSFULL);
-    aplarray *z = ranks ? apl_RANK(ranks, left, op.operand, op.operandAxis, op.second, op.secondAxis,
-                                   argument ? argument : right)
-                        : nullptr;
+    aplarray *z =
+        ranks ? apl_RANK(ranks, left, op.operand, op.operandAxis, op.second, op.secondAxis, argument ? argument : right)
+              : nullptr;
     const bool passed = z == left || z == right || z == op.args.axis;
     if (z && !passed) ++z->lnkcnt;  // survives the release below; given up by the wrapper
     APL_UnLinkEx(ranks, HERE);
@@ -192,8 +189,8 @@ aplarray *Rank(OperatorArgs &op) {
 
 // Returns a temporary; consumes temporary arguments and operand axes, leaves
 // linked ones as they were.
-extern "C" aplarray *APL_Rank(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis,
-                              aplfnc *second, aplarray *secondAxis, aplarray *right) {
+extern "C" aplarray *APL_Rank(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
+                              aplarray *secondAxis, aplarray *right) {
     constexpr Signature kSignature{Optional(kAnyType), Optional(kAdmitted), Required(kAdmitted)};
     return OperatorCall(kSignature, false, axis, left, operand, operandAxis, second, secondAxis, right, Rank);
 }

@@ -10,5 +10,5 @@
 // as a compiled function with IO 1; axis holds X (SYNTAX when it is null).
 // Borrows its arguments (the caller holds them); returns a temporary (or a
 // value some variable also holds), or null with the error set.
-aplarray *apl_RANK(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, aplfnc *second,
-                   aplarray *secondAxis, aplarray *right);
+aplarray *apl_RANK(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, aplfnc *second, aplarray *secondAxis,
+                   aplarray *right);

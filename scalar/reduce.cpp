@@ -19,23 +19,23 @@
 
 fold::Kind fold::KindOf(int code) {
     switch (code) {
-    case glyph::kPlus: return Kind::Add;
-    case glyph::kMinus: return Kind::Sub;
-    case glyph::kTimes: return Kind::Mul;
-    case glyph::kDivide: return Kind::Div;
-    case glyph::kUpStile: return Kind::Max;
-    case glyph::kDownStile: return Kind::Min;
-    case glyph::kWedge: return Kind::And;
-    case glyph::kVee: return Kind::Or;
-    case glyph::kNand: return Kind::Nand;
-    case glyph::kNor: return Kind::Nor;
-    case glyph::kEqual: return Kind::Eq;
-    case glyph::kNotEqual: return Kind::Ne;
-    case glyph::kLess: return Kind::Lt;
-    case glyph::kLessEqual: return Kind::Le;
-    case glyph::kGreaterEqual: return Kind::Ge;
-    case glyph::kGreater: return Kind::Gt;
-    default: return Kind::None;
+        case glyph::kPlus: return Kind::Add;
+        case glyph::kMinus: return Kind::Sub;
+        case glyph::kTimes: return Kind::Mul;
+        case glyph::kDivide: return Kind::Div;
+        case glyph::kUpStile: return Kind::Max;
+        case glyph::kDownStile: return Kind::Min;
+        case glyph::kWedge: return Kind::And;
+        case glyph::kVee: return Kind::Or;
+        case glyph::kNand: return Kind::Nand;
+        case glyph::kNor: return Kind::Nor;
+        case glyph::kEqual: return Kind::Eq;
+        case glyph::kNotEqual: return Kind::Ne;
+        case glyph::kLess: return Kind::Lt;
+        case glyph::kLessEqual: return Kind::Le;
+        case glyph::kGreaterEqual: return Kind::Ge;
+        case glyph::kGreater: return Kind::Gt;
+        default: return Kind::None;
     }
 }
 
@@ -141,25 +141,25 @@ bool SumRowsExactly(const int32_t *x, double *out, const Layout &f) {
 template <class In>
 bool FoldArithmetic(Kind kind, const In *x, double *out, const Layout &f, double div) {
     switch (kind) {
-    case Kind::Add:
-        if constexpr (std::is_same_v<In, int32_t>) {
-            if (f.T == 1 && SumRowsExactly(x, out, f)) return true;
-            if (f.T > 1 && IntegerSumIsExact(x, f.L * f.n * f.T, f.n))
-                return FoldVectors<int64_t>(x, out, f, [](int64_t v, int64_t a) { return v + a; });
+        case Kind::Add:
+            if constexpr (std::is_same_v<In, int32_t>) {
+                if (f.T == 1 && SumRowsExactly(x, out, f)) return true;
+                if (f.T > 1 && IntegerSumIsExact(x, f.L * f.n * f.T, f.n))
+                    return FoldVectors<int64_t>(x, out, f, [](int64_t v, int64_t a) { return v + a; });
+            }
+            return FoldVectors<double>(x, out, f, [](double v, double a) { return v + a; });
+        case Kind::Sub: return FoldVectors<double>(x, out, f, [](double v, double a) { return v - a; });
+        case Kind::Mul: return FoldVectors<double>(x, out, f, [](double v, double a) { return v * a; });
+        default: {
+            bool zeroDivide = false;
+            const bool ok = FoldVectors<double>(x, out, f, [&zeroDivide, div](double v, double a) {
+                if (a != 0) return v / a;
+                if (v != 0) zeroDivide = true;
+                return div;
+            });
+            if (ok && zeroDivide) return Fail(APL_ERR_DOMAIN), false;
+            return ok;
         }
-        return FoldVectors<double>(x, out, f, [](double v, double a) { return v + a; });
-    case Kind::Sub: return FoldVectors<double>(x, out, f, [](double v, double a) { return v - a; });
-    case Kind::Mul: return FoldVectors<double>(x, out, f, [](double v, double a) { return v * a; });
-    default: {
-        bool zeroDivide = false;
-        const bool ok = FoldVectors<double>(x, out, f, [&zeroDivide, div](double v, double a) {
-            if (a != 0) return v / a;
-            if (v != 0) zeroDivide = true;
-            return div;
-        });
-        if (ok && zeroDivide) return Fail(APL_ERR_DOMAIN), false;
-        return ok;
-    }
     }
 }
 
@@ -176,21 +176,21 @@ bool FoldCompareAs(const T *x, int32_t *out, const Layout &f, double ct) {
 template <class T>
 bool FoldComparison(Kind kind, const T *x, int32_t *out, const Layout &f, double ct) {
     switch (kind) {
-    case Kind::Eq: return FoldCompareAs<Kind::Eq>(x, out, f, ct);
-    case Kind::Ne: return FoldCompareAs<Kind::Ne>(x, out, f, ct);
-    case Kind::Lt: return FoldCompareAs<Kind::Lt>(x, out, f, ct);
-    case Kind::Le: return FoldCompareAs<Kind::Le>(x, out, f, ct);
-    case Kind::Ge: return FoldCompareAs<Kind::Ge>(x, out, f, ct);
-    default: return FoldCompareAs<Kind::Gt>(x, out, f, ct);
+        case Kind::Eq: return FoldCompareAs<Kind::Eq>(x, out, f, ct);
+        case Kind::Ne: return FoldCompareAs<Kind::Ne>(x, out, f, ct);
+        case Kind::Lt: return FoldCompareAs<Kind::Lt>(x, out, f, ct);
+        case Kind::Le: return FoldCompareAs<Kind::Le>(x, out, f, ct);
+        case Kind::Ge: return FoldCompareAs<Kind::Ge>(x, out, f, ct);
+        default: return FoldCompareAs<Kind::Gt>(x, out, f, ct);
     }
 }
 
 bool FoldLogical(Kind kind, const int32_t *x, int32_t *out, const Layout &f) {
     switch (kind) {
-    case Kind::And: return FoldVectors<int32_t>(x, out, f, fold::Bits<Kind::And>{});
-    case Kind::Or: return FoldVectors<int32_t>(x, out, f, fold::Bits<Kind::Or>{});
-    case Kind::Nand: return FoldVectors<int32_t>(x, out, f, fold::Bits<Kind::Nand>{});
-    default: return FoldVectors<int32_t>(x, out, f, fold::Bits<Kind::Nor>{});
+        case Kind::And: return FoldVectors<int32_t>(x, out, f, fold::Bits<Kind::And>{});
+        case Kind::Or: return FoldVectors<int32_t>(x, out, f, fold::Bits<Kind::Or>{});
+        case Kind::Nand: return FoldVectors<int32_t>(x, out, f, fold::Bits<Kind::Nand>{});
+        default: return FoldVectors<int32_t>(x, out, f, fold::Bits<Kind::Nor>{});
     }
 }
 
@@ -330,7 +330,6 @@ aplarray *ItemAt(aplarray *right, int64_t index) {
     return IsNested(right) ? SlotAt(right, index) : ItemScalar(right, index);
 }
 
-
 }  // namespace
 
 aplarray *FoldItems(aplfnc *fn, aplarray *fnAxis, aplarray *right, int64_t first, int64_t stride, int64_t count) {
@@ -392,17 +391,25 @@ constexpr double kLargestReal = DBL_MAX;
 // primitive has none of that kind.
 aplarray *ScalarIdentity(int code) {
     switch (code) {
-    case glyph::kPlus: case glyph::kMinus: case glyph::kLess: case glyph::kGreater:
-    case glyph::kStile: case glyph::kVee: case glyph::kNotEqual:
-        return MakeInt(0);
-    case glyph::kStar: case glyph::kEqual: case glyph::kWedge: case glyph::kLessEqual:
-    case glyph::kGreaterEqual: case glyph::kTimes: case glyph::kDivide:
-        return MakeInt(1);
-    case glyph::kUpStile: return MakeReal(-kLargestReal);
-    case glyph::kDownStile: return MakeReal(kLargestReal);
-    // Binomial has no two-sided identity; 1 is the value APL users get (0!x is 1).
-    case glyph::kExclaim: return MakeInt(1);
-    default: return nullptr;
+        case glyph::kPlus:
+        case glyph::kMinus:
+        case glyph::kLess:
+        case glyph::kGreater:
+        case glyph::kStile:
+        case glyph::kVee:
+        case glyph::kNotEqual: return MakeInt(0);
+        case glyph::kStar:
+        case glyph::kEqual:
+        case glyph::kWedge:
+        case glyph::kLessEqual:
+        case glyph::kGreaterEqual:
+        case glyph::kTimes:
+        case glyph::kDivide: return MakeInt(1);
+        case glyph::kUpStile: return MakeReal(-kLargestReal);
+        case glyph::kDownStile: return MakeReal(kLargestReal);
+        // Binomial has no two-sided identity; 1 is the value APL users get (0!x is 1).
+        case glyph::kExclaim: return MakeInt(1);
+        default: return nullptr;
     }
 }
 
@@ -424,10 +431,17 @@ aplarray *IntVector(const int32_t *values, int64_t n) { return MakeIntVector(val
 aplarray *StructuralIdentity(int code, aplarray *right, bool &known) {
     known = true;
     switch (code) {
-    case glyph::kComma: case glyph::kTilde: case glyph::kUpArrow: case glyph::kRho: case glyph::kDownArrow:
-    case glyph::kDomino: case glyph::kRightShoe: case glyph::kCircleStile: case glyph::kTranspose:
-    case glyph::kCircleBar: break;
-    default: known = false; return nullptr;
+        case glyph::kComma:
+        case glyph::kTilde:
+        case glyph::kUpArrow:
+        case glyph::kRho:
+        case glyph::kDownArrow:
+        case glyph::kDomino:
+        case glyph::kRightShoe:
+        case glyph::kCircleStile:
+        case glyph::kTranspose:
+        case glyph::kCircleBar: break;
+        default: known = false; return nullptr;
     }
     if (code == glyph::kTilde && right->rank != 1) return Fail(APL_ERR_RANK);
     if ((code == glyph::kComma || code == glyph::kDomino) && right->rank == 0) return Fail(APL_ERR_RANK);
@@ -436,39 +450,39 @@ aplarray *StructuralIdentity(int code, aplarray *right, bool &known) {
     if (!first.get()) return nullptr;
     const aplarray *e = first.get();
     switch (code) {
-    case glyph::kComma: {
-        // S ← (¯1↓⍴first), 0; X ← S⍴first; identity S⍴⊂X.
-        const int rank = e->rank ? e->rank : 1;
-        int32_t s[kMaxRank];
-        for (int i = 0; i + 1 < rank; ++i) s[i] = e->shape[i];
-        s[rank - 1] = 0;
-        TempGuard x(APL_Shape(nullptr, IntVector(s, rank), first.release()));
-        if (!x.get()) return nullptr;
-        aplarray *enclosed = APL_Enclose(nullptr, nullptr, x.release());
-        if (!enclosed) return nullptr;
-        return APL_Shape(nullptr, IntVector(s, rank), enclosed);
-    }
-    case glyph::kUpArrow:
-    case glyph::kRho: return IntVector(e->shape, e->rank);
-    case glyph::kDownArrow: {
-        int32_t zeros[kMaxRank] = {};
-        return IntVector(zeros, e->rank);
-    }
-    case glyph::kDomino:
-        if (e->rank == 0) return Fail(APL_ERR_RANK);
-        return IdentityMatrix(e->shape[0]);
-    case glyph::kCircleStile:
-    case glyph::kCircleBar: {
-        const int from = code == glyph::kCircleStile ? 1 : 0;
-        const int count = e->rank ? e->rank - 1 : 0;
-        return APL_Shape(nullptr, IntVector(e->shape + from, count), MakeInt(1));
-    }
-    default: {
-        // The axes in the current origin, so that the identity is one: I⍉X is X.
-        int32_t axes[kMaxRank];
-        for (int i = 0; i < e->rank; ++i) axes[i] = i + IndexOrigin();
-        return IntVector(axes, e->rank);
-    }
+        case glyph::kComma: {
+            // S ← (¯1↓⍴first), 0; X ← S⍴first; identity S⍴⊂X.
+            const int rank = e->rank ? e->rank : 1;
+            int32_t s[kMaxRank];
+            for (int i = 0; i + 1 < rank; ++i) s[i] = e->shape[i];
+            s[rank - 1] = 0;
+            TempGuard x(APL_Shape(nullptr, IntVector(s, rank), first.release()));
+            if (!x.get()) return nullptr;
+            aplarray *enclosed = APL_Enclose(nullptr, nullptr, x.release());
+            if (!enclosed) return nullptr;
+            return APL_Shape(nullptr, IntVector(s, rank), enclosed);
+        }
+        case glyph::kUpArrow:
+        case glyph::kRho: return IntVector(e->shape, e->rank);
+        case glyph::kDownArrow: {
+            int32_t zeros[kMaxRank] = {};
+            return IntVector(zeros, e->rank);
+        }
+        case glyph::kDomino:
+            if (e->rank == 0) return Fail(APL_ERR_RANK);
+            return IdentityMatrix(e->shape[0]);
+        case glyph::kCircleStile:
+        case glyph::kCircleBar: {
+            const int from = code == glyph::kCircleStile ? 1 : 0;
+            const int count = e->rank ? e->rank - 1 : 0;
+            return APL_Shape(nullptr, IntVector(e->shape + from, count), MakeInt(1));
+        }
+        default: {
+            // The axes in the current origin, so that the identity is one: I⍉X is X.
+            int32_t axes[kMaxRank];
+            for (int i = 0; i < e->rank; ++i) axes[i] = i + IndexOrigin();
+            return IntVector(axes, e->rank);
+        }
     }
 }
 
@@ -543,25 +557,26 @@ constexpr int kReduceTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED | APL_B
 aplarray *Reduce(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, aplfnc *second, aplarray *secondAxis,
                  aplarray *right, bool firstAxis) {
     constexpr Signature kSignature{Optional(kAnyType), Optional(kReduceTypes), Required(kReduceTypes)};
-    return OperatorCall(kSignature, true, axis, left, fn, fnAxis, second, secondAxis, right,
-                        [firstAxis](OperatorArgs &op) -> aplarray * {
-        aplarray *r = op.args.right;
-        if (aplarray *counts = OperatorArgs::ArrayOf(op.operand))
-            return CallWithArrayOperand(firstAxis ? APL_Replicate1 : APL_Replicate, op.args.axis, counts, r);
-        if (r->rank == 0) return r;
-        int d = firstAxis ? 0 : r->rank - 1;
-        if (!ReductionAxis(op.args.axis, r->rank, d)) return nullptr;
-        if (op.args.left) {
-            // Held for the call like the other arguments: the function
-            // localises it and lets it go again.
-            aplarray *k = APL_LinkEx(MakeInt(IndexOrigin() + d), HERE);
-            if (!k) return nullptr;
-            aplarray *z = apl_REDUCE(k, op.args.left, op.operand, op.operandAxis, op.second, op.secondAxis, r);
-            APL_UnLinkEx(k, HERE);
-            return z;
-        }
-        return ReduceAlongAxis(op.operand, op.operandAxis, r, d);
-    });
+    return OperatorCall(
+        kSignature, true, axis, left, fn, fnAxis, second, secondAxis, right,
+        [firstAxis](OperatorArgs &op) -> aplarray * {
+            aplarray *r = op.args.right;
+            if (aplarray *counts = OperatorArgs::ArrayOf(op.operand))
+                return CallWithArrayOperand(firstAxis ? APL_Replicate1 : APL_Replicate, op.args.axis, counts, r);
+            if (r->rank == 0) return r;
+            int d = firstAxis ? 0 : r->rank - 1;
+            if (!ReductionAxis(op.args.axis, r->rank, d)) return nullptr;
+            if (op.args.left) {
+                // Held for the call like the other arguments: the function
+                // localises it and lets it go again.
+                aplarray *k = APL_LinkEx(MakeInt(IndexOrigin() + d), HERE);
+                if (!k) return nullptr;
+                aplarray *z = apl_REDUCE(k, op.args.left, op.operand, op.operandAxis, op.second, op.secondAxis, r);
+                APL_UnLinkEx(k, HERE);
+                return z;
+            }
+            return ReduceAlongAxis(op.operand, op.operandAxis, r, d);
+        });
 }
 
 }  // namespace

@@ -41,8 +41,8 @@ bool ReductionAxis(const aplarray *axis, int rank, int &d);
 // N-wise reduction N f/[K] R, run through the line machinery as a compiled
 // function: K is the axis as a scalar counted from IO. Borrows its arguments
 // (the caller holds them); returns a temporary or null with the error set.
-aplarray *apl_REDUCE(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, aplfnc *second,
-                     aplarray *secondAxis, aplarray *right);
+aplarray *apl_REDUCE(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, aplfnc *second, aplarray *secondAxis,
+                     aplarray *right);
 
 // True when the descriptor stands for a primitive function (not derived, not
 // user-defined); its character code is then `fn->code & 0xff`.

@@ -92,12 +92,12 @@ bool FoldPrefixes(const T *x, T *out, const Layout &f, double ct) {
 template <class T>
 bool ScanComparison(Kind kind, const T *x, T *out, const Layout &f, double ct) {
     switch (kind) {
-    case Kind::Eq: return FoldPrefixes<T, Kind::Eq>(x, out, f, ct);
-    case Kind::Ne: return FoldPrefixes<T, Kind::Ne>(x, out, f, ct);
-    case Kind::Lt: return FoldPrefixes<T, Kind::Lt>(x, out, f, ct);
-    case Kind::Le: return FoldPrefixes<T, Kind::Le>(x, out, f, ct);
-    case Kind::Ge: return FoldPrefixes<T, Kind::Ge>(x, out, f, ct);
-    default: return FoldPrefixes<T, Kind::Gt>(x, out, f, ct);
+        case Kind::Eq: return FoldPrefixes<T, Kind::Eq>(x, out, f, ct);
+        case Kind::Ne: return FoldPrefixes<T, Kind::Ne>(x, out, f, ct);
+        case Kind::Lt: return FoldPrefixes<T, Kind::Lt>(x, out, f, ct);
+        case Kind::Le: return FoldPrefixes<T, Kind::Le>(x, out, f, ct);
+        case Kind::Ge: return FoldPrefixes<T, Kind::Ge>(x, out, f, ct);
+        default: return FoldPrefixes<T, Kind::Gt>(x, out, f, ct);
     }
 }
 
@@ -106,20 +106,20 @@ bool ScanComparison(Kind kind, const T *x, T *out, const Layout &f, double ct) {
 template <class In>
 bool ScanArithmetic(Kind kind, const In *x, double *out, const Layout &f, double div) {
     switch (kind) {
-    case Kind::Add: return RunAlong(x, out, f, [](double r, double v, int64_t) { return r + v; });
-    case Kind::Mul: return RunAlong(x, out, f, [](double r, double v, int64_t) { return r * v; });
-    case Kind::Sub: return RunAlong(x, out, f, [](double r, double v, int64_t k) { return k & 1 ? r - v : r + v; });
-    default: {
-        bool zeroDivide = false;
-        const bool ok = RunAlong(x, out, f, [&zeroDivide, div](double r, double v, int64_t k) {
-            if (!(k & 1)) return r * v;
-            if (v != 0) return r / v;
-            if (r != 0) zeroDivide = true;
-            return div;
-        });
-        if (ok && zeroDivide) return Fail(APL_ERR_DOMAIN), false;
-        return ok;
-    }
+        case Kind::Add: return RunAlong(x, out, f, [](double r, double v, int64_t) { return r + v; });
+        case Kind::Mul: return RunAlong(x, out, f, [](double r, double v, int64_t) { return r * v; });
+        case Kind::Sub: return RunAlong(x, out, f, [](double r, double v, int64_t k) { return k & 1 ? r - v : r + v; });
+        default: {
+            bool zeroDivide = false;
+            const bool ok = RunAlong(x, out, f, [&zeroDivide, div](double r, double v, int64_t k) {
+                if (!(k & 1)) return r * v;
+                if (v != 0) return r / v;
+                if (r != 0) zeroDivide = true;
+                return div;
+            });
+            if (ok && zeroDivide) return Fail(APL_ERR_DOMAIN), false;
+            return ok;
+        }
     }
 }
 
@@ -162,9 +162,10 @@ aplarray *FastScan(Kind kind, aplarray *right, const Layout &f, bool &handled) {
         int32_t *integers = nullptr;
         const bool owned = IntegerData(right, &integers);
         if (!integers) return Fail(APL_ERR_DOMAIN);
-        ok = kind == Kind::And
-                 ? RunAlong(integers, DataOf<int32_t>(result.get()), f, [](int32_t r, int32_t v, int64_t) { return r & v; })
-                 : RunAlong(integers, DataOf<int32_t>(result.get()), f, [](int32_t r, int32_t v, int64_t) { return r | v; });
+        ok = kind == Kind::And ? RunAlong(integers, DataOf<int32_t>(result.get()), f,
+                                          [](int32_t r, int32_t v, int64_t) { return r & v; })
+                               : RunAlong(integers, DataOf<int32_t>(result.get()), f,
+                                          [](int32_t r, int32_t v, int64_t) { return r | v; });
         if (owned) FreeBlock(integers, HERE);
     }
     return ok ? result.release() : nullptr;
@@ -191,27 +192,28 @@ constexpr int kScanTypes = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
 aplarray *Scan(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, aplfnc *second, aplarray *secondAxis,
                aplarray *right, bool firstAxis) {
     constexpr Signature kSignature{Optional(kAnyType), Optional(kAnyType), Required(kScanTypes)};
-    return OperatorCall(kSignature, true, axis, left, fn, fnAxis, second, secondAxis, right,
-                        [firstAxis](OperatorArgs &op) -> aplarray * {
-        aplarray *r = op.args.right;
-        if (aplarray *mask = OperatorArgs::ArrayOf(op.operand)) {
-            // An array operand makes the function expand.
+    return OperatorCall(
+        kSignature, true, axis, left, fn, fnAxis, second, secondAxis, right,
+        [firstAxis](OperatorArgs &op) -> aplarray * {
+            aplarray *r = op.args.right;
+            if (aplarray *mask = OperatorArgs::ArrayOf(op.operand)) {
+                // An array operand makes the function expand.
+                if (op.args.left) return Fail(APL_ERR_SYNTAX);
+                return CallWithArrayOperand(firstAxis ? APL_Expand1 : APL_Expand, op.args.axis, mask, r);
+            }
             if (op.args.left) return Fail(APL_ERR_SYNTAX);
-            return CallWithArrayOperand(firstAxis ? APL_Expand1 : APL_Expand, op.args.axis, mask, r);
-        }
-        if (op.args.left) return Fail(APL_ERR_SYNTAX);
-        int d = firstAxis ? 0 : r->rank - 1;
-        if (!ReductionAxis(op.args.axis, r->rank, d)) return nullptr;
-        if (r->rank == 0 || ElementCount(r) == 0 || r->shape[d] == 1) return r;
-        const AxisSplit s = SplitAlong(r, d);
-        const Layout f{s.outer, s.length, s.inner};
-        if (!IsNested(r) && !op.operandAxis && IsPrimitiveOperand(op.operand)) {
-            bool handled;
-            aplarray *z = FastScan(fold::KindOf(static_cast<int>(op.operand->code & 0xff)), r, f, handled);
-            if (handled) return z;
-        }
-        return GeneralScan(op.operand, op.operandAxis, r, f);
-    });
+            int d = firstAxis ? 0 : r->rank - 1;
+            if (!ReductionAxis(op.args.axis, r->rank, d)) return nullptr;
+            if (r->rank == 0 || ElementCount(r) == 0 || r->shape[d] == 1) return r;
+            const AxisSplit s = SplitAlong(r, d);
+            const Layout f{s.outer, s.length, s.inner};
+            if (!IsNested(r) && !op.operandAxis && IsPrimitiveOperand(op.operand)) {
+                bool handled;
+                aplarray *z = FastScan(fold::KindOf(static_cast<int>(op.operand->code & 0xff)), r, f, handled);
+                if (handled) return z;
+            }
+            return GeneralScan(op.operand, op.operandAxis, r, f);
+        });
 }
 
 }  // namespace

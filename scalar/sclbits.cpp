@@ -57,4 +57,3 @@ aplarray *PackBits(const aplarray *integers) {
     }
     return result;
 }
-

@@ -44,13 +44,13 @@ bool ValidRecord(const aplarray *a) {
     if (!a || (!IsStatic(a) && !IsLiveBlock(a))) return false;
     if (a->rank > kMaxRank || a->lnkcnt < 0) return false;
     switch (a->eltype) {
-    case APL_CHAR:
-    case APL_INTG:
-    case APL_REAL:
-    case APL_NESTED:
-    case APL_BOOL:
-    case APL_SHORT: break;
-    default: return false;
+        case APL_CHAR:
+        case APL_INTG:
+        case APL_REAL:
+        case APL_NESTED:
+        case APL_BOOL:
+        case APL_SHORT: break;
+        default: return false;
     }
     int64_t count = 1;
     for (int i = 0; i < a->rank; ++i) {
@@ -440,8 +440,7 @@ aplarray *ScalarPair(const ScalarMember &m, aplarray *left, aplarray *right) {
 // The frame of all 21 entry points. Returns a temporary; consumes temporary
 // arguments (also on error), leaves linked ones as they were.
 aplarray *ScalarEntry(const ScalarMember &m, aplarray *axis, aplarray *left, aplarray *right) {
-    if (aplerrno || !right || (left && !ValidRecord(left)) || !ValidRecord(right) ||
-        (axis && !ValidRecord(axis))) {
+    if (aplerrno || !right || (left && !ValidRecord(left)) || !ValidRecord(right) || (axis && !ValidRecord(axis))) {
         if (!aplerrno) SetError(right ? APL_ERR_DOMAIN : APL_ERR_SYNTAX);
         ReleaseArguments(axis, left, right);
         return nullptr;
@@ -480,8 +479,27 @@ aplarray *ScalarEntry(const ScalarMember &m, aplarray *axis, aplarray *left, apl
 
 // Indexed by MemberIndex: the entry points below reach their row directly.
 enum MemberIndex {
-    kAdd, kSub, kMul, kDivision, kResidue, kMax, kMin, kPower, kLogarithm, kCircle, kFactorial,
-    kEqual, kNEqual, kLower, kLEqual, kGEqual, kGreater, kOr, kNor, kAnd, kNand
+    kAdd,
+    kSub,
+    kMul,
+    kDivision,
+    kResidue,
+    kMax,
+    kMin,
+    kPower,
+    kLogarithm,
+    kCircle,
+    kFactorial,
+    kEqual,
+    kNEqual,
+    kLower,
+    kLEqual,
+    kGEqual,
+    kGreater,
+    kOr,
+    kNor,
+    kAnd,
+    kNand
 };
 
 constexpr ScalarMember kMembers[] = {
@@ -514,11 +532,27 @@ constexpr bool RowsMatchTheirIndex() {
         MemberIndex index;
         aplfunction entry;
     } kExpected[] = {
-        {kAdd, APL_Add}, {kSub, APL_Sub}, {kMul, APL_Mul}, {kDivision, APL_Division}, {kResidue, APL_Residue},
-        {kMax, APL_Max}, {kMin, APL_Min}, {kPower, APL_Power}, {kLogarithm, APL_Logarithm},
-        {kCircle, APL_Circle}, {kFactorial, APL_Factorial}, {kEqual, APL_Equal}, {kNEqual, APL_NEqual},
-        {kLower, APL_Lower}, {kLEqual, APL_LEqual}, {kGEqual, APL_GEqual}, {kGreater, APL_Greater},
-        {kOr, APL_Or}, {kNor, APL_Nor}, {kAnd, APL_And}, {kNand, APL_Nand},
+        {kAdd, APL_Add},
+        {kSub, APL_Sub},
+        {kMul, APL_Mul},
+        {kDivision, APL_Division},
+        {kResidue, APL_Residue},
+        {kMax, APL_Max},
+        {kMin, APL_Min},
+        {kPower, APL_Power},
+        {kLogarithm, APL_Logarithm},
+        {kCircle, APL_Circle},
+        {kFactorial, APL_Factorial},
+        {kEqual, APL_Equal},
+        {kNEqual, APL_NEqual},
+        {kLower, APL_Lower},
+        {kLEqual, APL_LEqual},
+        {kGEqual, APL_GEqual},
+        {kGreater, APL_Greater},
+        {kOr, APL_Or},
+        {kNor, APL_Nor},
+        {kAnd, APL_And},
+        {kNand, APL_Nand},
     };
     if (std::size(kExpected) != std::size(kMembers)) return false;
     for (const auto &e : kExpected)
@@ -526,7 +560,6 @@ constexpr bool RowsMatchTheirIndex() {
     return true;
 }
 static_assert(RowsMatchTheirIndex(), "kMembers and MemberIndex disagree");
-
 
 }  // namespace
 
@@ -537,14 +570,14 @@ int DyadicResultType(ResultRule rule, int leftType, int rightType) {
     const bool nested = leftType == APL_NESTED || rightType == APL_NESTED;
     const bool bothBool = leftType == APL_BOOL && rightType == APL_BOOL;
     switch (rule) {
-    case ResultRule::Real: return APL_REAL;
-    case ResultRule::Num: return real ? APL_REAL : nested ? kTypeAtLeaves : APL_INTG;
-    case ResultRule::NumBool: return real ? APL_REAL : nested ? kTypeAtLeaves : bothBool ? APL_BOOL : APL_INTG;
-    case ResultRule::Mul: return real ? APL_REAL : nested ? kTypeAtLeaves : bothBool ? APL_BOOL : APL_REAL;
-    case ResultRule::Cmp: return bothBool ? APL_BOOL : APL_INTG;
-    case ResultRule::Logic: return leftType == APL_BOOL || rightType == APL_BOOL ? APL_BOOL : APL_INTG;
-    case ResultRule::Intg: return APL_INTG;
-    case ResultRule::MonadicNum: return real ? APL_REAL : nested ? kTypeAtLeaves : APL_INTG;
+        case ResultRule::Real: return APL_REAL;
+        case ResultRule::Num: return real ? APL_REAL : nested ? kTypeAtLeaves : APL_INTG;
+        case ResultRule::NumBool: return real ? APL_REAL : nested ? kTypeAtLeaves : bothBool ? APL_BOOL : APL_INTG;
+        case ResultRule::Mul: return real ? APL_REAL : nested ? kTypeAtLeaves : bothBool ? APL_BOOL : APL_REAL;
+        case ResultRule::Cmp: return bothBool ? APL_BOOL : APL_INTG;
+        case ResultRule::Logic: return leftType == APL_BOOL || rightType == APL_BOOL ? APL_BOOL : APL_INTG;
+        case ResultRule::Intg: return APL_INTG;
+        case ResultRule::MonadicNum: return real ? APL_REAL : nested ? kTypeAtLeaves : APL_INTG;
     }
     return APL_INTG;
 }
@@ -594,8 +627,7 @@ const ScalarMember *ScalarMemberOfCode(uint8_t code) {
 bool ScalarOfScalars(const ScalarMember &m, const aplarray *left, const aplarray *right, aplarray *into,
                      aplarray *&result) {
     result = nullptr;
-    if (!left || !right || !PlainScalars(m, left, right) || ((left->type | right->type) & APL_INDEXPOS))
-        return false;
+    if (!left || !right || !PlainScalars(m, left, right) || ((left->type | right->type) & APL_INDEXPOS)) return false;
     const int type = DyadicResultType(m.dyadicRule, left->eltype, right->eltype);
     if (type != APL_INTG && type != APL_REAL && type != APL_BOOL) return false;
     const bool reuse = into && !IsStatic(into) && into->rank == 0 && into->eltype == type && !IsNested(into);
@@ -630,8 +662,8 @@ const ScalarMember *ScalarMemberByCode(int code) {
     return nullptr;
 }
 
-aplarray *ScalarDyadic(DyadicRoutine routine, int resultType, aplarray *left, int32_t leftReuse,
-                       aplarray *right, int32_t rightReuse, int typeMask) {
+aplarray *ScalarDyadic(DyadicRoutine routine, int resultType, aplarray *left, int32_t leftReuse, aplarray *right,
+                       int32_t rightReuse, int typeMask) {
     const DyadicEngine e{routine, resultType, typeMask | APL_NESTED};
     aplarray *result = Dyadic(e, Claim(left, leftReuse), Claim(right, rightReuse));
     FinishFloatingPoint();

@@ -28,14 +28,14 @@ constexpr int kTypeAtLeaves = APL_INTG | APL_REAL;
 
 // How a member chooses its result type from the argument types.
 enum class ResultRule : uint8_t {
-    Real,         // REAL always
-    Num,          // REAL if either is REAL, else leaves if either is nested, else INTG
-    NumBool,      // as Num, but BOOL when both are BOOL
-    Mul,          // REAL if either is REAL, else leaves if nested, else BOOL for two BOOLs, else REAL
-    Cmp,          // BOOL when both are BOOL, else INTG
-    Logic,        // BOOL when either is BOOL, else INTG
-    Intg,         // INTG always (monadic signum and the NONCE forms)
-    MonadicNum    // REAL if REAL, leaves if nested, else INTG (magnitude, floor, ceiling)
+    Real,       // REAL always
+    Num,        // REAL if either is REAL, else leaves if either is nested, else INTG
+    NumBool,    // as Num, but BOOL when both are BOOL
+    Mul,        // REAL if either is REAL, else leaves if nested, else BOOL for two BOOLs, else REAL
+    Cmp,        // BOOL when both are BOOL, else INTG
+    Logic,      // BOOL when either is BOOL, else INTG
+    Intg,       // INTG always (monadic signum and the NONCE forms)
+    MonadicNum  // REAL if REAL, leaves if nested, else INTG (magnitude, floor, ceiling)
 };
 
 struct ScalarMember {
@@ -72,11 +72,10 @@ int MonadicResultType(ResultRule rule, int argType);
 // temporary; -1 never matches) is consumed: overwritten as the result or
 // released, also on error. Other arguments are borrowed and left as they were.
 // Returns a temporary (lnkcnt 0), or null with aplerrno set.
-aplarray *ScalarDyadic(DyadicRoutine routine, int resultType, aplarray *left, int32_t leftReuse,
-                       aplarray *right, int32_t rightReuse, int typeMask);
+aplarray *ScalarDyadic(DyadicRoutine routine, int resultType, aplarray *left, int32_t leftReuse, aplarray *right,
+                       int32_t rightReuse, int typeMask);
 // The monadic engine, same conventions.
-aplarray *ScalarMonadic(MonadicRoutine routine, int resultType, aplarray *arg, int32_t argReuse,
-                        int typeMask);
+aplarray *ScalarMonadic(MonadicRoutine routine, int resultType, aplarray *arg, int32_t argReuse, int typeMask);
 
 // The result of a scalar function when an argument is empty (left may be null):
 // an empty INTG array, or an empty nested one with a zero prototype. Borrows

@@ -102,8 +102,7 @@ Op MapLoop(R *out, const A *a, int64_t n, Op op) {
 
 // Whole words of packed bits; a single operand's one bit is spread over a word.
 template <class Op>
-void WordLoop(uint32_t *out, const uint32_t *a, bool aSingle, const uint32_t *b, bool bSingle,
-              int64_t words, Op op) {
+void WordLoop(uint32_t *out, const uint32_t *a, bool aSingle, const uint32_t *b, bool bSingle, int64_t words, Op op) {
     ForEachStride(words, [&](int64_t begin, int64_t end) {
         if (aSingle == bSingle) {
             for (int64_t w = begin; w < end; ++w) out[w] = op(a[w], b[w]);
@@ -126,8 +125,8 @@ aplarray *BoolRoutine(aplarray *result, const aplarray *left, const aplarray *ri
     const int64_t n = ElementCount(result);
     const bool lSingle = ElementCount(l.get()) == 1 && n != 1;
     const bool rSingle = ElementCount(r.get()) == 1 && n != 1;
-    WordLoop(DataOf<uint32_t>(result), DataOf<const uint32_t>(l.get()), lSingle,
-             DataOf<const uint32_t>(r.get()), rSingle, result->number, op);
+    WordLoop(DataOf<uint32_t>(result), DataOf<const uint32_t>(l.get()), lSingle, DataOf<const uint32_t>(r.get()),
+             rSingle, result->number, op);
     if (aplerrno) return nullptr;  // interrupted
     ClearBoolPadding(result);
     return result;
@@ -174,8 +173,7 @@ aplarray *NumericRoutine(aplarray *result, const aplarray *left, const aplarray 
         fault = ZipTyped<double>(DataOf<double>(result), l.get(), r.get(), n, op).fault;
         if (byValue) fault = fault || !AllFinite(DataOf<const double>(result), n);
     } else if constexpr (Op::kIntegers) {
-        const bool integers = result->eltype == APL_INTG && l.get()->eltype == APL_INTG &&
-                              r.get()->eltype == APL_INTG;
+        const bool integers = result->eltype == APL_INTG && l.get()->eltype == APL_INTG && r.get()->eltype == APL_INTG;
         // No member is asked for another pairing; refusing it keeps that true.
         fault = !integers || ZipTyped<int32_t>(DataOf<int32_t>(result), l.get(), r.get(), n, op).fault;
     } else {

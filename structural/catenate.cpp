@@ -179,8 +179,7 @@ aplarray *Join(const aplarray *left, const aplarray *right, int k, int type) {
     aplarray *result = NewResult(left->rank, type, shape);
     if (!result) return nullptr;
     if (ElementCount(result) == 0) {
-        if (IsNested(result))
-            ItemsOf(result)[0] = APL_LinkEx(SlotAt(IsNested(left) ? left : right, 0), HERE);
+        if (IsNested(result)) ItemsOf(result)[0] = APL_LinkEx(SlotAt(IsNested(left) ? left : right, 0), HERE);
         return result;
     }
     const AxisSplit l = SplitAlong(left, k), r = SplitAlong(right, k);
@@ -301,6 +300,6 @@ aplarray *CatenateKernel(CallArgs &args) {
 // Returns a temporary (lnkcnt 0). Consumes temporary arguments; linked ones are
 // left as they were.
 extern "C" aplarray *APL_Catenate(aplarray *axis, aplarray *left, aplarray *right) {
-    return StandardCall({Optional(kAnyType), Optional(kStructuralTypes), Required(kStructuralTypes)}, axis, left,
-                        right, CatenateKernel);
+    return StandardCall({Optional(kAnyType), Optional(kStructuralTypes), Required(kStructuralTypes)}, axis, left, right,
+                        CatenateKernel);
 }

@@ -58,15 +58,15 @@ void StoreFill(aplarray *target, int64_t to, int64_t count, aplarray *fill) {
     const bool fillNumeric = fill && !IsNested(fill) && fill->eltype != APL_CHAR && ElementCount(fill) > 0;
     const double number = fillNumeric ? NumberAt(fill, 0) : 0.0;
     switch (target->eltype) {
-    case APL_CHAR: {
-        const bool fillChar = fill && fill->eltype == APL_CHAR && ElementCount(fill) > 0;
-        memset(DataOf<char>(target) + to, fillChar ? *DataOf<const char>(fill) : ' ', static_cast<size_t>(count));
-        break;
-    }
-    case APL_INTG: FillWith<int32_t>(target, to, count, static_cast<int32_t>(number)); break;
-    case APL_REAL: FillWith<double>(target, to, count, number); break;
-    case APL_SHORT: FillWith<int16_t>(target, to, count, static_cast<int16_t>(number)); break;
-    default: break;
+        case APL_CHAR: {
+            const bool fillChar = fill && fill->eltype == APL_CHAR && ElementCount(fill) > 0;
+            memset(DataOf<char>(target) + to, fillChar ? *DataOf<const char>(fill) : ' ', static_cast<size_t>(count));
+            break;
+        }
+        case APL_INTG: FillWith<int32_t>(target, to, count, static_cast<int32_t>(number)); break;
+        case APL_REAL: FillWith<double>(target, to, count, number); break;
+        case APL_SHORT: FillWith<int16_t>(target, to, count, static_cast<int16_t>(number)); break;
+        default: break;
     }
 }
 
@@ -79,15 +79,15 @@ int64_t NearInteger(double x) {
 
 double NumberAt(const aplarray *array, int64_t i) {
     switch (array->eltype) {
-    case APL_INTG: return DataOf<const int32_t>(array)[i];
-    case APL_REAL: return DataOf<const double>(array)[i];
-    case APL_SHORT: return DataOf<const int16_t>(array)[i];
-    case APL_BOOL: {
-        const int64_t row = RowLength(array);
-        const uint32_t word = DataOf<const uint32_t>(array)[i / row * ((row + 31) / 32) + i % row / 32];
-        return (word >> (i % row % 32)) & 1u;
-    }
-    default: return 0;
+        case APL_INTG: return DataOf<const int32_t>(array)[i];
+        case APL_REAL: return DataOf<const double>(array)[i];
+        case APL_SHORT: return DataOf<const int16_t>(array)[i];
+        case APL_BOOL: {
+            const int64_t row = RowLength(array);
+            const uint32_t word = DataOf<const uint32_t>(array)[i / row * ((row + 31) / 32) + i % row / 32];
+            return (word >> (i % row % 32)) & 1u;
+        }
+        default: return 0;
     }
 }
 

@@ -45,23 +45,23 @@ public:
         }
         const int64_t n = ElementCount(array);
         switch (result_->eltype) {
-        case APL_NESTED: return WriteScalars(array, n);
-        case APL_CHAR: memcpy(DataOf<uint8_t>(result_) + at_, DataOf(array), static_cast<size_t>(n)); break;
-        case APL_REAL: {
-            double *out = DataOf<double>(result_) + at_;
-            if (array->eltype == APL_REAL)
-                memcpy(out, DataOf(array), 8 * static_cast<size_t>(n));
-            else
-                for (int64_t i = 0; i < n; ++i) out[i] = IntegerAt(array, i);
-            break;
-        }
-        default: {
-            int32_t *out = DataOf<int32_t>(result_) + at_;
-            if (array->eltype == APL_INTG)
-                memcpy(out, DataOf(array), 4 * static_cast<size_t>(n));
-            else
-                for (int64_t i = 0; i < n; ++i) out[i] = IntegerAt(array, i);
-        }
+            case APL_NESTED: return WriteScalars(array, n);
+            case APL_CHAR: memcpy(DataOf<uint8_t>(result_) + at_, DataOf(array), static_cast<size_t>(n)); break;
+            case APL_REAL: {
+                double *out = DataOf<double>(result_) + at_;
+                if (array->eltype == APL_REAL)
+                    memcpy(out, DataOf(array), 8 * static_cast<size_t>(n));
+                else
+                    for (int64_t i = 0; i < n; ++i) out[i] = IntegerAt(array, i);
+                break;
+            }
+            default: {
+                int32_t *out = DataOf<int32_t>(result_) + at_;
+                if (array->eltype == APL_INTG)
+                    memcpy(out, DataOf(array), 4 * static_cast<size_t>(n));
+                else
+                    for (int64_t i = 0; i < n; ++i) out[i] = IntegerAt(array, i);
+            }
         }
         at_ += n;
         return !(at_ >= next_ && (next_ += kInterruptStride, InterruptRequested()));
@@ -129,6 +129,5 @@ aplarray *ElementKernel(CallArgs &args) {
 extern "C" aplarray *APL_Element(aplarray *axis, aplarray *left, aplarray *right) {
     // BOOL and SHORT arguments arrive widened to INTG; their items are read as INTG.
     constexpr int kWidened = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
-    return StandardCall({Optional(kAnyType), Optional(kWidened), Required(kWidened)}, axis, left, right,
-                        ElementKernel);
+    return StandardCall({Optional(kAnyType), Optional(kWidened), Required(kWidened)}, axis, left, right, ElementKernel);
 }

@@ -301,22 +301,23 @@ bool ReadIntegers(const aplarray *array, std::vector<int64_t> &values) {
     values.resize(static_cast<size_t>(n));
     for (int64_t i = 0; i < n; ++i) {
         switch (array->eltype) {
-        case APL_INTG: values[i] = DataOf<const int32_t>(array)[i]; break;
-        case APL_SHORT: values[i] = DataOf<const int16_t>(array)[i]; break;
-        case APL_BOOL: {
-            const int64_t row = RowLength(array), words = (row + 31) / 32;
-            const uint32_t word = DataOf<const uint32_t>(array)[(i / row) * words + (i % row) / 32];
-            values[i] = (word >> ((i % row) % 32)) & 1u;
-            break;
-        }
-        default: {
-            const double x = DataOf<const double>(array)[i], nearest = std::nearbyint(x);
-            if (!(std::fabs(nearest) <= 9007199254740992.0) || std::fabs(x - nearest) > 1e-10 * std::fmax(1.0, std::fabs(x))) {
-                SetError(APL_ERR_DOMAIN);
-                return false;
+            case APL_INTG: values[i] = DataOf<const int32_t>(array)[i]; break;
+            case APL_SHORT: values[i] = DataOf<const int16_t>(array)[i]; break;
+            case APL_BOOL: {
+                const int64_t row = RowLength(array), words = (row + 31) / 32;
+                const uint32_t word = DataOf<const uint32_t>(array)[(i / row) * words + (i % row) / 32];
+                values[i] = (word >> ((i % row) % 32)) & 1u;
+                break;
             }
-            values[i] = static_cast<int64_t>(nearest);
-        }
+            default: {
+                const double x = DataOf<const double>(array)[i], nearest = std::nearbyint(x);
+                if (!(std::fabs(nearest) <= 9007199254740992.0) ||
+                    std::fabs(x - nearest) > 1e-10 * std::fmax(1.0, std::fabs(x))) {
+                    SetError(APL_ERR_DOMAIN);
+                    return false;
+                }
+                values[i] = static_cast<int64_t>(nearest);
+            }
         }
     }
     return true;

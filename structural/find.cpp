@@ -23,14 +23,14 @@ namespace {
 // BOOL or SHORT, whose rows are packed).
 double NumberAt(const aplarray *a, int64_t i) {
     switch (a->eltype) {
-    case APL_INTG: return DataOf<const int32_t>(a)[i];
-    case APL_REAL: return DataOf<const double>(a)[i];
-    case APL_SHORT: return DataOf<const int16_t>(a)[i];
-    case APL_CHAR: return DataOf<const uint8_t>(a)[i];
-    default: {
-        const int64_t row = RowLength(a), words = (row + 31) / 32;
-        return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
-    }
+        case APL_INTG: return DataOf<const int32_t>(a)[i];
+        case APL_REAL: return DataOf<const double>(a)[i];
+        case APL_SHORT: return DataOf<const int16_t>(a)[i];
+        case APL_CHAR: return DataOf<const uint8_t>(a)[i];
+        default: {
+            const int64_t row = RowLength(a), words = (row + 31) / 32;
+            return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
+        }
     }
 }
 
@@ -220,6 +220,5 @@ extern "C" aplarray *APL_Find(aplarray *axis, aplarray *left, aplarray *right) {
     // form keeps the argument's type.
     constexpr int kSearched = APL_CHAR | APL_INTG | APL_REAL | APL_NESTED;
     if (!left) return StandardCall({Optional(kAnyType), kRefused, Required(kAnyType)}, axis, left, right, FindKernel);
-    return StandardCall({Optional(kAnyType), Optional(kSearched), Required(kSearched)}, axis, left, right,
-                        FindKernel);
+    return StandardCall({Optional(kAnyType), Optional(kSearched), Required(kSearched)}, axis, left, right, FindKernel);
 }

@@ -4,11 +4,11 @@
 #include "structural/format.h"
 
 #include "core/arrays.h"
-#include "structural/scratch.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
+#include "structural/scratch.h"
 
 #include <algorithm>
 #include <bit>
@@ -27,10 +27,10 @@ static_assert(kTextBuffer > 2 + 309 + 1 + kMaxFormatField + 1);
 
 // Everything about element texts that is fixed for one call.
 struct TextRules {
-    int precision;          // PP, read once per call
+    int precision;           // PP, read once per call
     const FormatSpec *spec;  // null for monadic format
     KeywordSpeller speller;  // null outside keyword mode
-    char minus;             // the high minus, or "_" in keyword mode
+    char minus;              // the high minus, or "_" in keyword mode
 };
 
 TextRules RulesFor(const FormatSpec *spec, KeywordSpeller speller) {
@@ -130,8 +130,8 @@ int ShortestText(double v, char *buffer) {
 // the same digits as "%.*g", several times faster (every REAL is converted
 // twice, once to measure its column and once to place it).
 int GeneralText(double v, int precision, char *buffer) {
-    const std::to_chars_result r = std::to_chars(buffer, buffer + kTextBuffer - 1, v, std::chars_format::general,
-                                                 precision);
+    const std::to_chars_result r =
+        std::to_chars(buffer, buffer + kTextBuffer - 1, v, std::chars_format::general, precision);
     if (r.ec != std::errc()) return snprintf(buffer, kTextBuffer, "%.*G", precision, v);
     *r.ptr = 0;
     const int n = static_cast<int>(r.ptr - buffer);
@@ -250,14 +250,13 @@ struct ScalarItems {
     int text(int64_t i) {
         const aplarray *item = items[i];
         switch (item->eltype) {
-        case APL_CHAR: buffer[0] = *DataOf<const char>(item); return 1;
-        case APL_INTG: return IntegerText(*DataOf<const int32_t>(item), buffer, rules.minus);
-        case APL_SHORT: return IntegerText(*DataOf<const int16_t>(item), buffer, rules.minus);
-        case APL_BOOL:
-            return IntegerText(static_cast<int32_t>(*DataOf<const uint32_t>(item) & 1u), buffer,
-                               rules.minus);
-        case APL_REAL: return RealText(RealAt(DataOf(item), 0), rules, buffer);
-        default: SetError(APL_ERR_DOMAIN); return -1;
+            case APL_CHAR: buffer[0] = *DataOf<const char>(item); return 1;
+            case APL_INTG: return IntegerText(*DataOf<const int32_t>(item), buffer, rules.minus);
+            case APL_SHORT: return IntegerText(*DataOf<const int16_t>(item), buffer, rules.minus);
+            case APL_BOOL:
+                return IntegerText(static_cast<int32_t>(*DataOf<const uint32_t>(item) & 1u), buffer, rules.minus);
+            case APL_REAL: return RealText(RealAt(DataOf(item), 0), rules, buffer);
+            default: SetError(APL_ERR_DOMAIN); return -1;
         }
     }
     int measure(int64_t i, int64_t, int32_t) { return text(i); }
@@ -423,8 +422,7 @@ aplarray *KeywordRows(const aplarray *value, KeywordSpeller spell) {
     aplarray *result = BlankArray(value->rank, shape);
     if (!result) return nullptr;
     for (int64_t r = 0; r < rows; ++r)
-        memcpy(DataOf<char>(result) + r * longest, DataOf(spelt[r]),
-               static_cast<size_t>(spelt[r]->number));
+        memcpy(DataOf<char>(result) + r * longest, DataOf(spelt[r]), static_cast<size_t>(spelt[r]->number));
     return result;
 }
 
@@ -512,8 +510,7 @@ aplarray *FormatNested(const aplarray *value, const TextRules &rules, int depth)
     if (count == 0) {
         // No items to measure: blank rows (one per row of the grid when the
         // last axis is empty), one blank gap and the trailing blank column.
-        const int32_t shape[2] = {columns == 0 ? static_cast<int32_t>(gridRows) : 0,
-                                  columns == 0 ? 1 : 2};
+        const int32_t shape[2] = {columns == 0 ? static_cast<int32_t>(gridRows) : 0, columns == 0 ? 1 : 2};
         return shape[0] == 1 ? BlankArray(1, shape + 1) : BlankArray(2, shape);
     }
 
@@ -595,8 +592,7 @@ aplarray *FormatNested(const aplarray *value, const TextRules &rules, int depth)
             const int64_t h = text->rank <= 1 ? 1 : text->shape[0];
             const int64_t w = text->rank == 0 ? 1 : text->shape[text->rank - 1];
             for (int64_t y = 0; y < h && w > 0; ++y)
-                memcpy(out + (top + y) * rowLength + left, DataOf<const char>(text) + y * w,
-                       static_cast<size_t>(w));
+                memcpy(out + (top + y) * rowLength + left, DataOf<const char>(text) + y * w, static_cast<size_t>(w));
             left += widths[j];
         }
         top += heights[r];
@@ -615,34 +611,34 @@ aplarray *FormatAny(const aplarray *value, const TextRules &rules, int depth) {
         return nullptr;
     }
     switch (value->eltype) {
-    case APL_NESTED:
-        if (IsScalarItemList(value)) {
-            ScalarItems source{ItemsOf(value), rules, {}};
+        case APL_NESTED:
+            if (IsScalarItemList(value)) {
+                ScalarItems source{ItemsOf(value), rules, {}};
+                return LayOut(value, source);
+            }
+            return FormatNested(value, rules, depth);
+        case APL_CHAR: {
+            if (rules.speller) return KeywordRows(value, rules.speller);
+            Chars source{DataOf<const char>(value)};
             return LayOut(value, source);
         }
-        return FormatNested(value, rules, depth);
-    case APL_CHAR: {
-        if (rules.speller) return KeywordRows(value, rules.speller);
-        Chars source{DataOf<const char>(value)};
-        return LayOut(value, source);
-    }
-    case APL_INTG: {
-        DenseIntegers<int32_t> source{DataOf<const int32_t>(value), rules.minus};
-        return LayOut(value, source);
-    }
-    case APL_SHORT: {
-        DenseIntegers<int16_t> source{DataOf<const int16_t>(value), rules.minus};
-        return LayOut(value, source);
-    }
-    case APL_BOOL: {
-        BoolBits source{DataOf<const uint32_t>(value), (RowLength(value) + 31) / 32};
-        return LayOut(value, source);
-    }
-    case APL_REAL: {
-        Reals source{DataOf(value), rules, {}};
-        return LayOut(value, source);
-    }
-    default: SetError(APL_ERR_DOMAIN); return nullptr;
+        case APL_INTG: {
+            DenseIntegers<int32_t> source{DataOf<const int32_t>(value), rules.minus};
+            return LayOut(value, source);
+        }
+        case APL_SHORT: {
+            DenseIntegers<int16_t> source{DataOf<const int16_t>(value), rules.minus};
+            return LayOut(value, source);
+        }
+        case APL_BOOL: {
+            BoolBits source{DataOf<const uint32_t>(value), (RowLength(value) + 31) / 32};
+            return LayOut(value, source);
+        }
+        case APL_REAL: {
+            Reals source{DataOf(value), rules, {}};
+            return LayOut(value, source);
+        }
+        default: SetError(APL_ERR_DOMAIN); return nullptr;
     }
 }
 
@@ -677,8 +673,7 @@ bool ReadSpecification(aplarray *left, FormatSpec *spec) {
     }
     *spec = left->number == 1 ? FormatSpec{0, values[0]} : FormatSpec{values[0], values[1]};
     if (owned) FreeBlock(values, HERE);
-    if (spec->width < 0 || spec->precision < 0 || spec->width > kMaxFormatField ||
-        spec->precision > kMaxFormatField) {
+    if (spec->width < 0 || spec->precision < 0 || spec->width > kMaxFormatField || spec->precision > kMaxFormatField) {
         SetError(APL_ERR_DOMAIN);
         return false;
     }
@@ -726,8 +721,7 @@ aplarray *FormatMatrix(const aplarray *value, KeywordSpeller speller) {
 // are left as they were. The axis is accepted and ignored.
 extern "C" aplarray *APL_Format(aplarray *axis, aplarray *left, aplarray *right) {
     // BOOL and SHORT specifications arrive as INTG.
-    constexpr Signature kSignature{Optional(kAnyType),
-                                   Optional(APL_CHAR | APL_INTG | APL_REAL | APL_NESTED),
+    constexpr Signature kSignature{Optional(kAnyType), Optional(APL_CHAR | APL_INTG | APL_REAL | APL_NESTED),
                                    Required(kAnyType)};
     return StandardCall(kSignature, axis, left, right, [](CallArgs &args) -> aplarray * {
         FormatSpec spec{};

@@ -3,11 +3,11 @@
 // longer cells through a stable comparison sort. Relies on the array core and the wrapper.
 #include "apl.h"
 #include "core/arrays.h"
-#include "structural/scratch.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
+#include "structural/scratch.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -145,8 +145,7 @@ struct CellOrder {
 };
 
 template <class Elt>
-bool GradeCells(const Elt *data, int32_t n, int64_t cellLength, const uint8_t *rank, bool down,
-                int32_t *out) {
+bool GradeCells(const Elt *data, int32_t n, int64_t cellLength, const uint8_t *rank, bool down, int32_t *out) {
     for (int32_t i = 0; i < n; ++i) out[i] = i;
     if (cellLength == 0) return true;
     std::stable_sort(out, out + n, CellOrder<Elt>{data, cellLength, rank, down});
@@ -188,22 +187,22 @@ bool GradeInto(const aplarray *right, const uint8_t *rank, bool down, int32_t *o
     const int32_t n = right->shape[0];
     const int64_t cellLength = n ? ElementCount(right) / n : 0;
     switch (right->eltype) {
-    case APL_INTG: {
-        const int32_t *data = DataOf<int32_t>(right);
-        if (cellLength != 1) return GradeCells(data, n, cellLength, nullptr, down, out);
-        return GradeByKeys<uint32_t>(data, n, out, [down](int32_t v) { return IntKey(v, down); });
-    }
-    case APL_REAL: {
-        const double *data = DataOf<double>(right);
-        if (cellLength != 1) return GradeCells(data, n, cellLength, nullptr, down, out);
-        return GradeByKeys<uint64_t>(data, n, out, [down](double v) { return RealKey(v, down); });
-    }
-    default: {
-        const uint8_t *data = DataOf<uint8_t>(right);
-        if (cellLength != 1) return GradeCells(data, n, cellLength, rank, down, out);
-        GradeCharsByRank(data, n, rank, down, out);
-        return true;
-    }
+        case APL_INTG: {
+            const int32_t *data = DataOf<int32_t>(right);
+            if (cellLength != 1) return GradeCells(data, n, cellLength, nullptr, down, out);
+            return GradeByKeys<uint32_t>(data, n, out, [down](int32_t v) { return IntKey(v, down); });
+        }
+        case APL_REAL: {
+            const double *data = DataOf<double>(right);
+            if (cellLength != 1) return GradeCells(data, n, cellLength, nullptr, down, out);
+            return GradeByKeys<uint64_t>(data, n, out, [down](double v) { return RealKey(v, down); });
+        }
+        default: {
+            const uint8_t *data = DataOf<uint8_t>(right);
+            if (cellLength != 1) return GradeCells(data, n, cellLength, rank, down, out);
+            GradeCharsByRank(data, n, rank, down, out);
+            return true;
+        }
     }
 }
 

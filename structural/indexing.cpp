@@ -54,13 +54,13 @@ int WidenedType(int eltype) { return eltype == APL_BOOL || eltype == APL_SHORT ?
 // `owned`); other types are kept.
 bool Widen(aplarray *&x, TempGuard &owned) {
     switch (x->eltype) {
-    case APL_BOOL: return Replace(x, owned, BoolToInt);
-    case APL_SHORT: return Replace(x, owned, ShortToInt);
-    case APL_CHAR:
-    case APL_INTG:
-    case APL_REAL:
-    case APL_NESTED: return true;
-    default: SetError(APL_ERR_DOMAIN); return false;
+        case APL_BOOL: return Replace(x, owned, BoolToInt);
+        case APL_SHORT: return Replace(x, owned, ShortToInt);
+        case APL_CHAR:
+        case APL_INTG:
+        case APL_REAL:
+        case APL_NESTED: return true;
+        default: SetError(APL_ERR_DOMAIN); return false;
     }
 }
 
@@ -382,18 +382,18 @@ aplarray *Select(aplarray *a, IndexList &list) {
         if (!offsets.build(a, list)) return nullptr;
         bool gathered = true;  // false: interrupted
         switch (a->eltype) {
-        case APL_CHAR: gathered = GatherRuns(DataOf<uint8_t>(r), DataOf<const uint8_t>(a), offsets); break;
-        case APL_INTG: gathered = GatherRuns(DataOf<int32_t>(r), DataOf<const int32_t>(a), offsets); break;
-        case APL_REAL: gathered = GatherRuns(DataOf<double>(r), DataOf<const double>(a), offsets); break;
-        case APL_SHORT: gathered = GatherRuns(DataOf<int32_t>(r), DataOf<const int16_t>(a), offsets); break;
-        case APL_BOOL: gathered = GatherBits(DataOf<int32_t>(r), a, offsets); break;
-        case APL_NESTED:
-            if (!GatherItems(ItemsOf(r), a, offsets)) {
-                if (!aplerrno) SetError(APL_ERR_WSFULL);
-                return nullptr;
-            }
-            break;
-        default: SetError(APL_ERR_DOMAIN); return nullptr;
+            case APL_CHAR: gathered = GatherRuns(DataOf<uint8_t>(r), DataOf<const uint8_t>(a), offsets); break;
+            case APL_INTG: gathered = GatherRuns(DataOf<int32_t>(r), DataOf<const int32_t>(a), offsets); break;
+            case APL_REAL: gathered = GatherRuns(DataOf<double>(r), DataOf<const double>(a), offsets); break;
+            case APL_SHORT: gathered = GatherRuns(DataOf<int32_t>(r), DataOf<const int16_t>(a), offsets); break;
+            case APL_BOOL: gathered = GatherBits(DataOf<int32_t>(r), a, offsets); break;
+            case APL_NESTED:
+                if (!GatherItems(ItemsOf(r), a, offsets)) {
+                    if (!aplerrno) SetError(APL_ERR_WSFULL);
+                    return nullptr;
+                }
+                break;
+            default: SetError(APL_ERR_DOMAIN); return nullptr;
         }
         if (!gathered) return nullptr;
     }
@@ -427,18 +427,20 @@ bool ScatterRuns(T *out, const T *in, bool single, const Offsets &o, bool interr
 // item over itself keeps it alive.
 bool ScatterItems(aplarray **out, aplarray *const *in, bool single, const Offsets &o, bool interruptible) {
     bool ok = true;
-    const bool walked = o.forEach([&](int64_t i, int64_t offset) {
-        for (int64_t k = 0; k < o.run && ok; ++k) {
-            aplarray *item = in[single ? 0 : i + k];
-            aplarray *linked = APL_LinkEx(item, HERE);
-            ok = !item || linked;
-            if (!ok) return;
-            aplarray *&slot = out[offset + k];
-            aplarray *old = slot;
-            slot = linked;
-            APL_UnLinkEx(old, HERE);
-        }
-    }, interruptible);
+    const bool walked = o.forEach(
+        [&](int64_t i, int64_t offset) {
+            for (int64_t k = 0; k < o.run && ok; ++k) {
+                aplarray *item = in[single ? 0 : i + k];
+                aplarray *linked = APL_LinkEx(item, HERE);
+                ok = !item || linked;
+                if (!ok) return;
+                aplarray *&slot = out[offset + k];
+                aplarray *old = slot;
+                slot = linked;
+                APL_UnLinkEx(old, HERE);
+            }
+        },
+        interruptible);
     return ok && walked;
 }
 
@@ -469,7 +471,7 @@ aplarray *Store(aplarray *a, IndexList &list, aplarray *v, bool exclusive) {
         if (target->eltype != value->eltype) {
             if ((target->eltype | value->eltype) == kNumeric) {
                 const bool ok = target->eltype == APL_INTG ? Replace(target, ownedTarget, IntToReal)
-                                                          : Replace(value, ownedValue, IntToReal);
+                                                           : Replace(value, ownedValue, IntToReal);
                 if (!ok) return nullptr;
             } else {
                 if (!IsNested(target) && !Replace(target, ownedTarget, APL_MakeNested)) return nullptr;
@@ -487,14 +489,20 @@ aplarray *Store(aplarray *a, IndexList &list, aplarray *v, bool exclusive) {
         if (inPlace && InterruptRequested()) return nullptr;
         bool stored = true;
         switch (target->eltype) {
-        case APL_CHAR: stored = ScatterRuns(DataOf<uint8_t>(target), DataOf<uint8_t>(value), single, offsets, !inPlace); break;
-        case APL_INTG: stored = ScatterRuns(DataOf<int32_t>(target), DataOf<int32_t>(value), single, offsets, !inPlace); break;
-        case APL_REAL: stored = ScatterRuns(DataOf<double>(target), DataOf<double>(value), single, offsets, !inPlace); break;
-        default:
-            if (!ScatterItems(ItemsOf(target), ItemsOf(value), single, offsets, !inPlace)) {
-                if (!aplerrno) SetError(APL_ERR_WSFULL);
-                return nullptr;
-            }
+            case APL_CHAR:
+                stored = ScatterRuns(DataOf<uint8_t>(target), DataOf<uint8_t>(value), single, offsets, !inPlace);
+                break;
+            case APL_INTG:
+                stored = ScatterRuns(DataOf<int32_t>(target), DataOf<int32_t>(value), single, offsets, !inPlace);
+                break;
+            case APL_REAL:
+                stored = ScatterRuns(DataOf<double>(target), DataOf<double>(value), single, offsets, !inPlace);
+                break;
+            default:
+                if (!ScatterItems(ItemsOf(target), ItemsOf(value), single, offsets, !inPlace)) {
+                    if (!aplerrno) SetError(APL_ERR_WSFULL);
+                    return nullptr;
+                }
         }
         if (!stored) return nullptr;
     }
@@ -665,9 +673,9 @@ aplarray *AssignableValue(uint16_t symbol, bool selective) {
         return nullptr;
     }
     const aplsymbol &entry = Symbol(symbol);
-    const bool label = (entry.kind & (APL_KIND_VARIABLE | APL_KIND_LABELBIT)) ==
-                           (APL_KIND_VARIABLE | APL_KIND_LABELBIT) &&
-                       !(entry.kind & kFunctionKinds);
+    const bool label =
+        (entry.kind & (APL_KIND_VARIABLE | APL_KIND_LABELBIT)) == (APL_KIND_VARIABLE | APL_KIND_LABELBIT) &&
+        !(entry.kind & kFunctionKinds);
     if (label || (entry.value && (entry.kind & (kFunctionKinds | APL_KIND_OPERAND)))) {
         SetError(APL_ERR_SYNTAX);
         return nullptr;
@@ -689,7 +697,6 @@ void HoldValue(aplarray *value) {
 void UnholdValue(aplarray *value) {
     if (value && !IsStatic(value)) --value->lnkcnt;
 }
-
 
 // Returns `value` (a temporary stays one, for the caller to release), or null
 // with the error set. Consumes a temporary index list; releases a temporary

@@ -3,11 +3,11 @@
 // Relies on the array core, the standard wrapper and IO and CT in the symbol table.
 #include "apl.h"
 #include "core/arrays.h"
-#include "structural/scratch.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
+#include "structural/scratch.h"
 
 #include <cmath>
 #include <cstring>
@@ -84,14 +84,14 @@ bool TolerantlyEqual(double a, double b, double ct) {
 // nested arrays may still be BOOL or SHORT, whose rows are packed.
 double NumberAt(const aplarray *a, int64_t i) {
     switch (a->eltype) {
-    case APL_INTG: return DataOf<int32_t>(a)[i];
-    case APL_REAL: return DataOf<double>(a)[i];
-    case APL_SHORT: return DataOf<int16_t>(a)[i];
-    default: {
-        const int64_t rowLength = RowLength(a), wordsPerRow = (rowLength + 31) / 32;
-        const int64_t row = i / rowLength, column = i % rowLength;
-        return (DataOf<uint32_t>(a)[row * wordsPerRow + column / 32] >> (column % 32)) & 1u;
-    }
+        case APL_INTG: return DataOf<int32_t>(a)[i];
+        case APL_REAL: return DataOf<double>(a)[i];
+        case APL_SHORT: return DataOf<int16_t>(a)[i];
+        default: {
+            const int64_t rowLength = RowLength(a), wordsPerRow = (rowLength + 31) / 32;
+            const int64_t row = i / rowLength, column = i % rowLength;
+            return (DataOf<uint32_t>(a)[row * wordsPerRow + column / 32] >> (column % 32)) & 1u;
+        }
     }
 }
 
@@ -133,8 +133,7 @@ int Matches(const aplarray *a, const aplarray *b, double ct, int depth) {
 // Whether item `item` of a nested left equals element j of a simple right: a
 // simple scalar item as a value, anything else never.
 bool ItemEqualsElement(const aplarray *item, const aplarray *right, int64_t j, double ct) {
-    return !IsNested(item) && item->rank == 0 && item->number == 1 &&
-           SimpleElementsEqual(item, 0, right, j, ct);
+    return !IsNested(item) && item->rank == 0 && item->number == 1 && SimpleElementsEqual(item, 0, right, j, ct);
 }
 
 // Positions for index of through a direct table: `first` maps a value to the
@@ -252,8 +251,7 @@ aplarray *IndexOf(const aplarray *left, const aplarray *right) {
     bool ok = true;
     if (left->eltype == APL_CHAR && right->eltype == APL_CHAR) {
         ok = CharIndexOf(left, right, out);
-    } else if (!IsNested(left) && !IsNested(right) &&
-               (left->eltype == APL_CHAR) != (right->eltype == APL_CHAR)) {
+    } else if (!IsNested(left) && !IsNested(right) && (left->eltype == APL_CHAR) != (right->eltype == APL_CHAR)) {
         for (int64_t j = 0; j < count; ++j) out[j] = n;
     } else if (left->eltype == APL_INTG && right->eltype == APL_INTG) {
         ok = IntIndexOf(left, right, out);

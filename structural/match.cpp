@@ -33,13 +33,13 @@ int32_t DepthAt(const aplarray *array, int level) {
 // Element i of a simple numeric array as a double (INTG, SHORT, BOOL or REAL).
 double NumberAt(const aplarray *a, int64_t i) {
     switch (a->eltype) {
-    case APL_INTG: return DataOf<const int32_t>(a)[i];
-    case APL_SHORT: return DataOf<const int16_t>(a)[i];
-    case APL_REAL: return DataOf<const double>(a)[i];
-    default: {
-        const int64_t row = RowLength(a), words = (row + 31) / 32;
-        return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
-    }
+        case APL_INTG: return DataOf<const int32_t>(a)[i];
+        case APL_SHORT: return DataOf<const int16_t>(a)[i];
+        case APL_REAL: return DataOf<const double>(a)[i];
+        default: {
+            const int64_t row = RowLength(a), words = (row + 31) / 32;
+            return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
+        }
     }
 }
 
@@ -105,6 +105,5 @@ int MatchArrays(const aplarray *a, const aplarray *b) { return MatchAt(a, b, 0);
 // Returns a temporary INTG scalar (lnkcnt 0). Consumes temporary arguments;
 // linked ones are left as they were.
 extern "C" aplarray *APL_Match(aplarray *axis, aplarray *left, aplarray *right) {
-    return StandardCall({Optional(kAnyType), Optional(kAnyType), Required(kAnyType)}, axis, left, right,
-                        MatchKernel);
+    return StandardCall({Optional(kAnyType), Optional(kAnyType), Required(kAnyType)}, axis, left, right, MatchKernel);
 }

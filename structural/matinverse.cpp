@@ -236,7 +236,8 @@ aplarray *MatrixInverse(const aplarray *left, const aplarray *right) {
     int32_t shape[kMaxRank];
     int rank = 0;
     shape[rank++] = static_cast<int32_t>(n);
-    if (!left) shape[rank++] = static_cast<int32_t>(m);
+    if (!left)
+        shape[rank++] = static_cast<int32_t>(m);
     else
         for (int i = 1; i < left->rank; ++i) shape[rank++] = left->shape[i];
     TempGuard result(NewReal(rank, shape));
@@ -256,8 +257,10 @@ aplarray *MatrixInverse(const aplarray *left, const aplarray *right) {
     bool finite = true;
     for (int64_t c = 0; c < k; ++c) {
         for (int64_t i = 0; i < m; ++i) column[i] = sides[i * k + c];
-        if (square) SubstituteLU(a.data, n, pivots.data, column.data);
-        else SubstituteQR(a.data, m, n, diagonal.data, squares.data, column.data);
+        if (square)
+            SubstituteLU(a.data, n, pivots.data, column.data);
+        else
+            SubstituteQR(a.data, m, n, diagonal.data, squares.data, column.data);
         for (int64_t i = 0; i < n; ++i) {
             out[i * k + c] = column[i];
             finite &= std::isfinite(column[i]);

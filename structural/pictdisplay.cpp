@@ -61,8 +61,8 @@ constexpr int kLines = 41;
 
 // The line-flags vector: a static CHAR vector of kLines+1 zeros (no line
 // opens a control structure).
-alignas(4) const unsigned char kLineFlags[64] = {16 + 4 + kLines + 1, 0, 0, 0, 0x41, 1, 1, 0, 1, 0, 0, 0,
-                                                 kLines + 1, 0, 0, 0, kLines + 1, 0, 0, 0};
+alignas(4) const unsigned char kLineFlags[64] = {16 + 4 + kLines + 1, 0, 0, 0, 0x41,       1, 1, 0, 1, 0, 0, 0,
+                                                 kLines + 1,          0, 0, 0, kLines + 1, 0, 0, 0};
 
 // The constants, as static array records (size, flags, rank, type, links,
 // count, shape, data).
@@ -91,7 +91,8 @@ alignas(4) const char kLeftMarks[25] = "\26\0\0\0\101\1\1\0\1\0\0\0\2\0\0\0\2\0\
 // '2×~A≡⍕A'
 alignas(4) const char kMixed[29] = "\33\0\0\0\101\1\1\0\1\0\0\0\7\0\0\0\7\0\0\0\62\327\176\101\255\225\101\0";
 // '1+↑∊0×(1⌈×/⍴A)↑,A'
-alignas(4) const char kKind[41] = "\45\0\0\0\101\1\1\0\1\0\0\0\21\0\0\0\21\0\0\0\61\53\206\271\60\327\50\61\227\327\57\275\101\51\206\54\101\0\0\0";
+alignas(4) const char kKind[41] =
+    "\45\0\0\0\101\1\1\0\1\0\0\0\21\0\0\0\21\0\0\0\61\53\206\271\60\327\50\61\227\327\57\275\101\51\206\54\101\0\0\0";
 // 1 1
 alignas(4) const char kOneOne[29] = "\34\0\0\0\101\1\2\0\1\0\0\0\2\0\0\0\2\0\0\0\1\0\0\0\1\0\0\0";
 // 0 ¯1
@@ -108,8 +109,8 @@ alignas(4) const char kTwoBlanks[25] = "\26\0\0\0\101\1\1\0\1\0\0\0\2\0\0\0\2\0\
 aplarray *K(const char *image) { return reinterpret_cast<aplarray *>(const_cast<char *>(image)); }
 
 enum Name { kA, kS, kD, kR, kC, kHL, kHC, kHT, kHB, kVL, kVB, kV, kW, kN, kB, kGEN, kD3, kD3E, kSS, kNames };
-const char *const kNameText[kNames] = {"A",  "S",  "D", "R", "C", "HL", "HC",  "HT", "HB", "VL",
-                                       "VB", "V",  "W", "N", "B", "GEN", "D3", "D3E", "SS"};
+const char *const kNameText[kNames] = {"A",  "S", "D", "R", "C", "HL",  "HC", "HT",  "HB", "VL",
+                                       "VB", "V", "W", "N", "B", "GEN", "D3", "D3E", "SS"};
 
 // Nested pictures call the function once per level: deeper than this is LIMIT.
 constexpr int kMaxDisplayDepth = 100;
@@ -176,165 +177,130 @@ aplarray *apl_DISPLAY(aplarray *axis, aplarray *left, aplarray *right) {
     if (!framed) goto end;
 nextline:
     switch (APL_NextLine(kLineFlags)) {
-    case 4:
-        APL_Assign(io, num(0));
-        goto nextline;
-    case 5:
-        jumpIf(APL_NEqual(nullptr, num(0), APL_NameClass(nullptr, nullptr, K(kNameS))), num(7));
-        goto nextline;
-    case 6:
-        assign(kS, shape(var(kA)));
-        goto nextline;
-    case 7:
-        assign(kR, first(shape(ravel(var(kS)))));
-        goto nextline;
-    case 8:
-        assign(kC, K(kCorners));
-        goto nextline;
-    case 9:
-        assign(kHL, K(kMinus));
-        goto nextline;
-    case 10:
-        assign(kHC, cat(var(kHL), cat(K(kTopMarks), cat(var(kHL), K(kBottomMarks)))));
-        goto nextline;
-    case 12:
-        assign(kVL, K(kStile));
-        goto nextline;
-    case 13:
-        assign(kVB, cat(var(kVL), K(kLeftMarks)));
-        goto nextline;
-    case 14:
-        assign(kHT, at(var(kHC), APL_Mul(nullptr, APL_Lower(nullptr, num(0), var(kR)),
-                                         APL_Add(nullptr, num(1),
-                                                 APL_Lower(nullptr, num(0),
-                                                           first(APL_Take(nullptr, num(-1), ravel(var(kS)))))))));
-        goto nextline;
-    case 15:
-        assign(kHB, at(var(kHC),
-                       APL_Add(nullptr, num(3),
-                               APL_Min(nullptr, num(3),
-                                       APL_Add(nullptr, APL_ExecAlternate(nullptr, K(kMixed), K(kKind)),
-                                               APL_Mul(nullptr, num(3),
-                                                       APL_Lower(nullptr, num(1), rank(var(kS)))))))));
-        goto nextline;
-    case 16:
-        assign(kV, at(var(kVB), APL_Mul(nullptr, APL_Lower(nullptr, num(1), var(kR)),
-                                        APL_Add(nullptr, num(1),
-                                                APL_Lower(nullptr, num(0),
-                                                          first(APL_Take(nullptr, num(-2), ravel(var(kS)))))))));
-        goto nextline;
-    case 17:
-        jumpIf(APL_Lower(nullptr, num(0),
-                         APL_Reduce(nullptr, nullptr, &times, nullptr, nullptr, nullptr, shape(var(kA)))),
-               num(19));
-        goto nextline;
-    case 18:
-        assign(kA, APL_Shape(nullptr, APL_Max(nullptr, num(1), shape(var(kA))),
-                             APL_Enclose(nullptr, nullptr, first(var(kA)))));
-        goto nextline;
-    case 19:
-        jumpIf(APL_Lower(nullptr, num(1), APL_Match(nullptr, nullptr, var(kA))), var(kGEN));
-        goto nextline;
-    case 20:
-        jumpIf(APL_Lower(nullptr, num(2), rank(var(kA))), var(kD3));
-        goto nextline;
-    case 21:
-        assign(kD, APL_Format(nullptr, nullptr, var(kA)));
-        goto nextline;
-    case 22:
-        assign(kD, APL_Shape(nullptr, APL_Take(nullptr, num(-2), cat(K(kOneOne), shape(var(kD)))), var(kD)));
-        goto nextline;
-    case 23:
-        assign(kW, first(shape(var(kD))));
-        goto nextline;
-    case 24:
-        assign(kN, APL_Add(nullptr, num(-1), first(APL_Take(nullptr, num(-1), shape(var(kD))))));
-        goto nextline;
-    case 25:
-        jumpIf(APL_Equal(nullptr, num(0), rank(var(kA))), var(kSS));
-        goto nextline;
-    case 26: {
-        aplarray *leftEdge =
-            cat(at(var(kC), num(0)),
-                cat(var(kV), cat(APL_Shape(nullptr, APL_Sub(nullptr, var(kW), num(1)), var(kVL)), at(var(kC), num(2)))));
-        aplarray *rightEdge = cat(at(var(kC), num(1)), cat(APL_Shape(nullptr, var(kW), var(kVL)), at(var(kC), num(3))));
-        aplarray *rows = cat1(cat(var(kHT), APL_Shape(nullptr, var(kN), var(kHL))),
-                              cat1(var(kD), cat(var(kHB), APL_Shape(nullptr, var(kN), var(kHL)))));
-        assign(kD, cat(leftEdge, cat(rows, rightEdge)));
-        goto nextline;
-    }
-    case 27:
-        jumpIf(APL_Greater(nullptr, num(3), rank(var(kA))), num(0));
-        goto nextline;
-    case 28:
-        assign(kN, APL_Add(nullptr, num(-2), rank(var(kA))));
-        goto nextline;
-    case 29: {
-        aplarray *height = APL_Sub(nullptr, first(shape(var(kD))), num(3));
-        aplarray *marks = at(var(kVB), APL_Add(nullptr, num(1),
-                                               APL_Lower(nullptr, num(0), APL_Take(nullptr, var(kN), ravel(var(kS))))));
-        aplarray *columns =
-            cat1(APL_Shape(nullptr, var(kN), at(var(kC), num(0))),
-                 cat1(marks, cat1(APL_Shape(nullptr, cat(height, var(kN)), var(kVL)),
-                                  APL_Shape(nullptr, var(kN), at(var(kC), num(2))))));
-        assign(kD, cat(columns, var(kD)));
-        goto nextline;
-    }
-    case 30:
-        jump(num(0));
-        goto nextline;
-    case 31:
-        assign(kD, APL_Drop(nullptr, K(kDropEdges),
-                            APL_Drop(nullptr, K(kDropFirst),
-                                     APL_Format(nullptr, nullptr, APL_Enclose(nullptr, nullptr, var(kA))))));
-        goto nextline;
-    case 32:
-        jump(num(22));
-        goto nextline;
-    case 33:
-        assign(kD, APL_Format(nullptr, nullptr,
-                              APL_Evaluate(KAZ_MonOp(&func0, &op0, APL_Each, nullptr, display, nullptr), nullptr,
-                                           nullptr, var(kA), nullptr)));
-        goto nextline;
-    case 34:
-        assign(kB, APL_Reduce(nullptr, nullptr, &both, nullptr, nullptr, nullptr,
-                              APL_Equal(nullptr, K(kBlank), var(kD))));
-        goto nextline;
-    case 35:
-        assign(kD, APL_Replicate1(nullptr,
-                                  APL_Without(nullptr, nullptr,
-                                              APL_And(nullptr, var(kB),
-                                                      APL_Rotate(nullptr, num(1),
-                                                                 APL_Without(nullptr, nullptr, var(kB))))),
-                                  var(kD)));
-        goto nextline;
-    case 36:
-        assign(kD, APL_Replicate(nullptr,
-                                 APL_Without(nullptr, nullptr,
-                                             APL_Reduce1(nullptr, nullptr, &both, nullptr, nullptr, nullptr,
-                                                         APL_Find(nullptr, K(kTwoBlanks), var(kD)))),
-                                 var(kD)));
-        goto nextline;
-    case 37:
-        assign(kD, apl_DISPLAY(nullptr, APL_Shape(nullptr, cat(num(1), shape(var(kS))), var(kS)), var(kD)));
-        goto nextline;
-    case 38:
-        jump(APL_Mul(nullptr, var(kD3E), APL_Lower(nullptr, num(2), rank(var(kA)))));
-        goto nextline;
-    case 39:
-        assign(kHB, at(K(kScalarMarks), APL_Match(nullptr, K(kBlank), first(APL_Shape(nullptr, num(0), var(kA))))));
-        goto nextline;
-    case 40:
-        assign(kD, cat(K(kBlank), cat(cat1(K(kBlank), cat1(var(kD), cat(var(kHB), APL_Shape(nullptr, var(kN),
-                                                                                               K(kBlank))))),
-                                      K(kBlank))));
-        goto nextline;
-    case 1:
-    case 2:
-    case 3:
-    case 11:
-    case 41: goto nextline;
-    default: goto end;
+        case 4: APL_Assign(io, num(0)); goto nextline;
+        case 5: jumpIf(APL_NEqual(nullptr, num(0), APL_NameClass(nullptr, nullptr, K(kNameS))), num(7)); goto nextline;
+        case 6: assign(kS, shape(var(kA))); goto nextline;
+        case 7: assign(kR, first(shape(ravel(var(kS))))); goto nextline;
+        case 8: assign(kC, K(kCorners)); goto nextline;
+        case 9: assign(kHL, K(kMinus)); goto nextline;
+        case 10: assign(kHC, cat(var(kHL), cat(K(kTopMarks), cat(var(kHL), K(kBottomMarks))))); goto nextline;
+        case 12: assign(kVL, K(kStile)); goto nextline;
+        case 13: assign(kVB, cat(var(kVL), K(kLeftMarks))); goto nextline;
+        case 14:
+            assign(kHT,
+                   at(var(kHC),
+                      APL_Mul(nullptr, APL_Lower(nullptr, num(0), var(kR)),
+                              APL_Add(nullptr, num(1),
+                                      APL_Lower(nullptr, num(0), first(APL_Take(nullptr, num(-1), ravel(var(kS)))))))));
+            goto nextline;
+        case 15:
+            assign(kHB,
+                   at(var(kHC),
+                      APL_Add(nullptr, num(3),
+                              APL_Min(nullptr, num(3),
+                                      APL_Add(nullptr, APL_ExecAlternate(nullptr, K(kMixed), K(kKind)),
+                                              APL_Mul(nullptr, num(3), APL_Lower(nullptr, num(1), rank(var(kS)))))))));
+            goto nextline;
+        case 16:
+            assign(kV,
+                   at(var(kVB),
+                      APL_Mul(nullptr, APL_Lower(nullptr, num(1), var(kR)),
+                              APL_Add(nullptr, num(1),
+                                      APL_Lower(nullptr, num(0), first(APL_Take(nullptr, num(-2), ravel(var(kS)))))))));
+            goto nextline;
+        case 17:
+            jumpIf(APL_Lower(nullptr, num(0),
+                             APL_Reduce(nullptr, nullptr, &times, nullptr, nullptr, nullptr, shape(var(kA)))),
+                   num(19));
+            goto nextline;
+        case 18:
+            assign(kA, APL_Shape(nullptr, APL_Max(nullptr, num(1), shape(var(kA))),
+                                 APL_Enclose(nullptr, nullptr, first(var(kA)))));
+            goto nextline;
+        case 19: jumpIf(APL_Lower(nullptr, num(1), APL_Match(nullptr, nullptr, var(kA))), var(kGEN)); goto nextline;
+        case 20: jumpIf(APL_Lower(nullptr, num(2), rank(var(kA))), var(kD3)); goto nextline;
+        case 21: assign(kD, APL_Format(nullptr, nullptr, var(kA))); goto nextline;
+        case 22:
+            assign(kD, APL_Shape(nullptr, APL_Take(nullptr, num(-2), cat(K(kOneOne), shape(var(kD)))), var(kD)));
+            goto nextline;
+        case 23: assign(kW, first(shape(var(kD)))); goto nextline;
+        case 24:
+            assign(kN, APL_Add(nullptr, num(-1), first(APL_Take(nullptr, num(-1), shape(var(kD))))));
+            goto nextline;
+        case 25: jumpIf(APL_Equal(nullptr, num(0), rank(var(kA))), var(kSS)); goto nextline;
+        case 26: {
+            aplarray *leftEdge = cat(at(var(kC), num(0)),
+                                     cat(var(kV), cat(APL_Shape(nullptr, APL_Sub(nullptr, var(kW), num(1)), var(kVL)),
+                                                      at(var(kC), num(2)))));
+            aplarray *rightEdge =
+                cat(at(var(kC), num(1)), cat(APL_Shape(nullptr, var(kW), var(kVL)), at(var(kC), num(3))));
+            aplarray *rows = cat1(cat(var(kHT), APL_Shape(nullptr, var(kN), var(kHL))),
+                                  cat1(var(kD), cat(var(kHB), APL_Shape(nullptr, var(kN), var(kHL)))));
+            assign(kD, cat(leftEdge, cat(rows, rightEdge)));
+            goto nextline;
+        }
+        case 27: jumpIf(APL_Greater(nullptr, num(3), rank(var(kA))), num(0)); goto nextline;
+        case 28: assign(kN, APL_Add(nullptr, num(-2), rank(var(kA)))); goto nextline;
+        case 29: {
+            aplarray *height = APL_Sub(nullptr, first(shape(var(kD))), num(3));
+            aplarray *marks =
+                at(var(kVB),
+                   APL_Add(nullptr, num(1), APL_Lower(nullptr, num(0), APL_Take(nullptr, var(kN), ravel(var(kS))))));
+            aplarray *columns = cat1(APL_Shape(nullptr, var(kN), at(var(kC), num(0))),
+                                     cat1(marks, cat1(APL_Shape(nullptr, cat(height, var(kN)), var(kVL)),
+                                                      APL_Shape(nullptr, var(kN), at(var(kC), num(2))))));
+            assign(kD, cat(columns, var(kD)));
+            goto nextline;
+        }
+        case 30: jump(num(0)); goto nextline;
+        case 31:
+            assign(kD, APL_Drop(nullptr, K(kDropEdges),
+                                APL_Drop(nullptr, K(kDropFirst),
+                                         APL_Format(nullptr, nullptr, APL_Enclose(nullptr, nullptr, var(kA))))));
+            goto nextline;
+        case 32: jump(num(22)); goto nextline;
+        case 33:
+            assign(kD, APL_Format(nullptr, nullptr,
+                                  APL_Evaluate(KAZ_MonOp(&func0, &op0, APL_Each, nullptr, display, nullptr), nullptr,
+                                               nullptr, var(kA), nullptr)));
+            goto nextline;
+        case 34:
+            assign(kB, APL_Reduce(nullptr, nullptr, &both, nullptr, nullptr, nullptr,
+                                  APL_Equal(nullptr, K(kBlank), var(kD))));
+            goto nextline;
+        case 35:
+            assign(kD, APL_Replicate1(
+                           nullptr,
+                           APL_Without(nullptr, nullptr,
+                                       APL_And(nullptr, var(kB),
+                                               APL_Rotate(nullptr, num(1), APL_Without(nullptr, nullptr, var(kB))))),
+                           var(kD)));
+            goto nextline;
+        case 36:
+            assign(kD, APL_Replicate(nullptr,
+                                     APL_Without(nullptr, nullptr,
+                                                 APL_Reduce1(nullptr, nullptr, &both, nullptr, nullptr, nullptr,
+                                                             APL_Find(nullptr, K(kTwoBlanks), var(kD)))),
+                                     var(kD)));
+            goto nextline;
+        case 37:
+            assign(kD, apl_DISPLAY(nullptr, APL_Shape(nullptr, cat(num(1), shape(var(kS))), var(kS)), var(kD)));
+            goto nextline;
+        case 38: jump(APL_Mul(nullptr, var(kD3E), APL_Lower(nullptr, num(2), rank(var(kA))))); goto nextline;
+        case 39:
+            assign(kHB, at(K(kScalarMarks), APL_Match(nullptr, K(kBlank), first(APL_Shape(nullptr, num(0), var(kA))))));
+            goto nextline;
+        case 40:
+            assign(kD, cat(K(kBlank),
+                           cat(cat1(K(kBlank), cat1(var(kD), cat(var(kHB), APL_Shape(nullptr, var(kN), K(kBlank))))),
+                               K(kBlank))));
+            goto nextline;
+        case 1:
+        case 2:
+        case 3:
+        case 11:
+        case 41: goto nextline;
+        default: goto end;
     }
 end:
     aplarray *z = nullptr;

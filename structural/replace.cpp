@@ -3,11 +3,11 @@
 // Relies on the array core, the standard wrapper and the shared string automaton.
 #include "apl.h"
 #include "core/arrays.h"
-#include "structural/scratch.h"
 #include "core/automaton.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/wrapper.h"
+#include "structural/scratch.h"
 
 #include <cstdint>
 #include <cstring>
@@ -152,8 +152,7 @@ private:
 // place of which the pair's new string goes. A character where no old string
 // begins is kept and the scan goes on from the next one. False with INTERRUPT.
 template <class Keep, class Found>
-bool Scan(const uint8_t *text, int64_t length, const Matcher &matcher, const PieceList &old, Keep keep,
-          Found found) {
+bool Scan(const uint8_t *text, int64_t length, const Matcher &matcher, const PieceList &old, Keep keep, Found found) {
     StrideClock clock;
     int64_t keptTo = 0;
     for (int64_t i = 0; i < length;) {

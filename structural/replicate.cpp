@@ -37,8 +37,7 @@ struct Counts {
 // looked at by the output written, not by the counts read: one count can ask
 // for millions of copies.
 template <class T>
-bool ReplicateElements(T *out, const T *in, const Counts &c, int64_t outer, int64_t length, int64_t outLength,
-                       T fill) {
+bool ReplicateElements(T *out, const T *in, const Counts &c, int64_t outer, int64_t length, int64_t outLength, T fill) {
     int64_t done = 0;
     auto repeat = [&done](T *&to, T value, int64_t count) {
         while (count > 0) {
@@ -104,8 +103,8 @@ bool ReplicateCells(aplarray *result, const aplarray *right, const Counts &c, co
     return true;
 }
 
-aplarray *ReplicateInto(aplarray *result, const aplarray *right, const Counts &c, const AxisSplit &s,
-                        int64_t outLength, aplarray *fill) {
+aplarray *ReplicateInto(aplarray *result, const aplarray *right, const Counts &c, const AxisSplit &s, int64_t outLength,
+                        aplarray *fill) {
     TempGuard guard(result);
     if (ElementCount(result) == 0) {
         if (IsNested(result)) ItemsOf(result)[0] = APL_LinkEx(fill, HERE);
@@ -114,22 +113,22 @@ aplarray *ReplicateInto(aplarray *result, const aplarray *right, const Counts &c
     if (s.inner == 1 && !IsNested(result)) {
         bool completed;
         switch (ElementSize(result->eltype)) {
-        case 1:
-            completed = ReplicateElements(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), c, s.outer, s.length,
-                                          outLength, FillValue<uint8_t>(fill, result->eltype));
-            break;
-        case 2:
-            completed = ReplicateElements(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), c, s.outer,
-                                          s.length, outLength, FillValue<uint16_t>(fill, result->eltype));
-            break;
-        case 4:
-            completed = ReplicateElements(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), c, s.outer,
-                                          s.length, outLength, FillValue<uint32_t>(fill, result->eltype));
-            break;
-        default:
-            completed = ReplicateElements(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), c, s.outer,
-                                          s.length, outLength, FillValue<uint64_t>(fill, result->eltype));
-            break;
+            case 1:
+                completed = ReplicateElements(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), c, s.outer,
+                                              s.length, outLength, FillValue<uint8_t>(fill, result->eltype));
+                break;
+            case 2:
+                completed = ReplicateElements(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), c, s.outer,
+                                              s.length, outLength, FillValue<uint16_t>(fill, result->eltype));
+                break;
+            case 4:
+                completed = ReplicateElements(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), c, s.outer,
+                                              s.length, outLength, FillValue<uint32_t>(fill, result->eltype));
+                break;
+            default:
+                completed = ReplicateElements(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), c, s.outer,
+                                              s.length, outLength, FillValue<uint64_t>(fill, result->eltype));
+                break;
         }
         return completed ? guard.release() : nullptr;
     }
@@ -181,9 +180,9 @@ aplarray *CompressVector(const aplarray *left, const aplarray *right) {
     aplarray *result = NewResult(1, right->eltype, &kept);
     if (!result) return nullptr;
     switch (ElementSize(right->eltype)) {
-    case 1: CompressBits(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), words, n); break;
-    case 4: CompressBits(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), words, n); break;
-    default: CompressBits(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), words, n); break;
+        case 1: CompressBits(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), words, n); break;
+        case 4: CompressBits(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), words, n); break;
+        default: CompressBits(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), words, n); break;
     }
     return result;
 }

@@ -92,8 +92,8 @@ aplarray *Prototype(const aplarray *array, int mode, int depth) {
         WriteText("unknown type in function 'prototype' !", true);
         eltype = APL_INTG;
     }
-    aplarray *result = mode == kPrototypeTypical ? NewArray(0, eltype, nullptr)
-                                                 : NewArray(array->rank, eltype, array->shape);
+    aplarray *result =
+        mode == kPrototypeTypical ? NewArray(0, eltype, nullptr) : NewArray(array->rank, eltype, array->shape);
     if (!result) return nullptr;
     if (eltype != APL_NESTED) {
         FillData(result);
@@ -197,8 +197,8 @@ aplarray *ReshapeNonEmpty(const int32_t *axes, int count, aplarray *right) {
     aplarray *result = NewArray(count, right->eltype, axes);
     if (!result) return nullptr;
     if (!IsNested(right)) {
-        if (FillCyclic(DataOf<char>(result), DataOf<const char>(right), ElementSize(right->eltype),
-                       result->number, right->number))
+        if (FillCyclic(DataOf<char>(result), DataOf<const char>(right), ElementSize(right->eltype), result->number,
+                       right->number))
             return result;
         APL_UnLinkTempEx(result, HERE);
         return nullptr;
@@ -275,6 +275,5 @@ aplarray *prototype(const aplarray *array, int mode) {
 extern "C" aplarray *APL_Shape(aplarray *axis, aplarray *left, aplarray *right) {
     // The axis and a missing right argument are refused by the kernel, so that
     // they give AXIS and SYNTAX in that order.
-    return StandardCall({Optional(kAnyType), Optional(kNumeric), Optional(kAnyType)}, axis, left, right,
-                        ShapeKernel);
+    return StandardCall({Optional(kAnyType), Optional(kNumeric), Optional(kAnyType)}, axis, left, right, ShapeKernel);
 }

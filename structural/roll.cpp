@@ -26,7 +26,8 @@ bool ReadRandomLink(RandomGenerator &generator) {
     const aplarray *value = IsSymbol(sys_RL_idx) ? APL_Variable(sys_RL_idx) : nullptr;
     const double link = value ? FirstNumber(value, -1) : kRandomLinkStart;
     if (!(link >= 1 && link < kRandomModulus) || link != std::floor(link)) {
-        SetErrorText(APL_ERR_DOMAIN, "%cRL allowed values : 1 ... %ld", glyph::kQuad, static_cast<long>(kRandomModulus - 1));
+        SetErrorText(APL_ERR_DOMAIN, "%cRL allowed values : 1 ... %ld", glyph::kQuad,
+                     static_cast<long>(kRandomModulus - 1));
         return false;
     }
     generator.state = static_cast<uint64_t>(link);
@@ -250,7 +251,8 @@ struct PickSet : HashSlots<uint32_t> {
 // The table method with the whole table: position j holds origin + j until moved.
 bool DealDense(int32_t *out, int64_t count, int64_t range, int32_t origin, RandomGenerator &generator) {
     const uint64_t bytes = static_cast<uint64_t>(range) * sizeof(int32_t);
-    int32_t *table = bytes <= INT32_MAX ? static_cast<int32_t *>(AllocBlock(static_cast<size_t>(bytes ? bytes : 4), HERE)) : nullptr;
+    int32_t *table =
+        bytes <= INT32_MAX ? static_cast<int32_t *>(AllocBlock(static_cast<size_t>(bytes ? bytes : 4), HERE)) : nullptr;
     if (!table) {
         SetError(APL_ERR_WSFULL);
         return false;

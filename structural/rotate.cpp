@@ -50,10 +50,10 @@ bool RotateVectors(T *out, const T *in, const AxisSplit &s, const int32_t *amoun
 template <template <class> class Body, class... Extra>
 bool BySize(aplarray *result, const aplarray *right, Extra... extra) {
     switch (ElementSize(right->eltype)) {
-    case 1: return Body<uint8_t>::Run(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), extra...);
-    case 2: return Body<uint16_t>::Run(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), extra...);
-    case 4: return Body<uint32_t>::Run(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), extra...);
-    default: return Body<uint64_t>::Run(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), extra...);
+        case 1: return Body<uint8_t>::Run(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), extra...);
+        case 2: return Body<uint16_t>::Run(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), extra...);
+        case 4: return Body<uint32_t>::Run(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), extra...);
+        default: return Body<uint64_t>::Run(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), extra...);
     }
 }
 template <class T>
@@ -62,7 +62,9 @@ struct ReverseBody {
 };
 template <class T>
 struct RotateBody {
-    static bool Run(T *out, const T *in, AxisSplit s, const int32_t *amounts) { return RotateVectors(out, in, s, amounts); }
+    static bool Run(T *out, const T *in, AxisSplit s, const int32_t *amounts) {
+        return RotateVectors(out, in, s, amounts);
+    }
 };
 
 aplarray *NewLike(const aplarray *right) { return NewResult(right->rank, right->eltype, right->shape); }

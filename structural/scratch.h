@@ -24,7 +24,8 @@ public:
         FreeBlock(data_, HERE);
         data_ = nullptr;
         const uint64_t n = count > 0 ? static_cast<uint64_t>(count) : 1;
-        if (n <= SIZE_MAX / 2 / sizeof(T)) data_ = static_cast<T *>(AllocBlock(static_cast<size_t>(n) * sizeof(T), HERE));
+        if (n <= SIZE_MAX / 2 / sizeof(T))
+            data_ = static_cast<T *>(AllocBlock(static_cast<size_t>(n) * sizeof(T), HERE));
         if (!data_) SetError(APL_ERR_WSFULL);
         return data_ != nullptr;
     }

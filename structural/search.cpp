@@ -21,9 +21,7 @@ constexpr int64_t kDirectAlways = 1 << 16;
 // A REAL key looks up each integer within tolerance; beyond this many it scans.
 constexpr int64_t kMaxIntegerCandidates = 64;
 
-uint32_t HashOf(int32_t value, uint32_t bits) {
-    return (static_cast<uint32_t>(value) * 0x9E3779B1u) >> (32 - bits);
-}
+uint32_t HashOf(int32_t value, uint32_t bits) { return (static_cast<uint32_t>(value) * 0x9E3779B1u) >> (32 - bits); }
 
 bool Unsupported(int eltype) {
     return eltype != APL_CHAR && eltype != APL_INTG && eltype != APL_REAL && eltype != APL_NESTED;
@@ -66,13 +64,13 @@ constexpr uint64_t kCharKind = 1, kNumberKind = 2, kNestedKind = 3;
 // Element i of a simple array without REAL as an integer (a character's code).
 int64_t ExactAt(const aplarray *a, int64_t i) {
     switch (a->eltype) {
-    case APL_CHAR: return DataOf<const uint8_t>(a)[i];
-    case APL_INTG: return DataOf<const int32_t>(a)[i];
-    case APL_SHORT: return DataOf<const int16_t>(a)[i];
-    default: {
-        const int64_t row = RowLength(a), words = (row + 31) / 32;
-        return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
-    }
+        case APL_CHAR: return DataOf<const uint8_t>(a)[i];
+        case APL_INTG: return DataOf<const int32_t>(a)[i];
+        case APL_SHORT: return DataOf<const int16_t>(a)[i];
+        default: {
+            const int64_t row = RowLength(a), words = (row + 31) / 32;
+            return (DataOf<const uint32_t>(a)[(i / row) * words + (i % row) / 32] >> ((i % row) % 32)) & 1u;
+        }
     }
 }
 
@@ -245,19 +243,19 @@ int32_t SearchTable::FindChar(uint8_t key) const { return mode_ == Mode::Chars ?
 
 int32_t SearchTable::FindInteger(int32_t key) const {
     switch (mode_) {
-    case Mode::IntDirect: {
-        const int64_t at = static_cast<int64_t>(key) - low_;
-        return at >= 0 && at < static_cast<int64_t>(positions_.size()) ? positions_[static_cast<size_t>(at)] : -1;
-    }
-    case Mode::IntHash: {
-        const size_t mask = positions_.size() - 1;
-        for (size_t at = HashOf(key, hashBits_);; at = (at + 1) & mask) {
-            if (positions_[at] < 0) return -1;
-            if (hashKeys_[at] == key) return positions_[at];
+        case Mode::IntDirect: {
+            const int64_t at = static_cast<int64_t>(key) - low_;
+            return at >= 0 && at < static_cast<int64_t>(positions_.size()) ? positions_[static_cast<size_t>(at)] : -1;
         }
-    }
-    case Mode::Reals: return FindReal(key);
-    default: return -1;
+        case Mode::IntHash: {
+            const size_t mask = positions_.size() - 1;
+            for (size_t at = HashOf(key, hashBits_);; at = (at + 1) & mask) {
+                if (positions_[at] < 0) return -1;
+                if (hashKeys_[at] == key) return positions_[at];
+            }
+        }
+        case Mode::Reals: return FindReal(key);
+        default: return -1;
     }
 }
 
@@ -304,7 +302,7 @@ int32_t SearchTable::FindReal(double key) const {
 // scalar items of the same kind can equal it.
 int32_t SearchTable::FindScalarInItems(const aplarray *keys, int64_t i) const {
     const bool isChar = keys->eltype == APL_CHAR;
-    const double value = isChar ? DataOf<const uint8_t>(keys)[i]
+    const double value = isChar                     ? DataOf<const uint8_t>(keys)[i]
                          : keys->eltype == APL_INTG ? DataOf<const int32_t>(keys)[i]
                                                     : DataOf<const double>(keys)[i];
     const bool real = keys->eltype == APL_REAL;
@@ -313,11 +311,11 @@ int32_t SearchTable::FindScalarInItems(const aplarray *keys, int64_t i) const {
         if (IsNested(item) || item->rank != 0 || (item->eltype == APL_CHAR) != isChar) continue;
         double other;
         switch (item->eltype) {
-        case APL_CHAR: other = *DataOf<const uint8_t>(item); break;
-        case APL_INTG: other = *DataOf<const int32_t>(item); break;
-        case APL_SHORT: other = *DataOf<const int16_t>(item); break;
-        case APL_BOOL: other = *DataOf<const uint32_t>(item) & 1u; break;
-        default: other = *DataOf<const double>(item); break;
+            case APL_CHAR: other = *DataOf<const uint8_t>(item); break;
+            case APL_INTG: other = *DataOf<const int32_t>(item); break;
+            case APL_SHORT: other = *DataOf<const int16_t>(item); break;
+            case APL_BOOL: other = *DataOf<const uint32_t>(item) & 1u; break;
+            default: other = *DataOf<const double>(item); break;
         }
         const bool tolerant = real || item->eltype == APL_REAL;
         if (other == value || (tolerant && TolerantlyEqual(value, other, ct_))) return t;
@@ -336,12 +334,12 @@ int32_t SearchTable::FindItem(const aplarray *item) const {
     // A simple table: only a simple scalar of the same kind can be equal.
     if (IsNested(item) || item->rank != 0) return -1;
     switch (item->eltype) {
-    case APL_CHAR: return FindChar(*DataOf<const uint8_t>(item));
-    case APL_INTG: return FindInteger(*DataOf<const int32_t>(item));
-    case APL_SHORT: return FindInteger(*DataOf<const int16_t>(item));
-    case APL_BOOL: return FindInteger(static_cast<int32_t>(*DataOf<const uint32_t>(item) & 1u));
-    case APL_REAL: return FindReal(*DataOf<const double>(item));
-    default: return -1;
+        case APL_CHAR: return FindChar(*DataOf<const uint8_t>(item));
+        case APL_INTG: return FindInteger(*DataOf<const int32_t>(item));
+        case APL_SHORT: return FindInteger(*DataOf<const int16_t>(item));
+        case APL_BOOL: return FindInteger(static_cast<int32_t>(*DataOf<const uint32_t>(item) & 1u));
+        case APL_REAL: return FindReal(*DataOf<const double>(item));
+        default: return -1;
     }
 }
 

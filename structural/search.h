@@ -59,10 +59,10 @@ private:
     Mode mode_ = Mode::Empty;
     const aplarray *table_ = nullptr;
     double ct_ = 0;
-    int64_t low_ = 0;                  // IntDirect: the smallest value
-    uint32_t hashBits_ = 0;            // IntHash: log2 of the capacity
-    std::vector<int32_t> positions_;   // Chars, IntDirect, IntHash (-1 empty)
-    std::vector<int32_t> hashKeys_;    // IntHash
-    std::vector<RealEntry> reals_;     // Reals
-    std::vector<uint64_t> itemHashes_; // NestedHash, beside positions_
+    int64_t low_ = 0;                   // IntDirect: the smallest value
+    uint32_t hashBits_ = 0;             // IntHash: log2 of the capacity
+    std::vector<int32_t> positions_;    // Chars, IntDirect, IntHash (-1 empty)
+    std::vector<int32_t> hashKeys_;     // IntHash
+    std::vector<RealEntry> reals_;      // Reals
+    std::vector<uint64_t> itemHashes_;  // NestedHash, beside positions_
 };

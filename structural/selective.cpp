@@ -136,17 +136,17 @@ uint32_t BoolElement(const aplarray *a, int64_t k) {
 Element SimpleElement(const aplarray *a, int64_t k) {
     Element e;
     switch (a->eltype) {
-    case APL_CHAR:
-        e.type = APL_CHAR;
-        e.c = Load<uint8_t>(DataOf(a), k);
-        break;
-    case APL_REAL:
-        e.type = APL_REAL;
-        e.r = Load<double>(DataOf(a), k);
-        break;
-    case APL_SHORT: e.i = Load<int16_t>(DataOf(a), k); break;
-    case APL_BOOL: e.i = static_cast<int32_t>(BoolElement(a, k)); break;
-    default: e.i = Load<int32_t>(DataOf(a), k); break;
+        case APL_CHAR:
+            e.type = APL_CHAR;
+            e.c = Load<uint8_t>(DataOf(a), k);
+            break;
+        case APL_REAL:
+            e.type = APL_REAL;
+            e.r = Load<double>(DataOf(a), k);
+            break;
+        case APL_SHORT: e.i = Load<int16_t>(DataOf(a), k); break;
+        case APL_BOOL: e.i = static_cast<int32_t>(BoolElement(a, k)); break;
+        default: e.i = Load<int32_t>(DataOf(a), k); break;
     }
     return e;
 }
@@ -155,8 +155,10 @@ Element ValueElement(const aplarray *v, int64_t k) {
     if (!IsNested(v)) return SimpleElement(v, k);
     const aplarray *item = ItemAt(v, k);
     Element e;
-    if (item && !IsNested(item) && item->rank == 0) e = SimpleElement(item, 0);
-    else e.type = APL_NESTED;
+    if (item && !IsNested(item) && item->rank == 0)
+        e = SimpleElement(item, 0);
+    else
+        e.type = APL_NESTED;
     e.item = item;
     return e;
 }
@@ -187,9 +189,9 @@ aplarray *ElementArray(const Element &e) {
     aplarray *scalar = AllocArray(APL_SIMPLE, 0, e.type, nullptr, HERE);
     if (!scalar) return nullptr;
     switch (e.type) {
-    case APL_CHAR: *DataOf<uint8_t>(scalar) = e.c; break;
-    case APL_REAL: *DataOf<double>(scalar) = e.r; break;
-    default: *DataOf<int32_t>(scalar) = e.i; break;
+        case APL_CHAR: *DataOf<uint8_t>(scalar) = e.c; break;
+        case APL_REAL: *DataOf<double>(scalar) = e.r; break;
+        default: *DataOf<int32_t>(scalar) = e.i; break;
     }
     return scalar;
 }
@@ -224,9 +226,8 @@ struct ItemTarget {
 // Sorts by key and keeps, of equal keys, the one given last; returns the count.
 template <class T, class Key>
 int64_t SortKeepLast(T *targets, int64_t n, Key key) {
-    std::sort(targets, targets + n, [&](const T &a, const T &b) {
-        return key(a) != key(b) ? key(a) < key(b) : a.order < b.order;
-    });
+    std::sort(targets, targets + n,
+              [&](const T &a, const T &b) { return key(a) != key(b) ? key(a) < key(b) : a.order < b.order; });
     int64_t kept = 0;
     for (int64_t i = 0; i < n; ++i) {
         if (i + 1 < n && key(targets[i + 1]) == key(targets[i])) continue;
@@ -353,8 +354,8 @@ int64_t ResolveItem(const aplarray *p, const Selection &s) {
     if (leaves <= 0 || !FirstLeaf(p, firstValue, 0) || !WholeNumber(firstValue, first)) return -1;
     // The walk visits items in order of their first leaf, outer items first.
     const ItemRecord *begin = s.records, *end = s.records + s.recordCount;
-    const ItemRecord *r = std::lower_bound(begin, end, first,
-                                           [](const ItemRecord &a, int64_t f) { return a.first < f; });
+    const ItemRecord *r =
+        std::lower_bound(begin, end, first, [](const ItemRecord &a, int64_t f) { return a.first < f; });
     for (; r != end && r->first == first; ++r) {
         int64_t position = first;
         if (r->leaves == leaves && r->item && MatchPositions(p, r->item, position, 0)) return r - begin;
@@ -400,12 +401,11 @@ aplarray *Retyped(aplarray *node, int type) {
 // Stores the targets of [begin, end) into the simple array `node`, whose
 // first leaf is `base`. Borrows node (linked by its holder); returns node
 // (changed in place when `inPlace`, or unchanged), a new temporary, or null.
-aplarray *StoreLeaves(aplarray *node, int64_t base, const LeafTarget *begin, const LeafTarget *end,
-                      const Selection &s, bool inPlace) {
+aplarray *StoreLeaves(aplarray *node, int64_t base, const LeafTarget *begin, const LeafTarget *end, const Selection &s,
+                      bool inPlace) {
     if (begin == end) return node;
     int type = WidenedType(node->eltype);
-    for (const LeafTarget *t = begin; t != end; ++t)
-        type = JoinTypes(type, ValueElement(s.value, t->element).type);
+    for (const LeafTarget *t = begin; t != end; ++t) type = JoinTypes(type, ValueElement(s.value, t->element).type);
     TempGuard owned;
     aplarray *out = node;
     if (type == APL_NESTED) {
@@ -424,16 +424,16 @@ aplarray *StoreLeaves(aplarray *node, int64_t base, const LeafTarget *begin, con
         const int64_t k = t->position - base;
         const Element e = ValueElement(s.value, t->element);
         switch (type) {
-        case APL_CHAR: DataOf<uint8_t>(out)[k] = e.c; break;
-        case APL_INTG: DataOf<int32_t>(out)[k] = e.i; break;
-        case APL_REAL: DataOf<double>(out)[k] = e.type == APL_REAL ? e.r : e.i; break;
-        default: {
-            aplarray *item = ElementArray(e);
-            if (!item) return nullptr;
-            aplarray *old = ItemsOf(out)[k];
-            ItemsOf(out)[k] = item;
-            APL_UnLinkEx(old, HERE);
-        }
+            case APL_CHAR: DataOf<uint8_t>(out)[k] = e.c; break;
+            case APL_INTG: DataOf<int32_t>(out)[k] = e.i; break;
+            case APL_REAL: DataOf<double>(out)[k] = e.type == APL_REAL ? e.r : e.i; break;
+            default: {
+                aplarray *item = ElementArray(e);
+                if (!item) return nullptr;
+                aplarray *old = ItemsOf(out)[k];
+                ItemsOf(out)[k] = item;
+                APL_UnLinkEx(old, HERE);
+            }
         }
     }
     if (type != APL_NESTED) return owned.get() ? owned.release() : out;
@@ -453,8 +453,8 @@ const LeafTarget *FirstLeafTarget(const Selection &s, int64_t position) {
 
 const ItemTarget *FindItemTarget(const Selection &s, int64_t record) {
     const ItemTarget *begin = s.items, *end = s.items + s.itemCount;
-    const ItemTarget *t = std::lower_bound(begin, end, record,
-                                           [](const ItemTarget &a, int64_t r) { return a.record < r; });
+    const ItemTarget *t =
+        std::lower_bound(begin, end, record, [](const ItemTarget &a, int64_t r) { return a.record < r; });
     return t != end && t->record == record ? t : nullptr;
 }
 

@@ -18,11 +18,11 @@ namespace {
 // Where the part of the argument that survives lies, per axis.
 struct TakeBox {
     int rank = 0;
-    int32_t shape[kMaxRank];     // result lengths
-    int64_t kept[kMaxRank];      // elements of the argument kept along the axis
-    int64_t from[kMaxRank];      // first kept index in the argument
-    int64_t to[kMaxRank];        // its position in the result
-    bool overtake = false;       // some result position lies beyond the argument
+    int32_t shape[kMaxRank];  // result lengths
+    int64_t kept[kMaxRank];   // elements of the argument kept along the axis
+    int64_t from[kMaxRank];   // first kept index in the argument
+    int64_t to[kMaxRank];     // its position in the result
+    bool overtake = false;    // some result position lies beyond the argument
 };
 
 bool PlanBox(const aplarray *array, const int64_t *lengths, int count, TakeBox &box) {
@@ -158,8 +158,8 @@ bool ReadNamedAxes(aplarray *axis, int rank, int64_t wanted, int rankError, int 
 
 // The lengths per axis of the array that `left` (and the axis) ask for; the
 // axes not named keep their whole length and are marked in `named`.
-bool ReadLengths(aplarray *axis, aplarray *left, const aplarray *array, int rankError, int64_t *lengths,
-                 bool *named, int &count) {
+bool ReadLengths(aplarray *axis, aplarray *left, const aplarray *array, int rankError, int64_t *lengths, bool *named,
+                 int &count) {
     if (left->rank >= 2) {
         SetError(APL_ERR_RANK);
         return false;

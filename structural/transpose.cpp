@@ -141,11 +141,11 @@ bool Gather(T *out, const T *in, const Mapping &m) {
 
 bool GatherAny(aplarray *result, const aplarray *right, const Mapping &m) {
     switch (ElementSize(right->eltype)) {
-    case 1: return Gather(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), m);
-    case 2: return Gather(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), m);
-    case 4: return Gather(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), m);
-    case 8: return Gather(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), m);
-    default: SetError(APL_ERR_SYSTEM); return false;
+        case 1: return Gather(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), m);
+        case 2: return Gather(DataOf<uint16_t>(result), DataOf<const uint16_t>(right), m);
+        case 4: return Gather(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), m);
+        case 8: return Gather(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), m);
+        default: SetError(APL_ERR_SYSTEM); return false;
     }
 }
 

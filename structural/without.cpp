@@ -63,29 +63,27 @@ aplarray *Not(const aplarray *right, int level) {
     aplarray *z = result.get();
     const int64_t n = ElementCount(right);
     switch (right->eltype) {
-    case APL_BOOL:
-        NotBits(right, z);
-        break;
-    case APL_INTG:
-        if (!NotValues(DataOf<const int32_t>(right), DataOf<int32_t>(z), n)) return nullptr;
-        break;
-    case APL_REAL:
-        if (!NotValues(DataOf<const double>(right), DataOf<double>(z), n)) return nullptr;
-        break;
-    case APL_SHORT:
-        if (!NotShorts(DataOf<const int16_t>(right), DataOf<int32_t>(z), n)) return nullptr;
-        break;
-    case APL_NESTED:
-        // The prototype slot of an empty array is processed too, so that the
-        // result's fill is the not of the argument's fill.
-        for (int32_t i = 0; i < ItemSlots(right); ++i) {
-            aplarray *item = Not(ItemsOf(right)[i], level + 1);
-            if (!item) return nullptr;
-            ItemsOf(z)[i] = APL_LinkEx(item, HERE);
-            if (InterruptAt(i + 1)) return nullptr;
-        }
-        break;
-    default: return SetError(APL_ERR_DOMAIN), nullptr;
+        case APL_BOOL: NotBits(right, z); break;
+        case APL_INTG:
+            if (!NotValues(DataOf<const int32_t>(right), DataOf<int32_t>(z), n)) return nullptr;
+            break;
+        case APL_REAL:
+            if (!NotValues(DataOf<const double>(right), DataOf<double>(z), n)) return nullptr;
+            break;
+        case APL_SHORT:
+            if (!NotShorts(DataOf<const int16_t>(right), DataOf<int32_t>(z), n)) return nullptr;
+            break;
+        case APL_NESTED:
+            // The prototype slot of an empty array is processed too, so that the
+            // result's fill is the not of the argument's fill.
+            for (int32_t i = 0; i < ItemSlots(right); ++i) {
+                aplarray *item = Not(ItemsOf(right)[i], level + 1);
+                if (!item) return nullptr;
+                ItemsOf(z)[i] = APL_LinkEx(item, HERE);
+                if (InterruptAt(i + 1)) return nullptr;
+            }
+            break;
+        default: return SetError(APL_ERR_DOMAIN), nullptr;
     }
     return result.release();
 }
@@ -115,6 +113,5 @@ aplarray *WithoutKernel(CallArgs &args) {
 // Returns a temporary (lnkcnt 0). Consumes temporary arguments; linked ones
 // are left as they were.
 extern "C" aplarray *APL_Without(aplarray *axis, aplarray *left, aplarray *right) {
-    return StandardCall({Optional(kAnyType), Optional(kAnyType), Required(kAnyType)}, axis, left, right,
-                        WithoutKernel);
+    return StandardCall({Optional(kAnyType), Optional(kAnyType), Required(kAnyType)}, axis, left, right, WithoutKernel);
 }

@@ -36,34 +36,38 @@ void ShiftElements(const aplarray *in, aplarray *out, int64_t s) {
     const auto by = static_cast<uint32_t>(s < 0 ? -s : s);
     // One loop per direction, so that the loop body holds no test.
     switch (in->eltype) {
-    case APL_CHAR: {
-        const auto *from = DataOf<const uint8_t>(in);
-        auto *to = DataOf<uint8_t>(out);
-        if (s >= 0) ShiftAll(to, from, n, [by](uint8_t v) { return static_cast<uint8_t>(uint32_t{v} << by); });
-        else ShiftAll(to, from, n, [by](uint8_t v) { return static_cast<uint8_t>(uint32_t{v} >> by); });
-        break;
-    }
-    case APL_SHORT: {
-        const auto *from = DataOf<const int16_t>(in);
-        auto *to = DataOf<int16_t>(out);
-        // Right shifts copy the sign bit: done on the value widened to 32 bits.
-        if (s >= 0)
-            ShiftAll(to, from, n, [by](int16_t v) {
-                return static_cast<int16_t>(static_cast<uint32_t>(static_cast<uint16_t>(v)) << by);
-            });
-        else
-            ShiftAll(to, from, n, [by](int16_t v) { return static_cast<int16_t>(static_cast<int32_t>(v) >> by); });
-        break;
-    }
-    default: {
-        const auto *from = DataOf<const uint32_t>(in);
-        auto *to = DataOf<uint32_t>(out);
-        // Counts are taken modulo 32, so that 32 and -32 leave a value as it is.
-        const uint32_t count = by & 31;
-        if (s >= 0) ShiftAll(to, from, n, [count](uint32_t v) { return v << count; });
-        else ShiftAll(to, from, n, [count](uint32_t v) { return v >> count; });
-        break;
-    }
+        case APL_CHAR: {
+            const auto *from = DataOf<const uint8_t>(in);
+            auto *to = DataOf<uint8_t>(out);
+            if (s >= 0)
+                ShiftAll(to, from, n, [by](uint8_t v) { return static_cast<uint8_t>(uint32_t{v} << by); });
+            else
+                ShiftAll(to, from, n, [by](uint8_t v) { return static_cast<uint8_t>(uint32_t{v} >> by); });
+            break;
+        }
+        case APL_SHORT: {
+            const auto *from = DataOf<const int16_t>(in);
+            auto *to = DataOf<int16_t>(out);
+            // Right shifts copy the sign bit: done on the value widened to 32 bits.
+            if (s >= 0)
+                ShiftAll(to, from, n, [by](int16_t v) {
+                    return static_cast<int16_t>(static_cast<uint32_t>(static_cast<uint16_t>(v)) << by);
+                });
+            else
+                ShiftAll(to, from, n, [by](int16_t v) { return static_cast<int16_t>(static_cast<int32_t>(v) >> by); });
+            break;
+        }
+        default: {
+            const auto *from = DataOf<const uint32_t>(in);
+            auto *to = DataOf<uint32_t>(out);
+            // Counts are taken modulo 32, so that 32 and -32 leave a value as it is.
+            const uint32_t count = by & 31;
+            if (s >= 0)
+                ShiftAll(to, from, n, [count](uint32_t v) { return v << count; });
+            else
+                ShiftAll(to, from, n, [count](uint32_t v) { return v >> count; });
+            break;
+        }
     }
 }
 

@@ -48,13 +48,13 @@ constexpr int64_t kMinRecordBytes = 20;
 // build, whatever the width of a pointer in memory. 0 for unknown types.
 int32_t SerialElementSize(int eltype) {
     switch (eltype) {
-    case APL_CHAR: return 1;
-    case APL_SHORT: return 2;
-    case APL_INTG:
-    case APL_BOOL:
-    case APL_NESTED: return 4;
-    case APL_REAL: return 8;
-    default: return 0;
+        case APL_CHAR: return 1;
+        case APL_SHORT: return 2;
+        case APL_INTG:
+        case APL_BOOL:
+        case APL_NESTED: return 4;
+        case APL_REAL: return 8;
+        default: return 0;
     }
 }
 
@@ -105,15 +105,15 @@ void SwapEach(unsigned char *bytes, int64_t count, Swap swap) {
 // Element data from a machine of the other byte order, in place.
 void SwapElements(unsigned char *bytes, int64_t byteCount, int eltype) {
     switch (eltype) {
-    case APL_INTG: SwapEach<uint32_t>(bytes, byteCount / 4, [](uint32_t v) { return __builtin_bswap32(v); }); break;
-    case APL_REAL: SwapEach<uint64_t>(bytes, byteCount / 8, [](uint64_t v) { return __builtin_bswap64(v); }); break;
-    case APL_SHORT:
-        SwapEach<uint16_t>(bytes, byteCount / 2, [](uint16_t v) { return __builtin_bswap16(v); });
-        break;
-    case APL_BOOL:
-        for (int64_t i = 0; i < byteCount; ++i) bytes[i] = kReversedBits.bits[bytes[i]];
-        break;
-    default: break;  // CHAR: bytes are bytes
+        case APL_INTG: SwapEach<uint32_t>(bytes, byteCount / 4, [](uint32_t v) { return __builtin_bswap32(v); }); break;
+        case APL_REAL: SwapEach<uint64_t>(bytes, byteCount / 8, [](uint64_t v) { return __builtin_bswap64(v); }); break;
+        case APL_SHORT:
+            SwapEach<uint16_t>(bytes, byteCount / 2, [](uint16_t v) { return __builtin_bswap16(v); });
+            break;
+        case APL_BOOL:
+            for (int64_t i = 0; i < byteCount; ++i) bytes[i] = kReversedBits.bits[bytes[i]];
+            break;
+        default: break;  // CHAR: bytes are bytes
     }
 }
 
@@ -133,8 +133,7 @@ bool AllFinite(const unsigned char *bytes, int64_t count) {
 // ---- Header check -----------------------------------------------------------
 
 bool SizeRuleHolds(const RecordHeader &h) {
-    return h.rank <= kMaxRank && h.number >= 0 &&
-           h.size == SerialRecordSize(h.rank, h.eltype, h.number);
+    return h.rank <= kMaxRank && h.number >= 0 && h.size == SerialRecordSize(h.rank, h.eltype, h.number);
 }
 
 enum class ByteOrder { Native, Swapped, Neither };
@@ -154,8 +153,7 @@ ByteOrder ClassifyHeader(RecordHeader &h) {
 
 // The type byte must name the same kind of array as the element type.
 bool TypeMatches(const RecordHeader &h) {
-    return (h.type & (APL_SIMPLE | APL_NESTEDARRAY)) ==
-           (h.eltype == APL_NESTED ? APL_NESTEDARRAY : APL_SIMPLE);
+    return (h.type & (APL_SIMPLE | APL_NESTEDARRAY)) == (h.eltype == APL_NESTED ? APL_NESTEDARRAY : APL_SIMPLE);
 }
 
 // The element count that the shape implies must be the stored number (BOOL
@@ -329,8 +327,7 @@ aplarray *ShortRead(const Source &source) {
 
 // Reads element data into place a piece at a time, so that swapping and the
 // check of REAL values touch each piece while it is still in the cache.
-bool ReadElementData(Source &source, unsigned char *to, int64_t bytes, int eltype, bool swapped,
-                     bool &finite) {
+bool ReadElementData(Source &source, unsigned char *to, int64_t bytes, int eltype, bool swapped, bool &finite) {
     constexpr int64_t kPiece = 1 << 16;  // a multiple of every element size
     finite = true;
     for (int64_t done = 0; done < bytes;) {
@@ -360,8 +357,8 @@ aplarray *ReadRecord(Source &source) {
     const bool nested = h.eltype == APL_NESTED;
     const int64_t shapeBytes = 4 * static_cast<int64_t>(h.rank);
     // A nested record is followed by at least one 20-byte record per slot.
-    const int64_t needed = nested ? shapeBytes + kMinRecordBytes * (h.number > 0 ? h.number : 1)
-                                  : h.size - kHeaderBytes;
+    const int64_t needed =
+        nested ? shapeBytes + kMinRecordBytes * (h.number > 0 ? h.number : 1) : h.size - kHeaderBytes;
     if (needed > source.remaining()) return ShortRead(source);
     int32_t shape[kMaxRank];
     if (!source.get(shape, shapeBytes)) return ShortRead(source);
@@ -500,7 +497,8 @@ bool Serialise(const aplarray *value, int depthLimit, SerialBytes &out) {
 constexpr int kComponentDepth = kMaxSerialDepth - 1;
 
 bool PutBytes(FILE *stream, const void *bytes, int64_t length) {
-    if (length > 0 && fwrite(bytes, 1, static_cast<size_t>(length), stream) != static_cast<size_t>(length)) return false;
+    if (length > 0 && fwrite(bytes, 1, static_cast<size_t>(length), stream) != static_cast<size_t>(length))
+        return false;
     return fflush(stream) == 0 && !ferror(stream);
 }
 
@@ -642,8 +640,7 @@ aplarray *ReadArray(FILE *stream) {
     return ReadTree(source);
 }
 
-aplarray *ReadArrayBytes(const void *bytes, int64_t length, int32_t formatError,
-                         const char *formatMessage) {
+aplarray *ReadArrayBytes(const void *bytes, int64_t length, int32_t formatError, const char *formatMessage) {
     Source source;
     source.bytes = static_cast<const unsigned char *>(bytes);
     source.length = length;

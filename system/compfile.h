@@ -22,8 +22,7 @@ aplarray *ReadArray(FILE *stream);
 
 // The same from length bytes in memory; the error for data that is not a
 // serialised array is formatError with formatMessage.
-aplarray *ReadArrayBytes(const void *bytes, int64_t length, int32_t formatError,
-                         const char *formatMessage);
+aplarray *ReadArrayBytes(const void *bytes, int64_t length, int32_t formatError, const char *formatMessage);
 
 // Bytes of the serialised form (what IIOS gives and IIO writes). Borrows the array.
 // -1 with LIMIT for nesting deeper than kMaxSerialDepth, or WS FULL.

@@ -28,24 +28,24 @@ bool ReinterpretedLength(int from, int to, int64_t n, int64_t &length) {
         return true;
     };
     switch (to * 64 + from) {
-    case APL_CHAR * 64 + APL_INTG: length = n * 4; return true;
-    case APL_CHAR * 64 + APL_REAL: length = n * 8; return true;
-    // BOOL rows are whole 32-bit words; their padding bits come along.
-    case APL_CHAR * 64 + APL_BOOL: length = 4 * ((n + 31) / 32); return true;
-    case APL_CHAR * 64 + APL_SHORT: length = n * 2; return true;
-    case APL_INTG * 64 + APL_CHAR: return divide(4);
-    case APL_INTG * 64 + APL_REAL: length = n * 2; return true;
-    case APL_INTG * 64 + APL_BOOL: return divide(32);
-    case APL_REAL * 64 + APL_CHAR: return divide(8);
-    case APL_REAL * 64 + APL_INTG: return divide(2);
-    case APL_BOOL * 64 + APL_CHAR:
-        // Rows of whole bytes would leave a part-filled word behind.
-        if (n % 4 != 0) return SetErrorText(APL_ERR_LENGTH, "must be multiple of 4!"), false;
-        length = n * 8;
-        return true;
-    case APL_BOOL * 64 + APL_INTG: length = n * 32; return true;
-    case APL_BOOL * 64 + APL_REAL: length = n * 64; return true;
-    default: return Fail(APL_ERR_NONCE), false;
+        case APL_CHAR * 64 + APL_INTG: length = n * 4; return true;
+        case APL_CHAR * 64 + APL_REAL: length = n * 8; return true;
+        // BOOL rows are whole 32-bit words; their padding bits come along.
+        case APL_CHAR * 64 + APL_BOOL: length = 4 * ((n + 31) / 32); return true;
+        case APL_CHAR * 64 + APL_SHORT: length = n * 2; return true;
+        case APL_INTG * 64 + APL_CHAR: return divide(4);
+        case APL_INTG * 64 + APL_REAL: length = n * 2; return true;
+        case APL_INTG * 64 + APL_BOOL: return divide(32);
+        case APL_REAL * 64 + APL_CHAR: return divide(8);
+        case APL_REAL * 64 + APL_INTG: return divide(2);
+        case APL_BOOL * 64 + APL_CHAR:
+            // Rows of whole bytes would leave a part-filled word behind.
+            if (n % 4 != 0) return SetErrorText(APL_ERR_LENGTH, "must be multiple of 4!"), false;
+            length = n * 8;
+            return true;
+        case APL_BOOL * 64 + APL_INTG: length = n * 32; return true;
+        case APL_BOOL * 64 + APL_REAL: length = n * 64; return true;
+        default: return Fail(APL_ERR_NONCE), false;
     }
 }
 
@@ -143,15 +143,17 @@ aplarray *AtomicKernel(CallArgs &args) {
     if (!result) return nullptr;
     const int64_t n = right->number;
     switch (right->eltype) {
-    case APL_CHAR:
-        ConvertAll(DataOf<const uint8_t>(right), DataOf<int32_t>(result), n, [](uint8_t c) { return int32_t{c}; });
-        break;
-    case APL_INTG:
-        ConvertAll(DataOf<const int32_t>(right), DataOf<uint8_t>(result), n, [](int32_t v) { return ClampedCode(v); });
-        break;
-    default:
-        ConvertAll(DataOf<const double>(right), DataOf<uint8_t>(result), n, [](double v) { return ClampedCode(v); });
-        break;
+        case APL_CHAR:
+            ConvertAll(DataOf<const uint8_t>(right), DataOf<int32_t>(result), n, [](uint8_t c) { return int32_t{c}; });
+            break;
+        case APL_INTG:
+            ConvertAll(DataOf<const int32_t>(right), DataOf<uint8_t>(result), n,
+                       [](int32_t v) { return ClampedCode(v); });
+            break;
+        default:
+            ConvertAll(DataOf<const double>(right), DataOf<uint8_t>(result), n,
+                       [](double v) { return ClampedCode(v); });
+            break;
     }
     return result;
 }

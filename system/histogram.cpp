@@ -45,7 +45,8 @@ bool ForEachSlot(const aplarray *codes, int32_t n, Visit visit) {
     const double tolerance = ComparisonTolerance();
     for (int64_t i = 0; i < count; ++i) {
         const double nearest = std::nearbyint(c[i]);
-        if (std::fabs(c[i] - nearest) > tolerance * std::fmax(1.0, std::fabs(nearest))) return Fail(APL_ERR_DOMAIN), false;
+        if (std::fabs(c[i] - nearest) > tolerance * std::fmax(1.0, std::fabs(nearest)))
+            return Fail(APL_ERR_DOMAIN), false;
         if (nearest >= 0 && nearest <= n) visit(i, static_cast<int32_t>(nearest));
     }
     return true;
@@ -105,8 +106,10 @@ aplarray *SumWeights(aplarray *codeArray, aplarray *weightArray, int32_t n) {
     bool overflow = false;
     if (!ForEachSlot(codes, n, [sums, w, &overflow](int64_t i, int32_t slot) {
             const int64_t sum = int64_t{sums[slot]} + w[i];
-            if (sum > INT32_MAX || sum < INT32_MIN) overflow = true;
-            else sums[slot] = static_cast<int32_t>(sum);
+            if (sum > INT32_MAX || sum < INT32_MIN)
+                overflow = true;
+            else
+                sums[slot] = static_cast<int32_t>(sum);
         }))
         return nullptr;
     if (overflow) return Fail(APL_ERR_DOMAIN);

@@ -48,8 +48,10 @@ bool ClipSegment(Point a, Point b, double lo, double hiX, double hiY, double &t0
             continue;
         }
         const double r = q[i] / p[i];
-        if (p[i] < 0) t0 = std::max(t0, r);
-        else t1 = std::min(t1, r);
+        if (p[i] < 0)
+            t0 = std::max(t0, r);
+        else
+            t1 = std::min(t1, r);
     }
     return t0 <= t1;
 }
@@ -90,7 +92,9 @@ double PixelOf(double percent, int64_t size) {
 }
 
 // The pen's value as a pixel value: rounded, limited to INTG.
-int32_t PenValue(double pen) { return static_cast<int32_t>(std::clamp(std::nearbyint(pen), -2147483648.0, 2147483647.0)); }
+int32_t PenValue(double pen) {
+    return static_cast<int32_t>(std::clamp(std::nearbyint(pen), -2147483648.0, 2147483647.0));
+}
 
 aplarray *ImagePlotKernel(CallArgs &args) {
     if (args.axis) return Fail(APL_ERR_AXIS);

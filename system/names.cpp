@@ -207,10 +207,10 @@ aplarray *Zeros(int32_t n) {
 aplarray *StampVector(uint32_t seconds) {
     if (seconds == 0) return Zeros(kStampLength);
     const time_t t = static_cast<time_t>(seconds);
-    struct tm local{};
+    struct tm local {};
     if (!localtime_r(&t, &local)) return Zeros(kStampLength);
-    const int32_t stamp[kStampLength] = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                                         local.tm_min,         local.tm_sec,     0};
+    const int32_t stamp[kStampLength] = {
+        local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, 0};
     return MakeIntVector(stamp, kStampLength);
 }
 
@@ -245,17 +245,17 @@ aplarray *ReadAttribute(int64_t attribute, std::string_view name) {
     const uint16_t index = ValuedSymbol(name);
     if (!IsSymbol(index)) return Zeros(kUnknownLengths[attribute]);
     switch (attribute) {
-    case 1: return Fail(APL_ERR_NONCE);
-    case 3: return Zeros(4);
-    case 4: return SizeAttribute(Symbol(index));
-    default: {
-        FixedView view;
-        if (!IsUserFunction(index) || !ReadFixedRecord(FixedRecord(index), view)) {
-            aplerrno = 0;
-            return Zeros(kStampLength);
+        case 1: return Fail(APL_ERR_NONCE);
+        case 3: return Zeros(4);
+        case 4: return SizeAttribute(Symbol(index));
+        default: {
+            FixedView view;
+            if (!IsUserFunction(index) || !ReadFixedRecord(FixedRecord(index), view)) {
+                aplerrno = 0;
+                return Zeros(kStampLength);
+            }
+            return StampVector(attribute == 2 ? view.fixed : view.created);
         }
-        return StampVector(attribute == 2 ? view.fixed : view.created);
-    }
     }
 }
 
@@ -266,7 +266,7 @@ bool StampSeconds(const aplarray *stamp, uint32_t &seconds) {
     int64_t v[kStampLength];
     for (int i = 0; i < kStampLength; ++i)
         if (!IntegerElement(stamp, i, &v[i]) || v[i] < INT32_MIN || v[i] > INT32_MAX) return false;
-    struct tm local{};
+    struct tm local {};
     local.tm_year = static_cast<int>(v[0] - 1900);
     local.tm_mon = static_cast<int>(v[1] - 1);
     local.tm_mday = static_cast<int>(v[2]);

@@ -137,8 +137,8 @@ aplarray *ReadBytes(FILE *stream, int64_t count) {
     const size_t got = n > 0 ? fread(DataOf(result), 1, static_cast<size_t>(n), stream) : 0;
     if (ferror(stream)) NoteOsError();
     if (static_cast<int64_t>(got) < wanted)
-        snprintf(APL_error_message, sizeof APL_error_message, kShortReadText,
-                 static_cast<long long>(got), static_cast<long long>(wanted));
+        snprintf(APL_error_message, sizeof APL_error_message, kShortReadText, static_cast<long long>(got),
+                 static_cast<long long>(wanted));
     if (got < static_cast<size_t>(n)) return Shortened(result, static_cast<int32_t>(got));
     return result;
 }
@@ -152,8 +152,7 @@ aplarray *ReadPieces(FILE *stream, const aplarray *pieces) {
     int64_t total = 0;
     for (int64_t r = 0; r < rows; ++r) {
         int64_t position, length;
-        if (!IntegerElement(pieces, 2 * r, &position) || !IntegerElement(pieces, 2 * r + 1, &length))
-            return nullptr;
+        if (!IntegerElement(pieces, 2 * r, &position) || !IntegerElement(pieces, 2 * r + 1, &length)) return nullptr;
         if (length >= 0 && position < 0) return Fail(APL_ERR_DOMAIN);
         total += length < 0 ? -length : length;
         if (total > INT32_MAX) return Fail(APL_ERR_WSFULL);
@@ -175,8 +174,7 @@ aplarray *ReadPieces(FILE *stream, const aplarray *pieces) {
         // Rows whose ranges follow each other directly are read in one go.
         int64_t nextPosition, nextLength;
         while (r < rows && IntegerElement(pieces, 2 * r, &nextPosition) &&
-               IntegerElement(pieces, 2 * r + 1, &nextLength) && nextLength >= 0 &&
-               nextPosition == position + length) {
+               IntegerElement(pieces, 2 * r + 1, &nextLength) && nextLength >= 0 && nextPosition == position + length) {
             length += nextLength;
             ++r;
         }
@@ -187,8 +185,7 @@ aplarray *ReadPieces(FILE *stream, const aplarray *pieces) {
         const size_t got = length > 0 ? fread(out, 1, static_cast<size_t>(length), stream) : 0;
         if (static_cast<int64_t>(got) < length) {
             if (ferror(stream)) NoteOsError();
-            SetErrorText(APL_ERR_FILEIO, kShortReadText, static_cast<long long>(got),
-                         static_cast<long long>(length));
+            SetErrorText(APL_ERR_FILEIO, kShortReadText, static_cast<long long>(got), static_cast<long long>(length));
             APL_UnLinkTempEx(result, HERE);
             return nullptr;
         }
@@ -237,8 +234,7 @@ bool ParseReadRequest(const aplarray *right, ReadRequest &request) {
         countGiven = n >= 2;
         if (countGiven && !IntegerElement(right, n - 1, &request.count)) return false;
     }
-    if ((startGiven && request.start < 0) || (countGiven && request.count < 0))
-        return Fail(APL_ERR_DOMAIN), false;
+    if ((startGiven && request.start < 0) || (countGiven && request.count < 0)) return Fail(APL_ERR_DOMAIN), false;
     return true;
 }
 
@@ -314,26 +310,25 @@ bool GetFileName(const aplarray *array, FileName *name) {
 bool IntegerElement(const aplarray *array, int64_t i, int64_t *value) {
     if (!array || IsNested(array) || i < 0 || i >= ElementCount(array)) return Fail(APL_ERR_DOMAIN), false;
     switch (array->eltype) {
-    case APL_INTG: *value = DataOf<const int32_t>(array)[i]; return true;
-    case APL_SHORT: *value = DataOf<const int16_t>(array)[i]; return true;
-    case APL_BOOL: {
-        const int64_t row = RowLength(array);
-        const int64_t words = (row + 31) / 32;
-        const uint32_t word = DataOf<const uint32_t>(array)[(i / row) * words + (i % row) / 32];
-        *value = (word >> ((i % row) % 32)) & 1u;
-        return true;
-    }
-    case APL_REAL: {
-        const double x = DataOf<const double>(array)[i];
-        // Positions may pass the INTG range in a REAL; they must stay exact.
-        constexpr double kTolerance = 1e-13, kLimit = 9007199254740992.0;
-        if (!(std::fabs(x) < kLimit) ||
-            !(x - std::floor(x) < kTolerance || std::ceil(x) - x < kTolerance))
-            return Fail(APL_ERR_DOMAIN), false;
-        *value = static_cast<int64_t>(std::floor(x + kTolerance));
-        return true;
-    }
-    default: return Fail(APL_ERR_DOMAIN), false;
+        case APL_INTG: *value = DataOf<const int32_t>(array)[i]; return true;
+        case APL_SHORT: *value = DataOf<const int16_t>(array)[i]; return true;
+        case APL_BOOL: {
+            const int64_t row = RowLength(array);
+            const int64_t words = (row + 31) / 32;
+            const uint32_t word = DataOf<const uint32_t>(array)[(i / row) * words + (i % row) / 32];
+            *value = (word >> ((i % row) % 32)) & 1u;
+            return true;
+        }
+        case APL_REAL: {
+            const double x = DataOf<const double>(array)[i];
+            // Positions may pass the INTG range in a REAL; they must stay exact.
+            constexpr double kTolerance = 1e-13, kLimit = 9007199254740992.0;
+            if (!(std::fabs(x) < kLimit) || !(x - std::floor(x) < kTolerance || std::ceil(x) - x < kTolerance))
+                return Fail(APL_ERR_DOMAIN), false;
+            *value = static_cast<int64_t>(std::floor(x + kTolerance));
+            return true;
+        }
+        default: return Fail(APL_ERR_DOMAIN), false;
     }
 }
 

@@ -121,10 +121,10 @@ extern "C" aplarray *APL_Directory(aplarray *axis, aplarray *left, aplarray *rig
 extern "C" aplarray *APL_TimeStamp(aplarray *axis, aplarray *left, aplarray *right) {
     if (!NiladicCall(axis, left, right)) return nullptr;
     const time_t now = time(nullptr);
-    struct tm local{};
+    struct tm local {};
     if (!localtime_r(&now, &local)) return Fail(APL_ERR_SYSTEM);
-    const int32_t stamp[7] = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                              local.tm_min,         local.tm_sec,     0};
+    const int32_t stamp[7] = {
+        local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, 0};
     return MakeIntVector(stamp, 7);
 }
 

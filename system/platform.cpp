@@ -78,7 +78,7 @@ void InstallHandlers() {
         ours.ss_flags = 0;
         if (sigaltstack(&ours, &previousStack) == 0) ownStackInstalled = true;
     }
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_sigaction = OnFault;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
@@ -146,9 +146,8 @@ std::string SlashedPath(std::string path) {
 std::vector<std::string> MatchingFiles(const std::string &pattern) {
     const size_t slash = pattern.find_last_of("/\\");
     // A pattern without a directory searches the current one; "/x*" the root.
-    const std::string directory = slash == std::string::npos
-                                      ? std::string(1, '.')
-                                      : SlashedPath(pattern.substr(0, slash > 0 ? slash : 1));
+    const std::string directory =
+        slash == std::string::npos ? std::string(1, '.') : SlashedPath(pattern.substr(0, slash > 0 ? slash : 1));
     const std::string wanted = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     std::vector<std::string> names;
     DIR *dir = opendir(directory.c_str());

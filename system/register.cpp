@@ -156,8 +156,7 @@ bool ReregisterSystemFunctions() {
     SystemFunctionEntry entry;
     while (NextSystemFunction(offset, entry)) {
         void *value = reinterpret_cast<void *>(entry.function);
-        if (DefineName(entry.name, static_cast<int32_t>(strlen(entry.name)), entry.kind, &value) ==
-            APL_symtab.count)
+        if (DefineName(entry.name, static_cast<int32_t>(strlen(entry.name)), entry.kind, &value) == APL_symtab.count)
             return false;
     }
     return true;

@@ -13,8 +13,8 @@
 // name NUL, cName NUL, address (pointer-sized), kind (2 bytes), unaligned.
 
 struct SystemFunctionTable {
-    char *bytes;   // a raw block, null while empty
-    uint32_t size; // bytes in use
+    char *bytes;    // a raw block, null while empty
+    uint32_t size;  // bytes in use
 };
 extern SystemFunctionTable systemFunctions;
 
@@ -22,7 +22,7 @@ struct SystemFunctionEntry {
     const char *name;   // quad and letters
     const char *cName;  // "FUNCTION(FileTie)", or a plug-in's procedure name
     aplfunction function;
-    uint16_t kind;      // 0x24, 0x25; plus 0x100 for a plug-in's function
+    uint16_t kind;  // 0x24, 0x25; plus 0x100 for a plug-in's function
 };
 // Reads the entry at *offset and moves the offset to the next; false at the end.
 // The pointers are valid until the next registration.

@@ -72,17 +72,17 @@ void AppendReal(std::string &text, double value) {
 // Element i of a simple numeric array.
 void AppendNumber(std::string &text, const aplarray *a, int64_t i) {
     switch (a->eltype) {
-    case APL_REAL: AppendReal(text, DataOf<const double>(a)[i]); break;
-    case APL_INTG: AppendInteger(text, DataOf<const int32_t>(a)[i]); break;
-    case APL_SHORT: AppendInteger(text, DataOf<const int16_t>(a)[i]); break;
-    case APL_BOOL: {
-        // Rows start on a fresh word.
-        const int64_t row = RowLength(a), words = (row + 31) / 32;
-        const int64_t bit = i % row, word = (i / row) * words + bit / 32;
-        text += static_cast<char>('0' + ((DataOf<const uint32_t>(a)[word] >> (bit % 32)) & 1));
-        break;
-    }
-    default: break;
+        case APL_REAL: AppendReal(text, DataOf<const double>(a)[i]); break;
+        case APL_INTG: AppendInteger(text, DataOf<const int32_t>(a)[i]); break;
+        case APL_SHORT: AppendInteger(text, DataOf<const int16_t>(a)[i]); break;
+        case APL_BOOL: {
+            // Rows start on a fresh word.
+            const int64_t row = RowLength(a), words = (row + 31) / 32;
+            const int64_t bit = i % row, word = (i / row) * words + bit / 32;
+            text += static_cast<char>('0' + ((DataOf<const uint32_t>(a)[word] >> (bit % 32)) & 1));
+            break;
+        }
+        default: break;
     }
 }
 
@@ -231,8 +231,8 @@ struct Form1Header {
     std::string name;
     int rank = 0;
     int32_t shape[kMaxRank] = {};
-    int64_t count = 1;       // elements the shape holds
-    int64_t dataStart = 0;   // offset of the first character after the header
+    int64_t count = 1;      // elements the shape holds
+    int64_t dataStart = 0;  // offset of the first character after the header
 };
 
 // A header word read as a count: digits only, at most `limit`.
@@ -290,9 +290,12 @@ struct NumberWords {
 bool SplitNumbers(const char *text, int64_t length, NumberWords &numbers) {
     numbers.text.assign(text, static_cast<size_t>(length));
     for (char &c : numbers.text) {
-        if (c == kHighMinus) c = '-', numbers.real = true;
-        else if (c == 'E') c = 'e', numbers.real = true;
-        else if (c == 'e' || c == '.') numbers.real = true;
+        if (c == kHighMinus)
+            c = '-', numbers.real = true;
+        else if (c == 'E')
+            c = 'e', numbers.real = true;
+        else if (c == 'e' || c == '.')
+            numbers.real = true;
     }
     const char *p = numbers.text.data();
     for (int64_t i = 0; i < length;) {
@@ -322,8 +325,10 @@ aplarray *ReadNumberData(const Form1Header &header, const char *text, int64_t le
             const char *p = numbers.text.data() + numbers.words[i].first;
             const char *end = p + numbers.words[i].second;
             const auto [stop, error] = std::from_chars(p, end, integers[i]);
-            if (error == std::errc::result_out_of_range) numbers.real = true;
-            else if (error != std::errc() || stop != end) return Fail(APL_ERR_DOMAIN);
+            if (error == std::errc::result_out_of_range)
+                numbers.real = true;
+            else if (error != std::errc() || stop != end)
+                return Fail(APL_ERR_DOMAIN);
         }
     }
     const int type = numbers.real ? APL_REAL : APL_INTG;

@@ -119,8 +119,7 @@ bool ReadTransferRecords(TransferFile &file, std::string &text) {
             if (type != ' ' && type != 'X') break;
             text.append(record + 1, kRecordTextColumns);
             if (type == 'X') {
-                TranslateText(reinterpret_cast<uint8_t *>(text.data()), static_cast<int64_t>(text.size()),
-                              kToInternal);
+                TranslateText(reinterpret_cast<uint8_t *>(text.data()), static_cast<int64_t>(text.size()), kToInternal);
                 return true;
             }
         }

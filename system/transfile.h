@@ -9,7 +9,7 @@
 
 // Columns of a record: its type, then the object's text, then padding and a mark.
 constexpr int kRecordColumns = 80;
-constexpr int kRecordTextColumns = 71;  // columns 2-72
+constexpr int kRecordTextColumns = 71;   // columns 2-72
 constexpr uint8_t kRecordEndMark = 248;  // column 80
 
 // Directions of TranslateText.

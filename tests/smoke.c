@@ -29,8 +29,8 @@ int main(void) {
     aplarray *matrix = APL_Create(2, APL_INTG, shape);
     int32_t *cells = (int32_t *)APL_Data(matrix);
     for (int i = 0; i < 12; ++i) cells[i] = i + 1;
-    printf("a %dx%d INTG matrix: record of %d bytes, last element %d\n", matrix->shape[0],
-           matrix->shape[1], matrix->size, cells[11]);
+    printf("a %dx%d INTG matrix: record of %d bytes, last element %d\n", matrix->shape[0], matrix->shape[1],
+           matrix->size, cells[11]);
     printf("live blocks: %d (started with %d)\n", live_blocks(), start);
 
     APL_UnLinkTemp(matrix);

@@ -134,9 +134,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     const struct {
         uint8_t code;
         aplfunction function;
-    } kBounded[] = {{'+', APL_Add}, {'-', APL_Sub},   {215, APL_Mul},     {247, APL_Division},
-                    {'=', APL_Equal}, {'<', APL_Lower}, {'>', APL_Greater}, {133, APL_Jump},
-                    {146, APL_Control}, {155, APL_Enclose}};
+    } kBounded[] = {{'+', APL_Add},   {'-', APL_Sub},     {215, APL_Mul},  {247, APL_Division}, {'=', APL_Equal},
+                    {'<', APL_Lower}, {'>', APL_Greater}, {133, APL_Jump}, {146, APL_Control},  {155, APL_Enclose}};
     for (const auto &p : kBounded) primitiveTables.functions[p.code] = p.function;
     InstallFunctionRunners();
     DestroySymbolTable();

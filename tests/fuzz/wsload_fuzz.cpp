@@ -38,7 +38,8 @@ void MakeOldWorkspace() {
     void *value = APL_LinkEx(MakeString("old"), HERE);
     Require(DefineName("OLD", 3, APL_KIND_VARIABLE, &value) < APL_symtab.count, "defining OLD");
     // Run, it would enter the name RAN.
-    SetSymbolValue(sys_LX_idx, MakeString("RAN\x84" "1"));
+    SetSymbolValue(sys_LX_idx, MakeString("RAN\x84"
+                                          "1"));
     SetWorkspaceID(WorkspaceName().c_str());
 }
 

@@ -56,9 +56,7 @@ void Type(const std::string &keys) {
     }
 }
 
-void WriteWhole(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+void WriteWhole(const std::string &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
 
 std::string ReadWhole(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -141,8 +139,8 @@ int main(int argc, char **argv) {
     Type("Y`[X+X\r");
     Type("6`-7\r");  // its answer, 42, is not in the echo of what was typed
     WaitFor("42", mark, 120);
-    const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - started).count();
+    const auto whole =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
     mark = seen.size();
     Type("Y`[0\r");
     Type("2+3\r");  // and freeing Y is over before the next line starts
@@ -155,8 +153,8 @@ int main(int argc, char **argv) {
         const auto pressed = std::chrono::steady_clock::now();
         Type("\x03");
         const bool stopped = WaitFor("INTERRUPT ERROR", mark, 60);
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - pressed).count();
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pressed).count();
         printf("      Ctrl-C during X+X: INTERRUPT ERROR after %lld ms (the whole sum: %lld ms)\n",
                static_cast<long long>(ms), static_cast<long long>(whole));
         prompt = stopped && (ms <= 100 || (kSanitized && ms * 4 <= whole));
@@ -188,7 +186,8 @@ int main(int argc, char **argv) {
     unlink("session.iio");
     unlink(victim.c_str());
     rmdir(directory);
-    if (!ok) printf("---- what the terminal showed (last 2000 bytes) ----\n%s\n",
-                    seen.substr(seen.size() > 2000 ? seen.size() - 2000 : 0).c_str());
+    if (!ok)
+        printf("---- what the terminal showed (last 2000 bytes) ----\n%s\n",
+               seen.substr(seen.size() > 2000 ? seen.size() - 2000 : 0).c_str());
     return ok ? 0 : 1;
 }

@@ -58,9 +58,11 @@ TEST_F(ArrayRecord, BooleanRowsArePaddedToWholeWords) {
         int32_t number, size;
     };
     const Case cases[] = {
-        {{0}, 0, 20},      {{1}, 1, 24},        {{31}, 1, 24},     {{32}, 1, 24},
-        {{33}, 2, 28},     {{3, 33}, 6, 16 + 8 + 24}, {{}, 1, 20}, {{4, 0}, 0, 24},
-        {{0, 5}, 0, 24},   {{2, 64}, 4, 16 + 8 + 16},
+        {{0}, 0, 20},    {{1}, 1, 24},
+        {{31}, 1, 24},   {{32}, 1, 24},
+        {{33}, 2, 28},   {{3, 33}, 6, 16 + 8 + 24},
+        {{}, 1, 20},     {{4, 0}, 0, 24},
+        {{0, 5}, 0, 24}, {{2, 64}, 4, 16 + 8 + 16},
     };
     for (const Case &c : cases) {
         aplarray *a = Alloc(APL_TEMP, APL_BOOL, c.shape);
@@ -78,9 +80,9 @@ TEST_F(ArrayRecord, RecordSizeFollowsTheElementSize) {
         int32_t size;
     };
     const Case cases[] = {
-        {APL_CHAR, 3, 16 + 4 + 3},  {APL_CHAR, 0, 20}, {APL_SHORT, 5, 16 + 4 + 10},
-        {APL_INTG, 2, 16 + 4 + 8},  {APL_REAL, 3, 16 + 4 + 24},
-        {APL_NESTED, 2, 16 + 4 + 2 * static_cast<int32_t>(sizeof(void *))},
+        {APL_CHAR, 3, 16 + 4 + 3},   {APL_CHAR, 0, 20},
+        {APL_SHORT, 5, 16 + 4 + 10}, {APL_INTG, 2, 16 + 4 + 8},
+        {APL_REAL, 3, 16 + 4 + 24},  {APL_NESTED, 2, 16 + 4 + 2 * static_cast<int32_t>(sizeof(void *))},
     };
     for (const Case &c : cases) {
         aplarray *a = Alloc(APL_TEMP, c.eltype, {c.length});
@@ -385,8 +387,7 @@ TEST_F(Tracing, CopyAndSubarrayLines) {
     EXPECT_EQ(text.rfind("COPYING STATIC ARRAY: pool.cpp[3]\nALLOCATING ARRAY #", 0), 0u) << text;
     ReleaseItemLinks(n);
     char expected[128];
-    snprintf(expected, sizeof expected, "UNLINKING SUBARRAY #%d: 1 links active\n",
-             BlockHeader(item)->serial);
+    snprintf(expected, sizeof expected, "UNLINKING SUBARRAY #%d: 1 links active\n", BlockHeader(item)->serial);
     EXPECT_EQ(CapturedOutput::Take(), expected);
     tracingActive = false;
     APL_UnLinkTemp(copy);

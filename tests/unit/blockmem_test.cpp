@@ -111,8 +111,8 @@ TEST_F(BlockMemory, FileNamesAreInternedByTextAndCutAsTracesShowThem) {
     FreeBlock(block, "c.cpp", 10);
     tracingActive = false;
     char expected[160];
-    snprintf(expected, sizeof expected, "ALLOCATING BLOCK #%d: a_rather_long_s[9], 8 bytes\nFREEING BLOCK #%d: c.cpp[10]\n",
-             serial, serial);
+    snprintf(expected, sizeof expected,
+             "ALLOCATING BLOCK #%d: a_rather_long_s[9], 8 bytes\nFREEING BLOCK #%d: c.cpp[10]\n", serial, serial);
     EXPECT_EQ(CapturedOutput::Take(), expected);
 }
 

@@ -12,9 +12,7 @@ using Call = LibraryTest;
 
 constexpr Signature kAny{Optional(kAnyType), Optional(kAnyType), Required(kAnyType)};
 
-aplarray *Minus(aplarray *axis, aplarray *left, aplarray *right) {
-    return APL_Sub(axis, left, right);
-}
+aplarray *Minus(aplarray *axis, aplarray *left, aplarray *right) { return APL_Sub(axis, left, right); }
 aplfnc MinusOperand() { return aplfnc{0, nullptr, reinterpret_cast<void *>(&Minus), 0}; }
 
 // An operator whose body hands back its right argument as it is.
@@ -62,11 +60,10 @@ TEST_F(Call, ErrorsReleaseArgumentsOperandAxesAndWhatTheBodyMade) {
     EXPECT_FALSE(ran);
     aplerrno = 0;
     // Raised by the body after it made a result: the result is released too.
-    r = OperatorCall(kAny, false, nullptr, nullptr, &f, APL_Int(3), nullptr, nullptr, APL_Int(4),
-                     [](OperatorArgs &) {
-                         SetError(APL_ERR_LENGTH);
-                         return APL_Int(9);
-                     });
+    r = OperatorCall(kAny, false, nullptr, nullptr, &f, APL_Int(3), nullptr, nullptr, APL_Int(4), [](OperatorArgs &) {
+        SetError(APL_ERR_LENGTH);
+        return APL_Int(9);
+    });
     EXPECT_EQ(r, nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_LENGTH);
 }

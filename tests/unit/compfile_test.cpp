@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <csignal>
 #include <filesystem>
-#include <sys/resource.h>
 
 namespace {
 
@@ -81,8 +81,8 @@ aplarray *NameAndPosition(const std::string &name, int32_t position) {
 // IIO append: (component number, offset), or empty when it failed.
 std::vector<int32_t> Append(aplarray *value, const std::string &file) {
     aplarray *r = APL_ReadWrite(nullptr, value, NameAndPosition(file, 0));
-    std::vector<int32_t> pair = r ? std::vector<int32_t>(DataOf<int32_t>(r), DataOf<int32_t>(r) + r->number)
-                                  : std::vector<int32_t>{};
+    std::vector<int32_t> pair =
+        r ? std::vector<int32_t>(DataOf<int32_t>(r), DataOf<int32_t>(r) + r->number) : std::vector<int32_t>{};
     APL_UnLinkTemp(r);
     return pair;
 }
@@ -122,7 +122,8 @@ using SerialLayout = LibraryTest;
 TEST_F(SerialLayout, SimpleRecordIsHeaderShapeAndDataLittleEndian) {
     const Bytes b = Serialize(Ints({1, -2, 0x01020304}));
     EXPECT_EQ(b, Bytes("\x20\0\0\0\x01\x01\x02\0\x01\0\0\0\x03\0\0\0\x03\0\0\0"
-                       "\x01\0\0\0\xFE\xFF\xFF\xFF\x04\x03\x02\x01", 32));
+                       "\x01\0\0\0\xFE\xFF\xFF\xFF\x04\x03\x02\x01",
+                       32));
 }
 
 TEST_F(SerialLayout, NestedHeaderCountsFourByteSlotsAndItemsFollow) {
@@ -151,14 +152,28 @@ using SerialRoundTrip = LibraryTest;
 TEST_F(SerialRoundTrip, EveryElementTypeRankAndNestingComesBackTheSame) {
     aplarray *(*const builders[])() = {
         [] { return Chars("Z", {}); },
-        [] { return Chars("abcdef", {2, 1, 3}); },
-        [] { return Ints({INT32_MIN, INT32_MAX, 0, 7}, {2, 2}); },
+        [] {
+            return Chars("abcdef", {2, 1, 3});
+        },
+        [] {
+            return Ints({INT32_MIN, INT32_MAX, 0, 7}, {2, 2});
+        },
         [] { return Reals({-0.5}, {}); },
-        [] { return Reals({1e-300, 2.5, -1e300}); },
-        [] { return Ints({}, {0, 3}); },
-        [] { return Reals({}, {2, 0, 2}); },
-        [] { return Nested({Shorts({-32768, 32767}), Bools("10110", {5}), Bools("", {4, 0}), Bools("1", {})}); },
-        [] { return Nested({Bools(std::string(40, '1') + std::string(40, '0'), {2, 40})}, {}); },
+        [] {
+            return Reals({1e-300, 2.5, -1e300});
+        },
+        [] {
+            return Ints({}, {0, 3});
+        },
+        [] {
+            return Reals({}, {2, 0, 2});
+        },
+        [] {
+            return Nested({Shorts({-32768, 32767}), Bools("10110", {5}), Bools("", {4, 0}), Bools("1", {})});
+        },
+        [] {
+            return Nested({Bools(std::string(40, '1') + std::string(40, '0'), {2, 40})}, {});
+        },
         MixedNested,
     };
     for (auto build : builders) {
@@ -242,8 +257,16 @@ TEST_F(HostileInput, InconsistentRecordsAreIncompatibleData) {
     Bytes corruptItem = Serialize(Nested({Chars("first"), Ints({1, 2}), Chars("third")}));
     PutInt32(corruptItem, 20 + 25, 99);
     const Bytes cases[] = {
-        Bytes("not an array, just text"), changed(16, 4), changed(0, 29), changed(4, APL_NESTEDARRAY, 1),
-        unknownType, ranked, negative, infinite, notANumber, corruptItem,
+        Bytes("not an array, just text"),
+        changed(16, 4),
+        changed(0, 29),
+        changed(4, APL_NESTEDARRAY, 1),
+        unknownType,
+        ranked,
+        negative,
+        infinite,
+        notANumber,
+        corruptItem,
     };
     for (const Bytes &b : cases) Fails(Deserialize(b), APL_ERR_DOMAIN, "Incompatible data format");
     Fails(APL_Serialize(nullptr, nullptr, Nested({Chars("ab")})), APL_ERR_DOMAIN);
@@ -254,7 +277,10 @@ using OtherByteOrder = LibraryTest;
 TEST_F(OtherByteOrder, EveryTypeReadsWithItsValuesIntact) {
     auto build = [] {
         return Nested({Ints({1, -2, 0x01020304}), Reals({2.5, -1e300}, {1, 2}), Shorts({-300, 5}), Chars("text"),
-                       Bools("1000000001000000" "1", {17}), Nested({APL_Int(7)}, {0}), Ints({3}, {})});
+                       Bools("1000000001000000"
+                             "1",
+                             {17}),
+                       Nested({APL_Int(7)}, {0}), Ints({3}, {})});
     };
     Bytes b = Serialize(build());
     ASSERT_EQ(ToOtherByteOrder(b, 0), b.size());

@@ -35,8 +35,10 @@ std::string Describe(const aplarray *a) {
     }
     out << (a->eltype == APL_CHAR ? "C" : a->eltype == APL_REAL ? "R" : "I") << (a->rank ? "[" : "");
     for (int32_t i = 0; i < a->number; ++i) {
-        if (a->eltype == APL_CHAR) out << DataOf<const char>(a)[i];
-        else out << (i ? " " : "") << (a->eltype == APL_REAL ? DataOf<const double>(a)[i] : DataOf<const int32_t>(a)[i]);
+        if (a->eltype == APL_CHAR)
+            out << DataOf<const char>(a)[i];
+        else
+            out << (i ? " " : "") << (a->eltype == APL_REAL ? DataOf<const double>(a)[i] : DataOf<const int32_t>(a)[i]);
     }
     out << (a->rank ? "]" : "");
     return out.str();
@@ -198,8 +200,8 @@ aplarray *Native(aplarray *axis, aplarray *left, aplarray *right) {
 }
 
 // An operator that applies its operand twice to its right argument.
-aplarray *Twice(aplarray *axis, aplarray *, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
-                aplarray *, aplarray *right) {
+aplarray *Twice(aplarray *axis, aplarray *, aplfnc *operand, aplarray *operandAxis, aplfnc *second, aplarray *,
+                aplarray *right) {
     operatorAxes.push_back(AxisValue(axis));
     lastOperand = operand;
     lastSecond = second;
@@ -239,8 +241,7 @@ TEST_F(Descriptors, NativeAndPrimitiveDescriptors) {
 TEST_F(Descriptors, DerivedFunctionGetsTheRecordsOperandsAndAxis) {
     aplfnc derived;
     aplop record;
-    KAZ_DyOp(&derived, &record, Twice, APL_Int(2), KAZ_CFn(Native), APL_Int(3), KAZ_Fn('+', 4, Native),
-             nullptr);
+    KAZ_DyOp(&derived, &record, Twice, APL_Int(2), KAZ_CFn(Native), APL_Int(3), KAZ_Fn('+', 4, Native), nullptr);
     EXPECT_EQ(derived.flags, APL_FN_DERIVED);
     EXPECT_EQ(record.kind, APL_FN_DYOP);
     nativeAxes.clear();

@@ -3,8 +3,8 @@
 #include "support.h"
 
 #include "core/cover.h"
-#include "interpreter/display.h"
 #include "core/symtab.h"
+#include "interpreter/display.h"
 
 #include <string>
 #include <vector>
@@ -62,7 +62,9 @@ TEST_F(Display, RanksAndControlCodes) {
 // Numbers go through the format engine; keyword mode writes "_" for the high minus.
 TEST_F(Display, NumbersAreFormattedAsInTheSession) {
     const int32_t values[] = {-5, 12};
-    EXPECT_EQ(Shown(MakeIntVector(values, 2)), "\xaf" "5 12\n");
+    EXPECT_EQ(Shown(MakeIntVector(values, 2)),
+              "\xaf"
+              "5 12\n");
     APL_Assign(sys_MODE_idx, APL_Int(1));
     EXPECT_EQ(Shown(MakeIntVector(values, 2)), "_5 12\n");
 }

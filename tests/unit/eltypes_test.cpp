@@ -53,8 +53,7 @@ TEST_F(ElementTypes, ConvertTypeFollowsTheTable) {
         {APL_SHORT, {0, -2, 3}, APL_BOOL, APL_BOOL, {0, 1, 1}},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(Take(ConvertType(Vec(c.from, c.in), c.mask)), Expect(c.to, c.out))
-            << c.from << "/" << c.mask;
+        EXPECT_EQ(Take(ConvertType(Vec(c.from, c.in), c.mask)), Expect(c.to, c.out)) << c.from << "/" << c.mask;
         EXPECT_EQ(aplerrno, 0);
     }
     // A type in the mask: the array itself, whatever other types the mask has.
@@ -123,11 +122,9 @@ TEST_F(ElementTypes, WideningConvertersAreExactAndCheckTheirSource) {
 TEST_F(ElementTypes, ShortAcceptsOnlyValuesThatFit) {
     EXPECT_EQ(Take(APL_ToShort(nullptr, nullptr, Vec(APL_INTG, {-32768, 32767, 0}))),
               Expect(APL_SHORT, {-32768, 32767, 0}));
-    EXPECT_EQ(
-        Take(APL_ToShort(nullptr, nullptr, Vec(APL_REAL, {3.00000000000001, 2.99999999999999, -32768}))),
-        Expect(APL_SHORT, {3, 3, -32768}));
-    EXPECT_EQ(Take(APL_ToShort(nullptr, nullptr, Vec(APL_CHAR, {0, 65, 255}))),
-              Expect(APL_SHORT, {0, 65, 255}));
+    EXPECT_EQ(Take(APL_ToShort(nullptr, nullptr, Vec(APL_REAL, {3.00000000000001, 2.99999999999999, -32768}))),
+              Expect(APL_SHORT, {3, 3, -32768}));
+    EXPECT_EQ(Take(APL_ToShort(nullptr, nullptr, Vec(APL_CHAR, {0, 65, 255}))), Expect(APL_SHORT, {0, 65, 255}));
     EXPECT_EQ(Take(APL_ToShort(nullptr, nullptr, Vec(APL_BOOL, {1, 0}))), Expect(APL_SHORT, {1, 0}));
     for (double bad : {32768.0, -32769.0})
         Failed(APL_ToShort(nullptr, nullptr, Vec(APL_INTG, {1, bad})), APL_ERR_DOMAIN);
@@ -158,8 +155,7 @@ TEST_F(ElementTypes, BoolAndRealByType) {
 }
 
 TEST_F(ElementTypes, BoolRowsPackOnWordBoundariesAndRoundTrip) {
-    const Shape shapes[] = {{0},     {1},    {31},   {32},   {33},       {3, 33},
-                            {2, 32}, {4, 1}, {0, 5}, {5, 0}, {2, 3, 40}, {}};
+    const Shape shapes[] = {{0}, {1}, {31}, {32}, {33}, {3, 33}, {2, 32}, {4, 1}, {0, 5}, {5, 0}, {2, 3, 40}, {}};
     for (const Shape &shape : shapes) {
         Values v;
         int64_t n = 1;
@@ -221,8 +217,7 @@ TEST_F(ElementTypes, IntegerDataGivesAnIntegerView) {
 }
 
 TEST_F(ElementTypes, SimplifyJoinsCompatibleScalars) {
-    EXPECT_EQ(Take(SimplifyArray(Nest({APL_Int(1), APL_Int(2), MakeReal(2.5)}))),
-              Expect(APL_REAL, {1, 2, 2.5}));
+    EXPECT_EQ(Take(SimplifyArray(Nest({APL_Int(1), APL_Int(2), MakeReal(2.5)}))), Expect(APL_REAL, {1, 2, 2.5}));
     EXPECT_EQ(Take(SimplifyArray(Nest({MakeChar('A'), MakeChar('b')}))), Expect(APL_CHAR, {'A', 'b'}));
     EXPECT_EQ(Take(SimplifyArray(Nest({}, MakeReal(0)))), Expect(APL_REAL, {}));
     aplarray *vector = APL_Link(Vec(APL_INTG, {1}));
@@ -326,8 +321,7 @@ TEST_F(ElementTypes, WrapperHandsOverAResultTheKernelLinked) {
     EXPECT_EQ(item->lnkcnt, 0);
     EXPECT_EQ(Take(item), Expect(APL_INTG, {4, 5}));
     // The mask converts before the kernel runs: here a SHORT item list is refused.
-    Failed(StandardCall(pick, nullptr, nullptr, Vec(APL_SHORT, {1}),
-                        [](CallArgs &) -> aplarray * { return nullptr; }),
+    Failed(StandardCall(pick, nullptr, nullptr, Vec(APL_SHORT, {1}), [](CallArgs &) -> aplarray * { return nullptr; }),
            APL_ERR_DOMAIN);
     EXPECT_STREQ(APL_error_message, "Invalid data type(SHORT)");
 }

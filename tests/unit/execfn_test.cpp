@@ -9,9 +9,9 @@
 #include "core/frames.h"
 #include "interpreter/syscmd.h"
 
+#include <unistd.h>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -67,10 +67,13 @@ TEST_F(Running, AnInterruptStopsALoopBetweenLines) {
     // A system function that does what a host's interrupt handler does.
     static int calls;
     calls = 0;
-    RegisterSystemFunction(A("⎕HIT").c_str(), 0x25, [](aplarray *, aplarray *, aplarray *) -> aplarray * {
-        if (++calls == 3) APL_interrupted = 1;
-        return MakeInt(calls);
-    }, "FUNCTION(Hit)");
+    RegisterSystemFunction(
+        A("⎕HIT").c_str(), 0x25,
+        [](aplarray *, aplarray *, aplarray *) -> aplarray * {
+            if (++calls == 3) APL_interrupted = 1;
+            return MakeInt(calls);
+        },
+        "FUNCTION(Hit)");
     Session({"⎕FX 'LOOP' 'L: X←⎕HIT' '→L'"});
     EXPECT_EQ(Session({"LOOP", "X", ")RESET"}), "INTERRUPT ERROR\nLOOP[1]\nL:X←⎕HIT\n3\n");
 }
@@ -104,7 +107,8 @@ TEST_F(Running, BracketCommandRunsAFunctionFromItsFile) {
     auto write = [&](std::vector<std::string> lines, bool wrapped) {
         const auto n = static_cast<int32_t>(lines.size());
         aplarray *vector = APL_Create(1, APL_NESTED, &n);
-        for (int32_t i = 0; i < n; ++i) ItemsOf(vector)[i] = APL_Link(MakeString(A(lines[static_cast<size_t>(i)]).c_str()));
+        for (int32_t i = 0; i < n; ++i)
+            ItemsOf(vector)[i] = APL_Link(MakeString(A(lines[static_cast<size_t>(i)]).c_str()));
         if (wrapped) {
             const int32_t one = 1;
             aplarray *outer = APL_Create(1, APL_NESTED, &one);
@@ -146,8 +150,8 @@ alignas(4) const unsigned char const0[20] = {20, 0, 0, 0, 0x41, 0, 2, 0, 1, 0, 0
 alignas(4) const unsigned char const20[20] = {20, 0, 0, 0, 0x41, 0, 2, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
 alignas(4) const unsigned char const40[20] = {20, 0, 0, 0, 0x41, 0, 2, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
 alignas(4) const unsigned char const60[20] = {20, 0, 0, 0, 0x41, 0, 2, 0, 1, 0, 0, 0, 1, 0, 0, 0, 99, 0, 0, 0};
-alignas(4) const unsigned char const80[28] = {27, 0, 0, 0, 0x41, 1, 1, 0, 1, 0, 0, 0, 7, 0, 0, 0,
-                                              7,  0, 0, 0, 0,    0, 0, 0, 0, 0, 0, 0};
+alignas(4) const unsigned char const80[28] = {27, 0, 0, 0, 0x41, 1, 1, 0, 1, 0, 0, 0, 7, 0,
+                                              0,  0, 7, 0, 0,    0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 aplarray *C(const unsigned char *image) { return reinterpret_cast<aplarray *>(const_cast<unsigned char *>(image)); }
 
@@ -171,31 +175,22 @@ aplarray *apl_CSUM(aplarray *_axis, aplarray *_larg, aplarray *apl_N) {
 nextline:
     if (aplerrno) runtime_error("csum.c", APL_GetLineNum());
     switch (APL_NextLine(const80)) {
-    case 1:
-        APL_Assign(apl_Z_idx, C(const20));
-        goto nextline;
-    case 2:
-        APL_Assign(apl_I_idx, C(const20));
-        goto nextline;
-    case 3:
-        APL_Assign(apl_I_idx, APL_Add(NULL, APL_Variable(apl_I_idx), C(const40)));
-        goto nextline;
-    case 4:
-        APL_Assign(apl_Z_idx, APL_Add(NULL, APL_Variable(apl_Z_idx), APL_Variable(apl_I_idx)));
-        goto nextline;
-    case 5:
-        APL_UnLinkTemp(APL_Jump(NULL, NULL,
-                                APL_Mul(NULL, APL_Variable(apl_L_idx),
-                                        APL_Interval(NULL, NULL,
-                                                     APL_Lower(NULL, APL_Variable(apl_I_idx),
-                                                               APL_Variable(apl_N_idx))))));
-        if (APL_DidJump()) goto nextline;
-        goto nextline;
-    case 6:
-        APL_Assign(apl_Z_idx, APL_Division(NULL, APL_Variable(apl_Z_idx),
-                                           APL_NEqual(NULL, APL_Variable(apl_N_idx), C(const60))));
-        goto nextline;
-    default: goto end;
+        case 1: APL_Assign(apl_Z_idx, C(const20)); goto nextline;
+        case 2: APL_Assign(apl_I_idx, C(const20)); goto nextline;
+        case 3: APL_Assign(apl_I_idx, APL_Add(NULL, APL_Variable(apl_I_idx), C(const40))); goto nextline;
+        case 4: APL_Assign(apl_Z_idx, APL_Add(NULL, APL_Variable(apl_Z_idx), APL_Variable(apl_I_idx))); goto nextline;
+        case 5:
+            APL_UnLinkTemp(APL_Jump(
+                NULL, NULL,
+                APL_Mul(NULL, APL_Variable(apl_L_idx),
+                        APL_Interval(NULL, NULL, APL_Lower(NULL, APL_Variable(apl_I_idx), APL_Variable(apl_N_idx))))));
+            if (APL_DidJump()) goto nextline;
+            goto nextline;
+        case 6:
+            APL_Assign(apl_Z_idx, APL_Division(NULL, APL_Variable(apl_Z_idx),
+                                               APL_NEqual(NULL, APL_Variable(apl_N_idx), C(const60))));
+            goto nextline;
+        default: goto end;
     }
 end:
     KAZ_ResumeArg(localvars + 0, apl_N_idx, apl_N);

@@ -19,10 +19,14 @@ TEST_F(Evaluation, RightToLeftWithStrandsAndParentheses) {
     EXPECT_EQ(Run(Apl("10-2-1")), "9\n");
     EXPECT_EQ(Run(Apl("2×3+4")), "14\n");
     EXPECT_EQ(Run(Apl("(2×3)+4")), "10\n");
-    EXPECT_EQ(Run(Apl("A←1 2 ⋄ ⍴A 3")), "2\n");      // A and 3: two items
-    EXPECT_EQ(Run(Apl("⍴A 3 4")), "3\n");            // a strand constant extends
-    EXPECT_EQ(Run(Apl("⍴A (3 4)")), "2\n");          // a group stays one item
-    EXPECT_EQ(Run(Apl("-⍳3")), "\xaf" "1 \xaf" "2 \xaf" "3\n");
+    EXPECT_EQ(Run(Apl("A←1 2 ⋄ ⍴A 3")), "2\n");  // A and 3: two items
+    EXPECT_EQ(Run(Apl("⍴A 3 4")), "3\n");        // a strand constant extends
+    EXPECT_EQ(Run(Apl("⍴A (3 4)")), "2\n");      // a group stays one item
+    EXPECT_EQ(Run(Apl("-⍳3")),
+              "\xaf"
+              "1 \xaf"
+              "2 \xaf"
+              "3\n");
 }
 
 TEST_F(Evaluation, NineWaitingItemsAreLimit) {
@@ -30,7 +34,9 @@ TEST_F(Evaluation, NineWaitingItemsAreLimit) {
     EXPECT_EQ(Run(Apl("¨¨¨¨¨¨¨ 1")).substr(0, 13), "SYNTAX ERROR\n");
     EXPECT_EQ(Run(Apl("¨¨¨¨¨¨¨¨¨ 1")).substr(0, 12), "LIMIT ERROR\n");
     // Deep chains that do reduce are no problem.
-    EXPECT_EQ(Run(Apl("- - - - - - - - - 1")), "\xaf" "1\n");
+    EXPECT_EQ(Run(Apl("- - - - - - - - - 1")),
+              "\xaf"
+              "1\n");
     EXPECT_EQ(Run(Apl("1-(1-(1-(1-(1-(1-(1-(1-(1-1))))))))")), "0\n");
 }
 
@@ -41,10 +47,13 @@ TEST_F(Evaluation, AssignmentKeepsTheValueOffTheScreen) {
 }
 
 TEST_F(Evaluation, ErrorsOfAssignment) {
-    EXPECT_EQ(Run(Apl("(P Q)←1 2 3")), "LENGTH ERROR : In vector assignment\n(P Q)\x06\x84" "1 2 3\n");
+    EXPECT_EQ(Run(Apl("(P Q)←1 2 3")),
+              "LENGTH ERROR : In vector assignment\n(P Q)\x06\x84"
+              "1 2 3\n");
     EXPECT_EQ(Run(Apl("U[1]←3")).substr(0, 12), "VALUE ERROR\n");
-    EXPECT_EQ(Run(Apl("S←⍳4 ⋄ (2+S)←1")).rfind("SYNTAX ERROR : Function '+' not allowed in selective specification\n", 0),
-              0u);
+    EXPECT_EQ(
+        Run(Apl("S←⍳4 ⋄ (2+S)←1")).rfind("SYNTAX ERROR : Function '+' not allowed in selective specification\n", 0),
+        0u);
     EXPECT_EQ(Run(Apl("(3)←1")).substr(0, 14), "SYNTAX ERROR :");
 }
 
@@ -104,7 +113,9 @@ TEST_F(Evaluation, ExecuteAndQuadInput) {
 }
 
 TEST_F(Evaluation, SystemVariableChecksLeaveTheOldValue) {
-    EXPECT_EQ(Run(Apl("⎕IO←3")), "DOMAIN ERROR : Allowed values : 0,1\n\x8cIO\x06\x84" "3\n");
+    EXPECT_EQ(Run(Apl("⎕IO←3")),
+              "DOMAIN ERROR : Allowed values : 0,1\n\x8cIO\x06\x84"
+              "3\n");
     EXPECT_EQ(IndexOrigin(), 1);
     EXPECT_EQ(Run(Apl("⎕PP←17 ⋄ ⎕PP")), "16\n");
     EXPECT_EQ(Run(Apl("⎕CT←1E¯3 ⋄ ⎕CT←1E¯2")).substr(0, 48), "DOMAIN ERROR : Allowed values : 1e-13 ... 1e-03\n");

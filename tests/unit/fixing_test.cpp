@@ -6,10 +6,10 @@
 #include "core/errors.h"
 #include "structural/nested.h"
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -92,8 +92,8 @@ TEST_F(Fixing, MalformedAndIllegalHeadersAreRefused) {
         EXPECT_STREQ(APL_error_message, "Illegal function header!");
     }
     // Groups that do not fit the pattern at all.
-    for (const char *header : {"Z←(A OP)(B) R", "Z←A OP) R", "(A←OP) R", "(A OP)Z←R", "←F", "Z←(A OP;L) R",
-                               "F R;", "F R;;L", "Z←(A OP R"}) {
+    for (const char *header :
+         {"Z←(A OP)(B) R", "Z←A OP) R", "(A←OP) R", "(A OP)Z←R", "←F", "Z←(A OP;L) R", "F R;", "F R;;L", "Z←(A OP R"}) {
         SCOPED_TRACE(header);
         EXPECT_EQ(Fix({header, "1"}), "0");
         EXPECT_STREQ(APL_error_message, "");
@@ -251,7 +251,11 @@ TEST_F(Fixing, DamagedRecordsAreRefusedNotFollowed) {
     EXPECT_EQ(Fix({"Z←F R", "Z←R"}), "F");
     aplarray *record = FixedRecord(Index("F"));
     uint8_t *bytes = DataOf<uint8_t>(record);
-    const uint32_t saved = [&] { uint32_t v; memcpy(&v, bytes + 44, 4); return v; }();
+    const uint32_t saved = [&] {
+        uint32_t v;
+        memcpy(&v, bytes + 44, 4);
+        return v;
+    }();
     for (const uint32_t bad : {0xFFFFFFF0u, 4u * 1000000u}) {
         memcpy(bytes + 44, &bad, 4);
         FixedView view;

@@ -5,9 +5,9 @@
 
 #include "core/errors.h"
 #include "core/symtab.h"
+#include "interpreter/literal.h"
 #include "interpreter/tokfile.h"
 #include "structural/format.h"
-#include "interpreter/literal.h"
 
 #include <algorithm>
 #include <climits>
@@ -152,8 +152,7 @@ TEST_F(Format, PlanesStayAxesInFormatAndFollowEachOtherForDisplay) {
     const Text shown = Engine(cube, false, true);
     EXPECT_EQ(shown.shape, (Shape{4, 3}));
     EXPECT_EQ(shown.rows, (Strings{"1 2", "3 4", "5 6", "7 8"}));
-    EXPECT_EQ(Engine(APL_Link(Ints({1, 2, 3, 4}, {2, 2, 1, 1})), false, true).rows,
-              (Strings{"1", "2", "3", "4"}));
+    EXPECT_EQ(Engine(APL_Link(Ints({1, 2, 3, 4}, {2, 2, 1, 1})), false, true).rows, (Strings{"1", "2", "3", "4"}));
     // Planes of a nested item keep their blank rows, one more for a completed outer axis.
     EXPECT_EQ(Engine(APL_Link(Nest({Ints({1, 2, 3, 4}, {2, 2, 1, 1})}, &kScalar)), false, true).rows,
               (Strings{" 1 ", "   ", " 2 ", "   ", "   ", " 3 ", "   ", " 4 "}));
@@ -310,7 +309,9 @@ TEST_F(FormatKeywords, UnderscoreMinusReadsBackAsTheSameNumbers) {
 
 TEST_F(FormatKeywords, LiteralSpellsEveryCodeInPlainCharactersThatReadBack) {
     // Blanks beside the keywords, which the spelling would add otherwise.
-    const std::string codes = "X\x84\xbc 5 \xaf" "3 \xf7 2 \xa9 r_1 'it''s'";
+    const std::string codes =
+        "X\x84\xbc 5 \xaf"
+        "3 \xf7 2 \xa9 r_1 'it''s'";
     const std::string spelt = Literal(MakeString(codes.c_str()));
     EXPECT_TRUE(std::all_of(spelt.begin(), spelt.end(), [](unsigned char c) { return c < 128; })) << spelt;
     EXPECT_EQ(ReadBack(spelt), codes);
@@ -324,7 +325,10 @@ TEST_F(FormatKeywords, LiteralSpellsEveryCodeInPlainCharactersThatReadBack) {
 }
 
 TEST_F(FormatKeywords, CharacterRowsAreSpeltAndPaddedToTheLongest) {
-    const Strings rows = {"\xbc" "5", "ab"};
+    const Strings rows = {
+        "\xbc"
+        "5",
+        "ab"};
     aplarray *matrix = APL_Link(Chars(rows[0] + rows[1], {2, 2}));
     Strings expected;
     for (const std::string &row : rows) expected.push_back(Literal(MakeString(row.c_str())));

@@ -77,12 +77,12 @@ protected:
         const struct {
             uint8_t code;
             aplfunction function;
-        } kExisting[] = {{'+', APL_Add},        {'-', APL_Sub},         {215, APL_Mul},    {247, APL_Division},
-                         {'|', APL_Residue},    {151, APL_Max},         {152, APL_Min},    {'*', APL_Power},
-                         {'=', APL_Equal},      {172, APL_NEqual},      {'<', APL_Lower},  {136, APL_LEqual},
-                         {137, APL_GEqual},     {'>', APL_Greater},     {159, APL_Or},     {'^', APL_And},
-                         {189, APL_Shape},      {188, APL_Interval},    {133, APL_Jump},   {146, APL_Control},
-                         {149, APL_Format},     {150, APL_Execute},     {155, APL_Enclose}, {208, APL_EmptyVector}};
+        } kExisting[] = {{'+', APL_Add},     {'-', APL_Sub},      {215, APL_Mul},     {247, APL_Division},
+                         {'|', APL_Residue}, {151, APL_Max},      {152, APL_Min},     {'*', APL_Power},
+                         {'=', APL_Equal},   {172, APL_NEqual},   {'<', APL_Lower},   {136, APL_LEqual},
+                         {137, APL_GEqual},  {'>', APL_Greater},  {159, APL_Or},      {'^', APL_And},
+                         {189, APL_Shape},   {188, APL_Interval}, {133, APL_Jump},    {146, APL_Control},
+                         {149, APL_Format},  {150, APL_Execute},  {155, APL_Enclose}, {208, APL_EmptyVector}};
         for (const auto &p : kExisting) primitiveTables.functions[p.code] = p.function;
         const char quad = static_cast<char>(140);
         RegisterSystemFunction((std::string(1, quad) + "FX").c_str(), 0x24, APL_Fix, "FUNCTION(Fix)");

@@ -41,8 +41,7 @@ template <class T, class Before>
 Cells Reference(const std::vector<T> &keys, Before before) {
     Cells order(keys.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int32_t a, int32_t b) { return before(keys[a], keys[b]); });
+    std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return before(keys[a], keys[b]); });
     for (int32_t &c : order) ++c;
     return order;
 }

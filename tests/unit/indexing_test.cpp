@@ -130,8 +130,8 @@ TEST_F(Indexing, BooleanRowsLongerThanOneWord) {
     Values row2(bits.begin() + 40, bits.begin() + 80);
     ExpectSelects(b, Nest({Scalar(2), El()}), {40}, row2);
     ExpectSelects(b, Nest({El(), Ints({33, 40, 1, 32})}), {3, 4},
-                  {bits[32], bits[39], bits[0], bits[31], bits[72], bits[79], bits[40], bits[71], bits[112],
-                   bits[119], bits[80], bits[111]});
+                  {bits[32], bits[39], bits[0], bits[31], bits[72], bits[79], bits[40], bits[71], bits[112], bits[119],
+                   bits[80], bits[111]});
     TempGuard whole(Select(b, Nest({El(), El()})));
     EXPECT_EQ(whole.get()->eltype, APL_INTG);
     EXPECT_EQ(Elements(whole.get()), bits);
@@ -221,10 +221,10 @@ TEST_F(Indexing, SquadWithAndWithoutAxis) {
         aplarray *axis, *left;
         int32_t error;
     };
-    for (const Case &c : {Case{Ints({0, 0}), Ints({1, 1}), APL_ERR_AXIS}, Case{Scalar(2), Scalar(1), APL_ERR_AXIS},
-                          Case{Nest({Scalar(0), Scalar(1)}), Ints({1, 1}), APL_ERR_AXIS},
-                          Case{Scalar(0), Ints({1, 1}), APL_ERR_LENGTH}, Case{Chars("a"), Scalar(1), APL_ERR_AXIS},
-                          Case{nullptr, nullptr, APL_ERR_SYNTAX}}) {
+    for (const Case &c :
+         {Case{Ints({0, 0}), Ints({1, 1}), APL_ERR_AXIS}, Case{Scalar(2), Scalar(1), APL_ERR_AXIS},
+          Case{Nest({Scalar(0), Scalar(1)}), Ints({1, 1}), APL_ERR_AXIS}, Case{Scalar(0), Ints({1, 1}), APL_ERR_LENGTH},
+          Case{Chars("a"), Scalar(1), APL_ERR_AXIS}, Case{nullptr, nullptr, APL_ERR_SYNTAX}}) {
         aplerrno = 0;
         EXPECT_EQ(APL_Indexing(c.axis, c.left, m), nullptr);
         EXPECT_EQ(aplerrno, c.error);

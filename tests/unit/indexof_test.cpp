@@ -84,30 +84,30 @@ aplarray *RandomItem(std::mt19937 &random, int depth, bool reals) {
     if (kind == 4 && !reals) kind = 2;
     const int32_t n = static_cast<int32_t>(random() % 3);
     switch (kind) {
-    case 0: return MakeInt(static_cast<int32_t>(random() % 4));
-    case 1: return MakeChar(static_cast<uint8_t>('a' + random() % 3));
-    case 2: {
-        std::vector<int32_t> v(static_cast<size_t>(n));
-        for (auto &x : v) x = static_cast<int32_t>(random() % 3);
-        return Vector(APL_INTG, v);
-    }
-    case 3: {
-        std::vector<uint8_t> v(static_cast<size_t>(n));
-        for (auto &x : v) x = static_cast<uint8_t>('a' + random() % 2);
-        return Vector(APL_CHAR, v);
-    }
-    case 4: {
-        // Near-integers that equal integers only tolerantly, and fractions.
-        std::vector<double> v(static_cast<size_t>(n));
-        for (auto &x : v) x = random() % 2 ? static_cast<double>(random() % 3) * (1 + 1e-15) : 0.5;
-        return Vector(APL_REAL, v);
-    }
-    default: {
-        const int32_t two = 2;
-        aplarray *pair = AllocArray(APL_NESTEDARRAY | APL_TEMP, 1, APL_NESTED, &two, HERE);
-        for (int i = 0; i < 2; ++i) ItemsOf(pair)[i] = APL_LinkEx(RandomItem(random, depth + 1, reals), HERE);
-        return pair;
-    }
+        case 0: return MakeInt(static_cast<int32_t>(random() % 4));
+        case 1: return MakeChar(static_cast<uint8_t>('a' + random() % 3));
+        case 2: {
+            std::vector<int32_t> v(static_cast<size_t>(n));
+            for (auto &x : v) x = static_cast<int32_t>(random() % 3);
+            return Vector(APL_INTG, v);
+        }
+        case 3: {
+            std::vector<uint8_t> v(static_cast<size_t>(n));
+            for (auto &x : v) x = static_cast<uint8_t>('a' + random() % 2);
+            return Vector(APL_CHAR, v);
+        }
+        case 4: {
+            // Near-integers that equal integers only tolerantly, and fractions.
+            std::vector<double> v(static_cast<size_t>(n));
+            for (auto &x : v) x = random() % 2 ? static_cast<double>(random() % 3) * (1 + 1e-15) : 0.5;
+            return Vector(APL_REAL, v);
+        }
+        default: {
+            const int32_t two = 2;
+            aplarray *pair = AllocArray(APL_NESTEDARRAY | APL_TEMP, 1, APL_NESTED, &two, HERE);
+            for (int i = 0; i < 2; ++i) ItemsOf(pair)[i] = APL_LinkEx(RandomItem(random, depth + 1, reals), HERE);
+            return pair;
+        }
     }
 }
 

@@ -206,7 +206,8 @@ TEST_F(Interrupt, StridedLoopsGiveWholeResults) {
     aplarray *sums = APL_Scan(nullptr, nullptr, &plus, nullptr, nullptr, nullptr, v);
     ASSERT_NE(sums, nullptr);
     int64_t wrong = 0;
-    for (int64_t k = 0; k < total; ++k) wrong += DataOf<const double>(sums)[k] != static_cast<double>((k + 1) * (k + 2) / 2);
+    for (int64_t k = 0; k < total; ++k)
+        wrong += DataOf<const double>(sums)[k] != static_cast<double>((k + 1) * (k + 2) / 2);
     EXPECT_EQ(wrong, 0) << "+\\";
     APL_UnLinkTempEx(sums, HERE);
     aplarray *maxima = APL_Scan(nullptr, nullptr, &max, nullptr, nullptr, nullptr, APL_Sub(nullptr, APL_Int(0), v));

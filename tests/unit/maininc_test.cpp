@@ -32,7 +32,8 @@ std::string FileBytes(const std::string &path) {
 aplarray *TextLines(const std::vector<std::string> &lines) {
     const auto n = static_cast<int32_t>(lines.size());
     aplarray *vector = AllocArray(APL_NESTEDARRAY | APL_TEMP, 1, APL_NESTED, &n, HERE);
-    for (int32_t i = 0; i < n; ++i) ItemsOf(vector)[i] = APL_LinkEx(MakeString(lines[static_cast<size_t>(i)].c_str()), HERE);
+    for (int32_t i = 0; i < n; ++i)
+        ItemsOf(vector)[i] = APL_LinkEx(MakeString(lines[static_cast<size_t>(i)].c_str()), HERE);
     return vector;
 }
 
@@ -127,7 +128,7 @@ TEST_F(Workspaces, TheSaveTimeReadsAsTheLocalTime) {
     const int64_t moments[] = {0, 951782400, 951868799, 1709164800, 1704067199, 1735689600, 1765012345, 2147483647};
     for (int64_t moment : moments) {
         const time_t t = static_cast<time_t>(moment);
-        struct tm local{};
+        struct tm local {};
         ASSERT_NE(localtime_r(&t, &local), nullptr);
         char expected[64];
         strftime(expected, sizeof expected, "%a %b %e %H:%M:%S %Y", &local);

@@ -219,7 +219,9 @@ TEST_F(Nested, AnInterruptStopsLongLoopsAndLeavesNothing) {
         [&] { return APL_Disclose(nullptr, nullptr, pairs); },
         [&] { return APL_Element(nullptr, nullptr, pairs); },
         [&] { return APL_Element(nullptr, v, v); },
-        [&] { return APL_Element(nullptr, nested, Nest({Ints({1, 2})})); },
+        [&] {
+            return APL_Element(nullptr, nested, Nest({Ints({1, 2})}));
+        },
         [&] { return APL_Match(nullptr, pairs, CopyArray(pairs, HERE)); },
     };
     for (size_t i = 0; i < calls.size(); ++i) {
@@ -244,27 +246,27 @@ public:
         const int kind = Pick(depth > 0 ? 5 : 3);
         const int32_t n = Pick(4);
         switch (kind) {
-        case 0: {
-            aplarray *a = APL_Create(Pick(2) ? 1 : 0, APL_INTG, &n);
-            for (int32_t i = 0; i < a->number; ++i) DataOf<int32_t>(a)[i] = Pick(7) - 3;
-            return a;
-        }
-        case 1: {
-            aplarray *a = APL_Create(Pick(2) ? 1 : 0, APL_REAL, &n);
-            for (int32_t i = 0; i < a->number; ++i) DataOf<double>(a)[i] = (Pick(9) - 4) * 0.5;
-            return a;
-        }
-        case 2: {
-            aplarray *a = APL_Create(Pick(2) ? 1 : 0, APL_CHAR, &n);
-            for (int32_t i = 0; i < a->number; ++i) DataOf<char>(a)[i] = static_cast<char>('a' + Pick(3));
-            return a;
-        }
-        default: {
-            const int32_t count = 1 + Pick(3);
-            std::vector<aplarray *> items;
-            for (int32_t i = 0; i < count; ++i) items.push_back(Value(depth - 1));
-            return Nest(items);
-        }
+            case 0: {
+                aplarray *a = APL_Create(Pick(2) ? 1 : 0, APL_INTG, &n);
+                for (int32_t i = 0; i < a->number; ++i) DataOf<int32_t>(a)[i] = Pick(7) - 3;
+                return a;
+            }
+            case 1: {
+                aplarray *a = APL_Create(Pick(2) ? 1 : 0, APL_REAL, &n);
+                for (int32_t i = 0; i < a->number; ++i) DataOf<double>(a)[i] = (Pick(9) - 4) * 0.5;
+                return a;
+            }
+            case 2: {
+                aplarray *a = APL_Create(Pick(2) ? 1 : 0, APL_CHAR, &n);
+                for (int32_t i = 0; i < a->number; ++i) DataOf<char>(a)[i] = static_cast<char>('a' + Pick(3));
+                return a;
+            }
+            default: {
+                const int32_t count = 1 + Pick(3);
+                std::vector<aplarray *> items;
+                for (int32_t i = 0; i < count; ++i) items.push_back(Value(depth - 1));
+                return Nest(items);
+            }
         }
     }
     int Pick(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
@@ -281,9 +283,9 @@ void Leaves(const aplarray *a, std::vector<std::pair<bool, double>> &out) {
     }
     for (int64_t i = 0; i < ElementCount(a); ++i) {
         switch (a->eltype) {
-        case APL_CHAR: out.push_back({true, DataOf<uint8_t>(a)[i]}); break;
-        case APL_INTG: out.push_back({false, static_cast<double>(DataOf<int32_t>(a)[i])}); break;
-        default: out.push_back({false, DataOf<double>(a)[i]}); break;
+            case APL_CHAR: out.push_back({true, DataOf<uint8_t>(a)[i]}); break;
+            case APL_INTG: out.push_back({false, static_cast<double>(DataOf<int32_t>(a)[i])}); break;
+            default: out.push_back({false, DataOf<double>(a)[i]}); break;
         }
     }
 }
@@ -397,7 +399,8 @@ TEST_F(Nested, MembershipTablesAgreeWithALinearScan) {
         std::uniform_real_distribution<double> d(-1e6, 1e6);
         for (int i = 0; i < 100; ++i) table.push_back(d(rng));
         for (double v : table)
-            for (double f : {0.5, 0.98, 1.02, 3.0, -0.5, -0.98, -1.02, -3.0}) probes.push_back(v + f * ct * std::fabs(v));
+            for (double f : {0.5, 0.98, 1.02, 3.0, -0.5, -0.98, -1.02, -3.0})
+                probes.push_back(v + f * ct * std::fabs(v));
         ExpectMembershipLikeScan(Reals(probes), Reals(table), ct);
     }
     // Mixed: REAL keys near INTG values (few and many integers in the
@@ -408,7 +411,8 @@ TEST_F(Nested, MembershipTablesAgreeWithALinearScan) {
         table.insert(table.end(), small.begin(), small.end());
         std::vector<double> probes;
         for (int32_t v : table)
-            for (double f : {0.0, 0.9, 1.1, -0.9, -1.1}) probes.push_back(v + f * ct * std::fabs(static_cast<double>(v)) + (f == 0 ? 0.25 : 0));
+            for (double f : {0.0, 0.9, 1.1, -0.9, -1.1})
+                probes.push_back(v + f * ct * std::fabs(static_cast<double>(v)) + (f == 0 ? 0.25 : 0));
         ExpectMembershipLikeScan(Reals(probes), Ints(table), ct);
         std::vector<double> reals;
         for (int32_t v : small) reals.push_back(v + ct * 0.5 * std::fabs(static_cast<double>(v)));

@@ -86,8 +86,8 @@ TEST_F(NativeTies, FlushMakesBufferedWritesVisible) {
 
 TEST_F(NativeTies, AxisUnexpectedLeftOrMissingRightIsSyntax) {
     const std::string path = MakeFile("a", "x");
-    for (aplfunction f : {APL_FileTie, APL_FileUnTie, APL_FileSize, APL_FileRemove, APL_FileFlush, APL_FileRead,
-                          APL_FileExist}) {
+    for (aplfunction f :
+         {APL_FileTie, APL_FileUnTie, APL_FileSize, APL_FileRemove, APL_FileFlush, APL_FileRead, APL_FileExist}) {
         Fails(f(nullptr, Name(path), Name(path)), APL_ERR_SYNTAX);
         Fails(f(APL_Int(1), nullptr, Name(path)), APL_ERR_SYNTAX);
         Fails(f(nullptr, nullptr, nullptr), APL_ERR_SYNTAX);
@@ -259,7 +259,9 @@ TEST_F(NativeRead, ShortReadWarnsAndReturnsWhatWasThere) {
 TEST_F(NativeRead, PieceMatrixReadsRangesAndFillsZeros) {
     const std::string path = MakeFile("src", "0123456789");
     aplarray *pieces = Ints({0, 2, 2, 3, 99, -3, 8, 2, 1, 1}, {5, 2});
-    EXPECT_EQ(Read(Nested({Name(path), pieces})), std::string("01234\0\0\0" "891", 11));
+    EXPECT_EQ(Read(Nested({Name(path), pieces})), std::string("01234\0\0\0"
+                                                              "891",
+                                                              11));
     const int32_t tie = Tie(path);
     EXPECT_EQ(Read(Nested({APL_Int(tie), Ints({}, {0, 2})})), "");
     Succeeds(nullptr);

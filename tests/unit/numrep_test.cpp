@@ -45,21 +45,21 @@ std::vector<int64_t> ReferenceDigits(const std::vector<int32_t> &radices, int64_
 
 int32_t RandomRadix(std::mt19937 &random) {
     switch (random() % 6) {
-    case 0: return static_cast<int32_t>(random() % 5) - 2;  // -2 ... 2, with 0 and ±1
-    case 1: return 10;
-    case 2: return -static_cast<int32_t>(random() % 1000) - 2;
-    case 3: return static_cast<int32_t>(random() % 100000) + 2;
-    case 4: return INT32_MAX - static_cast<int32_t>(random() % 3);
-    default: return static_cast<int32_t>(random() % 30) + 2;
+        case 0: return static_cast<int32_t>(random() % 5) - 2;  // -2 ... 2, with 0 and ±1
+        case 1: return 10;
+        case 2: return -static_cast<int32_t>(random() % 1000) - 2;
+        case 3: return static_cast<int32_t>(random() % 100000) + 2;
+        case 4: return INT32_MAX - static_cast<int32_t>(random() % 3);
+        default: return static_cast<int32_t>(random() % 30) + 2;
     }
 }
 
 int32_t RandomValue(std::mt19937 &random) {
     switch (random() % 4) {
-    case 0: return INT32_MIN + static_cast<int32_t>(random() % 3);
-    case 1: return INT32_MAX - static_cast<int32_t>(random() % 3);
-    case 2: return static_cast<int32_t>(random() % 2001) - 1000;
-    default: return static_cast<int32_t>(random());
+        case 0: return INT32_MIN + static_cast<int32_t>(random() % 3);
+        case 1: return INT32_MAX - static_cast<int32_t>(random() % 3);
+        case 2: return static_cast<int32_t>(random() % 2001) - 1000;
+        default: return static_cast<int32_t>(random());
     }
 }
 
@@ -78,8 +78,8 @@ TEST_F(NumberRepresentation, IntegerDigitsFollowTheFloorRuleEverywhere) {
             const std::vector<int64_t> expected = ReferenceDigits(radices, values[j]);
             for (size_t k = 0; k < m; ++k) {
                 // A zero radix may be left 2^31, which only a REAL result holds.
-                const double got = digits->eltype == APL_INTG ? DataOf<int32_t>(digits)[k * n + j]
-                                                              : DataOf<double>(digits)[k * n + j];
+                const double got =
+                    digits->eltype == APL_INTG ? DataOf<int32_t>(digits)[k * n + j] : DataOf<double>(digits)[k * n + j];
                 ASSERT_EQ(got, static_cast<double>(expected[k]))
                     << "trial " << trial << " radix " << radices[k] << " value " << values[j];
             }
@@ -106,8 +106,7 @@ TEST_F(NumberRepresentation, IntegerBaseValueIsExactAndIntgWhereItFits) {
             long double expected = 0;
             for (int32_t k = 0; k < length; ++k) expected = expected * radices[k] + digits[k * columns + c];
             allFit = allFit && expected >= INT32_MIN && expected <= INT32_MAX;
-            const double got =
-                values->eltype == APL_INTG ? DataOf<int32_t>(values)[c] : DataOf<double>(values)[c];
+            const double got = values->eltype == APL_INTG ? DataOf<int32_t>(values)[c] : DataOf<double>(values)[c];
             ASSERT_EQ(got, static_cast<double>(expected)) << "trial " << trial << " column " << c;
         }
         EXPECT_EQ(values->eltype, allFit ? APL_INTG : APL_REAL) << "trial " << trial;

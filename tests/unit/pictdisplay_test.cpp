@@ -34,8 +34,9 @@ TEST_F(PictDisplay, ConsumesTemporariesAndLeavesLinkedArgumentsAlone) {
 TEST_F(PictDisplay, ReadsAStaticConstant) {
     // A static INTG vector 7 8 as compiled code embeds it.
     alignas(4) const unsigned char image[28] = {28, 0, 0, 0, 0x41, 1, 2, 0, 1, 0, 0, 0, 2, 0,
-                                                0,  0, 2, 0, 0, 0,   7, 0, 0, 0, 8, 0, 0, 0};
-    aplarray *picture = APL_PictDisplay(nullptr, nullptr, reinterpret_cast<aplarray *>(const_cast<unsigned char *>(image)));
+                                                0,  0, 2, 0, 0,    0, 7, 0, 0, 0, 8, 0, 0, 0};
+    aplarray *picture =
+        APL_PictDisplay(nullptr, nullptr, reinterpret_cast<aplarray *>(const_cast<unsigned char *>(image)));
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(Row(picture, 1), "|7 8|");
     APL_UnLinkTemp(picture);

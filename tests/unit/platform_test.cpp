@@ -108,7 +108,8 @@ TEST_F(FaultGuard, AFaultReturnsToTheInnermostGuard) {
 void Ignore(int) {}
 
 TEST_F(FaultGuard, PutsBackTheHandlersAndSignalStackItFound) {
-    struct sigaction mine{}, before{}, after{};
+    struct sigaction mine {
+    }, before{}, after{};
     mine.sa_handler = Ignore;
     sigemptyset(&mine.sa_mask);
     ASSERT_EQ(sigaction(SIGFPE, &mine, &before), 0);

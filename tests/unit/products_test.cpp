@@ -51,9 +51,7 @@ std::string Apl(const std::string &utf8) {
     return out;
 }
 
-aplfnc Primitive(uint8_t code) {
-    return aplfnc{APL_FN_PRIMITIVE | APL_FN_FUNCTION, nullptr, nullptr, code};
-}
+aplfnc Primitive(uint8_t code) { return aplfnc{APL_FN_PRIMITIVE | APL_FN_FUNCTION, nullptr, nullptr, code}; }
 
 class Products : public SessionTest {
 protected:
@@ -69,8 +67,8 @@ protected:
 
 TEST_F(Products, OuterProductOfAScalarPrimitiveEqualsTheItemByItemPath) {
     std::mt19937 random(19);
-    const char *definitions[][2] = {{"×", "Z←L G R' 'Z←L×R"}, {"+", "Z←L G R' 'Z←L+R"},
-                                    {"⌈", "Z←L G R' 'Z←L⌈R"}, {"=", "Z←L G R' 'Z←L=R"}};
+    const char *definitions[][2] = {
+        {"×", "Z←L G R' 'Z←L×R"}, {"+", "Z←L G R' 'Z←L+R"}, {"⌈", "Z←L G R' 'Z←L⌈R"}, {"=", "Z←L G R' 'Z←L=R"}};
     const int types[] = {APL_INTG, APL_REAL};
     for (auto &definition : definitions) {
         Run(Apl(std::string("⎕FX '") + definition[1] + "'"));
@@ -108,10 +106,13 @@ TEST_F(Products, OuterProductInBlocksEqualsTheItemByItemPathForEveryRowLength) {
 
 TEST_F(Products, InnerProductOfScalarPrimitivesEqualsTheItemByItemPath) {
     std::mt19937 random(31);
-    const char *functions[][2] = {{"+", "Z←L F R' 'Z←L+R"}, {"⌈", "Z←L F R' 'Z←L⌈R"}, {"=", "Z←L F R' 'Z←L=R"},
-                                  {"-", "Z←L F R' 'Z←L-R"}, {"×", "Z←L F R' 'Z←L×R"}};
-    const char *second[][2] = {{"×", "Z←L G R' 'Z←L×R"}, {"=", "Z←L G R' 'Z←L=R"}, {"-", "Z←L G R' 'Z←L-R"},
-                               {"⌈", "Z←L G R' 'Z←L⌈R"}};
+    const char *functions[][2] = {{"+", "Z←L F R' 'Z←L+R"},
+                                  {"⌈", "Z←L F R' 'Z←L⌈R"},
+                                  {"=", "Z←L F R' 'Z←L=R"},
+                                  {"-", "Z←L F R' 'Z←L-R"},
+                                  {"×", "Z←L F R' 'Z←L×R"}};
+    const char *second[][2] = {
+        {"×", "Z←L G R' 'Z←L×R"}, {"=", "Z←L G R' 'Z←L=R"}, {"-", "Z←L G R' 'Z←L-R"}, {"⌈", "Z←L G R' 'Z←L⌈R"}};
     const std::vector<int32_t> shapes[][2] = {{{3, 4}, {4, 5}}, {{2, 3, 1}, {1, 6}}, {{5}, {5, 2, 3}}, {{2, 7}, {7}}};
     for (auto &f : functions)
         for (auto &g : second) {
@@ -172,11 +173,11 @@ TEST_F(MatrixProduct, EqualsAPlainTripleLoopBitForBit) {
         for (int right : {APL_INTG, APL_REAL}) {
             aplarray *l = APL_Link(RandomArray(random, left, {7, 33}));
             aplarray *r = APL_Link(RandomArray(random, right, {33, 2, 5}));
-            std::vector<double> expected =
-                left == APL_INTG ? (right == APL_INTG ? PlainProduct<int32_t, int32_t>(l, r, 7, 33, 10)
-                                                      : PlainProduct<int32_t, double>(l, r, 7, 33, 10))
-                                 : (right == APL_INTG ? PlainProduct<double, int32_t>(l, r, 7, 33, 10)
-                                                      : PlainProduct<double, double>(l, r, 7, 33, 10));
+            std::vector<double> expected = left == APL_INTG
+                                               ? (right == APL_INTG ? PlainProduct<int32_t, int32_t>(l, r, 7, 33, 10)
+                                                                    : PlainProduct<int32_t, double>(l, r, 7, 33, 10))
+                                               : (right == APL_INTG ? PlainProduct<double, int32_t>(l, r, 7, 33, 10)
+                                                                    : PlainProduct<double, double>(l, r, 7, 33, 10));
             aplarray *z = APL_InnerProduct(nullptr, l, &plus, nullptr, &times, nullptr, r);
             ASSERT_NE(z, nullptr);
             ASSERT_EQ(z->eltype, APL_REAL);
@@ -241,8 +242,8 @@ TEST_F(Operators, EachOfALongArgumentCanBeInterrupted) {
 
 TEST_F(Products, FailuresInsideOperandsLeaveLinksAndBlocksAsTheyWere) {
     Run(Apl("⎕FX 'Z←L G R' '→(R=3)/0' 'Z←L R'"));
-    const std::string lines[] = {"V 'x' ⍴¨ V", "V ∘.G V", "1 2 ∘.G V", "2 G¨ V", "'a' ∘.⍴ V",
-                                 "V +.G V", "1 1 1 G.× V", "V G⍤0 (V)", "2 G⍤0 1 (V)"};
+    const std::string lines[] = {"V 'x' ⍴¨ V", "V ∘.G V",     "1 2 ∘.G V", "2 G¨ V",     "'a' ∘.⍴ V",
+                                 "V +.G V",    "1 1 1 G.× V", "V G⍤0 (V)", "2 G⍤0 1 (V)"};
     aplarray *v = APL_Assign(Name("V"), MakeIntVector(std::vector<int32_t>{1, 2, 3}.data(), 3));
     for (const std::string &line : lines) {
         const int32_t blocks = LiveBlocks();

@@ -21,10 +21,10 @@ struct Operand {
     uint8_t code;
     aplfunction entry;
 };
-const Operand kTyped[] = {{'+', APL_Add},       {'-', APL_Sub},     {215, APL_Mul},       {247, APL_Division},
-                          {151, APL_Max},       {152, APL_Min},     {94, APL_And},        {159, APL_Or},
-                          {138, APL_Nand},      {139, APL_Nor},     {'=', APL_Equal},     {172, APL_NEqual},
-                          {'<', APL_Lower},     {136, APL_LEqual},  {137, APL_GEqual},    {'>', APL_Greater}};
+const Operand kTyped[] = {{'+', APL_Add},   {'-', APL_Sub},    {215, APL_Mul},    {247, APL_Division},
+                          {151, APL_Max},   {152, APL_Min},    {94, APL_And},     {159, APL_Or},
+                          {138, APL_Nand},  {139, APL_Nor},    {'=', APL_Equal},  {172, APL_NEqual},
+                          {'<', APL_Lower}, {136, APL_LEqual}, {137, APL_GEqual}, {'>', APL_Greater}};
 
 // The primitive as reduce sees a primitive operand (typed loop), and the same
 // function as a native one (general path, one call per step).

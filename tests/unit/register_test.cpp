@@ -105,8 +105,10 @@ TEST_F(Primitives, MissingOnesSaySoAndReleaseTheirArguments) {
         PrimitiveFunction(43)(nullptr, APL_Int(1), APL_Int(2)),
         PrimitiveFunction('A')(nullptr, twice, twice),
         PrimitiveFunction(7)(nullptr, nullptr, APL_Int(1)),
-        reinterpret_cast<aploperator>(PrimitiveOperator(47))(nullptr, nullptr, &operand, nullptr, &none, nullptr, APL_Int(5)),
-        reinterpret_cast<aploperator>(PrimitiveOperator(7))(nullptr, nullptr, &operand, nullptr, &none, nullptr, nullptr),
+        reinterpret_cast<aploperator>(PrimitiveOperator(47))(nullptr, nullptr, &operand, nullptr, &none, nullptr,
+                                                             APL_Int(5)),
+        reinterpret_cast<aploperator>(PrimitiveOperator(7))(nullptr, nullptr, &operand, nullptr, &none, nullptr,
+                                                            nullptr),
     };
     for (aplarray *r : results) EXPECT_EQ(r, nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_SYSTEM);
@@ -163,7 +165,9 @@ TEST_F(SystemFunctions, EachSideTableEntryMatchesItsName) {
 
 TEST_F(SystemFunctions, SideTableGrowsByOneEntryPerRegistrationOnly) {
     const std::string name = Quad("HELLO");
-    const auto entrySize = [&](const char *cName) { return uint32_t(name.size() + strlen(cName) + 2 + sizeof(void *) + 2); };
+    const auto entrySize = [&](const char *cName) {
+        return uint32_t(name.size() + strlen(cName) + 2 + sizeof(void *) + 2);
+    };
     RegisterSystemFunction(name.c_str(), 0x24, Hello, "FUNCTION(Hello)");
     EXPECT_EQ(systemFunctions.size, entrySize("FUNCTION(Hello)"));
     RegisterSystemFunction(name.c_str(), 0x24, Other, "FUNCTION(Other)");  // as after a second CLEAR

@@ -61,7 +61,7 @@ std::string Text(aplarray *result) {
 std::string Replaced(aplarray *pair, const std::string &text) { return Text(APL_replace(nullptr, pair, Chars(text))); }
 
 std::string Replaced(std::initializer_list<const char *> old, std::initializer_list<const char *> replacement,
-                    const std::string &text) {
+                     const std::string &text) {
     return Replaced(Nest({Strings(old), Strings(replacement)}), text);
 }
 
@@ -93,7 +93,10 @@ TEST_F(Replace, StringsMayGrowShrinkOrVanish) {
     EXPECT_EQ(Replaced({"xyz"}, {"X"}, "xyzxyzxy"), "XXxy");
     // Single characters on one side, strings on the other.
     EXPECT_EQ(Replaced(Nest({Chars("<>"), Strings({"&lt;", "&gt;"})}), "<b>"), "&lt;b&gt;");
-    EXPECT_EQ(Replaced(Nest({Strings({"<=", ">="}), Chars("\xAB\xBB")}), "a<=b>=c"), "a\xAB" "b\xBB" "c");
+    EXPECT_EQ(Replaced(Nest({Strings({"<=", ">="}), Chars("\xAB\xBB")}), "a<=b>=c"),
+              "a\xAB"
+              "b\xBB"
+              "c");
 }
 
 TEST_F(Replace, TheScanGoesLeftToRightWithoutOverlaps) {
@@ -121,7 +124,8 @@ TEST_F(Replace, TheLongestOfStringsWithASharedPrefixWinsInAnyOrder) {
 
 TEST_F(Replace, EveryCharacterCodeCanBeReplaced) {
     const std::string text("\x00\xFF\x01\x00", 4);
-    EXPECT_EQ(Replaced(Nest({Chars(std::string("\x00\xFF", 2)), Chars("ab")}), text), std::string("ab\x01" "a"));
+    EXPECT_EQ(Replaced(Nest({Chars(std::string("\x00\xFF", 2)), Chars("ab")}), text), std::string("ab\x01"
+                                                                                                  "a"));
 }
 
 TEST_F(Replace, ErrorsOfTheRightArgument) {

@@ -55,7 +55,10 @@ TEST_F(ShapeAndReshape, ReshapeCyclesTheRavel) {
         {"empty into empty", Ints({0, 3}), Make(APL_CHAR, {2, 0}), {APL_CHAR, {0, 3}, {}}},
         {"bits, word-aligned", APL_Int(64), Make(APL_BOOL, {32}, bits32), {APL_BOOL, {64}, Cycle(bits32, 64)}},
         {"bits into 33-bit rows", Ints({2, 33}), Make(APL_BOOL, {33}, bits33), {APL_BOOL, {2, 33}, Cycle(bits33, 66)}},
-        {"bits from 33-bit rows", Ints({3, 32}), Make(APL_BOOL, {1, 33}, bits33), {APL_BOOL, {3, 32}, Cycle(bits33, 96)}},
+        {"bits from 33-bit rows",
+         Ints({3, 32}),
+         Make(APL_BOOL, {1, 33}, bits33),
+         {APL_BOOL, {3, 32}, Cycle(bits33, 96)}},
         {"five bits", APL_Int(5), Make(APL_BOOL, {33}, bits33), {APL_BOOL, {5}, Cycle(bits33, 5)}},
     };
     for (const Case &c : cases) EXPECT_EQ(Take(APL_Shape(nullptr, c.left, c.right)), c.expected) << c.what;

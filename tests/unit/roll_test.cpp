@@ -57,8 +57,8 @@ TEST(RandomGenerator, FirstDrawFromTheStartingLink) {
 }
 
 TEST(Deal, SparseAndDenseTablesPickWhatTheWholeTablePicks) {
-    const std::pair<int64_t, int64_t> sizes[] = {{1, 1}, {2, 1}, {5, 5}, {20, 100}, {64, 1000}, {300, 90000},
-                                                 {1000, 250000}, {7, 7}};
+    const std::pair<int64_t, int64_t> sizes[] = {{1, 1},     {2, 1},       {5, 5},         {20, 100},
+                                                 {64, 1000}, {300, 90000}, {1000, 250000}, {7, 7}};
     const uint64_t links[] = {1, 16807, 282475249, 2147483646, 987654321};
     for (auto [count, range] : sizes) {
         if (count > range) count = range;

@@ -24,8 +24,9 @@ constexpr const char *kProbeFile = "runstate_probe.tmp";
 // Lines that show the state a workspace can hold: names, functions, the state
 // indicator, system variables, the tie numbers in use and the block count.
 const std::vector<std::string> kProbe = {
-    "V", "W", "F 3", A("⎕NSIZE 1"), A("⎕IO"), A("⎕MODE"), A("⎕WSID"), ")VARS", ")FNS", ")SI", ")CONSTS",
-    A("⎕NTIE 'runstate_probe.tmp'"), A("⎕MD"),
+    "V",        "W",     "F 3",  A("⎕NSIZE 1"), A("⎕IO"),  A("⎕MODE"),
+    A("⎕WSID"), ")VARS", ")FNS", ")SI",         ")CONSTS", A("⎕NTIE 'runstate_probe.tmp'"),
+    A("⎕MD"),
 };
 
 // What the session's output cannot show of the state after a run.
@@ -42,8 +43,8 @@ struct Internals {
     bool selective;
 
     static Internals Now() {
-        return {LiveBlocks(),       ConstantPoolSize(), APL_symtab.count,  sessionMode,     lenientFixing,
-                stateIndicator.count, pendingOsError,   tokenizerLineFlags, evaluator.depth, evaluator.selective};
+        return {LiveBlocks(),         ConstantPoolSize(), APL_symtab.count,   sessionMode,     lenientFixing,
+                stateIndicator.count, pendingOsError,     tokenizerLineFlags, evaluator.depth, evaluator.selective};
     }
     bool operator==(const Internals &) const = default;
 };
@@ -51,8 +52,7 @@ struct Internals {
 std::ostream &operator<<(std::ostream &out, const Internals &s) {
     return out << "blocks " << s.blocks << " pool " << s.pool << " symbols " << s.symbols << " mode " << s.mode
                << " lenient " << s.lenient << " levels " << s.stateLevels << " os error " << s.pendingOs
-               << " line flags " << int{s.lineFlags} << " depth " << s.evaluationDepth << " selective "
-               << s.selective;
+               << " line flags " << int{s.lineFlags} << " depth " << s.evaluationDepth << " selective " << s.selective;
 }
 
 // Fills every kind of workspace state: variables and functions whose lines

@@ -110,8 +110,8 @@ TEST_F(ScalarEngine, ShapesExtendSingleElementsAndRefuseTheRest) {
            {6, 7, 8, 9, 10, 11});
     Expect(APL_Sub(nullptr, Make(APL_INTG, {2, 3}, {1, 2, 3, 4, 5, 6}), Int(5)), APL_REAL, {2, 3},
            {-4, -3, -2, -1, 0, 1});
-    Expect(APL_Sub(nullptr, Make(APL_INTG, {1, 1}, {10}), Make(APL_INTG, {2, 3}, {1, 2, 3, 4, 5, 6})), APL_REAL,
-           {2, 3}, {9, 8, 7, 6, 5, 4});
+    Expect(APL_Sub(nullptr, Make(APL_INTG, {1, 1}, {10}), Make(APL_INTG, {2, 3}, {1, 2, 3, 4, 5, 6})), APL_REAL, {2, 3},
+           {9, 8, 7, 6, 5, 4});
     Expect(APL_Add(nullptr, Make(APL_INTG, {1, 1}, {5}), Int(7)), APL_REAL, {1, 1}, {12});
     Expect(APL_Add(nullptr, Ints({5}), Make(APL_INTG, {1, 1}, {7})), APL_REAL, {1, 1}, {12});
 }
@@ -432,8 +432,8 @@ TEST_F(ScalarMembers, ResidueKeepsTheSignOfTheModulus) {
     ExpectVector(APL_Residue(nullptr, Ints({0, 7, 3, -3, -3, -3}), Ints({7, 0, -7, 7, -7, 6})), APL_INTG,
                  {0, 0, 2, -2, -1, 0});
     // The most negative INTG on either side, without overflow.
-    ExpectVector(APL_Residue(nullptr, Ints({-1, INT_MIN, INT_MIN, INT_MAX}), Ints({INT_MIN, -1, 5, INT_MIN})),
-                 APL_INTG, {0, -1, -2147483643.0, 2147483646});
+    ExpectVector(APL_Residue(nullptr, Ints({-1, INT_MIN, INT_MIN, INT_MAX}), Ints({INT_MIN, -1, 5, INT_MIN})), APL_INTG,
+                 {0, -1, -2147483643.0, 2147483646});
     ExpectVector(APL_Residue(nullptr, Reals({0.5, -2.5, 0}), Reals({1.25, 7, 3.5})), APL_REAL, {0.25, -0.5, 0});
     // Tolerance: a quotient that is whole but for rounding leaves exactly zero.
     ExpectVector(APL_Residue(nullptr, Reals({0.1, -0.1, 0.2, 1 / 3.0}), Reals({0.3, -0.3, 1.2, 1})), APL_REAL,
@@ -512,16 +512,26 @@ TEST_F(ScalarMembers, CircleFunctions) {
         double b, expected;
     };
     const Case cases[] = {
-        {0, x, std::sqrt(1 - x * x)}, {1, x, std::sin(x)},      {2, x, std::cos(x)},
-        {3, x, std::tan(x)},          {4, x, std::sqrt(1 + x * x)}, {5, x, std::sinh(x)},
-        {6, x, std::cosh(x)},         {7, x, std::tanh(x)},     {-1, x, std::asin(x)},
-        {-2, x, std::acos(x)},        {-3, x, std::atan(x)},    {-4, 2, std::sqrt(3.0)},
-        {-5, x, std::log(x + std::sqrt(x * x + 1))},            {-6, 2, std::log(2 + std::sqrt(3.0))},
-        {-7, x, 0.5 * std::log((1 + x) / (1 - x))},             {-5, -1e8, -std::asinh(1e8)},
-        {4, 1e200, 1e200},            {-4, 1e200, 1e200},
+        {0, x, std::sqrt(1 - x * x)},
+        {1, x, std::sin(x)},
+        {2, x, std::cos(x)},
+        {3, x, std::tan(x)},
+        {4, x, std::sqrt(1 + x * x)},
+        {5, x, std::sinh(x)},
+        {6, x, std::cosh(x)},
+        {7, x, std::tanh(x)},
+        {-1, x, std::asin(x)},
+        {-2, x, std::acos(x)},
+        {-3, x, std::atan(x)},
+        {-4, 2, std::sqrt(3.0)},
+        {-5, x, std::log(x + std::sqrt(x * x + 1))},
+        {-6, 2, std::log(2 + std::sqrt(3.0))},
+        {-7, x, 0.5 * std::log((1 + x) / (1 - x))},
+        {-5, -1e8, -std::asinh(1e8)},
+        {4, 1e200, 1e200},
+        {-4, 1e200, 1e200},
     };
-    for (const Case &c : cases)
-        ExpectScalar(APL_Circle(nullptr, Int(c.code), Real(c.b)), APL_REAL, c.expected, 1e-15);
+    for (const Case &c : cases) ExpectScalar(APL_Circle(nullptr, Int(c.code), Real(c.b)), APL_REAL, c.expected, 1e-15);
     // A code per element, and REAL codes near an integer.
     ExpectVector(APL_Circle(nullptr, Reals({1.00000000000001, 2, -3}), Ints({0, 0, 1})), APL_REAL,
                  {0, 1, std::atan(1.0)}, 1e-15);
@@ -537,8 +547,8 @@ TEST_F(ScalarMembers, CircleFunctions) {
 
 TEST_F(ScalarMembers, ComparisonsAreTolerantForRealPairsOnly) {
     // = ≠ < ≤ ≥ > of (1, 1+1E¯14), (1, 1.1) and the INTG pair (1, 2).
-    aplarray *(*const functions[])(aplarray *, aplarray *, aplarray *) = {APL_Equal, APL_NEqual, APL_Lower,
-                                                                         APL_LEqual, APL_GEqual, APL_Greater};
+    aplarray *(*const functions[])(aplarray *, aplarray *, aplarray *) = {APL_Equal,  APL_NEqual, APL_Lower,
+                                                                          APL_LEqual, APL_GEqual, APL_Greater};
     const Values near = {1, 0, 0, 1, 1, 0}, apart = {0, 1, 1, 1, 0, 0};
     for (int f = 0; f < 6; ++f) {
         ExpectScalar(functions[f](nullptr, Int(1), Real(1 + 1e-14)), APL_INTG, near[f]);
@@ -588,12 +598,12 @@ TEST_F(ScalarMembers, BooleanWordsAgreeWithElements) {
         int (*element)(int, int);
     };
     const Function functions[] = {
-        {APL_And, [](int a, int b) { return a & b; }},       {APL_Or, [](int a, int b) { return a | b; }},
-        {APL_Nand, [](int a, int b) { return 1 - (a & b); }}, {APL_Nor, [](int a, int b) { return 1 - (a | b); }},
-        {APL_Equal, [](int a, int b) { return int(a == b); }}, {APL_NEqual, [](int a, int b) { return int(a != b); }},
-        {APL_Lower, [](int a, int b) { return int(a < b); }}, {APL_LEqual, [](int a, int b) { return int(a <= b); }},
+        {APL_And, [](int a, int b) { return a & b; }},          {APL_Or, [](int a, int b) { return a | b; }},
+        {APL_Nand, [](int a, int b) { return 1 - (a & b); }},   {APL_Nor, [](int a, int b) { return 1 - (a | b); }},
+        {APL_Equal, [](int a, int b) { return int(a == b); }},  {APL_NEqual, [](int a, int b) { return int(a != b); }},
+        {APL_Lower, [](int a, int b) { return int(a < b); }},   {APL_LEqual, [](int a, int b) { return int(a <= b); }},
         {APL_GEqual, [](int a, int b) { return int(a >= b); }}, {APL_Greater, [](int a, int b) { return int(a > b); }},
-        {APL_Max, [](int a, int b) { return a | b; }},       {APL_Min, [](int a, int b) { return a & b; }},
+        {APL_Max, [](int a, int b) { return a | b; }},          {APL_Min, [](int a, int b) { return a & b; }},
         {APL_Mul, [](int a, int b) { return a & b; }},
     };
     std::mt19937 random(7);

@@ -115,7 +115,11 @@ TEST_F(NestedResults, ItemsAreLinkedOncePerCopy) {
     } cases[] = {
         {"x,x", [](aplarray *x) { return APL_Catenate(nullptr, x, x); }, 4, 4},
         {"4 take x", [](aplarray *x) { return APL_Take(nullptr, APL_Int(4), x); }, 3, 3},
-        {"2 1 replicate x", [](aplarray *x) { return APL_Replicate(nullptr, Ints({2, 1}), x); }, 4, 3},
+        {"2 1 replicate x",
+         [](aplarray *x) {
+             return APL_Replicate(nullptr, Ints({2, 1}), x);
+         },
+         4, 3},
         {"1 rotate x", [](aplarray *x) { return APL_Rotate(nullptr, APL_Int(1), x); }, 3, 3},
         {"reverse x", [](aplarray *x) { return APL_Rotate(nullptr, nullptr, x); }, 3, 3},
         {"transpose 2 by 1",
@@ -166,9 +170,9 @@ TEST_F(NestedResults, EmptyResultsKeepAPrototype) {
 TEST_F(NestedResults, ResultsShareNoStorageWithTheirArguments) {
     aplarray *v = APL_Link(Ints({1, 2, 3, 4}));
     aplarray *results[] = {
-        APL_Catenate(nullptr, nullptr, v),        APL_Take(nullptr, APL_Int(4), v),
-        APL_Drop(nullptr, APL_Int(0), v),         APL_Replicate(nullptr, APL_Int(1), v),
-        APL_Rotate(nullptr, APL_Int(0), v),       APL_Transpose(nullptr, Ints({1}), v),
+        APL_Catenate(nullptr, nullptr, v),          APL_Take(nullptr, APL_Int(4), v),
+        APL_Drop(nullptr, APL_Int(0), v),           APL_Replicate(nullptr, APL_Int(1), v),
+        APL_Rotate(nullptr, APL_Int(0), v),         APL_Transpose(nullptr, Ints({1}), v),
         APL_Expand(nullptr, Ints({1, 1, 1, 1}), v),
     };
     for (aplarray *r : results) {
@@ -350,8 +354,10 @@ TEST_F(Properties, RandomShapesAgreeWithReferenceCode) {
             aplarray *taken = APL_Take(axis, APL_Int(n), a);
             aplarray *rest = APL_Drop(axis, APL_Int(n), a);
             aplarray *joined = n >= 0 ? APL_Catenate(axis, taken, rest) : APL_Catenate(axis, rest, taken);
-            if (std::abs(n) <= x.shape[k]) EXPECT_EQ(Take(joined), AsGot(x));
-            else APL_UnLinkTemp(joined);
+            if (std::abs(n) <= x.shape[k])
+                EXPECT_EQ(Take(joined), AsGot(x));
+            else
+                APL_UnLinkTemp(joined);
         }
 
         EXPECT_EQ(Held(APL_Rotate, APL_Int(s), a, axis), AsGot(RefRotate(x, k, s)));

@@ -114,11 +114,12 @@ inline aplarray *Make(int eltype, const Shape &shape, const Values &v = {}, uint
     for (size_t k = 0; k < v.size(); ++k) {
         const auto i = static_cast<int64_t>(k);
         switch (eltype) {
-        case APL_CHAR: DataOf<uint8_t>(a)[i] = static_cast<uint8_t>(v[k]); break;
-        case APL_SHORT: DataOf<int16_t>(a)[i] = static_cast<int16_t>(v[k]); break;
-        case APL_INTG: DataOf<int32_t>(a)[i] = static_cast<int32_t>(v[k]); break;
-        case APL_REAL: DataOf<double>(a)[i] = v[k]; break;
-        case APL_BOOL: BoolWord(a, i) = v[k] != 0 ? BoolWord(a, i) | BoolBit(a, i) : BoolWord(a, i) & ~BoolBit(a, i);
+            case APL_CHAR: DataOf<uint8_t>(a)[i] = static_cast<uint8_t>(v[k]); break;
+            case APL_SHORT: DataOf<int16_t>(a)[i] = static_cast<int16_t>(v[k]); break;
+            case APL_INTG: DataOf<int32_t>(a)[i] = static_cast<int32_t>(v[k]); break;
+            case APL_REAL: DataOf<double>(a)[i] = v[k]; break;
+            case APL_BOOL:
+                BoolWord(a, i) = v[k] != 0 ? BoolWord(a, i) | BoolBit(a, i) : BoolWord(a, i) & ~BoolBit(a, i);
         }
     }
     if (eltype == APL_BOOL)
@@ -135,12 +136,12 @@ inline Values Elements(const aplarray *a) {
     Values v;
     for (int64_t i = 0; i < ElementCount(a); ++i) {
         switch (a->eltype) {
-        case APL_CHAR: v.push_back(DataOf<uint8_t>(a)[i]); break;
-        case APL_SHORT: v.push_back(DataOf<int16_t>(a)[i]); break;
-        case APL_INTG: v.push_back(DataOf<int32_t>(a)[i]); break;
-        case APL_REAL: v.push_back(DataOf<double>(a)[i]); break;
-        case APL_BOOL: v.push_back((BoolWord(a, i) & BoolBit(a, i)) != 0); break;
-        default: v.push_back(-1);
+            case APL_CHAR: v.push_back(DataOf<uint8_t>(a)[i]); break;
+            case APL_SHORT: v.push_back(DataOf<int16_t>(a)[i]); break;
+            case APL_INTG: v.push_back(DataOf<int32_t>(a)[i]); break;
+            case APL_REAL: v.push_back(DataOf<double>(a)[i]); break;
+            case APL_BOOL: v.push_back((BoolWord(a, i) & BoolBit(a, i)) != 0); break;
+            default: v.push_back(-1);
         }
     }
     return v;

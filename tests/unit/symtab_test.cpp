@@ -34,10 +34,27 @@ protected:
 };
 
 TEST_F(SymbolTable, NameSyntax) {
-    const std::vector<std::string> good = {"A", "abc", "X1", "a_b", "\x91x", "\x8fy", "\xb8", Quad("IO"),
-                                           "\x8d", "A\xaf" "1", "Z\x91\x8f"};
-    const std::vector<std::string> bad = {"", "1abc", "_x", "a b", "a" + Quad("IO"), "\xaf" "1",
-                                          "a.b", "a\x8d"};
+    const std::vector<std::string> good = {"A",
+                                           "abc",
+                                           "X1",
+                                           "a_b",
+                                           "\x91x",
+                                           "\x8fy",
+                                           "\xb8",
+                                           Quad("IO"),
+                                           "\x8d",
+                                           "A\xaf"
+                                           "1",
+                                           "Z\x91\x8f"};
+    const std::vector<std::string> bad = {"",
+                                          "1abc",
+                                          "_x",
+                                          "a b",
+                                          "a" + Quad("IO"),
+                                          "\xaf"
+                                          "1",
+                                          "a.b",
+                                          "a\x8d"};
     for (const std::string &n : good) EXPECT_TRUE(IsValidName(n.data(), static_cast<int32_t>(n.size()))) << n;
     for (const std::string &n : bad) EXPECT_FALSE(IsValidName(n.data(), static_cast<int32_t>(n.size()))) << n;
 }

@@ -5,11 +5,11 @@
 
 #include "tests/fixtures/fixture_arrays.h"
 
+#include <unistd.h>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -141,7 +141,8 @@ TEST_F(Utilities, SumlabAddsWeightsOfTheirType) {
 }
 
 TEST_F(Utilities, BitshiftStaysWithinEachWidth) {
-    EXPECT_EQ(Values<uint8_t>(APL_Bitshift(nullptr, APL_Int(1), Chars("\x81\x7F"))), (std::vector<uint8_t>{0x02, 0xFE}));
+    EXPECT_EQ(Values<uint8_t>(APL_Bitshift(nullptr, APL_Int(1), Chars("\x81\x7F"))),
+              (std::vector<uint8_t>{0x02, 0xFE}));
     EXPECT_EQ(Values<uint8_t>(APL_Bitshift(nullptr, APL_Int(-1), Chars("\x81"))), (std::vector<uint8_t>{0x40}));
     EXPECT_EQ(Values<uint8_t>(APL_Bitshift(nullptr, APL_Int(8), Chars("\xFF"))), (std::vector<uint8_t>{0}));
     Fails(APL_Bitshift(nullptr, APL_Int(9), Chars("A")), APL_ERR_DOMAIN);
@@ -153,7 +154,8 @@ TEST_F(Utilities, BitshiftStaysWithinEachWidth) {
     Fails(APL_Bitshift(nullptr, APL_Int(17), Shorts({1})), APL_ERR_DOMAIN);
     // INTG: zeros come in from the left; 32 and -32 leave values as they are.
     EXPECT_EQ(Values<int32_t>(APL_Bitshift(nullptr, APL_Int(-1), Ints({-1, 6}))), (std::vector<int32_t>{INT32_MAX, 3}));
-    EXPECT_EQ(Values<int32_t>(APL_Bitshift(nullptr, APL_Int(31), Ints({1, 3}))), (std::vector<int32_t>{INT32_MIN, INT32_MIN}));
+    EXPECT_EQ(Values<int32_t>(APL_Bitshift(nullptr, APL_Int(31), Ints({1, 3}))),
+              (std::vector<int32_t>{INT32_MIN, INT32_MIN}));
     EXPECT_EQ(Values<int32_t>(APL_Bitshift(nullptr, APL_Int(32), Ints({-7, 9}))), (std::vector<int32_t>{-7, 9}));
     EXPECT_EQ(Values<int32_t>(APL_Bitshift(nullptr, APL_Int(-32), Ints({-7, 9}))), (std::vector<int32_t>{-7, 9}));
     Fails(APL_Bitshift(nullptr, APL_Int(33), Ints({1})), APL_ERR_DOMAIN);

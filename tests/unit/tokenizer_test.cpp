@@ -66,7 +66,8 @@ protected:
             return "";
         }
         error_ = 0;
-        return std::string(reinterpret_cast<const char *>(line_.begin), static_cast<size_t>(line_.end - line_.begin + 1));
+        return std::string(reinterpret_cast<const char *>(line_.begin),
+                           static_cast<size_t>(line_.end - line_.begin + 1));
     }
     // Renders the stored line back, as UTF-8 (byte 6 shown as ^).
     std::string Render() {
@@ -104,9 +105,15 @@ TEST_F(Tokenizer, NumbersBecomeIntegerOrRealScalars) {
         double value;
     };
     const Case cases[] = {
-        {"¯3", APL_INTG, -3},         {"123456789", APL_INTG, 123456789}, {"¯12345678", APL_INTG, -12345678},
-        {"1234567890", APL_REAL, 1234567890.0}, {"1E¯2", APL_REAL, 0.01}, {".5", APL_REAL, 0.5},
-        {"2.5E3", APL_REAL, 2500},     {"1e_2", APL_REAL, 0.01},          {"0", APL_INTG, 0},
+        {"¯3", APL_INTG, -3},
+        {"123456789", APL_INTG, 123456789},
+        {"¯12345678", APL_INTG, -12345678},
+        {"1234567890", APL_REAL, 1234567890.0},
+        {"1E¯2", APL_REAL, 0.01},
+        {".5", APL_REAL, 0.5},
+        {"2.5E3", APL_REAL, 2500},
+        {"1e_2", APL_REAL, 0.01},
+        {"0", APL_INTG, 0},
     };
     for (const Case &c : cases) {
         const aplarray *k = OnlyConstant(Store(c.text));
@@ -127,9 +134,9 @@ TEST_F(Tokenizer, NumbersBecomeIntegerOrRealScalars) {
 // Short decimals are read without the C library; every value must still be
 // the one strtod gives, to the last bit.
 TEST_F(Tokenizer, DecimalsAreReadToTheLastBitAsTheLibraryReadsThem) {
-    for (const char *text : {"0.1", "0.3", "2.675", "1.005", "¯2.5", "123456.789012345", "0.000001",
-                             "00.50", "3.14159265358979", "9007199254.740993", "999999999999999",
-                             "1234567890123456", "0.1234567890123456789", "¯0.0", "4503599627370497.5"}) {
+    for (const char *text : {"0.1", "0.3", "2.675", "1.005", "¯2.5", "123456.789012345", "0.000001", "00.50",
+                             "3.14159265358979", "9007199254.740993", "999999999999999", "1234567890123456",
+                             "0.1234567890123456789", "¯0.0", "4503599627370497.5"}) {
         const aplarray *k = OnlyConstant(Store(text));
         ASSERT_NE(k, nullptr) << text << " error " << error_;
         ASSERT_EQ(k->eltype, APL_REAL) << text;
@@ -332,8 +339,8 @@ TEST_F(Tokenizer, ControlSymbolFlagsTellWhereItStands) {
 TEST_F(Tokenizer, LinesRenderBackToEquivalentText) {
     Store("(A B X L)←0");
     const char *lines[] = {
-        "X←2 3⍴⍳6", "A[1;2]←'x'", "+/1 2 3", "A←B+.×X", "'it''s'", "⎕IO←0", "X←1E¯5",
-        "A B", "A 'b' 1", "(A B)←1 2", "→L", "X←⍬", "1 2 3+.×⍳3", "0.5 ¯2.25", "÷X",
+        "X←2 3⍴⍳6", "A[1;2]←'x'", "+/1 2 3", "A←B+.×X", "'it''s'",    "⎕IO←0",     "X←1E¯5", "A B",
+        "A 'b' 1",  "(A B)←1 2",  "→L",      "X←⍬",     "1 2 3+.×⍳3", "0.5 ¯2.25", "÷X",
     };
     for (const char *text : lines) {
         const std::string shown = RoundTrip(text);
@@ -379,11 +386,11 @@ TEST_F(Tokenizer, CaretMarksTheTokenAtTheEvaluatorsPosition) {
 
 TEST_F(Tokenizer, UnknownTokensAreSystemErrors) {
     const std::string bad[] = {
-        std::string("\n\x07\n", 3),                                 // no such tag
-        std::string("\n\x10\x00\x00\x00\x01\n", 7),                 // constant past the pool
-        std::string("\n\xff\xff\x02\n", 5),                         // no such symbol
-        std::string("\n\x01\n", 3),                                 // payload cut off
-        std::string("\n\x00\x00\x00\x00\x05}\n", 8),                // block without segments
+        std::string("\n\x07\n", 3),                   // no such tag
+        std::string("\n\x10\x00\x00\x00\x01\n", 7),   // constant past the pool
+        std::string("\n\xff\xff\x02\n", 5),           // no such symbol
+        std::string("\n\x01\n", 3),                   // payload cut off
+        std::string("\n\x00\x00\x00\x00\x05}\n", 8),  // block without segments
     };
     for (const std::string &line : bad) {
         StoredLine stored{Bytes(line), Bytes(line) + line.size() - 2, Bytes(line) + line.size() - 1};
@@ -395,8 +402,19 @@ TEST_F(Tokenizer, UnknownTokensAreSystemErrors) {
 }
 
 TEST_F(Tokenizer, BadInputEndsInAnErrorWithNothingLeftBehind) {
-    std::vector<std::string> bad = {"(1", "1)", "[1", "1]", "{1", "1}", "'x", "A;B", "(1]", "X[(]",
-                                    std::string(10000, '('), std::string(10000, '['), A("1 ⋄⋄ 2")};
+    std::vector<std::string> bad = {"(1",
+                                    "1)",
+                                    "[1",
+                                    "1]",
+                                    "{1",
+                                    "1}",
+                                    "'x",
+                                    "A;B",
+                                    "(1]",
+                                    "X[(]",
+                                    std::string(10000, '('),
+                                    std::string(10000, '['),
+                                    A("1 ⋄⋄ 2")};
     for (int c = 0; c < 32; ++c)
         if (c != ' ') bad.push_back(std::string("A") + static_cast<char>(c) + A("B←1"));
     for (const std::string &text : bad) {
@@ -467,8 +485,8 @@ TEST_F(Tokenizer, CharacterClassesFollowTheColonArrowAndPeriodRules) {
     EXPECT_EQ(CharClass(t, 1, n), 0x0900);
     EXPECT_EQ(CharClass(t, 2, n), 0x0900);
     EXPECT_EQ(CharClass(t, 3, n), 0x3004 | 0x0800);
-    EXPECT_EQ(CharClass(t, 4, n), 0);                 // .5 is a number
-    EXPECT_EQ(CharClass(t, 8, n), 0x0010 | 0x0800);   // +.× is inner product
+    EXPECT_EQ(CharClass(t, 4, n), 0);                // .5 is a number
+    EXPECT_EQ(CharClass(t, 8, n), 0x0010 | 0x0800);  // +.× is inner product
 }
 
 }  // namespace

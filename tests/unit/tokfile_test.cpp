@@ -81,8 +81,8 @@ protected:
     std::string ToKeywords(const std::string &codes) {
         TokenBuffer out;
         out.forward = true;
-        EXPECT_TRUE(CodesToKeywords(reinterpret_cast<const uint8_t *>(codes.data()),
-                                    static_cast<int32_t>(codes.size()), lexer_, out));
+        EXPECT_TRUE(CodesToKeywords(reinterpret_cast<const uint8_t *>(codes.data()), static_cast<int32_t>(codes.size()),
+                                    lexer_, out));
         std::string text = out.block ? std::string(reinterpret_cast<const char *>(BufferData(out)),
                                                    static_cast<size_t>(BufferLength(out)))
                                      : "";
@@ -212,7 +212,9 @@ TEST_F(Keywords, LongestMatchFallsBackToTheShorterKeyword) {
         "token(\"0x83\") (<-)\n");
     aplarray *lexer = BuildLexer(path.c_str());
     ASSERT_NE(lexer, nullptr);
-    EXPECT_EQ(ToCodes("ABCD AB ABX ABC", true, lexer), "\x82 \x81 \x81X \x81" "C");
+    EXPECT_EQ(ToCodes("ABCD AB ABX ABC", true, lexer),
+              "\x82 \x81 \x81X \x81"
+              "C");
     EXPECT_EQ(ToCodes("AB", true, lexer), "\x81");
     // Columns for the characters of the keywords, in ascending order; code 0 has
     // column 0; one row per state.
@@ -246,11 +248,11 @@ TEST_F(Keywords, MalformedLinesNameTheFileAndLine) {
         int line;
     };
     const Case cases[] = {
-        {"token(\"0x81\") AB\n\ntoken(\"0x82\")\n", 3},           // no word
-        {"token(\"0x81\") AB\nx\ntoken 0x82 CD\n", 3},            // no pattern
-        {"token(\"0x82\") AB\ntoken(\"0x81\") CD\n", 2},          // codes must rise
-        {"token(\"0x81\") AB\ntoken(\"0x100\") CD\n", 2},         // not a code
-        {"/* comment\ntoken(\"0x81\") AB\n  \n", 3},              // blanks only
+        {"token(\"0x81\") AB\n\ntoken(\"0x82\")\n", 3},    // no word
+        {"token(\"0x81\") AB\nx\ntoken 0x82 CD\n", 3},     // no pattern
+        {"token(\"0x82\") AB\ntoken(\"0x81\") CD\n", 2},   // codes must rise
+        {"token(\"0x81\") AB\ntoken(\"0x100\") CD\n", 2},  // not a code
+        {"/* comment\ntoken(\"0x81\") AB\n  \n", 3},       // blanks only
         {"token(\"0x-1\") AB\n", 1},
     };
     for (const Case &c : cases) {
@@ -315,12 +317,12 @@ TEST_F(Keywords, LextableRefusesWrongArguments) {
     };
     const int32_t one[] = {1}, zero[] = {0, 1};
     const Case cases[] = {
-        {MakeIntVector(codes, 2), APL_ERR_DOMAIN},                                   // not nested
-        {Words({"a", "b", "c"}), APL_ERR_DOMAIN},                                     // three items
-        {Pair(Words({"cat", "dog"}), MakeIntVector(one, 1)), APL_ERR_LENGTH},         // codes missing
-        {Pair(Words({"cat", ""}), MakeIntVector(codes, 2)), APL_ERR_DOMAIN},          // empty keyword
-        {Pair(Words({"cat", "dog"}), MakeIntVector(zero, 2)), APL_ERR_DOMAIN},        // code 0
-        {Pair(Words({"cat", "dog"}), APL_String("xy")), APL_ERR_DOMAIN},              // codes not numbers
+        {MakeIntVector(codes, 2), APL_ERR_DOMAIN},                              // not nested
+        {Words({"a", "b", "c"}), APL_ERR_DOMAIN},                               // three items
+        {Pair(Words({"cat", "dog"}), MakeIntVector(one, 1)), APL_ERR_LENGTH},   // codes missing
+        {Pair(Words({"cat", ""}), MakeIntVector(codes, 2)), APL_ERR_DOMAIN},    // empty keyword
+        {Pair(Words({"cat", "dog"}), MakeIntVector(zero, 2)), APL_ERR_DOMAIN},  // code 0
+        {Pair(Words({"cat", "dog"}), APL_String("xy")), APL_ERR_DOMAIN},        // codes not numbers
     };
     for (const Case &c : cases) {
         aplerrno = 0;

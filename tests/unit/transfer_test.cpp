@@ -186,8 +186,8 @@ TEST(TransferGuard, LetsOnlyValuesAndFixThrough) {
     EXPECT_TRUE(IsSafeAssignment(A("E←0⍴⊂(1 2)")));
     EXPECT_TRUE(IsSafeFix(A("⎕FX 'Z←F X' 'Z←⍎X'")));
     // Functions, names, diamonds, comments, commands: refused.
-    for (const char *text : {"X←⍳3", "X←⍎'1'", "X←Y", "X←1⋄)OFF", "X←1 ⍝ note", "X←1E", "X←1E3Y", "X←2X",
-                             "X←'open", "X←.", "X←¯", "X←⎕AV", "⎕LX←'F'", "⎕IO←0", "1←2", "X", "X←+/1 2"})
+    for (const char *text : {"X←⍳3", "X←⍎'1'", "X←Y", "X←1⋄)OFF", "X←1 ⍝ note", "X←1E", "X←1E3Y", "X←2X", "X←'open",
+                             "X←.", "X←¯", "X←⎕AV", "⎕LX←'F'", "⎕IO←0", "1←2", "X", "X←+/1 2"})
         EXPECT_FALSE(IsSafeAssignment(A(text))) << text;
     for (const char *text : {"⎕FX ⍎'F'", "⎕FX", "⎕FXY 'a'", "⎕EX 'F'", "⎕FX 'a' ⋄ ⎕EX 'b'"})
         EXPECT_FALSE(IsSafeFix(A(text))) << text;
