@@ -34,11 +34,11 @@ enum class OpKind : uint8_t { Name, Constant, Monadic, Dyadic, Assign, Ungroup }
 
 struct Op {
     OpKind kind;
-    uint8_t code;      // the primitive's character
-    uint8_t inPlace;   // a dyadic call whose result the next operation assigns
-    uint8_t final;     // the statement's outermost call (the branch may leave no value)
-    uint16_t symbol;   // name read or assigned; for in-place calls the variable assigned
-    uint16_t back;     // the token's distance from the line's rightmost tag (error position)
+    uint8_t code;     // the primitive's character
+    uint8_t inPlace;  // a dyadic call whose result the next operation assigns
+    uint8_t final;    // the statement's outermost call (the branch may leave no value)
+    uint16_t symbol;  // name read or assigned; for in-place calls the variable assigned
+    uint16_t back;    // the token's distance from the line's rightmost tag (error position)
 };
 
 struct Plan {
@@ -397,7 +397,7 @@ private:
     // The variable the call's result is assigned to, when an argument is its
     // whole value held by nothing but the variable and its slot.
     aplarray *WrittenOver(const Op &op, aplarray *left, aplarray *right) const {
-        if (!op.inPlace) return nullptr;
+        if (!op.inPlace || !IsSymbol(op.symbol)) return nullptr;
         const aplsymbol &entry = Symbol(op.symbol);
         if ((entry.kind & ~APL_KIND_USER) != APL_KIND_VARIABLE || !entry.value) return nullptr;
         for (aplarray *a : {left, right})
