@@ -10,6 +10,7 @@
 #include "core/glyphs.h"
 #include "core/primitives.h"
 #include "core/symtab.h"
+#include "interpreter/execfn.h"
 #include "interpreter/execline.h"
 #include "scalar/scllib.h"
 
@@ -32,11 +33,15 @@ constexpr int kMaxPlanStack = kMaxPlanOps;
 
 enum class OpKind : uint8_t { Name, Constant, Monadic, Dyadic, Assign, Ungroup };
 
+// Flags of an operation.
+constexpr uint8_t kInPlace = 1;      // a dyadic call whose result the next operation assigns
+constexpr uint8_t kFinal = 2;        // the statement's outermost call (the branch may leave no value)
+constexpr uint8_t kBranchAfter = 4;  // a reshape whose result the next operation branches on
+
 struct Op {
     OpKind kind;
-    uint8_t code;     // the primitive's character
-    uint8_t inPlace;  // a dyadic call whose result the next operation assigns
-    uint8_t final;    // the statement's outermost call (the branch may leave no value)
+    uint8_t code;  // the primitive's character
+    uint8_t flags;
     uint16_t symbol;  // name read or assigned; for in-place calls the variable assigned
     uint16_t back;    // the token's distance from the line's rightmost tag (error position)
 };
@@ -124,7 +129,13 @@ public:
         plan_ = &plan;
         plan.ops = 0;
         Emit(root);
-        plan.op[plan.ops - 1].final = 1;
+        Op &outermost = plan.op[plan.ops - 1];
+        outermost.flags |= kFinal;
+        // →C⍴L, the conditional branch: the reshape is not made when its
+        // value would only be read for its first element.
+        if (outermost.kind == OpKind::Monadic && outermost.code == glyph::kRightArrow && plan.ops >= 2 &&
+            plan.op[plan.ops - 2].kind == OpKind::Dyadic && plan.op[plan.ops - 2].code == glyph::kRho)
+            plan.op[plan.ops - 2].flags |= kBranchAfter;
         plan.groups = static_cast<uint8_t>(groups_);
         return plan.ops <= kMaxPlanOps;
     }
@@ -217,7 +228,7 @@ private:
                 // it is assigned to, as the walk does for I←I+1.
                 if (node_[node.right].kind == NodeKind::Dyadic) {
                     Op &call = plan_->op[plan_->ops - 1];
-                    call.inPlace = 1;
+                    call.flags |= kInPlace;
                     call.symbol = op.symbol;
                 }
                 break;
@@ -264,6 +275,18 @@ bool CompileLine(const StoredLine &line, Plan &plan) {
     return compiler.Compile(from, plan);
 }
 
+// memcmp's call costs more than these few words.
+bool SameBytes(const uint8_t *a, const uint8_t *b, ptrdiff_t n) {
+    uint64_t x, y;
+    for (; n >= 8; n -= 8, a += 8, b += 8) {
+        memcpy(&x, a, 8), memcpy(&y, b, 8);
+        if (x != y) return false;
+    }
+    for (; n > 0; --n)
+        if (*a++ != *b++) return false;
+    return true;
+}
+
 // The plan of the line: found by address and confirmed byte for byte, or
 // compiled into the slot now. Null when the line has none.
 const Plan *PlanOf(const StoredLine &line) {
@@ -271,7 +294,7 @@ const Plan *PlanOf(const StoredLine &line) {
     if (length > kMaxPlanBytes || length < 1) return nullptr;
     const auto address = reinterpret_cast<uintptr_t>(line.last);
     Plan &plan = plans[(address ^ (address >> 7)) % kPlanSlots];
-    if (plan.last == line.last && plan.length == length && memcmp(plan.bytes, line.begin, length) == 0)
+    if (plan.last == line.last && plan.length == length && SameBytes(plan.bytes, line.begin, length))
         return plan.usable ? &plan : nullptr;
     plan.last = line.last;
     plan.length = static_cast<int16_t>(length);
@@ -306,8 +329,14 @@ public:
     }
 
     bool Run(const Plan &plan) {
-        for (int i = 0; i < plan.ops; ++i)
-            if (!Step(plan.op[i])) return false;
+        for (int i = 0; i < plan.ops; ++i) {
+            const Op &op = plan.op[i];
+            if ((op.flags & kBranchAfter) && ReshapeBranch()) {
+                ++i;
+                continue;
+            }
+            if (!Step(op)) return false;
+        }
         return true;
     }
     // The statement's end: an unassigned value is shown.
@@ -340,12 +369,22 @@ private:
             case OpKind::Monadic: return CallMonadic(op);
             case OpKind::Dyadic: return CallDyadic(op);
             case OpKind::Assign:
-                if (!AssignName(op.symbol, stack_[count_ - 1].array)) return Fail(op, APL_ERR_SYNTAX);
+                if (!HoldsAlready(op.symbol, stack_[count_ - 1].array) &&
+                    !AssignName(op.symbol, stack_[count_ - 1].array))
+                    return Fail(op, APL_ERR_SYNTAX);
                 stack_[count_ - 1].assigned = true;
                 return true;
             case OpKind::Ungroup: stack_[count_ - 1].assigned = false; return true;
         }
         return Fail(op, APL_ERR_SYSTEM);
+    }
+
+    // A plain variable that already holds the value (written in place, or
+    // X←X): assigning it again would link and unlink the same record.
+    static bool HoldsAlready(uint16_t symbol, const aplarray *value) {
+        if (!IsSymbol(symbol)) return false;
+        const aplsymbol &entry = Symbol(symbol);
+        return entry.value == value && entry.kind == APL_KIND_VARIABLE && !IsStatic(value);
     }
 
     bool ReadName(const Op &op) {
@@ -385,10 +424,57 @@ private:
             Push(APL_LinkEx(value, HERE));
             return true;
         }
-        return op.final || Fail(op, APL_ERR_SYNTAX);
+        return (op.flags & kFinal) || Fail(op, APL_ERR_SYNTAX);
+    }
+
+    // A single INTG or Boolean value, as a count or condition; false for anything else.
+    static bool SingleInteger(const aplarray *a, int32_t &value) {
+        if (a->rank > 1 || IsNested(a) || ElementCount(a) != 1) return false;
+        if (a->eltype == APL_INTG) {
+            memcpy(&value, DataOf(a), sizeof value);
+            return true;
+        }
+        if (a->eltype != APL_BOOL) return false;
+        uint32_t word;
+        memcpy(&word, DataOf(a), sizeof word);
+        value = static_cast<int32_t>(word & 1u);
+        return true;
+    }
+
+    // →C⍴L with C a single 0 or 1 and L a simple INTG scalar: branches to L
+    // when C is 1, with no reshape made; both values are released. False, with
+    // nothing done, for any other arguments (they take the two calls).
+    bool ReshapeBranch() {
+        const aplarray *count = stack_[count_ - 1].array, *target = stack_[count_ - 2].array;
+        int32_t n, line;
+        if (!SingleInteger(count, n) || (n != 0 && n != 1) || target->rank != 0 || target->eltype != APL_INTG ||
+            PrimitiveFunction(glyph::kRho) != APL_Shape || PrimitiveFunction(glyph::kRightArrow) != APL_Jump)
+            return false;
+        memcpy(&line, DataOf(target), sizeof line);
+        if (n == 1) BranchTo(line);
+        APL_UnLinkEx(stack_[--count_].array, HERE);
+        APL_UnLinkEx(stack_[--count_].array, HERE);
+        return true;
+    }
+
+    // The branch on an INTG scalar or vector needs none of the checks of the
+    // call; other arguments take it.
+    bool DirectBranch() {
+        const aplarray *target = stack_[count_ - 1].array;
+        if (target->rank > 1 || IsNested(target) || target->eltype != APL_INTG ||
+            PrimitiveFunction(glyph::kRightArrow) != APL_Jump)
+            return false;
+        if (ElementCount(target) > 0) {
+            int32_t line;
+            memcpy(&line, DataOf(target), sizeof line);
+            BranchTo(line);
+        }
+        APL_UnLinkEx(stack_[--count_].array, HERE);
+        return true;
     }
 
     bool CallMonadic(const Op &op) {
+        if (op.code == glyph::kRightArrow && DirectBranch()) return true;
         aplfnc fn = Primitive(op.code);
         aplarray *right = Give();
         return Took(op, CallFunction(&fn, nullptr, nullptr, right));
@@ -397,7 +483,7 @@ private:
     // The variable the call's result is assigned to, when an argument is its
     // whole value held by nothing but the variable and its slot.
     aplarray *WrittenOver(const Op &op, aplarray *left, aplarray *right) const {
-        if (!op.inPlace || !IsSymbol(op.symbol)) return nullptr;
+        if (!(op.flags & kInPlace) || !IsSymbol(op.symbol)) return nullptr;
         const aplsymbol &entry = Symbol(op.symbol);
         if ((entry.kind & ~APL_KIND_USER) != APL_KIND_VARIABLE || !entry.value) return nullptr;
         for (aplarray *a : {left, right})
