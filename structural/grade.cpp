@@ -103,17 +103,24 @@ bool GradeByKeys(const Elt *data, int32_t n, int32_t *out, MakeKey makeKey) {
     return true;
 }
 
-// Stable counting sort of single characters by their collating rank.
-void GradeCharsByRank(const uint8_t *data, int32_t n, const uint8_t *rank, bool down, int32_t *out) {
+// Stable counting sort of single characters by their collating rank. False
+// on interrupt.
+bool GradeCharsByRank(const uint8_t *data, int32_t n, const uint8_t *rank, bool down, int32_t *out) {
     int32_t start[256] = {};
-    for (int32_t i = 0; i < n; ++i) ++start[down ? 255 - rank[data[i]] : rank[data[i]]];
+    auto bucket = [rank, down](uint8_t c) { return down ? 255 - rank[c] : rank[c]; };
+    if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) ++start[bucket(data[i])];
+        }))
+        return false;
     int32_t sum = 0;
     for (int b = 0; b < 256; ++b) {
         const int32_t here = start[b];
         start[b] = sum;
         sum += here;
     }
-    for (int32_t i = 0; i < n; ++i) out[start[down ? 255 - rank[data[i]] : rank[data[i]]]++] = i;
+    return ForEachStride(n, [&](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i) out[start[bucket(data[i])]++] = static_cast<int32_t>(i);
+    });
 }
 
 // The state of one sort of whole cells, handed to the comparison: the data,
@@ -144,12 +151,56 @@ struct CellOrder {
     }
 };
 
+// Stable bottom-up merge sort of cell numbers: short runs by insertion, then
+// passes that merge neighbouring runs. A library sort cannot be stopped, and
+// comparing long cells is slow: the interrupt flag is looked at by the
+// elements compared (`weight` per comparison). False on interrupt or WS FULL.
+template <class Less>
+bool MergeSortCells(int32_t *cells, int32_t n, int64_t weight, Less less) {
+    constexpr int32_t kRun = 16;
+    StrideClock clock;
+    int64_t compared = 0;
+    for (int32_t lo = 0; lo < n; lo += kRun) {
+        const int32_t hi = std::min(n, lo + kRun);
+        for (int32_t i = lo + 1; i < hi; ++i) {
+            const int32_t cell = cells[i];
+            int32_t j = i;
+            for (; j > lo && less(cell, cells[j - 1]); --j) cells[j] = cells[j - 1];
+            cells[j] = cell;
+        }
+        compared += weight * (hi - lo) * kRun / 2;
+        if (clock.passed(compared)) return false;
+    }
+    if (n <= kRun) return true;
+    ScratchBlock<int32_t> buffer(n);
+    if (!buffer.get()) return false;
+    int32_t *from = cells, *to = buffer.get();
+    for (int64_t width = kRun; width < n; width *= 2) {
+        for (int64_t lo = 0; lo < n; lo += 2 * width) {
+            const int64_t mid = std::min<int64_t>(n, lo + width), hi = std::min<int64_t>(n, lo + 2 * width);
+            int64_t i = lo, j = mid, k = lo;
+            for (; i < mid && j < hi; ++k) {
+                to[k] = less(from[j], from[i]) ? from[j++] : from[i++];
+                compared += weight;
+                if (clock.passed(compared)) return false;
+            }
+            std::copy(from + i, from + mid, to + k);
+            std::copy(from + j, from + hi, to + k + (mid - i));
+        }
+        std::swap(from, to);
+    }
+    if (from != cells) std::memcpy(cells, from, sizeof(int32_t) * static_cast<size_t>(n));
+    return true;
+}
+
 template <class Elt>
 bool GradeCells(const Elt *data, int32_t n, int64_t cellLength, const uint8_t *rank, bool down, int32_t *out) {
-    for (int32_t i = 0; i < n; ++i) out[i] = i;
+    if (!ForEachStride(n, [out](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) out[i] = static_cast<int32_t>(i);
+        }))
+        return false;
     if (cellLength == 0) return true;
-    std::stable_sort(out, out + n, CellOrder<Elt>{data, cellLength, rank, down});
-    return !InterruptRequested();
+    return MergeSortCells(out, n, cellLength, CellOrder<Elt>{data, cellLength, rank, down});
 }
 
 // The collating ranks of `sequence`: rank of each character its position + 1
@@ -200,8 +251,7 @@ bool GradeInto(const aplarray *right, const uint8_t *rank, bool down, int32_t *o
         default: {
             const uint8_t *data = DataOf<uint8_t>(right);
             if (cellLength != 1) return GradeCells(data, n, cellLength, rank, down, out);
-            GradeCharsByRank(data, n, rank, down, out);
-            return true;
+            return GradeCharsByRank(data, n, rank, down, out);
         }
     }
 }
@@ -230,7 +280,8 @@ aplarray *Grade(const aplarray *left, const aplarray *right, bool down) {
         return nullptr;
     }
     const int32_t origin = IndexOrigin();
-    for (int32_t i = 0; i < n; ++i) out[i] += origin;
+    if (origin != 0)
+        for (int32_t i = 0; i < n; ++i) out[i] += origin;
     return result;
 }
 

@@ -6,30 +6,61 @@
 #include "core/errors.h"
 #include "core/symtab.h"
 
+#include <pthread.h>
+#include <time.h>
+
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace {
 
 constexpr int32_t kBig = 100000000;  // 1E8 elements
 
+// Seconds of CPU time that a thread has used, read through its clock from
+// any thread.
+double CpuSeconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
 // Sets APL_interrupted from another thread a few milliseconds from now, as
 // the console's signal handler does; the flag is left set for the test to
-// see (only the session clears it).
+// see (only the session clears it). The working thread's CPU clock is read
+// when the flag goes up, so that the time to stop is measured in work done,
+// whatever else the machine is running.
 class InterruptSoon {
 public:
-    InterruptSoon()
-        : thread_([] {
-              std::this_thread::sleep_for(std::chrono::milliseconds(5));
-              APL_interrupted = 1;
-          }) {}
+    InterruptSoon() {
+        pthread_getcpuclockid(pthread_self(), &worker_);
+        thread_ = std::thread([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            atFlag_ = CpuSeconds(worker_);
+            APL_interrupted = 1;
+        });
+    }
     InterruptSoon(const InterruptSoon &) = delete;
     InterruptSoon &operator=(const InterruptSoon &) = delete;
-    ~InterruptSoon() { thread_.join(); }
+    ~InterruptSoon() {
+        if (thread_.joinable()) thread_.join();
+    }
+    // CPU seconds that the calling thread spent after the flag went up.
+    double SecondsAfterFlag() {
+        const double now = CpuSeconds(worker_);
+        thread_.join();
+        return now - atFlag_;
+    }
 
 private:
+    clockid_t worker_{};
+    double atFlag_ = 0;
     std::thread thread_;
 };
+
+// Work interrupted must stop within this much CPU time of the flag, its
+// clean-up included.
+constexpr double kPromptStop = 0.1;
 
 class Interrupt : public LibraryTest {
 protected:
@@ -40,6 +71,7 @@ protected:
     }
     void TearDown() override {
         APL_interrupted = 0;
+        TearDownHeld();
         APL_UnLinkEx(big_, HERE);
         DestroySymbolTable();
         LibraryTest::TearDown();
@@ -60,11 +92,14 @@ protected:
     void ExpectInterrupted(Call call, const char *what) {
         aplerrno = 0;
         aplarray *result;
+        double late;
         {
             InterruptSoon timer;
             result = call();
+            late = timer.SecondsAfterFlag();
         }
         EXPECT_EQ(result, nullptr) << what;
+        EXPECT_LT(late, kPromptStop) << what << ": seconds from the flag to the stop";
         EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT) << what;
         EXPECT_EQ(APL_interrupted, 1) << what << ": only the session clears the flag";
         APL_UnLinkTempEx(result, HERE);
@@ -73,14 +108,29 @@ protected:
     }
 
     // The held argument still reads 1 2 3 ... at both ends and in the middle.
-    void ExpectBigUnchanged() {
-        ASSERT_EQ(big_->lnkcnt, 1);
-        const int32_t *data = DataOf<const int32_t>(big_);
+    void ExpectBigUnchanged() { ExpectUnchanged(big_); }
+    static void ExpectUnchanged(const aplarray *held) {
+        ASSERT_EQ(held->lnkcnt, 1);
+        ASSERT_EQ(held->eltype, APL_INTG);
+        const int32_t *data = DataOf<const int32_t>(held);
         for (int64_t i : {int64_t{0}, int64_t{1}, int64_t{kBig / 2}, int64_t{kBig - 1}})
             EXPECT_EQ(data[i], i % 3 + 1) << "element " << i;
     }
 
+    // X's elements as a matrix of `rows` rows, held by the test until the end.
+    aplarray *HeldMatrix(int32_t rows) {
+        const int32_t shape[] = {rows, kBig / rows};
+        aplarray *m = APL_LinkEx(APL_Shape(nullptr, MakeIntVector(shape, 2), Big()), HERE);
+        if (m) held_.push_back(m);
+        return m;
+    }
+    void TearDownHeld() {
+        for (aplarray *m : held_) APL_UnLinkEx(m, HERE);
+        held_.clear();
+    }
+
     aplarray *big_ = nullptr;
+    std::vector<aplarray *> held_;
 };
 
 TEST_F(Interrupt, ScalarFunctionsStopInsideTheElementLoop) {
@@ -159,6 +209,69 @@ TEST_F(Interrupt, GradeAndTheMatrixProductStop) {
     ExpectInterrupted([&] { return APL_InnerProduct(nullptr, m, &plus, nullptr, &times, nullptr, m); }, "M+.×M");
     EXPECT_EQ(m->lnkcnt, 1);
     APL_UnLinkEx(m, HERE);
+}
+
+TEST_F(Interrupt, CatenateAndLaminateStop) {
+    MakeBig();
+    aplarray *m = HeldMatrix(10000);
+    ASSERT_NE(m, nullptr);
+    ExpectInterrupted([&] { return APL_Catenate(nullptr, Big(), Big()); }, "X,X");
+    ExpectInterrupted([&] { return APL_Catenate(MakeReal(0.5), Big(), Big()); }, "X,[0.5]X");
+    ExpectInterrupted([&] { return APL_Catenate(APL_Int(1), m, m); }, "M,[1]M");
+    ExpectInterrupted([&] { return APL_Catenate(nullptr, nullptr, m); }, ",M");
+    ExpectBigUnchanged();
+    ExpectUnchanged(m);
+}
+
+TEST_F(Interrupt, TakeAndDropStop) {
+    MakeBig();
+    aplarray *m = HeldMatrix(10000);
+    ASSERT_NE(m, nullptr);
+    ExpectInterrupted([&] { return APL_Take(nullptr, APL_Int(-(kBig - 1)), Big()); }, "(1-1E8)↑X");
+    ExpectInterrupted([&] { return APL_Take(nullptr, APL_Int(kBig + 1), Big()); }, "(1+1E8)↑X");
+    ExpectInterrupted([&] { return APL_Drop(nullptr, APL_Int(1), Big()); }, "1↓X");
+    const int32_t corner[] = {-9999, 10001};
+    ExpectInterrupted([&] { return APL_Take(nullptr, MakeIntVector(corner, 2), m); }, "¯9999 10001↑M");
+    ExpectBigUnchanged();
+    ExpectUnchanged(m);
+}
+
+TEST_F(Interrupt, RotateReverseAndTransposeStop) {
+    MakeBig();
+    aplarray *m = HeldMatrix(10000);
+    ASSERT_NE(m, nullptr);
+    ExpectInterrupted([&] { return APL_Rotate(nullptr, APL_Int(1), Big()); }, "1⌽X");
+    ExpectInterrupted([&] { return APL_Rotate(nullptr, nullptr, Big()); }, "⌽X");
+    ExpectInterrupted([&] { return APL_Rotate1(nullptr, nullptr, m); }, "⊖M");
+    ExpectInterrupted([&] { return APL_Rotate1(nullptr, APL_Int(3), m); }, "3⊖M");
+    ExpectInterrupted([&] { return APL_Transpose(nullptr, nullptr, m); }, "⍉M");
+    ExpectBigUnchanged();
+    ExpectUnchanged(m);
+}
+
+TEST_F(Interrupt, EncloseReplicateAndFormatOfNestedDataStop) {
+    MakeBig();
+    aplarray *m = HeldMatrix(10000);
+    ASSERT_NE(m, nullptr);
+    ExpectInterrupted([&] { return APL_Enclose(APL_Int(1), nullptr, m); }, "⊂[1]M");
+    const int32_t pair[] = {1, 2};
+    auto enclosedPair = [&] { return APL_Enclose(nullptr, nullptr, MakeIntVector(pair, 2)); };
+    ExpectInterrupted([&] { return APL_Replicate(nullptr, APL_Int(10000000), enclosedPair()); }, "1E7/⊂1 2");
+    aplarray *pairs = APL_LinkEx(APL_Shape(nullptr, APL_Int(3000000), enclosedPair()), HERE);
+    ASSERT_NE(pairs, nullptr);
+    held_.push_back(pairs);
+    ExpectInterrupted([&] { return APL_Format(nullptr, nullptr, pairs); }, "⍕3E6⍴⊂1 2");
+    EXPECT_EQ(pairs->lnkcnt, 1);
+    ExpectUnchanged(m);
+}
+
+TEST_F(Interrupt, DealAndTheGradeOfRowsStop) {
+    ExpectInterrupted([] { return APL_Roll(nullptr, APL_Int(kBig), APL_Int(kBig)); }, "1E8?1E8");
+    MakeBig();
+    aplarray *rows = HeldMatrix(kBig / 2);
+    ASSERT_NE(rows, nullptr);
+    ExpectInterrupted([&] { return APL_GradeUp(nullptr, nullptr, rows); }, "⍋5E7 2⍴X");
+    ExpectUnchanged(rows);
 }
 
 TEST_F(Interrupt, FlagSetBeforeTheCallStopsAtTheFirstStride) {
