@@ -32,10 +32,10 @@ double CpuSeconds(clockid_t clock) {
 // whatever else the machine is running.
 class InterruptSoon {
 public:
-    InterruptSoon() {
+    explicit InterruptSoon(int milliseconds) {
         pthread_getcpuclockid(pthread_self(), &worker_);
-        thread_ = std::thread([this] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        thread_ = std::thread([this, milliseconds] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
             atFlag_ = CpuSeconds(worker_);
             APL_interrupted = 1;
         });
@@ -86,15 +86,15 @@ protected:
         ASSERT_NE(big_, nullptr) << "error " << aplerrno;
     }
 
-    // Runs the call with the flag raised a few milliseconds in; expects
+    // Runs the call with the flag raised some milliseconds in; expects
     // INTERRUPT ERROR and nothing returned, and the flag still set.
     template <class Call>
-    void ExpectInterrupted(Call call, const char *what) {
+    void ExpectInterrupted(Call call, const char *what, int milliseconds = 5) {
         aplerrno = 0;
         aplarray *result;
         double late;
         {
-            InterruptSoon timer;
+            InterruptSoon timer(milliseconds);
             result = call();
             late = timer.SecondsAfterFlag();
         }
@@ -256,7 +256,11 @@ TEST_F(Interrupt, EncloseReplicateAndFormatOfNestedDataStop) {
     ExpectInterrupted([&] { return APL_Enclose(APL_Int(1), nullptr, m); }, "⊂[1]M");
     const int32_t pair[] = {1, 2};
     auto enclosedPair = [&] { return APL_Enclose(nullptr, nullptr, MakeIntVector(pair, 2)); };
-    ExpectInterrupted([&] { return APL_Replicate(nullptr, APL_Int(10000000), enclosedPair()); }, "1E7/⊂1 2");
+    // Stopped at several points of the copy: the items linked so far are
+    // released with the result, whichever point that is.
+    for (int milliseconds : {5, 25, 60})
+        ExpectInterrupted([&] { return APL_Replicate(nullptr, APL_Int(10000000), enclosedPair()); }, "1E7/⊂1 2",
+                          milliseconds);
     aplarray *pairs = APL_LinkEx(APL_Shape(nullptr, APL_Int(3000000), enclosedPair()), HERE);
     ASSERT_NE(pairs, nullptr);
     held_.push_back(pairs);
