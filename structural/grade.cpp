@@ -1,12 +1,13 @@
 // grade: grade up and grade down, numeric and with a collating sequence.
 // Single INTG, REAL and CHAR elements go through stable radix or counting sorts;
-// longer cells through a stable comparison sort. Relies on the array core and the wrapper.
+// longer cells through a stable merge sort. Relies on the array core and the wrapper.
 #include "apl.h"
 #include "core/arrays.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
+#include "structural/mergesort.h"
 #include "structural/scratch.h"
 
 #include <algorithm>
@@ -151,48 +152,6 @@ struct CellOrder {
     }
 };
 
-// Stable bottom-up merge sort of cell numbers: short runs by insertion, then
-// passes that merge neighbouring runs. A library sort cannot be stopped, and
-// comparing long cells is slow: the interrupt flag is looked at by the
-// elements compared (`weight` per comparison). False on interrupt or WS FULL.
-template <class Less>
-bool MergeSortCells(int32_t *cells, int32_t n, int64_t weight, Less less) {
-    constexpr int32_t kRun = 16;
-    StrideClock clock;
-    int64_t compared = 0;
-    for (int32_t lo = 0; lo < n; lo += kRun) {
-        const int32_t hi = std::min(n, lo + kRun);
-        for (int32_t i = lo + 1; i < hi; ++i) {
-            const int32_t cell = cells[i];
-            int32_t j = i;
-            for (; j > lo && less(cell, cells[j - 1]); --j) cells[j] = cells[j - 1];
-            cells[j] = cell;
-        }
-        compared += weight * (hi - lo) * kRun / 2;
-        if (clock.passed(compared)) return false;
-    }
-    if (n <= kRun) return true;
-    ScratchBlock<int32_t> buffer(n);
-    if (!buffer.get()) return false;
-    int32_t *from = cells, *to = buffer.get();
-    for (int64_t width = kRun; width < n; width *= 2) {
-        for (int64_t lo = 0; lo < n; lo += 2 * width) {
-            const int64_t mid = std::min<int64_t>(n, lo + width), hi = std::min<int64_t>(n, lo + 2 * width);
-            int64_t i = lo, j = mid, k = lo;
-            for (; i < mid && j < hi; ++k) {
-                to[k] = less(from[j], from[i]) ? from[j++] : from[i++];
-                compared += weight;
-                if (clock.passed(compared)) return false;
-            }
-            std::copy(from + i, from + mid, to + k);
-            std::copy(from + j, from + hi, to + k + (mid - i));
-        }
-        std::swap(from, to);
-    }
-    if (from != cells) std::memcpy(cells, from, sizeof(int32_t) * static_cast<size_t>(n));
-    return true;
-}
-
 template <class Elt>
 bool GradeCells(const Elt *data, int32_t n, int64_t cellLength, const uint8_t *rank, bool down, int32_t *out) {
     if (!ForEachStride(n, [out](int64_t begin, int64_t end) {
@@ -200,7 +159,7 @@ bool GradeCells(const Elt *data, int32_t n, int64_t cellLength, const uint8_t *r
         }))
         return false;
     if (cellLength == 0) return true;
-    return MergeSortCells(out, n, cellLength, CellOrder<Elt>{data, cellLength, rank, down});
+    return InterruptibleStableSort(out, n, cellLength, CellOrder<Elt>{data, cellLength, rank, down});
 }
 
 // The collating ranks of `sequence`: rank of each character its position + 1

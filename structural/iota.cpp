@@ -210,12 +210,15 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
 }
 
 // The general linear scan: the first element (or item) of `left` equal to
-// element j of `right`. n when absent, -1 with the error set.
-int32_t ScanFor(const aplarray *left, const aplarray *right, int64_t j, double ct) {
+// element j of `right`. n when absent, -1 with the error set. One scan can
+// be long and there are as many as keys, so the interrupt flag is looked at
+// by the elements compared, counted on `clock` through `work`.
+int32_t ScanFor(const aplarray *left, const aplarray *right, int64_t j, double ct, StrideClock &clock, int64_t &work) {
     const int32_t n = left->number;
     if (IsNested(right)) {
         const aplarray *target = ItemsOf(right)[j];
         for (int32_t i = 0; i < n; ++i) {
+            if (clock.passed(++work)) return -1;
             int m;
             if (IsNested(left)) {
                 m = Matches(ItemsOf(left)[i], target, ct, 0);
@@ -228,6 +231,7 @@ int32_t ScanFor(const aplarray *left, const aplarray *right, int64_t j, double c
         return n;
     }
     for (int32_t i = 0; i < n; ++i) {
+        if (clock.passed(++work)) return -1;
         const bool equal = IsNested(left) ? ItemEqualsElement(ItemsOf(left)[i], right, j, ct)
                                           : SimpleElementsEqual(left, i, right, j, ct);
         if (equal) return i;
@@ -257,10 +261,12 @@ aplarray *IndexOf(const aplarray *left, const aplarray *right) {
         ok = IntIndexOf(left, right, out);
     } else {
         const double ct = ComparisonTolerance();
+        StrideClock clock;
+        int64_t work = 0;
         for (int64_t j = 0; j < count && ok; ++j) {
-            if (j % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) ok = false;
-            out[j] = ScanFor(left, right, j, ct);
-            ok = ok && out[j] >= 0;
+            ++work;  // a key against an empty table still counts
+            out[j] = ScanFor(left, right, j, ct, clock, work);
+            ok = out[j] >= 0;
         }
     }
     if (!ok) {

@@ -269,6 +269,26 @@ TEST_F(Interrupt, EncloseReplicateAndFormatOfNestedDataStop) {
     ExpectUnchanged(m);
 }
 
+TEST_F(Interrupt, SearchesOfRealsAndPartitionsStop) {
+    MakeBig();
+    // 1E7 REAL values: membership sorts them, index of scans for each.
+    aplarray *reals = APL_LinkEx(APL_Add(nullptr, MakeReal(0.5), APL_Take(nullptr, APL_Int(10000000), Big())), HERE);
+    ASSERT_NE(reals, nullptr);
+    held_.push_back(reals);
+    ExpectInterrupted([&] { return APL_Element(nullptr, reals, reals); }, "R∊R");
+    ExpectInterrupted([&] { return APL_Interval(nullptr, reals, reals); }, "R⍳R");
+    ExpectInterrupted([&] { return APL_Element(nullptr, Big(), Big()); }, "X∊X");
+    EXPECT_EQ(reals->lnkcnt, 1);
+    // Partitions of one element or two, by the millions.
+    ExpectInterrupted([&] { return APL_Enclose(nullptr, Big(), Big()); }, "X⊂X");
+    // Two items of 5E7 elements each.
+    aplarray *wide = HeldMatrix(2);
+    ASSERT_NE(wide, nullptr);
+    ExpectInterrupted([&] { return APL_Enclose(APL_Int(2), nullptr, wide); }, "⊂[2]2 5E7⍴X");
+    ExpectBigUnchanged();
+    ExpectUnchanged(wide);
+}
+
 TEST_F(Interrupt, DealAndTheGradeOfRowsStop) {
     ExpectInterrupted([] { return APL_Roll(nullptr, APL_Int(kBig), APL_Int(kBig)); }, "1E8?1E8");
     MakeBig();
@@ -336,6 +356,98 @@ TEST_F(Interrupt, StridedLoopsGiveWholeResults) {
     EXPECT_EQ(wrong, 0) << "⌈\\ of a falling vector keeps its first element";
     APL_UnLinkTempEx(maxima, HERE);
     APL_UnLinkEx(v, HERE);
+}
+
+// The structural loops now run in strides (and grade's rows through a merge
+// sort): results that cross several strides are still whole and in order.
+class StridedResults : public Interrupt {
+protected:
+    static constexpr int32_t kN = 2 * static_cast<int32_t>(kInterruptStride) + 17;
+
+    // Counts the elements of an INTG result that differ from expected(i).
+    template <class Expected>
+    static int64_t Wrong(aplarray *result, int64_t count, Expected expected) {
+        if (!result || result->eltype != APL_INTG || ElementCount(result) != count) return -1;
+        int64_t wrong = 0;
+        for (int64_t i = 0; i < count; ++i) wrong += DataOf<const int32_t>(result)[i] != expected(i);
+        APL_UnLinkTempEx(result, HERE);
+        return wrong;
+    }
+};
+
+TEST_F(StridedResults, RotateTakeCatenateAndTransposeKeepEveryElement) {
+    aplarray *v = APL_LinkEx(APL_Interval(nullptr, nullptr, APL_Int(kN)), HERE);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(Wrong(APL_Rotate(nullptr, nullptr, v), kN, [](int64_t i) { return kN - i; }), 0) << "⌽";
+    EXPECT_EQ(Wrong(APL_Rotate(nullptr, APL_Int(5), v), kN, [](int64_t i) { return (i + 5) % kN + 1; }), 0) << "5⌽";
+    EXPECT_EQ(Wrong(APL_Take(nullptr, APL_Int(kN + 9), v), kN + 9, [](int64_t i) { return i < kN ? i + 1 : 0; }), 0)
+        << "overtake";
+    EXPECT_EQ(Wrong(APL_Drop(nullptr, APL_Int(-3), v), kN - 3, [](int64_t i) { return i + 1; }), 0) << "¯3↓";
+    EXPECT_EQ(Wrong(APL_Catenate(nullptr, v, v), 2 * kN, [](int64_t i) { return i % kN + 1; }), 0) << ",";
+    const int32_t shape[] = {3, kN};
+    aplarray *m = APL_LinkEx(APL_Shape(nullptr, MakeIntVector(shape, 2), v), HERE);
+    ASSERT_NE(m, nullptr);
+    // ⍉ of a 3-row matrix: row i of the result is column i.
+    EXPECT_EQ(
+        Wrong(APL_Transpose(nullptr, nullptr, m), 3 * kN, [](int64_t i) { return (i % 3 * kN + i / 3) % kN + 1; }), 0)
+        << "⍉";
+    EXPECT_EQ(Wrong(APL_Rotate1(nullptr, nullptr, m), 3 * kN, [](int64_t i) { return i % kN + 1; }), 0) << "⊖";
+    // Compress by a mask of 1 0 1 repeated.
+    const int32_t mask[] = {1, 0, 1};
+    aplarray *bits = APL_ToBool(nullptr, nullptr, APL_Shape(nullptr, APL_Int(kN), MakeIntVector(mask, 3)));
+    EXPECT_EQ(Wrong(APL_Replicate(nullptr, bits, v), (kN + 2) / 3 * 2 - (kN % 3 == 1 ? 1 : 0),
+                    [](int64_t i) { return i / 2 * 3 + i % 2 * 2 + 1; }),
+              0)
+        << "compress";
+    APL_UnLinkEx(m, HERE);
+    APL_UnLinkEx(v, HERE);
+}
+
+TEST_F(StridedResults, NestedCopiesLinkEveryItemOnce) {
+    const int32_t pair[] = {1, 2};
+    aplarray *pairs =
+        APL_LinkEx(APL_Shape(nullptr, APL_Int(kN), APL_Enclose(nullptr, nullptr, MakeIntVector(pair, 2))), HERE);
+    ASSERT_NE(pairs, nullptr);
+    aplarray *item = ItemsOf(pairs)[0];
+    const int32_t links = item->lnkcnt;
+    for (auto make : {+[](aplarray *p) { return APL_Rotate(nullptr, APL_Int(7), p); },
+                      +[](aplarray *p) { return APL_Rotate(nullptr, nullptr, p); },
+                      +[](aplarray *p) { return APL_Take(nullptr, APL_Int(kN + 3), p); },
+                      +[](aplarray *p) { return APL_Catenate(nullptr, p, p); }}) {
+        aplarray *copy = make(pairs);
+        ASSERT_NE(copy, nullptr);
+        ASSERT_EQ(copy->eltype, APL_NESTED);
+        int64_t others = 0;
+        for (int64_t i = 0; i < copy->number; ++i) others += ItemsOf(copy)[i] != item;
+        EXPECT_EQ(item->lnkcnt, links + copy->number - others) << "one link per slot";
+        APL_UnLinkTempEx(copy, HERE);
+        EXPECT_EQ(item->lnkcnt, links);
+    }
+    APL_UnLinkEx(pairs, HERE);
+}
+
+TEST_F(StridedResults, GradeOfRowsAndMembershipOfRealsAreInOrder) {
+    // Rows (⌊i÷7),0 for i from 0: runs of seven equal rows, whose order
+    // a stable grade keeps in either direction.
+    aplarray *i = APL_Sub(nullptr, APL_Interval(nullptr, nullptr, APL_Int(kN)), APL_Int(1));
+    aplarray *groups = APL_Min(nullptr, nullptr, APL_Division(nullptr, i, APL_Int(7)));
+    aplarray *rows = APL_LinkEx(APL_Catenate(MakeReal(1.5), groups, APL_Int(0)), HERE);
+    ASSERT_NE(rows, nullptr);
+    ASSERT_EQ(rows->rank, 2);
+    EXPECT_EQ(Wrong(APL_GradeUp(nullptr, nullptr, rows), kN, [](int64_t k) { return k + 1; }), 0) << "⍋";
+    std::vector<int32_t> down;
+    for (int64_t g = (kN - 1) / 7; g >= 0; --g)
+        for (int64_t k = 7 * g; k < 7 * g + 7 && k < kN; ++k) down.push_back(static_cast<int32_t>(k + 1));
+    EXPECT_EQ(Wrong(APL_GradeDown(nullptr, nullptr, rows), kN, [&](int64_t k) { return down[k]; }), 0) << "⍒";
+    APL_UnLinkEx(rows, HERE);
+    // Membership sorts a REAL table: every value is found, none between.
+    aplarray *reals = APL_LinkEx(APL_Add(nullptr, MakeReal(0.5), APL_Interval(nullptr, nullptr, APL_Int(kN))), HERE);
+    ASSERT_NE(reals, nullptr);
+    EXPECT_EQ(Wrong(APL_Element(nullptr, APL_Rotate(nullptr, nullptr, reals), reals), kN, [](int64_t) { return 1; }),
+              0);
+    EXPECT_EQ(
+        Wrong(APL_Element(nullptr, APL_Add(nullptr, MakeReal(0.25), reals), reals), kN, [](int64_t) { return 0; }), 0);
+    APL_UnLinkEx(reals, HERE);
 }
 
 }  // namespace
