@@ -9,6 +9,7 @@
 #include "core/wrapper.h"
 #include "structural/scratch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -165,10 +166,13 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
         return true;
     }
     int32_t low = l[0], high = l[0];
-    for (int32_t i = 1; i < n; ++i) {
-        low = l[i] < low ? l[i] : low;
-        high = l[i] > high ? l[i] : high;
-    }
+    if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) {
+                low = l[i] < low ? l[i] : low;
+                high = l[i] > high ? l[i] : high;
+            }
+        }))
+        return false;
     const int64_t range = static_cast<int64_t>(high) - low + 1;
     if (range <= 4 * static_cast<int64_t>(n) + 1024 && range <= (int64_t{1} << 26)) {
         ScratchBlock<int32_t> table(range);
@@ -191,7 +195,9 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
     ScratchBlock<int32_t> table(slots);
     if (!table.get()) return false;
     int32_t *position = table.get();
-    for (uint32_t s = 0; s < slots; ++s) position[s] = -1;
+    if (!ForEachStride(slots,
+                       [position](int64_t begin, int64_t end) { std::fill(position + begin, position + end, -1); }))
+        return false;
     const uint32_t mask = slots - 1;
     auto hash = [mask](int32_t v) { return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> 7 & mask; };
     for (int32_t i = 0; i < n; ++i) {
@@ -275,8 +281,12 @@ aplarray *IndexOf(const aplarray *left, const aplarray *right) {
         return nullptr;
     }
     const int32_t origin = IndexOrigin();
-    for (int64_t j = 0; j < count; ++j) out[j] += origin;
-    return result;
+    if (origin == 0 || ForEachStride(count, [out, origin](int64_t begin, int64_t end) {
+            for (int64_t j = begin; j < end; ++j) out[j] += origin;
+        }))
+        return result;
+    APL_UnLinkTempEx(result, HERE);
+    return nullptr;
 }
 
 }  // namespace
