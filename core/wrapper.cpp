@@ -11,22 +11,59 @@ namespace {
 aplarray *&Slot(CallArgs &args, int i) { return i == 0 ? args.axis : i == 1 ? args.left : args.right; }
 const ArgSpec &Spec(const Signature &s, int i) { return i == 0 ? s.axis : i == 1 ? s.left : s.right; }
 
+// A static argument the kernel may read where it lies: simple, of a type the
+// kernel takes as it is, and REAL data on an 8-byte boundary (pooled records
+// promise only 4).
+bool CanBorrow(const aplarray *a, const ArgSpec &spec) {
+    if (!spec.borrows || IsNested(a) || !(a->eltype & spec.mask)) return false;
+    return a->eltype != APL_REAL || reinterpret_cast<uintptr_t>(DataOf(a)) % 8 == 0;
+}
+
+// The wrapper's hold on one argument: a link, a linked managed copy of a
+// static argument, or nothing for one the kernel borrows. Null in the slot
+// (WS FULL set) when the copy cannot be made.
+void Hold(aplarray *&a, const ArgSpec &spec, uint8_t bit, uint8_t &linked) {
+    if (!a) return;
+    if (!IsStatic(a) && !TracingArrays()) {
+        ++a->lnkcnt;
+    } else if (IsStatic(a) && CanBorrow(a, spec)) {
+        return;
+    } else {
+        a = APL_LinkEx(a, HERE);
+        if (!a) return;
+    }
+    linked |= bit;
+}
+
+// Gives the hold back. Another link remains on most arguments (the caller's),
+// so the common case is one decrement.
+void Drop(aplarray *a) {
+    if (a->lnkcnt >= 2 && !TracingArrays())
+        --a->lnkcnt;
+    else
+        APL_UnLinkEx(a, HERE);
+}
+
+bool PresenceFits(const ArgSpec &spec, const aplarray *a) {
+    return a ? spec.presence != ArgSpec::Refused : spec.presence != ArgSpec::Required;
+}
+
 }  // namespace
 
 bool EnterCall(const Signature &signature, CallArgs &args) {
-    for (int i = 0; i < 3; ++i) CheckArray(Slot(args, i), HERE);
+    CheckArray(args.axis, HERE);
+    CheckArray(args.left, HERE);
+    CheckArray(args.right, HERE);
     if (aplerrno) {
         ReleaseTemporaries(args.axis, args.left, args.right);
         args = CallArgs{};
         return false;
     }
-    // Every argument is linked before any is converted: a converter releases
+    // Every argument is held before any is converted: a converter releases
     // its argument, which must not free a temporary that stands in two places.
-    for (int i = 0; i < 3; ++i) {
-        if (!Slot(args, i)) continue;
-        Slot(args, i) = APL_LinkEx(Slot(args, i), HERE);
-        if (Slot(args, i)) args.linked |= static_cast<uint8_t>(1u << i);
-    }
+    Hold(args.axis, signature.axis, 1, args.linked);
+    Hold(args.left, signature.left, 2, args.linked);
+    Hold(args.right, signature.right, 4, args.linked);
     if (aplerrno) return false;
     for (int i = 0; i < 3; ++i) {
         aplarray *&a = Slot(args, i);
@@ -34,33 +71,38 @@ bool EnterCall(const Signature &signature, CallArgs &args) {
         aplarray *converted = ConvertType(a, Spec(signature, i).mask);
         if (aplerrno) return false;
         if (converted != a) {
+            // A borrowed static argument is never converted (CanBorrow), so
+            // every argument converted here is held.
             APL_UnLinkEx(a, HERE);
             a = APL_LinkEx(converted, HERE);
         }
     }
-    for (int i = 0; i < 3; ++i) {
-        const ArgSpec &spec = Spec(signature, i);
-        const bool present = Slot(args, i) != nullptr;
-        if ((present && spec.presence == ArgSpec::Refused) || (!present && spec.presence == ArgSpec::Required)) {
-            SetError(APL_ERR_SYNTAX);
-            return false;
-        }
+    if (!PresenceFits(signature.axis, args.axis) || !PresenceFits(signature.left, args.left) ||
+        !PresenceFits(signature.right, args.right)) {
+        SetError(APL_ERR_SYNTAX);
+        return false;
     }
     return true;
 }
 
 aplarray *LeaveCall(CallArgs &args, aplarray *result) {
     const bool passedThrough = result && (result == args.axis || result == args.left || result == args.right);
-    // An argument handed back must outlive the unlinking of the arguments.
-    if (passedThrough) ++result->lnkcnt;
-    for (int i = 0; i < 3; ++i)
-        if (args.linked & (1u << i)) APL_UnLinkEx(Slot(args, i), HERE);
+    // An argument handed back must outlive the unlinking of the arguments
+    // (a static one is never freed, and its record is not written).
+    const bool keep = passedThrough && !IsStatic(result);
+    if (keep) ++result->lnkcnt;
+    if (args.linked & 1) Drop(args.axis);
+    if (args.linked & 2) Drop(args.left);
+    if (args.linked & 4) Drop(args.right);
     args = CallArgs{};
-    if (passedThrough) --result->lnkcnt;
+    if (keep) --result->lnkcnt;
     if (aplerrno) {
         APL_UnLinkTempEx(result, HERE);
         return nullptr;
     }
+    // A borrowed static argument never leaves as the result: the caller is
+    // owed a temporary it may free.
+    if (passedThrough && IsStatic(result)) return CopyArray(result, HERE);
     if (result && !passedThrough && result->lnkcnt > 0) --result->lnkcnt;
     CheckArray(result, HERE);
     return result;

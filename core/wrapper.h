@@ -10,13 +10,18 @@
 #include <cstdint>
 
 // Whether a function takes an argument, and in which element types.
+// `borrows`: the kernel reads a static (pooled, constant) argument where it
+// lies, through 4-byte loads or memcpy, and neither keeps it nor hands it
+// back; the wrapper then passes it without making a managed copy.
 struct ArgSpec {
     enum Presence : uint8_t { Refused, Optional, Required } presence;
     int mask;  // types the kernel handles; others are converted first
+    bool borrows;
 };
-constexpr ArgSpec kRefused{ArgSpec::Refused, 63};
-constexpr ArgSpec Optional(int mask) { return {ArgSpec::Optional, mask}; }
-constexpr ArgSpec Required(int mask) { return {ArgSpec::Required, mask}; }
+constexpr ArgSpec kRefused{ArgSpec::Refused, 63, false};
+constexpr ArgSpec Optional(int mask) { return {ArgSpec::Optional, mask, false}; }
+constexpr ArgSpec Required(int mask) { return {ArgSpec::Required, mask, false}; }
+constexpr ArgSpec Borrowed(ArgSpec spec) { return {spec.presence, spec.mask, true}; }
 
 struct Signature {
     ArgSpec axis;
@@ -25,7 +30,8 @@ struct Signature {
 };
 
 // The arguments as the kernel sees them: converted, linked, managed (a static
-// argument arrives as a linked copy).
+// argument arrives as a linked copy, unless the kernel borrows it: then it
+// arrives as it is, unlinked).
 struct CallArgs {
     aplarray *axis;
     aplarray *left;

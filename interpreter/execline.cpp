@@ -12,6 +12,7 @@
 #include "core/primitives.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
+#include "interpreter/lineplan.h"
 #include "scalar/scllib.h"
 #include "structural/indexing.h"
 
@@ -20,6 +21,17 @@
 #include <cstring>
 
 EvaluatorState evaluator;
+
+// A static record (a pooled constant, a label's line number) is held as it is
+// while its data suits its element type: the pool or the function record
+// outlives the line, and the record is only read. A REAL record that is only
+// 4-byte aligned is replaced by a managed copy with one link.
+aplarray *HoldStatic(aplarray *record) {
+    const auto data = reinterpret_cast<uintptr_t>(DataOf(record));
+    const size_t align = ElementSize(record->eltype);
+    if (align && data % align == 0) return record;
+    return APL_LinkEx(record, HERE);
+}
 
 namespace {
 
@@ -109,17 +121,6 @@ aplarray *Give(Item &item) {
     item.array = nullptr;
     if (a && !IsStatic(a) && a->lnkcnt > 0) --a->lnkcnt;
     return a;
-}
-
-// A static record (a pooled constant, a label's line number) is held as it is
-// while its data suits its element type: the pool or the function record
-// outlives the line, and the record is only read. A REAL record that is only
-// 4-byte aligned is replaced by a managed copy with one link.
-aplarray *HoldStatic(aplarray *record) {
-    const auto data = reinterpret_cast<uintptr_t>(DataOf(record));
-    const size_t align = ElementSize(record->eltype);
-    if (align && data % align == 0) return record;
-    return APL_LinkEx(record, HERE);
 }
 
 // An array item holding a temporary result (linked now).
@@ -423,7 +424,7 @@ bool Walk::FormConstant(Item &item) {
     if (evaluator.selective && !evaluator.selectiveMet) return FailText(APL_ERR_SYNTAX, "In selective assignment");
     const uint32_t offset = ReadLong(p_ - 4);
     p_ -= 5;
-    if (offset + 20 > pool_.size) return FailText(APL_ERR_SYSTEM, "Constant outside its pool");
+    if (pool_.size < 20 || offset > pool_.size - 20) return FailText(APL_ERR_SYSTEM, "Constant outside its pool");
     auto *constant = reinterpret_cast<aplarray *>(const_cast<char *>(pool_.base) + offset);
     item.fn.flags = kItemArray | ((constant->type & APL_STRAND) ? kItemStrand : 0);
     item.array = HoldStatic(constant);
@@ -1093,6 +1094,7 @@ const uint8_t *EvaluateLine(const uint8_t *position, int32_t flags, EvalResult &
 }
 
 void EvaluateStatementLine(const StoredLine &line, const PoolView &pool) {
+    if (RunLinePlan(line, pool)) return;
     EvalResult result;
     EvaluateLine(line.last, kEvalStatement, result, pool);
     APL_UnLinkTempEx(result.value, HERE);

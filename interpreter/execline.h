@@ -55,6 +55,10 @@ aplarray *AssignSystemValue(uint16_t symbol, aplarray *value);
 // Hands the same checks to APL_Assign, which compiled code and hosts call.
 void InstallSystemValueCheck();
 
+// Holds a static record for an evaluation: the record itself while its data
+// suits its element type, else a managed copy with one link (null: WS FULL).
+aplarray *HoldStatic(aplarray *record);
+
 // Evaluator state shared with the session.
 struct EvaluatorState {
     int depth = 0;                 // nested evaluations

@@ -21,7 +21,10 @@ aplarray *WithShape(const aplarray *array, int rank, const int32_t *shape) {
     aplarray *result = NewResult(rank, array->eltype, shape);
     if (!result) return nullptr;
     const int64_t n = ElementCount(result);
-    CopyRun(result, 0, array, 0, n);
+    if (!CopyRun(result, 0, array, 0, n)) {
+        APL_UnLinkTempEx(result, HERE);
+        return nullptr;
+    }
     if (n == 0 && IsNested(result)) ItemsOf(result)[0] = APL_LinkEx(SlotAt(array, 0), HERE);
     return result;
 }
@@ -185,12 +188,10 @@ aplarray *Join(const aplarray *left, const aplarray *right, int k, int type) {
     const AxisSplit l = SplitAlong(left, k), r = SplitAlong(right, k);
     const int64_t a = l.length * l.inner, b = r.length * r.inner;
     for (int64_t o = 0; o < l.outer; ++o) {
-        if (o % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) {
+        if (!CopyRun(result, o * (a + b), left, o * a, a) || !CopyRun(result, o * (a + b) + a, right, o * b, b)) {
             APL_UnLinkTempEx(result, HERE);
             return nullptr;
         }
-        CopyRun(result, o * (a + b), left, o * a, a);
-        CopyRun(result, o * (a + b) + a, right, o * b, b);
     }
     return result;
 }

@@ -24,16 +24,29 @@ AxisSplit SplitAlong(const aplarray *array, int k) {
     return split;
 }
 
-void LinkSlots(aplarray **first, int64_t count) {
-    for (int64_t i = 0; i < count; ++i) first[i] = APL_LinkEx(first[i], HERE);
+bool LinkSlots(aplarray **first, int64_t count) {
+    int64_t linked = 0;
+    const bool done = ForEachStride(count, [first, &linked](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i) first[i] = APL_LinkEx(first[i], HERE);
+        linked = end;
+    });
+    if (!done) memset(first + linked, 0, sizeof(aplarray *) * static_cast<size_t>(count - linked));
+    return done;
 }
 
-void CopyRun(aplarray *target, int64_t to, const aplarray *source, int64_t from, int64_t count) {
-    if (count <= 0) return;
+bool CopyRun(aplarray *target, int64_t to, const aplarray *source, int64_t from, int64_t count) {
+    if (count <= 0) return true;
     const size_t size = ElementSize(source->eltype);
-    memcpy(DataOf<char>(target) + size * static_cast<size_t>(to),
-           DataOf<const char>(source) + size * static_cast<size_t>(from), size * static_cast<size_t>(count));
-    if (IsNested(target)) LinkSlots(ItemsOf(target) + to, count);
+    char *out = DataOf<char>(target) + size * static_cast<size_t>(to);
+    const char *in = DataOf<const char>(source) + size * static_cast<size_t>(from);
+    const bool nested = IsNested(target);
+    return ForEachStride(count, [&](int64_t begin, int64_t end) {
+        memcpy(out + size * static_cast<size_t>(begin), in + size * static_cast<size_t>(begin),
+               size * static_cast<size_t>(end - begin));
+        if (!nested) return;
+        aplarray **slots = reinterpret_cast<aplarray **>(out) + begin;
+        for (int64_t i = 0; i < end - begin; ++i) slots[i] = APL_LinkEx(slots[i], HERE);
+    });
 }
 
 namespace {
@@ -46,28 +59,29 @@ void FillWith(aplarray *target, int64_t to, int64_t count, T value) {
 
 }  // namespace
 
-void StoreFill(aplarray *target, int64_t to, int64_t count, aplarray *fill) {
-    if (count <= 0) return;
+bool StoreFill(aplarray *target, int64_t to, int64_t count, aplarray *fill) {
+    if (count <= 0) return true;
     if (IsNested(target)) {
         aplarray **slots = ItemsOf(target) + to;
-        for (int64_t i = 0; i < count; ++i) slots[i] = APL_LinkEx(fill, HERE);
-        return;
+        return ForEachStride(count, [slots, fill](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) slots[i] = APL_LinkEx(fill, HERE);
+        });
     }
     // The fill's own value when it is a number for a numeric target or a
     // character for a CHAR one; otherwise the target type's blank or zero.
     const bool fillNumeric = fill && !IsNested(fill) && fill->eltype != APL_CHAR && ElementCount(fill) > 0;
     const double number = fillNumeric ? NumberAt(fill, 0) : 0.0;
-    switch (target->eltype) {
-        case APL_CHAR: {
-            const bool fillChar = fill && fill->eltype == APL_CHAR && ElementCount(fill) > 0;
-            memset(DataOf<char>(target) + to, fillChar ? *DataOf<const char>(fill) : ' ', static_cast<size_t>(count));
-            break;
+    const bool fillChar = fill && fill->eltype == APL_CHAR && ElementCount(fill) > 0;
+    const char blank = fillChar ? *DataOf<const char>(fill) : ' ';
+    return ForEachStride(count, [&](int64_t begin, int64_t end) {
+        switch (target->eltype) {
+            case APL_CHAR: FillWith<char>(target, to + begin, end - begin, blank); break;
+            case APL_INTG: FillWith<int32_t>(target, to + begin, end - begin, static_cast<int32_t>(number)); break;
+            case APL_REAL: FillWith<double>(target, to + begin, end - begin, number); break;
+            case APL_SHORT: FillWith<int16_t>(target, to + begin, end - begin, static_cast<int16_t>(number)); break;
+            default: break;
         }
-        case APL_INTG: FillWith<int32_t>(target, to, count, static_cast<int32_t>(number)); break;
-        case APL_REAL: FillWith<double>(target, to, count, number); break;
-        case APL_SHORT: FillWith<int16_t>(target, to, count, static_cast<int16_t>(number)); break;
-        default: break;
-    }
+    });
 }
 
 int64_t NearInteger(double x) {

@@ -36,17 +36,22 @@ AxisSplit SplitAlong(const aplarray *array, int k);
 
 // Copies `count` elements from element `from` of `source` to element `to` of
 // `target` (both of one type, not BOOL); nested items are linked by the target.
-void CopyRun(aplarray *target, int64_t to, const aplarray *source, int64_t from, int64_t count);
+// The interrupt flag is looked at before each piece of kInterruptStride
+// elements: false with INTERRUPT ERROR, the pieces before it copied (a nested
+// target's slots past them still empty, so that it can be released as it is).
+[[nodiscard]] bool CopyRun(aplarray *target, int64_t to, const aplarray *source, int64_t from, int64_t count);
 
 // Links every one of `count` item slots from `first` on, which were filled by
 // a raw copy of pointers. A static item becomes a managed copy in its slot.
-void LinkSlots(aplarray **first, int64_t count);
+// Looks at the interrupt flag once a stride: false with INTERRUPT ERROR, the
+// slots not yet linked cleared (their items belong to someone else).
+[[nodiscard]] bool LinkSlots(aplarray **first, int64_t count);
 
 // Writes the fill element `fill` (a scalar, as prototype gives it) into
 // `count` elements from element `to` of `target`: its value for simple data
 // (converted between INTG and REAL, a blank or zero when the kinds differ), a
-// link to `fill` itself in every slot of nested data.
-void StoreFill(aplarray *target, int64_t to, int64_t count, aplarray *fill);
+// link to `fill` itself in every slot of nested data. Interrupted as CopyRun.
+[[nodiscard]] bool StoreFill(aplarray *target, int64_t to, int64_t count, aplarray *fill);
 
 // The integers of a simple numeric array (REAL values within 1e-13 of an
 // integer), whatever its type; the block is freed on destruction.

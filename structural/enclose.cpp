@@ -99,16 +99,27 @@ aplarray *EncloseTrailing(aplarray *array, int count, aplarray *result) {
     const int32_t *itemShape = array->shape + lead;
     int64_t leading = 1;
     for (int i = 0; i < lead; ++i) leading *= array->shape[i];
-    size_t bytes = 0;
+    StrideClock clock;  // by elements copied: the items may be long, or many
+    int64_t copied = 0;
     for (int64_t p = 0; p < (leading ? leading : 1); ++p) {
         aplarray *item = leading ? NewArray(count, array->eltype, itemShape) : FillArray(array, count, itemShape);
         if (!item) return nullptr;
         ItemsOf(result)[p] = APL_LinkEx(item, HERE);
         if (!leading) break;
-        bytes = ElementSize(item->eltype) * static_cast<size_t>(item->number);
-        if (bytes) memcpy(DataOf(item), DataOf<const char>(array) + bytes * static_cast<size_t>(p), bytes);
-        if (IsNested(item) && !LinkCopiedItems(item, array)) return nullptr;
-        if ((p & (kInterruptStride - 1)) == kInterruptStride - 1 && InterruptRequested()) return nullptr;
+        const size_t size = ElementSize(item->eltype);
+        const int64_t n = item->number;
+        const char *from = DataOf<const char>(array) + size * static_cast<size_t>(n * p);
+        char *to = DataOf<char>(item);
+        const bool copiedWhole = ForEachStride(n, [&](int64_t begin, int64_t end) {
+            memcpy(to + size * static_cast<size_t>(begin), from + size * static_cast<size_t>(begin),
+                   size * static_cast<size_t>(end - begin));
+        });
+        // Slots left unlinked by an interrupt are cleared: their items belong
+        // to the argument.
+        if (!copiedWhole && IsNested(item)) memset(DataOf(item), 0, size * static_cast<size_t>(n));
+        if (!copiedWhole || (IsNested(item) && !LinkCopiedItems(item, array))) return nullptr;
+        copied += n + 1;
+        if (clock.passed(copied)) return nullptr;
     }
     return result;
 }
@@ -168,29 +179,35 @@ bool ReadEncloseAxes(const aplarray *axis, int rank, std::vector<int32_t> &axes)
 
 // ---- Partitioned enclose ------------------------------------------------------------
 
-// Where the partitions are: the partition of each position (-1 for none) and
-// the length of each partition. Negative values count as 0: they belong to no
-// partition and end the one before them.
+// Where the partitions are: each one is a run of positions, given by its
+// first position and its length. Negative values count as 0: they belong to
+// no partition and end the one before them.
 struct Partitions {
-    std::vector<int32_t> of;
+    std::vector<int32_t> starts;
     std::vector<int32_t> lengths;
 };
 
-Partitions FindPartitions(const std::vector<int64_t> &left, int32_t length) {
-    Partitions parts;
-    parts.of.assign(static_cast<size_t>(length), -1);
+// False on interrupt.
+bool FindPartitions(const std::vector<int64_t> &left, int32_t length, Partitions &parts) {
+    // Room for the most there can be, so that growing never copies a long
+    // vector between two looks at the flag (reserving touches no memory).
+    parts.starts.reserve(static_cast<size_t>(length));
+    parts.lengths.reserve(static_cast<size_t>(length));
     int64_t previous = 0;
     for (int32_t i = 0; i < length; ++i) {
+        if (InterruptAt(i)) return false;
         const int64_t value = left.size() == 1 ? left[0] : left[static_cast<size_t>(i)];
         const int64_t current = value > 0 ? value : 0;
         if (current > 0) {
-            if (i == 0 || previous < current) parts.lengths.push_back(0);
-            parts.of[static_cast<size_t>(i)] = static_cast<int32_t>(parts.lengths.size() - 1);
+            if (i == 0 || previous < current) {
+                parts.starts.push_back(i);
+                parts.lengths.push_back(0);
+            }
             ++parts.lengths.back();
         }
         previous = current;
     }
-    return parts;
+    return true;
 }
 
 // The prototype slot of a partition with no partitions (or no cells): the
@@ -205,7 +222,8 @@ bool PartitionPrototype(aplarray *result, const aplarray *right) {
 // Returns a new temporary; borrows the arguments, links items of `right`.
 aplarray *PartitionAlong(const std::vector<int64_t> &left, aplarray *right, int k) {
     const int32_t length = right->shape[k];
-    const Partitions parts = FindPartitions(left, length);
+    Partitions parts;
+    if (!FindPartitions(left, length, parts)) return nullptr;
     int32_t shape[kMaxRank];
     memcpy(shape, right->shape, 4 * static_cast<size_t>(right->rank));
     shape[k] = static_cast<int32_t>(parts.lengths.size());
@@ -218,15 +236,17 @@ aplarray *PartitionAlong(const std::vector<int64_t> &left, aplarray *right, int 
     const size_t size = ElementSize(right->eltype);
     const char *data = DataOf<const char>(right);
     aplarray **slot = ItemsOf(result.get());
+    StrideClock clock;  // by elements copied: one partition may be long
+    int64_t copied = 0;
     for (int64_t o = 0; o < outer; ++o) {
         for (size_t j = 0; j < parts.lengths.size(); ++j) {
             for (int64_t in = 0; in < inner; ++in, ++slot) {
-                const int32_t n = parts.lengths[j];
+                const int32_t n = parts.lengths[j], start = parts.starts[j];
                 TempGuard item(NewArray(1, right->eltype, &n));
                 if (!item.get()) return nullptr;
                 char *out = DataOf<char>(item.get());
-                for (int32_t i = 0; i < length; ++i) {
-                    if (parts.of[static_cast<size_t>(i)] != static_cast<int32_t>(j)) continue;
+                for (int32_t i = start; i < start + n; ++i) {
+                    if (clock.passed(++copied)) return nullptr;
                     memcpy(out, data + size * static_cast<size_t>((o * length + i) * inner + in), size);
                     out += size;
                 }
@@ -236,8 +256,7 @@ aplarray *PartitionAlong(const std::vector<int64_t> &left, aplarray *right, int 
                     item.reset(SimplifyArray(item.release()));
                 }
                 *slot = APL_LinkEx(item.release(), HERE);
-                if (((slot - ItemsOf(result.get())) & (kInterruptStride - 1)) == 0 && InterruptRequested())
-                    return nullptr;
+                if (clock.passed(++copied)) return nullptr;
             }
         }
     }
@@ -298,15 +317,21 @@ bool ReadIntegers(const aplarray *array, std::vector<int64_t> &values) {
         return false;
     }
     const int64_t n = ElementCount(array);
-    values.resize(static_cast<size_t>(n));
+    // Reserved rather than sized, so that the memory is touched only as the
+    // values are read, between looks at the flag.
+    values.clear();
+    values.reserve(static_cast<size_t>(n));
     for (int64_t i = 0; i < n; ++i) {
+        // Not at the first element: callers turn a failure on a short list
+        // (an axis, a path) into an error of their own.
+        if (i > 0 && InterruptAt(i)) return false;
         switch (array->eltype) {
-            case APL_INTG: values[i] = DataOf<const int32_t>(array)[i]; break;
-            case APL_SHORT: values[i] = DataOf<const int16_t>(array)[i]; break;
+            case APL_INTG: values.push_back(DataOf<const int32_t>(array)[i]); break;
+            case APL_SHORT: values.push_back(DataOf<const int16_t>(array)[i]); break;
             case APL_BOOL: {
                 const int64_t row = RowLength(array), words = (row + 31) / 32;
                 const uint32_t word = DataOf<const uint32_t>(array)[(i / row) * words + (i % row) / 32];
-                values[i] = (word >> ((i % row) % 32)) & 1u;
+                values.push_back((word >> ((i % row) % 32)) & 1u);
                 break;
             }
             default: {
@@ -316,7 +341,7 @@ bool ReadIntegers(const aplarray *array, std::vector<int64_t> &values) {
                     SetError(APL_ERR_DOMAIN);
                     return false;
                 }
-                values[i] = static_cast<int64_t>(nearest);
+                values.push_back(static_cast<int64_t>(nearest));
             }
         }
     }

@@ -1,12 +1,13 @@
 // grade: grade up and grade down, numeric and with a collating sequence.
 // Single INTG, REAL and CHAR elements go through stable radix or counting sorts;
-// longer cells through a stable comparison sort. Relies on the array core and the wrapper.
+// longer cells through a stable merge sort. Relies on the array core and the wrapper.
 #include "apl.h"
 #include "core/arrays.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
+#include "structural/mergesort.h"
 #include "structural/scratch.h"
 
 #include <algorithm>
@@ -103,17 +104,24 @@ bool GradeByKeys(const Elt *data, int32_t n, int32_t *out, MakeKey makeKey) {
     return true;
 }
 
-// Stable counting sort of single characters by their collating rank.
-void GradeCharsByRank(const uint8_t *data, int32_t n, const uint8_t *rank, bool down, int32_t *out) {
+// Stable counting sort of single characters by their collating rank. False
+// on interrupt.
+bool GradeCharsByRank(const uint8_t *data, int32_t n, const uint8_t *rank, bool down, int32_t *out) {
     int32_t start[256] = {};
-    for (int32_t i = 0; i < n; ++i) ++start[down ? 255 - rank[data[i]] : rank[data[i]]];
+    auto bucket = [rank, down](uint8_t c) { return down ? 255 - rank[c] : rank[c]; };
+    if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) ++start[bucket(data[i])];
+        }))
+        return false;
     int32_t sum = 0;
     for (int b = 0; b < 256; ++b) {
         const int32_t here = start[b];
         start[b] = sum;
         sum += here;
     }
-    for (int32_t i = 0; i < n; ++i) out[start[down ? 255 - rank[data[i]] : rank[data[i]]]++] = i;
+    return ForEachStride(n, [&](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i) out[start[bucket(data[i])]++] = static_cast<int32_t>(i);
+    });
 }
 
 // The state of one sort of whole cells, handed to the comparison: the data,
@@ -146,10 +154,12 @@ struct CellOrder {
 
 template <class Elt>
 bool GradeCells(const Elt *data, int32_t n, int64_t cellLength, const uint8_t *rank, bool down, int32_t *out) {
-    for (int32_t i = 0; i < n; ++i) out[i] = i;
+    if (!ForEachStride(n, [out](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) out[i] = static_cast<int32_t>(i);
+        }))
+        return false;
     if (cellLength == 0) return true;
-    std::stable_sort(out, out + n, CellOrder<Elt>{data, cellLength, rank, down});
-    return !InterruptRequested();
+    return InterruptibleStableSort(out, n, cellLength, CellOrder<Elt>{data, cellLength, rank, down});
 }
 
 // The collating ranks of `sequence`: rank of each character its position + 1
@@ -200,8 +210,7 @@ bool GradeInto(const aplarray *right, const uint8_t *rank, bool down, int32_t *o
         default: {
             const uint8_t *data = DataOf<uint8_t>(right);
             if (cellLength != 1) return GradeCells(data, n, cellLength, rank, down, out);
-            GradeCharsByRank(data, n, rank, down, out);
-            return true;
+            return GradeCharsByRank(data, n, rank, down, out);
         }
     }
 }
@@ -230,7 +239,8 @@ aplarray *Grade(const aplarray *left, const aplarray *right, bool down) {
         return nullptr;
     }
     const int32_t origin = IndexOrigin();
-    for (int32_t i = 0; i < n; ++i) out[i] += origin;
+    if (origin != 0)
+        for (int32_t i = 0; i < n; ++i) out[i] += origin;
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include "core/wrapper.h"
 #include "structural/scratch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -165,10 +166,13 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
         return true;
     }
     int32_t low = l[0], high = l[0];
-    for (int32_t i = 1; i < n; ++i) {
-        low = l[i] < low ? l[i] : low;
-        high = l[i] > high ? l[i] : high;
-    }
+    if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) {
+                low = l[i] < low ? l[i] : low;
+                high = l[i] > high ? l[i] : high;
+            }
+        }))
+        return false;
     const int64_t range = static_cast<int64_t>(high) - low + 1;
     if (range <= 4 * static_cast<int64_t>(n) + 1024 && range <= (int64_t{1} << 26)) {
         ScratchBlock<int32_t> table(range);
@@ -191,7 +195,9 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
     ScratchBlock<int32_t> table(slots);
     if (!table.get()) return false;
     int32_t *position = table.get();
-    for (uint32_t s = 0; s < slots; ++s) position[s] = -1;
+    if (!ForEachStride(slots,
+                       [position](int64_t begin, int64_t end) { std::fill(position + begin, position + end, -1); }))
+        return false;
     const uint32_t mask = slots - 1;
     auto hash = [mask](int32_t v) { return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> 7 & mask; };
     for (int32_t i = 0; i < n; ++i) {
@@ -210,12 +216,15 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
 }
 
 // The general linear scan: the first element (or item) of `left` equal to
-// element j of `right`. n when absent, -1 with the error set.
-int32_t ScanFor(const aplarray *left, const aplarray *right, int64_t j, double ct) {
+// element j of `right`. n when absent, -1 with the error set. One scan can
+// be long and there are as many as keys, so the interrupt flag is looked at
+// by the elements compared, counted on `clock` through `work`.
+int32_t ScanFor(const aplarray *left, const aplarray *right, int64_t j, double ct, StrideClock &clock, int64_t &work) {
     const int32_t n = left->number;
     if (IsNested(right)) {
         const aplarray *target = ItemsOf(right)[j];
         for (int32_t i = 0; i < n; ++i) {
+            if (clock.passed(++work)) return -1;
             int m;
             if (IsNested(left)) {
                 m = Matches(ItemsOf(left)[i], target, ct, 0);
@@ -228,6 +237,7 @@ int32_t ScanFor(const aplarray *left, const aplarray *right, int64_t j, double c
         return n;
     }
     for (int32_t i = 0; i < n; ++i) {
+        if (clock.passed(++work)) return -1;
         const bool equal = IsNested(left) ? ItemEqualsElement(ItemsOf(left)[i], right, j, ct)
                                           : SimpleElementsEqual(left, i, right, j, ct);
         if (equal) return i;
@@ -257,10 +267,12 @@ aplarray *IndexOf(const aplarray *left, const aplarray *right) {
         ok = IntIndexOf(left, right, out);
     } else {
         const double ct = ComparisonTolerance();
+        StrideClock clock;
+        int64_t work = 0;
         for (int64_t j = 0; j < count && ok; ++j) {
-            if (j % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) ok = false;
-            out[j] = ScanFor(left, right, j, ct);
-            ok = ok && out[j] >= 0;
+            ++work;  // a key against an empty table still counts
+            out[j] = ScanFor(left, right, j, ct, clock, work);
+            ok = out[j] >= 0;
         }
     }
     if (!ok) {
@@ -269,8 +281,12 @@ aplarray *IndexOf(const aplarray *left, const aplarray *right) {
         return nullptr;
     }
     const int32_t origin = IndexOrigin();
-    for (int64_t j = 0; j < count; ++j) out[j] += origin;
-    return result;
+    if (origin == 0 || ForEachStride(count, [out, origin](int64_t begin, int64_t end) {
+            for (int64_t j = begin; j < end; ++j) out[j] += origin;
+        }))
+        return result;
+    APL_UnLinkTempEx(result, HERE);
+    return nullptr;
 }
 
 }  // namespace

@@ -73,30 +73,27 @@ T FillValue(aplarray *fill, int eltype) {
     T value{};
     aplarray *cell = NewResult(0, eltype, nullptr);
     if (!cell) return value;
-    StoreFill(cell, 0, 1, fill);
-    memcpy(&value, DataOf(cell), sizeof value);
+    if (StoreFill(cell, 0, 1, fill)) memcpy(&value, DataOf(cell), sizeof value);
     APL_UnLinkTempEx(cell, HERE);
     return value;
 }
 
-// Cells of several elements (or nested items): block copies.
+// Cells of several elements (or nested items): block copies, each of which
+// looks at the interrupt flag. On an interrupt the slots written so far hold
+// their links and the rest are empty, so the result can simply be released.
 bool ReplicateCells(aplarray *result, const aplarray *right, const Counts &c, const AxisSplit &s, aplarray *fill) {
     int64_t p = 0;
-    StrideClock clock;  // by elements written: one count may copy a cell many times
     for (int64_t o = 0; o < s.outer; ++o) {
         int64_t j = o * s.length;
         for (int64_t i = 0; i < c.size; ++i) {
-            if (i % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) return false;
             const int64_t n = c.at(i);
             if (n < 0) {
-                StoreFill(result, p, -n * s.inner, fill);
+                if (!StoreFill(result, p, -n * s.inner, fill)) return false;
                 p += -n * s.inner;
                 continue;
             }
-            for (int64_t t = 0; t < n; ++t, p += s.inner) {
-                if (clock.passed(p)) return false;
-                CopyRun(result, p, right, j * s.inner, s.inner);
-            }
+            for (int64_t t = 0; t < n; ++t, p += s.inner)
+                if (!CopyRun(result, p, right, j * s.inner, s.inner)) return false;
             ++j;
         }
     }
@@ -111,7 +108,7 @@ aplarray *ReplicateInto(aplarray *result, const aplarray *right, const Counts &c
         return guard.release();
     }
     if (s.inner == 1 && !IsNested(result)) {
-        bool completed;
+        bool completed = false;
         switch (ElementSize(result->eltype)) {
             case 1:
                 completed = ReplicateElements(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), c, s.outer,
@@ -130,20 +127,16 @@ aplarray *ReplicateInto(aplarray *result, const aplarray *right, const Counts &c
                                               s.length, outLength, FillValue<uint64_t>(fill, result->eltype));
                 break;
         }
-        return completed ? guard.release() : nullptr;
+        return completed && !aplerrno ? guard.release() : nullptr;
     }
-    if (!ReplicateCells(result, right, c, s, fill)) {
-        if (IsNested(result)) memset(DataOf(result), 0, sizeof(aplarray *) * static_cast<size_t>(result->number));
-        return nullptr;
-    }
-    return guard.release();
+    return ReplicateCells(result, right, c, s, fill) ? guard.release() : nullptr;
 }
 
 // Compress of single elements by a Boolean vector: the set bits of each word
 // picked out directly.
 template <class T>
-void CompressBits(T *out, const T *in, const uint32_t *words, int64_t n) {
-    for (int64_t base = 0; base < n; base += 32) {
+void CompressBits(T *out, const T *in, const uint32_t *words, int64_t begin, int64_t n) {
+    for (int64_t base = begin; base < n; base += 32) {
         uint32_t bits = words[base / 32];
         if (n - base < 32) bits &= (1u << (n - base)) - 1;
         if (bits == 0xFFFFFFFFu) {
@@ -179,12 +172,27 @@ aplarray *CompressVector(const aplarray *left, const aplarray *right) {
     const auto kept = static_cast<int32_t>(CountBits(words, n));
     aplarray *result = NewResult(1, right->eltype, &kept);
     if (!result) return nullptr;
-    switch (ElementSize(right->eltype)) {
-        case 1: CompressBits(DataOf<uint8_t>(result), DataOf<const uint8_t>(right), words, n); break;
-        case 4: CompressBits(DataOf<uint32_t>(result), DataOf<const uint32_t>(right), words, n); break;
-        default: CompressBits(DataOf<uint64_t>(result), DataOf<const uint64_t>(right), words, n); break;
-    }
-    return result;
+    // Pieces of whole words (the stride is a multiple of 32), each writing
+    // where the bits before it leave off.
+    int64_t written = 0;
+    const bool done = ForEachStride(n, [&](int64_t begin, int64_t end) {
+        const int64_t count = CountBits(words + begin / 32, end - begin);
+        switch (ElementSize(right->eltype)) {
+            case 1:
+                CompressBits(DataOf<uint8_t>(result) + written, DataOf<const uint8_t>(right), words, begin, end);
+                break;
+            case 4:
+                CompressBits(DataOf<uint32_t>(result) + written, DataOf<const uint32_t>(right), words, begin, end);
+                break;
+            default:
+                CompressBits(DataOf<uint64_t>(result) + written, DataOf<const uint64_t>(right), words, begin, end);
+                break;
+        }
+        written += count;
+    });
+    if (done) return result;
+    APL_UnLinkTempEx(result, HERE);
+    return nullptr;
 }
 
 // ---- The primitive -------------------------------------------------------------

@@ -274,6 +274,8 @@ aplarray *prototype(const aplarray *array, int mode) {
 // left as they were.
 extern "C" aplarray *APL_Shape(aplarray *axis, aplarray *left, aplarray *right) {
     // The axis and a missing right argument are refused by the kernel, so that
-    // they give AXIS and SYNTAX in that order.
-    return StandardCall({Optional(kAnyType), Optional(kNumeric), Optional(kAnyType)}, axis, left, right, ShapeKernel);
+    // they give AXIS and SYNTAX in that order. The kernel only reads its
+    // arguments: a constant or a label (→(I<N)⍴L) is used where it lies.
+    return StandardCall({Optional(kAnyType), Borrowed(Optional(kNumeric)), Borrowed(Optional(kAnyType))}, axis, left,
+                        right, ShapeKernel);
 }

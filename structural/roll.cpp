@@ -10,6 +10,7 @@
 #include "core/symtab.h"
 #include "core/wrapper.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -218,8 +219,9 @@ struct MovedEntries : HashSlots<int64_t> {
     static constexpr int64_t kEmpty = -1;
     bool Allocate(int64_t entries) {
         if (!HashSlots::Allocate(entries)) return false;
-        for (uint64_t i = 0; i <= mask; ++i) slots[i] = kEmpty;
-        return true;
+        int64_t *all = slots;
+        return ForEachStride(static_cast<int64_t>(mask) + 1,
+                             [all](int64_t begin, int64_t end) { std::fill(all + begin, all + end, kEmpty); });
     }
     // Slot of the position: either the position's entry or an empty one.
     int64_t &Find(uint32_t position) {
@@ -257,7 +259,13 @@ bool DealDense(int32_t *out, int64_t count, int64_t range, int32_t origin, Rando
         SetError(APL_ERR_WSFULL);
         return false;
     }
-    for (int64_t j = 0; j < range; ++j) table[j] = static_cast<int32_t>(origin + j);
+    const bool filled = ForEachStride(range, [table, origin](int64_t begin, int64_t end) {
+        for (int64_t j = begin; j < end; ++j) table[j] = static_cast<int32_t>(origin + j);
+    });
+    if (!filled) {
+        FreeBlock(table, HERE);
+        return false;
+    }
     int64_t left = range;
     for (int64_t i = 0; i < count; ++i, --left) {
         const int64_t j = static_cast<int64_t>(generator.Draw(static_cast<double>(left))) - 1;

@@ -19,14 +19,20 @@ namespace {
 template <class T>
 bool ReverseCells(T *out, const T *in, const AxisSplit &s) {
     const int64_t cell = s.length * s.inner;
+    StrideClock clock;  // by elements done: the vectors, or the sub-cells, may be long
     for (int64_t o = 0; o < s.outer; ++o, in += cell, out += cell) {
-        if (o % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) return false;
         if (s.inner == 1) {
-            std::reverse_copy(in, in + s.length, out);
+            for (int64_t j = 0; j < s.length; j += kInterruptStride) {
+                if (clock.passed(o * cell + j)) return false;
+                const int64_t end = std::min(s.length, j + kInterruptStride);
+                std::reverse_copy(in + j, in + end, out + s.length - end);
+            }
             continue;
         }
-        for (int64_t j = 0; j < s.length; ++j)
+        for (int64_t j = 0; j < s.length; ++j) {
+            if (clock.passed(o * cell + j * s.inner)) return false;
             std::copy(in + j * s.inner, in + (j + 1) * s.inner, out + (s.length - 1 - j) * s.inner);
+        }
     }
     return true;
 }
@@ -35,11 +41,15 @@ bool ReverseCells(T *out, const T *in, const AxisSplit &s) {
 template <class T>
 bool RotateVectors(T *out, const T *in, const AxisSplit &s, const int32_t *amounts) {
     const int64_t n = s.length, cell = n * s.inner;
+    StrideClock clock;  // by elements done: one vector may be long
     for (int64_t o = 0; o < s.outer; ++o, in += cell, out += cell) {
         for (int64_t i = 0; i < s.inner; ++i) {
-            if ((o * s.inner + i) % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) return false;
             const int64_t shift = ((amounts[o * s.inner + i] % n) + n) % n;
-            for (int64_t j = 0; j < n; ++j) out[j * s.inner + i] = in[((j + shift) % n) * s.inner + i];
+            for (int64_t j0 = 0; j0 < n; j0 += kInterruptStride) {
+                if (clock.passed((o * s.inner + i) * n + j0)) return false;
+                const int64_t end = std::min(n, j0 + kInterruptStride);
+                for (int64_t j = j0; j < end; ++j) out[j * s.inner + i] = in[((j + shift) % n) * s.inner + i];
+            }
         }
     }
     return true;
@@ -77,7 +87,10 @@ aplarray *Finished(aplarray *result, bool completed) {
         APL_UnLinkTempEx(result, HERE);
         return nullptr;
     }
-    if (IsNested(result)) LinkSlots(ItemsOf(result), ElementCount(result));
+    if (IsNested(result) && !LinkSlots(ItemsOf(result), ElementCount(result))) {
+        APL_UnLinkTempEx(result, HERE);
+        return nullptr;
+    }
     return result;
 }
 
@@ -98,12 +111,11 @@ aplarray *RotateUniform(const aplarray *right, int k, int64_t amount) {
     const int64_t shift = ((amount % s.length) + s.length) % s.length;
     const int64_t cell = s.length * s.inner, head = shift * s.inner;
     for (int64_t o = 0; o < s.outer; ++o) {
-        if (o % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) {
+        if (!CopyRun(result, o * cell, right, o * cell + head, cell - head) ||
+            !CopyRun(result, o * cell + cell - head, right, o * cell, head)) {
             APL_UnLinkTempEx(result, HERE);
             return nullptr;
         }
-        CopyRun(result, o * cell, right, o * cell + head, cell - head);
-        CopyRun(result, o * cell + cell - head, right, o * cell, head);
     }
     return result;
 }

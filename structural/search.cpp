@@ -3,6 +3,8 @@
 // and a hash of nested items (a match scan where a REAL is involved). Relies on the array core and MatchArrays.
 #include "structural/search.h"
 
+#include "structural/mergesort.h"
+
 #include "core/arrays.h"
 #include "core/errors.h"
 #include "core/symtab.h"
@@ -106,20 +108,26 @@ uint64_t HashScalar(const aplarray *a, int64_t i) {
 
 }  // namespace
 
-void SearchTable::BuildIntegers(const int32_t *values, int32_t n) {
+bool SearchTable::BuildIntegers(const int32_t *values, int32_t n) {
     int64_t low = INT32_MAX, high = INT32_MIN;
-    for (int32_t i = 0; i < n; ++i) {
-        low = std::min<int64_t>(low, values[i]);
-        high = std::max<int64_t>(high, values[i]);
-    }
+    if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) {
+                low = std::min<int64_t>(low, values[i]);
+                high = std::max<int64_t>(high, values[i]);
+            }
+        }))
+        return false;
     const int64_t range = high - low + 1;
     if (range <= std::max(kDirectSlack * n, kDirectAlways)) {
         mode_ = Mode::IntDirect;
         low_ = low;
         positions_.assign(static_cast<size_t>(range), -1);
         // From the back, so that the first occurrence is what remains.
-        for (int32_t i = n - 1; i >= 0; --i) positions_[static_cast<size_t>(values[i] - low)] = i;
-        return;
+        for (int32_t i = n - 1; i >= 0; --i) {
+            if (InterruptAt(i)) return false;
+            positions_[static_cast<size_t>(values[i] - low)] = i;
+        }
+        return true;
     }
     mode_ = Mode::IntHash;
     hashBits_ = 4;
@@ -128,10 +136,12 @@ void SearchTable::BuildIntegers(const int32_t *values, int32_t n) {
     positions_.assign(capacity, -1);
     hashKeys_.assign(capacity, 0);
     for (int32_t i = 0; i < n; ++i) {
+        if (InterruptAt(i)) return false;
         size_t at = HashOf(values[i], hashBits_);
         while (positions_[at] >= 0 && hashKeys_[at] != values[i]) at = (at + 1) & mask;
         if (positions_[at] < 0) positions_[at] = i, hashKeys_[at] = values[i];
     }
+    return true;
 }
 
 bool SearchTable::Build(const aplarray *table) {
@@ -151,17 +161,25 @@ bool SearchTable::Build(const aplarray *table) {
             mode_ = Mode::Chars;
             positions_.assign(256, -1);
             const uint8_t *c = DataOf<const uint8_t>(table);
-            for (int32_t i = n - 1; i >= 0; --i) positions_[c[i]] = i;
+            for (int32_t i = n - 1; i >= 0; --i) {
+                if (InterruptAt(i)) return false;
+                positions_[c[i]] = i;
+            }
         } else if (table->eltype == APL_INTG) {
-            BuildIntegers(DataOf<const int32_t>(table), n);
+            if (!BuildIntegers(DataOf<const int32_t>(table), n)) return false;
         } else {
             mode_ = Mode::Reals;
             const double *v = DataOf<const double>(table);
-            reals_.resize(static_cast<size_t>(n));
-            for (int32_t i = 0; i < n; ++i) reals_[static_cast<size_t>(i)] = {v[i], i};
-            std::sort(reals_.begin(), reals_.end(), [](const RealEntry &a, const RealEntry &b) {
-                return a.value < b.value || (a.value == b.value && a.position < b.position);
-            });
+            // Reserved rather than sized: the memory is touched between looks at the flag.
+            reals_.reserve(static_cast<size_t>(n));
+            if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+                    for (int64_t i = begin; i < end; ++i) reals_.push_back({v[i], static_cast<int32_t>(i)});
+                }))
+                return false;
+            // Stable, so that equal values stay in the order of their positions.
+            if (!InterruptibleStableSort(reals_.data(), n, 1,
+                                         [](const RealEntry &a, const RealEntry &b) { return a.value < b.value; }))
+                return false;
             // Equal values keep only their first position.
             reals_.erase(std::unique(reals_.begin(), reals_.end(),
                                      [](const RealEntry &a, const RealEntry &b) { return a.value == b.value; }),

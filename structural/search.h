@@ -24,7 +24,7 @@
 class SearchTable {
 public:
     // False with the error set: NONCE for an element type other than CHAR,
-    // INTG, REAL and nested (widen BOOL and SHORT first), WS FULL.
+    // INTG, REAL and nested (widen BOOL and SHORT first), WS FULL, INTERRUPT.
     bool Build(const aplarray *table);
 
     // The position (ravel order) of the first element of the table equal to
@@ -50,7 +50,7 @@ private:
     int32_t FindIntegerLinear(double key) const;
     int32_t FindAmongIntegers(double key) const;
     int32_t FindScalarInItems(const aplarray *keys, int64_t i) const;
-    void BuildIntegers(const int32_t *values, int32_t n);
+    bool BuildIntegers(const int32_t *values, int32_t n);
     bool BuildItems();
     int32_t ScanItems(const aplarray *item) const;
     int32_t ProbeItems(uint64_t hash, const aplarray *item) const;

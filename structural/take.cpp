@@ -48,10 +48,7 @@ bool PlanBox(const aplarray *array, const int64_t *lengths, int count, TakeBox &
 // time, the runs walked with an odometer over the other axes.
 bool CopyBox(aplarray *result, const aplarray *array, const TakeBox &box) {
     const int r = box.rank;
-    if (r == 0) {
-        CopyRun(result, 0, array, 0, 1);
-        return true;
-    }
+    if (r == 0) return CopyRun(result, 0, array, 0, 1);
     for (int j = 0; j < r; ++j)
         if (box.kept[j] == 0) return true;
     int64_t srcStride[kMaxRank], dstStride[kMaxRank];
@@ -69,9 +66,8 @@ bool CopyBox(aplarray *result, const aplarray *array, const TakeBox &box) {
     }
     const int64_t run = box.kept[r - 1];
     int64_t counter[kMaxRank] = {};
-    for (int64_t runs = 0;; ++runs) {
-        if (runs % kInterruptStride == kInterruptStride - 1 && InterruptRequested()) return false;
-        CopyRun(result, dst, array, src, run);
+    for (;;) {
+        if (!CopyRun(result, dst, array, src, run)) return false;
         int j = r - 2;
         for (; j >= 0; --j) {
             src += srcStride[j];
@@ -86,11 +82,12 @@ bool CopyBox(aplarray *result, const aplarray *array, const TakeBox &box) {
 }
 
 // The slots of a nested overtake that the copy left empty receive the fill.
-void FillEmptySlots(aplarray *result, aplarray *fill) {
+bool FillEmptySlots(aplarray *result, aplarray *fill) {
     aplarray **slots = ItemsOf(result);
-    const int64_t n = result->number;
-    for (int64_t i = 0; i < n; ++i)
-        if (!slots[i]) slots[i] = APL_LinkEx(fill, HERE);
+    return ForEachStride(result->number, [slots, fill](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i)
+            if (!slots[i]) slots[i] = APL_LinkEx(fill, HERE);
+    });
 }
 
 aplarray *TakeWide(const aplarray *array, const int64_t *lengths, int count, aplarray *fill) {
@@ -113,9 +110,9 @@ aplarray *TakeWide(const aplarray *array, const int64_t *lengths, int count, apl
     }
     // Simple data: the fill everywhere, then the kept part over it. Nested data
     // must not link a slot twice: the copy first, then the fill in the gaps.
-    if (box.overtake && !IsNested(array)) StoreFill(result.get(), 0, total, fill);
+    if (box.overtake && !IsNested(array) && !StoreFill(result.get(), 0, total, fill)) return nullptr;
     if (!CopyBox(result.get(), array, box)) return nullptr;
-    if (box.overtake && IsNested(array)) FillEmptySlots(result.get(), fill);
+    if (box.overtake && IsNested(array) && !FillEmptySlots(result.get(), fill)) return nullptr;
     return IsNested(array) ? SimplifyArray(result.release()) : result.release();
 }
 
@@ -215,7 +212,10 @@ aplarray *AsUnitCell(const aplarray *array, int64_t rank) {
     int32_t ones[kMaxRank];
     std::fill(ones, ones + rank, 1);
     aplarray *cell = NewResult(static_cast<int>(rank), array->eltype, ones);
-    if (cell) CopyRun(cell, 0, array, 0, 1);
+    if (cell && !CopyRun(cell, 0, array, 0, 1)) {
+        APL_UnLinkTempEx(cell, HERE);
+        return nullptr;
+    }
     return cell;
 }
 

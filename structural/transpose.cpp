@@ -88,26 +88,36 @@ Walk PlanWalk(const Mapping &m) {
 }
 
 // The elements of one setting of the other axes: every position along `near`
-// and along the last axis.
+// and along the last axis. One block can be the whole result (a matrix), so
+// the interrupt flag is looked at by the elements done, counted in `done`;
+// false on interrupt.
 template <class T>
-void GatherBlock(T *out, const T *in, const Mapping &m, const Walk &w) {
+bool GatherBlock(T *out, const T *in, const Mapping &m, const Walk &w, StrideClock &clock, int64_t &done) {
     const int64_t columns = m.length[w.last], columnStride = m.stride[w.last];
     if (w.near == w.last) {
-        for (int64_t c = 0; c < columns; ++c) out[c] = in[c * columnStride];
-        return;
+        for (int64_t c0 = 0; c0 < columns; c0 += kInterruptStride) {
+            if (clock.passed(done)) return false;
+            const int64_t c1 = std::min(columns, c0 + kInterruptStride);
+            for (int64_t c = c0; c < c1; ++c) out[c] = in[c * columnStride];
+            done += c1 - c0;
+        }
+        return true;
     }
     const int64_t rows = m.length[w.near], rowStride = m.stride[w.near], outRow = w.resultStride[w.near];
     for (int64_t r0 = 0; r0 < rows; r0 += kStrip<T>) {
         const int64_t r1 = std::min(rows, r0 + kStrip<T>);
         for (int64_t c0 = 0; c0 < columns; c0 += kStripColumns<T>) {
+            if (clock.passed(done)) return false;
             const int64_t c1 = std::min(columns, c0 + kStripColumns<T>);
             for (int64_t r = r0; r < r1; ++r) {
                 const T *from = in + r * rowStride;
                 T *to = out + r * outRow;
                 for (int64_t c = c0; c < c1; ++c) to[c] = from[c * columnStride];
             }
+            done += (r1 - r0) * (c1 - c0);
         }
     }
+    return true;
 }
 
 // The whole result: an odometer over the axes that are neither `near` nor the
@@ -115,16 +125,11 @@ void GatherBlock(T *out, const T *in, const Mapping &m, const Walk &w) {
 template <class T>
 bool Gather(T *out, const T *in, const Mapping &m) {
     const Walk w = PlanWalk(m);
-    const int64_t block = m.length[w.last] * (w.near == w.last ? 1 : m.length[w.near]);
     int64_t counter[kMaxRank] = {};
     int64_t from = 0, to = 0, done = 0;
+    StrideClock clock;
     for (;;) {
-        GatherBlock(out + to, in + from, m, w);
-        done += block;
-        if (done >= kInterruptStride) {
-            done = 0;
-            if (InterruptRequested()) return false;
-        }
+        if (!GatherBlock(out + to, in + from, m, w, clock, done)) return false;
         int j = m.rank - 1;
         for (; j >= 0; --j) {
             if (j == w.last || j == w.near) continue;
@@ -165,7 +170,7 @@ aplarray *Transpose(const aplarray *right, const int64_t *target) {
         if (IsNested(right)) memset(DataOf(result.get()), 0, sizeof(aplarray *) * static_cast<size_t>(n));
         return nullptr;
     }
-    if (IsNested(right)) LinkSlots(ItemsOf(result.get()), n);
+    if (IsNested(right) && !LinkSlots(ItemsOf(result.get()), n)) return nullptr;
     return result.release();
 }
 
