@@ -191,6 +191,12 @@ extern "C" void APL_ResumeLines(void *old) {
     currentFrame = static_cast<LineFrame *>(old);
 }
 
+void BranchTo(int32_t line) {
+    LineFrame *frame = currentFrame ? currentFrame : &sessionFrame;
+    frame->line = line - 1;
+    frame->jumped = 1;
+}
+
 // The branch arrow: the next line is the first element of the argument.
 extern "C" aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right) {
     return StandardCall({kRefused, kRefused, Required(APL_INTG)}, axis, left, right, [](CallArgs &args) -> aplarray * {
@@ -199,10 +205,7 @@ extern "C" aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right) {
             SetError(APL_ERR_RANK);
             return nullptr;
         }
-        if (ElementCount(target) == 0) return nullptr;
-        LineFrame *frame = currentFrame ? currentFrame : &sessionFrame;
-        frame->line = DataOf<int32_t>(target)[0] - 1;
-        frame->jumped = 1;
+        if (ElementCount(target) > 0) BranchTo(DataOf<int32_t>(target)[0]);
         return nullptr;
     });
 }

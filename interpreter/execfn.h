@@ -41,6 +41,9 @@ int SuspendedCount();
 // The session's own frame, current when no function runs, so that a branch
 // typed in the session has somewhere to go.
 LineFrame *SessionFrame();
+// Makes the running function (or the session's frame) go on at `line`, as a
+// branch to it does.
+void BranchTo(int32_t line);
 // The pending control value (set by the control symbol, consumed by the next line).
 void ClearPendingControl();
 

@@ -10,6 +10,7 @@
 #include "core/glyphs.h"
 #include "core/primitives.h"
 #include "core/symtab.h"
+#include "interpreter/execfn.h"
 #include "interpreter/execline.h"
 #include "scalar/scllib.h"
 
@@ -32,11 +33,15 @@ constexpr int kMaxPlanStack = kMaxPlanOps;
 
 enum class OpKind : uint8_t { Name, Constant, Monadic, Dyadic, Assign, Ungroup };
 
+// Flags of an operation.
+constexpr uint8_t kInPlace = 1;      // a dyadic call whose result the next operation assigns
+constexpr uint8_t kFinal = 2;        // the statement's outermost call (the branch may leave no value)
+constexpr uint8_t kBranchAfter = 4;  // a reshape whose result the next operation branches on
+
 struct Op {
     OpKind kind;
-    uint8_t code;     // the primitive's character
-    uint8_t inPlace;  // a dyadic call whose result the next operation assigns
-    uint8_t final;    // the statement's outermost call (the branch may leave no value)
+    uint8_t code;  // the primitive's character
+    uint8_t flags;
     uint16_t symbol;  // name read or assigned; for in-place calls the variable assigned
     uint16_t back;    // the token's distance from the line's rightmost tag (error position)
 };
@@ -46,7 +51,10 @@ struct Plan {
     int16_t length = -1;            // bytes from the left marker to the rightmost tag
     bool usable = false;            // false: the line is not of the compiled kind
     uint8_t ops = 0;
-    uint8_t groups = 0;  // deepest nesting of parentheses
+    uint8_t groups = 0;   // deepest nesting of parentheses
+    bool borrow = false;  // no assignment but the last operation: values may be read without links
+    uint8_t names = 0;    // distinct names read
+    uint16_t name[kMaxPlanOps];
     uint8_t bytes[kMaxPlanBytes];
     Op op[kMaxPlanOps];
 };
@@ -124,9 +132,17 @@ public:
         plan_ = &plan;
         plan.ops = 0;
         Emit(root);
-        plan.op[plan.ops - 1].final = 1;
+        Op &outermost = plan.op[plan.ops - 1];
+        outermost.flags |= kFinal;
+        // →C⍴L, the conditional branch: the reshape is not made when its
+        // value would only be read for its first element.
+        if (outermost.kind == OpKind::Monadic && outermost.code == glyph::kRightArrow && plan.ops >= 2 &&
+            plan.op[plan.ops - 2].kind == OpKind::Dyadic && plan.op[plan.ops - 2].code == glyph::kRho)
+            plan.op[plan.ops - 2].flags |= kBranchAfter;
         plan.groups = static_cast<uint8_t>(groups_);
-        return plan.ops <= kMaxPlanOps;
+        if (plan.ops > kMaxPlanOps) return false;
+        NoteNamesAndAssignments(plan);
+        return true;
     }
 
 private:
@@ -217,7 +233,7 @@ private:
                 // it is assigned to, as the walk does for I←I+1.
                 if (node_[node.right].kind == NodeKind::Dyadic) {
                     Op &call = plan_->op[plan_->ops - 1];
-                    call.inPlace = 1;
+                    call.flags |= kInPlace;
                     call.symbol = op.symbol;
                 }
                 break;
@@ -225,6 +241,22 @@ private:
         }
         if (plan_->ops < kMaxPlanOps) plan_->op[plan_->ops] = op;
         ++plan_->ops;
+    }
+
+    // The names each run checks first, once each; whether a value read can be
+    // freed before its use (only an assignment frees anything, and the last
+    // operation's assignment comes after every use).
+    static void NoteNamesAndAssignments(Plan &plan) {
+        plan.names = 0;
+        plan.borrow = true;
+        for (int i = 0; i < plan.ops; ++i) {
+            const Op &op = plan.op[i];
+            if (op.kind == OpKind::Assign && i != plan.ops - 1) plan.borrow = false;
+            if (op.kind != OpKind::Name) continue;
+            bool seen = false;
+            for (int j = 0; j < plan.names; ++j) seen = seen || plan.name[j] == op.symbol;
+            if (!seen) plan.name[plan.names++] = op.symbol;
+        }
     }
 
     const Token *t_;
@@ -264,6 +296,18 @@ bool CompileLine(const StoredLine &line, Plan &plan) {
     return compiler.Compile(from, plan);
 }
 
+// memcmp's call costs more than these few words.
+bool SameBytes(const uint8_t *a, const uint8_t *b, ptrdiff_t n) {
+    uint64_t x, y;
+    for (; n >= 8; n -= 8, a += 8, b += 8) {
+        memcpy(&x, a, 8), memcpy(&y, b, 8);
+        if (x != y) return false;
+    }
+    for (; n > 0; --n)
+        if (*a++ != *b++) return false;
+    return true;
+}
+
 // The plan of the line: found by address and confirmed byte for byte, or
 // compiled into the slot now. Null when the line has none.
 const Plan *PlanOf(const StoredLine &line) {
@@ -271,7 +315,7 @@ const Plan *PlanOf(const StoredLine &line) {
     if (length > kMaxPlanBytes || length < 1) return nullptr;
     const auto address = reinterpret_cast<uintptr_t>(line.last);
     Plan &plan = plans[(address ^ (address >> 7)) % kPlanSlots];
-    if (plan.last == line.last && plan.length == length && memcmp(plan.bytes, line.begin, length) == 0)
+    if (plan.last == line.last && plan.length == length && SameBytes(plan.bytes, line.begin, length))
         return plan.usable ? &plan : nullptr;
     plan.last = line.last;
     plan.length = static_cast<int16_t>(length);
@@ -292,30 +336,52 @@ bool ReadsAsVariable(uint16_t symbol) {
 
 // ---- Running ---------------------------------------------------------------------
 
-// A value on the plan's stack: one link held (or a static record held in place).
+// How a slot holds its value, which decides what releasing it means.
+enum class Hold : uint8_t {
+    Link,    // one link of the slot's own (or a static record held in place)
+    Borrow,  // a variable's value, read where no assignment can free it before use
+    Temp,    // a call's result as it came, where no assignment can free it before use
+    Inline,  // a simple scalar result kept in the slot's own record
+};
+
+// A rank-0 record with room for one REAL: the size of a simple scalar block.
+struct alignas(8) ScalarRecord {
+    unsigned char bytes[24];
+    aplarray *Array() { return reinterpret_cast<aplarray *>(bytes); }
+};
+
 struct Slot {
     aplarray *array;
     bool assigned;
+    Hold hold;
+    ScalarRecord record;  // the value of an Inline slot
 };
 
 class Runner {
 public:
-    Runner(const uint8_t *last, const PoolView &pool) : last_(last), pool_(pool) {}
+    Runner(const uint8_t *last, const PoolView &pool, bool borrow) : last_(last), pool_(pool), borrow_(borrow) {}
     ~Runner() {
-        for (int i = 0; i < count_; ++i) APL_UnLinkEx(stack_[i].array, HERE);
+        while (count_ > 0) Release(stack_[--count_]);
     }
 
     bool Run(const Plan &plan) {
-        for (int i = 0; i < plan.ops; ++i)
-            if (!Step(plan.op[i])) return false;
+        for (int i = 0; i < plan.ops; ++i) {
+            const Op &op = plan.op[i];
+            if ((op.flags & kBranchAfter) && ReshapeBranch()) {
+                ++i;
+                continue;
+            }
+            if (!Step(op)) return false;
+        }
         return true;
     }
     // The statement's end: an unassigned value is shown.
     bool Finish() {
         if (count_ == 0) return true;
+        if (!Box(stack_[count_ - 1])) return false;
         Slot done = stack_[--count_];
         if (!done.assigned) APL_Display(done.array);
-        APL_UnLinkEx(done.array, HERE);
+        Release(done);
         return !aplerrno;
     }
 
@@ -325,11 +391,43 @@ private:
         if (!errorPositions.evaluator) errorPositions.evaluator = last_ - op.back;
         return false;
     }
-    void Push(aplarray *array) { stack_[count_++] = Slot{array, false}; }
-    // Hands the top value to a callee as a temporary when only its slot held it.
+    Slot &Push(aplarray *array, Hold hold) {
+        Slot &slot = stack_[count_++];
+        slot.array = array;
+        slot.assigned = false;
+        slot.hold = hold;
+        return slot;
+    }
+    static void Release(Slot &slot) {
+        switch (slot.hold) {
+            case Hold::Link: APL_UnLinkEx(slot.array, HERE); break;
+            case Hold::Temp: APL_UnLinkTempEx(slot.array, HERE); break;
+            case Hold::Borrow:
+            case Hold::Inline: break;
+        }
+    }
+    // An Inline value becomes a block of its own before anything but the
+    // scalar routines or the branch sees it: it is exactly the temporary the
+    // scalar call would have made, held as any call's result.
+    bool Box(Slot &slot) const {
+        if (slot.hold != Hold::Inline) return true;
+        const aplarray *inline_ = slot.array;
+        aplarray *block = AllocArray(APL_SIMPLE | APL_TEMP, 0, inline_->eltype, nullptr, HERE);
+        if (!block) {
+            if (!aplerrno) SetError(APL_ERR_WSFULL);
+            return false;
+        }
+        memcpy(DataOf(block), DataOf(inline_), ElementSize(inline_->eltype));
+        slot.array = borrow_ ? block : APL_LinkEx(block, HERE);
+        slot.hold = borrow_ ? Hold::Temp : Hold::Link;
+        return true;
+    }
+    // Hands the top value to a callee as the walk hands an item's: a
+    // temporary when nothing but the slot held it, else as it is linked.
     aplarray *Give() {
-        aplarray *a = stack_[--count_].array;
-        if (!IsStatic(a) && a->lnkcnt > 0) --a->lnkcnt;
+        Slot &slot = stack_[--count_];
+        aplarray *a = slot.array;
+        if (slot.hold == Hold::Link && !IsStatic(a) && a->lnkcnt > 0) --a->lnkcnt;
         return a;
     }
 
@@ -339,21 +437,48 @@ private:
             case OpKind::Constant: return HoldConstant(op);
             case OpKind::Monadic: return CallMonadic(op);
             case OpKind::Dyadic: return CallDyadic(op);
-            case OpKind::Assign:
-                if (!AssignName(op.symbol, stack_[count_ - 1].array)) return Fail(op, APL_ERR_SYNTAX);
-                stack_[count_ - 1].assigned = true;
+            case OpKind::Assign: {
+                Slot &top = stack_[count_ - 1];
+                if (!HoldsAlready(op.symbol, top.array)) {
+                    if (!Box(top)) return Fail(op, APL_ERR_WSFULL);
+                    // The checks of a system variable may replace the value and
+                    // release it: the slot keeps a link, as the walk's item does.
+                    if (top.hold == Hold::Temp) top.array = APL_LinkEx(top.array, HERE), top.hold = Hold::Link;
+                    if (!AssignName(op.symbol, top.array)) return Fail(op, APL_ERR_SYNTAX);
+                }
+                top.assigned = true;
                 return true;
+            }
             case OpKind::Ungroup: stack_[count_ - 1].assigned = false; return true;
         }
         return Fail(op, APL_ERR_SYSTEM);
     }
 
+    // A plain variable that already holds the value (written in place, or
+    // X←X): assigning it again would link and unlink the same record.
+    static bool HoldsAlready(uint16_t symbol, const aplarray *value) {
+        if (!IsSymbol(symbol)) return false;
+        const aplsymbol &entry = Symbol(symbol);
+        return entry.value == value && entry.kind == APL_KIND_VARIABLE && !IsStatic(value);
+    }
+
     bool ReadName(const Op &op) {
         auto *value = static_cast<aplarray *>(Symbol(op.symbol).value);
         if (!value) return Fail(op, APL_ERR_VALUE);
-        aplarray *held = IsStatic(value) ? HoldStatic(value) : APL_LinkEx(value, HERE);
+        if (IsStatic(value)) return HoldRecord(op, value);
+        if (borrow_) {
+            Push(value, Hold::Borrow);
+            return true;
+        }
+        Push(APL_LinkEx(value, HERE), Hold::Link);
+        return true;
+    }
+
+    // A static record held in place, or its managed copy with a link.
+    bool HoldRecord(const Op &op, aplarray *record) {
+        aplarray *held = HoldStatic(record);
         if (!held) return Fail(op, APL_ERR_WSFULL);
-        Push(held);
+        Push(held, Hold::Link);
         return true;
     }
 
@@ -363,11 +488,7 @@ private:
             if (!aplerrno) SetErrorText(APL_ERR_SYSTEM, "%s", "Constant outside its pool");
             return Fail(op, APL_ERR_SYSTEM);
         }
-        auto *constant = reinterpret_cast<aplarray *>(const_cast<char *>(pool_.base) + offset);
-        aplarray *held = HoldStatic(constant);
-        if (!held) return Fail(op, APL_ERR_WSFULL);
-        Push(held);
-        return true;
+        return HoldRecord(op, reinterpret_cast<aplarray *>(const_cast<char *>(pool_.base) + offset));
     }
 
     static aplfnc Primitive(uint8_t code) {
@@ -382,50 +503,129 @@ private:
             return Fail(op, aplerrno);
         }
         if (value) {
-            Push(APL_LinkEx(value, HERE));
+            if (borrow_)
+                Push(value, Hold::Temp);
+            else
+                Push(APL_LinkEx(value, HERE), Hold::Link);
             return true;
         }
-        return op.final || Fail(op, APL_ERR_SYNTAX);
+        return (op.flags & kFinal) || Fail(op, APL_ERR_SYNTAX);
+    }
+
+    // A single INTG or Boolean value, as a count or condition; false for anything else.
+    static bool SingleInteger(const aplarray *a, int32_t &value) {
+        if (a->rank > 1 || IsNested(a) || (a->rank == 1 && a->shape[0] != 1)) return false;
+        if (a->eltype == APL_INTG) {
+            memcpy(&value, DataOf(a), sizeof value);
+            return true;
+        }
+        if (a->eltype != APL_BOOL) return false;
+        uint32_t word;
+        memcpy(&word, DataOf(a), sizeof word);
+        value = static_cast<int32_t>(word & 1u);
+        return true;
+    }
+
+    // →C⍴L with C a single 0 or 1 and L a simple INTG scalar: branches to L
+    // when C is 1, with no reshape made; both values are released. False, with
+    // nothing done, for any other arguments (they take the two calls).
+    bool ReshapeBranch() {
+        const aplarray *count = stack_[count_ - 1].array, *target = stack_[count_ - 2].array;
+        int32_t n, line;
+        if (!SingleInteger(count, n) || (n != 0 && n != 1) || target->rank != 0 || target->eltype != APL_INTG ||
+            PrimitiveFunction(glyph::kRho) != APL_Shape || PrimitiveFunction(glyph::kRightArrow) != APL_Jump)
+            return false;
+        memcpy(&line, DataOf(target), sizeof line);
+        if (n == 1) BranchTo(line);
+        Release(stack_[--count_]);
+        Release(stack_[--count_]);
+        return true;
+    }
+
+    // The branch on an INTG scalar or vector needs none of the checks of the
+    // call; other arguments take it.
+    bool DirectBranch() {
+        const aplarray *target = stack_[count_ - 1].array;
+        if (target->rank > 1 || IsNested(target) || target->eltype != APL_INTG ||
+            PrimitiveFunction(glyph::kRightArrow) != APL_Jump)
+            return false;
+        if (target->rank == 0 || target->shape[0] > 0) {
+            int32_t line;
+            memcpy(&line, DataOf(target), sizeof line);
+            BranchTo(line);
+        }
+        Release(stack_[--count_]);
+        return true;
     }
 
     bool CallMonadic(const Op &op) {
+        if (op.code == glyph::kRightArrow && DirectBranch()) return true;
+        if (!Box(stack_[count_ - 1])) return Fail(op, APL_ERR_WSFULL);
         aplfnc fn = Primitive(op.code);
         aplarray *right = Give();
         return Took(op, CallFunction(&fn, nullptr, nullptr, right));
     }
 
     // The variable the call's result is assigned to, when an argument is its
-    // whole value held by nothing but the variable and its slot.
-    aplarray *WrittenOver(const Op &op, aplarray *left, aplarray *right) const {
-        if (!op.inPlace || !IsSymbol(op.symbol)) return nullptr;
+    // whole value held by nothing but the variable (and the argument's own
+    // link, when its slot holds one).
+    aplarray *WrittenOver(const Op &op, const Slot &left, const Slot &right) const {
+        if (!(op.flags & kInPlace) || !IsSymbol(op.symbol) || left.array == right.array) return nullptr;
         const aplsymbol &entry = Symbol(op.symbol);
         if ((entry.kind & ~APL_KIND_USER) != APL_KIND_VARIABLE || !entry.value) return nullptr;
-        for (aplarray *a : {left, right})
-            if (a == entry.value && !IsStatic(a) && a->lnkcnt == 2) return a;
+        for (const Slot *s : {&left, &right}) {
+            aplarray *a = s->array;
+            if (a == entry.value && !IsStatic(a) && a->lnkcnt == (s->hold == Hold::Link ? 2 : 1)) return a;
+        }
         return nullptr;
     }
 
-    // Two simple scalars go straight to the member's routine. False when the
-    // call is not of that kind; else true with `ok` telling how it went.
+    // Two simple scalars go straight to the member's routine; a result that
+    // is not written over a variable is kept in the slot's own record until
+    // something other than a scalar routine needs it. False when the call is
+    // not of that kind; else true with `ok` telling how it went.
     bool ScalarCall(const Op &op, bool &ok) {
-        aplarray *left = stack_[count_ - 1].array, *right = stack_[count_ - 2].array;
-        if (left->rank != 0 || right->rank != 0) return false;
+        Slot &left = stack_[count_ - 1], &right = stack_[count_ - 2];
+        if (left.array->rank != 0 || right.array->rank != 0) return false;
         const ScalarMember *member = ScalarMemberOfCode(op.code);
         if (!member || PrimitiveFunction(op.code) != member->entry) return false;
+        aplarray *into = WrittenOver(op, left, right);
+        ScalarRecord aside;
+        if (!into) {
+            const int type = DyadicResultType(member->dyadicRule, left.array->eltype, right.array->eltype);
+            into = aside.Array();
+            *into = aplarray{};
+            into->size = type == APL_REAL ? 24 : 20;
+            into->type = APL_SIMPLE;
+            into->eltype = static_cast<uint8_t>(type);
+            into->number = 1;
+        }
         aplarray *value = nullptr;
-        if (!ScalarOfScalars(*member, left, right, WrittenOver(op, left, right), value)) return false;
+        if (!ScalarOfScalars(*member, left.array, right.array, into, value)) return false;
         ok = value != nullptr || Fail(op, APL_ERR_WSFULL);
         if (!ok) return true;
-        value = APL_LinkEx(value, HERE);
-        APL_UnLinkEx(stack_[--count_].array, HERE);
-        APL_UnLinkEx(stack_[--count_].array, HERE);
-        Push(value);
+        Release(stack_[--count_]);
+        Release(stack_[--count_]);
+        if (value == aside.Array()) {
+            Slot &slot = Push(nullptr, Hold::Inline);
+            slot.record = aside;
+            slot.array = slot.record.Array();
+        } else if (value == into) {
+            // Written over the variable, which holds it; the assignment follows.
+            Push(value, borrow_ ? Hold::Borrow : Hold::Link);
+            if (!borrow_) APL_LinkEx(value, HERE);
+        } else if (borrow_) {
+            Push(value, Hold::Temp);
+        } else {
+            Push(APL_LinkEx(value, HERE), Hold::Link);
+        }
         return true;
     }
 
     bool CallDyadic(const Op &op) {
         bool ok;
         if (ScalarCall(op, ok)) return ok;
+        if (!Box(stack_[count_ - 1]) || !Box(stack_[count_ - 2])) return Fail(op, APL_ERR_WSFULL);
         aplfnc fn = Primitive(op.code);
         aplarray *left = Give();
         aplarray *right = Give();
@@ -434,6 +634,7 @@ private:
 
     const uint8_t *last_;
     const PoolView &pool_;
+    const bool borrow_;  // the line assigns only at its end: values need no links
     Slot stack_[kMaxPlanStack];
     int count_ = 0;
 };
@@ -446,12 +647,12 @@ bool RunLinePlan(const StoredLine &line, const PoolView &pool) {
     if (evaluator.selective || TracingArrays() || TracingBlocks()) return false;
     const Plan *plan = PlanOf(line);
     if (!plan || evaluator.depth + 1 + plan->groups > kMaxEvaluationDepth) return false;
-    for (int i = 0; i < plan->ops; ++i)
-        if (plan->op[i].kind == OpKind::Name && !ReadsAsVariable(plan->op[i].symbol)) return false;
+    for (int i = 0; i < plan->names; ++i)
+        if (!ReadsAsVariable(plan->name[i])) return false;
     ++evaluator.depth;
     bool ok;
     {
-        Runner runner(line.last, pool);
+        Runner runner(line.last, pool, plan->borrow);
         ok = runner.Run(*plan) && runner.Finish();
     }
     if (!ok && !errorPositions.evaluator) errorPositions.evaluator = line.begin;
