@@ -296,16 +296,21 @@ bool CompileLine(const StoredLine &line, Plan &plan) {
     return compiler.Compile(from, plan);
 }
 
-// memcmp's call costs more than these few words.
+// memcmp's call costs more than these few words. The last word may overlap
+// the one before it.
 bool SameBytes(const uint8_t *a, const uint8_t *b, ptrdiff_t n) {
     uint64_t x, y;
-    for (; n >= 8; n -= 8, a += 8, b += 8) {
-        memcpy(&x, a, 8), memcpy(&y, b, 8);
+    if (n < 8) {
+        for (ptrdiff_t i = 0; i < n; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
+    for (ptrdiff_t i = 0; i + 8 < n; i += 8) {
+        memcpy(&x, a + i, 8), memcpy(&y, b + i, 8);
         if (x != y) return false;
     }
-    for (; n > 0; --n)
-        if (*a++ != *b++) return false;
-    return true;
+    memcpy(&x, a + n - 8, 8), memcpy(&y, b + n - 8, 8);
+    return x == y;
 }
 
 // The plan of the line: found by address and confirmed byte for byte, or
