@@ -296,16 +296,21 @@ bool CompileLine(const StoredLine &line, Plan &plan) {
     return compiler.Compile(from, plan);
 }
 
-// memcmp's call costs more than these few words.
+// memcmp's call costs more than these few words. The last word may overlap
+// the one before it.
 bool SameBytes(const uint8_t *a, const uint8_t *b, ptrdiff_t n) {
     uint64_t x, y;
-    for (; n >= 8; n -= 8, a += 8, b += 8) {
-        memcpy(&x, a, 8), memcpy(&y, b, 8);
+    if (n < 8) {
+        for (ptrdiff_t i = 0; i < n; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
+    for (ptrdiff_t i = 0; i + 8 < n; i += 8) {
+        memcpy(&x, a + i, 8), memcpy(&y, b + i, 8);
         if (x != y) return false;
     }
-    for (; n > 0; --n)
-        if (*a++ != *b++) return false;
-    return true;
+    memcpy(&x, a + n - 8, 8), memcpy(&y, b + n - 8, 8);
+    return x == y;
 }
 
 // The plan of the line: found by address and confirmed byte for byte, or
@@ -338,8 +343,8 @@ bool ReadsAsVariable(uint16_t symbol) {
 
 // How a slot holds its value, which decides what releasing it means.
 enum class Hold : uint8_t {
-    Link,    // one link of the slot's own (or a static record held in place)
-    Borrow,  // a variable's value, read where no assignment can free it before use
+    Link,    // one link of the slot's own
+    Borrow,  // a static record, or a variable's value read where no assignment can free it before use
     Temp,    // a call's result as it came, where no assignment can free it before use
     Inline,  // a simple scalar result kept in the slot's own record
 };
@@ -478,7 +483,8 @@ private:
     bool HoldRecord(const Op &op, aplarray *record) {
         aplarray *held = HoldStatic(record);
         if (!held) return Fail(op, APL_ERR_WSFULL);
-        Push(held, Hold::Link);
+        // A static record held where it lies has no link to give back.
+        Push(held, held == record ? Hold::Borrow : Hold::Link);
         return true;
     }
 

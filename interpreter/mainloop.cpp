@@ -355,6 +355,21 @@ extern "C" void APL_MainLoop(void) {
 
 // ---- Input, execute, latent expression -------------------------------------------------
 
+namespace {
+
+// The value of an executed line as its caller may own it. A name alone gives
+// the variable's own array and a constant the record of the line's pool:
+// handing either on as a temporary would let the caller free what the
+// variable or the pool still holds, so those are copied.
+aplarray *OwnedValue(aplarray *value) {
+    if (!value || (!IsStatic(value) && value->lnkcnt == 0)) return value;
+    aplarray *copy = CopyArray(value, HERE);
+    if (!copy && !aplerrno) SetError(APL_ERR_WSFULL);
+    return copy;
+}
+
+}  // namespace
+
 aplarray *ExecuteText(const uint8_t *text, int32_t length, bool &assigned) {
     assigned = false;
     const TokenBuffer outerBuffer = SaveCodeBuffer();
@@ -369,7 +384,7 @@ aplarray *ExecuteText(const uint8_t *text, int32_t length, bool &assigned) {
             APL_UnLinkTempEx(result.value, HERE);
         } else {
             assigned = result.assigned;
-            value = result.value;
+            value = OwnedValue(result.value);
         }
     }
     ResetTokenBuffer(codeBuffer);

@@ -1,6 +1,6 @@
-// Format: number texts, column layout, PP, the high minus and keyword mode,
-// rank-3 planes, nested layout, empty arrays, dyadic format and its errors,
-// and the keyword spelling of EXTRN.
+// Format where the session cannot look: the INTG limits, the display matrix of
+// rank-3 planes, keyword mode, null items, sizes past any array, the longest
+// texts, and the keyword spelling of EXTRN. Layouts and errors are in format.tr.
 #include "support.h"
 
 #include "core/errors.h"
@@ -82,66 +82,11 @@ Text Engine(aplarray *value, bool keywordMode, bool matrix = false) {
 
 using Format = WorkspaceTest;
 
-TEST_F(Format, IntegersArePlainDecimalWithOneBlankBetweenColumns) {
-    EXPECT_EQ(Fmt(APL_Int(123)).shape, Shape{3});  // a numeric scalar gives a vector
-    EXPECT_EQ(Row(Ints({1, 22, 333})), "1 22 333");
-    EXPECT_EQ(Row(Ints({0, 9, 10, 99, 100, 999999999, 1000000000})), "0 9 10 99 100 999999999 1000000000");
-    EXPECT_EQ(Row(APL_Int(-5)), HM + "5");
-    EXPECT_EQ(Row(Ints({INT32_MIN, INT32_MAX})), HM + "2147483648 2147483647");
+// The session reads ten-digit numbers as REAL: the INTG limits only come from here.
+TEST_F(Format, IntegersAtTheirLimitsArePlainDecimal) {
+    EXPECT_EQ(Row(Ints({INT32_MIN, 1000000000, INT32_MAX})), HM + "2147483648 1000000000 2147483647");
     const int16_t shorts[] = {-32768, 7, 32767};
     EXPECT_EQ(Row(Make(APL_SHORT, {3}, shorts, sizeof shorts)), HM + "32768 7 32767");
-}
-
-TEST_F(Format, MatrixColumnsAreRightAlignedToTheirWidestEntry) {
-    const Text t = Fmt(Ints({1, -20, 3, 400, 5, -6}, {2, 3}));
-    EXPECT_EQ(t.rows, (Strings{"  1 " + HM + "20  3", "400   5 " + HM + "6"}));
-    EXPECT_EQ(t.shape, (Shape{2, 10}));
-    EXPECT_EQ(Fmt(Reals({1.5, 10, -2.25, 3}, {2, 2})).rows, (Strings{"  1.5 10", HM + "2.25  3"}));
-}
-
-TEST_F(Format, BooleanRowsAreReadFromTheirOwnWords) {
-    // 33 columns: each row starts on a fresh word; column 32 is in its second word.
-    uint32_t words[4] = {};
-    Strings expected(2);
-    for (int r = 0; r < 2; ++r)
-        for (int j = 0; j < 33; ++j) {
-            const int bit = (j % 3 == r) || j == 32 - r;
-            expected[r] += (j ? " " : "") + std::to_string(bit);
-            if (bit) words[r * 2 + j / 32] |= 1u << (j % 32);
-        }
-    EXPECT_EQ(Fmt(Make(APL_BOOL, {2, 33}, words, sizeof words)).rows, expected);
-}
-
-TEST_F(Format, RealsFollowPrintPrecisionWithoutPlusOrLeadingZerosInExponents) {
-    EXPECT_EQ(Row(Reals({1.0 / 3})), "0.333333");
-    EXPECT_EQ(Row(Reals({3.0, 0.1, 2.5, 100, -0.0})), "3 0.1 2.5 100 0");
-    EXPECT_EQ(Row(Reals({1e10, 123456789.0, 1e100})), "1E10 1.23457E8 1E100");
-    EXPECT_EQ(Row(Reals({1e-5, -2.5e-300})), "1E" + HM + "5 " + HM + "2.5E" + HM + "300");
-    SetSymbolValue(sys_PP_idx, APL_Int(10));
-    EXPECT_EQ(Row(Reals({1.0 / 3, 2.0 / 3})), "0.3333333333 0.6666666667");
-    SetSymbolValue(sys_PP_idx, APL_Int(2));
-    EXPECT_EQ(Row(Reals({3.14159, 1234})), "3.1 1.2E3");
-}
-
-TEST_F(Format, CharacterArraysAreTheirOwnText) {
-    EXPECT_EQ(Row(Chars("abc", {3})), "abc");
-    const Text scalar = Fmt(MakeChar('x'));
-    EXPECT_EQ(scalar.shape, kScalar);
-    EXPECT_EQ(scalar.rows, Strings{"x"});
-    const Text matrix = Fmt(Chars("ab cd ", {2, 3}));
-    EXPECT_EQ(matrix.rows, (Strings{"ab ", "cd "}));
-    EXPECT_EQ(matrix.shape, (Shape{2, 3}));
-}
-
-TEST_F(Format, EmptyArraysKeepTheirShapeWithTheRowLengthOfTheirGaps) {
-    EXPECT_EQ(Fmt(Ints({})).shape, Shape{0});
-    EXPECT_EQ(Fmt(Chars("", {0})).shape, Shape{0});
-    EXPECT_EQ(Fmt(Make(APL_INTG, {3, 0}, nullptr, 0)).shape, (Shape{3, 0}));
-    // No element to measure: only the gaps before the numeric columns remain.
-    EXPECT_EQ(Fmt(Make(APL_INTG, {0, 3}, nullptr, 0)).shape, (Shape{0, 2}));
-    EXPECT_EQ(Fmt(Make(APL_REAL, {2, 0, 4}, nullptr, 0)).shape, (Shape{2, 0, 3}));
-    EXPECT_EQ(Fmt(Make(APL_CHAR, {0, 3}, nullptr, 0)).shape, (Shape{0, 0}));
-    EXPECT_EQ(Fmt(Make(APL_INTG, {0, 2000000000}, nullptr, 0)).shape, (Shape{0, 1999999999}));
 }
 
 TEST_F(Format, PlanesStayAxesInFormatAndFollowEachOtherForDisplay) {
@@ -176,31 +121,6 @@ TEST_F(Format, KeywordModeWritesUnderscoreMinusOutsideTheFormatFunctionOnly) {
     EXPECT_FALSE(KeywordModeOn());
 }
 
-TEST_F(Format, NestedItemsAreSeparatedByGapsThatGrowWithRank) {
-    // k is 1 for a number scalar and a character vector: one blank between them,
-    // one in front, and the trailing blank column.
-    EXPECT_EQ(Row(Nest({APL_Int(1), Chars("abc", {3})})), " 1 abc ");
-    EXPECT_EQ(Row(Nest({Chars("ab", {2}), Chars("cd", {2})})), " ab cd ");
-    EXPECT_EQ(Row(Nest({Ints({1, 2}), Ints({3, 4, 5})})), " 1 2  3 4 5 ");  // k = 2
-    // A numeric matrix (k = 3) beside a character scalar (k = 0), top left in their cells.
-    const Text t = Fmt(Nest({Ints({1, 2, 3, 4}, {2, 2}), MakeChar('x')}));
-    EXPECT_EQ(t.rows, (Strings{" 1 2   x ", " 3 4     "}));
-    EXPECT_EQ(t.shape, (Shape{2, 9}));
-    // Simple scalar items are each formatted by their own type, no gap before characters.
-    EXPECT_EQ(Row(Nest({APL_Int(1), MakeChar('a'), MakeReal(2.5), APL_Int(-3)})), "1a 2.5 " + HM + "3");
-}
-
-TEST_F(Format, NestedRowsAndPlanesAreSeparatedByBlankRows) {
-    const Shape column{2, 1}, planes{2, 1, 1};
-    // A matrix item in the row above leaves one blank row.
-    EXPECT_EQ(Fmt(Nest({Ints({1, 2, 3, 4}, {2, 2}), Chars("ab", {2})}, &column)).rows,
-              (Strings{" 1 2 ", " 3 4 ", "     ", " ab  "}));
-    // A nested array of rank 3: a blank row where a plane completes.
-    EXPECT_EQ(Fmt(Nest({Chars("ab", {2}), Chars("cd", {2})}, &planes)).rows, (Strings{" ab ", "    ", " cd "}));
-    // An item of rank 3 is stacked into a matrix first.
-    EXPECT_EQ(Fmt(Nest({Chars("abcd", {2, 1, 2})})).rows, (Strings{" ab ", "    ", " cd "}));
-}
-
 TEST_F(Format, NullEmptyDeepAndHugeValuesEndWellOrInAnError) {
     EXPECT_EQ(Take(FormatArray(nullptr, nullptr, nullptr)).row(), "null_pointer!");
     aplarray *holes = Make(APL_NESTED, {2}, nullptr, 0);
@@ -222,45 +142,6 @@ TEST_F(Format, NullEmptyDeepAndHugeValuesEndWellOrInAnError) {
     // 2^30 empty planes with two outer axes of length 1: three blank rows between planes.
     const Shape planes{1 << 30, 1, 1, 0, 0};
     EXPECT_EQ(Fmt(Nest({Make(APL_CHAR, planes, nullptr, 0)}, &kScalar)).error, APL_ERR_WSFULL);
-}
-
-TEST_F(Format, SpecificationGivesFixedRealsAndLeavesIntegersAlone) {
-    EXPECT_EQ(Row(MakeReal(3.14159), Ints({8, 2})), "    3.14");
-    EXPECT_EQ(Row(MakeReal(3.14159), APL_Int(2)), "3.14");
-    EXPECT_EQ(Row(Reals({1.5, -2.25}), Ints({6, 2})), "  1.50  " + HM + "2.25");
-    EXPECT_EQ(Row(Reals({2.7, -1}), APL_Int(0)), "3 " + HM + "1");
-    EXPECT_EQ(Row(MakeReal(2.375), Reals({5, 1})), "  2.4");  // a near-integer REAL specification
-    EXPECT_EQ(Row(APL_Int(5), Ints({8, 2})), "5");
-    EXPECT_EQ(Row(Ints({5, -10}), Ints({8, 2})), "5 " + HM + "10");
-    // One position too many is forgiven for a fraction by dropping its "0".
-    EXPECT_EQ(Row(MakeReal(0.5), Ints({3, 2})), ".50");
-    EXPECT_EQ(Row(MakeReal(-0.5), Ints({4, 2})), HM + ".50");
-    EXPECT_EQ(Row(MakeReal(12.5), Ints({3, 2})), "ERROR 11");
-    EXPECT_EQ(Row(MakeReal(0.5), Ints({2, 2})), "ERROR 11");    // two too long
-    EXPECT_EQ(Row(MakeReal(0.999), Ints({3, 2})), "ERROR 11");  // rounds to 1.00
-}
-
-TEST_F(Format, ErrorsOfTheSpecification) {
-    const struct {
-        aplarray *left;
-        int32_t error;
-        const char *message;
-    } cases[] = {
-        {Ints({8, 2, 1, 1}, {2, 2}), APL_ERR_RANK, ""},
-        {Chars("99", {2, 1}), APL_ERR_RANK, ""},
-        {Chars("abc", {3}), APL_ERR_NONCE, "Format by example not yet available"},
-        {Ints({}), APL_ERR_LENGTH, ""},
-        {Ints({1, 2, 3}), APL_ERR_NONCE, "Extended Format by specification not yet available"},
-        {Reals({8.5, 2}), APL_ERR_DOMAIN, ""},
-        {Ints({-1}), APL_ERR_DOMAIN, ""},
-        {Ints({8, kMaxFormatField + 1}), APL_ERR_DOMAIN, ""},
-        {Nest({APL_Int(8), APL_Int(2)}), APL_ERR_DOMAIN, ""},
-    };
-    for (const auto &c : cases) {
-        APL_error_message[0] = 0;
-        EXPECT_EQ(Fmt(MakeReal(1.5), c.left).error, c.error);
-        EXPECT_STREQ(APL_error_message, c.message);
-    }
 }
 
 TEST_F(Format, TheLongestTextsFitAndLinkedArgumentsSurvive) {

@@ -15,15 +15,9 @@
 
 namespace {
 
-using Cells = std::vector<int32_t>;
+using arrays_support::VectorOf;
 
-template <class T>
-aplarray *Vector(int eltype, const std::vector<T> &values) {
-    const int32_t n = static_cast<int32_t>(values.size());
-    aplarray *a = AllocArray(APL_TEMP, 1, eltype, &n, HERE);
-    if (n) memcpy(DataOf(a), values.data(), sizeof(T) * values.size());
-    return a;
-}
+using Cells = std::vector<int32_t>;
 
 Cells Graded(aplarray *(*grade)(aplarray *, aplarray *, aplarray *), aplarray *left, aplarray *right) {
     aplarray *r = grade(nullptr, left, right);
@@ -46,16 +40,8 @@ Cells Reference(const std::vector<T> &keys, Before before) {
     return order;
 }
 
-class Grade : public LibraryTest {
+class Grade : public WorkspaceTest {
 protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        CreateSystemVariables(false);
-    }
-    void TearDown() override {
-        DestroySymbolTable();
-        LibraryTest::TearDown();
-    }
     std::mt19937 random{20};
 };
 
@@ -67,8 +53,8 @@ TEST_F(Grade, IntegersMatchAStableSortInBothDirections) {
             narrow[i] = static_cast<int32_t>(random() % 7) - 3;  // many ties
         }
         for (const auto &v : {wide, narrow}) {
-            EXPECT_EQ(Graded(APL_GradeUp, nullptr, Vector(APL_INTG, v)), Reference(v, std::less<>()));
-            EXPECT_EQ(Graded(APL_GradeDown, nullptr, Vector(APL_INTG, v)), Reference(v, std::greater<>()));
+            EXPECT_EQ(Graded(APL_GradeUp, nullptr, VectorOf(APL_INTG, v)), Reference(v, std::less<>()));
+            EXPECT_EQ(Graded(APL_GradeDown, nullptr, VectorOf(APL_INTG, v)), Reference(v, std::greater<>()));
         }
     }
 }
@@ -79,8 +65,8 @@ TEST_F(Grade, RealsMatchAStableSortWithNegativeZeroEqualToZero) {
         std::vector<double> v(n);
         for (int32_t i = 0; i < n; ++i)
             v[i] = i % 3 ? pool[random() % 8] : std::ldexp(static_cast<double>(random()) - 2e9, random() % 40 - 20);
-        EXPECT_EQ(Graded(APL_GradeUp, nullptr, Vector(APL_REAL, v)), Reference(v, std::less<>()));
-        EXPECT_EQ(Graded(APL_GradeDown, nullptr, Vector(APL_REAL, v)), Reference(v, std::greater<>()));
+        EXPECT_EQ(Graded(APL_GradeUp, nullptr, VectorOf(APL_REAL, v)), Reference(v, std::less<>()));
+        EXPECT_EQ(Graded(APL_GradeDown, nullptr, VectorOf(APL_REAL, v)), Reference(v, std::greater<>()));
     }
 }
 
@@ -95,13 +81,14 @@ TEST_F(Grade, CharactersFollowTheCollatingSequence) {
         if (!rank[c]) rank[c] = static_cast<uint8_t>(next++);
     auto byRank = [&](uint8_t a, uint8_t b) { return rank[a] < rank[b]; };
     auto byRankDown = [&](uint8_t a, uint8_t b) { return rank[a] > rank[b]; };
-    EXPECT_EQ(Graded(APL_GradeUp, Vector(APL_CHAR, sequence), Vector(APL_CHAR, text)), Reference(text, byRank));
-    EXPECT_EQ(Graded(APL_GradeDown, Vector(APL_CHAR, sequence), Vector(APL_CHAR, text)), Reference(text, byRankDown));
+    EXPECT_EQ(Graded(APL_GradeUp, VectorOf(APL_CHAR, sequence), VectorOf(APL_CHAR, text)), Reference(text, byRank));
+    EXPECT_EQ(Graded(APL_GradeDown, VectorOf(APL_CHAR, sequence), VectorOf(APL_CHAR, text)),
+              Reference(text, byRankDown));
 }
 
 TEST_F(Grade, LinkedArgumentsAreKeptAndNothingLeaks) {
     const int32_t before = LiveBlocks();
-    aplarray *right = APL_Link(Vector(APL_INTG, std::vector<int32_t>{5, 1, 5, 0}));
+    aplarray *right = APL_Link(VectorOf(APL_INTG, std::vector<int32_t>{5, 1, 5, 0}));
     EXPECT_EQ(Graded(APL_GradeDown, nullptr, right), (Cells{1, 3, 2, 4}));
     EXPECT_EQ(right->lnkcnt, 1);
     APL_UnLink(right);

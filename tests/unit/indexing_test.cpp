@@ -1,5 +1,7 @@
-// Bracket indexing in both index origins, squad, indexed assignment in place
-// and by copy, index arrays and the store of selective assignment.
+// Indexing where the session cannot look: Boolean rows with junk padding,
+// items shared by link, indexed assignment in place
+// and by copy, index arrays and the store of selective assignment. Values and
+// errors of bracket indexing and squad are in indexing.tr.
 #include "support.h"
 
 #include "core/errors.h"
@@ -73,56 +75,6 @@ protected:
 
 // ---- Selection ------------------------------------------------------------------------
 
-TEST_F(Indexing, VectorsInBothOrigins) {
-    aplarray *v = APL_Link(Ints({10, 20, 30, 40}));
-    ExpectSelects(v, Scalar(3), {}, {30});
-    ExpectSelects(v, Enclosed(Make(APL_INTG, {2, 2}, {4, 1, 2, 3})), {2, 2}, {40, 10, 20, 30});
-    ExpectSelects(v, Nest({El()}), {4}, {10, 20, 30, 40});
-    Origin(0);
-    ExpectSelects(v, Scalar(0), {}, {10});
-    ExpectSelects(v, Enclosed(Ints({3, 0, 3})), {3}, {40, 10, 40});
-    EXPECT_EQ(v->lnkcnt, 1);
-    APL_UnLink(v);
-}
-
-TEST_F(Indexing, MatricesAndRank3WithElidedAxes) {
-    aplarray *m = APL_Link(Iota({3, 4}));
-    ExpectSelects(m, Nest({El(), Scalar(2)}), {3}, {2, 6, 10});
-    ExpectSelects(m, Nest({Scalar(2), El()}), {4}, {5, 6, 7, 8});
-    ExpectSelects(m, Nest({Ints({3, 1}), Ints({4, 1})}), {2, 2}, {12, 9, 4, 1});
-    ExpectSelects(m, Ints({2, 3}), {}, {7});
-    aplarray *a = APL_Link(Iota({2, 3, 4}));
-    ExpectSelects(a, Nest({Scalar(2), El(), Scalar(3)}), {3}, {15, 19, 23});
-    ExpectSelects(a, Nest({El(), Scalar(2), El()}), {2, 4}, {5, 6, 7, 8, 17, 18, 19, 20});
-    // The result shape is the catenation of the index shapes.
-    ExpectSelects(a, Nest({Make(APL_INTG, {2, 1}, {2, 1}), Scalar(3), Make(APL_INTG, {1, 2}, {4, 1})}), {2, 1, 1, 2},
-                  {24, 21, 12, 9});
-    Origin(0);
-    ExpectSelects(m, Nest({El(), Scalar(1)}), {3}, {2, 6, 10});
-    ExpectSelects(a, Nest({Scalar(1), El(), Scalar(2)}), {3}, {15, 19, 23});
-    ExpectSelects(a, Ints({0, 0, 0}), {}, {1});
-    APL_UnLink(m);
-    APL_UnLink(a);
-}
-
-TEST_F(Indexing, ElementTypes) {
-    aplarray *r = APL_Link(Make(APL_REAL, {3}, {1.5, 2.5, 3.5}));
-    ExpectSelects(r, Enclosed(Ints({3, 1})), {2}, {3.5, 1.5});
-    aplarray *c = APL_Link(Chars("abc"));
-    TempGuard chosen(Select(c, Enclosed(Ints({2, 2}))));
-    EXPECT_EQ(chosen.get()->eltype, APL_CHAR);
-    EXPECT_EQ(Elements(chosen.get()), Values({'b', 'b'}));
-    aplarray *s = APL_Link(Make(APL_SHORT, {3}, {-7, 8, 9}));
-    TempGuard widened(Select(s, Enclosed(Ints({1, 3}))));
-    EXPECT_EQ(widened.get()->eltype, APL_INTG);
-    EXPECT_EQ(Elements(widened.get()), Values({-7, 9}));
-    // REAL indices within 1e-13 of an integer are accepted.
-    ExpectSelects(r, Enclosed(Make(APL_REAL, {2}, {2.00000000000001, 0.99999999999999})), {2}, {2.5, 1.5});
-    APL_UnLink(r);
-    APL_UnLink(c);
-    APL_UnLink(s);
-}
-
 TEST_F(Indexing, BooleanRowsLongerThanOneWord) {
     Values bits;
     for (int i = 0; i < 3 * 40; ++i) bits.push_back((i * 7 + i / 5) % 3 == 0);
@@ -161,78 +113,7 @@ TEST_F(Indexing, NestedArraysShareTheirItems) {
     APL_UnLink(n);
 }
 
-TEST_F(Indexing, EmptySelections) {
-    aplarray *n = APL_Link(Nest({Ints({1, 2}), Chars("xyz")}));
-    // The prototype of an empty selection from a nested array is that of its first item.
-    TempGuard none(Select(n, Enclosed(Ints({}))));
-    ASSERT_EQ(none.get()->eltype, APL_NESTED);
-    EXPECT_EQ(none.get()->number, 0);
-    EXPECT_EQ(Elements(ItemsOf(none.get())[0]), Values({0, 0}));
-    aplarray *m = APL_Link(Iota({3, 4}));
-    ExpectSelects(m, Nest({Ints({}), El()}), {0, 4}, {});
-    // No index is examined when nothing is selected.
-    ExpectSelects(m, Nest({Scalar(9), Ints({})}), {0}, {});
-    aplarray *noRows = APL_Link(Make(APL_INTG, {0, 3}, {}));
-    EXPECT_EQ(ErrorOf(noRows, Nest({Scalar(1), El()})), APL_ERR_INDEX);
-    APL_UnLink(noRows);
-    APL_UnLink(m);
-    APL_UnLink(n);
-}
-
-TEST_F(Indexing, ErrorsConsumeTemporaries) {
-    aplarray *v = APL_Link(Ints({10, 20, 30, 40}));
-    aplarray *m = APL_Link(Iota({3, 4}));
-    EXPECT_EQ(ErrorOf(v, Scalar(5)), APL_ERR_INDEX);
-    EXPECT_EQ(ErrorOf(v, Scalar(0)), APL_ERR_INDEX);
-    EXPECT_EQ(ErrorOf(v, Enclosed(Ints({1, -1}))), APL_ERR_INDEX);
-    EXPECT_EQ(ErrorOf(m, Nest({El(), Scalar(5)})), APL_ERR_INDEX);
-    EXPECT_EQ(ErrorOf(v, Make(APL_INTG, {1, 1}, {1})), APL_ERR_INDEX);  // an index list of rank 2
-    EXPECT_EQ(ErrorOf(v, Ints({1, 2})), APL_ERR_RANK);
-    EXPECT_EQ(ErrorOf(m, Enclosed(Scalar(1))), APL_ERR_RANK);
-    EXPECT_EQ(ErrorOf(v, Enclosed(Chars("a"))), APL_ERR_DOMAIN);
-    EXPECT_EQ(ErrorOf(v, Enclosed(Nest({Scalar(1)}))), APL_ERR_DOMAIN);
-    EXPECT_EQ(ErrorOf(v, Enclosed(Make(APL_REAL, {1}, {1.5}))), APL_ERR_DOMAIN);
-    Origin(0);
-    EXPECT_EQ(ErrorOf(v, Scalar(4)), APL_ERR_INDEX);
-    EXPECT_EQ(ErrorOf(v, Scalar(-1)), APL_ERR_INDEX);
-    // A temporary array is consumed as well.
-    EXPECT_EQ(ErrorOf(Ints({1, 2}), Scalar(2)), APL_ERR_INDEX);
-    EXPECT_EQ(v->lnkcnt, 1);
-    APL_UnLink(v);
-    APL_UnLink(m);
-}
-
 // ---- Squad --------------------------------------------------------------------------------
-
-TEST_F(Indexing, SquadWithAndWithoutAxis) {
-    aplarray *m = APL_Link(Iota({3, 4}));
-    TempGuard element(APL_Indexing(nullptr, Ints({2, 3}), m));
-    EXPECT_EQ(Elements(element.get()), Values({7}));
-    TempGuard row(APL_Indexing(Scalar(1), Scalar(2), m));
-    EXPECT_EQ(ShapeOf(row.get()), Shape({4}));
-    EXPECT_EQ(Elements(row.get()), Values({5, 6, 7, 8}));
-    TempGuard columns(APL_Indexing(Scalar(2), Enclosed(Ints({3, 1})), m));
-    EXPECT_EQ(ShapeOf(columns.get()), Shape({3, 2}));
-    EXPECT_EQ(Elements(columns.get()), Values({3, 1, 7, 5, 11, 9}));
-    Origin(0);
-    TempGuard last(APL_Indexing(Ints({1, 0}), Ints({3, 2}), m));
-    EXPECT_EQ(Elements(last.get()), Values({12}));
-    struct Case {
-        aplarray *axis, *left;
-        int32_t error;
-    };
-    for (const Case &c :
-         {Case{Ints({0, 0}), Ints({1, 1}), APL_ERR_AXIS}, Case{Scalar(2), Scalar(1), APL_ERR_AXIS},
-          Case{Nest({Scalar(0), Scalar(1)}), Ints({1, 1}), APL_ERR_AXIS}, Case{Scalar(0), Ints({1, 1}), APL_ERR_LENGTH},
-          Case{Chars("a"), Scalar(1), APL_ERR_AXIS}, Case{nullptr, nullptr, APL_ERR_SYNTAX}}) {
-        aplerrno = 0;
-        EXPECT_EQ(APL_Indexing(c.axis, c.left, m), nullptr);
-        EXPECT_EQ(aplerrno, c.error);
-    }
-    aplerrno = 0;
-    EXPECT_EQ(m->lnkcnt, 1);
-    APL_UnLink(m);
-}
 
 // ---- Indexed assignment ---------------------------------------------------------------
 

@@ -12,15 +12,9 @@
 
 namespace {
 
-using Positions = std::vector<int32_t>;
+using arrays_support::VectorOf;
 
-template <class T>
-aplarray *Vector(int eltype, const std::vector<T> &values) {
-    const int32_t n = static_cast<int32_t>(values.size());
-    aplarray *a = AllocArray(APL_TEMP, 1, eltype, &n, HERE);
-    if (n) memcpy(DataOf(a), values.data(), sizeof(T) * values.size());
-    return a;
-}
+using Positions = std::vector<int32_t>;
 
 Positions IndexOf(aplarray *left, aplarray *right) {
     aplarray *r = APL_Interval(nullptr, left, right);
@@ -44,16 +38,8 @@ Positions Reference(const std::vector<T> &x, const std::vector<U> &y) {
     return out;
 }
 
-class IndexOfSearch : public LibraryTest {
+class IndexOfSearch : public WorkspaceTest {
 protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        CreateSystemVariables(false);
-    }
-    void TearDown() override {
-        DestroySymbolTable();
-        LibraryTest::TearDown();
-    }
     std::mt19937 random{7};
 };
 
@@ -62,7 +48,7 @@ TEST_F(IndexOfSearch, IntegersInNarrowAndWideRangesAgreeWithALinearScan) {
         std::vector<int32_t> x(2000), y(3000);
         for (auto &v : x) v = static_cast<int32_t>(random() % spread) - 5;
         for (auto &v : y) v = random() % 2 ? x[random() % x.size()] : static_cast<int32_t>(random() % spread) - 5;
-        EXPECT_EQ(IndexOf(Vector(APL_INTG, x), Vector(APL_INTG, y)), Reference(x, y));
+        EXPECT_EQ(IndexOf(VectorOf(APL_INTG, x), VectorOf(APL_INTG, y)), Reference(x, y));
     }
 }
 
@@ -70,11 +56,11 @@ TEST_F(IndexOfSearch, CharactersAndRealsAgreeWithALinearScan) {
     std::vector<uint8_t> text(500), probe(300);
     for (auto &c : text) c = static_cast<uint8_t>('a' + random() % 20);
     for (auto &c : probe) c = static_cast<uint8_t>(random() % 256);
-    EXPECT_EQ(IndexOf(Vector(APL_CHAR, text), Vector(APL_CHAR, probe)), Reference(text, probe));
+    EXPECT_EQ(IndexOf(VectorOf(APL_CHAR, text), VectorOf(APL_CHAR, probe)), Reference(text, probe));
     std::vector<double> x(400), y(400);
     for (auto &v : x) v = static_cast<double>(random() % 300) / 4;
     for (auto &v : y) v = static_cast<double>(random() % 300) / 4;
-    EXPECT_EQ(IndexOf(Vector(APL_REAL, x), Vector(APL_REAL, y)), Reference(x, y));
+    EXPECT_EQ(IndexOf(VectorOf(APL_REAL, x), VectorOf(APL_REAL, y)), Reference(x, y));
 }
 
 // A random item: integer, character or REAL vectors and scalars, empty
@@ -89,18 +75,18 @@ aplarray *RandomItem(std::mt19937 &random, int depth, bool reals) {
         case 2: {
             std::vector<int32_t> v(static_cast<size_t>(n));
             for (auto &x : v) x = static_cast<int32_t>(random() % 3);
-            return Vector(APL_INTG, v);
+            return VectorOf(APL_INTG, v);
         }
         case 3: {
             std::vector<uint8_t> v(static_cast<size_t>(n));
             for (auto &x : v) x = static_cast<uint8_t>('a' + random() % 2);
-            return Vector(APL_CHAR, v);
+            return VectorOf(APL_CHAR, v);
         }
         case 4: {
             // Near-integers that equal integers only tolerantly, and fractions.
             std::vector<double> v(static_cast<size_t>(n));
             for (auto &x : v) x = random() % 2 ? static_cast<double>(random() % 3) * (1 + 1e-15) : 0.5;
-            return Vector(APL_REAL, v);
+            return VectorOf(APL_REAL, v);
         }
         default: {
             const int32_t two = 2;
@@ -160,8 +146,8 @@ TEST_F(IndexOfSearch, SimpleMembersOfNestedItemsAreFoundAsScalars) {
         APL_UnLinkEx(linked, HERE);
         APL_UnLinkEx(items, HERE);
     };
-    check(Vector(APL_INTG, numbers), APL_MakeNested(Vector(APL_INTG, numbers)));
-    check(Vector(APL_CHAR, letters), APL_MakeNested(Vector(APL_CHAR, letters)));
+    check(VectorOf(APL_INTG, numbers), APL_MakeNested(VectorOf(APL_INTG, numbers)));
+    check(VectorOf(APL_CHAR, letters), APL_MakeNested(VectorOf(APL_CHAR, letters)));
     APL_UnLinkEx(left, HERE);
 }
 

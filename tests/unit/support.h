@@ -126,6 +126,15 @@ inline aplarray *Make(int eltype, const Shape &shape, const Values &v = {}, uint
         for (auto i = static_cast<int64_t>(v.size()); i < ElementCount(a); ++i) BoolWord(a, i) &= ~BoolBit(a, i);
     return a;
 }
+// A temporary vector holding the bytes of `values` as they are, for element
+// types whose C++ type matches (int32_t for INTG, double for REAL, char for CHAR).
+template <class T>
+aplarray *VectorOf(int eltype, const std::vector<T> &values) {
+    const auto n = static_cast<int32_t>(values.size());
+    aplarray *a = APL_Create(1, eltype, &n);
+    if (a && n) memcpy(APL_Data(a), values.data(), sizeof(T) * values.size());
+    return a;
+}
 inline aplarray *Vec(int eltype, const Values &v) { return Make(eltype, {static_cast<int32_t>(v.size())}, v); }
 inline aplarray *Ints(const Values &v) { return Vec(APL_INTG, v); }
 inline aplarray *Reals(const Values &v) { return Vec(APL_REAL, v); }

@@ -20,16 +20,11 @@ uint16_t Define(const std::string &name, int kind, void *value) {
 std::string Text(const aplarray *a) { return std::string(DataOf<const char>(a), static_cast<size_t>(a->number)); }
 
 // A workspace with the system variables, torn down before the block count is checked.
-class SymbolTable : public LibraryTest {
+class SymbolTable : public WorkspaceTest {
 protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        CreateSystemVariables(false);
-    }
     void TearDown() override {
-        DestroySymbolTable();
         ResetConstantPool();
-        LibraryTest::TearDown();
+        WorkspaceTest::TearDown();
     }
 };
 
