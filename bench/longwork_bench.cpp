@@ -1,6 +1,8 @@
 // longwork_bench: the loops that look at the interrupt flag once a stride,
 // run full size with the flag clear: X+X, 1E7⍴X, X[I] and ⍕X on 1E7 elements,
-// each beside the plain C++ loop (or memcpy) that does the same work.
+// and the structural copies (catenate, reverse, rotate, take, transpose, the
+// grade of rows, membership of REAL data), each beside the plain C++ loop (or
+// memcpy, or library sort) that does the same work.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC optimize("tree-vectorize")  // as the library's element loops are built
 #endif
@@ -13,8 +15,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -108,8 +112,140 @@ void FormatPlainLoop(benchmark::State &state) {
     }
 }
 
+// ---- Structural copies ---------------------------------------------------------
+
+void Catenate(benchmark::State &state) {
+    aplarray *x = Shared().reals;
+    for (auto _ : state) Check(APL_Catenate(nullptr, x, x), state);
+}
+
+void CatenateMemcpy(benchmark::State &state) {
+    const double *x = DataOf<const double>(Shared().reals);
+    for (auto _ : state) {
+        std::vector<double> out(2 * static_cast<size_t>(kCount));
+        memcpy(out.data(), x, sizeof(double) * kCount);
+        memcpy(out.data() + kCount, x, sizeof(double) * kCount);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+void Reverse(benchmark::State &state) {
+    aplarray *x = Shared().reals;
+    for (auto _ : state) Check(APL_Rotate(nullptr, nullptr, x), state);
+}
+
+void ReversePlainLoop(benchmark::State &state) {
+    const double *x = DataOf<const double>(Shared().reals);
+    for (auto _ : state) {
+        std::vector<double> out(kCount);
+        std::reverse_copy(x, x + kCount, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+void RotateAndTake(benchmark::State &state) {
+    aplarray *x = Shared().reals;
+    for (auto _ : state) {
+        Check(APL_Rotate(nullptr, APL_Int(3), x), state);
+        Check(APL_Take(nullptr, APL_Int(1 - kCount), x), state);
+    }
+}
+
+void RotateAndTakeMemcpy(benchmark::State &state) {
+    const double *x = DataOf<const double>(Shared().reals);
+    for (auto _ : state) {
+        std::vector<double> rotated(kCount), taken(kCount - 1);
+        memcpy(rotated.data(), x + 3, sizeof(double) * (kCount - 3));
+        memcpy(rotated.data() + kCount - 3, x, sizeof(double) * 3);
+        memcpy(taken.data(), x + 1, sizeof(double) * (kCount - 1));
+        benchmark::DoNotOptimize(rotated.data());
+        benchmark::DoNotOptimize(taken.data());
+    }
+}
+
+constexpr int32_t kSide = 3162;  // a square of about 1E7 elements
+
+aplarray *Square() {
+    static aplarray *square = [] {
+        const int32_t shape[] = {kSide, kSide};
+        return APL_Link(APL_Shape(nullptr, MakeIntVector(shape, 2), Shared().reals));
+    }();
+    return square;
+}
+
+void Transpose(benchmark::State &state) {
+    for (auto _ : state) Check(APL_Transpose(nullptr, nullptr, Square()), state);
+}
+
+void TransposePlainLoop(benchmark::State &state) {
+    const double *x = DataOf<const double>(Square());
+    for (auto _ : state) {
+        std::vector<double> out(static_cast<size_t>(kSide) * kSide);
+        for (int32_t r = 0; r < kSide; ++r)
+            for (int32_t c = 0; c < kSide; ++c) out[static_cast<size_t>(c) * kSide + r] = x[r * kSide + c];
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+// 1E6 rows of two INTG elements in a scattered order.
+constexpr int32_t kRows = 1000000;
+
+aplarray *Rows() {
+    static aplarray *rows = [] {
+        const int32_t shape[] = {kRows, 2};
+        aplarray *r = APL_Link(APL_Create(2, APL_INTG, shape));
+        for (int32_t i = 0; i < 2 * kRows; ++i) DataOf<int32_t>(r)[i] = static_cast<int32_t>((i * 7919LL) % 1000);
+        return r;
+    }();
+    return rows;
+}
+
+void GradeRows(benchmark::State &state) {
+    for (auto _ : state) Check(APL_GradeUp(nullptr, nullptr, Rows()), state);
+}
+
+void GradeRowsStableSort(benchmark::State &state) {
+    const int32_t *x = DataOf<const int32_t>(Rows());
+    for (auto _ : state) {
+        std::vector<int32_t> order(kRows);
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [x](int32_t a, int32_t b) {
+            return x[2 * a] != x[2 * b] ? x[2 * a] < x[2 * b] : x[2 * a + 1] < x[2 * b + 1];
+        });
+        benchmark::DoNotOptimize(order.data());
+    }
+}
+
+void MemberReals(benchmark::State &state) {
+    aplarray *x = Shared().reals;
+    for (auto _ : state) Check(APL_Element(nullptr, x, x), state);
+}
+
+void MemberRealsSortAndSearch(benchmark::State &state) {
+    const double *x = DataOf<const double>(Shared().reals);
+    for (auto _ : state) {
+        std::vector<double> sorted(x, x + kCount);
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<int32_t> out(kCount);
+        for (int32_t i = 0; i < kCount; ++i) out[i] = std::binary_search(sorted.begin(), sorted.end(), x[i]);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
 }  // namespace
 
+BENCHMARK(CatenateMemcpy)->Unit(benchmark::kMillisecond);
+BENCHMARK(Catenate)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReversePlainLoop)->Unit(benchmark::kMillisecond);
+BENCHMARK(Reverse)->Unit(benchmark::kMillisecond);
+BENCHMARK(RotateAndTakeMemcpy)->Unit(benchmark::kMillisecond);
+BENCHMARK(RotateAndTake)->Unit(benchmark::kMillisecond);
+BENCHMARK(TransposePlainLoop)->Unit(benchmark::kMillisecond);
+BENCHMARK(Transpose)->Unit(benchmark::kMillisecond);
+BENCHMARK(GradeRowsStableSort)->Unit(benchmark::kMillisecond);
+BENCHMARK(GradeRows)->Unit(benchmark::kMillisecond);
+BENCHMARK(MemberRealsSortAndSearch)->Unit(benchmark::kMillisecond);
+BENCHMARK(MemberReals)->Unit(benchmark::kMillisecond);
 BENCHMARK(AddPlainLoop)->Unit(benchmark::kMillisecond);
 BENCHMARK(Add)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReshapeMemcpy)->Unit(benchmark::kMillisecond);

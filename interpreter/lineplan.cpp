@@ -343,8 +343,8 @@ bool ReadsAsVariable(uint16_t symbol) {
 
 // How a slot holds its value, which decides what releasing it means.
 enum class Hold : uint8_t {
-    Link,    // one link of the slot's own (or a static record held in place)
-    Borrow,  // a variable's value, read where no assignment can free it before use
+    Link,    // one link of the slot's own
+    Borrow,  // a static record, or a variable's value read where no assignment can free it before use
     Temp,    // a call's result as it came, where no assignment can free it before use
     Inline,  // a simple scalar result kept in the slot's own record
 };
@@ -483,7 +483,8 @@ private:
     bool HoldRecord(const Op &op, aplarray *record) {
         aplarray *held = HoldStatic(record);
         if (!held) return Fail(op, APL_ERR_WSFULL);
-        Push(held, Hold::Link);
+        // A static record held where it lies has no link to give back.
+        Push(held, held == record ? Hold::Borrow : Hold::Link);
         return true;
     }
 

@@ -21,6 +21,37 @@ aplarray *ItemAt(const aplarray *array, int64_t i) {
 
 int NewFlags(const aplarray *like) { return APL_TEMP | (IsNested(like) ? APL_NESTEDARRAY : APL_SIMPLE); }
 
+// Copies `bytes` from `source` in pieces, looking at the interrupt flag by
+// the elements (of `size` bytes) done so far; false on interrupt.
+bool CopyInPieces(char *to, const char *source, size_t bytes, size_t size, StrideClock &clock, int64_t &done) {
+    const size_t piece = size * static_cast<size_t>(kInterruptStride);
+    for (size_t at = 0; at < bytes; at += piece) {
+        const size_t n = std::min(piece, bytes - at);
+        memcpy(to + at, source + at, n);
+        done += static_cast<int64_t>(n / size);
+        if (clock.passed(done)) return false;
+    }
+    return true;
+}
+
+// Links the items that a raw copy put into the `n` slots of a new result;
+// after an interrupt the slots not yet linked are cleared (their items belong
+// to someone else) and the result is released. Returns the result or null.
+aplarray *LinkCopiedSlots(aplarray *result, int64_t n, bool copied) {
+    aplarray **items = ItemsOf(result);
+    int64_t linked = 0;
+    // Linking a static item yields a managed copy, which takes its slot.
+    if (copied)
+        copied = ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) items[i] = APL_LinkEx(items[i], HERE);
+            linked = end;
+        });
+    if (copied) return result;
+    memset(static_cast<void *>(items + linked), 0, sizeof(aplarray *) * static_cast<size_t>(n - linked));
+    APL_UnLinkTempEx(result, HERE);
+    return nullptr;
+}
+
 uint32_t BitAt(const char *words, int64_t rowLength, int64_t i) {
     const int64_t row = i / rowLength, column = i % rowLength;
     uint32_t word;
@@ -30,23 +61,31 @@ uint32_t BitAt(const char *words, int64_t rowLength, int64_t i) {
 
 // Copies the elements of `from` in ravel order into `to`, which has as many
 // elements but possibly another shape. Only BOOL data changes its layout with
-// the shape; nested items are linked.
-void CopyElements(aplarray *to, const aplarray *from) {
+// the shape; nested items are linked. False on interrupt (the items copied
+// so far linked, the other slots empty).
+bool CopyElements(aplarray *to, const aplarray *from) {
     const int64_t n = ElementCount(from);
     if (from->eltype == APL_BOOL) {
         uint32_t *out = DataOf<uint32_t>(to);
         memset(out, 0, 4 * static_cast<size_t>(to->number));
         const int64_t fromRow = RowLength(from), toRow = RowLength(to);
         const int64_t toWords = (toRow + 31) / 32;
-        for (int64_t i = 0; i < n; ++i) {
-            const int64_t row = i / toRow, column = i % toRow;
-            out[row * toWords + column / 32] |= BitAt(DataOf<const char>(from), fromRow, i) << (column % 32);
-        }
-    } else if (IsNested(from)) {
-        for (int64_t i = 0; i < n; ++i) ItemsOf(to)[i] = APL_LinkEx(ItemAt(from, i), HERE);
-    } else {
-        memcpy(DataOf(to), DataOf(from), ElementSize(from->eltype) * static_cast<size_t>(n));
+        return ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) {
+                const int64_t row = i / toRow, column = i % toRow;
+                out[row * toWords + column / 32] |= BitAt(DataOf<const char>(from), fromRow, i) << (column % 32);
+            }
+        });
     }
+    if (IsNested(from)) {
+        return ForEachStride(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) ItemsOf(to)[i] = APL_LinkEx(ItemAt(from, i), HERE);
+        });
+    }
+    StrideClock clock;
+    int64_t done = 0;
+    const size_t size = ElementSize(from->eltype);
+    return CopyInPieces(DataOf<char>(to), DataOf<const char>(from), size * static_cast<size_t>(n), size, clock, done);
 }
 
 // The axis as 0-based axis numbers of `higher`, in increasing order; false
@@ -126,7 +165,10 @@ aplarray *ExtendAlongAxes(const aplarray *lower, const aplarray *axis, const apl
     }
     aplarray *result = AllocArray(NewFlags(lower), higher->rank, lower->eltype, shape, HERE);
     if (!result) return nullptr;
-    CopyElements(result, lower);
+    if (!CopyElements(result, lower)) {
+        APL_UnLinkTempEx(result, HERE);
+        return nullptr;
+    }
     if (IsNested(result) && ElementCount(lower) == 0) ItemsOf(result)[0] = APL_LinkEx(ItemAt(lower, 0), HERE);
     for (int j = higher->rank - 1; j >= 0 && result; --j) {
         if (isNamed[j] || higher->shape[j] == 1) continue;
@@ -173,8 +215,13 @@ aplarray *StretchAxis(const aplarray *array, int axis, int32_t count) {
         const int64_t words = (rowLength + 31) / 32, fromWords = (length + 31) / 32;
         uint32_t *out = reinterpret_cast<uint32_t *>(to);
         memset(out, 0, 4 * static_cast<size_t>(result->number));
+        StrideClock clock;  // by bits written: one row may be long
         for (int64_t r = 0; r < outer; ++r) {
             for (int64_t c = 0; c < rowLength; ++c) {
+                if ((c & (kInterruptStride - 1)) == 0 && clock.passed(r * rowLength + c)) {
+                    APL_UnLinkTempEx(result, HERE);
+                    return nullptr;
+                }
                 uint32_t word;
                 memcpy(&word, from + 4 * (r * fromWords + (c / count) / 32), 4);
                 out[r * words + c / 32] |= ((word >> ((c / count) % 32)) & 1u) << (c % 32);
@@ -190,16 +237,21 @@ aplarray *StretchAxis(const aplarray *array, int axis, int32_t count) {
     } else {
         block = ElementSize(array->eltype) * static_cast<size_t>(inner);
     }
-    for (int64_t o = 0; o < outer; ++o) {
-        for (int64_t l = 0; l < length; ++l) {
+    // The flag is looked at by the elements written: the blocks may be long
+    // (a matrix of one row) or short and many.
+    const size_t size = array->eltype == APL_BOOL ? 4 : ElementSize(array->eltype);
+    StrideClock clock;
+    int64_t done = 0;
+    bool copied = true;
+    for (int64_t o = 0; o < outer && copied; ++o) {
+        for (int64_t l = 0; l < length && copied; ++l) {
             const char *source = from + block * static_cast<size_t>(o * length + l);
-            for (int64_t c = 0; c < count; ++c, to += block) memcpy(to, source, block);
+            for (int64_t c = 0; c < count && copied; ++c, to += block)
+                copied = CopyInPieces(to, source, block, size, clock, done);
         }
     }
-    if (IsNested(result)) {
-        aplarray **items = ItemsOf(result);
-        // Linking a static item yields a managed copy, which takes its slot.
-        for (int64_t i = 0; i < ElementCount(result); ++i) items[i] = APL_LinkEx(items[i], HERE);
-    }
-    return result;
+    if (IsNested(result)) return LinkCopiedSlots(result, ElementCount(result), copied);
+    if (copied) return result;
+    APL_UnLinkTempEx(result, HERE);
+    return nullptr;
 }

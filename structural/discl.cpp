@@ -10,6 +10,7 @@
 #include "structural/nested.h"
 #include "structural/rho.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -105,6 +106,7 @@ aplarray *MixScalars(const aplarray *array, const MixPlan &plan) {
     const int32_t slots = plan.eltype == APL_NESTED ? ItemSlots(result.get()) : result.get()->number;
     const size_t size = ElementSize(plan.eltype);
     for (int32_t i = 0; i < slots; ++i) {
+        if (InterruptAt(i + 1)) return nullptr;
         const aplarray *item = ItemsOf(array)[i];
         if (plan.eltype != APL_NESTED) {
             CopyConverted(DataOf<char>(result.get()) + size * static_cast<size_t>(i), plan.eltype, item, 0, 1);
@@ -120,7 +122,10 @@ aplarray *MixScalars(const aplarray *array, const MixPlan &plan) {
 
 // Copies one item into its cell, row by row: a row of the item lands at the
 // start of the matching row of the cell; a scalar lands in the first position.
-bool PlaceItem(char *cell, aplarray **cellSlots, const aplarray *item, const MixPlan &plan) {
+// An item may be long: the interrupt flag is looked at by the elements placed
+// (`done`, on `clock`). False on interrupt or WS FULL.
+bool PlaceItem(char *cell, aplarray **cellSlots, const aplarray *item, const MixPlan &plan, StrideClock &clock,
+               int64_t &done) {
     const size_t size = ElementSize(plan.eltype);
     if (item->rank == 0) {
         if (cellSlots) return LinkElements(cellSlots, item, 0, 1);
@@ -141,10 +146,15 @@ bool PlaceItem(char *cell, aplarray **cellSlots, const aplarray *item, const Mix
     int32_t index[kMaxRank] = {0};
     int64_t at = 0;
     for (int64_t row = 0; row < rows; ++row) {
-        if (cellSlots) {
-            if (!LinkElements(cellSlots + at, item, row * length, length)) return false;
-        } else {
-            CopyConverted(cell + size * static_cast<size_t>(at), plan.eltype, item, row * length, length);
+        for (int64_t p = 0; p < length; p += kInterruptStride) {
+            const int64_t n = std::min(length - p, kInterruptStride);
+            if (cellSlots) {
+                if (!LinkElements(cellSlots + at + p, item, row * length + p, n)) return false;
+            } else {
+                CopyConverted(cell + size * static_cast<size_t>(at + p), plan.eltype, item, row * length + p, n);
+            }
+            done += n;
+            if (clock.passed(done)) return false;
         }
         for (int a = r - 2; a >= 0; --a) {
             if (++index[a] < item->shape[a]) {
@@ -168,21 +178,33 @@ aplarray *MixCells(const aplarray *array, const MixPlan &plan) {
     const aplarray *first = ItemsOf(array)[0];
     TempGuard fill(!nested ? nullptr : first ? prototype(first, kPrototypeTypical) : MakeInt(0));
     if (nested && !fill.get()) return nullptr;
-    if (!nested)
-        memset(DataOf(result.get()), plan.eltype == APL_CHAR ? ' ' : 0,
-               ElementSize(plan.eltype) * static_cast<size_t>(result.get()->number));
+    if (!nested) {
+        char *data = DataOf<char>(result.get());
+        const size_t size = ElementSize(plan.eltype);
+        const int blank = plan.eltype == APL_CHAR ? ' ' : 0;
+        if (!ForEachStride(result.get()->number, [=](int64_t begin, int64_t end) {
+                memset(data + size * static_cast<size_t>(begin), blank, size * static_cast<size_t>(end - begin));
+            }))
+            return nullptr;
+    }
     const int64_t cells = result.get()->number ? ElementCount(array) : 0;
     const size_t size = ElementSize(plan.eltype);
+    StrideClock clock;
+    int64_t done = 0;
     for (int64_t c = 0; c < cells; ++c) {
         char *cell = DataOf<char>(result.get()) + size * static_cast<size_t>(c * plan.cell);
         aplarray **cellSlots = nested ? ItemsOf(result.get()) + c * plan.cell : nullptr;
-        if (!PlaceItem(cell, cellSlots, ItemsOf(array)[c], plan)) return nullptr;
-        if ((c & (kInterruptStride - 1)) == kInterruptStride - 1 && InterruptRequested()) return nullptr;
+        ++done;  // an empty item still counts
+        if (!PlaceItem(cell, cellSlots, ItemsOf(array)[c], plan, clock, done)) return nullptr;
     }
     if (nested) {
         aplarray **slots = ItemsOf(result.get());
-        for (int32_t i = 0; i < ItemSlots(result.get()); ++i)
-            if (!slots[i]) slots[i] = APL_LinkEx(fill.get(), HERE);
+        aplarray *padding = fill.get();
+        if (!ForEachStride(ItemSlots(result.get()), [slots, padding](int64_t begin, int64_t end) {
+                for (int64_t i = begin; i < end; ++i)
+                    if (!slots[i]) slots[i] = APL_LinkEx(padding, HERE);
+            }))
+            return nullptr;
     }
     return result.release();
 }

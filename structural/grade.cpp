@@ -125,19 +125,20 @@ bool GradeCharsByRank(const uint8_t *data, int32_t n, const uint8_t *rank, bool 
 }
 
 // The state of one sort of whole cells, handed to the comparison: the data,
-// the cell length and, for characters, the collating ranks.
-template <class Elt>
+// the cell length and, for characters, the collating ranks. Whether there are
+// ranks and the direction are template arguments, so that the comparison
+// carries no test of its own.
+template <class Elt, bool kRanked, bool kDown>
 struct CellOrder {
     const Elt *data;
     int64_t cellLength;
-    const uint8_t *rank;  // null for numbers
-    bool down;
+    const uint8_t *rank;  // for characters only
 
     // -1, 0 or 1 as cell a sorts before, with or after cell b (ascending).
     int Compare(int32_t a, int32_t b) const {
         const Elt *x = data + a * cellLength, *y = data + b * cellLength;
         for (int64_t j = 0; j < cellLength; ++j) {
-            if (rank) {
+            if constexpr (kRanked) {
                 const int rx = rank[static_cast<uint8_t>(x[j])], ry = rank[static_cast<uint8_t>(y[j])];
                 if (rx != ry) return rx < ry ? -1 : 1;
             } else if (x[j] != y[j]) {
@@ -148,9 +149,15 @@ struct CellOrder {
     }
     bool operator()(int32_t a, int32_t b) const {
         const int c = Compare(a, b);
-        return down ? c > 0 : c < 0;
+        return kDown ? c > 0 : c < 0;
     }
 };
+
+template <class Elt, bool kRanked>
+bool SortCells(const Elt *data, int32_t n, int64_t cellLength, const uint8_t *rank, bool down, int32_t *out) {
+    if (down) return InterruptibleStableSort(out, n, cellLength, CellOrder<Elt, kRanked, true>{data, cellLength, rank});
+    return InterruptibleStableSort(out, n, cellLength, CellOrder<Elt, kRanked, false>{data, cellLength, rank});
+}
 
 template <class Elt>
 bool GradeCells(const Elt *data, int32_t n, int64_t cellLength, const uint8_t *rank, bool down, int32_t *out) {
@@ -159,7 +166,8 @@ bool GradeCells(const Elt *data, int32_t n, int64_t cellLength, const uint8_t *r
         }))
         return false;
     if (cellLength == 0) return true;
-    return InterruptibleStableSort(out, n, cellLength, CellOrder<Elt>{data, cellLength, rank, down});
+    if (rank) return SortCells<Elt, true>(data, n, cellLength, rank, down, out);
+    return SortCells<Elt, false>(data, n, cellLength, rank, down, out);
 }
 
 // The collating ranks of `sequence`: rank of each character its position + 1

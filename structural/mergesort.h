@@ -11,39 +11,48 @@
 #include <cstdint>
 #include <cstring>
 
-// Sorts data[0..n) stably by less: short runs by insertion, then passes that
-// merge neighbouring runs through a work array of n elements. Comparisons
-// may be slow (long cells), so the flag is looked at by the comparisons
-// made, `weight` counted for each. False with INTERRUPT or WS FULL set; the
+// Sorts data[0..n) stably by less: short runs by the library's stable sort,
+// then passes that merge neighbouring runs through a work array of n
+// elements. Comparisons may be slow (long cells), so the flag is looked at by
+// the comparisons made, `weight` counted for each. False with INTERRUPT or WS FULL set; the
 // data is then some permutation of what it was.
 template <class T, class Less>
 bool InterruptibleStableSort(T *data, int64_t n, int64_t weight, Less less) {
-    constexpr int64_t kRun = 16;
+    // Runs of about a stride's work each are sorted by the library, between
+    // looks at the flag; then they are merged here.
+    const int64_t run = std::max<int64_t>(16, kInterruptStride / std::max<int64_t>(weight, 1) / 16);
     StrideClock clock;
     int64_t work = 0;
-    for (int64_t lo = 0; lo < n; lo += kRun) {
-        const int64_t hi = std::min(n, lo + kRun);
-        for (int64_t i = lo + 1; i < hi; ++i) {
-            const T value = data[i];
-            int64_t j = i;
-            for (; j > lo && less(value, data[j - 1]); --j) data[j] = data[j - 1];
-            data[j] = value;
-        }
-        work += weight * (hi - lo) * kRun / 2;
+    for (int64_t lo = 0; lo < n; lo += run) {
+        const int64_t hi = std::min(n, lo + run);
+        std::stable_sort(data + lo, data + hi, less);
+        work += weight * (hi - lo) * 16;
         if (clock.passed(work)) return false;
     }
-    if (n <= kRun) return true;
+    if (n <= run) return true;
     ScratchBlock<T> buffer(n);
     if (!buffer.get()) return false;
     T *from = data, *to = buffer.get();
-    for (int64_t width = kRun; width < n; width *= 2) {
+    const int64_t burstLength = std::max<int64_t>(1, kInterruptStride / std::max<int64_t>(weight, 1));
+    for (int64_t width = run; width < n; width *= 2) {
         for (int64_t lo = 0; lo < n; lo += 2 * width) {
             const int64_t mid = std::min(n, lo + width), hi = std::min(n, lo + 2 * width);
+            // A pair of runs that is a stride's work or less goes to the
+            // library's merge (stable: the left run's element first when equal).
+            if ((hi - lo) * weight <= kInterruptStride) {
+                std::merge(from + lo, from + mid, from + mid, from + hi, to + lo, less);
+                work += (hi - lo) * weight;
+                if (clock.passed(work)) return false;
+                continue;
+            }
             int64_t i = lo, j = mid, k = lo;
-            // Equal elements are taken from the left run first: stable.
-            for (; i < mid && j < hi; ++k) {
-                to[k] = less(from[j], from[i]) ? from[j++] : from[i++];
-                work += weight;
+            // Equal elements are taken from the left run first: stable. The
+            // flag is looked at between bursts of about a stride's work.
+            while (i < mid && j < hi) {
+                const int64_t start = k;
+                for (int64_t burst = burstLength; burst > 0 && i < mid && j < hi; --burst, ++k)
+                    to[k] = less(from[j], from[i]) ? from[j++] : from[i++];
+                work += (k - start) * weight;
                 if (clock.passed(work)) return false;
             }
             std::copy(from + i, from + mid, to + k);

@@ -217,7 +217,13 @@ aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstA
         c.size = axisLength;
     }
     int64_t consumed = 0, total = 0;
-    for (int64_t i = 0; i < c.size; ++i) {
+    if (c.single) {
+        const int64_t n = c.at(0);
+        consumed = n >= 0 ? c.size : 0;
+        total = (n < 0 ? -n : n) * c.size;
+    }
+    for (int64_t i = 0; i < c.size && !c.single; ++i) {
+        if (InterruptAt(i + 1)) return nullptr;
         const int64_t n = c.at(i);
         consumed += n >= 0;
         total += n < 0 ? -n : n;

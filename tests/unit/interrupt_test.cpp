@@ -229,6 +229,17 @@ TEST_F(Interrupt, CatenateAndLaminateStop) {
     ExpectUnchanged(m);
 }
 
+TEST_F(Interrupt, StretchingAlongAnAxisStops) {
+    MakeBig();
+    aplarray *m = HeldMatrix(10000);
+    ASSERT_NE(m, nullptr);
+    ExpectInterrupted([&] { return APL_Replicate(nullptr, APL_Int(2), Big()); }, "2/X");
+    // A vector of 1E4 stretched along the second axis of the matrix.
+    ExpectInterrupted([&] { return APL_Add(APL_Int(1), APL_Take(nullptr, APL_Int(10000), Big()), m); }, "V+[1]M");
+    ExpectBigUnchanged();
+    ExpectUnchanged(m);
+}
+
 TEST_F(Interrupt, TakeAndDropStop) {
     MakeBig();
     aplarray *m = HeldMatrix(10000);

@@ -167,6 +167,24 @@ TEST_F(Tokenizer, NamesKeepTheirIndicesWhenTheTableIsBuiltAgain) {
     EXPECT_EQ(Render(), "ALPHA←BETA");
 }
 
+TEST_F(Tokenizer, ARememberedNameNowShorterIsNotReadPastItsEnd) {
+    // Long enough to reach past the end of the name pool from where the short
+    // name that takes its index after the clear will stand (the pool at most
+    // doubles), so that reading the long name's length there leaves the block.
+    const std::string longName(2 * APL_symtab.poolUsed + 256, 'L');
+    ASSERT_NE(Store(longName + "←1"), "");
+    ASSERT_NE(Store(longName + "←2"), "");  // found this time, and remembered
+    const uint16_t before = Index(longName);
+    DestroySymbolTable();
+    CreateSystemVariables(false);
+    ASSERT_NE(Store("S←1"), "");  // the last name of the pool now
+    ASSERT_EQ(Index("S"), before) << "the short name takes the remembered index";
+    const std::string stored = Store(longName + "←3");
+    ASSERT_NE(stored, "");
+    EXPECT_EQ(Short(Bytes(stored) + 1), Index(longName));
+    EXPECT_NE(Index(longName), before);
+}
+
 TEST_F(Tokenizer, MalformedNumbersAreSyntaxAndOverflowIsDomain) {
     for (const char *text : {"12a", "1.2.3", "1E", "¯", "1¯2", "0x10", "1E5.5", "3_2"}) {
         EXPECT_EQ(Store(text), "") << text;
