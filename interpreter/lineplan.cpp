@@ -132,6 +132,7 @@ public:
         plan_ = &plan;
         plan.ops = 0;
         Emit(root);
+        if (plan.ops < 1 || plan.ops > kMaxPlanOps) return false;
         Op &outermost = plan.op[plan.ops - 1];
         outermost.flags |= kFinal;
         // →C⍴L, the conditional branch: the reshape is not made when its
@@ -140,7 +141,6 @@ public:
             plan.op[plan.ops - 2].kind == OpKind::Dyadic && plan.op[plan.ops - 2].code == glyph::kRho)
             plan.op[plan.ops - 2].flags |= kBranchAfter;
         plan.groups = static_cast<uint8_t>(groups_);
-        if (plan.ops > kMaxPlanOps) return false;
         NoteNamesAndAssignments(plan);
         return true;
     }
@@ -231,7 +231,7 @@ private:
                 op.symbol = ReadShort(last_ - t_[node.left].back - 2);
                 // The value of a dyadic call may be written over the variable
                 // it is assigned to, as the walk does for I←I+1.
-                if (node_[node.right].kind == NodeKind::Dyadic) {
+                if (node_[node.right].kind == NodeKind::Dyadic && plan_->ops >= 1 && plan_->ops <= kMaxPlanOps) {
                     Op &call = plan_->op[plan_->ops - 1];
                     call.flags |= kInPlace;
                     call.symbol = op.symbol;
