@@ -12,6 +12,7 @@
 #include "scalar/sclloops.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -71,7 +72,9 @@ aplarray *Compare(aplarray *result, const aplarray *left, const aplarray *right,
     const int64_t n = ElementCount(result);
     int32_t *out = DataOf<int32_t>(result);
     const bool lChar = left->eltype == APL_CHAR, rChar = right->eltype == APL_CHAR;
-    const Op op{ComparisonTolerance()};
+    // The tolerance is looked up only for REAL data: characters and integers
+    // compare exactly.
+    Op op{0.0};
     if (lChar && rChar) {
         ZipLoop<int32_t>(out, DataOf<const uint8_t>(left), ElementCount(left), DataOf<const uint8_t>(right),
                          ElementCount(right), n, op);
@@ -85,8 +88,10 @@ aplarray *Compare(aplarray *result, const aplarray *left, const aplarray *right,
     if (!l.ok() || !r.ok()) return nullptr;
     if (l.get()->eltype == APL_INTG && r.get()->eltype == APL_INTG)
         ZipTyped<int32_t>(out, l.get(), r.get(), n, op);
-    else
+    else {
+        op.ct = ComparisonTolerance();
         ZipTyped<double>(out, l.get(), r.get(), n, op);
+    }
     return result;
 }
 
@@ -166,6 +171,41 @@ aplarray *EqualRoutine(aplarray *result, const aplarray *left, const aplarray *r
 aplarray *NotEqualRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
     return Compare<NotEqualOp>(
         result, left, right, [](uint32_t a, uint32_t b) { return a ^ b; }, 1);
+}
+
+namespace {
+double ScalarNumber(const aplarray *a) {
+    if (a->eltype == APL_INTG) return *DataOf<const int32_t>(a);
+    double value;
+    memcpy(&value, DataOf<const char>(a), sizeof value);
+    return value;
+}
+
+// What Compare computes for one pair: integers exactly, else within the tolerance.
+template <class Op>
+int32_t CompareTwo(const aplarray *left, const aplarray *right) {
+    if (left->eltype == APL_INTG && right->eltype == APL_INTG)
+        return Op{0.0}(*DataOf<const int32_t>(left), *DataOf<const int32_t>(right));
+    return Op{ComparisonTolerance()}(ScalarNumber(left), ScalarNumber(right));
+}
+}  // namespace
+
+bool CompareScalars(DyadicRoutine routine, const aplarray *left, const aplarray *right, int32_t &value) {
+    if (routine == LessRoutine)
+        value = CompareTwo<LessOp>(left, right);
+    else if (routine == LessEqualRoutine)
+        value = CompareTwo<LessEqualOp>(left, right);
+    else if (routine == EqualRoutine)
+        value = CompareTwo<EqualOp>(left, right);
+    else if (routine == NotEqualRoutine)
+        value = CompareTwo<NotEqualOp>(left, right);
+    else if (routine == GreaterEqualRoutine)
+        value = CompareTwo<GreaterEqualOp>(left, right);
+    else if (routine == GreaterRoutine)
+        value = CompareTwo<GreaterOp>(left, right);
+    else
+        return false;
+    return true;
 }
 
 aplarray *LessRoutine(aplarray *result, const aplarray *left, const aplarray *right) {

@@ -611,6 +611,7 @@ bool DirectArithmetic(const ScalarMember &m, const aplarray *left, const aplarra
         return false;
     return std::isfinite(value);
 }
+
 }  // namespace
 
 const ScalarMember *ScalarMemberOfCode(uint8_t code) {
@@ -631,6 +632,14 @@ bool ScalarOfScalars(const ScalarMember &m, const aplarray *left, const aplarray
     const int type = DyadicResultType(m.dyadicRule, left->eltype, right->eltype);
     if (type != APL_INTG && type != APL_REAL && type != APL_BOOL) return false;
     const bool reuse = into && !IsStatic(into) && into->rank == 0 && into->eltype == type && !IsNested(into);
+    // A comparison of two numbers, the test of a counting loop.
+    int32_t truth;
+    if (type == APL_INTG && (left->eltype == APL_INTG || left->eltype == APL_REAL) &&
+        (right->eltype == APL_INTG || right->eltype == APL_REAL) && CompareScalars(m.dyadic, left, right, truth)) {
+        result = reuse ? into : AllocArray(APL_SIMPLE | APL_TEMP, 0, APL_INTG, nullptr, HERE);
+        if (result) *DataOf<int32_t>(result) = truth;
+        return true;
+    }
     double direct;
     if (type == APL_REAL && DirectArithmetic(m, left, right, direct)) {
         result = reuse ? into : AllocArray(APL_SIMPLE | APL_TEMP, 0, APL_REAL, nullptr, HERE);

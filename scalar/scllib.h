@@ -117,6 +117,9 @@ aplarray *LessRoutine(aplarray *result, const aplarray *left, const aplarray *ri
 aplarray *LessEqualRoutine(aplarray *result, const aplarray *left, const aplarray *right);
 aplarray *GreaterEqualRoutine(aplarray *result, const aplarray *left, const aplarray *right);
 aplarray *GreaterRoutine(aplarray *result, const aplarray *left, const aplarray *right);
+// A comparison routine's value for two INTG or REAL scalars, as the routine
+// computes it; false for a routine that is not a comparison.
+bool CompareScalars(DyadicRoutine routine, const aplarray *left, const aplarray *right, int32_t &value);
 aplarray *OrRoutine(aplarray *result, const aplarray *left, const aplarray *right);
 aplarray *NorRoutine(aplarray *result, const aplarray *left, const aplarray *right);
 aplarray *AndRoutine(aplarray *result, const aplarray *left, const aplarray *right);
