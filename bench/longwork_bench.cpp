@@ -11,6 +11,8 @@
 #include "core/arrays.h"
 #include "core/symtab.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -253,10 +255,4 @@ BENCHMARK(Index)->Unit(benchmark::kMillisecond);
 BENCHMARK(FormatPlainLoop)->Unit(benchmark::kMillisecond);
 BENCHMARK(Format)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char **argv) {
-    APL_Init(1, "");  // program mode: system variables, no token file or banner
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench_support::RunInProgramMode(argc, argv); }

@@ -4,6 +4,8 @@
 #include "apl.h"
 #include "core/arrays.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -13,22 +15,10 @@
 
 namespace {
 
+using bench_support::Linked;
+using bench_support::RandomInts;
+
 constexpr int32_t kMembers = 100000;
-
-std::vector<int32_t> RandomInts(int32_t n, int32_t low, int32_t high, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int32_t> d(low, high);
-    std::vector<int32_t> v(static_cast<size_t>(n));
-    for (auto &x : v) x = d(rng);
-    return v;
-}
-
-aplarray *LinkedInts(const std::vector<int32_t> &v) {
-    const auto n = static_cast<int32_t>(v.size());
-    aplarray *a = APL_Create(1, APL_INTG, &n);
-    memcpy(DataOf(a), v.data(), 4 * v.size());
-    return APL_Link(a);
-}
 
 // Range 0: values below 1e5 (a direct table); range 1: all of INTG (hashing).
 std::vector<int32_t> MemberData(int range, uint32_t seed) {
@@ -48,8 +38,8 @@ void MemberIntBaseline(benchmark::State &state) {
 }
 
 void MemberInt(benchmark::State &state) {
-    aplarray *keys = LinkedInts(MemberData(static_cast<int>(state.range(0)), 1));
-    aplarray *table = LinkedInts(MemberData(static_cast<int>(state.range(0)), 2));
+    aplarray *keys = Linked(MemberData(static_cast<int>(state.range(0)), 1), APL_INTG);
+    aplarray *table = Linked(MemberData(static_cast<int>(state.range(0)), 2), APL_INTG);
     for (auto _ : state) APL_UnLinkTemp(APL_Element(nullptr, keys, table));
     state.SetItemsProcessed(state.iterations() * kMembers);
     APL_UnLink(keys);
@@ -113,8 +103,8 @@ void MatchBaseline(benchmark::State &state) {
 
 void MatchEqual(benchmark::State &state) {
     const std::vector<int32_t> v = RandomInts(kMatchLength, -1000, 1000, 6);
-    aplarray *a = LinkedInts(v);
-    aplarray *b = LinkedInts(v);
+    aplarray *a = Linked(v, APL_INTG);
+    aplarray *b = Linked(v, APL_INTG);
     for (auto _ : state) APL_UnLinkTemp(APL_Match(nullptr, a, b));
     state.SetBytesProcessed(state.iterations() * 4 * static_cast<int64_t>(kMatchLength));
     APL_UnLink(a);
@@ -136,7 +126,7 @@ void MixBaseline(benchmark::State &state) {
 void Mix(benchmark::State &state) {
     const int32_t n = kMixItems;
     aplarray *nested = APL_Link(APL_Create(1, APL_NESTED, &n));
-    for (int32_t i = 0; i < n; ++i) ItemsOf(nested)[i] = LinkedInts({i, i + 1, i + 2});
+    for (int32_t i = 0; i < n; ++i) ItemsOf(nested)[i] = Linked(std::vector<int32_t>{i, i + 1, i + 2}, APL_INTG);
     for (auto _ : state) APL_UnLinkTemp(APL_Disclose(nullptr, nullptr, nested));
     state.SetItemsProcessed(state.iterations() * kMixItems);
     APL_UnLink(nested);

@@ -9,6 +9,8 @@
 #include "core/arrays.h"
 #include "structural/roll.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -20,6 +22,8 @@
 #include <vector>
 
 namespace {
+
+using bench_support::IntoFresh;
 
 constexpr int32_t kMillion = 1000000;
 
@@ -39,16 +43,6 @@ void Call(benchmark::State &state, aplfunction f, aplarray *left, aplarray *righ
         APL_UnLinkTemp(r);
     }
     state.SetItemsProcessed(state.iterations() * items);
-}
-
-// A fresh malloc buffer per iteration, as the library allocates its result.
-template <class T, class Body>
-void IntoFresh(int64_t n, Body body) {
-    T *out = static_cast<T *>(malloc(static_cast<size_t>(n) * sizeof(T)));
-    body(out);
-    benchmark::DoNotOptimize(out);
-    benchmark::ClobberMemory();
-    free(out);
 }
 
 // ---- Roll and deal --------------------------------------------------------------
@@ -277,12 +271,4 @@ BENCHMARK(InverseLib);
 BENCHMARK(InversePlain);
 
 // Roll and deal read RL and IO from the symbol table: the library is started first.
-int main(int argc, char **argv) {
-    APL_Callback(1, reinterpret_cast<void *>(+[](const char *, int32_t) {}));
-    APL_SetScriptMode(1);
-    APL_Init(0, "");
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench_support::RunInSession(argc, argv); }

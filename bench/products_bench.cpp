@@ -7,6 +7,8 @@
 #include "core/glyphs.h"
 #include "core/symtab.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -15,18 +17,7 @@
 
 namespace {
 
-// A linked array of the given shape holding random integers 0-999 (or reals).
-aplarray *Data(int eltype, std::vector<int32_t> shape, unsigned seed = 1) {
-    aplarray *a = APL_Link(APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data()));
-    std::mt19937 random(seed);
-    for (int64_t i = 0; i < ElementCount(a); ++i) {
-        if (eltype == APL_INTG)
-            DataOf<int32_t>(a)[i] = static_cast<int32_t>(random() % 1000);
-        else
-            DataOf<double>(a)[i] = (random() % 1000000) / 1000.0;
-    }
-    return a;
-}
+using bench_support::RandomData;
 
 aplfnc Primitive(uint8_t code) { return aplfnc{APL_FN_PRIMITIVE | APL_FN_FUNCTION, nullptr, nullptr, code}; }
 
@@ -75,49 +66,49 @@ void NaiveMatrixLoop(benchmark::State &state, aplarray *left, aplarray *right, i
 }
 
 void BM_OuterTimesIntg(benchmark::State &state) {
-    aplarray *a = Data(APL_INTG, {1000}, 1), *b = Data(APL_INTG, {1000}, 2);
+    aplarray *a = RandomData(APL_INTG, {1000}, 1), *b = RandomData(APL_INTG, {1000}, 2);
     Product(state, glyph::kJot, a, b, 1000000);
     APL_UnLink(a);
     APL_UnLink(b);
 }
 void BM_OuterTimesReal(benchmark::State &state) {
-    aplarray *a = Data(APL_REAL, {1000}, 1), *b = Data(APL_REAL, {1000}, 2);
+    aplarray *a = RandomData(APL_REAL, {1000}, 1), *b = RandomData(APL_REAL, {1000}, 2);
     Product(state, glyph::kJot, a, b, 1000000);
     APL_UnLink(a);
     APL_UnLink(b);
 }
 void BM_OuterLoopIntg(benchmark::State &state) {
-    aplarray *a = Data(APL_INTG, {1000}, 1), *b = Data(APL_INTG, {1000}, 2);
+    aplarray *a = RandomData(APL_INTG, {1000}, 1), *b = RandomData(APL_INTG, {1000}, 2);
     OuterLoop<int32_t>(state, a, b);
     APL_UnLink(a);
     APL_UnLink(b);
 }
 void BM_OuterLoopReal(benchmark::State &state) {
-    aplarray *a = Data(APL_REAL, {1000}, 1), *b = Data(APL_REAL, {1000}, 2);
+    aplarray *a = RandomData(APL_REAL, {1000}, 1), *b = RandomData(APL_REAL, {1000}, 2);
     OuterLoop<double>(state, a, b);
     APL_UnLink(a);
     APL_UnLink(b);
 }
 
 void BM_MatrixProductReal(benchmark::State &state) {
-    aplarray *m = Data(APL_REAL, {300, 300});
+    aplarray *m = RandomData(APL_REAL, {300, 300});
     Product(state, glyph::kPlus, m, m, 300 * 300 * 300);
     APL_UnLink(m);
 }
 void BM_MatrixProductIntg(benchmark::State &state) {
-    aplarray *m = Data(APL_INTG, {300, 300});
+    aplarray *m = RandomData(APL_INTG, {300, 300});
     Product(state, glyph::kPlus, m, m, 300 * 300 * 300);
     APL_UnLink(m);
 }
 void BM_NaiveMatrixLoopReal(benchmark::State &state) {
-    aplarray *m = Data(APL_REAL, {300, 300});
+    aplarray *m = RandomData(APL_REAL, {300, 300});
     NaiveMatrixLoop<double>(state, m, m, 300);
     APL_UnLink(m);
 }
 
 // +¨ against + on the same million REAL pairs.
 void BM_EachAdd(benchmark::State &state) {
-    aplarray *a = Data(APL_REAL, {1000000}, 1), *b = Data(APL_REAL, {1000000}, 2);
+    aplarray *a = RandomData(APL_REAL, {1000000}, 1), *b = RandomData(APL_REAL, {1000000}, 2);
     aplfnc plus = Primitive(glyph::kPlus), none{};
     for (auto _ : state) APL_UnLinkTemp(APL_Each(nullptr, a, &plus, nullptr, &none, nullptr, b));
     state.SetItemsProcessed(state.iterations() * 1000000);
@@ -125,7 +116,7 @@ void BM_EachAdd(benchmark::State &state) {
     APL_UnLink(b);
 }
 void BM_Add(benchmark::State &state) {
-    aplarray *a = Data(APL_REAL, {1000000}, 1), *b = Data(APL_REAL, {1000000}, 2);
+    aplarray *a = RandomData(APL_REAL, {1000000}, 1), *b = RandomData(APL_REAL, {1000000}, 2);
     for (auto _ : state) APL_UnLinkTemp(APL_Add(nullptr, a, b));
     state.SetItemsProcessed(state.iterations() * 1000000);
     APL_UnLink(a);
@@ -136,7 +127,7 @@ void BM_Add(benchmark::State &state) {
 void BM_EachShape(benchmark::State &state) {
     const int32_t n = 100000;
     aplarray *v = APL_Link(APL_Create(1, APL_NESTED, &n));
-    for (int32_t i = 0; i < n; ++i) ItemsOf(v)[i] = Data(APL_INTG, {1 + i % 5}, static_cast<unsigned>(i));
+    for (int32_t i = 0; i < n; ++i) ItemsOf(v)[i] = RandomData(APL_INTG, {1 + i % 5}, static_cast<unsigned>(i));
     aplfnc rho = Primitive(glyph::kRho), none{};
     for (auto _ : state) APL_UnLinkTemp(APL_Each(nullptr, nullptr, &rho, nullptr, &none, nullptr, v));
     state.SetItemsProcessed(state.iterations() * n);
@@ -162,7 +153,7 @@ aplfnc DefinedIncrement() {
 void BM_EachDefined(benchmark::State &state) {
     const int32_t n = 10000;
     aplfnc f = DefinedIncrement(), none{};
-    aplarray *v = Data(APL_INTG, {n});
+    aplarray *v = RandomData(APL_INTG, {n});
     for (auto _ : state) {
         aplarray *r = APL_Each(nullptr, nullptr, &f, nullptr, &none, nullptr, v);
         if (!r) state.SkipWithError("error");
@@ -182,7 +173,7 @@ void BM_DefinedCalls(benchmark::State &state) {
 // The outer product of a scalar primitive with short rows (1e6 elements in
 // rows of 10), and ∧.= on 200×50 character matrices through the block path.
 void BM_OuterTimesShortRows(benchmark::State &state) {
-    aplarray *a = Data(APL_REAL, {100000}, 1), *b = Data(APL_REAL, {10}, 2);
+    aplarray *a = RandomData(APL_REAL, {100000}, 1), *b = RandomData(APL_REAL, {10}, 2);
     Product(state, glyph::kJot, a, b, 1000000);
     APL_UnLink(a);
     APL_UnLink(b);
@@ -219,10 +210,4 @@ BENCHMARK(BM_DefinedCalls);
 BENCHMARK(BM_OuterTimesShortRows);
 BENCHMARK(BM_AndEqualChar);
 
-int main(int argc, char **argv) {
-    APL_Init(1, "");
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench_support::RunInProgramMode(argc, argv); }

@@ -4,6 +4,8 @@
 #include "apl.h"
 #include "core/arrays.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -105,12 +107,4 @@ BENCHMARK(ReplaceLib)->Arg(1)->Arg(4)->Arg(16);
 BENCHMARK(ReplacePlain)->Arg(1);
 BENCHMARK(Memcpy)->Arg(1);
 
-int main(int argc, char **argv) {
-    APL_Callback(1, reinterpret_cast<void *>(+[](const char *, int32_t) {}));
-    APL_SetScriptMode(1);
-    APL_Init(0, "");
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench_support::RunInSession(argc, argv); }

@@ -11,6 +11,8 @@
 #include "apl.h"
 #include "core/arrays.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -22,6 +24,8 @@
 #include <vector>
 
 namespace {
+
+using bench_support::IntoFresh;
 
 enum class Kind { Intg, Real, Bool };
 enum class Function { Add, Mul, Max, Equal, And };
@@ -76,15 +80,6 @@ int32_t Lcm(int32_t a, int32_t b) {
     if (a == 0 || b == 0) return 0;
     const int64_t x = std::llabs(a), y = std::llabs(b);
     return static_cast<int32_t>(x / Gcd(x, y) * y);
-}
-
-template <class R, class Loop>
-void IntoFresh(int64_t n, Loop loop) {
-    R *out = static_cast<R *>(malloc(static_cast<size_t>(n) * sizeof(R)));
-    loop(out);
-    benchmark::DoNotOptimize(out);
-    benchmark::ClobberMemory();
-    free(out);
 }
 
 void Plain(Function f, Kind kind, const aplarray *left, const aplarray *right) {

@@ -4,6 +4,8 @@
 #include "apl.h"
 #include "core/arrays.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -16,18 +18,13 @@
 
 namespace {
 
+using bench_support::Linked;
+using bench_support::RandomInts;
+
 constexpr int32_t kGradeLength = 1000000;
 constexpr int32_t kIndexLength = 100000;
 constexpr int32_t kTextLength = 1000000;
 constexpr int32_t kFormatLength = 100000;
-
-std::vector<int32_t> RandomInts(int32_t n, int32_t low, int32_t high, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int32_t> d(low, high);
-    std::vector<int32_t> v(static_cast<size_t>(n));
-    for (auto &x : v) x = d(rng);
-    return v;
-}
 
 std::vector<double> RandomReals(int32_t n, uint32_t seed) {
     std::mt19937 rng(seed);
@@ -35,14 +32,6 @@ std::vector<double> RandomReals(int32_t n, uint32_t seed) {
     std::vector<double> v(static_cast<size_t>(n));
     for (auto &x : v) x = d(rng);
     return v;
-}
-
-template <class T>
-aplarray *Linked(const std::vector<T> &v, int eltype) {
-    const auto n = static_cast<int32_t>(v.size());
-    aplarray *a = APL_Create(1, eltype, &n);
-    memcpy(DataOf(a), v.data(), sizeof(T) * v.size());
-    return APL_Link(a);
 }
 
 // ---- Grade -----------------------------------------------------------------------------
@@ -280,10 +269,4 @@ BENCHMARK(FormatReal);
 BENCHMARK(DisplayMatrixFormat);
 BENCHMARK(DisplayMatrix);
 
-int main(int argc, char **argv) {
-    APL_Init(1, "");  // program mode: system variables, no token file or banner
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench_support::RunInProgramMode(argc, argv); }

@@ -8,6 +8,8 @@
 #include "apl.h"
 #include "core/arrays.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -18,18 +20,8 @@
 
 namespace {
 
-// A linked array of the given shape holding random integers 0-999 (or reals).
-aplarray *Data(int eltype, std::vector<int32_t> shape, unsigned seed = 1) {
-    aplarray *a = APL_Link(APL_Create(static_cast<int32_t>(shape.size()), eltype, shape.data()));
-    std::mt19937 random(seed);
-    for (int64_t i = 0; i < ElementCount(a); ++i) {
-        if (eltype == APL_INTG)
-            DataOf<int32_t>(a)[i] = static_cast<int32_t>(random() % 1000);
-        else
-            DataOf<double>(a)[i] = (random() % 1000000) / 1000.0;
-    }
-    return a;
-}
+using bench_support::IntoFresh;
+using bench_support::RandomData;
 
 // A linked BOOL vector with about half its bits set.
 aplarray *Mask(int32_t n) {
@@ -37,15 +29,6 @@ aplarray *Mask(int32_t n) {
     std::mt19937 random(7);
     for (int32_t i = 0; i < a->number; ++i) DataOf<uint32_t>(a)[i] = static_cast<uint32_t>(random());
     return a;
-}
-
-template <class T, class Body>
-void IntoFresh(int64_t n, Body body) {
-    T *out = static_cast<T *>(malloc(static_cast<size_t>(n) * sizeof(T)));
-    body(out);
-    benchmark::DoNotOptimize(out);
-    benchmark::ClobberMemory();
-    free(out);
 }
 
 // One library call per iteration on linked arguments; the result released.
@@ -63,26 +46,26 @@ constexpr int32_t kBig = 10000000;
 // ---- Reverse and rotate ---------------------------------------------------------
 
 void ReverseLib(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {kBig});
+    aplarray *x = RandomData(APL_INTG, {kBig});
     Call(state, APL_Rotate, nullptr, x, kBig);
     APL_UnLink(x);
 }
 void ReversePlain(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {kBig});
+    aplarray *x = RandomData(APL_INTG, {kBig});
     const int32_t *in = DataOf<const int32_t>(x);
     for (auto _ : state) IntoFresh<int32_t>(kBig, [&](int32_t *out) { std::reverse_copy(in, in + kBig, out); });
     state.SetItemsProcessed(state.iterations() * kBig);
     APL_UnLink(x);
 }
 void RotateLib(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {kBig}), *one = APL_Link(APL_Int(1));
+    aplarray *x = RandomData(APL_INTG, {kBig}), *one = APL_Link(APL_Int(1));
     Call(state, APL_Rotate, one, x, kBig);
     APL_UnLink(x);
     APL_UnLink(one);
 }
 // The baseline of both: a rotate as two memcpy into a fresh buffer.
 void RotateTwoMemcpy(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {kBig});
+    aplarray *x = RandomData(APL_INTG, {kBig});
     const int32_t *in = DataOf<const int32_t>(x);
     for (auto _ : state)
         IntoFresh<int32_t>(kBig, [&](int32_t *out) {
@@ -96,13 +79,13 @@ void RotateTwoMemcpy(benchmark::State &state) {
 // ---- Transpose ----------------------------------------------------------------------
 
 void TransposeLib(benchmark::State &state, int eltype, std::vector<int32_t> shape) {
-    aplarray *x = Data(eltype, shape);
+    aplarray *x = RandomData(eltype, shape);
     Call(state, APL_Transpose, nullptr, x, ElementCount(x));
     APL_UnLink(x);
 }
 template <class T>
 void TransposePlain2(benchmark::State &state, int eltype, int32_t n) {
-    aplarray *x = Data(eltype, {n, n});
+    aplarray *x = RandomData(eltype, {n, n});
     const T *in = DataOf<const T>(x);
     const int64_t count = int64_t{n} * n;
     for (auto _ : state)
@@ -116,7 +99,7 @@ void TransposePlain2(benchmark::State &state, int eltype, int32_t n) {
 void TransposePlainIntg(benchmark::State &state, int32_t n) { TransposePlain2<int32_t>(state, APL_INTG, n); }
 void TransposePlainReal(benchmark::State &state, int32_t n) { TransposePlain2<double>(state, APL_REAL, n); }
 void TransposePlain3(benchmark::State &state, int32_t n) {
-    aplarray *x = Data(APL_INTG, {n, n, n});
+    aplarray *x = RandomData(APL_INTG, {n, n, n});
     const int32_t *in = DataOf<const int32_t>(x);
     const int64_t count = int64_t{n} * n * n;
     for (auto _ : state)
@@ -132,12 +115,12 @@ void TransposePlain3(benchmark::State &state, int32_t n) {
 // ---- Catenate and reshape ------------------------------------------------------------
 
 void CatenateLib(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {1000000});
+    aplarray *x = RandomData(APL_INTG, {1000000});
     Call(state, APL_Catenate, x, x, 2000000);
     APL_UnLink(x);
 }
 void CatenatePlain(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {1000000});
+    aplarray *x = RandomData(APL_INTG, {1000000});
     const int32_t *in = DataOf<const int32_t>(x);
     for (auto _ : state)
         IntoFresh<int32_t>(2000000, [&](int32_t *out) {
@@ -167,19 +150,19 @@ void ReshapePlain(benchmark::State &state) {
 // ---- Take, drop and compress ---------------------------------------------------------
 
 void TakeLib(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {kBig}), *n = APL_Link(APL_Int(kBig - 1));
+    aplarray *x = RandomData(APL_INTG, {kBig}), *n = APL_Link(APL_Int(kBig - 1));
     Call(state, APL_Take, n, x, kBig - 1);
     APL_UnLink(x);
     APL_UnLink(n);
 }
 void DropLib(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {kBig}), *n = APL_Link(APL_Int(1));
+    aplarray *x = RandomData(APL_INTG, {kBig}), *n = APL_Link(APL_Int(1));
     Call(state, APL_Drop, n, x, kBig - 1);
     APL_UnLink(x);
     APL_UnLink(n);
 }
 void TakeMemcpy(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {kBig});
+    aplarray *x = RandomData(APL_INTG, {kBig});
     const int32_t *in = DataOf<const int32_t>(x);
     for (auto _ : state)
         IntoFresh<int32_t>(kBig - 1, [&](int32_t *out) { memcpy(out, in + 1, (kBig - 1) * sizeof(int32_t)); });
@@ -187,14 +170,14 @@ void TakeMemcpy(benchmark::State &state) {
     APL_UnLink(x);
 }
 void CompressLib(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {kBig}), *m = Mask(kBig);
+    aplarray *x = RandomData(APL_INTG, {kBig}), *m = Mask(kBig);
     Call(state, APL_Replicate, m, x, kBig);
     APL_UnLink(x);
     APL_UnLink(m);
 }
 // The plain loop reads the same mask from one byte per element.
 void CompressPlain(benchmark::State &state) {
-    aplarray *x = Data(APL_INTG, {kBig}), *m = Mask(kBig);
+    aplarray *x = RandomData(APL_INTG, {kBig}), *m = Mask(kBig);
     std::vector<uint8_t> mask(kBig);
     for (int64_t i = 0; i < kBig; ++i) mask[i] = (DataOf<uint32_t>(m)[i / 32] >> (i % 32)) & 1;
     const int32_t *in = DataOf<const int32_t>(x);
@@ -232,12 +215,4 @@ BENCHMARK(CompressLib);
 BENCHMARK(CompressPlain);
 
 // The primitives read IO from the symbol table: the library is started first.
-int main(int argc, char **argv) {
-    APL_Callback(1, reinterpret_cast<void *>(+[](const char *, int32_t) {}));
-    APL_SetScriptMode(1);
-    APL_Init(0, "");
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench_support::RunInSession(argc, argv); }

@@ -353,8 +353,8 @@ namespace {
 // The pool and its offset table grow to the next power of two, so that a
 // line's constants do not each move the pool. The room is found from the
 // count in use: a pool handed over and back keeps the same capacity.
-uint64_t PoolRoom(uint64_t used) {
-    uint64_t room = 256;
+uint64_t PoolRoom(uint64_t used, uint64_t least = 256) {
+    uint64_t room = least;
     while (room < used) room *= 2;
     return room;
 }
@@ -366,6 +366,28 @@ void PooledHead(const aplarray *array, char (&head)[kPoolHead]) {
     head[offsetof(aplarray, type)] = static_cast<char>(array->type | APL_STATIC);
     const int32_t one = 1;
     memcpy(head + offsetof(aplarray, lnkcnt), &one, sizeof one);
+}
+
+// Whether n bytes are equal. Most constants are a scalar or a short strand,
+// compared here in a few words without a library call.
+bool SameBytes(const char *a, const char *b, size_t n) {
+    if (n > 64) return memcmp(a, b, n) == 0;
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint32_t x, y;
+        memcpy(&x, a + i, 4);
+        memcpy(&y, b + i, 4);
+        if (x != y) return false;
+    }
+    for (; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// The pool's copy is all that is kept of the array (the tokenizer passes a
+// static record, which needs no release).
+void ReleasePooled(aplarray *array) {
+    if (!IsStatic(array)) APL_UnLinkEx(array, HERE);
 }
 }  // namespace
 
@@ -382,7 +404,7 @@ int32_t PoolConstant(aplarray *array) {
     const char *rest = reinterpret_cast<const char *>(array) + kPoolHead;
     auto same = [&](int32_t offset) {
         const char *pooled = constantPool + offset;
-        return memcmp(pooled, head, kPoolHead) == 0 && memcmp(pooled + kPoolHead, rest, size - kPoolHead) == 0;
+        return memcmp(pooled, head, kPoolHead) == 0 && SameBytes(pooled + kPoolHead, rest, size - kPoolHead);
     };
     // A line repeats its constants: the last record pooled with the same
     // hash is tried before the whole pool is searched.
@@ -396,37 +418,39 @@ int32_t PoolConstant(aplarray *array) {
     RecentConstant &recent = recentConstants[(hash >> 26) & 63];
     if (recent.generation == poolGeneration && static_cast<uint32_t>(recent.offset) + size <= constantPoolUsed &&
         same(recent.offset)) {
-        APL_UnLinkEx(array, HERE);
+        ReleasePooled(array);
         return recent.offset;
     }
     for (int32_t i = 0; i < constantCount; ++i) {
         if (!same(constantOffsets[i])) continue;
         recent = RecentConstant{poolGeneration, constantOffsets[i]};
-        APL_UnLinkEx(array, HERE);
+        ReleasePooled(array);
         return constantOffsets[i];
     }
     const uint64_t used = static_cast<uint64_t>(constantPoolUsed) + rounded;
     if (used > INT32_MAX) {
         SetError(APL_ERR_WSFULL);
-        APL_UnLinkEx(array, HERE);
+        ReleasePooled(array);
         return -1;
     }
     if (!constantPool || used > PoolRoom(constantPoolUsed)) {
         auto *pool = static_cast<char *>(ReallocBlock(constantPool, PoolRoom(used), HERE));
         if (!pool) {
             SetError(APL_ERR_WSFULL);
-            APL_UnLinkEx(array, HERE);
+            ReleasePooled(array);
             return -1;
         }
         constantPool = pool;
     }
     const auto count = static_cast<uint64_t>(constantCount);
-    if (!constantOffsets || count + 1 > PoolRoom(count)) {
+    // The offsets start small (a line has a few constants): a block that the
+    // small free lists recycle.
+    if (!constantOffsets || count + 1 > PoolRoom(count, 32)) {
         auto *offsets =
-            static_cast<int32_t *>(ReallocBlock(constantOffsets, PoolRoom(count + 1) * sizeof(int32_t), HERE));
+            static_cast<int32_t *>(ReallocBlock(constantOffsets, PoolRoom(count + 1, 32) * sizeof(int32_t), HERE));
         if (!offsets) {
             SetError(APL_ERR_WSFULL);
-            APL_UnLinkEx(array, HERE);
+            ReleasePooled(array);
             return -1;
         }
         constantOffsets = offsets;
@@ -435,14 +459,45 @@ int32_t PoolConstant(aplarray *array) {
     const auto offset = static_cast<int32_t>(constantPoolUsed);
     char *record = constantPool + offset;
     memcpy(record, array, size);
-    memset(record + size, 0, rounded - size);
-    APL_UnLinkEx(array, HERE);
+    if (rounded > size) memset(record + size, 0, rounded - size);
+    ReleasePooled(array);
     auto *stored = reinterpret_cast<aplarray *>(record);
     stored->type |= APL_STATIC;
     stored->lnkcnt = 1;
     constantPoolUsed = static_cast<uint32_t>(used);
     constantOffsets[constantCount++] = offset;
     recent = RecentConstant{poolGeneration, offset};
+    return offset;
+}
+
+namespace {
+// INTG scalars pooled lately, by value; an entry answers only for the pool
+// (generation) it was filled from, which only grows while it is current.
+struct RecentInteger {
+    bool used;
+    uint32_t generation;
+    int32_t value;
+    int32_t offset;
+};
+RecentInteger recentIntegers[64];
+}  // namespace
+
+int32_t PoolInteger(int32_t value) {
+    RecentInteger &recent = recentIntegers[static_cast<uint32_t>(value) & 63];
+    if (recent.used && recent.generation == poolGeneration && recent.value == value &&
+        static_cast<uint32_t>(recent.offset) + 20 <= constantPoolUsed)
+        return recent.offset;
+    // The record as AllocArray lays out a simple scalar, marked static so
+    // that pooling it frees nothing.
+    alignas(8) unsigned char bytes[24] = {};
+    auto *record = reinterpret_cast<aplarray *>(bytes);
+    record->size = 20;
+    record->type = APL_SIMPLE | APL_STATIC;
+    record->eltype = APL_INTG;
+    record->number = 1;
+    memcpy(bytes + 16, &value, 4);
+    const int32_t offset = PoolConstant(record);
+    if (offset >= 0) recent = RecentInteger{true, poolGeneration, value, offset};
     return offset;
 }
 

@@ -64,6 +64,9 @@ double FirstNumber(const aplarray *a, double fallback);
 // Returns the byte offset of the copy (stable while the pool grows) or -1 on
 // error; consumes the array.
 int32_t PoolConstant(aplarray *array);
+// PoolConstant of an INTG scalar, the commonest constant, found again
+// without building its record when it was pooled lately.
+int32_t PoolInteger(int32_t value);
 // The pooled static record at an offset.
 aplarray *PooledConstant(int32_t offset);
 // Bytes in use in the pool (offsets below this are valid record starts or inside one).

@@ -27,6 +27,8 @@ EvaluatorState evaluator;
 // outlives the line, and the record is only read. A REAL record that is only
 // 4-byte aligned is replaced by a managed copy with one link.
 aplarray *HoldStatic(aplarray *record) {
+    // Records are 4-byte aligned: only wider elements need the test.
+    if (record->eltype == APL_INTG || record->eltype == APL_CHAR || record->eltype == APL_BOOL) return record;
     const auto data = reinterpret_cast<uintptr_t>(DataOf(record));
     const size_t align = ElementSize(record->eltype);
     if (align && data % align == 0) return record;

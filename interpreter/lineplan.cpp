@@ -132,6 +132,7 @@ public:
         plan_ = &plan;
         plan.ops = 0;
         Emit(root);
+        if (plan.ops < 1 || plan.ops > kMaxPlanOps) return false;
         Op &outermost = plan.op[plan.ops - 1];
         outermost.flags |= kFinal;
         // →C⍴L, the conditional branch: the reshape is not made when its
@@ -140,7 +141,6 @@ public:
             plan.op[plan.ops - 2].kind == OpKind::Dyadic && plan.op[plan.ops - 2].code == glyph::kRho)
             plan.op[plan.ops - 2].flags |= kBranchAfter;
         plan.groups = static_cast<uint8_t>(groups_);
-        if (plan.ops > kMaxPlanOps) return false;
         NoteNamesAndAssignments(plan);
         return true;
     }
@@ -231,7 +231,7 @@ private:
                 op.symbol = ReadShort(last_ - t_[node.left].back - 2);
                 // The value of a dyadic call may be written over the variable
                 // it is assigned to, as the walk does for I←I+1.
-                if (node_[node.right].kind == NodeKind::Dyadic) {
+                if (node_[node.right].kind == NodeKind::Dyadic && plan_->ops >= 1 && plan_->ops <= kMaxPlanOps) {
                     Op &call = plan_->op[plan_->ops - 1];
                     call.flags |= kInPlace;
                     call.symbol = op.symbol;
@@ -343,8 +343,8 @@ bool ReadsAsVariable(uint16_t symbol) {
 
 // How a slot holds its value, which decides what releasing it means.
 enum class Hold : uint8_t {
-    Link,    // one link of the slot's own (or a static record held in place)
-    Borrow,  // a variable's value, read where no assignment can free it before use
+    Link,    // one link of the slot's own
+    Borrow,  // a static record, or a variable's value read where no assignment can free it before use
     Temp,    // a call's result as it came, where no assignment can free it before use
     Inline,  // a simple scalar result kept in the slot's own record
 };
@@ -483,7 +483,8 @@ private:
     bool HoldRecord(const Op &op, aplarray *record) {
         aplarray *held = HoldStatic(record);
         if (!held) return Fail(op, APL_ERR_WSFULL);
-        Push(held, Hold::Link);
+        // A static record held where it lies has no link to give back.
+        Push(held, held == record ? Hold::Borrow : Hold::Link);
         return true;
     }
 

@@ -28,19 +28,23 @@ aplarray *KeywordText(const uint8_t *codes, int32_t length) {
     return text;
 }
 
+namespace {
+
+// Both functions take one line of text and no axis: false with AXIS or RANK.
+bool TextArgument(const CallArgs &args) {
+    if (args.axis) return SetError(APL_ERR_AXIS), false;
+    if (args.right->rank > 1) return SetError(APL_ERR_RANK), false;
+    return true;
+}
+
+}  // namespace
+
 // Returns a temporary CHAR vector. Consumes temporary arguments; linked ones
 // are left as they were.
 extern "C" aplarray *APL_Literal(aplarray *axis, aplarray *left, aplarray *right) {
     constexpr Signature kSignature{Optional(kAnyType), kRefused, Required(APL_CHAR)};
     return StandardCall(kSignature, axis, left, right, [](CallArgs &args) -> aplarray * {
-        if (args.axis) {
-            SetError(APL_ERR_AXIS);
-            return nullptr;
-        }
-        if (args.right->rank > 1) {
-            SetError(APL_ERR_RANK);
-            return nullptr;
-        }
+        if (!TextArgument(args)) return nullptr;
         return KeywordText(DataOf<const uint8_t>(args.right), args.right->number);
     });
 }
@@ -51,14 +55,7 @@ extern "C" aplarray *APL_Literal(aplarray *axis, aplarray *left, aplarray *right
 extern "C" aplarray *APL_Internal(aplarray *axis, aplarray *left, aplarray *right) {
     constexpr Signature kSignature{Optional(kAnyType), kRefused, Required(APL_CHAR)};
     return StandardCall(kSignature, axis, left, right, [](CallArgs &args) -> aplarray * {
-        if (args.axis) {
-            SetError(APL_ERR_AXIS);
-            return nullptr;
-        }
-        if (args.right->rank > 1) {
-            SetError(APL_ERR_RANK);
-            return nullptr;
-        }
+        if (!TextArgument(args)) return nullptr;
         // The translator works on a NUL-terminated line, in place.
         std::string line(DataOf<const char>(args.right), static_cast<size_t>(args.right->number));
         if (line.find('\0') != std::string::npos) {

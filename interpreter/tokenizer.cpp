@@ -194,8 +194,23 @@ constexpr uint8_t kNests = 2;    // ( [ {
 constexpr uint8_t kUnnests = 4;  // ) ] }
 constexpr uint8_t kQuoteMark = 8;
 constexpr uint8_t kSplitsLine = 16;  // ; and the diamond
+// What a character starts, for the lexer's one dispatch per piece.
+// kLexOther is a word character unless the primitive table names it (that
+// table can change, so it is read where it is).
+enum LexClass : uint8_t {
+    kLexOther,
+    kLexBlank,
+    kLexQuote,
+    kLexParenthesis,
+    kLexBracket,
+    kLexDiamond,
+    kLexStray,
+    kLexSymbol,  // the colon and the arrow
+    kLexDot,     // a symbol unless a digit follows
+};
 struct CharTable {
     uint8_t bits[256] = {};
+    LexClass lex[256] = {};
     constexpr CharTable() {
         for (uint8_t c : {uint8_t{' '}, glyph::kQuote, uint8_t{'('}, uint8_t{')'}, uint8_t{'['}, uint8_t{']'},
                           uint8_t{'{'}, uint8_t{'}'}, uint8_t{';'}, glyph::kDiamond, glyph::kLamp})
@@ -206,6 +221,15 @@ struct CharTable {
         bits[uint8_t{';'}] |= kSplitsLine;
         bits[glyph::kDiamond] |= kSplitsLine;
         bits[uint8_t{':'}] |= kSplitsLine;
+        for (int c = 0; c < 256; ++c)
+            if (bits[c] & kEndsWord) lex[c] = kLexStray;
+        lex[uint8_t{' '}] = kLexBlank;
+        lex[glyph::kQuote] = kLexQuote;
+        lex[uint8_t{'('}] = lex[uint8_t{')'}] = kLexParenthesis;
+        lex[uint8_t{'['}] = lex[uint8_t{'{'}] = kLexBracket;
+        lex[glyph::kDiamond] = kLexDiamond;
+        lex[uint8_t{':'}] = lex[glyph::kLeftArrow] = kLexSymbol;
+        lex[uint8_t{'.'}] = kLexDot;
     }
 };
 constexpr CharTable kChars;
@@ -226,6 +250,15 @@ public:
         return true;
     }
     void truncate(size_t n) { count_ = n; }
+    // Room for n more at the end, or null (WS FULL); the caller writes
+    // through the pointer and hands back its end with commit().
+    T *reserve(size_t n) {
+        while (capacity_ - count_ < n)
+            if (!Grow()) return nullptr;
+        return data_ + count_;
+    }
+    void commit(const T *end) { count_ = static_cast<size_t>(end - data_); }
+    const T *data() const { return data_; }
 
 private:
     bool Grow() {
@@ -283,7 +316,7 @@ int32_t MatchingClose(const uint8_t *text, int32_t open, int32_t end) {
     return -1;
 }
 
-enum class Piece : uint8_t { Word, String, Symbol, Open, Close, Brackets, Braces };
+enum class Piece : uint8_t { Word, String, Symbol, Open, Close, Brackets, Braces, Diamond };
 struct Span {
     Piece kind;
     int32_t begin;  // for Brackets and Braces: the opening character
@@ -327,14 +360,6 @@ struct ScratchLevel {
     ~ScratchLevel() { v.truncate(base); }
 };
 
-// Whether text[i] is a character of its own (a primitive, an arrow, a colon),
-// as CharClass says, without the call: a period before a digit is part of a number.
-bool IsSymbolChar(const uint8_t *text, int32_t i, int32_t end) {
-    const uint8_t c = text[i];
-    if (c == '.') return CharClass(text, i, end) != 0;
-    return c == ':' || c == glyph::kLeftArrow || PrimitiveFlags(c) != 0;
-}
-
 class Tokenizer {
 public:
     explicit Tokenizer(const uint8_t *text) : text_(text), pending_(pendingScratch) { pending_.Clear(); }
@@ -348,63 +373,134 @@ private:
     bool FlushPending();
     bool AddNumber(int32_t begin, int32_t end);
     bool AddString(int32_t begin, int32_t end);
+    bool AddValue(bool integer, int32_t intValue, double realValue, const uint8_t *word);
     bool AddName(int32_t begin, int32_t end, bool target, int32_t flags);
-    bool Lex(int32_t begin, int32_t end, Scratch<Span> &spans);
+    bool Lex(int32_t begin, int32_t end, Scratch<int32_t> *diamonds, Scratch<Span> &spans);
+    int32_t WordEnd(int32_t from, int32_t end) const;
+    bool Walk(size_t base, size_t top, int32_t end, int32_t flags, int depth);
+    bool Statements(int32_t begin, int32_t end, int32_t flags, int depth);
 
     const uint8_t *text_;
     Pending &pending_;
 };
 
-bool Tokenizer::Lex(int32_t begin, int32_t end, Scratch<Span> &spans) {
+// The end of a word or number that goes on at `from`: at a separator or a
+// character of its own.
+int32_t Tokenizer::WordEnd(int32_t from, int32_t end) const {
+    const uint8_t *const text = text_;
+    int32_t j = from;
+    for (; j < end; ++j) {
+        const uint8_t c = text[j];
+        const LexClass lex = kChars.lex[c];
+        if (lex == kLexOther ? PrimitiveFlags(c) != 0 : lex != kLexDot || CharClass(text, j, end) != 0) break;
+    }
+    return j;
+}
+
+// The pieces of a text, left to right. With `diamonds`, a diamond outside
+// parentheses is a piece of its own that separates statements, and its index
+// among the spans is kept there (brackets and braces are pieces whole, so a
+// diamond in them is not seen here).
+bool Tokenizer::Lex(int32_t begin, int32_t end, Scratch<int32_t> *diamonds, Scratch<Span> &spans) {
+    // A piece takes at least one character: room for all at once.
+    Span *out = spans.reserve(static_cast<size_t>(end > begin ? end - begin : 0));
+    if (!out) return Fail(APL_ERR_WSFULL, text_ + begin);
+    // Held in a local: the stores through `out` could otherwise be taken to
+    // change the member, which would be read again for every character.
+    const uint8_t *const text = text_;
+    int parentheses = 0;
     for (int32_t i = begin; i < end;) {
-        const uint8_t c = text_[i];
+        const uint8_t c = text[i];
         Span span{Piece::Word, i, i + 1};
-        if (c == ' ') {
-            ++i;
-            continue;
-        } else if (c == glyph::kQuote) {
-            const int32_t close = StringEnd(text_, i, end);
-            if (close < 0) return Fail(APL_ERR_SYNTAX, text_ + i);
-            span = {Piece::String, i, close + 1};
-        } else if (c == '(' || c == ')') {
-            span.kind = c == '(' ? Piece::Open : Piece::Close;
-        } else if (c == '[' || c == '{') {
-            const int32_t close = MatchingClose(text_, i, end);
-            if (close < 0) return Fail(APL_ERR_SYNTAX, text_ + i);
-            span = {c == '[' ? Piece::Brackets : Piece::Braces, i, close + 1};
-        } else if (IsSeparator(c)) {
-            // A closing bracket without its opening one, a stray semicolon or diamond.
-            return Fail(APL_ERR_SYNTAX, text_ + i);
-        } else if (IsSymbolChar(text_, i, end)) {
-            span.kind = Piece::Symbol;
-        } else {
-            int32_t j = i + 1;
-            while (j < end && !IsSeparator(text_[j]) && !IsSymbolChar(text_, j, end)) ++j;
-            span.end = j;
+        switch (kChars.lex[c]) {
+            case kLexBlank:
+                while (++i < end && text[i] == ' ') {
+                }
+                continue;
+            case kLexQuote: {
+                const int32_t close = StringEnd(text, i, end);
+                if (close < 0) return Fail(APL_ERR_SYNTAX, text + i);
+                span = {Piece::String, i, close + 1};
+                break;
+            }
+            case kLexParenthesis:
+                span.kind = c == '(' ? Piece::Open : Piece::Close;
+                parentheses += c == '(' ? 1 : -1;
+                break;
+            case kLexBracket: {
+                const int32_t close = MatchingClose(text, i, end);
+                if (close < 0) return Fail(APL_ERR_SYNTAX, text + i);
+                span = {c == '[' ? Piece::Brackets : Piece::Braces, i, close + 1};
+                break;
+            }
+            case kLexDiamond:
+                if (!diamonds || parentheses != 0) return Fail(APL_ERR_SYNTAX, text + i);
+                span.kind = Piece::Diamond;
+                if (!diamonds->push(static_cast<int32_t>(out - spans.data()))) return Fail(APL_ERR_WSFULL, text + i);
+                break;
+            case kLexStray:
+                // A closing bracket without its opening one, a stray semicolon or lamp.
+                return Fail(APL_ERR_SYNTAX, text + i);
+            case kLexSymbol: span.kind = Piece::Symbol; break;
+            case kLexDot:
+            case kLexOther:
+                if (c == '.' ? CharClass(text, i, end) != 0 : PrimitiveFlags(c) != 0) {
+                    span.kind = Piece::Symbol;
+                } else {
+                    span.end = WordEnd(i + 1, end);
+                }
+                break;
         }
-        if (!spans.push(span)) return Fail(APL_ERR_WSFULL, text_ + i);
+        *out++ = span;
         i = span.end;
     }
+    spans.commit(out);
     return true;
 }
 
-// A tag with its payload of `bytes` little-endian bytes to its left, in one
+// Room for `length` bytes of the code buffer, or null with WS FULL set. A
+// line is written downward into room made for it at the start: one test.
+inline uint8_t *ReserveCode(int32_t length) {
+    TokenBuffer &b = codeBuffer;
+    if (!b.forward && b.start >= length && b.block) {
+        b.start -= length;
+        return b.block + b.start;
+    }
+    return Reserve(b, length);
+}
+
+inline bool PutCode(uint8_t byte) {
+    uint8_t *to = ReserveCode(1);
+    if (!to) return false;
+    *to = byte;
+    return true;
+}
+
+// A tag with its payload of `Bytes` little-endian bytes to its left, in one
 // reservation of the code buffer.
-bool PutToken(uint8_t tag, uint32_t payload, int32_t bytes) {
-    uint8_t *to = Reserve(codeBuffer, bytes + 1);
+template <int Bytes>
+inline bool PutToken(uint8_t tag, uint32_t payload) {
+    uint8_t *to = ReserveCode(Bytes + 1);
     if (!to) return false;
     if (codeBuffer.forward) {
         to[0] = tag;
         ++to;
     } else {
-        to[bytes] = tag;
+        to[Bytes] = tag;
     }
-    for (int32_t i = 0; i < bytes; ++i) to[i] = static_cast<uint8_t>(payload >> (8 * i));
+    for (int i = 0; i < Bytes; ++i) to[i] = static_cast<uint8_t>(payload >> (8 * i));
     return true;
 }
 
 bool Tokenizer::FlushPending() {
     Pending &p = pending_;
+    if (p.kind == Pending::Numbers && p.count == 1 && !p.anyReal) {
+        const int32_t offset = PoolInteger(p.ints[0]);
+        const uint8_t *at = p.at;
+        p.Clear();
+        if (offset < 0) return Fail(APL_ERR_WSFULL, at);
+        return PutToken<4>(kTagConstant, static_cast<uint32_t>(offset)) || Fail(APL_ERR_WSFULL, at);
+    }
     const bool strand = p.count > 1;
     const int32_t n = p.kind == Pending::Text ? static_cast<int32_t>(p.chars.size()) : p.count;
     const int eltype = p.kind != Pending::Numbers ? APL_CHAR : p.anyReal ? APL_REAL : APL_INTG;
@@ -416,9 +512,15 @@ bool Tokenizer::FlushPending() {
     const int64_t size = payload <= 4 ? 20 : payload + 16;
     const uint8_t *at = p.at;
     if (size > INT32_MAX - 64) return Fail(APL_ERR_WSFULL, at);
-    std::vector<uint64_t> &words = recordScratch;
-    words.assign(static_cast<size_t>(size + 7) / 8, 0);
-    auto *record = reinterpret_cast<aplarray *>(words.data());
+    // Most constants are a scalar or a short strand: a record on the stack.
+    uint64_t local[8] = {};
+    const auto wordCount = static_cast<size_t>(size + 7) / 8;
+    uint64_t *words = local;
+    if (wordCount > 8) {
+        recordScratch.assign(wordCount, 0);
+        words = recordScratch.data();
+    }
+    auto *record = reinterpret_cast<aplarray *>(words);
     record->size = static_cast<int32_t>(size);
     record->type = static_cast<uint8_t>(APL_SIMPLE | APL_STATIC | (strand ? APL_STRAND : 0));
     record->rank = static_cast<uint8_t>(rank);
@@ -442,7 +544,7 @@ bool Tokenizer::FlushPending() {
     p.Clear();
     const int32_t offset = PoolConstant(record);
     if (offset < 0) return Fail(APL_ERR_WSFULL, at);
-    return PutToken(kTagConstant, static_cast<uint32_t>(offset), 4) || Fail(APL_ERR_WSFULL, at);
+    return PutToken<4>(kTagConstant, static_cast<uint32_t>(offset)) || Fail(APL_ERR_WSFULL, at);
 }
 
 // A decimal without exponent of at most 15 digits ("12.5", "-0.25"): its
@@ -476,6 +578,23 @@ bool ShortDecimal(const std::string &digits, double &value) {
 bool Tokenizer::AddNumber(int32_t begin, int32_t end) {
     const uint8_t *word = text_ + begin;
     const int32_t length = end - begin;
+    // The common case first: digits only, with a high minus in front, short
+    // enough for INTG (the same words that the general reading makes INTG).
+    const int32_t sign = word[0] == glyph::kHighMinus ? 1 : 0;
+    if (length <= 9 && length > sign) {
+        int32_t value = 0;
+        int32_t i = sign;
+        while (i < length && IsDigit(word[i])) value = value * 10 + (word[i++] - '0');
+        if (i == length) {
+            // Another integer of a strand of integers: no more to decide.
+            Pending &p = pending_;
+            if (p.kind != Pending::Numbers || p.anyReal) return AddValue(true, sign ? -value : value, 0, word);
+            p.ints.push_back(sign ? -value : value);
+            ++p.count;
+            p.at = word;
+            return true;
+        }
+    }
     bool integer = length <= 9;
     for (int32_t i = 0; i < length; ++i)
         if (word[i] == '.' || word[i] == 'E' || word[i] == 'e') integer = false;
@@ -515,6 +634,11 @@ bool Tokenizer::AddNumber(int32_t begin, int32_t end) {
         if (!std::isfinite(realValue)) return Fail(APL_ERR_DOMAIN, word);
         errno = 0;
     }
+    return AddValue(integer, intValue, realValue, word);
+}
+
+// Adds a number to the pending strand (an INTG one while all are integers).
+bool Tokenizer::AddValue(bool integer, int32_t intValue, double realValue, const uint8_t *word) {
     Pending &p = pending_;
     if (p.kind != Pending::Numbers && !Flush()) return false;
     if (p.kind == Pending::None) p.kind = Pending::Numbers;
@@ -569,14 +693,16 @@ uint32_t NameHash(const char *name, int32_t length) {
 }
 
 // Index of the name, or APL_symtab.count when absent.
-uint16_t FindName(const char *name, int32_t length) {
+inline uint16_t FindName(const char *name, int32_t length) {
     const uint32_t hash = NameHash(name, length);
     RecentName &recent = recentNames[hash & 255];
     if (recent.hash == hash && IsSymbol(recent.index)) {
         const char *known = SymbolName(recent.index);
-        // The lengths first: a colliding shorter name must not be read past its end.
-        const size_t size = static_cast<size_t>(length);
-        if (strnlen(known, size + 1) == size && memcmp(known, name, size) == 0) return recent.index;
+        // Byte by byte, stopping at the first difference: a colliding shorter
+        // name ends in its NUL, which no name character equals.
+        int32_t i = 0;
+        while (i < length && known[i] == name[i]) ++i;
+        if (i == length && known[i] == 0) return recent.index;
     }
     const uint16_t index = LookupName(name, length);
     if (IsSymbol(index)) recent = RecentName{hash, index};
@@ -594,7 +720,7 @@ bool Tokenizer::AddName(int32_t begin, int32_t end, bool target, int32_t flags) 
         index = DefineName(name, length, 0, &none);
         if (!IsSymbol(index)) return Fail(APL_ERR_SYNTAX, text_ + begin);
     }
-    return PutToken(kTagName, index, 2) || Fail(APL_ERR_WSFULL, text_ + begin);
+    return PutToken<2>(kTagName, index) || Fail(APL_ERR_WSFULL, text_ + begin);
 }
 
 // The inside of a brace pair: an optional for-loop header, then segments cut at
@@ -665,22 +791,32 @@ bool Tokenizer::Block(int32_t begin, int32_t end, int32_t flags, int depth) {
 // One statement, from its right end.
 bool Tokenizer::Statement(int32_t begin, int32_t end, int32_t flags, int depth) {
     ScratchLevel<Span> level(spanScratch);
-    if (!Lex(begin, end, spanScratch)) return false;
-    const Scratch<Span> &spans = spanScratch;  // grows with nested levels: use indices
-    const size_t base = level.base;
+    return Lex(begin, end, nullptr, spanScratch) && Walk(level.base, spanScratch.size(), end, flags, depth);
+}
+
+// The statement whose pieces are spans [base, top), from its right end;
+// `end` is one past its last character.
+bool Tokenizer::Walk(size_t base, size_t top, int32_t end, int32_t flags, int depth) {
+    // Nested levels (brackets, braces) add spans above these and may move
+    // them: the pointer is taken again after each.
+    const Span *spans = spanScratch.data();
+    // A local copy: the stores into the code buffer could otherwise be taken
+    // to change the member.
+    const uint8_t *const text = text_;
     int parentheses = 0;
     bool target = (flags & kTokAssignTarget) != 0;
-    std::vector<bool> listTargets;  // names of a parenthesised list left of an arrow
-    for (size_t k = spans.size(); k-- > base;) {
+    // The spans of a parenthesised list of names left of an arrow: [listFrom, listTo).
+    size_t listFrom = 0, listTo = 0;
+    for (size_t k = top; k-- > base;) {
         const Span s = spans[k];
         const bool isTarget = target;
         target = false;
-        const uint8_t c = text_[s.begin];
+        const uint8_t c = text[s.begin];
         switch (s.kind) {
             case Piece::Word:
                 if (IsDigit(c) || c == '.' || c == glyph::kHighMinus) {
                     if (!AddNumber(s.begin, s.end)) return false;
-                } else if (!AddName(s.begin, s.end, isTarget || (k < listTargets.size() && listTargets[k]), flags)) {
+                } else if (!AddName(s.begin, s.end, isTarget || (k >= listFrom && k < listTo), flags)) {
                     return false;
                 }
                 break;
@@ -690,46 +826,49 @@ bool Tokenizer::Statement(int32_t begin, int32_t end, int32_t flags, int depth) 
             case Piece::Symbol:
                 // Labels belong to function lines: immediate execution and execute
                 // have no colon outside a block.
-                if (c == ':' && (flags & kTokNamesMustExist)) return Fail(APL_ERR_SYNTAX, text_ + s.begin);
-                if (!Flush() || !PutByte(codeBuffer, c)) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+                if (c == ':' && (flags & kTokNamesMustExist)) return Fail(APL_ERR_SYNTAX, text + s.begin);
+                if (!Flush() || !PutCode(c)) return Fail(APL_ERR_WSFULL, text + s.begin);
                 if (c == glyph::kLeftArrow) {
                     target = true;
                     // (A B C)←...: a list of names only is a vector assignment, whose
                     // names are all targets.
                     if (k >= base + 2 && spans[k - 1].kind == Piece::Close) {
                         size_t j = k - 1;
-                        while (j-- > base && spans[j].kind == Piece::Word && !IsDigit(text_[spans[j].begin]) &&
-                               text_[spans[j].begin] != '.' && text_[spans[j].begin] != glyph::kHighMinus) {
+                        while (j-- > base && spans[j].kind == Piece::Word && !IsDigit(text[spans[j].begin]) &&
+                               text[spans[j].begin] != '.' && text[spans[j].begin] != glyph::kHighMinus) {
                         }
                         if (j >= base && j < k - 2 && spans[j].kind == Piece::Open) {
-                            listTargets.assign(k, false);
-                            for (size_t t = j + 1; t < k - 1; ++t) listTargets[t] = true;
+                            listFrom = j + 1;
+                            listTo = k - 1;
                         }
                     }
                 }
                 break;
             case Piece::Close:
                 ++parentheses;
-                if (!Flush() || !PutByte(codeBuffer, ')')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+                if (!Flush() || !PutCode(')')) return Fail(APL_ERR_WSFULL, text + s.begin);
                 break;
             case Piece::Open:
-                if (--parentheses < 0) return Fail(APL_ERR_SYNTAX, text_ + s.begin);
-                if (!Flush() || !PutByte(codeBuffer, '(')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+                if (--parentheses < 0) return Fail(APL_ERR_SYNTAX, text + s.begin);
+                if (!Flush() || !PutCode('(')) return Fail(APL_ERR_WSFULL, text + s.begin);
                 break;
             case Piece::Brackets:
-                if (depth >= kMaxTokenizerDepth) return Fail(APL_ERR_LIMIT, text_ + s.begin);
-                if (!Flush() || !PutByte(codeBuffer, ']')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+                if (depth >= kMaxTokenizerDepth) return Fail(APL_ERR_LIMIT, text + s.begin);
+                if (!Flush() || !PutCode(']')) return Fail(APL_ERR_WSFULL, text + s.begin);
                 if (!Line(s.begin + 1, s.end - 1, (flags & kTokNamesMustExist) | kTokIndexList, depth + 1) || !Flush())
                     return false;
-                if (!PutByte(codeBuffer, '[')) return Fail(APL_ERR_WSFULL, text_ + s.begin);
+                spans = spanScratch.data();
+                if (!PutCode('[')) return Fail(APL_ERR_WSFULL, text + s.begin);
                 break;
             case Piece::Braces:
-                if (depth >= kMaxTokenizerDepth) return Fail(APL_ERR_LIMIT, text_ + s.begin);
+                if (depth >= kMaxTokenizerDepth) return Fail(APL_ERR_LIMIT, text + s.begin);
                 if (!Block(s.begin + 1, s.end - 1, flags, depth + 1)) return false;
+                spans = spanScratch.data();
                 break;
+            case Piece::Diamond: return Fail(APL_ERR_SYNTAX, text + s.begin);  // Statements cuts there
         }
     }
-    if (parentheses != 0) return Fail(APL_ERR_SYNTAX, text_ + end - 1);
+    if (parentheses != 0) return Fail(APL_ERR_SYNTAX, text + end - 1);
     return Flush();
 }
 
@@ -754,42 +893,49 @@ bool Tokenizer::Line(int32_t begin, int32_t end, int32_t flags, int depth) {
         return true;
     }
     if (begin == end) return Fail(APL_ERR_SYNTAX, text_ + begin);
-    if (flags & kTokDiamonds) {
-        ScratchLevel<int32_t> level(cutScratch);
-        if (!SplitTopLevel(text_, begin, end, glyph::kDiamond, cutScratch)) return false;
-        const size_t base = level.base;
-        if (cutScratch.size() > base) {
-            tokenizerLineFlags |= kLineHasDiamonds;
-            if (!cutScratch.push(end)) return Fail(APL_ERR_WSFULL, text_ + begin);
-            const size_t count = cutScratch.size() - base;
-            // The first statement is written first and so ends up rightmost.
-            int32_t from = begin;
-            for (size_t i = 0; i < count; ++i) {
-                const int32_t to = cutScratch[base + i];
-                if (!Line(from, to, flags & ~kTokDiamonds, depth)) return false;
-                if (i + 1 < count && !PutByte(codeBuffer, glyph::kDiamond)) return Fail(APL_ERR_WSFULL, text_ + to);
-                from = to + 1;
-            }
-            return true;
-        }
+    if (flags & kTokDiamonds) return Statements(begin, end, flags & ~kTokDiamonds, depth);
+    return Statement(begin, end, flags, depth);
+}
+
+// Statements separated by diamonds, lexed in one pass over the text. The
+// first statement is written first and so ends up rightmost.
+bool Tokenizer::Statements(int32_t begin, int32_t end, int32_t flags, int depth) {
+    ScratchLevel<Span> level(spanScratch);
+    ScratchLevel<int32_t> diamonds(cutScratch);
+    if (!Lex(begin, end, &cutScratch, spanScratch)) return false;
+    const size_t top = spanScratch.size(), cuts = cutScratch.size();
+    if (cuts == diamonds.base) return Walk(level.base, top, end, flags, depth);
+    tokenizerLineFlags |= kLineHasDiamonds;
+    // Read by index: the statements' brackets add spans and cuts above these
+    // and may move both arrays.
+    size_t from = level.base;
+    for (size_t d = diamonds.base; d <= cuts; ++d) {
+        const size_t k = d < cuts ? static_cast<size_t>(cutScratch[d]) : top;
+        const int32_t cut = d < cuts ? spanScratch[k].begin : end;
+        if (from == k) return Fail(APL_ERR_SYNTAX, text_ + cut);  // nothing but blanks
+        if (!Walk(from, k, spanScratch[k - 1].end, flags, depth)) return false;
+        if (d < cuts && !PutCode(glyph::kDiamond)) return Fail(APL_ERR_WSFULL, text_ + cut);
+        from = k + 1;
     }
-    return Statement(begin, end, flags & ~kTokDiamonds, depth);
+    return true;
 }
 
 // The first lamp outside quotes, or `length`. A doubled quote inside a string
 // closes it and opens another, which comes to the same.
 int32_t CommentStart(const uint8_t *text, int32_t length) {
     const uint8_t *at = text, *end = text + length;
-    for (;;) {
-        const auto *lamp = static_cast<const uint8_t *>(memchr(at, glyph::kLamp, static_cast<size_t>(end - at)));
-        if (!lamp) return length;
+    const auto *lamp = static_cast<const uint8_t *>(memchr(at, glyph::kLamp, static_cast<size_t>(length)));
+    while (lamp) {
         const auto *open = static_cast<const uint8_t *>(memchr(at, glyph::kQuote, static_cast<size_t>(lamp - at)));
         if (!open) return static_cast<int32_t>(lamp - text);
         const auto *close =
             static_cast<const uint8_t *>(memchr(open + 1, glyph::kQuote, static_cast<size_t>(end - open - 1)));
         if (!close) return length;
         at = close + 1;
+        // A lamp inside that string is text: the next one after it is tried.
+        if (close > lamp) lamp = static_cast<const uint8_t *>(memchr(at, glyph::kLamp, static_cast<size_t>(end - at)));
     }
+    return length;
 }
 
 void NoteControlSymbols(const uint8_t *text, int32_t length) {
@@ -817,13 +963,22 @@ bool TokenizeLine(const uint8_t *text, int32_t length, int32_t flags) {
 }
 
 bool TokenizeSourceLine(const uint8_t *text, int32_t length, int32_t flags, StoredLine &line) {
-    ResetTokenBuffer(codeBuffer);
-    codeBuffer.forward = false;
-    tokenizerLineFlags = 0;
-    if (!text || length < 0) return Fail(APL_ERR_SYNTAX, text);
     // Room for a line of ordinary density at once, so that the buffer is not
     // copied as it grows (a name of one letter takes three bytes stored).
-    if (length < (1 << 20) && !MakeRoom(codeBuffer, 2 * length + 16)) return false;
+    // The last line's block is used again when it is large enough, and not so
+    // large that one long line would keep it: that line is given up here
+    // either way.
+    const int64_t room = length >= 0 && length < (1 << 20) ? 2 * int64_t{length} + 16 : 0;
+    if (codeBuffer.owned && !codeBuffer.forward && codeBuffer.block && codeBuffer.capacity >= room &&
+        codeBuffer.capacity <= 4 * room + 4096) {
+        codeBuffer.start = codeBuffer.end = codeBuffer.capacity;
+    } else {
+        ResetTokenBuffer(codeBuffer);
+        codeBuffer.forward = false;
+    }
+    tokenizerLineFlags = 0;
+    if (!text || length < 0) return Fail(APL_ERR_SYNTAX, text);
+    if (room && !MakeRoom(codeBuffer, static_cast<int32_t>(room))) return false;
     // The comment part: the blanks before the first lamp outside quotes, the
     // lamp and the rest of the line.
     const int32_t lamp = CommentStart(text, length);

@@ -74,4 +74,31 @@ struct Bits {
     }
 };
 
+// x ÷ a as the folds divide: 0÷0 gives the DIV value, and any other division
+// by zero is noted in `zeroDivide` so that the caller can end in DOMAIN once
+// the loop is done (a branch out of a vectorised loop would cost more).
+struct Quotient {
+    double div;
+    bool *zeroDivide;
+    double operator()(double x, double a) const {
+        if (a != 0) return x / a;
+        if (x != 0) *zeroDivide = true;
+        return div;
+    }
+};
+
+// The larger and smaller of two values, exactly (no tolerance).
+struct Max {
+    template <class T>
+    T operator()(T x, T a) const {
+        return x > a ? x : a;
+    }
+};
+struct Min {
+    template <class T>
+    T operator()(T x, T a) const {
+        return x < a ? x : a;
+    }
+};
+
 }  // namespace fold

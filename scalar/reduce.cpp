@@ -152,11 +152,7 @@ bool FoldArithmetic(Kind kind, const In *x, double *out, const Layout &f, double
         case Kind::Mul: return FoldVectors<double>(x, out, f, [](double v, double a) { return v * a; });
         default: {
             bool zeroDivide = false;
-            const bool ok = FoldVectors<double>(x, out, f, [&zeroDivide, div](double v, double a) {
-                if (a != 0) return v / a;
-                if (v != 0) zeroDivide = true;
-                return div;
-            });
+            const bool ok = FoldVectors<double>(x, out, f, fold::Quotient{div, &zeroDivide});
             if (ok && zeroDivide) return Fail(APL_ERR_DOMAIN), false;
             return ok;
         }
@@ -165,8 +161,8 @@ bool FoldArithmetic(Kind kind, const In *x, double *out, const Layout &f, double
 
 template <class T>
 bool FoldExtremum(Kind kind, const T *x, T *out, const Layout &f) {
-    if (kind == Kind::Max) return FoldVectors<T>(x, out, f, [](T v, T a) { return v > a ? v : a; });
-    return FoldVectors<T>(x, out, f, [](T v, T a) { return v < a ? v : a; });
+    if (kind == Kind::Max) return FoldVectors<T>(x, out, f, fold::Max{});
+    return FoldVectors<T>(x, out, f, fold::Min{});
 }
 
 template <Kind K, class T>

@@ -111,12 +111,9 @@ bool ScanArithmetic(Kind kind, const In *x, double *out, const Layout &f, double
         case Kind::Sub: return RunAlong(x, out, f, [](double r, double v, int64_t k) { return k & 1 ? r - v : r + v; });
         default: {
             bool zeroDivide = false;
-            const bool ok = RunAlong(x, out, f, [&zeroDivide, div](double r, double v, int64_t k) {
-                if (!(k & 1)) return r * v;
-                if (v != 0) return r / v;
-                if (r != 0) zeroDivide = true;
-                return div;
-            });
+            const fold::Quotient divide{div, &zeroDivide};
+            const bool ok =
+                RunAlong(x, out, f, [divide](double r, double v, int64_t k) { return k & 1 ? divide(r, v) : r * v; });
             if (ok && zeroDivide) return Fail(APL_ERR_DOMAIN), false;
             return ok;
         }
@@ -125,8 +122,8 @@ bool ScanArithmetic(Kind kind, const In *x, double *out, const Layout &f, double
 
 template <class T>
 bool ScanExtremum(Kind kind, const T *x, T *out, const Layout &f) {
-    if (kind == Kind::Max) return RunAlong(x, out, f, [](T r, T v, int64_t) { return v > r ? v : r; });
-    return RunAlong(x, out, f, [](T r, T v, int64_t) { return v < r ? v : r; });
+    if (kind == Kind::Max) return RunAlong(x, out, f, [](T r, T v, int64_t) { return fold::Max{}(v, r); });
+    return RunAlong(x, out, f, [](T r, T v, int64_t) { return fold::Min{}(v, r); });
 }
 
 // The one-pass loop of a primitive operand over a simple argument; `handled`

@@ -20,17 +20,6 @@ aplarray *NewArray(int rank, int eltype, const int32_t *shape) {
     return AllocArray((eltype == APL_NESTED ? APL_NESTEDARRAY : APL_SIMPLE) | APL_TEMP, rank, eltype, shape, HERE);
 }
 
-// BOOL and SHORT items count as INTG here.
-int TypeClass(int eltype) { return eltype == APL_BOOL || eltype == APL_SHORT ? int{APL_INTG} : eltype; }
-
-// The element type of a mix from the union of its items' types.
-int MixedType(int types) {
-    if ((types & APL_NESTED) || ((types & APL_CHAR) && (types & (APL_INTG | APL_REAL)))) return APL_NESTED;
-    if (types & APL_REAL) return APL_REAL;
-    if (types & APL_CHAR) return APL_CHAR;
-    return APL_INTG;
-}
-
 // Copies n elements of `item` from `first` to `out`, converted to `eltype`
 // (CHAR to CHAR, integers to INTG or REAL, REAL to REAL).
 void CopyConverted(void *out, int eltype, const aplarray *item, int64_t first, int64_t n) {
@@ -92,7 +81,7 @@ bool PlanMix(const aplarray *array, MixPlan &plan) {
         for (int a = 0; a < plan.itemRank; ++a)
             if (item->shape[a] > plan.itemShape[a]) plan.itemShape[a] = item->shape[a];
     }
-    plan.eltype = MixedType(types);
+    plan.eltype = JoinedType(types);
     double total = 1.0;
     for (int a = 0; a < array->rank; ++a) total *= array->shape[a];
     for (int a = 0; a < plan.itemRank; ++a) {

@@ -6,14 +6,12 @@
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/wrapper.h"
+#include "structural/nested.h"
 #include "structural/search.h"
 
 #include <cstring>
 
 namespace {
-
-// BOOL and SHORT leaves count as INTG.
-int TypeClass(int eltype) { return eltype == APL_BOOL || eltype == APL_SHORT ? int{APL_INTG} : eltype; }
 
 // ---- Enlist ------------------------------------------------------------------------
 
@@ -88,14 +86,7 @@ aplarray *Enlist(aplarray *right) {
     int types = 0;
     if (!SurveyLeaves(right, 0, count, types)) return nullptr;
     if (count > INT32_MAX) return SetError(APL_ERR_WSFULL), nullptr;
-    int eltype = APL_INTG;
-    if ((types & APL_CHAR) && (types & (APL_INTG | APL_REAL)))
-        eltype = APL_NESTED;
-    else if (types & APL_REAL)
-        eltype = APL_REAL;
-    else if (types & APL_CHAR)
-        eltype = APL_CHAR;
-    if (count == 0) eltype = APL_INTG;
+    const int eltype = count == 0 ? int{APL_INTG} : JoinedType(types);
     const auto n = static_cast<int32_t>(count);
     TempGuard result(AllocArray((eltype == APL_NESTED ? APL_NESTEDARRAY : APL_SIMPLE) | APL_TEMP, 1, eltype, &n, HERE));
     if (!result.get()) return nullptr;

@@ -8,6 +8,20 @@
 #include <cstdint>
 #include <vector>
 
+// ---- Element types of joined items ----------------------------------------------------
+
+// BOOL and SHORT count as INTG when items or leaves are joined.
+inline int TypeClass(int eltype) { return eltype == APL_BOOL || eltype == APL_SHORT ? int{APL_INTG} : eltype; }
+
+// The element type that holds items of the union `types` of their classes:
+// nested for nested items or characters beside numbers, else REAL, CHAR or INTG.
+inline int JoinedType(int types) {
+    if ((types & APL_NESTED) || ((types & APL_CHAR) && (types & (APL_INTG | APL_REAL)))) return APL_NESTED;
+    if (types & APL_REAL) return APL_REAL;
+    if (types & APL_CHAR) return APL_CHAR;
+    return APL_INTG;
+}
+
 // ---- Reading arguments --------------------------------------------------------------
 
 // The elements of a simple numeric array as integers (REAL values must be

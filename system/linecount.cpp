@@ -6,24 +6,11 @@
 #include "core/errors.h"
 #include "core/frames.h"
 #include "interpreter/execfn.h"
+#include "system/niladic.h"
 
 #include <vector>
 
 namespace {
-
-aplarray *Fail(int32_t code) {
-    SetError(code);
-    return nullptr;
-}
-
-bool NiladicCall(aplarray *axis, aplarray *left, aplarray *right) {
-    APL_UnLinkTempEx(axis, HERE);
-    if (left != axis) APL_UnLinkTempEx(left, HERE);
-    if (right != axis && right != left) APL_UnLinkTempEx(right, HERE);
-    if (aplerrno) return false;
-    if (axis || left || right) return Fail(APL_ERR_SYNTAX), false;
-    return true;
-}
 
 // The frame of the function running now, or null at session level (a
 // suspended function's frame stays current in its session, but its line is

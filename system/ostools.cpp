@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "core/wrapper.h"
 #include "system/nfiles.h"
+#include "system/niladic.h"
 #include "system/ostext.h"
 #include "system/platform.h"
 
@@ -90,16 +91,6 @@ aplarray *DirectoryKernel(CallArgs &args) {
     });
     if (names.empty()) return MakeString("");
     return NameVector(names);
-}
-
-// A niladic call: true when there is nothing to refuse. Releases temporaries.
-bool NiladicCall(aplarray *axis, aplarray *left, aplarray *right) {
-    APL_UnLinkTempEx(axis, HERE);
-    if (left != axis) APL_UnLinkTempEx(left, HERE);
-    if (right != axis && right != left) APL_UnLinkTempEx(right, HERE);
-    if (aplerrno) return false;
-    if (axis || left || right) return Fail(APL_ERR_SYNTAX), false;
-    return true;
 }
 
 }  // namespace

@@ -68,6 +68,19 @@ bool Step(const char *what, bool ok) {
     return ok;
 }
 
+// Ctrl-C after `delay` microseconds of the work typed last must give INTERRUPT
+// ERROR, and then the session must answer `line` with `answer`.
+bool InterruptThenAnswer(useconds_t delay, const char *stopped, const std::string &line, const std::string &answer,
+                         const char *goesOn) {
+    size_t mark = seen.size();
+    usleep(delay);
+    Type("\x03");
+    bool ok = Step(stopped, WaitFor("INTERRUPT ERROR", mark, 30));
+    mark = seen.size();
+    Type(line);
+    return Step(goesOn, WaitFor(answer, mark, 10)) && ok;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -109,21 +122,9 @@ int main(int argc, char **argv) {
     Type("X`[100000 3`r'abc'\r");
     Type("X\r");
     WaitFor("abc", mark, 10);
-    usleep(200000);
-    Type("\x03");
-    ok &= Step("Ctrl-C stops a long display", WaitFor("INTERRUPT ERROR", mark, 30));
-    mark = seen.size();
-    Type("1+1\r");
-    ok &= Step("the session goes on", WaitFor("2", mark, 10));
-
-    mark = seen.size();
+    ok &= InterruptThenAnswer(200000, "Ctrl-C stops a long display", "1+1\r", "2", "the session goes on");
     Type("{`aI`[`i1000000: {`aJ`[`i1000000: Y`[1}}\r");
-    usleep(500000);
-    Type("\x03");
-    ok &= Step("Ctrl-C stops an endless loop", WaitFor("INTERRUPT ERROR", mark, 30));
-    mark = seen.size();
-    Type("3+4\r");
-    ok &= Step("the session still answers", WaitFor("7", mark, 10));
+    ok &= InterruptThenAnswer(500000, "Ctrl-C stops an endless loop", "3+4\r", "7", "the session still answers");
 
     // Ctrl-C during a scalar function over 1E8 elements: the addition looks at
     // the flag every stride, so the error comes at once, not when it is done:

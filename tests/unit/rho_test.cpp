@@ -1,6 +1,6 @@
-// Shape and reshape through APL_Shape (result types, cycling, empty cases,
-// Boolean rows on and off word boundaries, errors, nested items) and the
-// three modes of prototype.
+// Reshape through APL_Shape where the session cannot look (Boolean rows on and
+// off word boundaries with clear padding, nested items linked, not copied) and
+// the three modes of prototype. Shapes, values and errors are in rho.tr.
 #include "support.h"
 
 #include "structural/rho.h"
@@ -32,13 +32,6 @@ Got Take(aplarray *r) {
 
 using ShapeAndReshape = LibraryTest;
 
-TEST_F(ShapeAndReshape, ShapeIsAnIntegerVectorOfElementCounts) {
-    for (int eltype : {APL_BOOL, APL_SHORT, APL_CHAR, APL_REAL})
-        for (const Shape &shape : {Shape{}, Shape{1}, Shape{3, 33}, Shape{2, 0, 5}})
-            EXPECT_EQ(Take(APL_Shape(nullptr, nullptr, Make(eltype, shape))),
-                      (Got{APL_INTG, {static_cast<int32_t>(shape.size())}, Values(shape.begin(), shape.end())}));
-}
-
 TEST_F(ShapeAndReshape, ReshapeCyclesTheRavel) {
     const Values seven = {1, 2, 3, 4, 5, 6, 7}, bits32 = Cycle({1, 0, 0}, 32), bits33 = Cycle({1, 0}, 33);
     struct Case {
@@ -62,35 +55,6 @@ TEST_F(ShapeAndReshape, ReshapeCyclesTheRavel) {
         {"five bits", APL_Int(5), Make(APL_BOOL, {33}, bits33), {APL_BOOL, {5}, Cycle(bits33, 5)}},
     };
     for (const Case &c : cases) EXPECT_EQ(Take(APL_Shape(nullptr, c.left, c.right)), c.expected) << c.what;
-}
-
-TEST_F(ShapeAndReshape, Errors) {
-    struct Case {
-        aplarray *axis, *left, *right;
-        int32_t error;
-    } cases[] = {
-        {APL_Int(1), nullptr, Ints({1}), APL_ERR_AXIS},
-        {nullptr, nullptr, nullptr, APL_ERR_SYNTAX},
-        {nullptr, Make(APL_INTG, {1, 2}, {2, 2}), Ints({1}), APL_ERR_RANK},
-        {nullptr, Make(APL_REAL, {1}, {2.5}), Ints({1}), APL_ERR_DOMAIN},
-        {nullptr, Ints({2, -1}), Ints({1}), APL_ERR_DOMAIN},
-        {nullptr, Ints(Values(65, 1)), Ints({1}), APL_ERR_LIMIT},
-        {nullptr, Ints({65536, 65536}), Ints({1}), APL_ERR_DOMAIN},
-        {nullptr, Ints({}), Ints({}), APL_ERR_DOMAIN},
-        {nullptr, APL_Int(3), Ints({}), APL_ERR_DOMAIN},
-        {nullptr, Make(APL_CHAR, {0}), Ints({1}), APL_ERR_DOMAIN},
-    };
-    for (const Case &c : cases) {
-        aplerrno = 0;
-        EXPECT_EQ(APL_Shape(c.axis, c.left, c.right), nullptr);
-        EXPECT_EQ(aplerrno, c.error) << &c - cases;
-    }
-    EXPECT_STREQ(APL_error_message, "Invalid data type(CHAR)");
-    aplarray *left = APL_Link(Ints({-1}));  // linked arguments survive a failure
-    aplerrno = 0;
-    EXPECT_EQ(APL_Shape(nullptr, left, left), nullptr);
-    EXPECT_EQ(left->lnkcnt, 1);
-    APL_UnLink(left);
 }
 
 TEST_F(ShapeAndReshape, NestedItemsAreLinkedNotCopied) {

@@ -43,27 +43,6 @@ Got Held(Call call, aplarray *left, aplarray *right, aplarray *axis = nullptr) {
 
 using StructuralTypes = LibraryTest;
 
-TEST_F(StructuralTypes, CatenateDecidesTheTypeBeforeConverting) {
-    const Values none;
-    EXPECT_EQ(Take(APL_Catenate(nullptr, Ints({1, 2}), APL_Int(3))), (Got{APL_INTG, {3}, {1, 2, 3}}));
-    EXPECT_EQ(Take(APL_Catenate(nullptr, APL_Int(1), Real(2.5))), (Got{APL_REAL, {2}, {1, 2.5}}));
-    EXPECT_EQ(Take(APL_Catenate(nullptr, Make(APL_CHAR, {}, {'A'}), APL_Int(1))).eltype, APL_NESTED);
-    EXPECT_EQ(Take(APL_Catenate(nullptr, Make(APL_CHAR, {0}), Ints({1, 2}))), (Got{APL_INTG, {2}, {1, 2}}));
-    EXPECT_EQ(Take(APL_Catenate(nullptr, Ints({1, 2}), Make(APL_REAL, {0}))), (Got{APL_INTG, {2}, {1, 2}}));
-    EXPECT_EQ(Take(APL_Catenate(nullptr, Make(APL_BOOL, {2}, {1, 0}), Make(APL_BOOL, {1}, {1}))),
-              (Got{APL_INTG, {3}, {1, 0, 1}}));
-}
-
-TEST_F(StructuralTypes, BooleanAndShortDataComeBackAsIntegers) {
-    auto bits = [] { return Make(APL_BOOL, {3}, {1, 0, 0}); };
-    EXPECT_EQ(Take(APL_Rotate(nullptr, nullptr, bits())), (Got{APL_INTG, {3}, {0, 0, 1}}));
-    EXPECT_EQ(Take(APL_Transpose(nullptr, nullptr, bits())), (Got{APL_INTG, {3}, {1, 0, 0}}));
-    EXPECT_EQ(Take(APL_Take(nullptr, APL_Int(4), bits())), (Got{APL_INTG, {4}, {1, 0, 0, 0}}));
-    EXPECT_EQ(Take(APL_Catenate(nullptr, nullptr, bits())), (Got{APL_INTG, {3}, {1, 0, 0}}));
-    EXPECT_EQ(Take(APL_Replicate(nullptr, Ints({2, 0, 1}), bits())), (Got{APL_INTG, {3}, {1, 1, 0}}));
-    EXPECT_EQ(Take(APL_Expand(nullptr, Ints({1, 0, 1, 1}), bits())), (Got{APL_INTG, {4}, {1, 0, 0, 0}}));
-}
-
 // Rows of 33 and more bits span two words each: every element must arrive
 // from its own row, whatever the padding of the words holds.
 TEST_F(StructuralTypes, BooleanRowsOfMoreThanOneWord) {

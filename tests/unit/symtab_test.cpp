@@ -260,6 +260,32 @@ TEST_F(ConstantPool, OffsetsStayValidWhileThePoolGrows) {
     APL_UnLink(copy);
 }
 
+TEST_F(ConstantPool, IntegersPooledAgainAreFoundInTheCurrentPoolOnly) {
+    auto valueAt = [](int32_t offset) {
+        int32_t value = -1;
+        if (offset >= 0) memcpy(&value, DataOf(PooledConstant(offset)), 4);
+        return value;
+    };
+    const int32_t seven = PoolInteger(7);
+    EXPECT_EQ(PoolInteger(7), seven);
+    EXPECT_EQ(PoolConstant(APL_Int(7)), seven);  // one record, whichever way it came
+    EXPECT_EQ(valueAt(seven), 7);
+    EXPECT_NE(PoolInteger(-7), seven);
+
+    // A new pool: offset 0 now holds something else, and 7 must be pooled afresh.
+    ResetConstantPool();
+    EXPECT_EQ(PoolConstant(APL_String("xy")), 0);
+    EXPECT_EQ(valueAt(PoolInteger(7)), 7);
+
+    // A pool handed over and put back is another pool for the while.
+    const ConstantPoolState outer = TakeConstantPool();
+    EXPECT_EQ(PoolConstant(APL_String("abcdefgh")), 0);
+    EXPECT_EQ(valueAt(PoolInteger(7)), 7);
+    RestoreConstantPool(outer);
+    EXPECT_EQ(valueAt(PoolInteger(7)), 7);
+    EXPECT_EQ(std::string(DataOf<char>(PooledConstant(0)), 2), "xy");
+}
+
 TEST_F(ConstantPool, ConsumesItsArgumentAndRefusesNestedArrays) {
     aplarray *linked = APL_Link(APL_String("keep"));
     PoolConstant(APL_Link(linked));

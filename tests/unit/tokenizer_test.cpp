@@ -289,6 +289,26 @@ TEST_F(Tokenizer, DiamondsStoreTheFirstStatementRightmost) {
     EXPECT_EQ(Store("1⋄"), "");
     EXPECT_EQ(error_, APL_ERR_SYNTAX);
     EXPECT_EQ(Store("1⋄2", kTokNamesMustExist), "");  // execute: no diamonds
+    // A diamond in parentheses separates nothing: it is out of place there.
+    ClearErrorPositions();
+    EXPECT_EQ(Store("(1⋄2)", kTokDiamonds), "");
+    EXPECT_EQ(error_, APL_ERR_SYNTAX);
+    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 2);
+    ClearErrorPositions();
+    EXPECT_EQ(Store("1 ⋄   ", kTokDiamonds), "");
+    EXPECT_EQ(error_, APL_ERR_SYNTAX);
+    // Statements in brackets and braces keep their own diamonds.
+    EXPECT_EQ(RoundTrip("X←1⋄{1:'a'⋄'b'}⋄Y←2", kTokDiamonds), "X←1⋄{1:'a'⋄'b'}⋄Y←2");
+}
+
+TEST_F(Tokenizer, ALineAfterALongerOneIsStoredAsIfAlone) {
+    const std::string alone = Store("X←1 2⋄Y←'ab'", kTokDiamonds);
+    ASSERT_NE(alone, "");
+    std::string longer = "Z←";
+    for (int i = 0; i < 500; ++i) longer += "1+";
+    Store(longer + "1", kTokDiamonds);
+    EXPECT_EQ(Store("X←1 2⋄Y←'ab'", kTokDiamonds), alone);
+    EXPECT_EQ(Render(), "X←1 2⋄Y←'ab'");
 }
 
 TEST_F(Tokenizer, IndexListsKeepEmptyIndicesBetweenSemicolons) {
