@@ -1,6 +1,7 @@
-// The line evaluator seen through the session: binding, strands, the stack
-// limit, assignments and their errors, control blocks, interrupts, and the
-// link counts of indexed assignment.
+// The line evaluator where a transcript cannot look: the link counts of
+// indexed assignment, errors inside control blocks (their carets fall past a
+// transcript's margin), interrupts, assignment through the C interface, input
+// from a terminal, tracing and memory statistics. The rest is in evaluation.tr.
 #include "session_support.h"
 
 #include "core/errors.h"
@@ -14,48 +15,6 @@ namespace {
 std::string Apl(const std::string &utf8) { return A(utf8); }
 
 using Evaluation = SessionTest;
-
-TEST_F(Evaluation, RightToLeftWithStrandsAndParentheses) {
-    EXPECT_EQ(Run(Apl("10-2-1")), "9\n");
-    EXPECT_EQ(Run(Apl("2×3+4")), "14\n");
-    EXPECT_EQ(Run(Apl("(2×3)+4")), "10\n");
-    EXPECT_EQ(Run(Apl("A←1 2 ⋄ ⍴A 3")), "2\n");  // A and 3: two items
-    EXPECT_EQ(Run(Apl("⍴A 3 4")), "3\n");        // a strand constant extends
-    EXPECT_EQ(Run(Apl("⍴A (3 4)")), "2\n");      // a group stays one item
-    EXPECT_EQ(Run(Apl("-⍳3")),
-              "\xaf"
-              "1 \xaf"
-              "2 \xaf"
-              "3\n");
-}
-
-TEST_F(Evaluation, NineWaitingItemsAreLimit) {
-    // Operators without operands cannot reduce: they wait on the stack.
-    EXPECT_EQ(Run(Apl("¨¨¨¨¨¨¨ 1")).substr(0, 13), "SYNTAX ERROR\n");
-    EXPECT_EQ(Run(Apl("¨¨¨¨¨¨¨¨¨ 1")).substr(0, 12), "LIMIT ERROR\n");
-    // Deep chains that do reduce are no problem.
-    EXPECT_EQ(Run(Apl("- - - - - - - - - 1")),
-              "\xaf"
-              "1\n");
-    EXPECT_EQ(Run(Apl("1-(1-(1-(1-(1-(1-(1-(1-(1-1))))))))")), "0\n");
-}
-
-TEST_F(Evaluation, AssignmentKeepsTheValueOffTheScreen) {
-    EXPECT_EQ(Run(Apl("X←5")), "");
-    EXPECT_EQ(Run(Apl("(X←6)")), "6\n");
-    EXPECT_EQ(Run(Apl("Y←X←7 ⋄ Y X")), "7 7\n");
-}
-
-TEST_F(Evaluation, ErrorsOfAssignment) {
-    EXPECT_EQ(Run(Apl("(P Q)←1 2 3")),
-              "LENGTH ERROR : In vector assignment\n(P Q)\x06\x84"
-              "1 2 3\n");
-    EXPECT_EQ(Run(Apl("U[1]←3")).substr(0, 12), "VALUE ERROR\n");
-    EXPECT_EQ(
-        Run(Apl("S←⍳4 ⋄ (2+S)←1")).rfind("SYNTAX ERROR : Function '+' not allowed in selective specification\n", 0),
-        0u);
-    EXPECT_EQ(Run(Apl("(3)←1")).substr(0, 14), "SYNTAX ERROR :");
-}
 
 TEST_F(Evaluation, IndexedAssignmentWorksInPlaceOnlyOnAnUnsharedValue) {
     Run(Apl("V←⍳5"));
@@ -95,34 +54,6 @@ TEST_F(Evaluation, EndlessForLoopStopsOnInterrupt) {
     interrupter.join();
     EXPECT_EQ(out.substr(0, 16), "INTERRUPT ERROR\n");
     EXPECT_EQ(Run(Apl("1+1")), "2\n");
-}
-
-TEST_F(Evaluation, BranchInTheSessionDoesNothingWithoutAFunction) {
-    EXPECT_EQ(Run(Apl("→5")), "");
-    EXPECT_EQ(Run(Apl("→")), "");
-    EXPECT_EQ(Run(Apl("1 ⋄ →2 ⋄ 3")), "1\n3\n");
-}
-
-TEST_F(Evaluation, ExecuteAndQuadInput) {
-    EXPECT_EQ(Run(Apl("⍎'2+3'")), "5\n");
-    EXPECT_EQ(Run(Apl("⍎'Z←4'")), "");
-    EXPECT_EQ(Run(Apl("Z")), "4\n");
-    EXPECT_EQ(RunLines({Apl("X←⎕"), "1 2 3", "X"}), Apl("⎕: ") + "1 2 3\n");
-    EXPECT_EQ(RunLines({Apl("Y←⍞"), "text", Apl("⍴Y")}), "4\n");
-    EXPECT_EQ(Run(Apl("⍎1 2")).substr(0, 13), "DOMAIN ERROR\n");
-}
-
-TEST_F(Evaluation, SystemVariableChecksLeaveTheOldValue) {
-    EXPECT_EQ(Run(Apl("⎕IO←3")),
-              "DOMAIN ERROR : Allowed values : 0,1\n\x8cIO\x06\x84"
-              "3\n");
-    EXPECT_EQ(IndexOrigin(), 1);
-    EXPECT_EQ(Run(Apl("⎕PP←17 ⋄ ⎕PP")), "16\n");
-    EXPECT_EQ(Run(Apl("⎕CT←1E¯3 ⋄ ⎕CT←1E¯2")).substr(0, 48), "DOMAIN ERROR : Allowed values : 1e-13 ... 1e-03\n");
-    EXPECT_DOUBLE_EQ(ComparisonTolerance(), 1e-3);
-    EXPECT_EQ(Run(Apl("⎕MODE←1")), "");
-    EXPECT_EQ(sessionMode & 0x0F, 1u);
-    Run(Apl("⎕MODE←0"));
 }
 
 TEST_F(Evaluation, AssignThroughTheInterfaceIsCheckedAsInTheSession) {
