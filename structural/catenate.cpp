@@ -242,6 +242,12 @@ bool Laminate(const AxisArgument &a, Operand &left, Operand &right, int &k) {
         SetError(APL_ERR_DOMAIN);
         return false;
     }
+    // One fractional axis only: a list of them (even one that starts with an
+    // integer) names no place for the new axis.
+    if (a.count != 1) {
+        SetErrorText(APL_ERR_LENGTH, "In axis argument");
+        return false;
+    }
     if (left.array->rank != right.array->rank) {
         if (left.array->rank == 0 && !StretchScalar(left, right.array->rank, right.array->shape, -1)) return false;
         if (right.array->rank == 0 && !StretchScalar(right, left.array->rank, left.array->shape, -1)) return false;

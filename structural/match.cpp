@@ -9,6 +9,7 @@
 #include "core/wrapper.h"
 #include "structural/nested.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -43,23 +44,39 @@ double NumberAt(const aplarray *a, int64_t i) {
     }
 }
 
+// 1 when same(begin, end) holds for every piece of [0, n), 0 at the first
+// that does not, -1 (INTERRUPT) when the host asks to stop. The flag is looked
+// at between pieces of a stride, never for data of one piece: matches of
+// small items are many and must cost nothing more.
+template <class Same>
+int MatchInStrides(int64_t n, Same same) {
+    for (int64_t begin = 0; begin < n; begin += kInterruptStride) {
+        if (begin > 0 && InterruptRequested()) return -1;
+        if (!same(begin, std::min(n, begin + kInterruptStride))) return 0;
+    }
+    return 1;
+}
+
 // Two simple numeric arrays of the same shape: exact for integers of any
-// width, tolerant where a REAL is involved.
-bool NumbersMatch(const aplarray *a, const aplarray *b, int64_t n) {
+// width, tolerant where a REAL is involved. 1, 0, or -1 on interrupt.
+int NumbersMatch(const aplarray *a, const aplarray *b, int64_t n) {
     const bool real = a->eltype == APL_REAL || b->eltype == APL_REAL;
-    if (a->eltype == APL_REAL && b->eltype == APL_REAL) {
-        const double ct = ComparisonTolerance();
-        const double *x = DataOf<const double>(a), *y = DataOf<const double>(b);
-        for (int64_t i = 0; i < n; ++i)
-            if (x[i] != y[i] && !TolerantlyEqual(x[i], y[i], ct)) return false;
-        return true;
-    }
     const double ct = ComparisonTolerance();
-    for (int64_t i = 0; i < n; ++i) {
-        const double x = NumberAt(a, i), y = NumberAt(b, i);
-        if (x != y && (!real || !TolerantlyEqual(x, y, ct))) return false;
+    if (a->eltype == APL_REAL && b->eltype == APL_REAL) {
+        const double *x = DataOf<const double>(a), *y = DataOf<const double>(b);
+        return MatchInStrides(n, [&](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i)
+                if (x[i] != y[i] && !TolerantlyEqual(x[i], y[i], ct)) return false;
+            return true;
+        });
     }
-    return true;
+    return MatchInStrides(n, [&](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i) {
+            const double x = NumberAt(a, i), y = NumberAt(b, i);
+            if (x != y && (!real || !TolerantlyEqual(x, y, ct))) return false;
+        }
+        return true;
+    });
 }
 
 int MatchAt(const aplarray *a, const aplarray *b, int level) {
@@ -81,8 +98,14 @@ int MatchAt(const aplarray *a, const aplarray *b, int level) {
         return 1;
     }
     // BOOL rows keep their padding bits zero, so equal BOOL data is equal bytes.
-    if (a->eltype == b->eltype && a->eltype != APL_REAL)
-        return memcmp(DataOf(a), DataOf(b), ElementSize(a->eltype) * static_cast<size_t>(a->number)) == 0;
+    if (a->eltype == b->eltype && a->eltype != APL_REAL) {
+        const size_t size = ElementSize(a->eltype);
+        const char *x = DataOf<const char>(a), *y = DataOf<const char>(b);
+        return MatchInStrides(a->number, [=](int64_t begin, int64_t end) {
+            return memcmp(x + size * static_cast<size_t>(begin), y + size * static_cast<size_t>(begin),
+                          size * static_cast<size_t>(end - begin)) == 0;
+        });
+    }
     return NumbersMatch(a, b, ElementCount(a));
 }
 

@@ -306,6 +306,16 @@ TEST_F(Interrupt, SearchesOfRealsAndPartitionsStop) {
     ExpectUnchanged(wide);
 }
 
+TEST_F(Interrupt, MatchOfLongArraysStops) {
+    MakeBig();
+    aplarray *same = APL_LinkEx(APL_Shape(nullptr, APL_Int(kBig), Big()), HERE);
+    ASSERT_NE(same, nullptr);
+    held_.push_back(same);
+    ExpectInterrupted([&] { return APL_Match(nullptr, Big(), same); }, "X≡Y");
+    ExpectBigUnchanged();
+    ExpectUnchanged(same);
+}
+
 TEST_F(Interrupt, DealAndTheGradeOfRowsStop) {
     ExpectInterrupted([] { return APL_Roll(nullptr, APL_Int(kBig), APL_Int(kBig)); }, "1E8?1E8");
     MakeBig();
