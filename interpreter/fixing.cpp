@@ -193,7 +193,7 @@ aplarray *RenderLines(const FixedView &view, const char *name, int kind) {
     // No caret marks in a listing.
     const ErrorPositions saved = errorPositions;
     ClearErrorPositions();
-    for (uint32_t n = 1; n <= view.lines && !aplerrno; ++n)
+    for (uint32_t n = 1; n <= view.lines && !aplerrno && !InterruptAt(n); ++n)
         items[n] = APL_LinkEx(LineToText(view.Line(n), view.Pool(), false), HERE);
     errorPositions = saved;
     if (aplerrno || !items[0]) {
@@ -565,6 +565,8 @@ aplarray *DefineFunction(const aplarray *lines) {
     if (!PutByte(codeBuffer, glyph::kLineFeed)) return FailedAt(count - 1);
     bool lenientUsed = false;
     for (int32_t n = count - 1; n >= 1; --n) {
+        // A function of millions of lines takes seconds: Ctrl-C reaches it.
+        if (InterruptAt(count - n)) return nullptr;
         std::string &line = body[static_cast<size_t>(n)];
         const int32_t before = BufferLength(codeBuffer);
         int32_t entry = 0;

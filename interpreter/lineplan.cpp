@@ -597,17 +597,19 @@ private:
         if (!member || PrimitiveFunction(op.code) != member->entry) return false;
         aplarray *into = WrittenOver(op, left, right);
         ScalarRecord aside;
-        if (!into) {
-            const int type = DyadicResultType(member->dyadicRule, left.array->eltype, right.array->eltype);
-            into = aside.Array();
-            *into = aplarray{};
-            into->size = type == APL_REAL ? 24 : 20;
-            into->type = APL_SIMPLE;
-            into->eltype = static_cast<uint8_t>(type);
-            into->number = 1;
-        }
         aplarray *value = nullptr;
-        if (!ScalarOfScalars(*member, left.array, right.array, into, value)) return false;
+        if (!NumberScalars(*member, left.array, right.array, into, aside.Array(), value)) {
+            if (!into) {
+                const int type = DyadicResultType(member->dyadicRule, left.array->eltype, right.array->eltype);
+                into = aside.Array();
+                *into = aplarray{};
+                into->size = type == APL_REAL ? 24 : 20;
+                into->type = APL_SIMPLE;
+                into->eltype = static_cast<uint8_t>(type);
+                into->number = 1;
+            }
+            if (!ScalarOfScalars(*member, left.array, right.array, into, value)) return false;
+        }
         ok = value != nullptr || Fail(op, APL_ERR_WSFULL);
         if (!ok) return true;
         Release(stack_[--count_]);

@@ -10,6 +10,7 @@
 #include "core/symtab.h"
 #include "structural/format.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -33,12 +34,15 @@ bool MakeRoom(TokenBuffer &b, int32_t more) {
     const int64_t spare = b.forward ? b.capacity - b.end : b.start;
     if (b.block && spare >= more) return true;
     const int64_t missing = more - spare;
-    const int64_t grown = b.capacity + (missing + kBufferStep - 1) / kBufferStep * kBufferStep;
-    if (grown > INT32_MAX - 64) {
+    // Grown by half again at least, so that a function of many lines, written
+    // a line at a time, is copied a bounded number of times in all.
+    const int64_t needed = b.capacity + (missing + kBufferStep - 1) / kBufferStep * kBufferStep;
+    if (needed > INT32_MAX - 64) {
         SetError(APL_ERR_WSFULL);
         return false;
     }
-    const auto capacity = static_cast<int32_t>(grown);
+    const auto capacity =
+        static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(needed, b.capacity + b.capacity / 2), INT32_MAX - 64));
     if (b.forward && b.owned) {
         // The end grows: the block is resized in place.
         auto *block = static_cast<uint8_t *>(ReallocBlock(b.block, static_cast<size_t>(capacity), HERE));

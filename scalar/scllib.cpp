@@ -593,26 +593,56 @@ const ScalarMember *FindScalarMember(aplfunction entry) {
 namespace {
 double NumberOf(const aplarray *a) { return a->eltype == APL_REAL ? *DataOf<double>(a) : *DataOf<int32_t>(a); }
 
-// Sum, difference or product of two INTG or REAL scalars, in double as their
-// routines compute them; false for another member, or for a result that is
-// not finite, which the routine turns into its DOMAIN ERROR.
-bool DirectArithmetic(const ScalarMember &m, const aplarray *left, const aplarray *right, double &value) {
-    const bool numbers = (left->eltype == APL_INTG || left->eltype == APL_REAL) &&
-                         (right->eltype == APL_INTG || right->eltype == APL_REAL);
-    if (!numbers) return false;
-    const double a = NumberOf(left), b = NumberOf(right);
+}  // namespace
+
+// Two INTG or REAL scalars (distinct records, readable where they lie) under
+// + − × or a comparison, the steps of a counting loop: the value straight
+// from the operands, without the result-type rules or the routine's frame.
+// Sums, differences and products are computed in double as their routines
+// compute them (always a REAL result), comparisons as their routines compare
+// (an INTG result). False, with nothing done, for any other pair or member,
+// and for a result that is not finite, which the routine turns into its
+// DOMAIN ERROR.
+bool NumberScalars(const ScalarMember &m, const aplarray *left, const aplarray *right, aplarray *into,
+                   aplarray *scratch, aplarray *&result) {
+    auto number = [](const aplarray *a) {
+        return a->rank == 0 && (a->eltype == APL_INTG || a->eltype == APL_REAL) && !(a->type & APL_INDEXPOS) &&
+               ReadableInPlace(a);
+    };
+    if (left == right || !number(left) || !number(right)) return false;
+    int type = APL_REAL;
+    double direct = 0;
+    int32_t truth = 0;
     if (m.dyadic == AddRoutine)
-        value = a + b;
+        direct = NumberOf(left) + NumberOf(right);
     else if (m.dyadic == SubRoutine)
-        value = a - b;
+        direct = NumberOf(left) - NumberOf(right);
     else if (m.dyadic == MulRoutine)
-        value = a * b;
+        direct = NumberOf(left) * NumberOf(right);
+    else if (CompareScalars(m.dyadic, left, right, truth))
+        type = APL_INTG;
     else
         return false;
-    return std::isfinite(value);
+    if (type == APL_REAL && !std::isfinite(direct)) return false;
+    if (into && !IsStatic(into) && into->rank == 0 && into->eltype == type) {
+        result = into;
+    } else if (scratch) {
+        result = scratch;
+        *result = aplarray{};
+        result->size = type == APL_REAL ? 24 : 20;
+        result->type = APL_SIMPLE;
+        result->eltype = static_cast<uint8_t>(type);
+        result->number = 1;
+    } else {
+        result = AllocArray(APL_SIMPLE | APL_TEMP, 0, type, nullptr, HERE);
+        if (!result) return true;
+    }
+    if (type == APL_REAL)
+        *DataOf<double>(result) = direct;
+    else
+        *DataOf<int32_t>(result) = truth;
+    return true;
 }
-
-}  // namespace
 
 const ScalarMember *ScalarMemberOfCode(uint8_t code) {
     static const auto table = [] {
@@ -628,24 +658,12 @@ const ScalarMember *ScalarMemberOfCode(uint8_t code) {
 bool ScalarOfScalars(const ScalarMember &m, const aplarray *left, const aplarray *right, aplarray *into,
                      aplarray *&result) {
     result = nullptr;
-    if (!left || !right || !PlainScalars(m, left, right) || ((left->type | right->type) & APL_INDEXPOS)) return false;
+    if (!left || !right) return false;
+    if (NumberScalars(m, left, right, into, nullptr, result)) return true;
+    if (!PlainScalars(m, left, right) || ((left->type | right->type) & APL_INDEXPOS)) return false;
     const int type = DyadicResultType(m.dyadicRule, left->eltype, right->eltype);
     if (type != APL_INTG && type != APL_REAL && type != APL_BOOL) return false;
     const bool reuse = into && !IsStatic(into) && into->rank == 0 && into->eltype == type && !IsNested(into);
-    // A comparison of two numbers, the test of a counting loop.
-    int32_t truth;
-    if (type == APL_INTG && (left->eltype == APL_INTG || left->eltype == APL_REAL) &&
-        (right->eltype == APL_INTG || right->eltype == APL_REAL) && CompareScalars(m.dyadic, left, right, truth)) {
-        result = reuse ? into : AllocArray(APL_SIMPLE | APL_TEMP, 0, APL_INTG, nullptr, HERE);
-        if (result) *DataOf<int32_t>(result) = truth;
-        return true;
-    }
-    double direct;
-    if (type == APL_REAL && DirectArithmetic(m, left, right, direct)) {
-        result = reuse ? into : AllocArray(APL_SIMPLE | APL_TEMP, 0, APL_REAL, nullptr, HERE);
-        if (result) *DataOf<double>(result) = direct;
-        return true;
-    }
     // The value is computed into a record on the stack first, so that a
     // fault (an overflow found after the write) leaves `into` as it was.
     alignas(16) unsigned char scratch[32] = {};

@@ -65,6 +65,15 @@ const ScalarMember *ScalarMemberOfCode(uint8_t code);
 bool ScalarOfScalars(const ScalarMember &m, const aplarray *left, const aplarray *right, aplarray *into,
                      aplarray *&result);
 // Result type for the argument element types (kTypeAtLeaves for "leaves").
+// The first step of ScalarOfScalars, the one a counting loop takes: two INTG
+// or REAL scalars under + − × or a comparison, computed from the operands at
+// once. Written into `into` under the same terms, else into `scratch` when
+// given (a rank-0 record of 24 bytes that the caller owns: its header is set
+// here), else into a new temporary. False, with nothing done, for any other
+// pair or member; true with `result` set, or null with nothing written when
+// no block could be had. Borrows both arguments.
+bool NumberScalars(const ScalarMember &m, const aplarray *left, const aplarray *right, aplarray *into,
+                   aplarray *scratch, aplarray *&result);
 int DyadicResultType(ResultRule rule, int leftType, int rightType);
 int MonadicResultType(ResultRule rule, int argType);
 

@@ -7,9 +7,11 @@
 #include "structural/nested.h"
 
 #include <unistd.h>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -114,6 +116,39 @@ TEST_F(Fixing, ALineThatIsNoTextIsTheLineAtFault) {
     EXPECT_EQ(*DataOf<int32_t>(result), 1);
     EXPECT_FALSE(IsUserFunction(Index("F")));
     APL_UnLinkTemp(result);
+}
+
+// A function of many lines: fixing it looks at the interrupt flag as it goes,
+// and its code grows by half again at a time, not by a fixed step.
+TEST_F(Fixing, AFunctionOfManyLinesCanBeInterruptedWhileItIsFixed) {
+    constexpr int32_t kLines = 300000;
+    aplarray *lines = APL_Link(APL_Create(1, APL_NESTED, &kLines));
+    const std::string header = "Z" + std::string(1, static_cast<char>(glyph::kLeftArrow)) + "F";
+    const std::string body = "Z" + std::string(1, static_cast<char>(glyph::kLeftArrow)) + "1";
+    for (int32_t r = 0; r < kLines; ++r) ItemsOf(lines)[r] = APL_Link(MakeString((r ? body : header).c_str()));
+
+    // The flag goes up while the lines are being fixed, as Ctrl-C would raise it.
+    std::thread timer([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        APL_interrupted = 1;
+    });
+    aplarray *interrupted = APL_Fix(nullptr, nullptr, lines);
+    timer.join();
+    EXPECT_EQ(interrupted, nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT);
+    EXPECT_FALSE(IsUserFunction(Index("F")));
+    APL_UnLinkTemp(interrupted);
+    APL_interrupted = 0;
+    aplerrno = 0;
+
+    aplarray *name = APL_Fix(nullptr, nullptr, lines);
+    ASSERT_NE(name, nullptr) << "error " << aplerrno;
+    APL_UnLinkTemp(name);
+    aplarray *listed = FunctionLines(Index("F"));
+    ASSERT_NE(listed, nullptr);
+    EXPECT_EQ(listed->number, kLines);
+    APL_UnLinkTemp(listed);
+    APL_UnLink(lines);
 }
 
 TEST_F(Fixing, LabelsAreNamesWithTheirLineNumbers) {
