@@ -42,8 +42,9 @@ struct Op {
     OpKind kind;
     uint8_t code;  // the primitive's character
     uint8_t flags;
-    uint16_t symbol;  // name read or assigned; for in-place calls the variable assigned
-    uint16_t back;    // the token's distance from the line's rightmost tag (error position)
+    uint16_t symbol;             // name read or assigned; for in-place calls the variable assigned
+    uint16_t back;               // the token's distance from the line's rightmost tag (error position)
+    const ScalarMember *member;  // a dyadic call of a scalar primitive: its member, found once
 };
 
 struct Plan {
@@ -224,6 +225,7 @@ private:
                 Emit(node.left);
                 op.kind = OpKind::Dyadic;
                 op.code = t_[node.token].tag;
+                op.member = ScalarMemberOfCode(op.code);
                 break;
             case NodeKind::Assign: {
                 Emit(node.right);
@@ -593,7 +595,7 @@ private:
     bool ScalarCall(const Op &op, bool &ok) {
         Slot &left = stack_[count_ - 1], &right = stack_[count_ - 2];
         if (left.array->rank != 0 || right.array->rank != 0) return false;
-        const ScalarMember *member = ScalarMemberOfCode(op.code);
+        const ScalarMember *member = op.member;
         if (!member || PrimitiveFunction(op.code) != member->entry) return false;
         aplarray *into = WrittenOver(op, left, right);
         ScalarRecord aside;

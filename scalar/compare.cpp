@@ -182,11 +182,26 @@ double ScalarNumber(const aplarray *a) {
 }
 
 // What Compare computes for one pair: integers exactly, else within the tolerance.
+// CT as a comparison of two scalars reads it on every call: its REAL scalar
+// where it lies (what every accepted setting holds), anything else through
+// the general reader.
+double CurrentTolerance() {
+    if (IsSymbol(sys_CT_idx)) {
+        const auto *ct = static_cast<const aplarray *>(Symbol(sys_CT_idx).value);
+        if (ct && ct->rank == 0 && ct->eltype == APL_REAL) {
+            double value;
+            memcpy(&value, DataOf(ct), sizeof value);
+            return value;
+        }
+    }
+    return ComparisonTolerance();
+}
+
 template <class Op>
 int32_t CompareTwo(const aplarray *left, const aplarray *right) {
     if (left->eltype == APL_INTG && right->eltype == APL_INTG)
         return Op{0.0}(*DataOf<const int32_t>(left), *DataOf<const int32_t>(right));
-    return Op{ComparisonTolerance()}(ScalarNumber(left), ScalarNumber(right));
+    return Op{CurrentTolerance()}(ScalarNumber(left), ScalarNumber(right));
 }
 }  // namespace
 
