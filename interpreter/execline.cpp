@@ -69,6 +69,7 @@ struct Item {
     aplarray *axis = nullptr;     // functions and operators: the axis written on them, linked
     const uint8_t *at = nullptr;  // the token it came from, for the error position
     bool assigned = false;
+    bool rankSpecification = false;  // the array written just right of ⍤, waiting for it
 
     bool Empty() const { return fn.flags == 0; }
     bool IsArray() const { return (fn.flags & kItemArray) != 0; }
@@ -185,6 +186,7 @@ private:
     bool CompleteCalls(bool monadicToo, bool beforeArrow = false);
     bool AtLeftEnd() const;
     bool TokenIsFunction(const uint8_t *at) const;
+    void TakeAsOperand();
     void Push(Item &item) {
         stack_[count_++].item = item;
         item = Item{};
@@ -239,6 +241,19 @@ bool Walk::TokenIsFunction(const uint8_t *at) const {
     if (tag == kTagConstant || tag == glyph::kLeftArrow || tag == kColon || tag == glyph::kLineFeed) return false;
     const uint16_t cls = TagClass(tag);
     return cls != 0 && (cls & kFunctionBits) != 0 && !(PrimitiveFlags(tag) & APL_FN_NILADIC);
+}
+
+// A parenthesised group that gave a function stands left of a symbol that is
+// both function and operator: the symbol, formed as a function because a group
+// could not be told from an array, is the operator taking that function.
+void Walk::TakeAsOperand() {
+    if (!Has(1)) return;
+    Item &symbol = Top();
+    if (symbol.IsArray() || !(symbol.fn.flags & APL_FN_PRIMITIVE) || !symbol.IsFunction()) return;
+    const auto code = static_cast<uint8_t>(symbol.fn.code);
+    const uint16_t flags = PrimitiveFlags(code);
+    if (!(flags & APL_FN_FUNCTION) || !(flags & (APL_FN_MONOP | APL_FN_DYOP))) return;
+    symbol.fn.flags = static_cast<intptr_t>((flags & ~APL_FN_FUNCTION) | APL_FN_PRIMITIVE);
 }
 
 const uint8_t *Walk::Run(Item &out) {
@@ -368,6 +383,13 @@ bool Walk::Form(Item &item, bool &formed) {
         return false;
     }
     if (formed && !item.at) item.at = at;
+    if (formed && tag == glyph::kJotDiaeresis && !pending_ && Has(1) && Top().rankSpecification) {
+        // The cell ranks written right of ⍤ travel as its axis.
+        Item ranks = Pop();
+        item.axis = ranks.array;
+        ranks.array = nullptr;
+    }
+    if (formed && tag == kRightParen && item.IsFunction()) TakeAsOperand();
     if (!formed || !pending_) return true;
     // An index list or axis belongs to the item just left of it.
     if (item.IsArray()) {
@@ -731,6 +753,13 @@ bool Walk::Reduce(Item x) {
             continue;
         }
         if (x.IsArray()) {
+            if (*p_ == glyph::kJotDiaeresis) {
+                // The single item right of ⍤ is its cell ranks, never the
+                // front of a strand: f⍤1 M applies f⍤1 to M alone.
+                x.rankSpecification = true;
+                Push(x);
+                return true;
+            }
             if (Has(1) && Top().IsArray()) {
                 // Juxtaposed arrays: a strand. A strand on either side is
                 // extended by the other item rather than held as one item.

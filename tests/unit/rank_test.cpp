@@ -92,7 +92,7 @@ TEST_F(RankSession, ResultsSharedWithVariablesKeepTheirLinks) {
     // The operand returns a variable's value; the rank's result then shares it.
     EXPECT_EQ(RunLines({A("G←⍳3"), A("⎕FX 'Z←F R' 'Z←G'"), A("Y←F⍤1 (,5)"), A("G←0"), "Y"}), "F\n1 2 3\n");
     // The operand returns the very array that is the rank's right argument.
-    EXPECT_EQ(RunLines({A("V←1 (⍳3)"), A("⎕FX 'Z←I R' 'Z←V'"), A("W←I⍤V"), A("V←0"), A("⍴W")}), "I\n2\n");
+    EXPECT_EQ(RunLines({A("V←1 (⍳3)"), A("⎕FX 'Z←I R' 'Z←V'"), A("W←(I⍤)V"), A("V←0"), A("⍴W")}), "I\n2\n");
 }
 
 TEST_F(RankSession, RecursionThroughTheOperandEndsInLimit) {
