@@ -14,9 +14,6 @@
 
 #include "fuzz_support.h"
 
-#include <sys/time.h>
-
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,20 +25,6 @@
 namespace {
 
 void Require(bool condition, const char *what) { fuzz::Require(condition, "fixrun_fuzz", what); }
-
-void OnAlarm(int) { APL_interrupted = 1; }
-
-// Runs for at most `ms` milliseconds before the interrupt flag goes up.
-void Arm(int ms) {
-    itimerval timer{};
-    timer.it_value.tv_usec = ms * 1000;
-    setitimer(ITIMER_REAL, &timer, nullptr);
-}
-void Disarm() {
-    itimerval timer{};
-    setitimer(ITIMER_REAL, &timer, nullptr);
-    APL_interrupted = 0;
-}
 
 int32_t emptyBlocks = 0;
 
@@ -114,9 +97,9 @@ void Run(uint16_t symbol) {
                           ? aplfnc{APL_FN_DERIVED | APL_FN_FUNCTION, &record, nullptr, 0}
                           : aplfnc{APL_FN_DEFINED | kind, nullptr, nullptr, symbol};
     if (function.flags & APL_FN_DERIVED) record.code = symbol;
-    Arm(20);
+    fuzz::InterruptAfter(20);
     aplarray *result = RunUserFunction(function, nullptr, left, right);
-    Disarm();
+    fuzz::Disarm();
     APL_UnLinkTemp(result);
     aplerrno = 0;
     Require(stateIndicator.count == 0, "the state indicator keeps entries");
@@ -126,7 +109,6 @@ void Run(uint16_t symbol) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     APL_Callback(1, reinterpret_cast<void *>(&fuzz::Discard));
-    signal(SIGALRM, OnAlarm);
     APL_SetAllocationLimit(int64_t{256} << 20);  // huge shapes are WS FULL, not fuzzer memory
     RegisterBuiltins();
     // Primitives whose work is bounded by the size of their arguments, so that

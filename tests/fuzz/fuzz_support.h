@@ -1,11 +1,14 @@
 // fuzz_support: the checks every fuzz target makes after an input: the live
-// block count, an abort that keeps the input when a check fails, and an output
-// callback that drops what the session prints. Relies on apl.h and core/arrays.h.
+// block count, an abort that keeps the input when a check fails, an output
+// callback that drops what the session prints, and a one-shot interrupt timer
+// for inputs that may start long work. Relies on apl.h and core/arrays.h.
 #pragma once
 
 #include "apl.h"
 #include "core/arrays.h"
 
+#include <sys/time.h>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,5 +32,21 @@ inline void Require(bool condition, const char *target, const char *what) {
 }
 
 inline void Discard(const char *, int32_t) {}
+
+// The flag goes up `ms` milliseconds from now, as Ctrl-C would raise it, so
+// that an input which starts long work ends with INTERRUPT ERROR instead of
+// holding the fuzzer. Disarm stops the timer and lowers the flag.
+inline void OnAlarm(int) { APL_interrupted = 1; }
+inline void InterruptAfter(int ms) {
+    signal(SIGALRM, OnAlarm);
+    itimerval timer{};
+    timer.it_value.tv_usec = ms * 1000;
+    setitimer(ITIMER_REAL, &timer, nullptr);
+}
+inline void Disarm() {
+    itimerval timer{};
+    setitimer(ITIMER_REAL, &timer, nullptr);
+    APL_interrupted = 0;
+}
 
 }  // namespace fuzz

@@ -61,7 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > (1u << 20)) return 0;
     aplerrno = 0;
     APL_error_message[0] = 0;
+    // A text may ask for a function of millions of lines or a huge array:
+    // the import is interrupted, as a user would, after 50 ms.
+    fuzz::InterruptAfter(50);
     aplarray *result = ImportTransferText(1, reinterpret_cast<const char *>(data), static_cast<int64_t>(size));
+    fuzz::Disarm();
     Require((result != nullptr) == (aplerrno == 0), "a result and an error together, or neither");
     if (result && result->eltype == APL_CHAR && size > 0 && data[0] != 'F') CheckRoundTrip(result);
     APL_UnLinkTemp(result);
