@@ -1,6 +1,7 @@
 // Helpers shared by the benchmark programs: starting the library before the
-// benchmarks run, random data as plain vectors or linked arrays, and the fresh
-// result buffer of a baseline loop. Relies on apl.h, the array core and Google Benchmark.
+// benchmarks run, one library call per iteration, random data as plain vectors
+// or linked arrays, and the fresh result buffer of a baseline loop. Relies on
+// apl.h, the array core and Google Benchmark.
 #pragma once
 
 #include "apl.h"
@@ -14,6 +15,16 @@
 #include <vector>
 
 namespace bench_support {
+
+// One library call per iteration on linked arguments; the result released.
+inline void Call(benchmark::State &state, aplfunction f, aplarray *left, aplarray *right, int64_t items) {
+    for (auto _ : state) {
+        aplarray *r = f(nullptr, left, right);
+        if (!r) state.SkipWithError("error");
+        APL_UnLinkTemp(r);
+    }
+    state.SetItemsProcessed(state.iterations() * items);
+}
 
 // Runs the benchmarks after starting the library quietly as a script-mode
 // session (system variables and the token file, no output).

@@ -23,6 +23,7 @@
 
 namespace {
 
+using bench_support::Call;
 using bench_support::IntoFresh;
 
 constexpr int32_t kMillion = 1000000;
@@ -33,16 +34,6 @@ aplarray *Integers(std::vector<int32_t> shape, Fill fill) {
     aplarray *a = APL_Link(APL_Create(static_cast<int32_t>(shape.size()), APL_INTG, shape.data()));
     for (int64_t i = 0; i < ElementCount(a); ++i) DataOf<int32_t>(a)[i] = fill(i);
     return a;
-}
-
-// One library call per iteration on linked arguments; the result released.
-void Call(benchmark::State &state, aplfunction f, aplarray *left, aplarray *right, int64_t items) {
-    for (auto _ : state) {
-        aplarray *r = f(nullptr, left, right);
-        if (!r) state.SkipWithError("error");
-        APL_UnLinkTemp(r);
-    }
-    state.SetItemsProcessed(state.iterations() * items);
 }
 
 // ---- Roll and deal --------------------------------------------------------------

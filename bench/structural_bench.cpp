@@ -20,6 +20,7 @@
 
 namespace {
 
+using bench_support::Call;
 using bench_support::IntoFresh;
 using bench_support::RandomData;
 
@@ -29,16 +30,6 @@ aplarray *Mask(int32_t n) {
     std::mt19937 random(7);
     for (int32_t i = 0; i < a->number; ++i) DataOf<uint32_t>(a)[i] = static_cast<uint32_t>(random());
     return a;
-}
-
-// One library call per iteration on linked arguments; the result released.
-void Call(benchmark::State &state, aplfunction f, aplarray *left, aplarray *right, int64_t items) {
-    for (auto _ : state) {
-        aplarray *r = f(nullptr, left, right);
-        if (!r) state.SkipWithError("error");
-        APL_UnLinkTemp(r);
-    }
-    state.SetItemsProcessed(state.iterations() * items);
 }
 
 constexpr int32_t kBig = 10000000;
