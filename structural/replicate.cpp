@@ -259,14 +259,22 @@ aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstA
     const int rank = std::max<int>(source->rank, 1);
     for (int i = 0; i < source->rank; ++i) shape[i] = source->shape[i];
     shape[k] = static_cast<int32_t>(total);
-    TempGuard fill(prototype(right, kPrototypeTypical));
-    if (!fill.get()) return nullptr;
+    // Our own link keeps the fill alive when a result that links it into its
+    // slots is released early (an interrupt in the middle of the copies).
+    aplarray *fill = prototype(right, kPrototypeTypical);
+    if (!fill) return nullptr;
+    fill = APL_LinkEx(fill, HERE);
     aplarray *result = NewResult(rank, source->eltype, shape);
-    if (!result) return nullptr;
+    if (!result) {
+        APL_UnLinkEx(fill, HERE);
+        return nullptr;
+    }
     if (length == 0) c.size = 0;
     AxisSplit s = SplitAlong(source, k);
     s.length = length;
-    return ReplicateInto(result, source, c, s, total, fill.get());
+    result = ReplicateInto(result, source, c, s, total, fill);
+    APL_UnLinkEx(fill, HERE);
+    return result;
 }
 
 // A nested result whose items are all simple scalars of one kind (what is
