@@ -202,11 +202,11 @@ TEST_F(Interrupt, ReplicateStopsInsideOneLargeCount) {
     // One count of 1E8: the copies, not the counts, are what take the time.
     ExpectInterrupted([] { return APL_Replicate(nullptr, APL_Int(kBig), APL_Int(5)); }, "1E8/5");
     // A negative count fills with the prototype, linked into every slot
-    // written: the fill must outlive the result released at the stop.
+    // written: the fill must outlive the result released at the stop (a
+    // fault only when the flag comes during the fill, not the allocation).
     const int32_t pair[] = {1, 2};
     aplarray *item = APL_LinkEx(APL_Enclose(nullptr, nullptr, MakeIntVector(pair, 2)), HERE);
-    for (int milliseconds : {5, 25, 60})
-        ExpectInterrupted([&] { return APL_Replicate(nullptr, APL_Int(-10000000), item); }, "¯1E7/⊂1 2", milliseconds);
+    ExpectInterrupted([&] { return APL_Replicate(nullptr, APL_Int(-10000000), item); }, "¯1E7/⊂1 2");
     APL_UnLinkEx(item, HERE);
 }
 
