@@ -406,6 +406,8 @@ bool Walk::Form(Item &item, bool &formed) {
         return true;
     }
     if (item.IsFunction() || item.IsMonOp() || item.IsDyOp()) {
+        // A function that has its axis takes no second one, (⊂[2])[1] say.
+        if (item.axis) return Fail(APL_ERR_SYNTAX);
         item.axis = pending_;
         pending_ = nullptr;
         return true;
