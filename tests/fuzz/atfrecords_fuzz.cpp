@@ -42,10 +42,7 @@ void ReadRecords(const uint8_t *data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    APL_Callback(1, reinterpret_cast<void *>(&fuzz::Discard));
-    APL_SetScriptMode(1);
-    APL_Init(0, "");
-    APL_SetAllocationLimit(int64_t{256} << 20);
+    fuzz::StartQuietSession(int64_t{256} << 20);
     const int fd = mkstemp(path);
     Require(fd >= 0, "no temporary file");
     close(fd);

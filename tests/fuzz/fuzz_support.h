@@ -33,6 +33,15 @@ inline void Require(bool condition, const char *target, const char *what) {
 
 inline void Discard(const char *, int32_t) {}
 
+// A quiet script-mode session whose allocations past `limitBytes` are WS FULL
+// (huge shapes are the library's error, not the fuzzer's memory).
+inline void StartQuietSession(int64_t limitBytes) {
+    APL_Callback(1, reinterpret_cast<void *>(&Discard));
+    APL_SetScriptMode(1);
+    APL_Init(0, "");
+    APL_SetAllocationLimit(limitBytes);
+}
+
 // The flag goes up `ms` milliseconds from now, as Ctrl-C would raise it, so
 // that an input which starts long work ends with INTERRUPT ERROR instead of
 // holding the fuzzer. Disarm stops the timer and lowers the flag.

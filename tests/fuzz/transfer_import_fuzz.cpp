@@ -48,10 +48,7 @@ void CheckRoundTrip(const aplarray *name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    APL_Callback(1, reinterpret_cast<void *>(&fuzz::Discard));
-    APL_SetScriptMode(1);
-    APL_Init(0, "");
-    APL_SetAllocationLimit(int64_t{256} << 20);
+    fuzz::StartQuietSession(int64_t{256} << 20);
     ClearAndAnnounce();
     clearBlocks = fuzz::LiveBlocks();
     return 0;

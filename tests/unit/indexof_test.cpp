@@ -16,8 +16,9 @@ using arrays_support::VectorOf;
 
 using Positions = std::vector<int32_t>;
 
-Positions IndexOf(aplarray *left, aplarray *right) {
-    aplarray *r = APL_Interval(nullptr, left, right);
+// The INTG result of a dyadic search primitive, which must not fail.
+Positions Searched(aplfunction search, aplarray *left, aplarray *right) {
+    aplarray *r = search(nullptr, left, right);
     EXPECT_EQ(aplerrno, 0);
     aplerrno = 0;
     if (!r) return {};
@@ -25,6 +26,8 @@ Positions IndexOf(aplarray *left, aplarray *right) {
     APL_UnLinkTemp(r);
     return out;
 }
+
+Positions IndexOf(aplarray *left, aplarray *right) { return Searched(APL_Interval, left, right); }
 
 // 1 + the first position of each y in x, 1 + length when absent.
 template <class T, class U>
@@ -114,15 +117,7 @@ Positions MatchReference(const aplarray *keys, const aplarray *table) {
     return out;
 }
 
-Positions Members(aplarray *keys, aplarray *table) {
-    aplarray *r = APL_Element(nullptr, keys, table);
-    EXPECT_EQ(aplerrno, 0);
-    aplerrno = 0;
-    if (!r) return {};
-    Positions out(DataOf<int32_t>(r), DataOf<int32_t>(r) + r->number);
-    APL_UnLinkTemp(r);
-    return out;
-}
+Positions Members(aplarray *keys, aplarray *table) { return Searched(APL_Element, keys, table); }
 
 TEST_F(IndexOfSearch, MembershipInNestedItemsAgreesWithAScanByMatch) {
     // Without REAL items the table is hashed; with them it is scanned, and
