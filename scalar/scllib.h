@@ -102,9 +102,6 @@ aplarray *ExtendAlongAxes(const aplarray *lower, const aplarray *axis, const apl
 // hold more than 2^31-1 elements, WS FULL).
 aplarray *StretchAxis(const aplarray *array, int axis, int32_t count);
 
-// Natural logarithm of the gamma function (a six-term Lanczos series); for
-// x <= -1 sets DOMAIN and returns 0. Exactly 0 at 1 and 2.
-double LnGamma(double x);
 // base to an integer power by repeated squaring; 0 to any non-zero power is 0.
 double IntPower(double base, int64_t exponent);
 
