@@ -364,8 +364,9 @@ TEST_F(ScalarMembers, FactorialOfOtherNumbersIsTheGammaFunction) {
     for (double x : xs) want.push_back(std::tgamma(x + 1));
     ExpectVector(APL_Factorial(nullptr, nullptr, Reals(xs)), APL_REAL, want, 1e-15);
     const double rootPi = std::sqrt(3.141592653589793);
+    // Known values, to within a few units in the last place of any C library.
     ExpectVector(APL_Factorial(nullptr, nullptr, Reals({-1.5, -0.5, 0.5})), APL_REAL,
-                 {-2 * rootPi, rootPi, rootPi / 2}, 1e-15);
+                 {-2 * rootPi, rootPi, rootPi / 2}, 1e-13);
 }
 
 TEST_F(ScalarMembers, BinomialOfWholeNumbersIsExact) {
