@@ -1,14 +1,13 @@
 // replicate: APL_Replicate and APL_Replicate1 (compress and replicate along
 // the last or the first axis), and APL_Expand and APL_Expand1, which replicate
 // with a fill cell for every 0. Relies on the array core, prototype (rho),
-// the scalar engine's axis stretch (scllib), the cells and IO.
+// the cells (with the axis stretch) and IO.
 #include "apl.h"
 #include "core/arrays.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
-#include "scalar/scllib.h"
 #include "structural/cells.h"
 #include "structural/rho.h"
 

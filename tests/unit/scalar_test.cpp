@@ -6,6 +6,7 @@
 #include "core/eltypes.h"
 #include "core/symtab.h"
 #include "scalar/scllib.h"
+#include "structural/cells.h"
 
 #include <cfenv>
 #include <climits>
