@@ -62,7 +62,14 @@ void SetErrorText(int32_t code, const char *format, ...) {
     aplerrno = code;
 }
 
+namespace {
+int32_t errorsReported = 0;
+}
+
+extern "C" int32_t APL_ErrorsReported(void) { return errorsReported; }
+
 void PrintError(int32_t code) {
+    if (errorsReported < INT32_MAX) ++errorsReported;
     SetErrorVariable(code);
     WriteText(ErrorName(code), false);
     if (APL_error_message[0] == 0) {

@@ -203,5 +203,8 @@ int main(int argc, char **argv) {
     APL_MainLoop();
     fflush(stdout);
     if (scriptFile >= 0) close(scriptFile);
-    return stream && stream->Failed() ? 2 : 0;
+    if (stream && stream->Failed()) return 2;
+    // A script or piped session that reported an error fails, so that make
+    // and CI see it; an interactive session ends well whatever was typed.
+    return !interactive && APL_ErrorsReported() != 0 ? 1 : 0;
 }

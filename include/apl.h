@@ -452,6 +452,9 @@ APL_EXPORT int32_t APL_Init(uint8_t mode, const char *workspace);
 /* Non-interactive sessions (scripts, piped input): no banner, character
  * input is the line read alone, OFF writes no input record. */
 APL_EXPORT void APL_SetScriptMode(int32_t on);
+/* How many errors the session has reported since APL_Init; a host running a
+ * script exits with failure when it is not zero. */
+APL_EXPORT int32_t APL_ErrorsReported(void);
 /* A ceiling on the bytes the workspace's arrays and blocks may take, set by
  * the host (0: no ceiling, the default); past it allocation is WS FULL. */
 APL_EXPORT void APL_SetAllocationLimit(int64_t bytes);

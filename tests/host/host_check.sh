@@ -80,6 +80,17 @@ wait "$pid"
 status=$?
 step "interrupts while waiting" $'2\n4\n6 0' "$(cat "$work/interrupt.out") $status"
 
+# A script that reported an error fails (make and CI see it); one that ran
+# clean, and a piped session that did, succeed.
+printf '2+2\n1÷0\n3+3\n' >"$work/fails.apl"
+"$orbax" -script "$work/fails.apl" >"$work/fails.out" 2>&1
+status=$?
+step "script with an error" $'4\nDOMAIN ERROR\n1÷0\n ^\n6 1' "$(cat "$work/fails.out") $status"
+clean=$(printf "'1' ⎕EA '1÷0'\n2+2\n" | "$orbax" 2>&1; echo "status $?")
+step "piped session without a reported error" $'1\n4\nstatus 0' "$clean"
+failed=$(printf '2 3+4 5 6\n' | "$orbax" >/dev/null 2>&1; echo $?)
+step "piped session with an error" "1" "$failed"
+
 # A directory is no script; a plug-in that fails to load is named.
 "$orbax" -script "$work" >"$work/dir.out" 2>&1
 status=$?
