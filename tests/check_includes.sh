@@ -3,6 +3,7 @@
 #   core/                 includes only core/ and apl.h
 #   scalar/, structural/  include neither interpreter/ nor host/
 #   host/, plugins/       include only apl.h and files of their own directory
+#   compiler/             includes core/, interpreter/, system/ and its own files
 #
 #   tests/check_includes.sh SOURCE_DIR
 # Prints every include that breaks a rule; exit status 1 when there is one.
@@ -21,6 +22,8 @@ allowed() {
     core) [[ $included == apl.h || $included == core/* ]] ;;
     scalar|structural) [[ $included != interpreter/* && $included != host/* ]] ;;
     host|plugins) [[ $included == apl.h || $included != */* ]] ;;
+    compiler) [[ $included == apl.h || $included == core/* || $included == interpreter/* || $included == system/* ||
+                 $included == compiler/* ]] ;;
     *) true ;;
     esac
 }
@@ -37,7 +40,7 @@ while IFS= read -r file; do
             broken=1
         fi
     done < <(grep -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
-done < <(find core scalar structural host plugins -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) 2>/dev/null | sort)
+done < <(find core scalar structural host plugins compiler -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) 2>/dev/null | sort)
 
 if [ "$checked" -eq 0 ]; then
     echo "check_includes: no includes found under $1" >&2
