@@ -233,7 +233,6 @@ bool GenerateProjectSource(Compilation &c) {
     out.Line("    printf(\"ERROR: Wrong number of arguments!\\n\");");
     out.Line("    exit(1);");
     out.Line("  }");
-    out.Line("  KAZ_Args(argc, argv);");
     out.Line("  init_" + c.project + "(argv[0]);");
     if (c.firstHasLeft) {
         for (const char *text : {"  /*", "   * Creation of left argument", "   * -------------------------",

@@ -815,9 +815,10 @@ bool Walk::Block() {
         if (!ravel || !pick) return FailText(APL_ERR_SYSTEM, "Primitive not registered");
         // The loop runs over the ravel, holding it, with the variable's entry
         // saved and restored around the loop as the interpreter does.
-        out.Expanded("loop_arr" + k + " = " + CallText("APL_IncLink", {CallText(ravel, {"NULL", "NULL", selector.text})}));
+        out.Expanded("loop_arr" + k + " = " + CallText(ravel, {"NULL", "NULL", selector.text}));
         out.Text(";");
         out.Newline();
+        out.Line("APL_IncLink(loop_arr" + k + ");");
         out.Line("KAZ_InitVar(&loop_var" + k + ", " + v + "_idx);");
         out.Line("for (loop" + k + "=0; !aplerrno && loop" + k + "<loop_arr" + k + "->shape[0]; loop" + k + "++)");
         out.Text("{");

@@ -5,6 +5,8 @@
 // the project's directory.
 #include "../unit/session_support.h"
 
+#include "compiler/settings.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,4 +143,142 @@ TEST_F(CompilerTest, DyadicFunctionWithResultLocalsAndLabels) {
     EXPECT_NE(shown.find("PLUS \x85 apl_PLUS.c\n"), std::string::npos) << shown;
     const fs::path out = dir_ / "projects" / "plus";
     for (const char *file : {"apl_PLUS.c", "plus.h", "plus.c"}) ExpectFile(out / file, std::string("plus/") + file);
+}
+
+TEST_F(CompilerTest, TwoOperatorApplicationsInALine) {
+    Fix({"Z←OPS V", "Z←(+/V),×/V", "Z←+/Z"});
+    Compile("OPS", (dir_ / "ops").string());
+    ExpectFile(dir_ / "ops" / "apl_OPS.c", "ops/apl_OPS.c");
+}
+
+TEST_F(CompilerTest, ForAndCaseBlocks) {
+    Fix({"BLOCKS N", "{⍺I←⍳N: ⎕←⍺I}", "{N: ⎕←'one' : ⎕←'two'}"});
+    Compile("BLOCKS", (dir_ / "blocks").string());
+    ExpectFile(dir_ / "blocks" / "apl_BLOCKS.c", "blocks/apl_BLOCKS.c");
+    ExpectFile(dir_ / "blocks" / "blocks.h", "blocks/blocks.h");
+}
+
+// ---- The setup file -------------------------------------------------------------------
+
+TEST_F(CompilerTest, SetupKeysAndSectionsIgnoreCaseAndTheLastValueWins) {
+    Setup("[cc]\ncompilername=first\n[CC]\nCOMPILERNAME = second\n[other]\nCompilerName=third\n"
+          "[Cc]\nTargetOS=  Linux\r\nno equals sign here\nObjExtension=.obj\n");
+    CompilerSettings s;
+    ASSERT_TRUE(ReadSettings(APL_compilerfile, s));
+    EXPECT_STREQ(s.compilerName, "second");
+    EXPECT_STREQ(s.targetOS, "Linux");  // blanks after '=' skipped, a CR ending dropped
+    EXPECT_STREQ(s.objExtension, ".obj");
+    EXPECT_STREQ(s.linkCmd, "Undefined");
+    EXPECT_STREQ(s.objSep, "Undefined");
+    // Without ProjectDir and SourceDir: the setup file's directory.
+    EXPECT_EQ(std::string(s.projectDir), dir_.string());
+    EXPECT_EQ(std::string(s.sourceDir), (dir_ / "src").string());
+    EXPECT_FALSE(s.crlf);
+}
+
+TEST_F(CompilerTest, OnlyCRLFInCapitalsSelectsCarriageReturns) {
+    Fix({"HELLO", "⎕←'HI'"});
+    Setup("[Settings]\nNewline=crlf\n");
+    Compile("HELLO", (dir_ / "lf").string());
+    EXPECT_EQ(ReadFile(dir_ / "lf" / "makefile").find('\r'), std::string::npos);
+    Setup("[Settings]\nNewline=CRLF\n");
+    Compile("HELLO", (dir_ / "crlf").string());
+    const std::string text = ReadFile(dir_ / "crlf" / "makefile");
+    EXPECT_EQ(text.rfind("NAME   = crlf\r\nEXEX   = Undefined\r\n\r\nOBJS   = apl_HELLO", 0), 0u) << text;
+}
+
+TEST_F(CompilerTest, MissingKeysAreWrittenAsUndefined) {
+    Fix({"HELLO", "⎕←'HI'"});
+    Setup("[Settings]\n");
+    const std::string shown = Compile("HELLO", (dir_ / "p").string());
+    EXPECT_NE(shown.find("TARGET OS: Undefined\nTARGET CC: Undefined\n"), std::string::npos) << shown;
+    EXPECT_EQ(ReadFile(dir_ / "p" / "makefile"),
+              "NAME   = p\nEXEX   = Undefined\n\nOBJS   = apl_HELLOUndefined pUndefined orbaxUndefined\n\n"
+              ".cUndefined: ; Undefined\n\n$(NAME)$(EXEX): $(OBJS)\n\tUndefined\n");
+}
+
+TEST_F(CompilerTest, ObjectListBreaksAfterEveryFifthObject) {
+    Fix({"F1", "F2 ⋄ F3 ⋄ F4 ⋄ F5 ⋄ F6 ⋄ F1"});
+    for (const char *name : {"F2", "F3", "F4", "F5", "F6"}) Fix({name, "⎕←1"});
+    const std::string shown = Compile("F1", (dir_ / "six").string());
+    // The recursive call does not compile F1 twice.
+    EXPECT_NE(shown.find("F1 \x85 apl_F1.c\nF2 \x85 apl_F2.c\nF3 \x85 apl_F3.c\nF4 \x85 apl_F4.c\nF5 \x85 apl_F5.c\n"
+                         "F6 \x85 apl_F6.c\n"),
+              std::string::npos)
+        << shown;
+    const std::string makefile = ReadFile(dir_ / "six" / "makefile");
+    EXPECT_NE(makefile.find("OBJS   = apl_F1.o apl_F2.o apl_F3.o apl_F4.o apl_F5.o \\\n         apl_F6.o six.o orbax.o\n"),
+              std::string::npos)
+        << makefile;
+}
+
+TEST_F(CompilerTest, LongValuesAreCutToTheirBuffersAndBinaryBytesStayInTheirLine) {
+    const std::string longValue(10000, 'x');
+    Setup("[CC]\nObjExtension=" + longValue + "\nCompileCmd=" + longValue + "\n" + std::string("Target\0OS=bin\x01\xff", 17) +
+          "\n[Makefile]\nObjSep=" + longValue + "\n[CC]\nLinkCmd=" + longValue + "[Makefile]\n");
+    CompilerSettings s;
+    ASSERT_TRUE(ReadSettings(APL_compilerfile, s));
+    EXPECT_EQ(std::string(s.objExtension), std::string(15, 'x'));
+    EXPECT_EQ(std::string(s.compileCmd), std::string(255, 'x'));
+    EXPECT_EQ(std::string(s.objSep), std::string(15, 'x'));
+    EXPECT_EQ(std::string(s.linkCmd), std::string(255, 'x'));  // the rest of its line is no section
+    EXPECT_STREQ(s.targetOS, "Undefined");
+}
+
+// ---- Bad input ---------------------------------------------------------------------------
+
+TEST_F(CompilerTest, ArgumentsAreChecked) {
+    Fix({"HELLO", "⎕←'HI'"});
+    EXPECT_NE(Run(A("⎕ORBAX 'x'")).find("VALENCE ERROR"), std::string::npos);
+    EXPECT_NE(Run(A("'HELLO' ⎕ORBAX[1] 'x'")).find("AXIS ERROR"), std::string::npos);
+    EXPECT_NE(Run(A("'HELLO' ⎕ORBAX 1 2")).find("DOMAIN ERROR"), std::string::npos);
+    EXPECT_NE(Run(A("'NOSUCH' ⎕ORBAX 'x'")).find("VALUE ERROR"), std::string::npos);
+    Run(A("V←3"));
+    EXPECT_NE(Run(A("'V' ⎕ORBAX 'x'")).find("There is no function/operator with that name!"), std::string::npos);
+    APL_compilerfile[0] = 0;
+    snprintf(APL_compilerfile, sizeof APL_compilerfile, "%s", (dir_ / "missing.ini").c_str());
+    EXPECT_NE(Compile("HELLO", "x").find("SYSTEM ERROR : Can't open compiler setup file '" +
+                                         (dir_ / "missing.ini").string() + "'!"),
+              std::string::npos);
+    EXPECT_EQ(FilesUnder(dir_).size(), 1u);  // the setup file alone
+    EXPECT_TRUE(Calls::Log().empty());
+}
+
+TEST_F(CompilerTest, ProjectNamesMustBeCIdentifiersAndNoSupportFile) {
+    Fix({"HELLO", "⎕←'HI'"});
+    for (const char *target : {"my-project", "/1abc", "orbax", "sub/orbax", "a/..", "apl_HELLO", "x/", "na\\me."}) {
+        EXPECT_NE(Compile("HELLO", (dir_ / "t").string() + "/" + target).find("DOMAIN ERROR"), std::string::npos)
+            << target;
+        EXPECT_TRUE(Calls::Log().empty()) << target;
+    }
+    EXPECT_EQ(FilesUnder(dir_).size(), 1u);
+    // A backslash separates too; '..' in the directory part is the user's choice.
+    Compile("HELLO", (dir_ / "a").string() + "/../b\\proj");
+    EXPECT_TRUE(fs::exists(dir_ / "b\\proj" / "proj.c") || fs::exists(dir_ / "a/../b\\proj/proj.c"));
+}
+
+TEST_F(CompilerTest, PathsThatDoNotFitOrCannotBeWrittenAreFileErrors) {
+    Fix({"HELLO", "⎕←'HI'"});
+    EXPECT_NE(Compile("HELLO", (dir_ / std::string(300, 'd')).string() + "/p").find("FILE I/O ERROR"), std::string::npos);
+    EXPECT_TRUE(Calls::Log().empty());
+    WriteFile(dir_ / "file", "not a directory");
+    EXPECT_NE(Compile("HELLO", (dir_ / "file" / "p").string()).find("FILE I/O ERROR"), std::string::npos);
+    EXPECT_EQ(FilesUnder(dir_).size(), 2u);
+}
+
+TEST_F(CompilerTest, NamesThatShareAnIdentifierAreRefused) {
+    Fix({"A∆B", "⎕←A_delta_B"});
+    EXPECT_NE(Compile("A∆B", (dir_ / "p").string()).find("DOMAIN ERROR : Two names map to the C identifier apl_A_delta_B"),
+              std::string::npos);
+    Fix({"OVER¯BAR", "⎕←1"});
+    Compile("OVER¯BAR", (dir_ / "q").string());
+    EXPECT_TRUE(fs::exists(dir_ / "q" / "apl_OVER_bar_BAR.c"));
+}
+
+TEST_F(CompilerTest, UntranslatableLinesStopTheCompilation) {
+    Fix({"BAD", "(1 2)←3"});
+    EXPECT_NE(Compile("BAD", (dir_ / "p").string()).find("SYNTAX ERROR : In selective assignment"), std::string::npos);
+    Fix({"SEL;V", "V←⍳5", "(2↑⍋V)←0"});
+    EXPECT_NE(Compile("SEL", (dir_ / "q").string()).find(A("SYNTAX ERROR : Function '⍋' not allowed in selective specification")),
+              std::string::npos);
 }

@@ -46,7 +46,6 @@ int main(int argc, char **argv)
     printf("ERROR: Wrong number of arguments!\n");
     exit(1);
   }
-  KAZ_Args(argc, argv);
   init_hello(argv[0]);
   apl_HELLO(NULL, NULL, NULL);
   return(aplerrno);

@@ -52,7 +52,6 @@ int main(int argc, char **argv)
     printf("ERROR: Wrong number of arguments!\n");
     exit(1);
   }
-  KAZ_Args(argc, argv);
   init_plus(argv[0]);
   /*
    * Creation of left argument
