@@ -180,6 +180,11 @@ aplarray *CompileKernel(CallArgs &args) {
         SetErrorText(APL_ERR_VALUE, "There is no function/operator with that name!");
         return nullptr;
     }
+    if (FunctionKind(function) & (APL_KIND_MONOP | APL_KIND_DYOP)) {
+        // main() would have no operands to give it.
+        SetErrorText(APL_ERR_DOMAIN, "An operator cannot be the program's function");
+        return nullptr;
+    }
     if (const auto make = reinterpret_cast<MakeDirectoryFn>(CallbackFunction(kSlotMakeDirectory)))
         make(c->outputDir.c_str());
     Compile(*c, function);

@@ -550,7 +550,11 @@ bool Walk::Bind(const Item &op, const Item &left, const Item *right, Item &deriv
 bool Walk::Call(const Item &function, const Item *left, const Item &right, Item &result) {
     const std::string axis = OrNull(function.axis);
     const std::string l = left ? left->text : "NULL";
-    if (f_.selective && function.form == Form::Primitive) {
+    if (f_.selective && function.form != Form::Primitive) {
+        SetErrorText(APL_ERR_SYNTAX, "Function '%s' not allowed in selective specification", function.text.c_str());
+        return false;
+    }
+    if (f_.selective) {
         const uint16_t flags = PrimitiveFlags(function.code);
         if (!(flags & (left ? APL_FN_SELECT2 : APL_FN_SELECT1))) {
             SetErrorText(APL_ERR_SYNTAX, "Function '%c' not allowed in selective specification", function.code);

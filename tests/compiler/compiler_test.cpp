@@ -7,6 +7,9 @@
 
 #include "compiler/settings.h"
 
+#include "system/register.h"
+
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -282,3 +285,40 @@ TEST_F(CompilerTest, UntranslatableLinesStopTheCompilation) {
     EXPECT_NE(Compile("SEL", (dir_ / "q").string()).find(A("SYNTAX ERROR : Function '⍋' not allowed in selective specification")),
               std::string::npos);
 }
+
+TEST_F(CompilerTest, GlobalsWithAndWithoutValues) {
+    Run(A("S←7"));
+    Run(A("N←(1 2)'AB'"));
+    Fix({"Z←G", "Z←(⍴N),S", "V←Z"});
+    const std::string shown = Compile("G", (dir_ / "g").string());
+    EXPECT_NE(shown.find("G \x85 apl_G.c\n\nGLOBAL VARIABLES:\n-----------------\nS [SIMPLE: 20 Bytes]\n"
+                         "N [NESTED: 70 Bytes]\nV [VOID]\n"),
+              std::string::npos)
+        << shown;
+    for (const char *file : {"apl_G.c", "g.h", "g.c"}) ExpectFile(dir_ / "g" / file, std::string("globals/") + file);
+    // Taking the images leaves the values as they were.
+    EXPECT_EQ(Run(A("N≡(1 2)'AB' ⋄ S")), "1\n7\n");
+}
+
+#ifdef ORBAX_SAMPLE_PLUGIN
+void ListSample(char *buffer) { strcpy(buffer, ORBAX_SAMPLE_PLUGIN); }
+void *LoadWithDlopen(const char *name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+void *FindWithDlsym(void *handle, const char *name) { return dlsym(handle, name); }
+
+TEST_F(CompilerTest, PluginCommand) {
+    APL_Callback(7, reinterpret_cast<void *>(ListSample));
+    APL_Callback(8, reinterpret_cast<void *>(LoadWithDlopen));
+    APL_Callback(9, reinterpret_cast<void *>(FindWithDlsym));
+    ASSERT_EQ(LoadPlugins(), 0);
+    APL_Callback(7, nullptr);
+    Fix({"P", "⎕←⎕GETENV 'HOME'"});
+    Compile("P", (dir_ / "pl").string());
+    ExpectFile(dir_ / "pl" / "apl_P.c", "plugin/apl_P.c");
+    ExpectFile(dir_ / "pl" / "pl.h", "plugin/pl.h");
+    const std::string source = ReadFile(dir_ / "pl" / "pl.c");
+    EXPECT_NE(source.find("  KAZ_Init(exe_file);\n  APL_AddSymbol(\"\\120\", 1, 5, KAZ_InitFunction(apl_P));\n"
+                          "  ORBAX_GetEnv = KAZ_GetPluginFunction(\"\\214\\107\\105\\124\\105\\116\\126\");\n}\n"),
+              std::string::npos)
+        << source;
+}
+#endif
