@@ -322,3 +322,28 @@ TEST_F(CompilerTest, PluginCommand) {
         << source;
 }
 #endif
+
+TEST_F(CompilerTest, UserOperatorsStrandsAndArrayOperandsOfReplicate) {
+    Fix({"Z←(F TWICE) R", "Z←F F R"});
+    Fix({"Z←N", "Z←1 0 1"});
+    Fix({"Z←CALLER V", "Z←(-TWICE) V", "Z←V V", "Z←N/V"});
+    const std::string shown = Compile("CALLER", (dir_ / "op").string());
+    EXPECT_NE(shown.find("CALLER \x85 apl_CALLER.c\nTWICE \x85 apl_TWICE.c\nN \x85 apl_N.c\n"), std::string::npos) << shown;
+    const std::string caller = ReadFile(dir_ / "op" / "apl_CALLER.c"), twice = ReadFile(dir_ / "op" / "apl_TWICE.c");
+    // The operator is compiled with the operator signature, its operand applied through the library's call path.
+    EXPECT_NE(twice.find("aplarray *apl_TWICE(aplarray *_axis, aplarray *_larg, aplfnc *apl_F, aplarray *_laxis, "
+                         "aplfnc *_rop, aplarray *_raxis, aplarray *apl_R)\n"),
+              std::string::npos);
+    EXPECT_NE(twice.find("          APL_Evaluate(apl_F, NULL, NULL, APL_Variable(apl_R_idx), NULL),\n"), std::string::npos)
+        << twice;
+    EXPECT_NE(caller.find("            &func0, &op0,\n            apl_TWICE,\n            NULL,\n            KAZ_Fn(45, 14340, "
+                          "APL_Sub),\n"),
+              std::string::npos)
+        << caller;
+    // Juxtaposed arrays join by the strand rules; a niladic function left of / is its array operand: replicate.
+    EXPECT_NE(caller.find("APL_CatArray(APL_Variable(apl_V_idx), APL_Variable(apl_V_idx), 0, 0)"), std::string::npos);
+    EXPECT_NE(caller.find("APL_Replicate(\n          NULL,\n          apl_N(NULL, NULL, NULL),\n          APL_Variable(apl_V_idx)\n"),
+              std::string::npos)
+        << caller;
+    EXPECT_NE(Compile("TWICE", (dir_ / "op2").string()).find("DOMAIN ERROR"), std::string::npos);
+}

@@ -72,7 +72,8 @@ void CheckSyntax(const std::string &project) {
                                 "/*.c >" + workDir + "/cc.log 2>&1";
     const int status = system(command.c_str());
     if (status != 0) {
-        system(("cat " + workDir + "/cc.log >&2").c_str());
+        const int shown = system(("cat " + workDir + "/cc.log >&2").c_str());
+        (void)shown;
         Require(false, "generated C does not compile");
     }
 }
