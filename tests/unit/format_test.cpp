@@ -82,13 +82,6 @@ Text Engine(aplarray *value, bool keywordMode, bool matrix = false) {
 
 using Format = WorkspaceTest;
 
-// The session reads ten-digit numbers as REAL: the INTG limits only come from here.
-TEST_F(Format, IntegersAtTheirLimitsArePlainDecimal) {
-    EXPECT_EQ(Row(Ints({INT32_MIN, 1000000000, INT32_MAX})), HM + "2147483648 1000000000 2147483647");
-    const int16_t shorts[] = {-32768, 7, 32767};
-    EXPECT_EQ(Row(Make(APL_SHORT, {3}, shorts, sizeof shorts)), HM + "32768 7 32767");
-}
-
 TEST_F(Format, PlanesStayAxesInFormatAndFollowEachOtherForDisplay) {
     aplarray *cube = APL_Link(Ints({1, 2, 3, 4, 5, 6, 7, 8}, {2, 2, 2}));
     const Text t = Fmt(cube);

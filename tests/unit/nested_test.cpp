@@ -52,19 +52,6 @@ using Nested = WorkspaceTest;
 
 // ---- Links and prototypes -------------------------------------------------------------
 
-TEST_F(Nested, SimpleScalarsAreTheirOwnEnclosureAndAxesAreChecked) {
-    aplarray *five = APL_Int(5);
-    EXPECT_EQ(APL_Enclose(nullptr, nullptr, five), five);
-    EXPECT_EQ(five->lnkcnt, 0);
-    APL_UnLinkTemp(five);
-    EXPECT_EQ(APL_Enclose(nullptr, nullptr, nullptr), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
-    aplerrno = 0;
-    // Two axis values as a simple vector (not one list) and no left argument.
-    EXPECT_EQ(APL_Enclose(Ints({1, 2}), nullptr, Ints({1, 2, 3})), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_AXIS);
-}
-
 TEST_F(Nested, ItemsGainOneLinkPerHolderAndLoseItWithTheResult) {
     aplarray *a = APL_Link(Ints({1, 2}));
     aplarray *b = APL_Link(Ints({3, 4, 5}));
@@ -201,37 +188,6 @@ TEST_F(Nested, HugeMixedShapesAreWsFullBeforeAllocation) {
     memset(DataOf(ItemsOf(items)[1]), 0, 4 * 70000);
     EXPECT_EQ(APL_Disclose(nullptr, nullptr, items), nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_WSFULL);
-}
-
-TEST_F(Nested, AnInterruptStopsLongLoopsAndLeavesNothing) {
-    const int32_t rows[2] = {70000, 2}, n = 70000;
-    aplarray *m = APL_Link(APL_Create(2, APL_INTG, rows));
-    memset(DataOf(m), 0, 4 * 140000);
-    aplarray *v = APL_Link(APL_Create(1, APL_INTG, &n));
-    for (int32_t i = 0; i < n; ++i) DataOf<int32_t>(v)[i] = i;
-    aplarray *nested = APL_Link(APL_MakeNested(APL_Link(v)));
-    --v->lnkcnt;
-    aplarray *pairs = APL_Link(APL_Enclose(APL_Int(2), nullptr, m));
-    ASSERT_NE(pairs, nullptr);
-    const std::vector<std::function<aplarray *()>> calls = {
-        [&] { return APL_Enclose(APL_Int(2), nullptr, m); },
-        [&] { return APL_Enclose(nullptr, v, nested); },
-        [&] { return APL_Disclose(nullptr, nullptr, pairs); },
-        [&] { return APL_Element(nullptr, nullptr, pairs); },
-        [&] { return APL_Element(nullptr, v, v); },
-        [&] {
-            return APL_Element(nullptr, nested, Nest({Ints({1, 2})}));
-        },
-        [&] { return APL_Match(nullptr, pairs, CopyArray(pairs, HERE)); },
-    };
-    for (size_t i = 0; i < calls.size(); ++i) {
-        APL_interrupted = 1;
-        EXPECT_EQ(calls[i](), nullptr) << i;
-        EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT) << i;
-        aplerrno = 0;
-    }
-    APL_interrupted = 0;
-    for (aplarray *a : {m, v, nested, pairs}) APL_UnLink(a);
 }
 
 // ---- Laws on random nested values --------------------------------------------------------

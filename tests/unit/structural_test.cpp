@@ -207,28 +207,6 @@ TEST_F(TakeEngineUse, NestedFillIsLinkedIntoEveryPaddedSlot) {
 
 using LongWork = LibraryTest;
 
-TEST_F(LongWork, AnInterruptStopsRowLoopsAndLeavesNothing) {
-    const Shape rows = {70000, 2};
-    aplarray *m = APL_Link(Make(APL_INTG, rows));
-    aplarray *nested = APL_Link(APL_MakeNested(Make(APL_INTG, rows)));
-    APL_interrupted = 1;
-    EXPECT_EQ(Take(APL_Take(nullptr, Ints({70000, 1}), m)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    EXPECT_EQ(Take(APL_Catenate(nullptr, m, m)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    EXPECT_EQ(Take(APL_Transpose(nullptr, nullptr, nested)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    EXPECT_EQ(Take(APL_Rotate(nullptr, APL_Int(1), m)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    EXPECT_EQ(Take(APL_Rotate(nullptr, nullptr, nested)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    EXPECT_EQ(Take(APL_Replicate(nullptr, Ints({2, 1}), m)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    APL_interrupted = 0;
-    APL_UnLink(m);
-    APL_UnLink(nested);
-}
-
 TEST_F(LongWork, CountsBeyondThirtyTwoBitsAreRefusedNotWrapped) {
     aplarray *big = APL_Link(Ints({2000000000, 2000000000}));
     EXPECT_EQ(Held(APL_Replicate, big, Ints({1, 2})), Error(APL_ERR_DOMAIN));

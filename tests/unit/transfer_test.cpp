@@ -57,31 +57,6 @@ std::string Padded(std::string text) {
 
 }  // namespace
 
-TEST(TransferTranslation, IsAPermutationThatGoesBothWays) {
-    bool seen[256] = {};
-    for (int c = 0; c < 256; ++c) {
-        const uint8_t out = ToInterchange(static_cast<uint8_t>(c));
-        EXPECT_FALSE(seen[out]) << "two codes become " << int(out);
-        seen[out] = true;
-        EXPECT_EQ(ToInternal(out), c);
-    }
-    uint8_t all[256];
-    for (int c = 0; c < 256; ++c) all[c] = static_cast<uint8_t>(c);
-    TranslateText(all, 256, kToInterchange);
-    TranslateText(all, 256, kToInternal);
-    for (int c = 0; c < 256; ++c) EXPECT_EQ(all[c], c);
-}
-
-TEST(TransferTranslation, MovesTheListedCodesOnly) {
-    EXPECT_EQ(ToInterchange(132), 228);  // left arrow
-    EXPECT_EQ(ToInterchange(140), 238);  // quad
-    EXPECT_EQ(ToInterchange(175), 150);  // high minus
-    EXPECT_EQ(ToInterchange(22), 208);
-    EXPECT_EQ(ToInterchange(158), 22);
-    for (int c : {0, 65, 122, 32, 39, 127, 181, 255}) EXPECT_EQ(ToInterchange(static_cast<uint8_t>(c)), c) << c;
-    EXPECT_EQ(ToInternal(255), 255);
-}
-
 TEST(TransferWords, CopiesTheWordAskedFor) {
     const std::string text = "  NV 1  2 ¯1 ";
     char out[8];
