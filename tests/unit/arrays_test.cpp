@@ -1,4 +1,4 @@
-// Array records, link counts, copying, tracing and the guard-word reports.
+// Array records, link counts, copying, block reallocation and the guard-word reports.
 #include "support.h"
 
 #include "core/errors.h"
@@ -28,27 +28,6 @@ struct StaticIntVector {
 };
 
 using ArrayRecord = LibraryTest;
-
-TEST_F(ArrayRecord, BooleanRowsArePaddedToWholeWords) {
-    struct Case {
-        std::vector<int32_t> shape;
-        int32_t number, size;
-    };
-    const Case cases[] = {
-        {{0}, 0, 20},    {{1}, 1, 24},
-        {{31}, 1, 24},   {{32}, 1, 24},
-        {{33}, 2, 28},   {{3, 33}, 6, 16 + 8 + 24},
-        {{}, 1, 20},     {{4, 0}, 0, 24},
-        {{0, 5}, 0, 24}, {{2, 64}, 4, 16 + 8 + 16},
-    };
-    for (const Case &c : cases) {
-        aplarray *a = Alloc(APL_TEMP, APL_BOOL, c.shape);
-        ASSERT_NE(a, nullptr);
-        EXPECT_EQ(a->number, c.number) << "rank " << c.shape.size();
-        EXPECT_EQ(a->size, c.size) << "rank " << c.shape.size();
-        APL_UnLinkTemp(a);
-    }
-}
 
 TEST_F(ArrayRecord, EmptyNestedArrayKeepsOneNullPrototypeSlot) {
     aplarray *a = Alloc(APL_TEMP, APL_NESTED, {0});
@@ -193,46 +172,9 @@ TEST_F(Copying, NestedCopyCopiesItemsToo) {
     APL_UnLink(n);
 }
 
-using Tracing = LibraryTest;
+using Blocks = LibraryTest;
 
-TEST_F(Tracing, ArrayTraceNamesSerialFileAndLinks) {
-    tracingActive = true;
-    sessionMode = kModeTraceArrays;
-    const int line = __LINE__ + 1;
-    aplarray *a = AllocArray(0, 0, APL_INTG, nullptr, HERE);
-    const int32_t serial = BlockHeader(a)->serial;
-    APL_LinkEx(a, "dir/caller.cpp", 10);
-    APL_UnLinkEx(a, "C:\\src\\other.cpp", 20);
-    APL_UnLinkEx(a, "x.cpp", 30);
-    char expected[512];
-    snprintf(expected, sizeof expected,
-             "ALLOCATING ARRAY #%d: arrays_test.cpp[%d], lnk=1, 1 elements\n"
-             "LINKING ARRAY #%d: caller.cpp[10], 2 links active\n"
-             "UNLINKING ARRAY #%d: other.cpp[20], 2 links active\n"
-             "UNLINKING ARRAY #%d: x.cpp[30], 1 links active\n",
-             serial, line, serial, serial, serial);
-    EXPECT_EQ(CapturedOutput::Take(), expected);
-}
-
-TEST_F(Tracing, BlockTraceShowsRawBlocksButNotArrays) {
-    tracingActive = true;
-    sessionMode = kModeTraceBlocks;
-    APL_UnLinkTemp(APL_Int(1));
-    EXPECT_EQ(CapturedOutput::Take(), "");
-    void *b = AllocBlock(12, "blocks.cpp", 5);
-    const int32_t serial = BlockHeader(b)->serial;
-    b = ReallocBlock(b, 4000, "grow.cpp", 6);
-    FreeBlock(b, "done.cpp", 7);
-    char expected[256];
-    snprintf(expected, sizeof expected,
-             "ALLOCATING BLOCK #%d: blocks.cpp[5], 12 bytes\n"
-             "REALLOCATING BLOCK #%d: grow.cpp[6], 4000 bytes\n"
-             "FREEING BLOCK #%d: done.cpp[7]\n",
-             serial, serial, serial);
-    EXPECT_EQ(CapturedOutput::Take(), expected);
-}
-
-TEST_F(Tracing, ReallocKeepsContentsAndPlaceInTheList) {
+TEST_F(Blocks, ReallocKeepsContentsAndPlaceInTheList) {
     auto *b = static_cast<char *>(AllocBlock(4, HERE));
     const int32_t serial = BlockHeader(b)->serial;
     memcpy(b, "abc", 4);
@@ -353,24 +295,6 @@ TEST_F(BlockListing, ArraysLeftWithoutLinksAreReported) {
     snprintf(expected, sizeof expected, "INTERNAL ERROR: Array #%d has link count 0!\n", serial);
     EXPECT_EQ(CapturedOutput::Take(), expected);
     APL_UnLinkTemp(orphan);
-}
-
-TEST_F(BlockListing, DumpDescribesOneBlockOrListsLaterOnes) {
-    aplarray *a = AllocArray(0, 0, APL_INTG, nullptr, "dump.cpp", 77);
-    *DataOf<int32_t>(a) = 123;
-    const int32_t serial = BlockHeader(a)->serial;
-    void *raw = AllocBlock(1, "raw.cpp", 5);
-    DumpBlock(serial);
-    DumpBlock(serial + 1);
-    DumpBlock(-serial);
-    char expected[256];
-    snprintf(expected, sizeof expected,
-             "#%d:  dump.cpp[77]: type:1, rank:0, eltype:2, number:1, lnkcnt:1, first_el=123\n"
-             "#%d:  raw.cpp[5]: \n%d \n",
-             serial, serial + 1, serial + 1);
-    EXPECT_EQ(CapturedOutput::Take(), expected);
-    FreeBlock(raw, HERE);
-    APL_UnLink(a);
 }
 
 using Constructors = LibraryTest;

@@ -98,39 +98,6 @@ protected:
 
 // ---- Numbers and strings ----------------------------------------------------------
 
-TEST_F(Tokenizer, NumbersBecomeIntegerOrRealScalars) {
-    struct Case {
-        const char *text;
-        int eltype;
-        double value;
-    };
-    const Case cases[] = {
-        {"¯3", APL_INTG, -3},
-        {"123456789", APL_INTG, 123456789},
-        {"¯12345678", APL_INTG, -12345678},
-        {"1234567890", APL_REAL, 1234567890.0},
-        {"1E¯2", APL_REAL, 0.01},
-        {".5", APL_REAL, 0.5},
-        {"2.5E3", APL_REAL, 2500},
-        {"1e_2", APL_REAL, 0.01},
-        {"0", APL_INTG, 0},
-    };
-    for (const Case &c : cases) {
-        const aplarray *k = OnlyConstant(Store(c.text));
-        ASSERT_NE(k, nullptr) << c.text << " error " << error_;
-        EXPECT_EQ(k->rank, 0) << c.text;
-        EXPECT_EQ(k->eltype, c.eltype) << c.text;
-        EXPECT_TRUE(k->type & APL_STATIC) << c.text;
-        if (k->eltype == APL_INTG) {
-            EXPECT_EQ(Long(reinterpret_cast<const uint8_t *>(k) + 16), static_cast<int32_t>(c.value)) << c.text;
-        } else {
-            double v;
-            memcpy(&v, reinterpret_cast<const char *>(k) + 16, 8);
-            EXPECT_DOUBLE_EQ(v, c.value) << c.text;
-        }
-    }
-}
-
 // Short decimals are read without the C library; every value must still be
 // the one strtod gives, to the last bit.
 TEST_F(Tokenizer, DecimalsAreReadToTheLastBitAsTheLibraryReadsThem) {
@@ -194,65 +161,6 @@ TEST_F(Tokenizer, MalformedNumbersAreSyntaxAndOverflowIsDomain) {
     EXPECT_EQ(error_, APL_ERR_DOMAIN);
     EXPECT_EQ(Store("¯1E400"), "");
     EXPECT_EQ(error_, APL_ERR_DOMAIN);
-}
-
-TEST_F(Tokenizer, StrandsOfConstantsJoinIntoOneVector) {
-    const aplarray *k = OnlyConstant(Store("1 2 3"));
-    ASSERT_NE(k, nullptr);
-    EXPECT_EQ(k->eltype, APL_INTG);
-    EXPECT_EQ(k->shape[0], 3);
-    EXPECT_TRUE(k->type & APL_STRAND);
-    EXPECT_EQ(Long(reinterpret_cast<const uint8_t *>(k) + 20), 1);
-    EXPECT_EQ(Long(reinterpret_cast<const uint8_t *>(k) + 28), 3);
-
-    k = OnlyConstant(Store("1 2.5 ¯3"));
-    ASSERT_NE(k, nullptr);
-    EXPECT_EQ(k->eltype, APL_REAL);
-    double last;
-    memcpy(&last, reinterpret_cast<const char *>(k) + 20 + 16, 8);
-    EXPECT_EQ(last, -3.0);
-
-    k = OnlyConstant(Store("'a' 'b' 'c'"));
-    ASSERT_NE(k, nullptr);
-    EXPECT_EQ(k->shape[0], 3);
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(k) + 20, 3), "abc");
-
-    // A number, a character and a number stay three constants; so do a string
-    // and a character after it.
-    EXPECT_EQ(Store("1 'a' 2").size(), 1 + 3 * 5 + 1);
-    EXPECT_EQ(Store("'ab' 'c'").size(), 1 + 2 * 5 + 1);
-    // Identical constants are pooled once.
-    const std::string stored = Store("1 2+1 2");
-    ASSERT_EQ(stored.size(), 1u + 5 + 1 + 5 + 1);
-    EXPECT_EQ(Long(Bytes(stored) + 1), Long(Bytes(stored) + 7));
-}
-
-// ---- Names ----------------------------------------------------------------------
-
-TEST_F(Tokenizer, NamesMustExistUnlessAssignedAndMustBeLegal) {
-    EXPECT_EQ(Store("FOO+1"), "");
-    EXPECT_EQ(error_, APL_ERR_VALUE);
-    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_));
-    EXPECT_FALSE(IsSymbol(Index("FOO")));
-
-    const std::string stored = Store("FOO←1");
-    ASSERT_NE(stored, "");
-    EXPECT_TRUE(IsSymbol(Index("FOO")));
-    EXPECT_EQ(stored[3], kTagName);
-    EXPECT_EQ(Short(Bytes(stored) + 1), Index("FOO"));
-    EXPECT_EQ(static_cast<uint8_t>(stored[4]), glyph::kLeftArrow);
-
-    // Every name of a vector assignment is a target.
-    EXPECT_NE(Store("(P Q)←1 2"), "");
-    EXPECT_TRUE(IsSymbol(Index("P")) && IsSymbol(Index("Q")));
-    // Function lines add names as they meet them.
-    EXPECT_NE(Store("R+S", kTokDiamonds), "");
-    EXPECT_TRUE(IsSymbol(Index("R")) && IsSymbol(Index("S")));
-    EXPECT_NE(Store("⎕IO+R"), "");
-    for (const char *text : {"A∇B←1", "_X←1", "X⎕←2"}) {
-        EXPECT_EQ(Store(text), "") << text;
-        EXPECT_EQ(error_, APL_ERR_SYNTAX) << text;
-    }
 }
 
 // ---- Line structure ---------------------------------------------------------------
@@ -425,7 +333,5 @@ TEST_F(Tokenizer, LongLinesAndDeepParenthesesTokenize) {
     const std::string nested = std::string(5000, '(') + "1" + std::string(5000, ')');
     EXPECT_EQ(Store(nested).size(), 1u + 5000 + 5 + 5000 + 1);
 }
-
-// ---- Code buffer and classes ---------------------------------------------------------
 
 }  // namespace
