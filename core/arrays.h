@@ -11,12 +11,6 @@
 // Where a call comes from, for tracing and the INTERNAL ERROR reports.
 #define HERE __FILE__, __LINE__
 
-// The record's layout is read by saved workspaces and component files: the
-// header is 16 bytes and the shape follows it.
-static_assert(offsetof(aplarray, size) == 0 && offsetof(aplarray, type) == 4 && offsetof(aplarray, rank) == 5 &&
-              offsetof(aplarray, eltype) == 6 && offsetof(aplarray, lnkcnt) == 8 &&
-              offsetof(aplarray, number) == 12 && offsetof(aplarray, shape) == 16);
-
 constexpr uint32_t kBlockMagic = 0x02CEDA9F;
 constexpr int kMaxRank = 64;
 
