@@ -239,8 +239,8 @@ TEST_F(Indexing, SelectiveStoreIntoSimpleVariables) {
     for (const Case &c : {Case{Ints({1, 2}), Ints({1, 2}), APL_ERR_SYNTAX, "No legal position array"},
                           Case{Positions(Ints({1, 2})), Ints({1, 2, 3}), APL_ERR_LENGTH, ""},
                           Case{Positions(Ints({1, 2})), Iota({1, 2}), APL_ERR_RANK, ""},
-                          Case{Positions(Ints({0, 1})), Scalar(5), APL_ERR_SYSTEM, "In selective specification"},
-                          Case{Positions(Ints({5})), Ints({1}), APL_ERR_SYSTEM, "In selective specification"}}) {
+                          Case{Positions(Ints({0, 1})), Scalar(5), APL_ERR_INDEX, "In selective specification"},
+                          Case{Positions(Ints({5})), Ints({1}), APL_ERR_INDEX, "In selective specification"}}) {
         aplerrno = 0;
         EXPECT_EQ(APL_AssignSel(y, c.positions, c.value), nullptr);
         EXPECT_EQ(aplerrno, c.error);
@@ -250,6 +250,29 @@ TEST_F(Indexing, SelectiveStoreIntoSimpleVariables) {
     EXPECT_EQ(Elements(APL_Variable(y)), Values({10, 20, 8, 7}));
     EXPECT_EQ(APL_AssignSel(sys_PP_idx, Positions(Ints({1})), Ints({1})), nullptr);
     EXPECT_STREQ(APL_error_message, "System variables not allowed in selective specification");
+}
+
+TEST_F(Indexing, SelectiveStoreIntoNestedVariables) {
+    aplarray *second = APL_Link(Ints({3, 4, 5}));
+    const uint16_t x = Variable("X", Nest({Ints({1, 2}), second}));
+    TempGuard p(MakePositionArray(APL_Variable(x)));
+    ASSERT_EQ(Elements(ItemsOf(p.get())[1]), Values({3, 4, 5}));
+    // (∊X)[2 4]: leaves inside two items; the shared item is not changed.
+    APL_UnLinkTemp(APL_AssignSel(x, Positions(Ints({2, 4})), Ints({20, 40})));
+    ASSERT_EQ(aplerrno, 0);
+    EXPECT_EQ(Elements(ItemsOf(APL_Variable(x))[0]), Values({1, 20}));
+    EXPECT_EQ(Elements(ItemsOf(APL_Variable(x))[1]), Values({3, 40, 5}));
+    EXPECT_EQ(Elements(second), Values({3, 4, 5}));
+    // (1↓X)←⊂'xyz': a nested position names the whole item.
+    aplarray *where = Positions(Nest({ItemsOf(p.get())[1]}));
+    APL_UnLinkTemp(APL_AssignSel(x, where, Enclosed(Chars("xyz"))));
+    ASSERT_EQ(aplerrno, 0);
+    EXPECT_EQ(Elements(ItemsOf(APL_Variable(x))[1]), Values({'x', 'y', 'z'}));
+    // Positions that are no item's index array do not resolve.
+    EXPECT_EQ(APL_AssignSel(x, Positions(Nest({Ints({2, 3})})), Scalar(0)), nullptr);
+    EXPECT_EQ(aplerrno, APL_ERR_INDEX);
+    aplerrno = 0;
+    APL_UnLink(second);
 }
 
 }  // namespace
