@@ -199,6 +199,14 @@ void BranchTo(int32_t line) {
 
 // The branch arrow: the next line is the first element of the argument.
 extern "C" aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right) {
+    // A managed INTG target of one axis at most, as compiled branches make it,
+    // needs no conversion and no link: the branch is taken at once.
+    if (!aplerrno && !axis && !left && right && right->eltype == APL_INTG && right->rank <= 1 &&
+        !(right->type & (APL_STATIC | APL_INDEXPOS))) {
+        if (ElementCount(right) > 0) BranchTo(DataOf<int32_t>(right)[0]);
+        APL_UnLinkTempEx(right, HERE);
+        return nullptr;
+    }
     return StandardCall({kRefused, kRefused, Required(APL_INTG)}, axis, left, right, [](CallArgs &args) -> aplarray * {
         aplarray *target = args.right;
         if (target->rank > 1) {
