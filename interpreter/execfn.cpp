@@ -144,13 +144,12 @@ extern "C" void *APL_InitLines(void **oldOut, int32_t lineCount, ...) {
     return frame;
 }
 
-// lineFlags is the function's line-flags vector as an array image (what
-// compiled code passes as its last constant), not bare bytes.
-extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
-    LineFrame *entry = currentFrame;
-    if (!entry || entry == &sessionFrame) return 0;
-    ++entry->line;
-    if (aplerrno) return 0;
+namespace {
+
+// Everything but the plain next line of a block: a control value to enter, a
+// branch, a block repeated or left. `entry` is the current frame entry, its
+// line already advanced.
+__attribute__((noinline)) int32_t FollowLines(LineFrame *entry, const uint8_t *lineFlags) {
     if (pendingControl) {
         aplarray *control = pendingControl;
         pendingControl = nullptr;
@@ -185,6 +184,21 @@ extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
     return entry->line;
 }
 
+}  // namespace
+
+// lineFlags is the function's line-flags vector as an array image (what
+// compiled code passes as its last constant), not bare bytes.
+extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
+    LineFrame *entry = currentFrame;
+    if (!entry || entry == &sessionFrame) return 0;
+    const int32_t line = ++entry->line;
+    if (aplerrno) return 0;
+    // The line after the last one, in the same block: what nearly every line does.
+    if (!pendingControl && !entry->jumped && entry->count != 0 && line >= entry->first && line <= entry->last)
+        return line;
+    return FollowLines(entry, lineFlags);
+}
+
 extern "C" void APL_ResumeLines(void *old) {
     if (!old && !currentFrame) return;
     if (currentFrame && currentFrame != &sessionFrame) FreeBlock(currentFrame->base, HERE);
@@ -203,8 +217,8 @@ extern "C" aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right) {
     // needs no conversion and no link: the branch is taken at once.
     if (!aplerrno && !axis && !left && right && right->eltype == APL_INTG && right->rank <= 1 &&
         !(right->type & (APL_STATIC | APL_INDEXPOS))) {
-        if (ElementCount(right) > 0) BranchTo(DataOf<int32_t>(right)[0]);
-        APL_UnLinkTempEx(right, HERE);
+        if (right->rank == 0 || right->shape[0] > 0) BranchTo(DataOf<int32_t>(right)[0]);
+        if (right->lnkcnt == 0) APL_UnLinkTempEx(right, HERE);
         return nullptr;
     }
     return StandardCall({kRefused, kRefused, Required(APL_INTG)}, axis, left, right, [](CallArgs &args) -> aplarray * {

@@ -599,7 +599,7 @@ aplarray *KAZ_AssignSel(uint16_t index, aplarray *positions, aplarray *value) {
     /* The primitives of the selection were called directly, not through the
      * evaluator, which marks what they make of positions: what the selection
      * left is positions when it is a new temporary. */
-    if (!aplerrno && (positions->lnkcnt != 0 || (positions->type & APL_STATIC)))
+    if (!aplerrno && ((positions->type & APL_STATIC) || positions->lnkcnt != 0))
         Fail(APL_ERR_SYNTAX, "No legal position array");
     if (!aplerrno) positions->type |= APL_INDEXPOS;
     if (aplerrno) {
@@ -674,17 +674,21 @@ aplarray *KAZ_LoopItem(aplarray *values, int32_t i) {
 }
 
 /* ---- One-element values kept in place ----------------------------------------
- * A counting loop makes and drops a one-element array at nearly every call:
+ * A counting loop makes and drops one-element arrays at nearly every call:
  * I←I+1 makes the sum and frees the old value of I, →(I<N)⍴L makes the
- * comparison, the one-element target and frees both. As the interpreter's
- * line slots do, such records are kept here instead of going back to the
- * memory manager: a record dropped by an assignment or consumed by a call
- * below waits in a small pool (we hold its one link) until a call below needs
- * a result of the same kind. Two INTG or REAL scalars under + - × and the
- * comparisons are computed here, exactly as the library's scalar functions
- * compute them; every other case goes to the library. */
+ * comparison and the one-element target and frees both. As the interpreter's
+ * line slots do, the support routines keep such records instead of going to
+ * the memory manager for each:
+ * - a scalar dropped by an assignment or consumed by a call below waits in a
+ *   small pool (we hold its one link) until a call below needs a new one;
+ * - a comparison answers with one of two records 0 and 1, and (condition)⍴L
+ *   with a one-element target per line number, which we hold for good: a
+ *   record with a link of ours is never changed in place or freed by others.
+ * Two INTG or REAL scalars under + - × and the comparisons are computed here,
+ * exactly as the library's scalar functions compute them; every other case
+ * goes to the library. */
 
-enum { kScalarIntg, kScalarReal, kVectorIntg, kPoolKinds, kPoolSize = 8 };
+enum { kScalarIntg, kScalarReal, kPoolKinds, kPoolSize = 8 };
 static aplarray *pool[kPoolKinds][kPoolSize];
 static int pooled[kPoolKinds];
 
@@ -694,19 +698,15 @@ static int pooled[kPoolKinds];
 #define ALWAYS_INLINE inline
 #endif
 
-/* The pool a managed simple record of one element could wait in, or -1. */
+/* The pool a managed simple scalar could wait in, or -1. The flags come
+ * first: a static record may lie at any address. */
 static ALWAYS_INLINE int PoolKind(const aplarray *a) {
-    if (a->number != 1 || (a->type & (APL_STATIC | APL_NESTEDARRAY | APL_INDEXPOS | APL_STRAND))) return -1;
-    switch (a->rank << 8 | a->eltype) {
-        case APL_INTG: return kScalarIntg;
-        case APL_REAL: return kScalarReal;
-        case 1 << 8 | APL_INTG: return kVectorIntg;
-        default: return -1;
-    }
+    if ((a->type & (APL_STATIC | APL_NESTEDARRAY | APL_INDEXPOS | APL_STRAND)) || a->rank != 0) return -1;
+    return a->eltype == APL_INTG ? kScalarIntg : a->eltype == APL_REAL ? kScalarReal : -1;
 }
 
-/* Gives up our link on a record: one we may keep goes to its pool when the
- * link was the last, anything else to the library. */
+/* Gives up our link on a record: a scalar goes to its pool when the link was
+ * the last, anything else to the library. */
 static ALWAYS_INLINE void Drop(aplarray *a) {
     const int kind = PoolKind(a);
     if (kind >= 0 && a->lnkcnt == 1 && pooled[kind] < kPoolSize) {
@@ -716,73 +716,87 @@ static ALWAYS_INLINE void Drop(aplarray *a) {
     APL_UnLink(a);
 }
 
+/* The link count, read byte-wise: a static record may lie at any address. */
+static ALWAYS_INLINE int32_t Links(const aplarray *a) {
+    int32_t links;
+    memcpy(&links, (const char *)a + 8, sizeof links);
+    return links;
+}
+
 /* Releases a temporary argument (lnkcnt 0), into the pool where it fits. */
 static ALWAYS_INLINE void DropTemp(aplarray *a) {
-    if (a->lnkcnt != 0 || (a->type & APL_STATIC)) return;
+    if (Links(a) != 0 || (a->type & APL_STATIC)) return;
     a->lnkcnt = 1;
     Drop(a);
 }
 
-/* A new temporary of the kind: from the pool, else from the library. */
-static aplarray *Fresh(int kind) {
-    static const int32_t one = 1;
-    aplarray *a;
+/* A new temporary scalar of the kind: from the pool, else from the library. */
+static ALWAYS_INLINE aplarray *Fresh(int kind) {
     if (pooled[kind] > 0) {
-        a = pool[kind][--pooled[kind]];
+        aplarray *a = pool[kind][--pooled[kind]];
         a->lnkcnt = 0;
         return a;
     }
-    switch (kind) {
-        case kScalarIntg: return APL_Create(0, APL_INTG, NULL);
-        case kScalarReal: return APL_Create(0, APL_REAL, NULL);
-        default: return APL_Create(1, APL_INTG, &one);
-    }
+    return APL_Create(0, kind == kScalarReal ? APL_REAL : APL_INTG, NULL);
 }
 
-/* The number of a simple INTG or REAL scalar, read byte-wise (constants lie
- * anywhere): its type, or 0 for anything else. */
-static ALWAYS_INLINE int ScalarNumber(const aplarray *a, double *value, int32_t *integer) {
-    const unsigned char *data = (const unsigned char *)a + 16;
-    if (a->rank != 0 || (a->type & (APL_INDEXPOS | APL_NESTEDARRAY))) return 0;
-    if (a->eltype == APL_INTG) {
-        memcpy(integer, data, sizeof *integer);
-        *value = *integer;
-        return APL_INTG;
-    }
-    if (a->eltype == APL_REAL) {
-        memcpy(value, data, sizeof *value);
-        return APL_REAL;
-    }
-    return 0;
+/* A record of ours for good: linked once and never released. */
+static aplarray *Kept(int32_t rank, int32_t value) {
+    static const int32_t one = 1;
+    aplarray *a = APL_Create(rank, APL_INTG, rank ? &one : NULL);
+    if (!a) return NULL;
+    memcpy((char *)a + 16 + 4 * rank, &value, sizeof value);
+    return APL_Link(a);
 }
 
-static double ComparisonTolerance(void) {
-    double ct = 1e-13;
+/* The element type of a simple INTG or REAL scalar, else 0: type, rank and
+ * element type read as one word (records lie anywhere). */
+static ALWAYS_INLINE int ScalarType(const aplarray *a) {
+    uint32_t word;
+    int eltype;
+    memcpy(&word, (const char *)a + 4, sizeof word);
+    /* No nested items, no position marks, rank 0. */
+    if (word & (0xFF00u | APL_NESTEDARRAY | APL_INDEXPOS)) return 0;
+    eltype = (int)(word >> 16 & 0xFF);
+    return eltype == APL_INTG || eltype == APL_REAL ? eltype : 0;
+}
+
+static ALWAYS_INLINE int32_t IntegerOf(const aplarray *a) {
     int32_t integer;
-    const aplarray *value = APL_Variable(sys_CT_idx);
-    if (value && !ScalarNumber(value, &ct, &integer)) ct = 1e-13;
-    return ct;
+    memcpy(&integer, (const char *)a + 16, sizeof integer);
+    return integer;
 }
 
-/* A comparison as the library's routines compare: integers exactly, a pair
+static ALWAYS_INLINE double NumberOf(const aplarray *a, int type) {
+    double real;
+    if (type == APL_INTG) return IntegerOf(a);
+    memcpy(&real, (const char *)a + 16, sizeof real);
+    return real;
+}
+
+/* CT, as the library reads it (1E¯13 when it is no number). */
+static ALWAYS_INLINE double ComparisonTolerance(void) {
+    const aplarray *value = APL_Variable(sys_CT_idx);
+    const int type = value ? ScalarType(value) : 0;
+    return type ? NumberOf(value, type) : 1e-13;
+}
+
+/* Comparisons as the library's routines compare: integers exactly, a pair
  * with a REAL within CT × the larger magnitude. */
-static ALWAYS_INLINE int32_t Compare(int op, int exact, int32_t i, int32_t j, double a, double b) {
-    double t = 0, d;
-    if (exact) {
-        switch (op) {
-            case KAZ_OP_EQUAL: return i == j;
-            case KAZ_OP_NEQUAL: return i != j;
-            case KAZ_OP_LOWER: return i < j;
-            case KAZ_OP_LEQUAL: return i <= j;
-            case KAZ_OP_GEQUAL: return i >= j;
-            default: return i > j;
-        }
+static ALWAYS_INLINE int32_t CompareIntegers(int op, int32_t i, int32_t j) {
+    switch (op) {
+        case KAZ_OP_EQUAL: return i == j;
+        case KAZ_OP_NEQUAL: return i != j;
+        case KAZ_OP_LOWER: return i < j;
+        case KAZ_OP_LEQUAL: return i <= j;
+        case KAZ_OP_GEQUAL: return i >= j;
+        default: return i > j;
     }
-    {
-        const double x = a < 0 ? -a : a, y = b < 0 ? -b : b;
-        t = ComparisonTolerance() * (x > y ? x : y);
-    }
-    d = a - b;
+}
+
+static ALWAYS_INLINE int32_t CompareReals(int op, double a, double b) {
+    const double x = a < 0 ? -a : a, y = b < 0 ? -b : b;
+    const double t = ComparisonTolerance() * (x > y ? x : y), d = a - b;
     switch (op) {
         case KAZ_OP_EQUAL: return (d < 0 ? -d : d) <= t;
         case KAZ_OP_NEQUAL: return (d < 0 ? -d : d) > t;
@@ -793,45 +807,63 @@ static ALWAYS_INLINE int32_t Compare(int op, int exact, int32_t i, int32_t j, do
     }
 }
 
+static aplarray *truths[2];
+
+/* The word of type, rank and element type (bytes 4 to 7 of a record; read
+ * whole, since records lie anywhere). Two such words describe two simple
+ * INTG or REAL scalars when no bit of kNotNumberScalars is set in either and
+ * each has an element type. */
+static ALWAYS_INLINE uint32_t Word(const aplarray *a) {
+    uint32_t word;
+    memcpy(&word, (const char *)a + 4, sizeof word);
+    return word;
+}
+#define kNotNumberScalars (APL_NESTEDARRAY | APL_INDEXPOS | 0xFF00u | (0xFFu & ~(unsigned)(APL_INTG | APL_REAL)) << 16)
+#define kIntgBit ((uint32_t)APL_INTG << 16)
+#define kRealBit ((uint32_t)APL_REAL << 16)
+
 /* Two INTG or REAL scalars under one of the functions, or the library's call. */
 static ALWAYS_INLINE aplarray *Scalar2(int op, aplfunction function, aplarray *axis, aplarray *left,
                                        aplarray *right) {
-    double a, b, sum = 0;
-    int32_t i = 0, j = 0, truth = 0;
-    int leftType, rightType, kind;
+    uint32_t l, r;
     aplarray *result;
     if (aplerrno || axis || !left || !right || left == right) return function(axis, left, right);
-    leftType = ScalarNumber(left, &a, &i);
-    rightType = ScalarNumber(right, &b, &j);
-    if (!leftType || !rightType) return function(axis, left, right);
+    l = Word(left);
+    r = Word(right);
+    if (((l | r) & kNotNumberScalars) || !(l & (kIntgBit | kRealBit)) || !(r & (kIntgBit | kRealBit)))
+        return function(axis, left, right);
     if (op <= KAZ_OP_MUL) {
         /* In double, a REAL result, as the routines compute them; a result
          * that is not finite is the library's DOMAIN ERROR. */
-        sum = op == KAZ_OP_ADD ? a + b : op == KAZ_OP_SUB ? a - b : a * b;
+        const double a = NumberOf(left, l & kRealBit ? APL_REAL : APL_INTG);
+        const double b = NumberOf(right, r & kRealBit ? APL_REAL : APL_INTG);
+        const double sum = op == KAZ_OP_ADD ? a + b : op == KAZ_OP_SUB ? a - b : a * b;
         if (sum - sum != 0) return function(axis, left, right);
-        kind = kScalarReal;
-    } else {
-        truth = Compare(op, leftType == APL_INTG && rightType == APL_INTG, i, j, a, b);
-        kind = kScalarIntg;
-    }
-    /* A temporary argument of the result's kind holds the result in place. */
-    if (left->lnkcnt == 0 && PoolKind(left) == kind) {
-        result = left;
-        DropTemp(right);
-    } else if (right->lnkcnt == 0 && PoolKind(right) == kind) {
-        result = right;
-        DropTemp(left);
-    } else {
-        result = Fresh(kind);
-        DropTemp(left);
-        DropTemp(right);
-        if (!result) return NULL;
-    }
-    if (kind == kScalarReal)
+        /* A temporary REAL argument holds the result in place. */
+        if ((l & kRealBit) && !(l & APL_STATIC) && left->lnkcnt == 0) {
+            result = left;
+            DropTemp(right);
+        } else if ((r & kRealBit) && !(r & APL_STATIC) && right->lnkcnt == 0) {
+            result = right;
+            DropTemp(left);
+        } else {
+            result = Fresh(kScalarReal);
+            DropTemp(left);
+            DropTemp(right);
+            if (!result) return NULL;
+        }
         memcpy((char *)result + 16, &sum, sizeof sum);
-    else
-        memcpy((char *)result + 16, &truth, sizeof truth);
-    return result;
+        return result;
+    } else {
+        const int32_t truth =
+            (l & r & kIntgBit) ? CompareIntegers(op, IntegerOf(left), IntegerOf(right))
+                               : CompareReals(op, NumberOf(left, l & kRealBit ? APL_REAL : APL_INTG),
+                                              NumberOf(right, r & kRealBit ? APL_REAL : APL_INTG));
+        DropTemp(left);
+        DropTemp(right);
+        if (!truths[truth]) truths[truth] = Kept(0, truth);
+        return truths[truth];
+    }
 }
 
 aplarray *KAZ_Add(aplarray *axis, aplarray *left, aplarray *right) {
@@ -878,30 +910,29 @@ aplarray *KAZ_Assign(uint16_t index, aplarray *value) {
     return value;
 }
 
+/* One-element branch targets by line number (a line number's low bits pick
+ * the place; another line there replaces it). */
+static aplarray *targets[64];
+
 aplarray *KAZ_Shape(aplarray *axis, aplarray *left, aplarray *right) {
-    double count, target;
-    int32_t n = 0, line = 0, length = 1;
-    aplarray *result;
-    /* (condition)⍴label: a one-element branch target. */
-    if (aplerrno || axis || !left || !right || left == right || ScalarNumber(left, &count, &n) != APL_INTG ||
-        n != 1 || ScalarNumber(right, &target, &line) != APL_INTG)
+    aplarray **place;
+    uint32_t l, r;
+    int32_t line;
+    /* (condition)⍴label with the condition 1. */
+    if (aplerrno || axis || !left || !right || left == right) return (APL_Shape)(axis, left, right);
+    l = Word(left);
+    r = Word(right);
+    if (((l | r) & kNotNumberScalars) || !(l & r & kIntgBit) || IntegerOf(left) != 1)
         return (APL_Shape)(axis, left, right);
-    result = Fresh(kVectorIntg);
-    if (result) {
-        memcpy((char *)result + 16, &length, sizeof length);
-        memcpy((char *)result + 20, &line, sizeof line);
+    line = IntegerOf(right);
+    place = &targets[line & 63];
+    if (!*place || memcmp((char *)*place + 20, &line, sizeof line) != 0) {
+        aplarray *target = Kept(1, line);
+        if (!target) return (APL_Shape)(axis, left, right);
+        if (*place) APL_UnLink(*place);
+        *place = target;
     }
     DropTemp(left);
     DropTemp(right);
-    return result;
-}
-
-aplarray *KAZ_Jump(aplarray *axis, aplarray *left, aplarray *right) {
-    aplarray *result;
-    /* A temporary target is held by us through the call and kept after it. */
-    if (axis || left || !right || right->lnkcnt != 0 || PoolKind(right) < 0) return (APL_Jump)(axis, left, right);
-    right->lnkcnt = 1;
-    result = (APL_Jump)(NULL, NULL, right);
-    Drop(right);
-    return result;
+    return *place;
 }

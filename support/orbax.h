@@ -106,11 +106,13 @@ int32_t KAZ_LoopCount(aplarray *values);
 aplarray *KAZ_LoopItem(aplarray *values, int32_t i);
 
 /* ---- Calls that keep one-element values in place ----------------------------
- * A counting loop's calls make and drop one-element arrays at every turn; the
- * support routines below keep such records in a small pool instead of handing
- * them back to the memory manager, and compute two INTG or REAL scalars under
- * + - × and the comparisons directly (the library's results exactly). Other
- * arguments go to the library. Same ownership as the library's calls. */
+ * A counting loop's calls make and drop one-element arrays at every turn. The
+ * support routines below compute two INTG or REAL scalars under + - × and the
+ * comparisons directly (the library's results exactly), keep dropped scalars
+ * for reuse instead of handing them back to the memory manager, and answer a
+ * comparison, or (condition)⍴label, with a record they hold for good (shared,
+ * so never changed in place by anyone). Other arguments go to the library.
+ * Same ownership as the library's calls. */
 enum { KAZ_OP_ADD, KAZ_OP_SUB, KAZ_OP_MUL, KAZ_OP_EQUAL, KAZ_OP_NEQUAL, KAZ_OP_LOWER, KAZ_OP_LEQUAL, KAZ_OP_GEQUAL,
        KAZ_OP_GREATER };
 aplarray *KAZ_Add(aplarray *axis, aplarray *left, aplarray *right);
@@ -124,7 +126,6 @@ aplarray *KAZ_GEqual(aplarray *axis, aplarray *left, aplarray *right);
 aplarray *KAZ_Greater(aplarray *axis, aplarray *left, aplarray *right);
 aplarray *KAZ_Assign(uint16_t index, aplarray *value);
 aplarray *KAZ_Shape(aplarray *axis, aplarray *left, aplarray *right);
-aplarray *KAZ_Jump(aplarray *axis, aplarray *left, aplarray *right);
 /* The value of a symbol (not linked), read where the library keeps it. */
 static inline aplarray *KAZ_Variable(uint16_t index) {
     return index < APL_symtab.count ? (aplarray *)APL_symtab.entries[index].value : NULL;
@@ -142,7 +143,6 @@ static inline aplarray *KAZ_Variable(uint16_t index) {
 #define APL_Greater(axis, left, right) KAZ_Greater(axis, left, right)
 #define APL_Assign(index, value) KAZ_Assign(index, value)
 #define APL_Shape(axis, left, right) KAZ_Shape(axis, left, right)
-#define APL_Jump(axis, left, right) KAZ_Jump(axis, left, right)
 #define APL_Variable(index) KAZ_Variable(index)
 
 #ifdef __cplusplus
