@@ -8,7 +8,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build=$(cd "${1:-$here/../build/default}" && pwd)
-orbax=$build/host/orbax
+orbax=${ORBAX:-$build/host/orbax}
 turns=${ORBAX_TURNS:-1000000}
 repeats=${ORBAX_REPEATS:-40}
 work=$(mktemp -d)
@@ -19,7 +19,8 @@ cd "$work"
 cpu() {
     local best= t
     for _ in 1 2 3; do
-        t=$( { /usr/bin/time -f '%U %S' "$@" >/dev/null 2>/dev/null; } 2>&1 | awk '{ print $1 + $2 }')
+        /usr/bin/time -o "$work/time" -f '%U %S' "$@" >/dev/null 2>&1 </dev/null || true
+        t=$(awk '{ print $1 + $2 }' "$work/time")
         if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
     done
     echo "$best"
