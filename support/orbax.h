@@ -113,8 +113,6 @@ aplarray *KAZ_LoopItem(aplarray *values, int32_t i);
  * comparison, or (condition)⍴label, with a record they hold for good (shared,
  * so never changed in place by anyone). Other arguments go to the library.
  * Same ownership as the library's calls. */
-enum { KAZ_OP_ADD, KAZ_OP_SUB, KAZ_OP_MUL, KAZ_OP_EQUAL, KAZ_OP_NEQUAL, KAZ_OP_LOWER, KAZ_OP_LEQUAL, KAZ_OP_GEQUAL,
-       KAZ_OP_GREATER };
 aplarray *KAZ_Add(aplarray *axis, aplarray *left, aplarray *right);
 aplarray *KAZ_Sub(aplarray *axis, aplarray *left, aplarray *right);
 aplarray *KAZ_Mul(aplarray *axis, aplarray *left, aplarray *right);

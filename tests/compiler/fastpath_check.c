@@ -84,12 +84,13 @@ int main(int argc, char **argv) {
     static const struct {
         const char *name;
         Pair mine, library;
-    } functions[] = {{"+", KAZ_Add, (APL_Add)},       {"-", KAZ_Sub, (APL_Sub)},         {"×", KAZ_Mul, (APL_Mul)},
-                     {"=", KAZ_Equal, (APL_Equal)},   {"≠", KAZ_NEqual, (APL_NEqual)},   {"<", KAZ_Lower, (APL_Lower)},
-                     {"≤", KAZ_LEqual, (APL_LEqual)}, {"≥", KAZ_GEqual, (APL_GEqual)}, {">", KAZ_Greater, (APL_Greater)}};
+    } functions[] = {
+        {"+", KAZ_Add, (APL_Add)},       {"-", KAZ_Sub, (APL_Sub)},       {"×", KAZ_Mul, (APL_Mul)},
+        {"=", KAZ_Equal, (APL_Equal)},   {"≠", KAZ_NEqual, (APL_NEqual)}, {"<", KAZ_Lower, (APL_Lower)},
+        {"≤", KAZ_LEqual, (APL_LEqual)}, {"≥", KAZ_GEqual, (APL_GEqual)}, {">", KAZ_Greater, (APL_Greater)}};
     /* Pairs that differ by less than CT × the larger magnitude compare equal. */
-    static const double values[][2] = {{3, 3}, {2, 5}, {-7, 4}, {1e6, 1e6 + 1e-8}, {1.5, 1.5}, {2147483647, 1},
-                                       {1e308, 1e308}, {-0.25, 0.25}, {1, 1 + 1e-14}, {0, 0}};
+    static const double values[][2] = {{3, 3},          {2, 5},         {-7, 4},       {1e6, 1e6 + 1e-8}, {1.5, 1.5},
+                                       {2147483647, 1}, {1e308, 1e308}, {-0.25, 0.25}, {1, 1 + 1e-14},    {0, 0}};
     size_t f, v;
     int kinds;
     int32_t before, after, i;
