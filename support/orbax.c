@@ -385,6 +385,12 @@ static int32_t ReadInt32(const unsigned char *p) {
     return value;
 }
 
+/* The flag, rank and element-type bytes of a record. Constants may lie at any
+ * address, where not even a byte may be read through the record's type. */
+static unsigned TypeOf(const aplarray *a) { return ((const unsigned char *)a)[4]; }
+static unsigned RankOf(const aplarray *a) { return ((const unsigned char *)a)[5]; }
+static unsigned EltypeOf(const aplarray *a) { return ((const unsigned char *)a)[6]; }
+
 /* Bytes of the serialised array at p: a simple record is `size` bytes; a
  * nested one is its header and shape followed by its items (at least one).
  * -1 for a malformed or too deeply nested image. */
@@ -472,7 +478,7 @@ static void Fail(int32_t error, const char *message) {
 static int64_t ElementCount(const aplarray *a) {
     int64_t n = 1;
     int k;
-    for (k = 0; k < a->rank; ++k) n *= ReadInt32((const unsigned char *)a + 16 + 4 * k);
+    for (k = 0; k < (int)RankOf(a); ++k) n *= ReadInt32((const unsigned char *)a + 16 + 4 * k);
     return n;
 }
 
@@ -497,7 +503,7 @@ aplarray *KAZ_ReturnVar(uint16_t index) {
     if ((entry->kind & (APL_KIND_VARIABLE | APL_KIND_LABELBIT | APL_KIND_OPERAND)) != APL_KIND_VARIABLE) return NULL;
     value = (aplarray *)entry->value;
     entry->value = NULL;
-    if (value && !(value->type & APL_STATIC)) pendingResult = value;
+    if (value && !(TypeOf(value) & APL_STATIC)) pendingResult = value;
     return value;
 }
 
@@ -583,7 +589,7 @@ aplarray *KAZ_AssignSel(uint16_t index, aplarray *positions, aplarray *value) {
     /* The primitives of the selection were called directly, not through the
      * evaluator, which marks what they make of positions: what the selection
      * left is positions when it is a new temporary. */
-    if (!aplerrno && ((positions->type & APL_STATIC) || positions->lnkcnt != 0))
+    if (!aplerrno && ((TypeOf(positions) & APL_STATIC) || positions->lnkcnt != 0))
         Fail(APL_ERR_SYNTAX, "No legal position array");
     if (!aplerrno) positions->type |= APL_INDEXPOS;
     if (aplerrno) {
@@ -599,9 +605,9 @@ int32_t KAZ_GetInt(aplarray *value) {
     if (!aplerrno && !value) Fail(APL_ERR_VALUE, "In case statement");
     if (!aplerrno && ElementCount(value) != 1) Fail(APL_ERR_LENGTH, "In case statement");
     if (!aplerrno) {
-        const unsigned char *data = (const unsigned char *)value + 16 + 4 * value->rank;
+        const unsigned char *data = (const unsigned char *)value + 16 + 4 * RankOf(value);
         double real;
-        switch (value->eltype) {
+        switch (EltypeOf(value)) {
             case APL_INTG: result = ReadInt32(data); break;
             case APL_BOOL: result = (int32_t)(ReadInt32(data) & 1); break;
             case APL_SHORT: {
@@ -635,17 +641,18 @@ aplarray *KAZ_LoopItem(aplarray *values, int32_t i) {
     aplarray *scalar;
     int32_t width;
     if (aplerrno || !values || i < 0 || i >= KAZ_LoopCount(values)) return NULL;
-    data = (const unsigned char *)values + 16 + 4 * values->rank;
-    if (values->eltype == APL_NESTED) {
+    data = (const unsigned char *)values + 16 + 4 * RankOf(values);
+    if (EltypeOf(values) == APL_NESTED) {
         aplarray *item;
         memcpy(&item, data + sizeof item * (size_t)i, sizeof item);
         return item;
     }
-    scalar = APL_Create(0, values->eltype, NULL);
+    scalar = APL_Create(0, (int32_t)EltypeOf(values), NULL);
     if (!scalar) return NULL;
-    if (values->eltype == APL_BOOL) {
+    if (EltypeOf(values) == APL_BOOL) {
         /* Every row starts on a fresh word. */
-        const int32_t row = values->rank ? ReadInt32((const unsigned char *)values + 16 + 4 * (values->rank - 1)) : 1;
+        const int32_t row =
+            RankOf(values) ? ReadInt32((const unsigned char *)values + 16 + 4 * (RankOf(values) - 1)) : 1;
         const int32_t words = (row + 31) / 32;
         const uint32_t word =
             (uint32_t)ReadInt32(data + 4 * ((size_t)(i / row) * (size_t)words + (size_t)(i % row) / 32));
@@ -653,7 +660,7 @@ aplarray *KAZ_LoopItem(aplarray *values, int32_t i) {
         memcpy(APL_Data(scalar), &bit, sizeof bit);
         return scalar;
     }
-    width = values->eltype == APL_CHAR ? 1 : values->eltype == APL_SHORT ? 2 : values->eltype == APL_REAL ? 8 : 4;
+    width = EltypeOf(values) == APL_CHAR ? 1 : EltypeOf(values) == APL_SHORT ? 2 : EltypeOf(values) == APL_REAL ? 8 : 4;
     memcpy(APL_Data(scalar), data + (size_t)width * (size_t)i, (size_t)width);
     return scalar;
 }
@@ -699,8 +706,8 @@ static int pooled[kPoolKinds];
 /* The pool a managed simple scalar could wait in, or -1. The flags come
  * first: a static record may lie at any address. */
 static ALWAYS_INLINE int PoolKind(const aplarray *a) {
-    if ((a->type & (APL_STATIC | APL_NESTEDARRAY | APL_INDEXPOS | APL_STRAND)) || a->rank != 0) return -1;
-    return a->eltype == APL_INTG ? kScalarIntg : a->eltype == APL_REAL ? kScalarReal : -1;
+    if ((TypeOf(a) & (APL_STATIC | APL_NESTEDARRAY | APL_INDEXPOS | APL_STRAND)) || RankOf(a) != 0) return -1;
+    return EltypeOf(a) == APL_INTG ? kScalarIntg : EltypeOf(a) == APL_REAL ? kScalarReal : -1;
 }
 
 /* Gives up our link on a record: a scalar goes to its pool when the link was
@@ -723,7 +730,7 @@ static ALWAYS_INLINE int32_t Links(const aplarray *a) {
 
 /* Releases a temporary argument (lnkcnt 0), into the pool where it fits. */
 static ALWAYS_INLINE void DropTemp(aplarray *a) {
-    if (Links(a) != 0 || (a->type & APL_STATIC)) return;
+    if (Links(a) != 0 || (TypeOf(a) & APL_STATIC)) return;
     a->lnkcnt = 1;
     Drop(a);
 }
@@ -893,7 +900,7 @@ aplarray *KAZ_Greater(aplarray *axis, aplarray *left, aplarray *right) {
 aplarray *KAZ_Assign(uint16_t index, aplarray *value) {
     aplsymbol *entry;
     aplarray *old;
-    if (aplerrno || !value || index >= APL_symtab.count || (value->type & APL_STATIC))
+    if (aplerrno || !value || index >= APL_symtab.count || (TypeOf(value) & APL_STATIC))
         return (APL_Assign)(index, value);
     entry = &APL_symtab.entries[index];
     /* Plain variables only: the library checks system variables and refuses
