@@ -44,13 +44,13 @@ static double Number(aplarray *a) {
     return i;
 }
 
-/* A static INTG scalar image one byte past an aligned start, as constants may lie. */
-static unsigned char constantStore[32];
+/* A static INTG scalar image 4 bytes past an 8-byte boundary, as constants may lie. */
+static unsigned char constantStore[32] __attribute__((aligned(8)));
 static aplarray *Constant(int32_t value) {
     static const unsigned char header[16] = {20, 0, 0, 0, 0x41, 0, 2, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-    memcpy(constantStore + 1, header, sizeof header);
-    memcpy(constantStore + 17, &value, sizeof value);
-    return (aplarray *)(constantStore + 1);
+    memcpy(constantStore + 4, header, sizeof header);
+    memcpy(constantStore + 20, &value, sizeof value);
+    return (aplarray *)(constantStore + 4);
 }
 
 typedef aplarray *(*Pair)(aplarray *, aplarray *, aplarray *);

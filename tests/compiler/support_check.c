@@ -1,8 +1,9 @@
 /* support_check: a compiled function written by hand in the form the compiler
  * generates, which exercises the support routines of support/orbax.c. Its
- * constant and initial-value images lie at odd addresses on purpose: nothing
- * may read them but byte-wise (UndefinedBehaviorSanitizer watches). Its APL
- * text is support_check.apl; the test compares the two outputs.
+ * constant and initial-value images start on 8-byte boundaries, so that REAL
+ * data after a rank-1 header (at 20 bytes) is misaligned as it is in
+ * generated code: nothing may read it but byte-wise (UndefinedBehaviorSanitizer
+ * watches). Its APL text is support_check.apl; the test compares the outputs.
  *
  *   Z←A DEMO B;I;J;K;V;X
  *   [1]  ⎕←'start'
@@ -26,6 +27,12 @@
 #include "apl.h"
 #include "orbax.h"
 
+#if defined(__GNUC__)
+#define ORBAX_ALIGNED8 __attribute__((aligned(8)))
+#else
+#define ORBAX_ALIGNED8
+#endif
+
 #ifdef NOT_EXTERN
 #define EXTERN_DECL
 #else
@@ -45,36 +52,36 @@ aplarray *apl_DEMO(aplarray *_axis, aplarray *apl_A, aplarray *apl_B)
   aplarray *apl_Z;
   aplsymbol localvars[8];
   void *old_lines;
-  static char const0_store[] = "\377\31\0\0\0\101\1\1\0\1\0\0\0\5\0\0\0\5\0\0\0\163\164\141\162\164";
-  #define const0 (const0_store + 1)
-  static char const24_store[] = "\377\40\0\0\0\111\1\2\0\1\0\0\0\3\0\0\0\3\0\0\0\1\0\0\0\2\0\0\0\3\0\0\0";
-  #define const24 (const24_store + 1)
-  static char const52_store[] = "\377\34\0\0\0\111\1\2\0\1\0\0\0\2\0\0\0\2\0\0\0\2\0\0\0\3\0\0\0";
-  #define const52 (const52_store + 1)
-  static char const76_store[] = "\377\24\0\0\0\101\0\2\0\1\0\0\0\1\0\0\0\6\0\0\0";
-  #define const76 (const76_store + 1)
-  static char const96_store[] = "\377\54\0\0\0\111\1\2\0\1\0\0\0\6\0\0\0\6\0\0\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0";
-  #define const96 (const96_store + 1)
-  static char const120_store[] = "\377\40\0\0\0\111\1\2\0\1\0\0\0\3\0\0\0\3\0\0\0\7\0\0\0\10\0\0\0\11\0\0\0";
-  #define const120 (const120_store + 1)
-  static char const148_store[] = "\377\31\0\0\0\101\1\1\0\1\0\0\0\5\0\0\0\5\0\0\0\150\141\154\146\40";
-  #define const148 (const148_store + 1)
-  static char const172_store[] = "\377\30\0\0\0\101\1\1\0\1\0\0\0\4\0\0\0\4\0\0\0\154\151\156\145";
-  #define const172 (const172_store + 1)
-  static char const196_store[] = "\377\34\0\0\0\111\1\2\0\1\0\0\0\2\0\0\0\2\0\0\0\2\0\0\0\2\0\0\0";
-  #define const196 (const196_store + 1)
-  static char const216_store[] = "\377\24\0\0\0\101\0\2\0\1\0\0\0\1\0\0\0\4\0\0\0";
-  #define const216 (const216_store + 1)
-  static char const236_store[] = "\377\24\0\0\0\101\0\2\0\1\0\0\0\1\0\0\0\12\0\0\0";
-  #define const236 (const236_store + 1)
-  static char const256_store[] = "\377\27\0\0\0\101\1\1\0\1\0\0\0\3\0\0\0\3\0\0\0\157\156\145";
-  #define const256 (const256_store + 1)
-  static char const280_store[] = "\377\27\0\0\0\101\1\1\0\1\0\0\0\3\0\0\0\3\0\0\0\164\167\157";
-  #define const280 (const280_store + 1)
-  static char const304_store[] = "\377\31\0\0\0\101\1\1\0\1\0\0\0\5\0\0\0\5\0\0\0\157\164\150\145\162";
-  #define const304 (const304_store + 1)
-  static char const328_store[] = "\377\43\0\0\0\101\1\1\0\1\0\0\0\17\0\0\0\17\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0";
-  #define const328 (const328_store + 1)
+  static char const0_store[] ORBAX_ALIGNED8 = "\31\0\0\0\101\1\1\0\1\0\0\0\5\0\0\0\5\0\0\0\163\164\141\162\164";
+  #define const0 (const0_store)
+  static char const24_store[] ORBAX_ALIGNED8 = "\40\0\0\0\111\1\2\0\1\0\0\0\3\0\0\0\3\0\0\0\1\0\0\0\2\0\0\0\3\0\0\0";
+  #define const24 (const24_store)
+  static char const52_store[] ORBAX_ALIGNED8 = "\34\0\0\0\111\1\2\0\1\0\0\0\2\0\0\0\2\0\0\0\2\0\0\0\3\0\0\0";
+  #define const52 (const52_store)
+  static char const76_store[] ORBAX_ALIGNED8 = "\24\0\0\0\101\0\2\0\1\0\0\0\1\0\0\0\6\0\0\0";
+  #define const76 (const76_store)
+  static char const96_store[] ORBAX_ALIGNED8 = "\54\0\0\0\111\1\2\0\1\0\0\0\6\0\0\0\6\0\0\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0";
+  #define const96 (const96_store)
+  static char const120_store[] ORBAX_ALIGNED8 = "\40\0\0\0\111\1\2\0\1\0\0\0\3\0\0\0\3\0\0\0\7\0\0\0\10\0\0\0\11\0\0\0";
+  #define const120 (const120_store)
+  static char const148_store[] ORBAX_ALIGNED8 = "\31\0\0\0\101\1\1\0\1\0\0\0\5\0\0\0\5\0\0\0\150\141\154\146\40";
+  #define const148 (const148_store)
+  static char const172_store[] ORBAX_ALIGNED8 = "\30\0\0\0\101\1\1\0\1\0\0\0\4\0\0\0\4\0\0\0\154\151\156\145";
+  #define const172 (const172_store)
+  static char const196_store[] ORBAX_ALIGNED8 = "\34\0\0\0\111\1\2\0\1\0\0\0\2\0\0\0\2\0\0\0\2\0\0\0\2\0\0\0";
+  #define const196 (const196_store)
+  static char const216_store[] ORBAX_ALIGNED8 = "\24\0\0\0\101\0\2\0\1\0\0\0\1\0\0\0\4\0\0\0";
+  #define const216 (const216_store)
+  static char const236_store[] ORBAX_ALIGNED8 = "\24\0\0\0\101\0\2\0\1\0\0\0\1\0\0\0\12\0\0\0";
+  #define const236 (const236_store)
+  static char const256_store[] ORBAX_ALIGNED8 = "\27\0\0\0\101\1\1\0\1\0\0\0\3\0\0\0\3\0\0\0\157\156\145";
+  #define const256 (const256_store)
+  static char const280_store[] ORBAX_ALIGNED8 = "\27\0\0\0\101\1\1\0\1\0\0\0\3\0\0\0\3\0\0\0\164\167\157";
+  #define const280 (const280_store)
+  static char const304_store[] ORBAX_ALIGNED8 = "\31\0\0\0\101\1\1\0\1\0\0\0\5\0\0\0\5\0\0\0\157\164\150\145\162";
+  #define const304 (const304_store)
+  static char const328_store[] ORBAX_ALIGNED8 = "\43\0\0\0\101\1\1\0\1\0\0\0\17\0\0\0\17\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0";
+  #define const328 (const328_store)
   aplarray *loop_arr0=NULL;
   int loop0;
   aplsymbol loop_var0;
@@ -203,15 +210,15 @@ void runtime_error(char *module, int line)
 
 void init_support_check(char *exe_file)
 {
-  /* GLOBAL←2.5 3.5 and NESTED←'xy' (1 2 3), one byte past an aligned start. */
-  static unsigned char apl_GLOBAL_init_store[] = { 255,36,0,0,0,65,1,4,0,1,0,0,0,2,0,0,0,2,0,0,0,0,0,0,0,0,0,4,64,
+  /* GLOBAL←2.5 3.5 and NESTED←'xy' (1 2 3): the REAL data at 20 bytes, off its 8-byte alignment. */
+  static unsigned char apl_GLOBAL_init_store[] ORBAX_ALIGNED8 = {36,0,0,0,65,1,4,0,1,0,0,0,2,0,0,0,2,0,0,0,0,0,0,0,0,0,4,64,
                                                    0,0,0,0,0,0,12,64 };
-  static unsigned char apl_NESTED_init_store[] = { 255,28,0,0,0,2,1,8,0,0,0,0,0,2,0,0,0,2,0,0,0,22,0,0,0,1,1,1,0,1,0,
+  static unsigned char apl_NESTED_init_store[] ORBAX_ALIGNED8 = {28,0,0,0,2,1,8,0,0,0,0,0,2,0,0,0,2,0,0,0,22,0,0,0,1,1,1,0,1,0,
                                                    0,0,2,0,0,0,2,0,0,0,120,121,32,0,0,0,1,1,2,0,1,0,0,0,3,0,0,0,3,0,
                                                    0,0,1,0,0,0,2,0,0,0,3,0,0,0 };
   KAZ_Init(exe_file);
-  apl_GLOBAL_idx = APL_AddSymbol("\107\114\117\102\101\114", 6, 2, KAZ_InitSimple(apl_GLOBAL_init_store + 1));
-  apl_NESTED_idx = APL_AddSymbol("\116\105\123\124\105\104", 6, 2, KAZ_InitNested(apl_NESTED_init_store + 1));
+  apl_GLOBAL_idx = APL_AddSymbol("\107\114\117\102\101\114", 6, 2, KAZ_InitSimple(apl_GLOBAL_init_store));
+  apl_NESTED_idx = APL_AddSymbol("\116\105\123\124\105\104", 6, 2, KAZ_InitNested(apl_NESTED_init_store));
   apl_Z_idx = APL_AddSymbol("\132", 1, 2, KAZ_InitSimple(NULL));
   apl_A_idx = APL_AddSymbol("\101", 1, 2, KAZ_InitSimple(NULL));
   apl_B_idx = APL_AddSymbol("\102", 1, 2, KAZ_InitSimple(NULL));
