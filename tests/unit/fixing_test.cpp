@@ -7,11 +7,9 @@
 #include "structural/nested.h"
 
 #include <unistd.h>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -127,13 +125,13 @@ TEST_F(Fixing, AFunctionOfManyLinesCanBeInterruptedWhileItIsFixed) {
     const std::string body = "Z" + std::string(1, static_cast<char>(glyph::kLeftArrow)) + "1";
     for (int32_t r = 0; r < kLines; ++r) ItemsOf(lines)[r] = APL_Link(MakeString((r ? body : header).c_str()));
 
-    // The flag goes up while the lines are being fixed, as Ctrl-C would raise it.
-    std::thread timer([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        APL_interrupted = 1;
-    });
+    // The flag goes up while the lines are being fixed, as Ctrl-C would raise
+    // it: after the second check of the flag, so that the fixing stops at the
+    // third, with lines still to go.
+    RaiseInterruptAtCheck(2);
     aplarray *interrupted = APL_Fix(nullptr, nullptr, lines);
-    timer.join();
+    EXPECT_EQ(InterruptChecksMade(), 3);
+    RaiseInterruptAtCheck(0);
     EXPECT_EQ(interrupted, nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT);
     EXPECT_FALSE(IsUserFunction(Index("F")));
