@@ -1,9 +1,10 @@
 // The runtime interface of compiled code: strands, assignment, localised
-// names, line frames, function descriptors and APL_Evaluate.
+// names, function descriptors and APL_Evaluate.
 #include "support.h"
 
 #include "core/cover.h"
-#include "core/frames.h"
+#include "core/glyphs.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
 
 #include <cstring>
@@ -131,18 +132,6 @@ TEST_F(Assignment, NameOwnsTheNewValueAndReleasesTheOld) {
     EXPECT_EQ(aplerrno, APL_ERR_VALUE);
 }
 
-TEST_F(Assignment, LineFramesGiveTheInnermostLine) {
-    EXPECT_EQ(APL_GetLineNum(), 0);
-    EXPECT_EQ(APL_DidJump(), 0);
-    LineFrame outer{1, 1, 9, 1, 0, 4, 0, nullptr, 0}, inner{1, 1, 9, 1, 0, 7, 1, nullptr, 0};
-    currentFrame = &inner;
-    EXPECT_EQ(APL_GetLineNum(), 7);
-    EXPECT_EQ(APL_DidJump(), 1);
-    currentFrame = &outer;
-    EXPECT_EQ(APL_GetLineNum(), 4);
-    currentFrame = nullptr;
-}
-
 using LocalNames = Cover;
 
 TEST_F(LocalNames, FrameLeavesTheTableExactlyAsItWas) {
@@ -254,6 +243,17 @@ TEST_F(Descriptors, DerivedFunctionGetsTheRecordsOperandsAndAxis) {
     KAZ_MonOp(&derived, &record, Twice, nullptr, KAZ_CFn(Native), nullptr);
     APL_UnLinkTemp(APL_Evaluate(&derived, nullptr, nullptr, Ints({1})));
     EXPECT_EQ(lastSecond->flags, 0);  // a monadic operator's empty second operand
+}
+
+// A compiled function (a native descriptor, flags 0) is an operand like any
+// other: the outer product with it is not taken for a missing operand.
+TEST_F(Descriptors, NativeFunctionIsTheSecondOperandOfAProduct) {
+    aplfnc derived;
+    aplop record;
+    KAZ_DyOp(&derived, &record, APL_InnerProduct, nullptr, KAZ_Fn(glyph::kJot, PrimitiveFlags(glyph::kJot), APL_Jot),
+             nullptr, KAZ_CFn(Native), nullptr);
+    EXPECT_EQ(Take(APL_Evaluate(&derived, nullptr, Ints({1, 2}), Ints({3}))), "I[42 42]");
+    EXPECT_EQ(aplerrno, 0);
 }
 
 // A derived operand runs once per use: its temporary axes live through all
