@@ -365,7 +365,10 @@ aplarray *ReadRecord(Source &source) {
     if (order == ByteOrder::Swapped)
         for (int i = 0; i < h.rank; ++i) shape[i] = Swap32(shape[i]);
     if (!ShapeMatches(h, shape)) return FormatError(source);
-    aplarray *array = AllocArray(APL_TEMP | (h.type & APL_FLAG10), h.rank, h.eltype, shape, HERE);
+    // The flag bits mark arrays only while this process uses them (the elided
+    // index, strands, index positions): from a file an array is plain, its
+    // kind taken from its element type.
+    aplarray *array = AllocArray(APL_TEMP, h.rank, h.eltype, shape, HERE);
     if (!array) return nullptr;
     if (nested) return array;
     const int64_t dataBytes = h.size - kHeaderBytes - shapeBytes;
@@ -386,6 +389,25 @@ aplarray *ReadRecord(Source &source) {
     return array;
 }
 
+// A nested scalar whose one item is a simple scalar, which no primitive makes
+// (enclosing a simple scalar gives the scalar itself).
+bool EnclosesSimpleScalar(const aplarray *array) {
+    if (!IsNested(array) || array->rank != 0) return false;
+    const aplarray *item = ItemAt(array, 0);
+    return item && !IsNested(item) && item->rank == 0;
+}
+
+// The item of such a nested scalar, to stand in its place, so that the array
+// read is the one the session would have made (match, the scalar functions
+// and the item count all agree on it). Returns the item with the link the
+// enclosure held on it; the enclosure is unlinked.
+aplarray *Unwrapped(aplarray *enclosure) {
+    aplarray *item = ItemAt(enclosure, 0);
+    ItemsOf(enclosure)[0] = nullptr;
+    APL_UnLinkEx(enclosure, HERE);
+    return item;
+}
+
 // An array and all its items, parents first, as Emit writes them.
 aplarray *ReadTree(Source &source) {
     aplarray *root = ReadRecord(source);
@@ -403,7 +425,13 @@ aplarray *ReadTree(Source &source) {
         if (InterruptAt(records)) return fail();
         PathStack::Frame &frame = path.top();
         if (frame.next >= SlotCount(frame.array)) {
+            // Complete with all its items, each already in its plain form.
+            aplarray *done = frame.array;
             path.pop();
+            if (!path.empty() && EnclosesSimpleScalar(done)) {
+                PathStack::Frame &parent = path.top();
+                ItemsOf(parent.array)[parent.next - 1] = Unwrapped(done);
+            }
             continue;
         }
         aplarray *item = ReadRecord(source);
@@ -419,7 +447,10 @@ aplarray *ReadTree(Source &source) {
             return fail();
         }
     }
-    return root;
+    if (!EnclosesSimpleScalar(root)) return root;
+    aplarray *item = Unwrapped(root);
+    --item->lnkcnt;  // a temporary, as the root was
+    return item;
 }
 
 // ---- Component files ----------------------------------------------------------

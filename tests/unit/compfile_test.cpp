@@ -195,7 +195,9 @@ TEST_F(SerialRoundTrip, EveryElementTypeRankAndNestingComesBackTheSame) {
 Bytes DeepBytes(int depth) {
     Bytes b;
     for (int i = 0; i < depth; ++i) b += Bytes("\x14\0\0\0\x02\0\x08\0\x01\0\0\0\x01\0\0\0", 16);
-    return b + Bytes("\x14\0\0\0\x01\0\x02\0\x01\0\0\0\x01\0\0\0\x09\0\0\0", 20);
+    // The innermost array is a vector: a nested scalar of a simple scalar would
+    // read as that scalar.
+    return b + Bytes("\x18\0\0\0\x01\x01\x02\0\x01\0\0\0\x01\0\0\0\x01\0\0\0\x09\0\0\0", 24);
 }
 
 TEST_F(SerialRoundTrip, NestingIsReadAndWrittenUpToTheLimitOnly) {
@@ -270,6 +272,113 @@ TEST_F(HostileInput, InconsistentRecordsAreIncompatibleData) {
     };
     for (const Bytes &b : cases) Fails(Deserialize(b), APL_ERR_DOMAIN, "Incompatible data format");
     Fails(APL_Serialize(nullptr, nullptr, Nested({Chars("ab")})), APL_ERR_DOMAIN);
+}
+
+// ---- What the readers give back -----------------------------------------------------------
+
+// Sets flag bits in the type byte of the record at `at` and of all its items,
+// as a file written elsewhere might hold them. Returns the offset after them.
+size_t MarkTypes(Bytes &b, size_t at, int flags) {
+    b[at + 4] = static_cast<char>(static_cast<uint8_t>(b[at + 4]) | flags);
+    if (b[at + 6] != APL_NESTED) return at + static_cast<size_t>(Int32At(b, at));
+    size_t next = at + 16 + 4 * static_cast<size_t>(static_cast<uint8_t>(b[at + 5]));
+    for (int32_t i = 0; i < std::max(Int32At(b, at + 12), 1); ++i) next = MarkTypes(b, next, flags);
+    return next;
+}
+
+// Every type byte of the array and of its items is exactly the kind its
+// element type implies. Consumes the array.
+void ExpectPlainTypes(aplarray *a, const std::string &what) {
+    ASSERT_NE(a, nullptr) << what << ": error " << aplerrno << " " << APL_error_message;
+    std::vector<const aplarray *> pending{a};
+    while (!pending.empty()) {
+        const aplarray *x = pending.back();
+        pending.pop_back();
+        EXPECT_EQ(x->type, IsNested(x) ? APL_NESTEDARRAY : APL_SIMPLE) << what;
+        if (IsNested(x))
+            for (int32_t i = 0; i < ItemSlots(x); ++i) pending.push_back(ItemsOf(x)[i]);
+    }
+    APL_UnLinkTemp(a);
+}
+
+using Readers = LibraryTest;
+
+// The flag bits mark arrays only inside the process that made them: the
+// elided index (0x10, the value of EL), strands (0x08), index positions of a
+// selective assignment (0x80), static records (0x40). An elided-index mark
+// read from a file made an index select everything. Whatever a file holds
+// (the whole-file and component writers store the type byte as it is in
+// memory), every reader gives plain arrays.
+TEST_F(Readers, NoFlagBitComesBackFromAnyReader) {
+    auto build = [] { return Nested({Ints({0}), Chars("ab"), Nested({Reals({1.5}), APL_Int(3)})}); };
+    auto flagged = [&build](int flags) {
+        aplarray *a = build();
+        aplarray *inner = ItemsOf(a)[2];
+        for (aplarray *x : {a, ItemsOf(a)[0], ItemsOf(a)[1], inner, ItemsOf(inner)[0], ItemsOf(inner)[1]})
+            x->type = static_cast<uint8_t>(x->type | flags);
+        return a;
+    };
+    TempDir dir;
+    const int kFlags[] = {APL_FLAG10, APL_STRAND, APL_INDEXPOS, APL_STATIC, 0x20, 0x04, 0xFC};
+    for (int flags : kFlags) {
+        const std::string what = "flags " + std::to_string(flags);
+        Bytes bytes = Serialize(build());
+        ASSERT_EQ(MarkTypes(bytes, 0, flags), bytes.size());
+        ExpectPlainTypes(Deserialize(bytes), what + " IIOS");
+
+        const std::string whole = dir.file("whole" + std::to_string(flags));
+        aplarray *value = APL_Link(flagged(flags & ~APL_STATIC));
+        EXPECT_EQ(APL_ReadWrite(nullptr, value, APL_String(whole.c_str())), nullptr);
+        ExpectPlainTypes(ReadWhole(whole), what + " IIO");
+        WriteFile(whole, bytes);
+        ExpectPlainTypes(ReadWhole(whole), what + " IIO of a marked file");
+
+        const std::string components = dir.file("comp" + std::to_string(flags));
+        Append(value, components);
+        Append(value, components);
+        ExpectPlainTypes(ReadWhole(components), what + " components");
+        ExpectPlainTypes(APL_ReadWrite(nullptr, nullptr, NameAndPosition(components, 20)), what + " component 1");
+        APL_UnLink(value);
+    }
+}
+
+// A nested scalar whose one item is a simple scalar is what no primitive
+// makes (enclosing 5 gives 5), and match, the scalar functions and ravel
+// disagreed about it. Readers give the simple scalar in its place, at any
+// depth and in the prototype of an empty array.
+TEST_F(Readers, NestedScalarsOfSimpleScalarsComeBackAsTheScalars) {
+    auto enclosed = [](aplarray *item) { return Nested({item}, {}); };
+    struct Case {
+        aplarray *stored;
+        aplarray *read;
+    };
+    const Case cases[] = {
+        {enclosed(APL_Int(5)), APL_Int(5)},
+        {enclosed(enclosed(Chars("z", {}))), Chars("z", {})},
+        {Nested({enclosed(Reals({2.5}, {})), Chars("ab")}), Nested({Reals({2.5}, {}), Chars("ab")})},
+        {Nested({enclosed(APL_Int(0))}, {0}), Nested({APL_Int(0)}, {0})},
+        {Nested({Nested({enclosed(APL_Int(1)), enclosed(enclosed(APL_Int(2)))}, {1, 2})}, {}),
+         Nested({Nested({APL_Int(1), APL_Int(2)}, {1, 2})}, {})},
+        // Enclosures of anything else stay.
+        {enclosed(Ints({5})), enclosed(Ints({5}))},
+        {enclosed(enclosed(Chars("ab"))), enclosed(enclosed(Chars("ab")))},
+    };
+    TempDir dir;
+    int n = 0;
+    for (const Case &c : cases) {
+        const std::string what = "case " + std::to_string(++n);
+        aplarray *stored = APL_Link(c.stored);
+        aplarray *read = APL_Link(c.read);
+        ExpectSame(Deserialize(Serialize(stored)), read, what + " IIOS");
+        const std::string whole = dir.file("whole" + std::to_string(n));
+        APL_ReadWrite(nullptr, stored, APL_String(whole.c_str()));
+        ExpectSame(ReadWhole(whole), read, what + " IIO");
+        const std::string components = dir.file("comp" + std::to_string(n));
+        Append(stored, components);
+        ExpectSame(APL_ReadWrite(nullptr, nullptr, NameAndPosition(components, 20)), read, what + " component");
+        APL_UnLink(stored);
+        APL_UnLink(read);
+    }
 }
 
 using OtherByteOrder = LibraryTest;
