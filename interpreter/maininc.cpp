@@ -237,9 +237,15 @@ bool ReadImage(const std::string &file, WorkspaceImage &image) {
 // ---- Installing objects ---------------------------------------------------------------
 
 // Fixes a function from its stored lines (borrowed) and gives it its stored
-// time stamps.
-// False with the error set when the text does not define the function `name`.
+// time stamps. False with the error set when the text does not define the
+// function of the entry's name; a text that names another object is refused
+// before it is fixed, so that it cannot replace that object.
 bool FixFunction(const ImageEntry &entry) {
+    std::string defined;
+    if (!DefinedName(entry.value, defined) || defined != entry.name) {
+        SetErrorText(APL_ERR_DEFN, "Function %s cannot be fixed", entry.name.c_str());
+        return false;
+    }
     aplarray *result = DefineFunction(entry.value);
     TempGuard guard(result);
     const bool named = result && IsCharVector(result) &&
