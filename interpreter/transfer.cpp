@@ -383,8 +383,17 @@ aplarray *ImportForm2(const char *text, int64_t length) {
     bool assigned = false;
     aplarray *value = ExecuteText(reinterpret_cast<const uint8_t *>(text), static_cast<int32_t>(length), assigned);
     if (aplerrno) return nullptr;
-    if (value && !assigned) return value;
-    APL_UnLinkTempEx(value, HERE);
+    if (value && !assigned) {
+        // A temporary for the caller: a value that a variable holds as well
+        // (the text was a name) is copied.
+        if (value->lnkcnt == 1) return GiveUpLink(value);
+        aplarray *copy = CopyArray(value, HERE);
+        APL_UnLinkEx(value, HERE);
+        if (!copy && !aplerrno) SetError(APL_ERR_WSFULL);
+        return copy;
+    }
+    // The value assigned stays with its name: nothing is copied.
+    APL_UnLinkEx(value, HERE);
     // The name that was assigned: the text before the arrow, blanks trimmed.
     const char *arrow = static_cast<const char *>(memchr(text, kLeftArrow, static_cast<size_t>(length)));
     const char *begin = text, *end = arrow ? arrow : text;
