@@ -319,6 +319,10 @@ APL_EXPORT aplarray *APL_PictDisplay(aplarray *axis, aplarray *left, aplarray *r
 APL_EXPORT aplarray *APL_EmptyVector(aplarray *axis, aplarray *left, aplarray *right);
 /* The system function EXTRN: a CHAR vector in its keyword spelling. */
 APL_EXPORT aplarray *APL_Literal(aplarray *axis, aplarray *left, aplarray *right);
+/* The system function ORBAX: left ORBAX right compiles the function named on
+ * the left, and every function it reaches, into a C project at the target on
+ * the right (a project name, or a path ending in it). No result. */
+APL_EXPORT aplarray *APL_Compile(aplarray *axis, aplarray *left, aplarray *right);
 
 /* ---- Component files, serialised arrays and native files -----------------
  * System functions IIO, IIOS, IIOL, NTIE, NUNTIE, NSIZE, NREMOVE, NFLUSH,
@@ -592,7 +596,9 @@ APL_EXPORT aplarray *APL_Image_plot(aplarray *axis, aplarray *left, aplarray *ri
 
 /* ---- Host callbacks -----------------------------------------------------
  * Slot 1: void write(const char *text, int newLine)   all session output
- * Slot 2: void newlines(int count)
+ * Slot 2: void newlines(int count)      count 0 ends no line: the output so
+ *         far must be seen now (the session is about to wait for input, or
+ *         has reported an error); a host that buffers output flushes it
  * Slot 3: void readline(char *buffer, int mode)
  * Slot 4: void workspaceChanged(const char *name)
  * Slot 5: int copyFile(const char *from, const char *to, int flag)
