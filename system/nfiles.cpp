@@ -10,12 +10,14 @@
 #include "system/oserror.h"
 #include "system/ostext.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -269,6 +271,56 @@ aplarray *WriteAndFinish(Target &target, const aplarray *bytes) {
         }
     }
     if (!complete) SetError(APL_ERR_FILEIO);
+    return nullptr;
+}
+
+// ---- Appending at the end ---------------------------------------------------------
+// Appends at the end go out through a descriptor in append mode, in one write
+// call: the system places each such write at the end of the file as it is then,
+// so that sessions appending to one file never overwrite each other's bytes
+// (a seek to the end followed by a write would let two of them write at the
+// same place).
+
+bool WriteWhole(int fd, const aplarray *bytes) {
+    const auto *data = DataOf<const char>(bytes);
+    int64_t left = bytes->number;
+    while (left > 0) {
+        const ssize_t n = write(fd, data, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+// A named file: opened for appending only, written, closed. No result.
+aplarray *AppendToNamedFile(const aplarray *nameArray, const aplarray *bytes) {
+    FileName name;
+    if (!GetFileName(nameArray, &name)) return nullptr;
+    // Never created: appending needs a file that is there.
+    const int fd = open(name.text, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return FailOs(APL_ERR_FILEIO);
+    const bool written = WriteWhole(fd, bytes);
+    if (!written) NoteOsError();
+    const bool closed = close(fd) == 0;
+    if (written && !closed) NoteOsError();
+    if (!written || !closed) SetError(APL_ERR_FILEIO);
+    return nullptr;
+}
+
+// A tied file: the stream gives up what it holds, its descriptor writes in
+// append mode for this one call, and the stream stands at the new end. No result.
+aplarray *AppendToTie(FILE *stream, const aplarray *bytes) {
+    if (!StreamSeek(stream, 0, SEEK_END)) return FailOs(APL_ERR_FILEIO);
+    const int fd = fileno(stream);
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_APPEND) != 0) return FailOs(APL_ERR_FILEIO);
+    const bool written = WriteWhole(fd, bytes);
+    if (!written) NoteOsError();
+    fcntl(fd, F_SETFL, flags);
+    StreamSeek(stream, 0, SEEK_END);
+    if (!written) SetError(APL_ERR_FILEIO);
     return nullptr;
 }
 
@@ -536,14 +588,16 @@ extern "C" aplarray *APL_FileAppend(aplarray *axis, aplarray *left, aplarray *ri
         } else if (positionArray) {
             if (!IsNameOrSingleTie(file) || !SingleInteger(positionArray, &position)) return nullptr;
         }
+        if (!positionArray) {
+            if (IsChar(file)) return AppendToNamedFile(file, args.left);
+            int64_t tie;
+            if (!IntegerElement(file, 0, &tie)) return nullptr;
+            FILE *stream = TiedStream(tie);
+            return stream ? AppendToTie(stream, args.left) : nullptr;
+        }
         Target target;
         if (!OpenTarget(file, "r+b", target)) return nullptr;
-        bool placed = true;
-        if (positionArray)
-            placed = SeekTo(target.stream, position);
-        else if (!StreamSeek(target.stream, 0, SEEK_END))
-            placed = FailOs(APL_ERR_FILEIO) != nullptr;
-        if (!placed) {
+        if (!SeekTo(target.stream, position)) {
             target.abandon();
             return nullptr;
         }
