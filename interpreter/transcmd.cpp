@@ -140,7 +140,9 @@ ImportItem Classify(const std::string &object) {
     ImportItem item;
     if (object.empty()) return item;
     const std::string_view all(object);
-    char word[512];
+    // Room for any word, so that even a name too long to import is named.
+    std::vector<char> buffer(object.size() + 1);
+    char *word = buffer.data();
     if (object[0] == 'A') {
         const size_t arrow = all.find(kLeftArrow);
         item.name = std::string(Trimmed(all.substr(1, arrow == std::string_view::npos ? 0 : arrow - 1)));
@@ -150,8 +152,10 @@ ImportItem Classify(const std::string &object) {
         return item;
     }
     if (object[0] != 'C' && object[0] != 'N' && object[0] != 'F') return item;
-    if (WordOf(object.data(), static_cast<int64_t>(object.size()), word, sizeof word, 0)) item.name = word + 1;
-    const char *second = WordOf(object.data(), static_cast<int64_t>(object.size()), word, sizeof word, 1);
+    if (WordOf(object.data(), static_cast<int64_t>(object.size()), word, static_cast<int64_t>(buffer.size()), 0))
+        item.name = word + 1;
+    const char *second =
+        WordOf(object.data(), static_cast<int64_t>(object.size()), word, static_cast<int64_t>(buffer.size()), 1);
     if (object[0] == 'F' && second && *second == kQuad) {
         item.form = 2;
         item.text = all.substr(static_cast<size_t>(second - object.data()));
@@ -270,7 +274,12 @@ bool TransferOut(const char *arguments) {
     if (names.empty()) return false;
     std::string given = names.front();
     names.erase(names.begin());
-    if (!EndsWith(given, ".atf")) given += ".atf";
+    if (!IsFileNameToWrite(given, ".atf")) {
+        PrintError(aplerrno);
+        aplerrno = 0;
+        return true;
+    }
+    given = WithExtension(given, ".atf");
     FileName path;
     if (!SystemFileName(given, path)) return true;
     std::string records;

@@ -359,6 +359,48 @@ bool GetFileName(const aplarray *array, FileName *name) {
     return true;
 }
 
+namespace {
+
+bool EndsWithIgnoringCase(const std::string &text, const char *suffix) {
+    const size_t n = strlen(suffix);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (tolower(static_cast<unsigned char>(text[text.size() - n + i])) !=
+            tolower(static_cast<unsigned char>(suffix[i])))
+            return false;
+    return true;
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsFolder(const std::string &codes) {
+    struct stat status;
+    return stat(ToSystemText(codes).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+std::string WithExtension(const std::string &name, const char *extension) {
+    return EndsWithIgnoringCase(name, extension) ? name : name + extension;
+}
+
+bool IsFileNameToWrite(const std::string &name, const char *extension) {
+    std::string base = name;
+    if (EndsWithIgnoringCase(base, extension)) base.resize(base.size() - strlen(extension));
+    size_t last = base.size();
+    while (last > 0 && !IsSeparator(base[last - 1])) --last;
+    const std::string leaf = base.substr(last);
+    if (leaf.empty() || leaf == "." || leaf == "..") {
+        SetErrorText(APL_ERR_FILEIO, "No file name in '%s'", name.c_str());
+        return false;
+    }
+    if (IsFolder(name) || IsFolder(WithExtension(name, extension))) {
+        SetErrorText(APL_ERR_FILEIO, "'%s' is a folder", name.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool IntegerElement(const aplarray *array, int64_t i, int64_t *value) {
     if (!array || IsNested(array) || i < 0 || i >= ElementCount(array)) return Fail(APL_ERR_DOMAIN), false;
     switch (array->eltype) {
