@@ -223,9 +223,9 @@ bool LockWholeFile(int fd, LockKind kind) {
 void UnlockWholeFile(int fd) { flock(fd, LOCK_UN); }
 
 bool StillAtPath(int fd, const char *path) {
-    struct stat open, named;
-    if (fstat(fd, &open) != 0 || stat(path, &named) != 0) return false;
-    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    struct stat opened, named;
+    if (fstat(fd, &opened) != 0 || stat(path, &named) != 0) return false;
+    return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 #endif
