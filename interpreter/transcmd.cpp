@@ -217,8 +217,15 @@ bool Exported(uint16_t symbol) {
 
 bool AppendObject(uint16_t symbol, std::string &records) {
     std::string text;
-    if (!ExportObject(symbol, FormFor(symbol), text)) return false;
-    AppendTransferRecords(text, records);
+    return ExportObject(symbol, FormFor(symbol), text) && AppendTransferRecords(text, records);
+}
+
+// Adds the records of one object, or says that it is not written; false
+// when an error (INTERRUPT, WS FULL, DOMAIN) must end the command.
+bool WriteObject(uint16_t symbol, const std::string &name, std::string &records) {
+    if (IsSymbol(symbol) && Exported(symbol) && AppendObject(symbol, records)) return true;
+    if (aplerrno) return false;
+    WriteLinef("NOT WRITTEN : %s", name.c_str());
     return true;
 }
 
@@ -287,14 +294,12 @@ bool TransferOut(const char *arguments) {
         if (names.empty()) {
             for (uint32_t i = 0; i < APL_symtab.count; ++i) {
                 const uint16_t symbol = APL_symtab.sorted[i];
-                if (Exported(symbol) && !AppendObject(symbol, records)) break;
+                if (Exported(symbol) && !WriteObject(symbol, SymbolName(symbol), records)) break;
             }
         } else {
             for (const std::string &name : names) {
                 const uint16_t symbol = LookupName(name);
-                if (aplerrno) break;
-                if (!IsSymbol(symbol) || !Exported(symbol) || !AppendObject(symbol, records))
-                    if (!aplerrno) WriteLinef("NOT WRITTEN : %s", name.c_str());
+                if (aplerrno || !WriteObject(symbol, name, records)) break;
             }
         }
     } catch (const std::bad_alloc &) {

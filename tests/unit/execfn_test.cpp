@@ -97,6 +97,12 @@ TEST_F(Running, AnInterruptReachesLinesThatAllFail) {
     Session({"⎕FX 'EE' '''EE'' ⎕EA ''⎕FAIL'''"});
     EXPECT_EQ(Session({"EE", ")RESET"}), "INTERRUPT ERROR\nEE[1]\n'EE' ⎕EA '⎕FAIL'\n");
     EXPECT_EQ(calls, 1);
+    // A function whose line fails under EA: the flag is seen before the
+    // alternate, which does not run.
+    calls = 0;
+    Session({"⎕FX 'TWO' 'X←⎕FAIL' 'X←2'"});
+    EXPECT_EQ(Session({"'ALT←1' ⎕EA 'TWO'", "⎕NC 'ALT'"}), "INTERRUPT ERROR\n'ALT←1' ⎕EA 'TWO'\n0\n");
+    EXPECT_EQ(calls, 1);
 }
 
 TEST_F(Running, EvaluateRunsADefinedFunctionDescriptor) {
