@@ -1,7 +1,7 @@
 // transcmd: the system commands IN and OUT: transfer files read object by
 // object (with a guard on what a file may execute) and written from the
-// workspace. Relies on system/transfer and system/transfile, the symbol table,
-// lenient fixing and the output channel.
+// workspace. Relies on interpreter/transfer and system/transfile, the symbol
+// table, lenient fixing and the output channel.
 #include "interpreter/transcmd.h"
 
 #include "core/arrays.h"
@@ -12,9 +12,9 @@
 #include "interpreter/fixing.h"
 #include "interpreter/syscmd.h"
 #include "interpreter/tokenizer.h"
+#include "interpreter/transfer.h"
 #include "system/nfiles.h"
 #include "system/safefile.h"
-#include "system/transfer.h"
 #include "system/transfile.h"
 
 #include <algorithm>

@@ -95,16 +95,7 @@ aplarray *EmptyScalarResult(const aplarray *left, const aplarray *right);
 // higher one, the axis naming which of higher's axes lower's axes are.
 // Borrows all three; returns a temporary or null with aplerrno set.
 aplarray *ExtendAlongAxes(const aplarray *lower, const aplarray *axis, const aplarray *higher);
-// Every element repeated `count` times along `axis` (0-based), as replicate
-// with a one-element count does: the axis length is multiplied by count.
-// Any element type; nested items are linked once per copy. Borrows the array;
-// returns a temporary or null with aplerrno set (DOMAIN when the result would
-// hold more than 2^31-1 elements, WS FULL).
-aplarray *StretchAxis(const aplarray *array, int axis, int32_t count);
 
-// Natural logarithm of the gamma function (a six-term Lanczos series); for
-// x <= -1 sets DOMAIN and returns 0. Exactly 0 at 1 and 2.
-double LnGamma(double x);
 // base to an integer power by repeated squaring; 0 to any non-zero power is 0.
 double IntPower(double base, int64_t exponent);
 

@@ -1,6 +1,7 @@
 // cells: what the structural primitives (catenate, take, replicate, rotate,
 // transpose) share: new results, the split of an array along an axis, runs of
-// elements with their items linked, fill elements, axes and integer arguments.
+// elements with their items linked, the stretch along one axis, fill
+// elements, axes and integer arguments.
 #include "structural/cells.h"
 
 #include "core/eltypes.h"
@@ -188,4 +189,98 @@ bool OneAxisAlong(const aplarray *axis, const aplarray *right, bool firstAxis, b
     }
     k = static_cast<int>(at);
     return true;
+}
+
+bool CopyInPieces(char *to, const char *source, size_t bytes, size_t size, StrideClock &clock, int64_t &done) {
+    const size_t piece = size * static_cast<size_t>(kInterruptStride);
+    for (size_t at = 0; at < bytes; at += piece) {
+        const size_t n = std::min(piece, bytes - at);
+        memcpy(to + at, source + at, n);
+        done += static_cast<int64_t>(n / size);
+        if (clock.passed(done)) return false;
+    }
+    return true;
+}
+
+aplarray *StretchAxis(const aplarray *array, int axis, int32_t count) {
+    if (axis < 0 || axis >= array->rank || count < 0) {
+        SetError(APL_ERR_AXIS);
+        return nullptr;
+    }
+    int32_t shape[kMaxRank];
+    memcpy(shape, array->shape, 4 * static_cast<size_t>(array->rank));
+    const int64_t length = shape[axis];
+    const int64_t stretched = length * count;
+    if (stretched > INT32_MAX) {
+        SetError(APL_ERR_DOMAIN);
+        return nullptr;
+    }
+    shape[axis] = static_cast<int32_t>(stretched);
+    aplarray *result = NewResult(array->rank, array->eltype, shape);
+    if (!result) return nullptr;
+
+    int64_t outer = 1, inner = 1;
+    for (int i = 0; i < axis; ++i) outer *= array->shape[i];
+    for (int i = axis + 1; i < array->rank; ++i) inner *= array->shape[i];
+
+    if (ElementCount(result) == 0) {
+        // An empty nested result keeps a fill item: the source's first item,
+        // or its own prototype when it is empty itself.
+        if (IsNested(result)) ItemsOf(result)[0] = APL_LinkEx(SlotAt(array, 0), HERE);
+        return result;
+    }
+    const char *from = DataOf<const char>(array);
+    char *to = DataOf<char>(result);
+    if (array->eltype == APL_BOOL && axis == array->rank - 1) {
+        // Stretching the rows themselves: bit by bit, each row into its own words.
+        const int64_t rowLength = length * count;
+        const int64_t words = (rowLength + 31) / 32, fromWords = (length + 31) / 32;
+        uint32_t *out = reinterpret_cast<uint32_t *>(to);
+        memset(out, 0, 4 * static_cast<size_t>(result->number));
+        StrideClock clock;  // by bits written: one row may be long
+        for (int64_t r = 0; r < outer; ++r) {
+            for (int64_t c = 0; c < rowLength; ++c) {
+                if ((c & (kInterruptStride - 1)) == 0 && clock.passed(r * rowLength + c)) {
+                    APL_UnLinkTempEx(result, HERE);
+                    return nullptr;
+                }
+                uint32_t word;
+                memcpy(&word, from + 4 * (r * fromWords + (c / count) / 32), 4);
+                out[r * words + c / 32] |= ((word >> ((c / count) % 32)) & 1u) << (c % 32);
+            }
+        }
+        return result;
+    }
+    // Blocks of `inner` elements (for BOOL, of whole rows of words) repeated.
+    size_t block;
+    if (array->eltype == APL_BOOL) {
+        const int64_t rowLength = RowLength(array);
+        block = 4 * static_cast<size_t>(inner / rowLength * ((rowLength + 31) / 32));
+    } else {
+        block = ElementSize(array->eltype) * static_cast<size_t>(inner);
+    }
+    // The flag is looked at by the elements written: the blocks may be long
+    // (a matrix of one row) or short and many.
+    const size_t size = array->eltype == APL_BOOL ? 4 : ElementSize(array->eltype);
+    StrideClock clock;
+    int64_t done = 0;
+    bool copied = true;
+    for (int64_t o = 0; o < outer && copied; ++o) {
+        for (int64_t l = 0; l < length && copied; ++l) {
+            const char *source = from + block * static_cast<size_t>(o * length + l);
+            for (int64_t c = 0; c < count && copied; ++c, to += block)
+                copied = CopyInPieces(to, source, block, size, clock, done);
+        }
+    }
+    if (IsNested(result)) {
+        // Linking a static item yields a managed copy, which takes its slot;
+        // after an interrupt the raw copies belong to someone else.
+        const int64_t n = ElementCount(result);
+        if (!copied) memset(static_cast<void *>(ItemsOf(result)), 0, sizeof(aplarray *) * static_cast<size_t>(n));
+        if (copied && LinkSlots(ItemsOf(result), n)) return result;
+    } else if (copied) {
+        return result;
+    }
+    APL_UnLinkTempEx(result, HERE);
+    return nullptr;
 }

@@ -1,11 +1,13 @@
 // cells: what the structural primitives (catenate, take, replicate, rotate,
 // transpose) share: new results, the outer/axis/inner split of an array along
-// an axis, runs of elements copied with their items linked, fill elements,
-// and the reading of axes and integer arguments. Relies on the array core only.
+// an axis, runs of elements copied with their items linked, the stretch along
+// one axis (shared with the scalar functions' axis form), fill elements, and
+// the reading of axes and integer arguments. Relies on the array core only.
 #pragma once
 
 #include "apl.h"
 #include "core/arrays.h"
+#include "core/errors.h"
 
 #include <cstdint>
 #include <cstring>
@@ -46,6 +48,19 @@ AxisSplit SplitAlong(const aplarray *array, int k);
 // Looks at the interrupt flag once a stride: false with INTERRUPT ERROR, the
 // slots not yet linked cleared (their items belong to someone else).
 [[nodiscard]] bool LinkSlots(aplarray **first, int64_t count);
+
+// Copies `bytes` from `source` to `to` in pieces of kInterruptStride elements
+// of `size` bytes, counting them in `done` and looking at the flag by that
+// count: false on interrupt (the pieces before it copied).
+[[nodiscard]] bool CopyInPieces(char *to, const char *source, size_t bytes, size_t size, StrideClock &clock,
+                                int64_t &done);
+
+// Every element repeated `count` times along `axis` (0-based), as replicate
+// with a one-element count does: the axis length is multiplied by count.
+// Any element type; nested items are linked once per copy. Borrows the array;
+// returns a temporary or null with aplerrno set (DOMAIN when the result would
+// hold more than 2^31-1 elements, WS FULL).
+aplarray *StretchAxis(const aplarray *array, int axis, int32_t count);
 
 // Writes the fill element `fill` (a scalar, as prototype gives it) into
 // `count` elements from element `to` of `target`: its value for simple data

@@ -1,14 +1,13 @@
 // replicate: APL_Replicate and APL_Replicate1 (compress and replicate along
 // the last or the first axis), and APL_Expand and APL_Expand1, which replicate
 // with a fill cell for every 0. Relies on the array core, prototype (rho),
-// the scalar engine's axis stretch (scllib), the cells and IO.
+// the cells (with the axis stretch) and IO.
 #include "apl.h"
 #include "core/arrays.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "core/wrapper.h"
-#include "scalar/scllib.h"
 #include "structural/cells.h"
 #include "structural/rho.h"
 
@@ -250,7 +249,11 @@ aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstA
         SetError(APL_ERR_LENGTH);
         return nullptr;
     }
-    if (length == 0) total = 0;
+    // An empty axis that the counts do not consume gives an empty result; one
+    // they consume entirely (no cell taken, fills only: 0 0 0\⍳0) keeps the
+    // fills, so that the result's axis is as long as the counts say.
+    const bool emptied = length == 0 && consumed != 0;
+    if (emptied) total = 0;
     if (total > INT32_MAX) {
         SetError(APL_ERR_DOMAIN);
         return nullptr;
@@ -269,7 +272,7 @@ aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstA
         APL_UnLinkEx(fill, HERE);
         return nullptr;
     }
-    if (length == 0) c.size = 0;
+    if (emptied) c.size = 0;
     AxisSplit s = SplitAlong(source, k);
     s.length = length;
     result = ReplicateInto(result, source, c, s, total, fill);

@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# Check the layering of the sources through their #include "..." lines:
-#   core/                 includes only core/ and apl.h
-#   scalar/, structural/  include neither interpreter/ nor host/
-#   host/, plugins/       include only apl.h and files of their own directory
+# Check the layering of the sources through their #include "..." lines. Each
+# folder has an allow list of the folders it may include from (apl.h, the
+# public interface, is open to all):
+#   core/                 core/
+#   structural/           core/
+#   scalar/               core/, structural/
+#   system/               core/, structural/
+#   interpreter/          everything but host/
+#   compiler/             core/, interpreter/, system/
+#   host/, plugins/       their own folder (by bare name or folder name)
+# A folder that is missing is skipped; a source folder without an allow list
+# is an error, so a new layer cannot go unchecked.
 #
 #   tests/check_includes.sh SOURCE_DIR
 # Prints every include that breaks a rule; exit status 1 when there is one.
@@ -14,18 +22,44 @@ if [ $# -ne 1 ] || [ ! -d "$1" ]; then
 fi
 cd "$1"
 
+# The folders each folder may include from, itself named too; "own" stands for
+# includes by bare name from the folder itself, "!host" for every folder but host/.
+declare -A allow=(
+    [core]="core"
+    [structural]="core structural"
+    [scalar]="core structural scalar"
+    [system]="core structural system"
+    [interpreter]="!host"
+    [compiler]="core interpreter system compiler"
+    [host]="own host"
+    [plugins]="own plugins"
+)
+# Folders at the top of the tree that hold no product sources.
+not_sources=" include tests bench docs scripts share build "
+
 # allowed DIR INCLUDED: true when a file under DIR may include INCLUDED.
 allowed() {
-    local dir=$1 included=$2
-    case $dir in
-    core) [[ $included == apl.h || $included == core/* ]] ;;
-    scalar|structural) [[ $included != interpreter/* && $included != host/* ]] ;;
-    host|plugins) [[ $included == apl.h || $included != */* ]] ;;
-    *) true ;;
-    esac
+    local dir=$1 included=$2 folder
+    [[ $included == apl.h ]] && return 0
+    if [[ $included != */* ]]; then
+        folder=own
+    else
+        folder=${included%%/*}
+    fi
+    [[ " ${allow[$dir]} " == *" $folder "* ]] && return 0
+    [[ ${allow[$dir]} == "!host" && $folder != host && $folder != own ]]
 }
 
-broken=0
+status=0
+for dir in */; do
+    dir=${dir%/}
+    [[ $not_sources == *" $dir "* || -n ${allow[$dir]+set} ]] && continue
+    if [ -n "$(find "$dir" -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print -quit)" ]; then
+        echo "$dir/: a source folder without an allow list in $0"
+        status=1
+    fi
+done
+
 checked=0
 while IFS= read -r file; do
     dir=${file%%/*}
@@ -34,14 +68,14 @@ while IFS= read -r file; do
         checked=$((checked + 1))
         if ! allowed "$dir" "$included"; then
             echo "$file: includes \"$included\", which $dir/ may not"
-            broken=1
+            status=1
         fi
     done < <(grep -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
-done < <(find core scalar structural host plugins -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) 2>/dev/null | sort)
+done < <(find "${!allow[@]}" -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' -o -name '*.inc' \) 2>/dev/null | sort)
 
 if [ "$checked" -eq 0 ]; then
     echo "check_includes: no includes found under $1" >&2
     exit 2
 fi
-[ "$broken" -eq 0 ] && echo "check_includes: $checked includes follow the layer rules"
-exit "$broken"
+[ "$status" -eq 0 ] && echo "check_includes: $checked includes follow the layer rules"
+exit "$status"

@@ -7,7 +7,7 @@
 #include "core/symtab.h"
 #include "interpreter/fixing.h"
 #include "interpreter/mainloop.h"
-#include "system/transfer.h"
+#include "interpreter/transfer.h"
 
 #include "fuzz_support.h"
 

@@ -2,7 +2,7 @@
 // its transfer text (form 1: typed header and raw data; form 2: an APL
 // expression) and such a text turned back into the object. Relies on the
 // symbol table, fixing (FX, CR, VR), the checked assignment and execute.
-#include "system/transfer.h"
+#include "interpreter/transfer.h"
 
 #include "core/arrays.h"
 #include "core/eltypes.h"
