@@ -2,10 +2,10 @@
 // reader and writer (line ends, comments, cut objects), the guard that
 // decides which texts of a file IN may execute, and what the writers refuse
 // or stop at (an interrupt, an infinity, a name too long for the reader).
-#include "system/transfer.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "interpreter/transcmd.h"
+#include "interpreter/transfer.h"
 #include "system/transfile.h"
 
 #include "support.h"
