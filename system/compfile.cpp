@@ -589,7 +589,10 @@ enum class Opening { Locked, Missing, Failed };
 // Opens a component file for update and takes its exclusive lock. A file that
 // was replaced or removed while this session waited is opened afresh.
 Opening OpenForAppend(const FileName &name, FILE *&stream) {
-    for (;;) {
+    // Each turn means the file was replaced meanwhile; a name that never
+    // holds still is given up on.
+    constexpr int kTurns = 1000;
+    for (int turn = 0; turn < kTurns; ++turn) {
         stream = fopen(name.text, "r+b");
         if (!stream) {
             // Only a missing file is created: any other failure (a file we
@@ -602,10 +605,12 @@ Opening OpenForAppend(const FileName &name, FILE *&stream) {
         if (!LockOpenFile(fileno(stream), LockKind::Exclusive)) break;
         if (StillAtPath(fileno(stream), name.text)) return Opening::Locked;
         fclose(stream);
+        stream = nullptr;
         if (InterruptRequested()) return Opening::Failed;
     }
-    fclose(stream);
+    if (stream) fclose(stream);
     stream = nullptr;
+    if (!aplerrno) SetError(APL_ERR_FILEIO);
     return Opening::Failed;
 }
 

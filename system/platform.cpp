@@ -3,6 +3,9 @@
 // alternate signal stack), commands, directory search, file locks and the
 // processor clock. Relies on POSIX (signals, system, opendir, fnmatch, flock);
 // the locks also on Windows (LockFileEx).
+// 64-bit file numbers and sizes on 32-bit builds too: a stat that cannot
+// hold them fails.
+#define _FILE_OFFSET_BITS 64
 #include "system/platform.h"
 
 #include <algorithm>
