@@ -2,7 +2,9 @@
 // run full size with the flag clear: X+X, 1E7⍴X, X[I] and ⍕X on 1E7 elements,
 // and the structural copies (catenate, reverse, rotate, take, transpose, the
 // grade of rows, membership of REAL data), each beside the plain C++ loop (or
-// memcpy, or library sort) that does the same work.
+// memcpy, or library sort) that does the same work. Then the latency of
+// Ctrl-C: the wall time from the flag going up in the middle of long work to
+// the call's return with INTERRUPT ERROR, its clean-up included.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC optimize("tree-vectorize")  // as the library's element loops are built
 #endif
@@ -16,9 +18,11 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -232,6 +236,64 @@ void MemberRealsSortAndSearch(benchmark::State &state) {
     }
 }
 
+// ---- Ctrl-C latency ------------------------------------------------------------
+// Each iteration starts the work, raises the flag from another thread 20 ms
+// in (as the console's signal handler does) and times from the flag to the
+// return; that span is the iteration's time. A machine shared with other work
+// stretches it: the figure is a measurement, never a bound.
+template <class Work>
+void InterruptLatency(benchmark::State &state, Work work) {
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        APL_interrupted = 0;
+        Clock::time_point raised;
+        std::thread flag([&raised] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            raised = Clock::now();
+            APL_interrupted = 1;
+        });
+        aplarray *result = work();
+        const Clock::time_point returned = Clock::now();
+        flag.join();
+        if (result || aplerrno != APL_ERR_INTERRUPT) {
+            state.SkipWithError("the work ended before the flag went up");
+            APL_UnLinkTemp(result);
+            break;
+        }
+        aplerrno = 0;
+        state.SetIterationTime(std::chrono::duration<double>(returned - raised).count());
+    }
+    APL_interrupted = 0;
+}
+
+// The enclosed pair ⊂1 2, a temporary.
+aplarray *EnclosedPair() {
+    const int32_t two = 2;
+    aplarray *pair = APL_Create(1, APL_INTG, &two);
+    DataOf<int32_t>(pair)[0] = 1;
+    DataOf<int32_t>(pair)[1] = 2;
+    return APL_Enclose(nullptr, nullptr, pair);
+}
+
+// X+X on 1E8 INTG elements.
+void InterruptAdd(benchmark::State &state) {
+    aplarray *x = APL_Link(APL_Shape(nullptr, APL_Int(100000000), APL_Int(3)));
+    InterruptLatency(state, [x] { return APL_Add(nullptr, x, x); });
+    APL_UnLink(x);
+}
+
+// 1E7/⊂1 2: a nested result whose items are linked as they are copied.
+void InterruptNestedReplicate(benchmark::State &state) {
+    InterruptLatency(state, [] { return APL_Replicate(nullptr, APL_Int(10000000), EnclosedPair()); });
+}
+
+// ⍕3E6⍴⊂1 2: the format of a long nested vector.
+void InterruptNestedFormat(benchmark::State &state) {
+    aplarray *pairs = APL_Link(APL_Shape(nullptr, APL_Int(3000000), EnclosedPair()));
+    InterruptLatency(state, [pairs] { return APL_Format(nullptr, nullptr, pairs); });
+    APL_UnLink(pairs);
+}
+
 }  // namespace
 
 BENCHMARK(CatenateMemcpy)->Unit(benchmark::kMillisecond);
@@ -254,5 +316,8 @@ BENCHMARK(IndexPlainLoop)->Unit(benchmark::kMillisecond);
 BENCHMARK(Index)->Unit(benchmark::kMillisecond);
 BENCHMARK(FormatPlainLoop)->Unit(benchmark::kMillisecond);
 BENCHMARK(Format)->Unit(benchmark::kMillisecond);
+BENCHMARK(InterruptAdd)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(InterruptNestedReplicate)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(InterruptNestedFormat)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv) { return bench_support::RunInProgramMode(argc, argv); }

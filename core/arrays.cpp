@@ -5,6 +5,7 @@
 
 #include "core/blockmem.h"
 #include "core/callbacks.h"
+#include "core/depths.h"
 #include "core/errors.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 // The record's layout is read by saved workspaces and component files: the
 // header is 16 bytes and the shape follows it.
@@ -27,7 +29,7 @@ namespace {
 
 memblock *blockHead = nullptr;
 memblock *blockTail = nullptr;
-int32_t serialCounter = 0;  // counts every allocation since the library was loaded
+uint32_t serialCounter = 0;  // counts every allocation since the library was loaded (wrapping)
 
 // What the managed blocks hold, system overhead included, and the ceiling the
 // host may set on it (0: none). Past the ceiling an allocation fails as if the
@@ -44,7 +46,6 @@ int scratchSlotCount = 0;
 // Nesting deeper than this cannot come from real data; copying refuses it
 // instead of running off the end of the C stack.
 constexpr int kMaxCopyDepth = kMaxNestingDepth;
-int copyDepth = 0;
 
 // The addresses of all live blocks, so that a foreign or stale pointer is
 // recognised without reading memory that may no longer be mapped.
@@ -167,7 +168,7 @@ void *AllocManaged(size_t bytes, size_t dataOffset, bool isArray, const char *fi
     header->isArray = isArray ? 1 : 0;
     header->lead = lead;
     bytesInUse += capacity;
-    header->serial = serialCounter++;
+    header->serial = static_cast<int32_t>(serialCounter++);
     header->magic = kBlockMagic;
     if (!isArray && TracingBlocks())
         WriteLinef("ALLOCATING BLOCK #%d: %s[%d], %d bytes", header->serial, BlockFileName(header), header->line,
@@ -496,18 +497,18 @@ aplarray *CopyArray(const aplarray *array, const char *file, int32_t line) {
         if (copy) memcpy(DataOf(copy), DataOf(array), ElementSize(array->eltype) * static_cast<size_t>(array->number));
         return copy;
     }
-    if (copyDepth >= kMaxCopyDepth) {
+    if (depths.copy >= kMaxCopyDepth) {
         SetError(APL_ERR_LIMIT);
         return nullptr;
     }
     aplarray *copy = AllocArray(APL_NESTEDARRAY | APL_TEMP, array->rank, APL_NESTED, shape, file, line);
     if (!copy) return nullptr;
-    ++copyDepth;
+    ++depths.copy;
     aplarray **from = ItemsOf(array);
     aplarray **to = ItemsOf(copy);
     for (int32_t i = 0; i < ItemSlots(array) && !aplerrno; ++i)
         to[i] = APL_LinkEx(CopyArray(from[i], file, line), file, line);
-    --copyDepth;
+    --depths.copy;
     if (aplerrno) {
         APL_UnLinkEx(copy, file, line);
         return nullptr;
@@ -545,6 +546,22 @@ void RegisterScratchBlock(void **slot) {
     for (int i = 0; i < scratchSlotCount; ++i)
         if (scratchSlots[i] == slot) return;
     if (scratchSlotCount < kMaxScratchSlots) scratchSlots[scratchSlotCount++] = slot;
+}
+
+int32_t NextBlockSerial() { return static_cast<int32_t>(serialCounter); }
+
+void ReleaseTemporariesSince(int32_t serial) {
+    // Serials wrap after 2^32 allocations: "made since" is a modular distance.
+    const auto first = static_cast<uint32_t>(serial);
+    const uint32_t made = serialCounter - first;
+    std::vector<aplarray *> orphans;
+    for (memblock *b = blockHead; b; b = b->next) {
+        if (!b->isArray || static_cast<uint32_t>(b->serial) - first >= made) continue;
+        auto *array = static_cast<aplarray *>(PayloadOf(b));
+        if (array->lnkcnt < 1) orphans.push_back(array);
+    }
+    // Releasing one never frees another: an orphan is nobody's item.
+    for (aplarray *array : orphans) APL_UnLinkTempEx(array, HERE);
 }
 
 aplarray *CountBlocks() {

@@ -92,6 +92,12 @@ aplarray *CountBlocks();
 void DumpBlock(int32_t n);
 // A scratch pointer that CountBlocks frees first so that it is not counted.
 void RegisterScratchBlock(void **slot);
+// The serial number that the next block will get.
+int32_t NextBlockSerial();
+// Releases the arrays made since the block of that serial that nothing links:
+// temporaries whose holders are gone (the frames a caught processor fault
+// skipped), with the items they link.
+void ReleaseTemporariesSince(int32_t serial);
 
 // ---- Element access ------------------------------------------------------
 

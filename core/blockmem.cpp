@@ -241,6 +241,10 @@ uint16_t InternSlowly(const char *file) {
 
 RecentFileName recentFileNames[64];
 
+void ForgetRecentFileNames() {
+    for (RecentFileName &recent : recentFileNames) recent = RecentFileName{nullptr, 0};
+}
+
 uint16_t InternFileNameSlowly(const char *file) {
     if (!file) return 0;
     const uint16_t index = InternSlowly(file);

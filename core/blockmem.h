@@ -38,6 +38,8 @@ struct RecentFileName {
 };
 extern RecentFileName recentFileNames[64];
 uint16_t InternFileNameSlowly(const char *file);
+// Empties the cache of pointers (the names interned stay: blocks refer to them).
+void ForgetRecentFileNames();
 inline uint16_t InternFileName(const char *file) {
     const RecentFileName &recent = recentFileNames[(reinterpret_cast<uintptr_t>(file) >> 3) & 63];
     return file && recent.pointer == file ? recent.index : InternFileNameSlowly(file);

@@ -4,6 +4,7 @@
 #include "core/call.h"
 
 #include "core/arrays.h"
+#include "core/depths.h"
 #include "core/errors.h"
 #include "core/primitives.h"
 
@@ -17,11 +18,10 @@ DefinedFunctionRunner definedRunner = nullptr;
 // inside one of their records; a descriptor that does not is an outermost call.
 constexpr int kMaxActiveRecords = 256;
 const aplop *activeRecords[kMaxActiveRecords];
-int activeRecordCount = 0;
 
 bool InsideActiveRecord(const aplfnc *function) {
     const auto address = reinterpret_cast<uintptr_t>(function);
-    for (int i = 0; i < activeRecordCount; ++i) {
+    for (int i = 0; i < depths.activeRecords; ++i) {
         const auto start = reinterpret_cast<uintptr_t>(activeRecords[i]);
         if (address >= start && address < start + sizeof(aplop)) return true;
     }
@@ -84,19 +84,19 @@ aplarray *EvaluateDerived(aplfnc *function, aplarray *axis, aplarray *left, apla
                             : (record->kind & APL_FN_DEFINED) ? RunDefinedOperator
                                                               : reinterpret_cast<aploperator>(record->function);
     const bool outermost = !InsideActiveRecord(function);
-    if (!run || activeRecordCount == kMaxActiveRecords) {
+    if (!run || depths.activeRecords == kMaxActiveRecords) {
         if (outermost) ReleaseRecordAxes(function, nullptr, 0);
         if (run) return Refuse(axis, left, right, APL_ERR_LIMIT, "");
         return Refuse(axis, left, right, APL_ERR_SYSTEM,
                       (record->kind & APL_FN_PRIMITIVE) ? "primitive Function not implemented !"
                                                         : "Derived function without operator");
     }
-    activeRecords[activeRecordCount++] = record;
+    activeRecords[depths.activeRecords++] = record;
     HoldAxes(record, 1);
     aplarray *result = run(axis ? axis : record->axis, left, &record->left, record->leftAxis, &record->right,
                            record->rightAxis, right);
     HoldAxes(record, -1);
-    --activeRecordCount;
+    --depths.activeRecords;
     if (outermost) ReleaseRecordAxes(function, result, 0);
     return result;
 }

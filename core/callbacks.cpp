@@ -42,3 +42,7 @@ void WriteNewLines(int count) {
     }
     for (int i = 0; i < count; ++i) WriteText("", true);
 }
+
+void FlushOutput() {
+    if (auto newLines = reinterpret_cast<NewLinesFn>(callbacks[kSlotNewLines])) newLines(0);
+}

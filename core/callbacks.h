@@ -29,3 +29,9 @@ void WriteText(const char *text, bool newLine);
 void WriteLinef(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Ends count lines through slot 2 (or slot 1 when slot 2 is not set).
 void WriteNewLines(int count);
+// Tells the host that what has been written must be seen now: before the
+// session waits for input and after an error report. It is slot 2 with a
+// count of 0, which ends no line; a host that buffers its output (a pipe, a
+// file) flushes it then, so that a program driving the session sees each
+// answer before it writes the next line, while a long display stays buffered.
+void FlushOutput();

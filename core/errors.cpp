@@ -90,8 +90,29 @@ void SetErrorVariable(int32_t code) {
     aplerrno = saved;
 }
 
+namespace {
+int64_t interruptChecks = 0;
+int64_t checkWithAction = 0;
+void (*checkAction)() = nullptr;
+void RaiseInterrupt() { APL_interrupted = 1; }
+}  // namespace
+
 bool InterruptRequested() {
-    if (!APL_interrupted) return false;
+    ++interruptChecks;
+    if (!APL_interrupted) {
+        if (interruptChecks == checkWithAction) checkAction();
+        return false;
+    }
     SetError(APL_ERR_INTERRUPT);
     return true;
 }
+
+void CallAtInterruptCheck(int64_t n, void (*action)()) {
+    interruptChecks = 0;
+    checkWithAction = action ? n : 0;
+    checkAction = action;
+}
+
+void RaiseInterruptAtCheck(int64_t n) { CallAtInterruptCheck(n, RaiseInterrupt); }
+
+int64_t InterruptChecksMade() { return interruptChecks; }

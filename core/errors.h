@@ -29,6 +29,15 @@ void SetErrorText(int32_t code, const char *format, ...) __attribute__((format(p
 constexpr int64_t kInterruptStride = 65536;
 // True, with INTERRUPT ERROR set, when the host has asked to stop.
 bool InterruptRequested();
+// For tests, which must not depend on how fast a machine runs: the checks are
+// counted from here on, and the nth of them calls `action` just after it has
+// looked (n 0: none).
+void CallAtInterruptCheck(int64_t n, void (*action)());
+// The nth check raises the flag, as Ctrl-C in the stride that follows would:
+// work that heeds the flag makes exactly one check more.
+void RaiseInterruptAtCheck(int64_t n);
+// Checks counted since the last of these two calls.
+int64_t InterruptChecksMade();
 // The same test made only when element (or row, or item) i starts a stride:
 // for loops whose body already costs more than a compare.
 inline bool InterruptAt(int64_t i) { return (i & (kInterruptStride - 1)) == 0 && InterruptRequested(); }

@@ -6,8 +6,10 @@
 #include "core/arrays.h"
 #include "core/errors.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 aplsymtab APL_symtab;
@@ -513,6 +515,10 @@ void ResetConstantPool() {
     constantPoolUsed = 0;
     constantCount = 0;
     ++poolGeneration;
+    // The generation alone already keeps these from answering; emptied all
+    // the same, so that a cleared workspace starts from nothing remembered.
+    std::fill(std::begin(recentConstants), std::end(recentConstants), RecentConstant{});
+    std::fill(std::begin(recentIntegers), std::end(recentIntegers), RecentInteger{});
 }
 
 ConstantPoolState TakeConstantPool() {

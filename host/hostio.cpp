@@ -29,7 +29,13 @@ void WriteText(const char *text, int32_t newLine) {
     APL_cursor_pos = screen->Column();
 }
 
+// A count of 0 asks for what was written to be seen now; the output stays
+// block-buffered otherwise, so that a long display into a pipe is cheap.
 void EndLines(int32_t count) {
+    if (count == 0) {
+        fflush(stdout);
+        return;
+    }
     if (!screen) return;
     screen->EndLines(count);
     APL_cursor_pos = 0;

@@ -596,7 +596,9 @@ APL_EXPORT aplarray *APL_Image_plot(aplarray *axis, aplarray *left, aplarray *ri
 
 /* ---- Host callbacks -----------------------------------------------------
  * Slot 1: void write(const char *text, int newLine)   all session output
- * Slot 2: void newlines(int count)
+ * Slot 2: void newlines(int count)      count 0 ends no line: the output so
+ *         far must be seen now (the session is about to wait for input, or
+ *         has reported an error); a host that buffers output flushes it
  * Slot 3: void readline(char *buffer, int mode)
  * Slot 4: void workspaceChanged(const char *name)
  * Slot 5: int copyFile(const char *from, const char *to, int flag)

@@ -47,7 +47,7 @@ void DisplayValue(aplarray *value, bool endLine) {
     if (endLine)
         WriteNewLines(1);
     else
-        fflush(stdout);
+        FlushOutput();
 }
 
 }  // namespace

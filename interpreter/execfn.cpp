@@ -144,13 +144,12 @@ extern "C" void *APL_InitLines(void **oldOut, int32_t lineCount, ...) {
     return frame;
 }
 
-// lineFlags is the function's line-flags vector as an array image (what
-// compiled code passes as its last constant), not bare bytes.
-extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
-    LineFrame *entry = currentFrame;
-    if (!entry || entry == &sessionFrame) return 0;
-    ++entry->line;
-    if (aplerrno) return 0;
+namespace {
+
+// Everything but the plain next line of a block: a control value to enter, a
+// branch, a block repeated or left. `entry` is the current frame entry, its
+// line already advanced.
+__attribute__((noinline)) int32_t FollowLines(LineFrame *entry, const uint8_t *lineFlags) {
     if (pendingControl) {
         aplarray *control = pendingControl;
         pendingControl = nullptr;
@@ -185,6 +184,21 @@ extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
     return entry->line;
 }
 
+}  // namespace
+
+// lineFlags is the function's line-flags vector as an array image (what
+// compiled code passes as its last constant), not bare bytes.
+extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
+    LineFrame *entry = currentFrame;
+    if (!entry || entry == &sessionFrame) return 0;
+    const int32_t line = ++entry->line;
+    if (aplerrno) return 0;
+    // The line after the last one, in the same block: what nearly every line does.
+    if (!pendingControl && !entry->jumped && entry->count != 0 && line >= entry->first && line <= entry->last)
+        return line;
+    return FollowLines(entry, lineFlags);
+}
+
 extern "C" void APL_ResumeLines(void *old) {
     if (!old && !currentFrame) return;
     if (currentFrame && currentFrame != &sessionFrame) FreeBlock(currentFrame->base, HERE);
@@ -199,6 +213,14 @@ void BranchTo(int32_t line) {
 
 // The branch arrow: the next line is the first element of the argument.
 extern "C" aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right) {
+    // A managed INTG target of one axis at most, as compiled branches make it,
+    // needs no conversion and no link: the branch is taken at once.
+    if (!aplerrno && !axis && !left && right && right->eltype == APL_INTG && right->rank <= 1 &&
+        !(right->type & (APL_STATIC | APL_INDEXPOS))) {
+        if (right->rank == 0 || right->shape[0] > 0) BranchTo(DataOf<int32_t>(right)[0]);
+        if (right->lnkcnt == 0) APL_UnLinkTempEx(right, HERE);
+        return nullptr;
+    }
     return StandardCall({kRefused, kRefused, Required(APL_INTG)}, axis, left, right, [](CallArgs &args) -> aplarray * {
         aplarray *target = args.right;
         if (target->rank > 1) {
@@ -259,18 +281,55 @@ bool CanSuspend() {
     return !session.programMode && session.trapDepth == 0 && CallbackFunction(kSlotReadLine) != nullptr;
 }
 
-// The names a call has localised, in the order of localisation; their entries
-// come back in the reverse order, so that a name localised twice (a result
-// that is also an argument) ends with its outer entry.
+// The names that running calls have localised, in the order of localisation,
+// with the entries they had; they come back in the reverse order, so that a
+// name localised twice (a result that is also an argument) ends with its
+// outer entry. With them, the calls themselves: the fixed record each holds
+// and the line frame that was current when it began. Both live here, not in
+// the calls' C++ frames, so that the session can put them back itself when a
+// caught processor fault skips those frames.
 struct Localised {
     uint16_t symbol;
     bool label;
+    aplsymbol saved;
 };
+std::vector<Localised> localised;
 
+struct RunningCall {
+    aplarray *record;  // linked
+    LineFrame *frameBefore;
+};
+std::vector<RunningCall> runningCalls;
+
+void RestoreLocalisedNames(size_t count) {
+    while (localised.size() > count) {
+        Localised &name = localised.back();
+        if (name.label)
+            KAZ_ResumeLabel(&name.saved, name.symbol);
+        else
+            KAZ_ResumeVar(&name.saved, name.symbol);
+        localised.pop_back();
+    }
+}
+
+// Ends the calls above `count`, innermost first: the line frame each made is
+// freed and the record it held let go.
+void EndRunningCalls(size_t count) {
+    while (runningCalls.size() > count) {
+        const RunningCall call = runningCalls.back();
+        runningCalls.pop_back();
+        if (currentFrame && currentFrame != call.frameBefore && currentFrame != &sessionFrame)
+            FreeBlock(currentFrame->base, HERE);
+        currentFrame = call.frameBefore;
+        APL_UnLinkEx(call.record, HERE);
+    }
+}
+
+// The names one call localises, put back when it ends.
 class Locals {
 public:
-    explicit Locals(size_t n) { saves_.reserve(n), names_.reserve(n); }
-    ~Locals() { RestoreAll(); }
+    Locals() : base_(localised.size()) {}
+    ~Locals() { RestoreLocalisedNames(base_); }
     Locals(const Locals &) = delete;
     Locals &operator=(const Locals &) = delete;
 
@@ -283,26 +342,15 @@ public:
         Symbol(symbol).kind = APL_KIND_OPERAND;
         Symbol(symbol).value = descriptor;
     }
-    void RestoreAll() {
-        while (!names_.empty()) {
-            const Localised name = names_.back();
-            if (name.label)
-                KAZ_ResumeLabel(&saves_.back(), name.symbol);
-            else
-                KAZ_ResumeVar(&saves_.back(), name.symbol);
-            names_.pop_back();
-            saves_.pop_back();
-        }
-    }
 
 private:
-    aplsymbol *Slot(uint16_t symbol, bool label) {
-        saves_.emplace_back();
-        names_.push_back({symbol, label});
-        return &saves_.back();
+    // The slot that receives the name's entry; it stays in place until the
+    // entry is filled in (the list grows only between localisations).
+    static aplsymbol *Slot(uint16_t symbol, bool label) {
+        localised.push_back({symbol, label, {}});
+        return &localised.back().saved;
     }
-    std::vector<aplsymbol> saves_;
-    std::vector<Localised> names_;
+    size_t base_;
 };
 
 // The value of the result name, taken from it (its link now the caller's), or
@@ -329,6 +377,7 @@ bool Suspend(uint16_t symbol, int32_t lineNumber, const StoredLine &line, const 
         ShowCodes(DataOf<const uint8_t>(text), text->number);
         APL_UnLinkTempEx(text, HERE);
     }
+    FlushOutput();
     aplerrno = 0;
     if (!PushState({errorPositions.evaluator, symbol, lineNumber, true})) return false;
     // The nested session starts its own evaluations; the suspended line's
@@ -418,12 +467,13 @@ aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left
     if (!PushState({nullptr, stateIndicator.executing, APL_GetLineNum(), false}))
         return Refuse(APL_ERR_LIMIT, axis, left, right);
     // The record stays while the function runs, even when it is redefined.
-    record = APL_LinkEx(record, HERE);
+    const size_t callsBefore = runningCalls.size();
+    runningCalls.push_back({APL_LinkEx(record, HERE), currentFrame});
     aplarray *result = nullptr;
     {
         // Every name of the names area is localised, in header order; the
         // arguments, operands and labels take their values as they go.
-        Locals locals(view.names);
+        Locals locals;
         const uint32_t firstLabel = view.names - view.labels;
         for (uint32_t i = 0; i < view.names; ++i) {
             const uint16_t name = view.Name(i);
@@ -477,8 +527,15 @@ aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left
     // The names are back; the result's link becomes the caller's temporary.
     if (result && result->lnkcnt > 0) --result->lnkcnt;
     PopState();
-    APL_UnLinkEx(record, HERE);
+    EndRunningCalls(callsBefore);
     return result;
+}
+
+RunningCallsMark MarkRunningCalls() { return {localised.size(), runningCalls.size()}; }
+
+void EndRunningCallsTo(const RunningCallsMark &mark) {
+    RestoreLocalisedNames(mark.localised);
+    EndRunningCalls(mark.calls);
 }
 
 void InstallFunctionRunners() { InstallDefinedFunctionRunner(RunUserFunction); }

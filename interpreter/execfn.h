@@ -7,6 +7,7 @@
 #include "apl.h"
 #include "core/frames.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // Line flags of a fixed function (index 0 for the header).
@@ -52,6 +53,16 @@ void ClearPendingControl();
 // null for no value or an error (an unwind request passes through as 1111).
 // Consumes temporary arguments, leaves linked ones as they were.
 aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left, aplarray *right);
+// How many names running functions have localised and how many calls are
+// running; EndRunningCallsTo puts the names back and ends the calls (their
+// line frames freed, their records let go) down to such a mark, for the
+// session's recovery from a caught processor fault that skipped their ends.
+struct RunningCallsMark {
+    size_t localised;
+    size_t calls;
+};
+RunningCallsMark MarkRunningCalls();
+void EndRunningCallsTo(const RunningCallsMark &mark);
 // Makes the evaluator and APL_Evaluate run defined functions through RunUserFunction.
 void InstallFunctionRunners();
 // Writes a line of codes (an error echo), in keywords when keyword mode is on;

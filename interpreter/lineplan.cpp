@@ -14,9 +14,11 @@
 #include "interpreter/execline.h"
 #include "scalar/scllib.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -669,3 +671,5 @@ bool RunLinePlan(const StoredLine &line, const PoolView &pool) {
     --evaluator.depth;
     return true;
 }
+
+void ForgetLinePlans() { std::fill(std::begin(plans), std::end(plans), Plan{}); }

@@ -12,3 +12,6 @@
 // left them); false, with nothing done, when the line must take the general
 // walk.
 bool RunLinePlan(const StoredLine &line, const PoolView &pool);
+// Forgets every compiled line: a line of a cleared workspace may later stand
+// at the same address as another.
+void ForgetLinePlans();

@@ -13,6 +13,7 @@
 #include "interpreter/execfn.h"
 #include "interpreter/execline.h"
 #include "interpreter/maininc.h"
+#include "interpreter/runrecord.h"
 #include "interpreter/runstate.h"
 #include "interpreter/syscmd.h"
 #include "interpreter/tokenizer.h"
@@ -52,9 +53,11 @@ constexpr const char *kDisplayNames[] = {"A",  "S", "D", "R", "C", "HL",  "HC", 
 int32_t ModeValue() { return static_cast<int32_t>(FirstNumber(APL_Variable(sys_MODE_idx), 0)); }
 
 // Reads one line through the host (empty when no host reads) in the system's
-// characters, keyword translated when keyword mode is on.
+// characters, keyword translated when keyword mode is on. Whatever was written
+// before reaches the host's screen first: a prompt, an answer, an error.
 void ReadInputLine(char *buffer, int32_t mode) {
     buffer[0] = 0;
+    FlushOutput();
     if (auto read = reinterpret_cast<ReadFn>(CallbackFunction(kSlotReadLine))) read(buffer, mode);
     buffer[APL_INPUT_BUFFER - 1] = 0;
     if ((sessionMode & kModeKeywords) && InstalledKeywordLexer())
@@ -98,14 +101,20 @@ void ExecuteSessionLine(const uint8_t *text, int32_t length) {
         const int32_t code = aplerrno;
         PrintError(code);
         ShowTokenizerError(text, length);
+        FlushOutput();
         aplerrno = 0;
     } else {
         const PoolView pool = CurrentPool();
+        // A fault skips every frame between it and here: the runtime goes back
+        // to how it stood before the line.
+        const RunRecord before = SaveRunRecord();
         const FaultReport fault = RunGuarded([&] { EvaluateStatementLine(line, pool); });
+        if (fault.faulted) RestoreRunRecord(before);
         ReportFault(fault);
         if (aplerrno && aplerrno != kUnwindRequest) {
             PrintError(aplerrno);
             ShowStoredLine(line, pool);
+            FlushOutput();
             aplerrno = 0;
         }
     }
@@ -275,6 +284,7 @@ extern "C" int32_t APL_Init(uint8_t mode, const char *workspaceFile) {
         LoadWorkspace();
         if (aplerrno) {
             PrintError(aplerrno);
+            FlushOutput();
             aplerrno = 0;
             // A later SAVE must not overwrite the file that would not load.
             SetWorkspaceID("CLEAR WS");
@@ -480,6 +490,7 @@ void RunLatentExpression() {
     aplarray *result = APL_Execute(nullptr, nullptr, lx);
     if (aplerrno) {
         PrintError(aplerrno);
+        FlushOutput();
         aplerrno = 0;
     }
     if (result) {

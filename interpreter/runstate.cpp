@@ -4,11 +4,13 @@
 #include "interpreter/runstate.h"
 
 #include "core/arrays.h"
+#include "core/blockmem.h"
 #include "core/errors.h"
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "interpreter/execline.h"
 #include "interpreter/fixing.h"
+#include "interpreter/lineplan.h"
 #include "interpreter/mainloop.h"
 #include "interpreter/tokenizer.h"
 #include "system/nfiles.h"
@@ -55,6 +57,15 @@ void ResetErrors() {
 
 void ResetCodeBuffer() { ResetTokenBuffer(codeBuffer); }
 
+// What is remembered only to go faster: compiled lines, names and constants
+// found lately, the file names of allocations. The constant pool's reset
+// empties its own.
+void ForgetCaches() {
+    ForgetLinePlans();
+    ForgetRecentNames();
+    ForgetRecentFileNames();
+}
+
 constexpr StatePart kParts[] = {
     {"ties", ResetTies},
     {"line control", ResetLineControl},
@@ -62,6 +73,7 @@ constexpr StatePart kParts[] = {
     {"mode bits and tracing", ResetModes},
     {"pending errors", ResetErrors},
     {"code buffer", ResetCodeBuffer},
+    {"caches of compiled lines, names and file names", ForgetCaches},
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -1003,6 +1004,8 @@ bool TokenizeSourceLine(const uint8_t *text, int32_t length, int32_t flags, Stor
     line.last = line.end - commentLength - 1;
     return true;
 }
+
+void ForgetRecentNames() { std::fill(std::begin(recentNames), std::end(recentNames), RecentName{}); }
 
 PoolView CurrentPool() {
     const uint32_t size = ConstantPoolSize();

@@ -91,6 +91,9 @@ uint16_t TagClass(uint8_t code);
 // out before it returns. False with aplerrno set (and the tokenizer's error
 // position at the character where it stopped); the caller abandons the buffer.
 bool TokenizeLine(const uint8_t *text, int32_t length, int32_t flags);
+// Empties the cache of names tokenized lately (a cleared workspace starts
+// from nothing remembered).
+void ForgetRecentNames();
 // Line flags (diamonds, control symbol) gathered since the last reset.
 extern uint8_t tokenizerLineFlags;
 

@@ -4,18 +4,15 @@
 #include "scalar/operands.h"
 
 #include "core/arrays.h"
+#include "core/depths.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/primitives.h"
 
-namespace {
-int operandDepth = 0;
-}  // namespace
-
-OperandDepth::OperandDepth() : ok_(++operandDepth <= kMaxOperandDepth) {
+OperandDepth::OperandDepth() : ok_(++depths.operand <= kMaxOperandDepth) {
     if (!ok_ && !aplerrno) SetError(APL_ERR_LIMIT);
 }
-OperandDepth::~OperandDepth() { --operandDepth; }
+OperandDepth::~OperandDepth() { --depths.operand; }
 
 bool IsScalarPrimitive(const aplfnc *operand, bool dyadic) {
     if (!operand || (operand->flags & (APL_FN_DERIVED | APL_FN_DEFINED)) || !(operand->flags & APL_FN_PRIMITIVE))

@@ -5,6 +5,7 @@
 
 #include "core/arrays.h"
 #include "core/callbacks.h"
+#include "core/depths.h"
 #include "core/eltypes.h"
 #include "core/errors.h"
 #include "core/glyphs.h"
@@ -21,13 +22,12 @@ namespace {
 // instead of running off the end of the C stack.
 // A tenth of the nesting limit: each level holds a whole engine frame.
 constexpr int kMaxScalarDepth = kMaxNestingDepth / 10;
-int scalarDepth = 0;
 
 class DepthGuard {
 public:
-    DepthGuard() { ++scalarDepth; }
-    ~DepthGuard() { --scalarDepth; }
-    bool tooDeep() const { return scalarDepth > kMaxScalarDepth; }
+    DepthGuard() { ++depths.scalar; }
+    ~DepthGuard() { --depths.scalar; }
+    bool tooDeep() const { return depths.scalar > kMaxScalarDepth; }
 };
 
 // An argument and whether this call owns it. An owned array (a temporary, or an

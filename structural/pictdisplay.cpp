@@ -3,6 +3,7 @@
 // APL_PictDisplay, the system function DISPLAY. Relies on the exported runtime.
 #include "apl.h"
 #include "core/arrays.h"
+#include "core/depths.h"
 #include "core/errors.h"
 #include "core/glyphs.h"
 #include "core/primitives.h"
@@ -114,7 +115,6 @@ const char *const kNameText[kNames] = {"A",  "S", "D", "R", "C", "HL",  "HC", "H
 
 // Nested pictures call the function once per level: deeper than this is LIMIT.
 constexpr int kMaxDisplayDepth = 100;
-int displayDepth = 0;
 
 }  // namespace
 
@@ -124,7 +124,7 @@ int displayDepth = 0;
 aplarray *apl_DISPLAY(aplarray *axis, aplarray *left, aplarray *right);
 
 aplarray *apl_DISPLAY(aplarray *axis, aplarray *left, aplarray *right) {
-    if (displayDepth >= kMaxDisplayDepth) {
+    if (depths.display >= kMaxDisplayDepth) {
         ReleaseTemporaries(axis, left, right);
         SetError(APL_ERR_LIMIT);
         return nullptr;
@@ -163,7 +163,7 @@ aplarray *apl_DISPLAY(aplarray *axis, aplarray *left, aplarray *right) {
 
     aplsymbol localvars[kNames + 1];
     void *old_lines;
-    ++displayDepth;
+    ++depths.display;
     KAZ_InitArg(localvars + 0, idx[kS], left);
     KAZ_InitArg(localvars + 1, idx[kA], right);
     KAZ_InitVar(localvars + 2, idx[kD]);
@@ -315,7 +315,7 @@ end:
     for (int i = kGEN; i <= kSS; ++i) KAZ_ResumeLabel(localvars + i, idx[i]);
     KAZ_ResumeVar(localvars + kNames, io);
     if (framed) APL_ResumeLines(old_lines);
-    --displayDepth;
+    --depths.display;
     if (z && z->lnkcnt > 0) --z->lnkcnt;
     return z;
 }
