@@ -212,8 +212,14 @@ static void WriteText(const char *text, int32_t newLine) {
     APL_cursor_pos = lineColumn;
 }
 
+/* A count of 0 ends no line: what was written must be seen now (the library
+ * is about to wait for input, or has reported an error). */
 static void EndLines(int32_t count) {
     int32_t i;
+    if (count <= 0) {
+        fflush(stdout);
+        return;
+    }
     for (i = 0; i < count; ++i) EndLine();
     APL_cursor_pos = 0;
 }
