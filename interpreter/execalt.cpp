@@ -50,10 +50,15 @@ aplarray *ExecAlternateKernel(CallArgs &args) {
     // Copies: the expression may reassign the names the arguments came from.
     const std::string alternate(DataOf<const char>(args.left), static_cast<size_t>(args.left->number));
     const std::string expression(DataOf<const char>(args.right), static_cast<size_t>(args.right->number));
+    // The flag is looked at before the expression and before the alternate:
+    // an expression that always fails, with an alternate that calls it again,
+    // never finishes a line for anyone else to look.
+    if (InterruptRequested()) return nullptr;
     ++session.trapDepth;
     aplarray *value = ExecuteLine(expression);
     --session.trapDepth;
     if (!Trappable(aplerrno)) return AsResult(args, value);
+    if (InterruptRequested()) return nullptr;
     SetErrorVariable(aplerrno);
     aplerrno = 0;
     APL_error_message[0] = 0;

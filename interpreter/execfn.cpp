@@ -144,13 +144,12 @@ extern "C" void *APL_InitLines(void **oldOut, int32_t lineCount, ...) {
     return frame;
 }
 
-// lineFlags is the function's line-flags vector as an array image (what
-// compiled code passes as its last constant), not bare bytes.
-extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
-    LineFrame *entry = currentFrame;
-    if (!entry || entry == &sessionFrame) return 0;
-    ++entry->line;
-    if (aplerrno) return 0;
+namespace {
+
+// Everything but the plain next line of a block: a control value to enter, a
+// branch, a block repeated or left. `entry` is the current frame entry, its
+// line already advanced.
+__attribute__((noinline)) int32_t FollowLines(LineFrame *entry, const uint8_t *lineFlags) {
     if (pendingControl) {
         aplarray *control = pendingControl;
         pendingControl = nullptr;
@@ -185,6 +184,21 @@ extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
     return entry->line;
 }
 
+}  // namespace
+
+// lineFlags is the function's line-flags vector as an array image (what
+// compiled code passes as its last constant), not bare bytes.
+extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
+    LineFrame *entry = currentFrame;
+    if (!entry || entry == &sessionFrame) return 0;
+    const int32_t line = ++entry->line;
+    if (aplerrno) return 0;
+    // The line after the last one, in the same block: what nearly every line does.
+    if (!pendingControl && !entry->jumped && entry->count != 0 && line >= entry->first && line <= entry->last)
+        return line;
+    return FollowLines(entry, lineFlags);
+}
+
 extern "C" void APL_ResumeLines(void *old) {
     if (!old && !currentFrame) return;
     if (currentFrame && currentFrame != &sessionFrame) FreeBlock(currentFrame->base, HERE);
@@ -199,6 +213,14 @@ void BranchTo(int32_t line) {
 
 // The branch arrow: the next line is the first element of the argument.
 extern "C" aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right) {
+    // A managed INTG target of one axis at most, as compiled branches make it,
+    // needs no conversion and no link: the branch is taken at once.
+    if (!aplerrno && !axis && !left && right && right->eltype == APL_INTG && right->rank <= 1 &&
+        !(right->type & (APL_STATIC | APL_INDEXPOS))) {
+        if (right->rank == 0 || right->shape[0] > 0) BranchTo(DataOf<int32_t>(right)[0]);
+        if (right->lnkcnt == 0) APL_UnLinkTempEx(right, HERE);
+        return nullptr;
+    }
     return StandardCall({kRefused, kRefused, Required(APL_INTG)}, axis, left, right, [](CallArgs &args) -> aplarray * {
         aplarray *target = args.right;
         if (target->rank > 1) {
@@ -233,6 +255,14 @@ extern "C" aplarray *APL_Control(aplarray *axis, aplarray *left, aplarray *right
 namespace {
 
 constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
+
+// Takes the host's Ctrl-C, if there is one, as INTERRUPT ERROR; true then.
+bool TakeInterrupt() {
+    if (!APL_interrupted) return false;
+    APL_interrupted = 0;
+    SetError(APL_ERR_INTERRUPT);
+    return true;
+}
 
 // Releases the temporaries of a call that ends before it starts; the same
 // temporary may stand in two places.
@@ -480,11 +510,11 @@ aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left
                 }
                 ClearErrorPositions();
                 const StoredLine line = view.Line(static_cast<uint32_t>(n));
-                EvaluateStatementLine(line, pool);
-                if (!aplerrno && APL_interrupted) {
-                    APL_interrupted = 0;
-                    SetError(APL_ERR_INTERRUPT);
-                }
+                // The flag is looked at before every line as well as after
+                // it: lines that all fail (under EA, say) must not keep a
+                // Ctrl-C waiting for a line that succeeds.
+                if (!TakeInterrupt()) EvaluateStatementLine(line, pool);
+                if (!aplerrno) TakeInterrupt();
                 if (!aplerrno) continue;
                 if (aplerrno == kUnwindRequest) break;
                 if (!Suspend(symbol, n, line, pool)) break;

@@ -15,6 +15,7 @@
 #include "interpreter/runstate.h"
 #include "interpreter/tokenizer.h"
 #include "system/compfile.h"
+#include "system/nfiles.h"
 #include "system/register.h"
 
 #include <algorithm>
@@ -406,10 +407,7 @@ void CivilFromDays(int64_t days, int64_t &year, int &month, int &day) {
 
 // ---- Exported to the commands -------------------------------------------------------------
 
-std::string WorkspaceFileName(const std::string &name) {
-    if (name.find(".kaz") != std::string::npos || name.find(".KAZ") != std::string::npos) return name;
-    return name + ".kaz";
-}
+std::string WorkspaceFileName(const std::string &name) { return WithExtension(name, kWorkspaceExtension); }
 
 std::string SaveTimeText(uint32_t stored) {
     // The local time of the last moment the platform's time_t can hold (all of

@@ -29,8 +29,9 @@ private:
 bool IsScalarPrimitive(const aplfnc *operand, bool dyadic);
 // True when the operand is the primitive with this character.
 bool IsPrimitive(const aplfnc *operand, uint8_t code);
-// True for an empty descriptor (no second operand), which monadic operators take.
-inline bool IsEmptyOperand(const aplfnc *operand) { return !operand || operand->flags == 0; }
+// True for an empty descriptor (no second operand), which monadic operators
+// take. A native function's descriptor has flags 0 too, but its function.
+inline bool IsEmptyOperand(const aplfnc *operand) { return !operand || (operand->flags == 0 && !operand->function); }
 
 // The finishing step of every item-by-item result: all items without a value
 // (the function returned nothing each time) give null without an error; some

@@ -9,6 +9,7 @@
 #   interpreter/          everything but host/
 #   compiler/             core/, interpreter/, system/
 #   host/, plugins/       their own folder (by bare name or folder name)
+#   support/              its own files by bare name (copied into projects)
 # A folder that is missing is skipped; a source folder without an allow list
 # is an error, so a new layer cannot go unchecked.
 #
@@ -33,6 +34,7 @@ declare -A allow=(
     [compiler]="core interpreter system compiler"
     [host]="own host"
     [plugins]="own plugins"
+    [support]="own"
 )
 # Folders at the top of the tree that hold no product sources.
 not_sources=" include tests bench docs scripts share build "

@@ -217,7 +217,7 @@ TEST_F(CompilerTest, ObjectListBreaksAfterEveryFifthObject) {
 
 TEST_F(CompilerTest, LongValuesAreCutToTheirBuffersAndBinaryBytesStayInTheirLine) {
     const std::string longValue(10000, 'x');
-    Setup("[CC]\nObjExtension=" + longValue + "\nCompileCmd=" + longValue + "\n" + std::string("Target\0OS=bin\x01\xff", 17) +
+    Setup("[CC]\nObjExtension=" + longValue + "\nCompileCmd=" + longValue + "\n" + std::string("Target\0OS=bin\x01\xff", 15) +
           "\n[Makefile]\nObjSep=" + longValue + "\n[CC]\nLinkCmd=" + longValue + "[Makefile]\n");
     CompilerSettings s;
     ASSERT_TRUE(ReadSettings(APL_compilerfile, s));

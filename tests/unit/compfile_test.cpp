@@ -1,19 +1,30 @@
 // Serialised arrays and component files: IIOL sizes, IIOS layout and round
-// trips, hostile and other-byte-order input, IIO component files, and the
-// checked-in files written by the 32-bit build.
+// trips, hostile and other-byte-order input, IIO component files and their
+// locks, numbers no reader would take, and the checked-in files written by the
+// 32-bit build.
 #include "support.h"
 
 #include "system/compfile.h"
 #include "system/oserror.h"
+#include "system/safefile.h"
 #include "tests/fixtures/fixture_arrays.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <fstream>
+#include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <csignal>
 #include <filesystem>
 
@@ -505,6 +516,205 @@ TEST_F(ComponentFiles, EveryFailedWriteLeavesTheFileReadableWithItsComponents) {
     int entries = 0;
     for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(dir.file(""))) ++entries;
     EXPECT_EQ(entries, 2);
+}
+
+// ---- Locks between sessions ------------------------------------------------------
+// The test plays the other session: it holds a lock on the file while the
+// library, on a thread of its own, waits for it.
+
+enum class Waiter { Queued, Finished, Unknown };
+
+// Waits until a thread is queued for a lock on the open file (the kernel lists
+// waiters in /proc/locks with "->"), or until `finished` says the thread never
+// needed to wait. Unknown where the list cannot be read.
+Waiter WaitForLockWaiter(int fd, const std::atomic<bool> &finished) {
+    struct stat status;
+    if (fstat(fd, &status) != 0) return Waiter::Unknown;
+    const std::string inode = ":" + std::to_string(status.st_ino) + " ";
+    while (!finished) {
+        std::ifstream locks("/proc/locks");
+        if (!locks) return Waiter::Unknown;
+        for (std::string line; std::getline(locks, line);)
+            if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return Waiter::Queued;
+        std::this_thread::yield();
+    }
+    return Waiter::Finished;
+}
+
+class HeldLock {
+public:
+    HeldLock(const std::string &path, int operation) : fd_(open(path.c_str(), O_RDWR)) {
+        EXPECT_EQ(flock(fd_, operation), 0) << path;
+    }
+    ~HeldLock() { release(); }
+    int fd() const { return fd_; }
+    void release() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// The library's work on a thread of its own while the test, holding a lock,
+// plays the other session with plain file calls (the library itself is used
+// by one thread at a time). However the test ends, the lock goes first.
+class OtherThread {
+public:
+    template <class Work>
+    OtherThread(HeldLock &lock, Work work)
+        : lock_(lock), thread_([this, work] {
+              work();
+              finished_ = true;
+          }) {}
+    ~OtherThread() { join(); }
+    void join() {
+        lock_.release();
+        if (thread_.joinable()) thread_.join();
+    }
+    const std::atomic<bool> &finished() const { return finished_; }
+
+private:
+    HeldLock &lock_;
+    std::atomic<bool> finished_{false};
+    std::thread thread_;
+};
+
+using ComponentLocks = LibraryTest;
+
+TEST_F(ComponentLocks, AnAppendWaitsAndThenNumbersFromTheHeaderAsItIsThen) {
+    TempDir dir;
+    const std::string file = dir.file("comp.cf"), theirs = dir.file("theirs.cf");
+    Append(Chars("first"), file);
+    Append(Chars("first"), theirs);
+    Append(Chars("theirs"), theirs);
+    const Bytes afterTheirs = ReadFile(theirs);
+    HeldLock other(file, LOCK_EX);
+    std::vector<int32_t> appended;
+    OtherThread session(other, [&] { appended = Append(Chars("mine"), file); });
+    const Waiter waiter = WaitForLockWaiter(other.fd(), session.finished());
+    if (waiter == Waiter::Unknown) GTEST_SKIP() << "no /proc/locks";
+    EXPECT_EQ(waiter, Waiter::Queued);
+    // The other session appends its component while this one waits.
+    ASSERT_EQ(pwrite(other.fd(), afterTheirs.data(), afterTheirs.size(), 0), static_cast<ssize_t>(afterTheirs.size()));
+    session.join();
+    EXPECT_EQ(appended, (std::vector<int32_t>{3, static_cast<int32_t>(afterTheirs.size())}));
+    ExpectSame(ReadWhole(file), Nested({Chars("first"), Chars("theirs"), Chars("mine")}));
+}
+
+TEST_F(ComponentLocks, AnAppendWaitingWhileTheFileIsReplacedGoesToTheNewFile) {
+    TempDir dir;
+    const std::string file = dir.file("comp.cf"), replacement = dir.file("new.cf");
+    Append(Chars("old"), file);
+    Append(Chars("new"), replacement);
+    HeldLock other(file, LOCK_EX);
+    std::vector<int32_t> appended;
+    OtherThread session(other, [&] { appended = Append(Chars("late"), file); });
+    const Waiter waiter = WaitForLockWaiter(other.fd(), session.finished());
+    if (waiter == Waiter::Unknown) GTEST_SKIP() << "no /proc/locks";
+    EXPECT_EQ(waiter, Waiter::Queued);
+    ASSERT_EQ(rename(replacement.c_str(), file.c_str()), 0);
+    session.join();
+    EXPECT_EQ(appended, (std::vector<int32_t>{2, 20 + LengthOf(Chars("new"))}));
+    ExpectSame(ReadWhole(file), Nested({Chars("new"), Chars("late")}));
+}
+
+TEST_F(ComponentLocks, AReaderWaitsForAnAppendToFinish) {
+    TempDir dir;
+    const std::string file = dir.file("comp.cf");
+    Append(Chars("one"), file);
+    Append(Chars("two"), file);
+    const Bytes whole = ReadFile(file);
+    // Half an append: a header that counts a component not yet written.
+    HeldLock other(file, LOCK_EX);
+    const size_t withoutTwo = whole.size() - static_cast<size_t>(LengthOf(Chars("two")));
+    ASSERT_EQ(ftruncate(other.fd(), static_cast<off_t>(withoutTwo)), 0);
+    aplarray *read = nullptr;
+    OtherThread session(other, [&] { read = ReadWhole(file); });
+    const Waiter waiter = WaitForLockWaiter(other.fd(), session.finished());
+    ASSERT_EQ(pwrite(other.fd(), whole.data(), whole.size(), 0), static_cast<ssize_t>(whole.size()));
+    session.join();
+    if (waiter == Waiter::Unknown) {
+        APL_UnLinkTemp(read);
+        GTEST_SKIP() << "no /proc/locks";
+    }
+    EXPECT_EQ(waiter, Waiter::Queued);
+    ExpectSame(read, Nested({Chars("one"), Chars("two")}));
+}
+
+TEST_F(ComponentLocks, ANewFileIsNeverMadeOverOneThatAppeared) {
+    TempDir dir;
+    const std::string file = dir.file("made");
+    WriteFile(file, "theirs");
+    const FilePiece mine{"mine", 4};
+    EXPECT_EQ(CreateNewFile(file.c_str(), &mine, 1), Creation::Existed);
+    EXPECT_EQ(ReadFile(file), "theirs");
+    EXPECT_EQ(CreateNewFile(dir.file("fresh").c_str(), &mine, 1), Creation::Created);
+    EXPECT_EQ(ReadFile(dir.file("fresh")), "mine");
+    int entries = 0;  // no temporary file is left beside them
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(dir.file(""))) ++entries;
+    EXPECT_EQ(entries, 2);
+}
+
+// ---- Numbers that no reader takes ---------------------------------------------------
+// Every writer of serialised arrays refuses an infinity or NaN, which its
+// reader would refuse, and writes the extremes of the doubles, which it reads.
+
+struct SerialWriter {
+    const char *name;
+    // Writes the value (consumed) and reads it back; null with the error set.
+    aplarray *(*writeAndRead)(aplarray *value, const std::string &file);
+};
+
+const SerialWriter kSerialWriters[] = {
+    {"IIOS",
+     [](aplarray *value, const std::string &) -> aplarray * {
+         aplarray *bytes = APL_Serialize(nullptr, APL_Int(1), value);
+         return bytes ? APL_Serialize(nullptr, nullptr, bytes) : nullptr;
+     }},
+    {"whole file",
+     [](aplarray *value, const std::string &file) -> aplarray * {
+         APL_ReadWrite(nullptr, value, APL_String(file.c_str()));
+         return aplerrno ? nullptr : ReadWhole(file);
+     }},
+    {"component",
+     [](aplarray *value, const std::string &file) -> aplarray * {
+         const std::vector<int32_t> at = Append(value, file);
+         return at.empty() ? nullptr : APL_ReadWrite(nullptr, nullptr, NameAndPosition(file, at[1]));
+     }},
+};
+
+aplarray *Extremes() {
+    constexpr double kMax = std::numeric_limits<double>::max();
+    constexpr double kTiny = std::numeric_limits<double>::denorm_min();
+    return Nested({Reals({kMax, -kMax, kTiny, -kTiny, std::numeric_limits<double>::min(), -0.0}),
+                   Nested({Reals({1e308}, {}), Chars("x")})});
+}
+
+std::vector<aplarray *> NonFinite() {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const double nan = std::nan("");
+    // An infinity far into a long vector, deep in a nested one.
+    std::vector<double> longVector(200000, 1.0);
+    longVector.back() = kInf;
+    return {Reals({kInf}, {}), Reals({1, 2, -kInf}), Reals({nan}),
+            Nested({Chars("deep"), Nested({Ints({1}), Reals(longVector)})})};
+}
+
+using FiniteNumbers = LibraryTest;
+
+TEST_F(FiniteNumbers, EveryWriterReadsBackTheExtremesAndRefusesWhatItsReaderWould) {
+    TempDir dir;
+    for (const SerialWriter &writer : kSerialWriters) {
+        const std::string file = dir.file(std::string(writer.name) + ".cf");
+        ExpectSame(writer.writeAndRead(Extremes(), file), Extremes(), writer.name);
+        const Bytes before = ReadFile(file);
+        for (aplarray *value : NonFinite()) {
+            Fails(writer.writeAndRead(value, file), APL_ERR_DOMAIN, "Infinity or NaN cannot be written");
+            EXPECT_EQ(ReadFile(file), before) << writer.name;
+        }
+    }
 }
 
 using ThirtyTwoBitFiles = LibraryTest;

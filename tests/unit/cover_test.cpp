@@ -3,6 +3,8 @@
 #include "support.h"
 
 #include "core/cover.h"
+#include "core/glyphs.h"
+#include "core/primitives.h"
 #include "core/symtab.h"
 
 #include <cstring>
@@ -241,6 +243,17 @@ TEST_F(Descriptors, DerivedFunctionGetsTheRecordsOperandsAndAxis) {
     KAZ_MonOp(&derived, &record, Twice, nullptr, KAZ_CFn(Native), nullptr);
     APL_UnLinkTemp(APL_Evaluate(&derived, nullptr, nullptr, Ints({1})));
     EXPECT_EQ(lastSecond->flags, 0);  // a monadic operator's empty second operand
+}
+
+// A compiled function (a native descriptor, flags 0) is an operand like any
+// other: the outer product with it is not taken for a missing operand.
+TEST_F(Descriptors, NativeFunctionIsTheSecondOperandOfAProduct) {
+    aplfnc derived;
+    aplop record;
+    KAZ_DyOp(&derived, &record, APL_InnerProduct, nullptr, KAZ_Fn(glyph::kJot, PrimitiveFlags(glyph::kJot), APL_Jot),
+             nullptr, KAZ_CFn(Native), nullptr);
+    EXPECT_EQ(Take(APL_Evaluate(&derived, nullptr, Ints({1, 2}), Ints({3}))), "I[42 42]");
+    EXPECT_EQ(aplerrno, 0);
 }
 
 // A derived operand runs once per use: its temporary axes live through all
