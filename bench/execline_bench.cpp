@@ -25,7 +25,7 @@ void BM_EvaluateIncrement(benchmark::State &state) {
         "0";
     StoredLine line;
     bool assigned;
-    APL_UnLinkTempEx(ExecuteText(reinterpret_cast<const uint8_t *>(init), 3, assigned), "bench", 0);
+    APL_UnLinkEx(ExecuteText(reinterpret_cast<const uint8_t *>(init), 3, assigned), "bench", 0);
     TokenizeSourceLine(reinterpret_cast<const uint8_t *>(text), static_cast<int32_t>(strlen(text)), kTokImmediate,
                        line);
     const PoolView pool = CurrentPool();

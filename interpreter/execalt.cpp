@@ -17,16 +17,26 @@ aplarray *Fail(int32_t code) {
     return nullptr;
 }
 
-// The value of a line of text; nothing when it has none or was an assignment.
+// The value of a line of text with a link of ours (it may be a variable's
+// own array); nothing when it has none or was an assignment.
 aplarray *ExecuteLine(const std::string &text) {
     if (text.empty()) return nullptr;
     bool assigned = false;
     aplarray *value =
         ExecuteText(reinterpret_cast<const uint8_t *>(text.data()), static_cast<int32_t>(text.size()), assigned);
     if (value && assigned) {
-        APL_UnLinkTempEx(value, HERE);
+        APL_UnLinkEx(value, HERE);
         return nullptr;
     }
+    return value;
+}
+
+// A value of ExecuteLine as the kernel's result. The wrapper gives up one
+// link of a result that is not an argument, which is ours; an argument
+// handed back (a text that names itself) only loses the wrapper's own link,
+// so ours goes here.
+aplarray *AsResult(const CallArgs &args, aplarray *value) {
+    if (value && (value == args.axis || value == args.left || value == args.right)) --value->lnkcnt;
     return value;
 }
 
@@ -40,15 +50,20 @@ aplarray *ExecAlternateKernel(CallArgs &args) {
     // Copies: the expression may reassign the names the arguments came from.
     const std::string alternate(DataOf<const char>(args.left), static_cast<size_t>(args.left->number));
     const std::string expression(DataOf<const char>(args.right), static_cast<size_t>(args.right->number));
+    // The flag is looked at before the expression and before the alternate:
+    // an expression that always fails, with an alternate that calls it again,
+    // never finishes a line for anyone else to look.
+    if (InterruptRequested()) return nullptr;
     ++session.trapDepth;
     aplarray *value = ExecuteLine(expression);
     --session.trapDepth;
-    if (!Trappable(aplerrno)) return value;
+    if (!Trappable(aplerrno)) return AsResult(args, value);
+    if (InterruptRequested()) return nullptr;
     SetErrorVariable(aplerrno);
     aplerrno = 0;
     APL_error_message[0] = 0;
     ClearErrorPositions();
-    return ExecuteLine(alternate);
+    return AsResult(args, ExecuteLine(alternate));
 }
 
 }  // namespace

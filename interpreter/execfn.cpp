@@ -256,6 +256,14 @@ namespace {
 
 constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
 
+// Takes the host's Ctrl-C, if there is one, as INTERRUPT ERROR; true then.
+bool TakeInterrupt() {
+    if (!APL_interrupted) return false;
+    APL_interrupted = 0;
+    SetError(APL_ERR_INTERRUPT);
+    return true;
+}
+
 // Releases the temporaries of a call that ends before it starts; the same
 // temporary may stand in two places.
 aplarray *Refuse(int32_t code, aplarray *axis, aplarray *left, aplarray *right) {
@@ -502,11 +510,11 @@ aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left
                 }
                 ClearErrorPositions();
                 const StoredLine line = view.Line(static_cast<uint32_t>(n));
-                EvaluateStatementLine(line, pool);
-                if (!aplerrno && APL_interrupted) {
-                    APL_interrupted = 0;
-                    SetError(APL_ERR_INTERRUPT);
-                }
+                // The flag is looked at before every line as well as after
+                // it: lines that all fail (under EA, say) must not keep a
+                // Ctrl-C waiting for a line that succeeds.
+                if (!TakeInterrupt()) EvaluateStatementLine(line, pool);
+                if (!aplerrno) TakeInterrupt();
                 if (!aplerrno) continue;
                 if (aplerrno == kUnwindRequest) break;
                 if (!Suspend(symbol, n, line, pool)) break;

@@ -486,6 +486,18 @@ uint32_t Now() { return static_cast<uint32_t>(time(nullptr)); }
 
 }  // namespace
 
+bool DefinedName(const aplarray *lines, std::string &name) {
+    std::string headerText;
+    if (!lines || !IsNested(lines) || lines->number < 1 || !LineText(ItemsOf(lines)[0], headerText)) return false;
+    Header header;
+    bool illegal = false;
+    if (!ParseHeader(reinterpret_cast<const uint8_t *>(headerText.data()), static_cast<int32_t>(headerText.size()),
+                     header, illegal))
+        return false;
+    name = header.Name();
+    return true;
+}
+
 aplarray *DefineFunction(const aplarray *lines) {
     APL_error_message[0] = 0;
     if (!lines || !IsNested(lines) || lines->number < 1) return FailedAt(0);

@@ -8,6 +8,7 @@
 #include "interpreter/tokenizer.h"
 
 #include <cstdint>
+#include <string>
 
 // ---- The fixed function record ------------------------------------------------------
 // A CHAR vector holding a byte block of 32-bit little-endian words: the
@@ -68,6 +69,11 @@ bool IsUserFunction(uint16_t symbol);
 // The record of a function value: item 1 of the two-item value, or the value
 // itself (an older form). Not linked; null when the symbol is no user function.
 aplarray *FixedRecord(uint16_t symbol);
+
+// The name that a function's lines (as DefineFunction takes them) would
+// define: the name in their header. False when the header does not hold up.
+// Borrows `lines`; changes nothing.
+bool DefinedName(const aplarray *lines, std::string &name);
 
 // Fixes a function from its lines (a nested vector: header, then body lines,
 // each a CHAR vector or scalar). Returns a temporary: the function's name, or

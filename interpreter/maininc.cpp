@@ -15,6 +15,7 @@
 #include "interpreter/runstate.h"
 #include "interpreter/tokenizer.h"
 #include "system/compfile.h"
+#include "system/nfiles.h"
 #include "system/register.h"
 
 #include <algorithm>
@@ -237,9 +238,15 @@ bool ReadImage(const std::string &file, WorkspaceImage &image) {
 // ---- Installing objects ---------------------------------------------------------------
 
 // Fixes a function from its stored lines (borrowed) and gives it its stored
-// time stamps.
-// False with the error set when the text does not define the function `name`.
+// time stamps. False with the error set when the text does not define the
+// function of the entry's name; a text that names another object is refused
+// before it is fixed, so that it cannot replace that object.
 bool FixFunction(const ImageEntry &entry) {
+    std::string defined;
+    if (!DefinedName(entry.value, defined) || defined != entry.name) {
+        SetErrorText(APL_ERR_DEFN, "Function %s cannot be fixed", entry.name.c_str());
+        return false;
+    }
     aplarray *result = DefineFunction(entry.value);
     TempGuard guard(result);
     const bool named = result && IsCharVector(result) &&
@@ -400,10 +407,7 @@ void CivilFromDays(int64_t days, int64_t &year, int &month, int &day) {
 
 // ---- Exported to the commands -------------------------------------------------------------
 
-std::string WorkspaceFileName(const std::string &name) {
-    if (name.find(".kaz") != std::string::npos || name.find(".KAZ") != std::string::npos) return name;
-    return name + ".kaz";
-}
+std::string WorkspaceFileName(const std::string &name) { return WithExtension(name, kWorkspaceExtension); }
 
 std::string SaveTimeText(uint32_t stored) {
     // The local time of the last moment the platform's time_t can hold (all of

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-// The file of a workspace name: ".kaz" appended unless the name already holds
-// ".kaz" or ".KAZ".
+constexpr const char *kWorkspaceExtension = ".kaz";
+
+// The file of a workspace name: ".kaz" appended unless the name ends in it
+// (in any case).
 std::string WorkspaceFileName(const std::string &name);
 
 // A stored save time (seconds since 1970 plus 3600) in the 24-character form

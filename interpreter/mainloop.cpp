@@ -365,21 +365,6 @@ extern "C" void APL_MainLoop(void) {
 
 // ---- Input, execute, latent expression -------------------------------------------------
 
-namespace {
-
-// The value of an executed line as its caller may own it. A name alone gives
-// the variable's own array and a constant the record of the line's pool:
-// handing either on as a temporary would let the caller free what the
-// variable or the pool still holds, so those are copied.
-aplarray *OwnedValue(aplarray *value) {
-    if (!value || (!IsStatic(value) && value->lnkcnt == 0)) return value;
-    aplarray *copy = CopyArray(value, HERE);
-    if (!copy && !aplerrno) SetError(APL_ERR_WSFULL);
-    return copy;
-}
-
-}  // namespace
-
 aplarray *ExecuteText(const uint8_t *text, int32_t length, bool &assigned) {
     assigned = false;
     const TokenBuffer outerBuffer = SaveCodeBuffer();
@@ -393,8 +378,10 @@ aplarray *ExecuteText(const uint8_t *text, int32_t length, bool &assigned) {
         if (aplerrno) {
             APL_UnLinkTempEx(result.value, HERE);
         } else {
+            // Handed on with a link, never copied: the value may be a
+            // variable's own array, just assigned, of any size and depth.
             assigned = result.assigned;
-            value = OwnedValue(result.value);
+            value = APL_LinkEx(result.value, HERE);
         }
     }
     ResetTokenBuffer(codeBuffer);
@@ -430,7 +417,7 @@ extern "C" aplarray *APL_QuadInput(void) {
         if (!value && !aplerrno) SetError(APL_ERR_VALUE);
     }
     free(buffer);
-    return value;
+    return GiveUpLink(value);
 }
 
 extern "C" aplarray *APL_QQuadInput(void) {
@@ -478,10 +465,10 @@ extern "C" aplarray *APL_Execute(aplarray *axis, aplarray *left, aplarray *right
         ExecuteText(reinterpret_cast<const uint8_t *>(text.data()), static_cast<int32_t>(text.size()), assigned);
     if (!value) return nullptr;
     if (assigned) {
-        APL_UnLinkTempEx(value, HERE);
+        APL_UnLinkEx(value, HERE);
         return nullptr;
     }
-    return value;
+    return GiveUpLink(value);
 }
 
 void RunLatentExpression() {

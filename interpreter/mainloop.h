@@ -41,6 +41,16 @@ void ClearAndAnnounce();
 // Asks the session loops to cut back `levels` suspended levels.
 void RequestUnwind(int levels);
 // Executes text in a fresh buffer and pool (names must exist unless assigned).
-// Returns the value (a temporary) or null; `assigned` tells that it was just assigned.
+// Returns the value with one link that the caller owns, or null; `assigned`
+// tells that it was just assigned. The value may be a variable's own array
+// (nothing is copied): the caller unlinks it, or returns it with GiveUpLink.
 aplarray *ExecuteText(const uint8_t *text, int32_t length, bool &assigned);
+// Gives up the caller's link on a value of ExecuteText so that it can be
+// returned as a result (a temporary when nobody else holds it). A function
+// under the standard wrapper returns the value as it is instead: the
+// wrapper gives up the link of every result that is not an argument.
+inline aplarray *GiveUpLink(aplarray *value) {
+    if (value && value->lnkcnt > 0) --value->lnkcnt;
+    return value;
+}
 void RunLatentExpression();

@@ -15,6 +15,8 @@
 #include "structural/nested.h"
 #include "system/nfiles.h"
 #include "system/oserror.h"
+#include "system/ostext.h"
+#include "system/platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -293,14 +295,27 @@ bool Pending(const char *command) {
 Outcome Save(const CommandLine &line) {
     if (!FitsIdentity(line)) return Outcome::Misfit;
     if (Pending("SAVE")) return Outcome::Done;
-    if (line.words.size() > 1) SetWorkspaceID(line.words[1].c_str());
+    const std::string former = APL_workspaceID;
+    if (line.words.size() > 1) {
+        if (!IsFileNameToWrite(line.words[1], kWorkspaceExtension)) return Outcome::Misfit;
+        SetWorkspaceID(line.words[1].c_str());
+    }
     if (strcmp(APL_workspaceID, "CLEAR WS") == 0) {
         Say("NOT SAVED");
         return Outcome::Done;
     }
+    if (!IsFileNameToWrite(APL_workspaceID, kWorkspaceExtension)) return Outcome::Misfit;
     uint32_t savedAt = 0;
-    // A failure leaves its error for the session to report.
-    if (SaveWorkspace(savedAt)) WriteLinef("'%s' saved at %s ", APL_workspaceID, SaveTimeText(savedAt).c_str());
+    if (SaveWorkspace(savedAt)) {
+        WriteLinef("'%s' saved at %s ", APL_workspaceID, SaveTimeText(savedAt).c_str());
+        return Outcome::Done;
+    }
+    // The workspace takes the new name only with its file; the error stays for
+    // the session to report.
+    const int32_t code = aplerrno;
+    const std::string message = APL_error_message;
+    SetWorkspaceID(former.c_str());
+    SetErrorText(code, "%s", message.c_str());
     return Outcome::Done;
 }
 
@@ -334,7 +349,15 @@ constexpr const char *kWorkspacesIn = "%s\\*.kaz";
 constexpr const char *kWorkspacesIn = "%s/*.kaz";
 #endif
 
+// The folder part of a pattern, as typed, for a message.
+std::string FolderOf(const std::string &pattern) {
+    const size_t slash = pattern.find_last_of("/\\");
+    return slash == std::string::npos ? "." : pattern.substr(0, slash > 0 ? slash : 1);
+}
+
 // LIB [directory or pattern]: the workspace files as a character matrix.
+// Folders are not workspaces and are left out; a name that the character set
+// cannot show is named in escapes; a folder that cannot be read is said.
 Outcome Library(const CommandLine &line) {
     std::string pattern = "*.kaz";
     if (line.words.size() > 1) {
@@ -347,14 +370,41 @@ Outcome Library(const CommandLine &line) {
             pattern = text.data();
         }
     }
-    aplarray *list = APL_Directory(nullptr, nullptr, MakeString(pattern.c_str()));
-    if (list && IsNested(list)) {
-        aplarray *matrix = APL_Disclose(nullptr, nullptr, list);
+    const DirectoryMatches found = MatchDirectory(ToSystemText(pattern));
+    if (!found.readable) {
+        WriteLinef("FOLDER NOT FOUND : %s", FolderOf(pattern).c_str());
+        return Outcome::Done;
+    }
+    std::vector<std::string> names, unshown;
+    for (const std::string &file : found.files) {
+        std::string codes;
+        if (FromSystemText(file, codes) && codes.find('\0') == std::string::npos)
+            names.push_back(std::move(codes));
+        else
+            unshown.push_back(ShownSystemText(file));
+    }
+    // Translation keeps the order of ASCII names only; sort in the codes.
+    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return static_cast<uint8_t>(x) < static_cast<uint8_t>(y);
+        });
+    });
+    if (!names.empty()) {
+        const auto count = static_cast<int32_t>(names.size());
+        aplarray *list = AllocArray(APL_NESTEDARRAY | APL_TEMP, 1, APL_NESTED, &count, HERE);
+        for (int32_t i = 0; list && i < count; ++i) {
+            aplarray *name = MakeString(names[static_cast<size_t>(i)].c_str());
+            if (!name) {
+                APL_UnLinkTempEx(list, HERE);
+                return Outcome::Done;
+            }
+            ItemsOf(list)[i] = APL_LinkEx(name, HERE);
+        }
+        aplarray *matrix = list ? APL_Disclose(nullptr, nullptr, list) : nullptr;
         if (matrix) APL_Display(matrix);
         APL_UnLinkTempEx(matrix, HERE);
-    } else {
-        APL_UnLinkTempEx(list, HERE);
     }
+    for (const std::string &name : unshown) WriteLinef("NOT LISTED : %s (not in the character set)", name.c_str());
     SetPendingOsError(0);
     return Outcome::Done;
 }

@@ -140,7 +140,9 @@ ImportItem Classify(const std::string &object) {
     ImportItem item;
     if (object.empty()) return item;
     const std::string_view all(object);
-    char word[512];
+    // Room for any word, so that even a name too long to import is named.
+    std::vector<char> buffer(object.size() + 1);
+    char *word = buffer.data();
     if (object[0] == 'A') {
         const size_t arrow = all.find(kLeftArrow);
         item.name = std::string(Trimmed(all.substr(1, arrow == std::string_view::npos ? 0 : arrow - 1)));
@@ -150,8 +152,10 @@ ImportItem Classify(const std::string &object) {
         return item;
     }
     if (object[0] != 'C' && object[0] != 'N' && object[0] != 'F') return item;
-    if (WordOf(object.data(), static_cast<int64_t>(object.size()), word, sizeof word, 0)) item.name = word + 1;
-    const char *second = WordOf(object.data(), static_cast<int64_t>(object.size()), word, sizeof word, 1);
+    if (WordOf(object.data(), static_cast<int64_t>(object.size()), word, static_cast<int64_t>(buffer.size()), 0))
+        item.name = word + 1;
+    const char *second =
+        WordOf(object.data(), static_cast<int64_t>(object.size()), word, static_cast<int64_t>(buffer.size()), 1);
     if (object[0] == 'F' && second && *second == kQuad) {
         item.form = 2;
         item.text = all.substr(static_cast<size_t>(second - object.data()));
@@ -213,8 +217,15 @@ bool Exported(uint16_t symbol) {
 
 bool AppendObject(uint16_t symbol, std::string &records) {
     std::string text;
-    if (!ExportObject(symbol, FormFor(symbol), text)) return false;
-    AppendTransferRecords(text, records);
+    return ExportObject(symbol, FormFor(symbol), text) && AppendTransferRecords(text, records);
+}
+
+// Adds the records of one object, or says that it is not written; false
+// when an error (INTERRUPT, WS FULL, DOMAIN) must end the command.
+bool WriteObject(uint16_t symbol, const std::string &name, std::string &records) {
+    if (IsSymbol(symbol) && Exported(symbol) && AppendObject(symbol, records)) return true;
+    if (aplerrno) return false;
+    WriteLinef("NOT WRITTEN : %s", name.c_str());
     return true;
 }
 
@@ -270,7 +281,12 @@ bool TransferOut(const char *arguments) {
     if (names.empty()) return false;
     std::string given = names.front();
     names.erase(names.begin());
-    if (!EndsWith(given, ".atf")) given += ".atf";
+    if (!IsFileNameToWrite(given, ".atf")) {
+        PrintError(aplerrno);
+        aplerrno = 0;
+        return true;
+    }
+    given = WithExtension(given, ".atf");
     FileName path;
     if (!SystemFileName(given, path)) return true;
     std::string records;
@@ -278,14 +294,12 @@ bool TransferOut(const char *arguments) {
         if (names.empty()) {
             for (uint32_t i = 0; i < APL_symtab.count; ++i) {
                 const uint16_t symbol = APL_symtab.sorted[i];
-                if (Exported(symbol) && !AppendObject(symbol, records)) break;
+                if (Exported(symbol) && !WriteObject(symbol, SymbolName(symbol), records)) break;
             }
         } else {
             for (const std::string &name : names) {
                 const uint16_t symbol = LookupName(name);
-                if (aplerrno) break;
-                if (!IsSymbol(symbol) || !Exported(symbol) || !AppendObject(symbol, records))
-                    if (!aplerrno) WriteLinef("NOT WRITTEN : %s", name.c_str());
+                if (aplerrno || !WriteObject(symbol, name, records)) break;
             }
         }
     } catch (const std::bad_alloc &) {

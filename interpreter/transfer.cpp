@@ -69,10 +69,21 @@ void AppendReal(std::string &text, double value) {
     }
 }
 
-// Element i of a simple numeric array.
-void AppendNumber(std::string &text, const aplarray *a, int64_t i) {
+constexpr const char *kNotFiniteText = "Infinity or NaN cannot be written";
+
+// Element i of a simple numeric array; false with DOMAIN for an infinity or
+// NaN, which no reader of the text would take back.
+bool AppendNumber(std::string &text, const aplarray *a, int64_t i) {
     switch (a->eltype) {
-        case APL_REAL: AppendReal(text, DataOf<const double>(a)[i]); break;
+        case APL_REAL: {
+            const double x = DataOf<const double>(a)[i];
+            if (!std::isfinite(x)) {
+                SetErrorText(APL_ERR_DOMAIN, "%s", kNotFiniteText);
+                return false;
+            }
+            AppendReal(text, x);
+            break;
+        }
         case APL_INTG: AppendInteger(text, DataOf<const int32_t>(a)[i]); break;
         case APL_SHORT: AppendInteger(text, DataOf<const int16_t>(a)[i]); break;
         case APL_BOOL: {
@@ -84,16 +95,20 @@ void AppendNumber(std::string &text, const aplarray *a, int64_t i) {
         }
         default: break;
     }
+    return true;
 }
 
-// Every element, each followed by `after` or separated by it.
-void AppendNumbers(std::string &text, const aplarray *a, bool trailing) {
+// Every element, each followed by a blank or separated by one. False with
+// DOMAIN, or with INTERRUPT when the host stops a long array.
+bool AppendNumbers(std::string &text, const aplarray *a, bool trailing) {
     const int64_t n = ElementCount(a);
     for (int64_t i = 0; i < n; ++i) {
+        if (InterruptAt(i)) return false;
         if (i > 0 && !trailing) text += ' ';
-        AppendNumber(text, a, i);
+        if (!AppendNumber(text, a, i)) return false;
         if (trailing) text += ' ';
     }
+    return true;
 }
 
 void AppendShape(std::string &text, const aplarray *a, char after) {
@@ -118,15 +133,18 @@ bool HasShapePrefix(const aplarray *a) {
     return n == 1 || (n == 0 && !IsSimpleChar(a));
 }
 
-void AppendQuoted(std::string &text, const aplarray *a) {
+// False with INTERRUPT when the host stops a long text.
+bool AppendQuoted(std::string &text, const aplarray *a) {
     const char *chars = DataOf<const char>(a);
     const int64_t n = ElementCount(a);
     text += '\'';
     for (int64_t i = 0; i < n; ++i) {
+        if (InterruptAt(i)) return false;
         if (chars[i] == '\'') text += '\'';
         text += chars[i];
     }
     text += '\'';
+    return true;
 }
 
 bool AppendValue(std::string &text, const aplarray *a, int depth);
@@ -149,12 +167,9 @@ bool AppendValue(std::string &text, const aplarray *a, int depth) {
     if (HasShapePrefix(a)) AppendShape(text, a, kRho);
     const int64_t n = ElementCount(a);
     if (!IsNested(a)) {
-        if (a->eltype == APL_CHAR)
-            AppendQuoted(text, a);
-        else if (n == 0)
-            text += '0';
-        else
-            AppendNumbers(text, a, false);
+        if (a->eltype == APL_CHAR) return AppendQuoted(text, a);
+        if (n > 0) return AppendNumbers(text, a, false);
+        text += '0';
         return true;
     }
     // One item, or none (whose prototype then gives the empty array its kind),
@@ -169,7 +184,7 @@ bool AppendValue(std::string &text, const aplarray *a, int depth) {
         return AppendItem(text, item, depth);
     }
     for (int64_t i = 0; i < n; ++i)
-        if (!AppendItem(text, ItemsOf(a)[i], depth)) return false;
+        if (InterruptAt(i) || !AppendItem(text, ItemsOf(a)[i], depth)) return false;
     return true;
 }
 
@@ -180,6 +195,10 @@ bool IsTransferable(const aplsymbol &entry) {
     return (entry.kind & (APL_KIND_VARIABLE | APL_KIND_USER)) != 0;
 }
 
+// The name word of a form 1 text must fit the reader's header words: a longer
+// name is not written (no error), as the reader could not take it back.
+bool FitsForm1(const char *name) { return strlen(name) + 1 < kMaxHeaderWord; }
+
 bool ExportVariable(const char *name, const aplarray *value, int form, std::string &text) {
     if (form == 2) {
         text += 'A';
@@ -187,17 +206,15 @@ bool ExportVariable(const char *name, const aplarray *value, int form, std::stri
         text += kLeftArrow;
         return AppendValueExpression(value, text);
     }
-    if (IsNested(value)) return false;
+    if (IsNested(value) || !FitsForm1(name)) return false;
     text += value->eltype == APL_CHAR ? 'C' : 'N';
     text += name;
     text += ' ';
     AppendInteger(text, value->rank);
     text += ' ';
     AppendShape(text, value, ' ');
-    if (value->eltype == APL_CHAR)
-        text.append(DataOf<const char>(value), static_cast<size_t>(ElementCount(value)));
-    else
-        AppendNumbers(text, value, true);
+    if (value->eltype != APL_CHAR) return AppendNumbers(text, value, true);
+    text.append(DataOf<const char>(value), static_cast<size_t>(ElementCount(value)));
     return true;
 }
 
@@ -213,6 +230,7 @@ bool ExportFunction(uint16_t symbol, int form, std::string &text) {
         text += "FX ";
         return AppendValueExpression(lines.get(), text);
     }
+    if (!FitsForm1(name)) return false;
     TempGuard matrix(MixTextRows(lines.get()));
     if (!matrix.get()) return false;
     text += 'F';
@@ -383,8 +401,17 @@ aplarray *ImportForm2(const char *text, int64_t length) {
     bool assigned = false;
     aplarray *value = ExecuteText(reinterpret_cast<const uint8_t *>(text), static_cast<int32_t>(length), assigned);
     if (aplerrno) return nullptr;
-    if (value && !assigned) return value;
-    APL_UnLinkTempEx(value, HERE);
+    if (value && !assigned) {
+        // A temporary for the caller: a value that a variable holds as well
+        // (the text was a name) is copied.
+        if (value->lnkcnt == 1) return GiveUpLink(value);
+        aplarray *copy = CopyArray(value, HERE);
+        APL_UnLinkEx(value, HERE);
+        if (!copy && !aplerrno) SetError(APL_ERR_WSFULL);
+        return copy;
+    }
+    // The value assigned stays with its name: nothing is copied.
+    APL_UnLinkEx(value, HERE);
     // The name that was assigned: the text before the arrow, blanks trimmed.
     const char *arrow = static_cast<const char *>(memchr(text, kLeftArrow, static_cast<size_t>(length)));
     const char *begin = text, *end = arrow ? arrow : text;

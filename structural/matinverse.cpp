@@ -13,8 +13,9 @@
 
 namespace {
 
-// A row whose largest magnitude, or a pivot whose magnitude relative to its
-// row, is below this makes the matrix singular.
+// A pivot whose magnitude relative to its row (of the scaled matrix), or a
+// column left after the reflections relative to the column, below this
+// makes the matrix singular.
 constexpr double kSingular = 1e-13;
 // Forward substitution starts at the first right-hand element this large.
 constexpr double kNegligible = 1e-40;
@@ -58,24 +59,85 @@ bool Fail(int32_t code) {
     return false;
 }
 
+// ---- Scaling by powers of two ------------------------------------------------------
+// Numbers near the ends of the range overflow or vanish in the products of
+// an elimination, and a threshold on magnitudes would take tiny units for
+// singularity. Rows and columns are brought to magnitudes near 1 first by
+// powers of two, which are exact; the scales return in the exponents of
+// the result, applied once at the end.
+
+// The e with 2^(e-1) <= |x| < 2^e; 0 for zero.
+int Exponent(double x) {
+    int e = 0;
+    std::frexp(x, &e);
+    return e;
+}
+
+// The exponent of the largest magnitude among count values a stride apart;
+// false when all are zero.
+bool LargestExponent(const double *x, int64_t count, int64_t stride, int &e) {
+    double largest = 0;
+    for (int64_t i = 0; i < count; ++i) largest = std::fmax(largest, std::fabs(x[i * stride]));
+    e = Exponent(largest);
+    return largest > 0;
+}
+
+// Divides each element a_ij of the m×n `a` by 2^(r_i + c_j), once: the r_i
+// (when `rows`, else 0) bring every row's largest magnitude near 1, the c_j
+// then every column's, reckoned in exponents so that an element small in its
+// row but not in its column survives. False with DOMAIN for a zero row or column.
+bool Equilibrate(double *a, int64_t m, int64_t n, bool rows, int *rowExponents, int *columnExponents) {
+    for (int64_t i = 0; i < m; ++i) {
+        rowExponents[i] = 0;
+        if (rows && !LargestExponent(a + i * n, n, 1, rowExponents[i])) return Fail(APL_ERR_DOMAIN);
+    }
+    for (int64_t j = 0; j < n; ++j) {
+        bool any = false;
+        int &c = columnExponents[j];
+        for (int64_t i = 0; i < m; ++i) {
+            if (a[i * n + j] == 0) continue;
+            const int e = Exponent(a[i * n + j]) - rowExponents[i];
+            if (!any || e > c) c = e;
+            any = true;
+        }
+        if (!any) return Fail(APL_ERR_DOMAIN);
+    }
+    for (int64_t i = 0; i < m; ++i)
+        for (int64_t j = 0; j < n; ++j) a[i * n + j] = std::ldexp(a[i * n + j], -rowExponents[i] - columnExponents[j]);
+    return true;
+}
+
 // ---- Vectors: the one-column case -------------------------------------------------
 
 aplarray *VectorInverse(const aplarray *left, const aplarray *right) {
     Doubles v(right->number);
     if (!v.data) return nullptr;
     CopyAsDoubles(right, v.data);
-    double squares = 0;
-    for (int32_t i = 0; i < right->number; ++i) squares += v[i] * v[i];
-    if (!(squares > 0) || !std::isfinite(squares)) {
+    // V÷+/V×V and (+/L×V)÷+/V×V are worked out on V and L scaled near 1, so
+    // that the sums neither overflow nor vanish.
+    int e = 0;
+    if (!LargestExponent(v.data, right->number, 1, e)) {
         SetError(APL_ERR_DOMAIN);
         return nullptr;
+    }
+    double squares = 0;
+    for (int32_t i = 0; i < right->number; ++i) {
+        v[i] = std::ldexp(v[i], -e);
+        squares += v[i] * v[i];
     }
     if (!left) {
         aplarray *result = NewReal(right->rank, right->shape);
         if (!result) return nullptr;
         double *out = DataOf<double>(result);
-        for (int32_t i = 0; i < right->number; ++i) out[i] = v[i] / squares;
-        return result;
+        bool finite = true;
+        for (int32_t i = 0; i < right->number; ++i) {
+            out[i] = std::ldexp(v[i] / squares, -e);
+            finite &= std::isfinite(out[i]);
+        }
+        if (finite) return result;
+        APL_UnLinkTempEx(result, HERE);
+        SetError(APL_ERR_DOMAIN);
+        return nullptr;
     }
     if (left->rank > 1) {
         SetError(APL_ERR_RANK);
@@ -88,9 +150,16 @@ aplarray *VectorInverse(const aplarray *left, const aplarray *right) {
     Doubles l(left->number);
     if (!l.data) return nullptr;
     CopyAsDoubles(left, l.data);
+    int f = 0;
+    LargestExponent(l.data, left->number, 1, f);
     double products = 0;
-    for (int32_t i = 0; i < left->number; ++i) products += l[i] * v[i];
-    return MakeReal(products / squares);
+    for (int32_t i = 0; i < left->number; ++i) products += std::ldexp(l[i], -f) * v[i];
+    const double quotient = std::ldexp(products / squares, f - e);
+    if (!std::isfinite(quotient)) {
+        SetError(APL_ERR_DOMAIN);
+        return nullptr;
+    }
+    return MakeReal(quotient);
 }
 
 // ---- Square systems: Crout's LU ------------------------------------------------------
@@ -101,10 +170,10 @@ aplarray *VectorInverse(const aplarray *left, const aplarray *right) {
 bool DecomposeLU(double *a, int64_t n, int64_t *pivots) {
     Doubles scale(n);
     if (!scale.data) return false;
+    // The rows come scaled near 1 (Equilibrate), none of them zero.
     for (int64_t i = 0; i < n; ++i) {
         double largest = 0;
         for (int64_t j = 0; j < n; ++j) largest = std::fmax(largest, std::fabs(a[i * n + j]));
-        if (largest < kSingular) return Fail(APL_ERR_DOMAIN);
         scale[i] = 1.0 / largest;
     }
     for (int64_t j = 0; j < n; ++j) {
@@ -211,18 +280,37 @@ void SubstituteQR(const double *a, int64_t m, int64_t n, const double *diagonal,
 // ---- Matrices ---------------------------------------------------------------------------
 
 // The right-hand sides as an m×k row-major matrix: `left`, or the identity.
-bool RightHandSides(const aplarray *left, int64_t m, Doubles &sides, int64_t &k) {
+void RightHandSides(const aplarray *left, int64_t m, Doubles &sides, int64_t &k) {
     if (!left) {
         k = m;
         for (int64_t i = 0; i < m * m; ++i) sides[i] = 0;
         for (int64_t i = 0; i < m; ++i) sides[i * m + i] = 1;
-        return true;
+        return;
     }
     CopyAsDoubles(left, sides.data);
     k = left->number / m;
-    return true;
 }
 
+// Right-hand side c of the scaled system: each b_i divided by 2^rowExponent_i
+// and the whole column then by a power of two 2^e that brings its largest
+// magnitude near 1 (e is 0 for a zero column).
+void ScaledSide(const Doubles &sides, int64_t m, int64_t k, int64_t c, const int *rowExponents, double *column,
+                int &e) {
+    bool any = false;
+    e = 0;
+    for (int64_t i = 0; i < m; ++i) {
+        const double b = sides.data[i * k + c];
+        if (b == 0) continue;
+        const int exponent = Exponent(b) - rowExponents[i];
+        if (!any || exponent > e) e = exponent;
+        any = true;
+    }
+    for (int64_t i = 0; i < m; ++i) column[i] = std::ldexp(sides.data[i * k + c], -rowExponents[i] - e);
+}
+
+// A = R·A'·C with R and C diagonal powers of two (R the identity for a
+// least-squares fit, whose rows must keep their weights). A x = b becomes
+// A'·y = R⁻¹b scaled by 2^-e, and x = 2^e·C⁻¹·y.
 aplarray *MatrixInverse(const aplarray *left, const aplarray *right) {
     const int64_t m = right->shape[0], n = right->shape[1];
     if (m < n) {
@@ -245,28 +333,32 @@ aplarray *MatrixInverse(const aplarray *left, const aplarray *right) {
 
     Doubles a(m * n), sides(left ? left->number : m * m), column(m), diagonal(n), squares(n);
     Block<int64_t> pivots(n);
+    Block<int> rowExponents(m), columnExponents(n);
     if (aplerrno) return nullptr;
     CopyAsDoubles(right, a.data);
     int64_t k = 0;
     RightHandSides(left, m, sides, k);
     const bool square = m == n;
+    if (!Equilibrate(a.data, m, n, square, rowExponents.data, columnExponents.data)) return nullptr;
     if (square ? !DecomposeLU(a.data, n, pivots.data) : !DecomposeQR(a.data, m, n, diagonal.data, squares.data))
         return nullptr;
 
     double *out = DataOf<double>(result.get());
     bool finite = true;
     for (int64_t c = 0; c < k; ++c) {
-        for (int64_t i = 0; i < m; ++i) column[i] = sides[i * k + c];
+        int e = 0;
+        ScaledSide(sides, m, k, c, rowExponents.data, column.data, e);
         if (square)
             SubstituteLU(a.data, n, pivots.data, column.data);
         else
             SubstituteQR(a.data, m, n, diagonal.data, squares.data, column.data);
         for (int64_t i = 0; i < n; ++i) {
-            out[i * k + c] = column[i];
-            finite &= std::isfinite(column[i]);
+            out[i * k + c] = std::ldexp(column[i], e - columnExponents[i]);
+            finite &= std::isfinite(out[i * k + c]);
         }
         if ((c + 1) % 64 == 0 && InterruptRequested()) return nullptr;
     }
+    // Scaled back, a result beyond the range of REAL is a fault, not a value.
     if (!finite) {
         SetError(APL_ERR_DOMAIN);
         return nullptr;

@@ -245,6 +245,13 @@ bool BaseValueInt32(const Joined &j, const int32_t *radices, const int32_t *digi
     return true;
 }
 
+// A sum that overflowed the doubles is a floating-point fault: DOMAIN.
+bool AllFinite(const double *values, int64_t n) {
+    bool finite = true;
+    for (int64_t i = 0; i < n; ++i) finite &= std::isfinite(values[i]);
+    return finite;
+}
+
 // Narrows exact values to a new INTG array, or returns the REAL array when one
 // does not fit. Consumes `real`.
 aplarray *IntegerIfItFits(aplarray *real) {
@@ -295,18 +302,16 @@ aplarray *BaseValueIntegers(const Joined &j, const aplarray *left, const aplarra
         return IntegerIfItFits(guard.release());
     }
     if (aplerrno) return nullptr;
-    // Beyond 64 bits the result is REAL in any case.
+    // Beyond 64 bits the result is REAL in any case, and may leave the doubles.
     Scratch<double> wide(left->number);
     if (!wide.data) return nullptr;
     for (int32_t i = 0; i < left->number; ++i) wide.data[i] = radices[i];
     if (!BaseValueRows(j, wide.data, digits, out)) return nullptr;
+    if (!AllFinite(out, real->number)) {
+        SetError(APL_ERR_DOMAIN);
+        return nullptr;
+    }
     return guard.release();
-}
-
-bool AllFinite(const double *values, int64_t n) {
-    bool finite = true;
-    for (int64_t i = 0; i < n; ++i) finite &= std::isfinite(values[i]);
-    return finite;
 }
 
 aplarray *BaseValue(CallArgs &args) {

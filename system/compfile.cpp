@@ -1,6 +1,7 @@
 // compfile: the serialised form of arrays (written whole, ReadArray) and the
 // system functions IIO, IIOS and IIOL built on it. Relies on the array core,
-// the standard wrapper, the file helpers of nfiles and the pending OS error.
+// the standard wrapper, the file helpers of nfiles, the platform's file locks
+// and the pending OS error.
 #define _FILE_OFFSET_BITS 64
 #include "system/compfile.h"
 
@@ -10,6 +11,7 @@
 #include "core/wrapper.h"
 #include "system/nfiles.h"
 #include "system/oserror.h"
+#include "system/platform.h"
 #include "system/safefile.h"
 
 #include <bit>
@@ -17,6 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Records are written as they lie in memory, so the machine must be of the
@@ -28,6 +32,7 @@ namespace {
 constexpr const char *kFileFormatText = "Incompatible file format";
 constexpr const char *kDataFormatText = "Incompatible data format";
 constexpr const char *kAppendText = "Data cannot be appended";
+constexpr const char *kNotFiniteText = "Infinity or NaN cannot be written";
 
 // The record header as it lies in memory and in files.
 struct RecordHeader {
@@ -238,7 +243,8 @@ struct Sink {
 // prototype): the INTG scalar 0, the prototype of numbers.
 constexpr int32_t kNullItemRecord[5] = {20, APL_SIMPLE | (0 << 8) | (APL_INTG << 16), 0, 1, 0};
 
-// False, with INTERRUPT set, when the host stopped a long copy of data.
+// False, with INTERRUPT set, when the host stopped a long copy of data, or
+// with DOMAIN for an infinity or NaN, which no reader would take back.
 bool EmitRecord(Sink &sink, const aplarray *array) {
     if (!array) {
         sink.put(kNullItemRecord, sizeof kNullItemRecord);
@@ -252,9 +258,17 @@ bool EmitRecord(Sink &sink, const aplarray *array) {
     sink.put(array->shape, 4 * static_cast<int64_t>(h.rank));
     if (h.eltype == APL_NESTED) return true;
     // A stride of bytes at a time, so that an interrupt reaches a long copy.
+    // Only the pass that fills a buffer looks at the values: counting is cheap.
     const char *data = DataOf<const char>(array);
-    return ForEachStride(SimpleDataBytes(h.rank, h.eltype, h.number),
-                         [&](int64_t begin, int64_t end) { sink.put(data + begin, end - begin); });
+    const bool checkValues = sink.buffer && h.eltype == APL_REAL;
+    return ForEachStride(SimpleDataBytes(h.rank, h.eltype, h.number), [&](int64_t begin, int64_t end) {
+        if (checkValues && !AllFinite(reinterpret_cast<const unsigned char *>(data + begin), (end - begin) / 8)) {
+            SetErrorText(APL_ERR_DOMAIN, "%s", kNotFiniteText);
+            return false;
+        }
+        sink.put(data + begin, end - begin);
+        return true;
+    });
 }
 
 // Writes the records of an array and of all its items, parents first.
@@ -365,7 +379,10 @@ aplarray *ReadRecord(Source &source) {
     if (order == ByteOrder::Swapped)
         for (int i = 0; i < h.rank; ++i) shape[i] = Swap32(shape[i]);
     if (!ShapeMatches(h, shape)) return FormatError(source);
-    aplarray *array = AllocArray(APL_TEMP | (h.type & APL_FLAG10), h.rank, h.eltype, shape, HERE);
+    // The flag bits mark arrays only while this process uses them (the elided
+    // index, strands, index positions): from a file an array is plain, its
+    // kind taken from its element type.
+    aplarray *array = AllocArray(APL_TEMP, h.rank, h.eltype, shape, HERE);
     if (!array) return nullptr;
     if (nested) return array;
     const int64_t dataBytes = h.size - kHeaderBytes - shapeBytes;
@@ -386,6 +403,25 @@ aplarray *ReadRecord(Source &source) {
     return array;
 }
 
+// A nested scalar whose one item is a simple scalar, which no primitive makes
+// (enclosing a simple scalar gives the scalar itself).
+bool EnclosesSimpleScalar(const aplarray *array) {
+    if (!IsNested(array) || array->rank != 0) return false;
+    const aplarray *item = ItemAt(array, 0);
+    return item && !IsNested(item) && item->rank == 0;
+}
+
+// The item of such a nested scalar, to stand in its place, so that the array
+// read is the one the session would have made (match, the scalar functions
+// and the item count all agree on it). Returns the item with the link the
+// enclosure held on it; the enclosure is unlinked.
+aplarray *Unwrapped(aplarray *enclosure) {
+    aplarray *item = ItemAt(enclosure, 0);
+    ItemsOf(enclosure)[0] = nullptr;
+    APL_UnLinkEx(enclosure, HERE);
+    return item;
+}
+
 // An array and all its items, parents first, as Emit writes them.
 aplarray *ReadTree(Source &source) {
     aplarray *root = ReadRecord(source);
@@ -403,7 +439,13 @@ aplarray *ReadTree(Source &source) {
         if (InterruptAt(records)) return fail();
         PathStack::Frame &frame = path.top();
         if (frame.next >= SlotCount(frame.array)) {
+            // Complete with all its items, each already in its plain form.
+            aplarray *done = frame.array;
             path.pop();
+            if (!path.empty() && EnclosesSimpleScalar(done)) {
+                PathStack::Frame &parent = path.top();
+                ItemsOf(parent.array)[parent.next - 1] = Unwrapped(done);
+            }
             continue;
         }
         aplarray *item = ReadRecord(source);
@@ -419,7 +461,10 @@ aplarray *ReadTree(Source &source) {
             return fail();
         }
     }
-    return root;
+    if (!EnclosesSimpleScalar(root)) return root;
+    aplarray *item = Unwrapped(root);
+    --item->lnkcnt;  // a temporary, as the root was
+    return item;
 }
 
 // ---- Component files ----------------------------------------------------------
@@ -439,11 +484,59 @@ bool CloseStream(FILE *stream) {
     return false;
 }
 
+// ---- Locks --------------------------------------------------------------------------
+// Every session that reads a component file holds a shared lock on it, every
+// one that appends to it or replaces it an exclusive one: two sessions never
+// number components from the same header, and no reader sees half an append.
+
+// Waits for the lock on an open file; false with INTERRUPT when the host asks
+// to stop meanwhile, or with FILE I/O.
+bool LockOpenFile(int fd, LockKind kind) {
+    while (!LockWholeFile(fd, kind)) {
+        if (errno != EINTR) {
+            NoteOsError();
+            SetError(APL_ERR_FILEIO);
+            return false;
+        }
+        if (InterruptRequested()) return false;
+    }
+    return true;
+}
+
+// The exclusive lock on the plain file that a name designates, held while a
+// new file is put in its place: an append that waits for it finds the file
+// replaced, and appends to the new one instead of the one that is gone.
+class ReplacementLock {
+public:
+    explicit ReplacementLock(const char *path) {
+        // Not blocking: the name may be a pipe, which is written, not replaced.
+        fd_ = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat status;
+        if (fd_ >= 0 && (fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) release();
+    }
+    ReplacementLock(const ReplacementLock &) = delete;
+    ReplacementLock &operator=(const ReplacementLock &) = delete;
+    ~ReplacementLock() { release(); }
+    // False with INTERRUPT or FILE I/O; true at once when there is no file.
+    bool acquire() { return fd_ < 0 || LockOpenFile(fd_, LockKind::Exclusive); }
+
+private:
+    void release() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+    int fd_ = -1;
+};
+
 aplarray *ReadComponentFile(const FileName &name, bool atPosition, int64_t position) {
     FILE *stream = fopen(name.text, "rb");
     if (!stream) {
         NoteOsError();
         SetErrorText(APL_ERR_FILEIO, "File '%s' not found", name.text);
+        return nullptr;
+    }
+    if (!LockOpenFile(fileno(stream), LockKind::Shared)) {
+        fclose(stream);
         return nullptr;
     }
     if (atPosition && (position < 0 || !StreamSeek(stream, position, SEEK_SET))) {
@@ -470,7 +563,8 @@ struct SerialBytes {
     int64_t length = 0;
 };
 
-// False with LIMIT (nesting deeper than depthLimit), WS FULL or INTERRUPT.
+// False with LIMIT (nesting deeper than depthLimit), WS FULL, INTERRUPT, or
+// DOMAIN (an infinity or NaN).
 bool Serialise(const aplarray *value, int depthLimit, SerialBytes &out) {
     Sink counter;
     counter.depthLimit = depthLimit;
@@ -506,40 +600,56 @@ aplarray *WriteWholeFile(const FileName &name, const aplarray *value) {
     SerialBytes bytes;
     if (!Serialise(value, kMaxSerialDepth, bytes)) return nullptr;
     const FilePiece piece{bytes.data, bytes.length};
-    ReplaceFile(name.text, &piece, 1);
+    ReplacementLock lock(name.text);
+    if (lock.acquire()) ReplaceFile(name.text, &piece, 1);
     return nullptr;
 }
 
 // A new file: the header of a one-component vector, then the component.
-aplarray *CreateComponentFile(const FileName &name, const SerialBytes &component) {
+// Existed when another session has made the file meanwhile.
+Creation CreateComponentFile(const FileName &name, const SerialBytes &component) {
     const ComponentHeader first{{24, APL_NESTEDARRAY, 1, APL_NESTED, 0, 0, 1}, 1};
     const FilePiece pieces[2] = {{&first, sizeof first}, {component.data, component.length}};
-    if (!ReplaceFile(name.text, pieces, 2)) {
-        SetErrorText(APL_ERR_FILEIO, "Cannot create file '%s'", name.text);
-        return nullptr;
-    }
-    const int32_t result[2] = {1, static_cast<int32_t>(sizeof first)};
-    return MakeIntVector(result, 2);
+    const Creation outcome = CreateNewFile(name.text, pieces, 2);
+    if (outcome == Creation::Failed) SetErrorText(APL_ERR_FILEIO, "Cannot create file '%s'", name.text);
+    return outcome;
 }
 
-// Appends one component. A file of the other byte order keeps that order in
-// its header; the new component is written in this machine's order, which
-// readers recognise record by record.
-aplarray *AppendComponent(const FileName &name, const aplarray *value) {
-    SerialBytes bytes;
-    if (!Serialise(value, kComponentDepth, bytes)) return nullptr;
-    FILE *stream = fopen(name.text, "r+b");
-    if (!stream) {
-        // Only a missing file is created: any other failure (a file we may
-        // write but not read, say) must not truncate what is there.
-        if (errno != ENOENT) {
+enum class Opening { Locked, Missing, Failed };
+
+// Opens a component file for update and takes its exclusive lock. A file that
+// was replaced or removed while this session waited is opened afresh.
+Opening OpenForAppend(const FileName &name, FILE *&stream) {
+    // Each turn means the file was replaced meanwhile; a name that never
+    // holds still is given up on.
+    constexpr int kTurns = 1000;
+    for (int turn = 0; turn < kTurns; ++turn) {
+        stream = fopen(name.text, "r+b");
+        if (!stream) {
+            // Only a missing file is created: any other failure (a file we
+            // may write but not read, say) must not truncate what is there.
+            if (errno == ENOENT) return Opening::Missing;
             NoteOsError();
             SetError(APL_ERR_FILEIO);
-            return nullptr;
+            return Opening::Failed;
         }
-        SetPendingOsError(0);
-        return CreateComponentFile(name, bytes);
+        if (!LockOpenFile(fileno(stream), LockKind::Exclusive)) break;
+        if (StillAtPath(fileno(stream), name.text)) return Opening::Locked;
+        fclose(stream);
+        stream = nullptr;
+        if (InterruptRequested()) return Opening::Failed;
     }
+    if (stream) fclose(stream);
+    stream = nullptr;
+    if (!aplerrno) SetError(APL_ERR_FILEIO);
+    return Opening::Failed;
+}
+
+// Appends to an open file that this session alone holds, and closes it. The
+// header is read here, under the lock. A file of the other byte order keeps
+// that order in its header; the new component is written in this machine's
+// order, which readers recognise record by record.
+aplarray *AppendLocked(FILE *stream, const SerialBytes &bytes) {
     auto fail = [stream]() -> aplarray * {
         fclose(stream);
         return nullptr;
@@ -608,6 +718,30 @@ aplarray *AppendComponent(const FileName &name, const aplarray *value) {
     if (!CloseStream(stream)) return nullptr;
     const int32_t result[2] = {component, static_cast<int32_t>(offset)};
     return MakeIntVector(result, 2);
+}
+
+// Appends one component, creating the file when there is none.
+aplarray *AppendComponent(const FileName &name, const aplarray *value) {
+    SerialBytes bytes;
+    if (!Serialise(value, kComponentDepth, bytes)) return nullptr;
+    for (;;) {
+        FILE *stream = nullptr;
+        switch (OpenForAppend(name, stream)) {
+            case Opening::Locked: return AppendLocked(stream, bytes);
+            case Opening::Failed: return nullptr;
+            case Opening::Missing: break;
+        }
+        SetPendingOsError(0);
+        switch (CreateComponentFile(name, bytes)) {
+            case Creation::Created: {
+                const int32_t result[2] = {1, static_cast<int32_t>(sizeof(ComponentHeader))};
+                return MakeIntVector(result, 2);
+            }
+            case Creation::Failed: return nullptr;
+            case Creation::Existed: break;  // made by another session: append to it
+        }
+        if (InterruptRequested()) return nullptr;
+    }
 }
 
 aplarray *Fail(int32_t code) {

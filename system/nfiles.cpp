@@ -10,12 +10,14 @@
 #include "system/oserror.h"
 #include "system/ostext.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -272,6 +274,56 @@ aplarray *WriteAndFinish(Target &target, const aplarray *bytes) {
     return nullptr;
 }
 
+// ---- Appending at the end ---------------------------------------------------------
+// Appends at the end go out through a descriptor in append mode, in one write
+// call: the system places each such write at the end of the file as it is then,
+// so that sessions appending to one file never overwrite each other's bytes
+// (a seek to the end followed by a write would let two of them write at the
+// same place).
+
+bool WriteWhole(int fd, const aplarray *bytes) {
+    const auto *data = DataOf<const char>(bytes);
+    int64_t left = bytes->number;
+    while (left > 0) {
+        const ssize_t n = write(fd, data, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+// A named file: opened for appending only, written, closed. No result.
+aplarray *AppendToNamedFile(const aplarray *nameArray, const aplarray *bytes) {
+    FileName name;
+    if (!GetFileName(nameArray, &name)) return nullptr;
+    // Never created: appending needs a file that is there.
+    const int fd = open(name.text, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return FailOs(APL_ERR_FILEIO);
+    const bool written = WriteWhole(fd, bytes);
+    if (!written) NoteOsError();
+    const bool closed = close(fd) == 0;
+    if (written && !closed) NoteOsError();
+    if (!written || !closed) SetError(APL_ERR_FILEIO);
+    return nullptr;
+}
+
+// A tied file: the stream gives up what it holds, its descriptor writes in
+// append mode for this one call, and the stream stands at the new end. No result.
+aplarray *AppendToTie(FILE *stream, const aplarray *bytes) {
+    if (!StreamSeek(stream, 0, SEEK_END)) return FailOs(APL_ERR_FILEIO);
+    const int fd = fileno(stream);
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_APPEND) != 0) return FailOs(APL_ERR_FILEIO);
+    const bool written = WriteWhole(fd, bytes);
+    if (!written) NoteOsError();
+    fcntl(fd, F_SETFL, flags);
+    StreamSeek(stream, 0, SEEK_END);
+    if (!written) SetError(APL_ERR_FILEIO);
+    return nullptr;
+}
+
 // The integer of a tie-number argument that must hold exactly one element.
 FILE *SingleTie(const aplarray *right) {
     if (ElementCount(right) != 1) return Fail(APL_ERR_LENGTH), nullptr;
@@ -304,6 +356,48 @@ bool GetFileName(const aplarray *array, FileName *name) {
     if (text.size() >= sizeof name->text) return Fail(APL_ERR_DOMAIN), false;
     memcpy(name->text, text.data(), text.size());
     name->text[text.size()] = 0;
+    return true;
+}
+
+namespace {
+
+bool EndsWithIgnoringCase(const std::string &text, const char *suffix) {
+    const size_t n = strlen(suffix);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (tolower(static_cast<unsigned char>(text[text.size() - n + i])) !=
+            tolower(static_cast<unsigned char>(suffix[i])))
+            return false;
+    return true;
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsFolder(const std::string &codes) {
+    struct stat status;
+    return stat(ToSystemText(codes).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+std::string WithExtension(const std::string &name, const char *extension) {
+    return EndsWithIgnoringCase(name, extension) ? name : name + extension;
+}
+
+bool IsFileNameToWrite(const std::string &name, const char *extension) {
+    std::string base = name;
+    if (EndsWithIgnoringCase(base, extension)) base.resize(base.size() - strlen(extension));
+    size_t last = base.size();
+    while (last > 0 && !IsSeparator(base[last - 1])) --last;
+    const std::string leaf = base.substr(last);
+    if (leaf.empty() || leaf == "." || leaf == "..") {
+        SetErrorText(APL_ERR_FILEIO, "No file name in '%s'", name.c_str());
+        return false;
+    }
+    if (IsFolder(name) || IsFolder(WithExtension(name, extension))) {
+        SetErrorText(APL_ERR_FILEIO, "'%s' is a folder", name.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -536,14 +630,16 @@ extern "C" aplarray *APL_FileAppend(aplarray *axis, aplarray *left, aplarray *ri
         } else if (positionArray) {
             if (!IsNameOrSingleTie(file) || !SingleInteger(positionArray, &position)) return nullptr;
         }
+        if (!positionArray) {
+            if (IsChar(file)) return AppendToNamedFile(file, args.left);
+            int64_t tie;
+            if (!IntegerElement(file, 0, &tie)) return nullptr;
+            FILE *stream = TiedStream(tie);
+            return stream ? AppendToTie(stream, args.left) : nullptr;
+        }
         Target target;
         if (!OpenTarget(file, "r+b", target)) return nullptr;
-        bool placed = true;
-        if (positionArray)
-            placed = SeekTo(target.stream, position);
-        else if (!StreamSeek(target.stream, 0, SEEK_END))
-            placed = FailOs(APL_ERR_FILEIO) != nullptr;
-        if (!placed) {
+        if (!SeekTo(target.stream, position)) {
             target.abandon();
             return nullptr;
         }

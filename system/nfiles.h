@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Tie numbers run from 1 to kMaxTies.
 constexpr int kMaxTies = 256;
@@ -22,6 +23,15 @@ struct FileName {
 // system. Borrows the array.
 // False with DOMAIN (not simple CHAR, an embedded NUL, too long) or RANK.
 bool GetFileName(const aplarray *array, FileName *name);
+// A workspace or transfer file name (codes, as typed) with `extension` (".kaz",
+// ".atf") added unless it already ends in it, in any case.
+std::string WithExtension(const std::string &name, const char *extension);
+// True when a workspace or transfer file may be written under `name` (codes,
+// as typed): something is left of it once the extension is cut, it does not
+// end in a separator or name "." or "..", and neither it nor the file it
+// stands for is a folder. False with FILE I/O and a message that says why.
+bool IsFileNameToWrite(const std::string &name, const char *extension);
+
 // Element i of a simple numeric array (BOOL, SHORT, INTG, or REAL within 1e-13
 // of an integer) as an integer. Borrows the array. False with DOMAIN.
 bool IntegerElement(const aplarray *array, int64_t i, int64_t *value);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -126,4 +127,28 @@ bool FromSystemText(std::string_view utf8, std::string &codes) {
         codes += static_cast<char>(found->second);
     }
     return true;
+}
+
+std::string ShownSystemText(std::string_view utf8) {
+    std::string shown;
+    const ReverseTable &table = Reverse();
+    char escape[16];
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t start = i;
+        uint32_t p;
+        if (!DecodeOne(utf8, i, p)) {
+            snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(static_cast<uint8_t>(utf8[start])));
+            shown += escape;
+            i = start + 1;
+            continue;
+        }
+        const auto found = std::lower_bound(table.begin(), table.end(), std::pair<uint32_t, uint8_t>{p, 0});
+        if (found != table.end() && found->first == p) {
+            shown += static_cast<char>(found->second);
+        } else {
+            snprintf(escape, sizeof escape, "U+%04X", static_cast<unsigned>(p));
+            shown += escape;
+        }
+    }
+    return shown;
 }

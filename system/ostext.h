@@ -14,3 +14,7 @@ std::string ToSystemText(std::string_view codes);
 // UTF-8 to codes; false when the text is malformed or holds a character
 // outside the code page (codes is then incomplete).
 bool FromSystemText(std::string_view utf8, std::string &codes);
+// UTF-8 to codes for showing only, never failing: a byte that is not part of
+// a well-formed character becomes the text \xHH, a character outside the code
+// page the text U+HHHH, so that a name that cannot be used can still be named.
+std::string ShownSystemText(std::string_view utf8);

@@ -1,7 +1,11 @@
 // platform: the services of the operating system that the runtime needs beyond
 // the C library: the fault guard (sigsetjmp/siglongjmp with handlers on an
-// alternate signal stack), commands, directory search and the processor clock.
-// Relies on POSIX (signals, system, opendir and fnmatch).
+// alternate signal stack), commands, directory search, file locks and the
+// processor clock. Relies on POSIX (signals, system, opendir, fnmatch, flock);
+// the locks also on Windows (LockFileEx).
+// 64-bit file numbers and sizes on 32-bit builds too: a stat that cannot
+// hold them fails.
+#define _FILE_OFFSET_BITS 64
 #include "system/platform.h"
 
 #include <algorithm>
@@ -12,9 +16,19 @@
 #include <cstdlib>
 #include <ctime>
 
+#include <cerrno>
+
 #include <dirent.h>
 #include <fnmatch.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/file.h>
+#endif
 
 // Builds in which faults are not caught here: the sanitizers report them
 // better, and Windows has no POSIX signals (structured exception handling
@@ -143,24 +157,81 @@ std::string SlashedPath(std::string path) {
 }
 }  // namespace
 
-std::vector<std::string> MatchingFiles(const std::string &pattern) {
+DirectoryMatches MatchDirectory(const std::string &pattern) {
     const size_t slash = pattern.find_last_of("/\\");
     // A pattern without a directory searches the current one; "/x*" the root.
     const std::string directory =
         slash == std::string::npos ? std::string(1, '.') : SlashedPath(pattern.substr(0, slash > 0 ? slash : 1));
     const std::string wanted = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-    std::vector<std::string> names;
+    DirectoryMatches matches;
     DIR *dir = opendir(directory.c_str());
-    if (!dir) return names;
+    if (!dir) return matches;
+    matches.readable = true;
     while (const dirent *entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        if (fnmatch(wanted.c_str(), name.c_str(), 0) == 0) names.push_back(name);
+        if (name == "." || name == ".." || fnmatch(wanted.c_str(), name.c_str(), 0) != 0) continue;
+        bool folder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat status;
+            folder = stat((directory + "/" + name).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+        }
+        (folder ? matches.folders : matches.files).push_back(name);
     }
     closedir(dir);
+    std::sort(matches.files.begin(), matches.files.end());
+    std::sort(matches.folders.begin(), matches.folders.end());
+    return matches;
+}
+
+std::vector<std::string> MatchingFiles(const std::string &pattern) {
+    DirectoryMatches matches = MatchDirectory(pattern);
+    std::vector<std::string> names = std::move(matches.files);
+    names.insert(names.end(), matches.folders.begin(), matches.folders.end());
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// ---- File locks ------------------------------------------------------------------
+
+#ifdef _WIN32
+
+// The whole file: from offset 0, the largest length there is.
+bool LockWholeFile(int fd, LockKind kind) {
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    OVERLAPPED from{};
+    const DWORD flags = kind == LockKind::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+    if (LockFileEx(file, flags, 0, MAXDWORD, MAXDWORD, &from)) return true;
+    errno = EIO;
+    return false;
+}
+
+void UnlockWholeFile(int fd) {
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    OVERLAPPED from{};
+    UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &from);
+}
+
+// An open file cannot be renamed over or removed on Windows.
+bool StillAtPath(int, const char *) { return true; }
+
+#else
+
+// flock rather than fcntl record locks: those end when the process closes any
+// descriptor of the file, which a tie or a second open of the same name would do.
+bool LockWholeFile(int fd, LockKind kind) {
+    if (flock(fd, kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH) == 0) return true;
+    return errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+void UnlockWholeFile(int fd) { flock(fd, LOCK_UN); }
+
+bool StillAtPath(int fd, const char *path) {
+    struct stat opened, named;
+    if (fstat(fd, &opened) != 0 || stat(path, &named) != 0) return false;
+    return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+#endif
 
 // The process clock rather than clock(), whose 32-bit count wraps after some
 // 72 minutes of processor time on 32-bit builds.

@@ -1,7 +1,8 @@
 // platform: the services of the operating system that the runtime needs beyond
 // the C library: the fault guard that turns a processor fault inside a piece of
 // foreign or risky code into a report instead of the end of the process, the
-// command interpreter, the directory search and the processor clock.
+// command interpreter, the directory search, advisory file locks and the
+// processor clock.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +46,31 @@ int RunCommand(const std::string &command);
 // them in is arbitrary; "." and ".." are left out. Text is UTF-8, the
 // separator '/' or '\\'. A directory that cannot be read gives no names.
 std::vector<std::string> MatchingFiles(const std::string &pattern);
+
+// The same names, told apart: folders (a link to one counts) and the rest,
+// each sorted bytewise. `readable` is false when the directory could not be
+// read at all (missing, not a folder, not allowed).
+struct DirectoryMatches {
+    bool readable = false;
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+};
+DirectoryMatches MatchDirectory(const std::string &pattern);
+
+// Advisory locks on a whole open file, between processes: many holders of a
+// shared lock or one of an exclusive lock. A lock belongs to the open file (not
+// to the process) and ends with UnlockWholeFile or the file's last close.
+enum class LockKind { Shared, Exclusive };
+// Waits until the lock is granted. False when a signal arrived while waiting
+// (errno EINTR: look at the interrupt flag and ask again, or give up) or the
+// system refused (errno set). A file system that has no locks grants every
+// request, so files there are used as they were before locking.
+bool LockWholeFile(int fd, LockKind kind);
+void UnlockWholeFile(int fd);
+// True while the open file is still the one that `path` names: false once it
+// has been replaced (renamed over) or removed, and a lock taken on it guards
+// nothing that a later open of the name would see.
+bool StillAtPath(int fd, const char *path);
 
 // Processor time used by the process so far, in milliseconds.
 int64_t ProcessorMilliseconds();

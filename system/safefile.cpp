@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "system/oserror.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -52,17 +53,14 @@ bool WriteInPlace(const char *path, const FilePiece *pieces, int count) {
     return ok;
 }
 
-}  // namespace
-
-bool ReplaceFile(const char *path, const FilePiece *pieces, int count) {
-    struct stat existing;
-    if (lstat(path, &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
-        return WriteInPlace(path, pieces, count);
-    std::string temporary = std::string(path) + ".XXXXXX";
+// Writes the pieces to a new temporary file beside `path`, with the mode that
+// `path` has or would get; false with the system's message pending (and no
+// temporary left behind).
+bool WriteTemporary(const char *path, const FilePiece *pieces, int count, std::string &temporary) {
+    temporary = std::string(path) + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
         NoteOsError();
-        SetError(APL_ERR_FILEIO);
         return false;
     }
     bool ok = true;
@@ -73,13 +71,47 @@ bool ReplaceFile(const char *path, const FilePiece *pieces, int count) {
         NoteOsError();
         ok = false;
     }
-    if (ok && rename(temporary.c_str(), path) != 0) {
-        NoteOsError();
-        ok = false;
-    }
-    if (!ok) {
-        unlink(temporary.c_str());
-        SetError(APL_ERR_FILEIO);
-    }
+    if (!ok) unlink(temporary.c_str());
     return ok;
+}
+
+}  // namespace
+
+bool ReplaceFile(const char *path, const FilePiece *pieces, int count) {
+    struct stat existing;
+    if (lstat(path, &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
+        return WriteInPlace(path, pieces, count);
+    std::string temporary;
+    if (!WriteTemporary(path, pieces, count, temporary)) {
+        SetError(APL_ERR_FILEIO);
+        return false;
+    }
+    if (rename(temporary.c_str(), path) == 0) return true;
+    NoteOsError();
+    unlink(temporary.c_str());
+    SetError(APL_ERR_FILEIO);
+    return false;
+}
+
+Creation CreateNewFile(const char *path, const FilePiece *pieces, int count) {
+    std::string temporary;
+    if (!WriteTemporary(path, pieces, count, temporary)) {
+        SetError(APL_ERR_FILEIO);
+        return Creation::Failed;
+    }
+    // A second name for the finished file: unlike rename, link never replaces.
+    const bool named = link(temporary.c_str(), path) == 0;
+    if (!named && errno == EEXIST) {
+        unlink(temporary.c_str());
+        return Creation::Existed;
+    }
+    // A file system without links: rename gives the name, and could replace a
+    // file made in the instant since the caller looked.
+    if (!named && (errno == EPERM || errno == ENOTSUP || errno == ENOSYS) && rename(temporary.c_str(), path) == 0)
+        return Creation::Created;
+    if (!named) NoteOsError();
+    unlink(temporary.c_str());  // a linked file keeps its other name
+    if (named) return Creation::Created;
+    SetError(APL_ERR_FILEIO);
+    return Creation::Failed;
 }

@@ -18,3 +18,12 @@ struct FilePiece {
 // and the system's message pending; the old file and directory are then as
 // they were.
 bool ReplaceFile(const char *path, const FilePiece *pieces, int count);
+
+// What CreateNewFile did.
+enum class Creation { Created, Existed, Failed };
+
+// Writes the pieces to a new file in the directory of `path` and gives it that
+// name only if nothing has it yet, in one step: no other process ever sees the
+// file half written, and a file that another process created meanwhile is left
+// alone (Existed). Failed with FILE I/O and the system's message pending.
+Creation CreateNewFile(const char *path, const FilePiece *pieces, int count);

@@ -1,7 +1,9 @@
 // transfile: reading and writing the 80-column records of transfer files, the
 // fixed translation between the system's characters and the interchange set,
-// and WordOf. Relies on the C library's streams only.
+// and WordOf. Relies on the C library's streams and the interrupt flag.
 #include "system/transfile.h"
+
+#include "core/errors.h"
 
 #include <algorithm>
 #include <array>
@@ -130,9 +132,10 @@ bool ReadTransferRecords(TransferFile &file, std::string &text) {
     return false;
 }
 
-void AppendTransferRecords(const std::string &text, std::string &out) {
+bool AppendTransferRecords(const std::string &text, std::string &out) {
     const size_t length = text.size();
     for (size_t start = 0; start < length; start += kRecordTextColumns) {
+        if (InterruptAt(static_cast<int64_t>(start / kRecordTextColumns))) return false;
         const size_t piece = std::min<size_t>(kRecordTextColumns, length - start);
         out += length - start <= kRecordTextColumns ? 'X' : ' ';
         const size_t at = out.size();
@@ -142,4 +145,5 @@ void AppendTransferRecords(const std::string &text, std::string &out) {
         out += static_cast<char>(kRecordEndMark);
         out += "\r\n";
     }
+    return true;
 }

@@ -1,6 +1,7 @@
 // transfile: transfer files (".atf"): fixed 80-column records in the
 // interchange character set, the translation to and from it, and the word
-// splitting that the transfer texts use. Relies on the C library's streams only.
+// splitting that the transfer texts use. Relies on the C library's streams and
+// the interrupt flag.
 #pragma once
 
 #include <cstdint>
@@ -47,5 +48,6 @@ bool ReadTransferRecords(TransferFile &file, std::string &text);
 
 // Appends the records of one object's text (translated to the interchange
 // set, cut into 71-column pieces, CR LF line ends) to `out`. An empty text
-// writes nothing.
-void AppendTransferRecords(const std::string &text, std::string &out);
+// writes nothing. False, with INTERRUPT set and `out` partly written, when
+// the host stops a long text.
+bool AppendTransferRecords(const std::string &text, std::string &out);

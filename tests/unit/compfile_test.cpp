@@ -1,19 +1,30 @@
 // Serialised arrays and component files: IIOL sizes, IIOS layout and round
-// trips, hostile and other-byte-order input, IIO component files, and the
-// checked-in files written by the 32-bit build.
+// trips, hostile and other-byte-order input, IIO component files and their
+// locks, numbers no reader would take, and the checked-in files written by the
+// 32-bit build.
 #include "support.h"
 
 #include "system/compfile.h"
 #include "system/oserror.h"
+#include "system/safefile.h"
 #include "tests/fixtures/fixture_arrays.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <fstream>
+#include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <csignal>
 #include <filesystem>
 
@@ -144,7 +155,9 @@ TEST_F(SerialRoundTrip, EveryElementTypeRankAndNestingComesBackTheSame) {
 Bytes DeepBytes(int depth) {
     Bytes b;
     for (int i = 0; i < depth; ++i) b += Bytes("\x14\0\0\0\x02\0\x08\0\x01\0\0\0\x01\0\0\0", 16);
-    return b + Bytes("\x14\0\0\0\x01\0\x02\0\x01\0\0\0\x01\0\0\0\x09\0\0\0", 20);
+    // The innermost array is a vector: a nested scalar of a simple scalar would
+    // read as that scalar.
+    return b + Bytes("\x18\0\0\0\x01\x01\x02\0\x01\0\0\0\x01\0\0\0\x01\0\0\0\x09\0\0\0", 24);
 }
 
 TEST_F(SerialRoundTrip, NestingIsReadAndWrittenUpToTheLimitOnly) {
@@ -219,6 +232,113 @@ TEST_F(HostileInput, InconsistentRecordsAreIncompatibleData) {
     };
     for (const Bytes &b : cases) Fails(Deserialize(b), APL_ERR_DOMAIN, "Incompatible data format");
     Fails(APL_Serialize(nullptr, nullptr, Nested({Chars("ab")})), APL_ERR_DOMAIN);
+}
+
+// ---- What the readers give back -----------------------------------------------------------
+
+// Sets flag bits in the type byte of the record at `at` and of all its items,
+// as a file written elsewhere might hold them. Returns the offset after them.
+size_t MarkTypes(Bytes &b, size_t at, int flags) {
+    b[at + 4] = static_cast<char>(static_cast<uint8_t>(b[at + 4]) | flags);
+    if (b[at + 6] != APL_NESTED) return at + static_cast<size_t>(Int32At(b, at));
+    size_t next = at + 16 + 4 * static_cast<size_t>(static_cast<uint8_t>(b[at + 5]));
+    for (int32_t i = 0; i < std::max(Int32At(b, at + 12), 1); ++i) next = MarkTypes(b, next, flags);
+    return next;
+}
+
+// Every type byte of the array and of its items is exactly the kind its
+// element type implies. Consumes the array.
+void ExpectPlainTypes(aplarray *a, const std::string &what) {
+    ASSERT_NE(a, nullptr) << what << ": error " << aplerrno << " " << APL_error_message;
+    std::vector<const aplarray *> pending{a};
+    while (!pending.empty()) {
+        const aplarray *x = pending.back();
+        pending.pop_back();
+        EXPECT_EQ(x->type, IsNested(x) ? APL_NESTEDARRAY : APL_SIMPLE) << what;
+        if (IsNested(x))
+            for (int32_t i = 0; i < ItemSlots(x); ++i) pending.push_back(ItemsOf(x)[i]);
+    }
+    APL_UnLinkTemp(a);
+}
+
+using Readers = LibraryTest;
+
+// The flag bits mark arrays only inside the process that made them: the
+// elided index (0x10, the value of EL), strands (0x08), index positions of a
+// selective assignment (0x80), static records (0x40). An elided-index mark
+// read from a file made an index select everything. Whatever a file holds
+// (the whole-file and component writers store the type byte as it is in
+// memory), every reader gives plain arrays.
+TEST_F(Readers, NoFlagBitComesBackFromAnyReader) {
+    auto build = [] { return Nested({Ints({0}), Chars("ab"), Nested({Reals({1.5}), APL_Int(3)})}); };
+    auto flagged = [&build](int flags) {
+        aplarray *a = build();
+        aplarray *inner = ItemsOf(a)[2];
+        for (aplarray *x : {a, ItemsOf(a)[0], ItemsOf(a)[1], inner, ItemsOf(inner)[0], ItemsOf(inner)[1]})
+            x->type = static_cast<uint8_t>(x->type | flags);
+        return a;
+    };
+    TempDir dir;
+    const int kFlags[] = {APL_FLAG10, APL_STRAND, APL_INDEXPOS, APL_STATIC, 0x20, 0x04, 0xFC};
+    for (int flags : kFlags) {
+        const std::string what = "flags " + std::to_string(flags);
+        Bytes bytes = Serialize(build());
+        ASSERT_EQ(MarkTypes(bytes, 0, flags), bytes.size());
+        ExpectPlainTypes(Deserialize(bytes), what + " IIOS");
+
+        const std::string whole = dir.file("whole" + std::to_string(flags));
+        aplarray *value = APL_Link(flagged(flags & ~APL_STATIC));
+        EXPECT_EQ(APL_ReadWrite(nullptr, value, APL_String(whole.c_str())), nullptr);
+        ExpectPlainTypes(ReadWhole(whole), what + " IIO");
+        WriteFile(whole, bytes);
+        ExpectPlainTypes(ReadWhole(whole), what + " IIO of a marked file");
+
+        const std::string components = dir.file("comp" + std::to_string(flags));
+        Append(value, components);
+        Append(value, components);
+        ExpectPlainTypes(ReadWhole(components), what + " components");
+        ExpectPlainTypes(APL_ReadWrite(nullptr, nullptr, NameAndPosition(components, 20)), what + " component 1");
+        APL_UnLink(value);
+    }
+}
+
+// A nested scalar whose one item is a simple scalar is what no primitive
+// makes (enclosing 5 gives 5), and match, the scalar functions and ravel
+// disagreed about it. Readers give the simple scalar in its place, at any
+// depth and in the prototype of an empty array.
+TEST_F(Readers, NestedScalarsOfSimpleScalarsComeBackAsTheScalars) {
+    auto enclosed = [](aplarray *item) { return Nested({item}, {}); };
+    struct Case {
+        aplarray *stored;
+        aplarray *read;
+    };
+    const Case cases[] = {
+        {enclosed(APL_Int(5)), APL_Int(5)},
+        {enclosed(enclosed(Chars("z", {}))), Chars("z", {})},
+        {Nested({enclosed(Reals({2.5}, {})), Chars("ab")}), Nested({Reals({2.5}, {}), Chars("ab")})},
+        {Nested({enclosed(APL_Int(0))}, {0}), Nested({APL_Int(0)}, {0})},
+        {Nested({Nested({enclosed(APL_Int(1)), enclosed(enclosed(APL_Int(2)))}, {1, 2})}, {}),
+         Nested({Nested({APL_Int(1), APL_Int(2)}, {1, 2})}, {})},
+        // Enclosures of anything else stay.
+        {enclosed(Ints({5})), enclosed(Ints({5}))},
+        {enclosed(enclosed(Chars("ab"))), enclosed(enclosed(Chars("ab")))},
+    };
+    TempDir dir;
+    int n = 0;
+    for (const Case &c : cases) {
+        const std::string what = "case " + std::to_string(++n);
+        aplarray *stored = APL_Link(c.stored);
+        aplarray *read = APL_Link(c.read);
+        ExpectSame(Deserialize(Serialize(stored)), read, what + " IIOS");
+        const std::string whole = dir.file("whole" + std::to_string(n));
+        APL_ReadWrite(nullptr, stored, APL_String(whole.c_str()));
+        ExpectSame(ReadWhole(whole), read, what + " IIO");
+        const std::string components = dir.file("comp" + std::to_string(n));
+        Append(stored, components);
+        ExpectSame(APL_ReadWrite(nullptr, nullptr, NameAndPosition(components, 20)), read, what + " component");
+        APL_UnLink(stored);
+        APL_UnLink(read);
+    }
 }
 
 using OtherByteOrder = LibraryTest;
@@ -396,6 +516,205 @@ TEST_F(ComponentFiles, EveryFailedWriteLeavesTheFileReadableWithItsComponents) {
     int entries = 0;
     for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(dir.file(""))) ++entries;
     EXPECT_EQ(entries, 2);
+}
+
+// ---- Locks between sessions ------------------------------------------------------
+// The test plays the other session: it holds a lock on the file while the
+// library, on a thread of its own, waits for it.
+
+enum class Waiter { Queued, Finished, Unknown };
+
+// Waits until a thread is queued for a lock on the open file (the kernel lists
+// waiters in /proc/locks with "->"), or until `finished` says the thread never
+// needed to wait. Unknown where the list cannot be read.
+Waiter WaitForLockWaiter(int fd, const std::atomic<bool> &finished) {
+    struct stat status;
+    if (fstat(fd, &status) != 0) return Waiter::Unknown;
+    const std::string inode = ":" + std::to_string(status.st_ino) + " ";
+    while (!finished) {
+        std::ifstream locks("/proc/locks");
+        if (!locks) return Waiter::Unknown;
+        for (std::string line; std::getline(locks, line);)
+            if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return Waiter::Queued;
+        std::this_thread::yield();
+    }
+    return Waiter::Finished;
+}
+
+class HeldLock {
+public:
+    HeldLock(const std::string &path, int operation) : fd_(open(path.c_str(), O_RDWR)) {
+        EXPECT_EQ(flock(fd_, operation), 0) << path;
+    }
+    ~HeldLock() { release(); }
+    int fd() const { return fd_; }
+    void release() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// The library's work on a thread of its own while the test, holding a lock,
+// plays the other session with plain file calls (the library itself is used
+// by one thread at a time). However the test ends, the lock goes first.
+class OtherThread {
+public:
+    template <class Work>
+    OtherThread(HeldLock &lock, Work work)
+        : lock_(lock), thread_([this, work] {
+              work();
+              finished_ = true;
+          }) {}
+    ~OtherThread() { join(); }
+    void join() {
+        lock_.release();
+        if (thread_.joinable()) thread_.join();
+    }
+    const std::atomic<bool> &finished() const { return finished_; }
+
+private:
+    HeldLock &lock_;
+    std::atomic<bool> finished_{false};
+    std::thread thread_;
+};
+
+using ComponentLocks = LibraryTest;
+
+TEST_F(ComponentLocks, AnAppendWaitsAndThenNumbersFromTheHeaderAsItIsThen) {
+    TempDir dir;
+    const std::string file = dir.file("comp.cf"), theirs = dir.file("theirs.cf");
+    Append(Chars("first"), file);
+    Append(Chars("first"), theirs);
+    Append(Chars("theirs"), theirs);
+    const Bytes afterTheirs = ReadFile(theirs);
+    HeldLock other(file, LOCK_EX);
+    std::vector<int32_t> appended;
+    OtherThread session(other, [&] { appended = Append(Chars("mine"), file); });
+    const Waiter waiter = WaitForLockWaiter(other.fd(), session.finished());
+    if (waiter == Waiter::Unknown) GTEST_SKIP() << "no /proc/locks";
+    EXPECT_EQ(waiter, Waiter::Queued);
+    // The other session appends its component while this one waits.
+    ASSERT_EQ(pwrite(other.fd(), afterTheirs.data(), afterTheirs.size(), 0), static_cast<ssize_t>(afterTheirs.size()));
+    session.join();
+    EXPECT_EQ(appended, (std::vector<int32_t>{3, static_cast<int32_t>(afterTheirs.size())}));
+    ExpectSame(ReadWhole(file), Nested({Chars("first"), Chars("theirs"), Chars("mine")}));
+}
+
+TEST_F(ComponentLocks, AnAppendWaitingWhileTheFileIsReplacedGoesToTheNewFile) {
+    TempDir dir;
+    const std::string file = dir.file("comp.cf"), replacement = dir.file("new.cf");
+    Append(Chars("old"), file);
+    Append(Chars("new"), replacement);
+    HeldLock other(file, LOCK_EX);
+    std::vector<int32_t> appended;
+    OtherThread session(other, [&] { appended = Append(Chars("late"), file); });
+    const Waiter waiter = WaitForLockWaiter(other.fd(), session.finished());
+    if (waiter == Waiter::Unknown) GTEST_SKIP() << "no /proc/locks";
+    EXPECT_EQ(waiter, Waiter::Queued);
+    ASSERT_EQ(rename(replacement.c_str(), file.c_str()), 0);
+    session.join();
+    EXPECT_EQ(appended, (std::vector<int32_t>{2, 20 + LengthOf(Chars("new"))}));
+    ExpectSame(ReadWhole(file), Nested({Chars("new"), Chars("late")}));
+}
+
+TEST_F(ComponentLocks, AReaderWaitsForAnAppendToFinish) {
+    TempDir dir;
+    const std::string file = dir.file("comp.cf");
+    Append(Chars("one"), file);
+    Append(Chars("two"), file);
+    const Bytes whole = ReadFile(file);
+    // Half an append: a header that counts a component not yet written.
+    HeldLock other(file, LOCK_EX);
+    const size_t withoutTwo = whole.size() - static_cast<size_t>(LengthOf(Chars("two")));
+    ASSERT_EQ(ftruncate(other.fd(), static_cast<off_t>(withoutTwo)), 0);
+    aplarray *read = nullptr;
+    OtherThread session(other, [&] { read = ReadWhole(file); });
+    const Waiter waiter = WaitForLockWaiter(other.fd(), session.finished());
+    ASSERT_EQ(pwrite(other.fd(), whole.data(), whole.size(), 0), static_cast<ssize_t>(whole.size()));
+    session.join();
+    if (waiter == Waiter::Unknown) {
+        APL_UnLinkTemp(read);
+        GTEST_SKIP() << "no /proc/locks";
+    }
+    EXPECT_EQ(waiter, Waiter::Queued);
+    ExpectSame(read, Nested({Chars("one"), Chars("two")}));
+}
+
+TEST_F(ComponentLocks, ANewFileIsNeverMadeOverOneThatAppeared) {
+    TempDir dir;
+    const std::string file = dir.file("made");
+    WriteFile(file, "theirs");
+    const FilePiece mine{"mine", 4};
+    EXPECT_EQ(CreateNewFile(file.c_str(), &mine, 1), Creation::Existed);
+    EXPECT_EQ(ReadFile(file), "theirs");
+    EXPECT_EQ(CreateNewFile(dir.file("fresh").c_str(), &mine, 1), Creation::Created);
+    EXPECT_EQ(ReadFile(dir.file("fresh")), "mine");
+    int entries = 0;  // no temporary file is left beside them
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(dir.file(""))) ++entries;
+    EXPECT_EQ(entries, 2);
+}
+
+// ---- Numbers that no reader takes ---------------------------------------------------
+// Every writer of serialised arrays refuses an infinity or NaN, which its
+// reader would refuse, and writes the extremes of the doubles, which it reads.
+
+struct SerialWriter {
+    const char *name;
+    // Writes the value (consumed) and reads it back; null with the error set.
+    aplarray *(*writeAndRead)(aplarray *value, const std::string &file);
+};
+
+const SerialWriter kSerialWriters[] = {
+    {"IIOS",
+     [](aplarray *value, const std::string &) -> aplarray * {
+         aplarray *bytes = APL_Serialize(nullptr, APL_Int(1), value);
+         return bytes ? APL_Serialize(nullptr, nullptr, bytes) : nullptr;
+     }},
+    {"whole file",
+     [](aplarray *value, const std::string &file) -> aplarray * {
+         APL_ReadWrite(nullptr, value, APL_String(file.c_str()));
+         return aplerrno ? nullptr : ReadWhole(file);
+     }},
+    {"component",
+     [](aplarray *value, const std::string &file) -> aplarray * {
+         const std::vector<int32_t> at = Append(value, file);
+         return at.empty() ? nullptr : APL_ReadWrite(nullptr, nullptr, NameAndPosition(file, at[1]));
+     }},
+};
+
+aplarray *Extremes() {
+    constexpr double kMax = std::numeric_limits<double>::max();
+    constexpr double kTiny = std::numeric_limits<double>::denorm_min();
+    return Nested({Reals({kMax, -kMax, kTiny, -kTiny, std::numeric_limits<double>::min(), -0.0}),
+                   Nested({Reals({1e308}, {}), Chars("x")})});
+}
+
+std::vector<aplarray *> NonFinite() {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const double nan = std::nan("");
+    // An infinity far into a long vector, deep in a nested one.
+    std::vector<double> longVector(200000, 1.0);
+    longVector.back() = kInf;
+    return {Reals({kInf}, {}), Reals({1, 2, -kInf}), Reals({nan}),
+            Nested({Chars("deep"), Nested({Ints({1}), Reals(longVector)})})};
+}
+
+using FiniteNumbers = LibraryTest;
+
+TEST_F(FiniteNumbers, EveryWriterReadsBackTheExtremesAndRefusesWhatItsReaderWould) {
+    TempDir dir;
+    for (const SerialWriter &writer : kSerialWriters) {
+        const std::string file = dir.file(std::string(writer.name) + ".cf");
+        ExpectSame(writer.writeAndRead(Extremes(), file), Extremes(), writer.name);
+        const Bytes before = ReadFile(file);
+        for (aplarray *value : NonFinite()) {
+            Fails(writer.writeAndRead(value, file), APL_ERR_DOMAIN, "Infinity or NaN cannot be written");
+            EXPECT_EQ(ReadFile(file), before) << writer.name;
+        }
+    }
 }
 
 using ThirtyTwoBitFiles = LibraryTest;

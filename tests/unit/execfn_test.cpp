@@ -58,6 +58,33 @@ TEST_F(Running, AnInterruptStopsALoopBetweenLines) {
     EXPECT_EQ(Session({"LOOP", "X", ")RESET"}), "INTERRUPT ERROR\nLOOP[1]\nL:X←⎕HIT\n3\n");
 }
 
+TEST_F(Running, AnInterruptReachesLinesThatAllFail) {
+    // A system function that raises the flag, as a host's interrupt handler
+    // does, and then fails: no line that calls it ever succeeds.
+    static int calls;
+    calls = 0;
+    RegisterSystemFunction(
+        A("⎕FAIL").c_str(), 0x25,
+        [](aplarray *, aplarray *, aplarray *) -> aplarray * {
+            ++calls;
+            APL_interrupted = 1;
+            SetError(APL_ERR_DOMAIN);
+            return nullptr;
+        },
+        "FUNCTION(Fail)");
+    // The alternate of EA calls EE again, which fails again: without a look
+    // before each line this recursion runs on until the call limit.
+    Session({"⎕FX 'EE' '''EE'' ⎕EA ''⎕FAIL'''"});
+    EXPECT_EQ(Session({"EE", ")RESET"}), "INTERRUPT ERROR\nEE[1]\n'EE' ⎕EA '⎕FAIL'\n");
+    EXPECT_EQ(calls, 1);
+    // A function whose line fails under EA: the flag is seen before the
+    // alternate, which does not run.
+    calls = 0;
+    Session({"⎕FX 'TWO' 'X←⎕FAIL' 'X←2'"});
+    EXPECT_EQ(Session({"'ALT←1' ⎕EA 'TWO'", "⎕NC 'ALT'"}), "INTERRUPT ERROR\n'ALT←1' ⎕EA 'TWO'\n0\n");
+    EXPECT_EQ(calls, 1);
+}
+
 TEST_F(Running, EvaluateRunsADefinedFunctionDescriptor) {
     Session({"⎕FX 'Z←L TIMES R' 'Z←L×R'"});
     aplfnc times{APL_FN_DEFINED | APL_FN_FUNCTION, nullptr, nullptr, Index("TIMES")};

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -174,6 +175,34 @@ TEST_F(Workspaces, AFailedSaveKeepsTheLastGoodFile) {
     EXPECT_EQ(FileBytes(base), good);
     for (const auto &entry : fs::directory_iterator(folder_))
         EXPECT_EQ(entry.path().filename(), "base.kaz") << "a temporary file was left behind";
+}
+
+// An infinity or NaN would make the file unloadable: SAVE refuses it and
+// keeps the last good file; the extremes of the doubles save and load.
+TEST_F(Workspaces, SaveWritesOnlyNumbersThatLoadReads) {
+    const std::string base = SaveBase();
+    const std::string good = FileBytes(base);
+    const double extremes[] = {1.7976931348623157e308, -4.9406564584124654e-324, -0.0, 2.2250738585072014e-308};
+    const double refused[] = {HUGE_VAL, -HUGE_VAL, NAN};
+    auto realVector = [](const double *values, int32_t n) {
+        aplarray *v = AllocArray(APL_SIMPLE | APL_TEMP, 1, APL_REAL, &n, HERE);
+        memcpy(DataOf<double>(v), values, sizeof(double) * static_cast<size_t>(n));
+        return v;
+    };
+    for (const double bad : refused) {
+        RunLines({A("V←0")});
+        SetSymbolValue(LookupName("V"), realVector(&bad, 1));
+        const std::string output = RunLines({")SAVE"});
+        EXPECT_NE(output.find("DOMAIN ERROR : Infinity or NaN cannot be written"), std::string::npos) << output;
+        EXPECT_EQ(FileBytes(base), good);
+    }
+    RunLines({A("V←0")});
+    SetSymbolValue(LookupName("V"), realVector(extremes, 4));
+    const std::string output =
+        RunLines({")SAVE", ")CLEAR", ")LOAD " + Path("base"),
+                  A("V≡1.7976931348623157E308 ¯4.9406564584124654E¯324 0 2.2250738585072014E¯308")});
+    EXPECT_NE(output.find("saved at"), std::string::npos) << output;
+    EXPECT_EQ(output.substr(output.size() - 2), "1\n") << output;
 }
 
 TEST_F(Workspaces, DamagedFilesAreRefusedAndTheOldWorkspaceStays) {

@@ -1,13 +1,20 @@
-// Transfer files: WordOf's bounds, the record
-// reader and writer (line ends, comments, cut objects), and the guard that
-// decides which texts of a file IN may execute.
+// Transfer files: WordOf's bounds, the record reader and writer (line ends,
+// comments, cut objects), the guard that decides which texts of a file IN may
+// execute, and what the writers refuse or stop at (an interrupt, an infinity,
+// a name too long for the reader).
+#include "core/errors.h"
+#include "core/symtab.h"
 #include "interpreter/transcmd.h"
+#include "interpreter/transfer.h"
 #include "system/transfile.h"
 
 #include "support.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -122,4 +129,115 @@ TEST(TransferGuard, LetsOnlyValuesAndFixThrough) {
         EXPECT_FALSE(IsSafeAssignment(A(text))) << text;
     for (const char *text : {"⎕FX ⍎'F'", "⎕FX", "⎕FXY 'a'", "⎕EX 'F'", "⎕FX 'a' ⋄ ⎕EX 'b'"})
         EXPECT_FALSE(IsSafeFix(A(text))) << text;
+}
+
+// ---- What the writers write ---------------------------------------------------------
+
+namespace {
+
+class TransferWriters : public WorkspaceTest {
+protected:
+    void TearDown() override {
+        APL_interrupted = 0;
+        std::remove(path_.c_str());
+        WorkspaceTest::TearDown();
+    }
+    uint16_t Variable(const std::string &name, aplarray *value) {
+        void *none = nullptr;
+        const uint16_t symbol = DefineName(name.data(), static_cast<int32_t>(name.size()), APL_KIND_VARIABLE, &none);
+        SetSymbolValue(symbol, value);
+        return symbol;
+    }
+    // OUT of the rest of a command line; what it printed.
+    std::string Out(const std::string &names) {
+        CapturedOutput::Take();
+        TransferOut((path_ + " " + names).c_str());
+        return CapturedOutput::Take();
+    }
+    std::string FileText() {
+        std::string text;
+        if (FILE *f = fopen(path_.c_str(), "rb")) {
+            for (int c; (c = fgetc(f)) != EOF;) text += static_cast<char>(c);
+            fclose(f);
+        }
+        return text;
+    }
+    const std::string path_ = "transfer_writers_" + std::to_string(getpid()) + ".atf";
+};
+
+}  // namespace
+
+TEST_F(TransferWriters, TheInterruptFlagStopsBothFormsAndOut) {
+    // Three strides' worth of elements: each writer looks at the flag as it goes.
+    const int32_t n = 3 * static_cast<int32_t>(kInterruptStride);
+    std::vector<int32_t> values(static_cast<size_t>(n), 7);
+    const uint16_t big = Variable("BIG", MakeIntVector(values.data(), n));
+    Variable("TEXT", MakeString(std::string(static_cast<size_t>(n), 'x').c_str()));
+    // (Form 1 of a text is one copy of its characters: nothing to stop.)
+    const std::pair<const char *, int> exports[] = {{"BIG", 1}, {"BIG", 2}, {"TEXT", 2}};
+    for (const auto &[name, form] : exports) {
+        std::string text;
+        APL_interrupted = 1;
+        EXPECT_FALSE(ExportObject(LookupName(name), form, text)) << name << " form " << form;
+        EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT) << name << " form " << form;
+        aplerrno = 0;
+    }
+    // Nor does cutting a long text into records run on.
+    std::string records;
+    APL_interrupted = 1;
+    EXPECT_FALSE(AppendTransferRecords(std::string(static_cast<size_t>(n), 'x'), records));
+    aplerrno = 0;
+    APL_interrupted = 1;
+    EXPECT_EQ(Out("BIG"), "INTERRUPT ERROR\n");
+    EXPECT_EQ(FileText(), "") << "nothing is written";
+    // Without the flag the same value is written whole.
+    APL_interrupted = 0;
+    std::string text;
+    EXPECT_TRUE(ExportObject(big, 1, text));
+    EXPECT_EQ(text.size(), 14 + 2 * static_cast<size_t>(n));  // "NBIG 1 196608 ", then "7 " each
+}
+
+TEST_F(TransferWriters, AnInfinityOrNaNIsRefusedByBothForms) {
+    for (const double bad : {HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+        const double values[] = {1.5, bad};
+        const int32_t two = 2;
+        aplarray *v = AllocArray(APL_SIMPLE | APL_TEMP, 1, APL_REAL, &two, HERE);
+        memcpy(DataOf<double>(v), values, sizeof values);
+        const uint16_t symbol = Variable("V", v);
+        for (int form : {1, 2}) {
+            std::string text;
+            EXPECT_FALSE(ExportObject(symbol, form, text));
+            EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
+            EXPECT_STREQ(APL_error_message, "Infinity or NaN cannot be written");
+            aplerrno = 0;
+        }
+        EXPECT_EQ(Out("V"), "DOMAIN ERROR : Infinity or NaN cannot be written\n");
+        EXPECT_EQ(FileText(), "");
+    }
+}
+
+TEST_F(TransferWriters, ANameTooLongForTheReaderIsNotWrittenInForm1) {
+    const std::string longName(600, 'L');
+    const uint16_t symbol = Variable(longName, MakeString("text"));
+    Variable("SHORT", MakeString("kept"));
+    std::string text;
+    EXPECT_FALSE(ExportObject(symbol, 1, text));
+    EXPECT_EQ(aplerrno, 0);
+    EXPECT_TRUE(ExportObject(symbol, 2, text));  // form 2 names it where the reader takes any length
+    // OUT of everything names it and goes on with the rest.
+    EXPECT_EQ(Out(""), "NOT WRITTEN : " + longName + "\n");
+    EXPECT_NE(FileText().find("CSHORT 1 4 kept"), std::string::npos);
+}
+
+TEST_F(TransferWriters, InNamesAnObjectWhoseNameIsTooLong) {
+    const std::string longName(600, 'L');
+    std::string records;
+    AppendTransferRecords("C" + longName + " 1 4 text", records);
+    if (FILE *f = fopen(path_.c_str(), "wb")) {
+        fwrite(records.data(), 1, records.size(), f);
+        fclose(f);
+    }
+    CapturedOutput::Take();
+    TransferIn(path_.c_str());
+    EXPECT_EQ(CapturedOutput::Take(), "NOT IMPORTED : " + longName + "\n");
 }
