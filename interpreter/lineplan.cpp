@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -62,6 +63,8 @@ struct Plan {
 };
 
 Plan plans[kPlanSlots];
+bool plansOn = true;
+int64_t planRuns = 0;
 
 // ---- Compiling -------------------------------------------------------------------
 
@@ -640,7 +643,19 @@ private:
 
 }  // namespace
 
+void ReadLinePlanSwitch() {
+    const char *setting = getenv("ORBAX_PLANS");
+    plansOn = !setting || (strcmp(setting, "0") != 0 && strcmp(setting, "off") != 0);
+}
+
+void SetLinePlans(bool on) { plansOn = on; }
+
+bool LinePlansOn() { return plansOn; }
+
+int64_t LinePlanRuns() { return planRuns; }
+
 bool RunLinePlan(const StoredLine &line, const PoolView &pool) {
+    if (!plansOn) return false;
     // Traced sessions see every link and block as the walk makes them; a
     // selective assignment reads its first name differently.
     if (evaluator.selective || TracingArrays() || TracingBlocks()) return false;
@@ -649,6 +664,7 @@ bool RunLinePlan(const StoredLine &line, const PoolView &pool) {
     for (int i = 0; i < plan->names; ++i)
         if (!ReadsAsVariable(plan->name[i])) return false;
     ++evaluator.depth;
+    ++planRuns;
     bool ok;
     {
         Runner runner(line.last, pool, plan->borrow);
