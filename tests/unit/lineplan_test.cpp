@@ -175,12 +175,14 @@ TEST_F(CompiledLinesInFunctions, TheSwitchIsReadFromTheEnvironmentAtStart) {
     Run(A("I←1 ⋄ I←I+1"));
     Run(A("I←I+1"));
     EXPECT_EQ(LinePlanRuns(), before);
+    EXPECT_EQ(Run(A("I")), "3\n");
     ASSERT_EQ(unsetenv("ORBAX_PLANS"), 0);
-    APL_Init(0, "");
+    APL_Init(0, "");  // a new session: a clear workspace, plans on
+    Run(A("I←1"));
     before = LinePlanRuns();
     Run(A("I←I+1"));
     EXPECT_EQ(LinePlanRuns(), before + 1);
-    EXPECT_EQ(Run(A("I")), "3\n");
+    EXPECT_EQ(Run(A("I")), "2\n");
 }
 
 }  // namespace
