@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -39,7 +40,7 @@ void DisplayValue(aplarray *value, bool endLine) {
     const bool hold = !IsStatic(value);
     if (hold) ++value->lnkcnt;
     if (aplarray *matrix = FormatForDisplay(value)) {
-        PrintCharMatrix(matrix);
+        PrintCharMatrix(matrix, !IsNested(value) && value->eltype != APL_CHAR);
         APL_UnLinkTempEx(matrix, COVER);  // the held value itself stays
     }
     if (hold) --value->lnkcnt;
@@ -51,7 +52,20 @@ void DisplayValue(aplarray *value, bool endLine) {
 
 }  // namespace
 
-void PrintCharMatrix(const aplarray *matrix) {
+namespace {
+
+// The columns blank in every row: the gaps between columns of numbers.
+std::vector<bool> BlankColumns(const uint8_t *data, int64_t rows, int64_t columns) {
+    std::vector<bool> blank(static_cast<size_t>(columns), true);
+    for (int64_t r = 0; r < rows; ++r)
+        for (int64_t c = 0; c < columns; ++c)
+            if (data[r * columns + c] != ' ') blank[static_cast<size_t>(c)] = false;
+    return blank;
+}
+
+}  // namespace
+
+void PrintCharMatrix(const aplarray *matrix, bool numbers) {
     if (!matrix || matrix->eltype != APL_CHAR) return;
     // Leading axes multiplied together give the rows.
     const int64_t columns = RowLength(matrix);
@@ -59,6 +73,7 @@ void PrintCharMatrix(const aplarray *matrix) {
     for (int i = 0; i + 1 < matrix->rank; ++i) rows *= matrix->shape[i];
     const int32_t width = PageWidth();
     const auto *data = DataOf<const uint8_t>(matrix);
+    const std::vector<bool> gaps = numbers && columns > width ? BlankColumns(data, rows, columns) : std::vector<bool>{};
     char line[kMaxPageWidth + 1];
     for (int64_t r = 0; r < rows; ++r) {
         if (InterruptRequested()) return;
@@ -72,13 +87,20 @@ void PrintCharMatrix(const aplarray *matrix) {
                 n = kIndent;
             }
             const int64_t room = width - n;
-            const int64_t take = columns - done < room ? columns - done : room;
+            int64_t take = columns - done < room ? columns - done : room;
+            int64_t gap = 0;
+            if (!gaps.empty() && done + take < columns) {
+                // Back to the last gap at which the piece ends whole.
+                int64_t cut = done + take;
+                while (cut > done && !gaps[static_cast<size_t>(cut)]) --cut;
+                if (cut > done) take = cut - done, gap = 1;
+            }
             for (int64_t k = 0; k < take; ++k) {
                 const uint8_t c = row[done + k];
                 line[n++] = static_cast<char>(c < 32 && c != 13 ? '.' : c);
             }
             line[n] = 0;
-            done += take;
+            done += take + gap;
             const bool endOfLine = done < columns || r + 1 < rows;
             if (n > 0 || endOfLine) WriteText(line, endOfLine);
         } while (done < columns);

@@ -10,6 +10,9 @@
 // character data outside keyword mode; only reads the value. Null with the error set.
 aplarray *FormatForDisplay(aplarray *value);
 // Writes the rows of a CHAR array in pieces of at most PW characters, every row
-// but the last ended; only reads the array. Stops with INTERRUPT when the host
-// has set APL_interrupted.
-void PrintCharMatrix(const aplarray *matrix);
+// but the last ended; only reads the array. With `numbers` (the text of a
+// numeric array) a row is cut at the last column blank in every row that lets
+// the piece fit, and that blank is dropped, so no number is split; text and a
+// number wider than the page are cut at the width. Stops with INTERRUPT when
+// the host has set APL_interrupted.
+void PrintCharMatrix(const aplarray *matrix, bool numbers = false);

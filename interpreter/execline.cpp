@@ -190,6 +190,7 @@ private:
     bool CompleteCalls(bool monadicToo, bool beforeArrow = false);
     bool AtLeftEnd() const;
     bool TokenIsFunction(const uint8_t *at) const;
+    bool TokenIsDyadicOperator(const uint8_t *at) const;
     void TakeAsOperand();
     void Push(Item &item) {
         stack_[count_++].item = item;
@@ -245,6 +246,22 @@ bool Walk::TokenIsFunction(const uint8_t *at) const {
     if (tag == kTagConstant || tag == glyph::kLeftArrow || tag == kColon || tag == glyph::kLineFeed) return false;
     const uint16_t cls = TagClass(tag);
     return cls != 0 && (cls & kFunctionBits) != 0 && !(PrimitiveFlags(tag) & APL_FN_NILADIC);
+}
+
+// Whether the token at `at` is a dyadic operator: the item just right of it
+// is that operator's right operand and binds to nothing on its own right
+// first, so that operators bind from the left (∘.+⍨ is (∘.+)⍨).
+bool Walk::TokenIsDyadicOperator(const uint8_t *at) const {
+    const uint8_t tag = *at;
+    if (tag == kTagName) {
+        const uint16_t symbol = ReadShort(at - 2);
+        if (!IsSymbol(symbol)) return false;
+        const int kind = Symbol(symbol).kind;
+        return (kind & APL_KIND_USER) && (kind & APL_KIND_DYOP) && !(kind & (APL_KIND_VARIABLE | APL_KIND_OPERAND));
+    }
+    if (tag == kTagConstant || tag == glyph::kLeftArrow || tag == kColon || tag == glyph::kLineFeed) return false;
+    const uint16_t cls = TagClass(tag);
+    return (cls & APL_FN_DYOP) != 0 && !(cls & APL_FN_FUNCTION);
 }
 
 // A parenthesised group that gave a function stands left of a symbol that is
@@ -770,7 +787,10 @@ bool Walk::Reduce(Item x) {
                 x = ArrayItem(joined, true);
                 continue;
             }
-            if (Has(2) && Top().IsDyOp() && Top(1).IsFunctionOrArray()) {
+            // An array just right of a dyadic operator is its right operand:
+            // it waits for that operator rather than binding to its right.
+            const bool rightOperand = TokenIsDyadicOperator(p_);
+            if (!rightOperand && Has(2) && Top().IsDyOp() && Top(1).IsFunctionOrArray()) {
                 Item op = Pop(), right = Pop(), derived;
                 const bool ok = Bind(op, x, &right, derived);
                 Release(op), Release(right), Release(x);
@@ -778,7 +798,7 @@ bool Walk::Reduce(Item x) {
                 x = derived;
                 continue;
             }
-            if (Has(1) && Top().IsMonOp() && (Top().fn.flags & APL_FN_ARRAYOPERAND)) {
+            if (!rightOperand && Has(1) && Top().IsMonOp() && (Top().fn.flags & APL_FN_ARRAYOPERAND)) {
                 Item op = Pop(), derived;
                 const bool ok = Bind(op, x, nullptr, derived);
                 Release(op), Release(x);
@@ -802,7 +822,10 @@ bool Walk::Reduce(Item x) {
             Push(x);
             return true;
         }
-        if (x.IsFunction()) {
+        // Operators bind from the left: a function just right of a dyadic
+        // operator is that operator's right operand and waits for it, so
+        // that f D g ¨ is (f D g)¨ and f D1 g D2 h is (f D1 g) D2 h.
+        if (x.IsFunction() && !TokenIsDyadicOperator(p_)) {
             if (Has(1) && Top().IsMonOp()) {
                 Item op = Pop(), derived;
                 const bool ok = Bind(op, x, nullptr, derived);

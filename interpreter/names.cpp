@@ -149,8 +149,24 @@ int32_t EraseName(std::string_view name) {
     return 1;
 }
 
+// A CHAR matrix holds one name per row, as NC reads it.
+aplarray *EraseRows(const aplarray *matrix) {
+    const int32_t rows = matrix->shape[0], width = matrix->shape[1];
+    aplarray *result = AllocArray(APL_TEMP, 1, APL_INTG, &rows, HERE);
+    if (!result) return nullptr;
+    const char *text = DataOf<const char>(matrix);
+    for (int32_t r = 0; r < rows; ++r) {
+        std::string_view row(text + static_cast<size_t>(r) * static_cast<size_t>(width), static_cast<size_t>(width));
+        while (!row.empty() && row.back() == ' ') row.remove_suffix(1);
+        while (!row.empty() && row.front() == ' ') row.remove_prefix(1);
+        DataOf<int32_t>(result)[r] = EraseName(row);
+    }
+    return result;
+}
+
 aplarray *EraseNames(const aplarray *names) {
     if (!IsNested(names)) {
+        if (names->rank == 2 && names->eltype == APL_CHAR) return EraseRows(names);
         if (names->rank > 1) return Fail(APL_ERR_RANK);
         const int32_t erased = EraseName(NameText(names, true));
         return MakeIntVector(&erased, 1);

@@ -263,10 +263,17 @@ bool RowItems(const aplarray *row, aplarray **out) {
     return true;
 }
 
-// Copies a simple row into the result's data at row i, converted to its type.
+// Copies a simple row into the result's data at row i, converted to its type
+// (Booleans and short integers widen to INTG, and any number to REAL).
 bool RowData(aplarray *row, aplarray *result, int64_t i) {
-    aplarray *converted = row->eltype == result->eltype ? row : ConvertType(row, result->eltype);
-    if (!converted) return false;
+    aplarray *converted = row;
+    if (row->eltype != result->eltype) {
+        const bool real = result->eltype == APL_REAL;
+        converted = ConvertType(row, real ? APL_INTG | APL_REAL : result->eltype);
+        if (aplerrno) return false;
+        if (real && converted->eltype == APL_INTG) converted = IntToReal(converted);
+        if (!converted) return false;
+    }
     const size_t bytes = static_cast<size_t>(converted->number) * ElementSize(converted->eltype);
     memcpy(DataOf<char>(result) + bytes * static_cast<size_t>(i), DataOf(converted), bytes);
     if (converted != row) APL_UnLinkTempEx(converted, HERE);

@@ -27,7 +27,7 @@ namespace {
 //   [9]  R←⌽[K]R ⋄ N←-N                        ⍝ ¯N f/R: reversed windows
 //   [10] W←N/[K+1](A,1,B)⍴R
 //   [11] W←(((¯1↓A),N,B)⍴(×/B)/¯1+⍳N)⌽[K]W    ⍝ copy c rotated by c
-//   [12] Z←(1-N)↓[K]f/[K+1]W
+//   [12] Z←f/[K+1]W ⋄ Z←((1-N)×K=⍳⍴⍴Z)↓Z          ⍝ no axis: Z may be one element
 //   [13] →V/0
 //   [14] Z←⌽[K]Z
 //
@@ -147,8 +147,17 @@ nextline:
             goto nextline;
         }
         case 12:
-            APL_Assign(idx[kZ],
-                       APL_Drop(Var(idx[kK]), APL_Sub(nullptr, Int(1), Var(idx[kN])), reduce(kPlus1(), Var(idx[kW]))));
+            APL_Assign(idx[kZ], reduce(kPlus1(), Var(idx[kW])));
+            if (!aplerrno)
+                APL_Assign(idx[kZ],
+                           APL_Drop(nullptr,
+                                    APL_Mul(nullptr, APL_Sub(nullptr, Int(1), Var(idx[kN])),
+                                            APL_Equal(nullptr, Var(idx[kK]),
+                                                      APL_Interval(nullptr, nullptr,
+                                                                   APL_Shape(nullptr, nullptr,
+                                                                             APL_Shape(nullptr, nullptr,
+                                                                                       Var(idx[kZ])))))),
+                                    Var(idx[kZ])));
             goto nextline;
         case 13: jumpIf(Var(idx[kV]), 0); goto nextline;
         case 14: APL_Assign(idx[kZ], APL_Rotate(Var(idx[kK]), nullptr, Var(idx[kZ]))); goto nextline;

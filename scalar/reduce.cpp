@@ -559,16 +559,27 @@ aplarray *Reduce(aplarray *axis, aplarray *left, aplfnc *fn, aplarray *fnAxis, a
             aplarray *r = op.args.right;
             if (aplarray *counts = OperatorArgs::ArrayOf(op.operand))
                 return CallWithArrayOperand(firstAxis ? APL_Replicate1 : APL_Replicate, op.args.axis, counts, r);
-            if (r->rank == 0) return r;
-            int d = firstAxis ? 0 : r->rank - 1;
-            if (!ReductionAxis(op.args.axis, r->rank, d)) return nullptr;
+            if (r->rank == 0 && !op.args.left) return r;
+            const int rank = r->rank ? r->rank : 1;  // N-wise: a scalar is a one-item vector
+            int d = firstAxis ? 0 : rank - 1;
+            if (!ReductionAxis(op.args.axis, rank, d)) return nullptr;
             if (op.args.left) {
                 // Held for the call like the other arguments: the function
-                // localises it and lets it go again.
+                // localises them and lets them go again.
                 aplarray *k = APL_LinkEx(MakeInt(IndexOrigin() + d), HERE);
                 if (!k) return nullptr;
-                aplarray *z = apl_REDUCE(k, op.args.left, op.operand, op.operandAxis, op.second, op.secondAxis, r);
+                aplarray *items = r;
+                if (r->rank == 0) {
+                    const int32_t one = 1;
+                    items = APL_LinkEx(APL_Shape(nullptr, MakeIntVector(&one, 1), r), HERE);
+                    if (!items) {
+                        APL_UnLinkEx(k, HERE);
+                        return nullptr;
+                    }
+                }
+                aplarray *z = apl_REDUCE(k, op.args.left, op.operand, op.operandAxis, op.second, op.secondAxis, items);
                 APL_UnLinkEx(k, HERE);
+                if (items != r) APL_UnLinkEx(items, HERE);
                 return z;
             }
             return ReduceAlongAxis(op.operand, op.operandAxis, r, d);

@@ -96,9 +96,6 @@ aplarray *EmptyScalarResult(const aplarray *left, const aplarray *right);
 // Borrows all three; returns a temporary or null with aplerrno set.
 aplarray *ExtendAlongAxes(const aplarray *lower, const aplarray *axis, const aplarray *higher);
 
-// Natural logarithm of the gamma function (a six-term Lanczos series); for
-// x <= -1 sets DOMAIN and returns 0. Exactly 0 at 1 and 2.
-double LnGamma(double x);
 // base to an integer power by repeated squaring; 0 to any non-zero power is 0.
 double IntPower(double base, int64_t exponent);
 

@@ -249,7 +249,11 @@ aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstA
         SetError(APL_ERR_LENGTH);
         return nullptr;
     }
-    if (length == 0) total = 0;
+    // An empty axis that the counts do not consume gives an empty result; one
+    // they consume entirely (no cell taken, fills only: 0 0 0\⍳0) keeps the
+    // fills, so that the result's axis is as long as the counts say.
+    const bool emptied = length == 0 && consumed != 0;
+    if (emptied) total = 0;
     if (total > INT32_MAX) {
         SetError(APL_ERR_DOMAIN);
         return nullptr;
@@ -268,7 +272,7 @@ aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstA
         APL_UnLinkEx(fill, HERE);
         return nullptr;
     }
-    if (length == 0) c.size = 0;
+    if (emptied) c.size = 0;
     AxisSplit s = SplitAlong(source, k);
     s.length = length;
     result = ReplicateInto(result, source, c, s, total, fill);

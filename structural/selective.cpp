@@ -175,6 +175,14 @@ bool NotResolved() {
     return false;
 }
 
+// A position that names nothing in the variable: a fill that take, first or
+// expand put among the positions ((↑A)←33 with an empty A), or one made up
+// by a caller of the interface.
+bool NoSuchPosition() {
+    SetErrorText(APL_ERR_INDEX, "In selective specification");
+    return false;
+}
+
 // A linked array for an item slot: the value's own item, or a new scalar.
 aplarray *ElementArray(const Element &e) {
     if (e.item) {
@@ -369,17 +377,17 @@ bool ReadTargets(const aplarray *positions, Selection &s) {
     for (int64_t k = 0; k < n; ++k) {
         const int64_t element = s.single ? 0 : k;
         const aplarray *p = IsNested(positions) ? ItemAt(positions, k) : nullptr;
-        if (IsNested(positions) && !p) return NotResolved();
+        if (IsNested(positions) && !p) return NoSuchPosition();
         double x;
         if (!p || (!IsNested(p) && p->rank == 0)) {
             int64_t position;
-            if (!NumberAt(p ? p : positions, p ? 0 : k, x) || !WholeNumber(x, position)) return NotResolved();
-            if (position < kFirstPosition || position - kFirstPosition >= s.totalLeaves) return NotResolved();
+            if (!NumberAt(p ? p : positions, p ? 0 : k, x) || !WholeNumber(x, position)) return NoSuchPosition();
+            if (position < kFirstPosition || position - kFirstPosition >= s.totalLeaves) return NoSuchPosition();
             s.leaves[s.leafCount++] = {position, k, element};
             continue;
         }
         const int64_t record = ResolveItem(p, s);
-        if (record < 0) return NotResolved();
+        if (record < 0) return NoSuchPosition();
         s.items[s.itemCount++] = {record, k, element};
     }
     s.leafCount = SortKeepLast(s.leaves, s.leafCount, [](const LeafTarget &t) { return t.position; });

@@ -50,6 +50,29 @@ TEST_F(Display, LongRowsContinueAfterSixBlanks) {
     EXPECT_EQ(Shown(Chars({2, 30}, "a")), std::string(30, 'a') + "\n" + std::string(30, 'a') + "\n");
 }
 
+TEST_F(Display, NumbersFoldBetweenColumnsNeverInsideOne) {
+    APL_Assign(sys_PW_idx, APL_Int(30));
+    // 0.5+⍳12: the gap before 9.5 is the last one that lets the piece fit.
+    std::vector<double> halves;
+    for (int i = 1; i <= 12; ++i) halves.push_back(i + 0.5);
+    EXPECT_EQ(Shown(arrays_support::Reals(halves)), "1.5 2.5 3.5 4.5 5.5 6.5 7.5\n      8.5 9.5 10.5 11.5 12.5\n");
+    // ⍳40 at the usual width: 29 ends the first line, 30 starts the next.
+    APL_Assign(sys_PW_idx, APL_Int(79));
+    std::vector<double> counts;
+    for (int i = 1; i <= 40; ++i) counts.push_back(i);
+    std::string first, second;
+    for (int i = 1; i <= 29; ++i) first += (i > 1 ? " " : "") + std::to_string(i);
+    for (int i = 30; i <= 40; ++i) second += (i > 30 ? " " : "") + std::to_string(i);
+    EXPECT_EQ(Shown(arrays_support::Ints(counts)), first + "\n      " + second + "\n");
+    // A matrix folds every row at the same gap, a column blank in all rows.
+    APL_Assign(sys_PW_idx, APL_Int(30));
+    std::vector<double> wide{1, 22, 333, 4444, 55555, 666666, 7777777, 1, 1, 1, 1, 1, 1, 1};
+    EXPECT_EQ(Shown(arrays_support::Make(APL_INTG, {2, 7}, wide)),
+              "1 22 333 4444 55555 666666\n      7777777\n1  1   1    1     1      1\n            1\n");
+    // Text is cut at the width, blanks or not.
+    EXPECT_EQ(Shown(Chars({40}, "12 ")), "12 12 12 12 12 12 12 12 12 12 \n      12 12 12 1\n");
+}
+
 TEST_F(Display, RanksAndControlCodes) {
     EXPECT_EQ(Shown(MakeChar('x')), "x\n");
     EXPECT_EQ(Shown(Chars({0}, " ")), "\n");

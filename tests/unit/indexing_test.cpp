@@ -335,8 +335,8 @@ TEST_F(Indexing, SelectiveStoreIntoSimpleVariables) {
     for (const Case &c : {Case{Ints({1, 2}), Ints({1, 2}), APL_ERR_SYNTAX, "No legal position array"},
                           Case{Positions(Ints({1, 2})), Ints({1, 2, 3}), APL_ERR_LENGTH, ""},
                           Case{Positions(Ints({1, 2})), Iota({1, 2}), APL_ERR_RANK, ""},
-                          Case{Positions(Ints({0, 1})), Scalar(5), APL_ERR_SYSTEM, "In selective specification"},
-                          Case{Positions(Ints({5})), Ints({1}), APL_ERR_SYSTEM, "In selective specification"}}) {
+                          Case{Positions(Ints({0, 1})), Scalar(5), APL_ERR_INDEX, "In selective specification"},
+                          Case{Positions(Ints({5})), Ints({1}), APL_ERR_INDEX, "In selective specification"}}) {
         aplerrno = 0;
         EXPECT_EQ(APL_AssignSel(y, c.positions, c.value), nullptr);
         EXPECT_EQ(aplerrno, c.error);
@@ -366,7 +366,7 @@ TEST_F(Indexing, SelectiveStoreIntoNestedVariables) {
     EXPECT_EQ(Elements(ItemsOf(APL_Variable(x))[1]), Values({'x', 'y', 'z'}));
     // Positions that are no item's index array do not resolve.
     EXPECT_EQ(APL_AssignSel(x, Positions(Nest({Ints({2, 3})})), Scalar(0)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYSTEM);
+    EXPECT_EQ(aplerrno, APL_ERR_INDEX);
     aplerrno = 0;
     APL_UnLink(second);
 }

@@ -11,8 +11,11 @@
 #include <cfenv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -313,6 +316,92 @@ TEST_F(ScalarMembers, BooleanWordsAgreeWithElements) {
         Expect(APL_Equal(nullptr, Make(APL_BOOL, shape, a), Make(APL_INTG, shape, ints)), APL_INTG, shape, equal);
         Expect(APL_And(nullptr, Make(APL_INTG, shape, ints), Make(APL_BOOL, shape, a)), APL_BOOL, shape, both);
     }
+}
+
+// ---- Factorial and binomial -----------------------------------------------------------
+
+// n! as decimal digits, multiplied out in base 10^9, read back by strtod, which
+// rounds to the nearest double: an exact reference independent of the library.
+double ExactFactorialByDigits(int n) {
+    std::vector<uint32_t> limbs{1};  // base 10^9, least significant first
+    for (int k = 2; k <= n; ++k) {
+        uint64_t carry = 0;
+        for (uint32_t &limb : limbs) {
+            const uint64_t v = uint64_t{limb} * static_cast<uint64_t>(k) + carry;
+            limb = static_cast<uint32_t>(v % 1000000000u);
+            carry = v / 1000000000u;
+        }
+        while (carry) {
+            limbs.push_back(static_cast<uint32_t>(carry % 1000000000u));
+            carry /= 1000000000u;
+        }
+    }
+    std::string digits = std::to_string(limbs.back());
+    char part[16];
+    for (size_t i = limbs.size() - 1; i-- > 0;) {
+        snprintf(part, sizeof part, "%09u", static_cast<unsigned>(limbs[i]));
+        digits += part;
+    }
+    return std::strtod(digits.c_str(), nullptr);
+}
+
+TEST_F(ScalarMembers, FactorialOfWholeNumbersIsTheNearestDoubleToTheProduct) {
+    for (int n = 0; n <= 170; ++n) {
+        aplarray *r = APL_Factorial(nullptr, nullptr, Int(n));
+        ASSERT_NE(r, nullptr) << n;
+        EXPECT_EQ(Elements(r)[0], ExactFactorialByDigits(n)) << "!" << n;
+        APL_UnLinkTemp(r);
+    }
+    // A REAL that holds a whole number is a whole number too.
+    ExpectScalar(APL_Factorial(nullptr, nullptr, Real(20)), APL_REAL, 2432902008176640000.0);
+    Failed(APL_Factorial(nullptr, nullptr, Int(171)), APL_ERR_DOMAIN);
+    Failed(APL_Factorial(nullptr, nullptr, Int(-1)), APL_ERR_DOMAIN);  // a pole of the gamma function
+    Failed(APL_Factorial(nullptr, nullptr, Real(-2.5)), APL_ERR_DOMAIN);
+}
+
+TEST_F(ScalarMembers, FactorialOfOtherNumbersIsTheGammaFunction) {
+    const Values xs{-1.999, -1.5, -0.5, 0.5, 1.25, 7.3, 100.5, 169.9};
+    Values want;
+    for (double x : xs) want.push_back(std::tgamma(x + 1));
+    ExpectVector(APL_Factorial(nullptr, nullptr, Reals(xs)), APL_REAL, want, 1e-15);
+    const double rootPi = std::sqrt(3.141592653589793);
+    // Known values, to within a few units in the last place of any C library.
+    ExpectVector(APL_Factorial(nullptr, nullptr, Reals({-1.5, -0.5, 0.5})), APL_REAL,
+                 {-2 * rootPi, rootPi, rootPi / 2}, 1e-13);
+}
+
+TEST_F(ScalarMembers, BinomialOfWholeNumbersIsExact) {
+    // Pascal's triangle in 64-bit integers up to n = 66, where C(66, 33) still fits.
+    std::vector<std::vector<uint64_t>> c{{1}};
+    for (int n = 1; n <= 66; ++n) {
+        c.push_back(std::vector<uint64_t>(static_cast<size_t>(n) + 1, 1));
+        for (int k = 1; k < n; ++k)
+            c[static_cast<size_t>(n)][static_cast<size_t>(k)] =
+                c[static_cast<size_t>(n) - 1][static_cast<size_t>(k) - 1] + c[static_cast<size_t>(n) - 1][static_cast<size_t>(k)];
+    }
+    for (int n = 0; n <= 66; ++n)
+        for (int k = 0; k <= n; ++k) {
+            aplarray *r = APL_Factorial(nullptr, Int(k), Int(n));
+            ASSERT_NE(r, nullptr);
+            EXPECT_EQ(Elements(r)[0], static_cast<double>(c[static_cast<size_t>(n)][static_cast<size_t>(k)]))
+                << k << "!" << n;
+            APL_UnLinkTemp(r);
+        }
+    // Negative arguments by the signed formulas; out of range is 0.
+    ExpectVector(APL_Factorial(nullptr, Ints({3, 2, -4, 5, -1}), Ints({-2, -1, -2, 3, 3})), APL_REAL,
+                 {-4, 1, 3, 0, 0});
+    ExpectScalar(APL_Factorial(nullptr, Int(2), Int(200)), APL_REAL, 19900);
+    Failed(APL_Factorial(nullptr, Int(600), Int(1200)), APL_ERR_DOMAIN);  // beyond the double's range
+}
+
+TEST_F(ScalarMembers, BinomialOfOtherNumbersFollowsTheGammaFunction) {
+    auto ratio = [](double a, double b) { return std::tgamma(b + 1) / (std::tgamma(a + 1) * std::tgamma(b - a + 1)); };
+    ExpectVector(APL_Factorial(nullptr, Reals({2.5, 0.5, 1.5}), Reals({5, 7.25, 100})), APL_REAL,
+                 {ratio(2.5, 5), ratio(0.5, 7.25), ratio(1.5, 100)}, 1e-14);
+    // Large arguments go through the logarithms: 2.5!300 stays finite.
+    ExpectScalar(APL_Factorial(nullptr, Real(2.5), Real(300)), APL_REAL,
+                 std::exp(std::lgamma(301) - std::lgamma(3.5) - std::lgamma(298.5)), 1e-12);
+    Failed(APL_Factorial(nullptr, Real(-1), Real(-0.5)), APL_ERR_DOMAIN);  // (-1)*0.5
 }
 
 }  // namespace
