@@ -14,6 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 
+// The record's layout is read by saved workspaces and component files: the
+// header is 16 bytes and the shape follows it.
+static_assert(offsetof(aplarray, size) == 0 && offsetof(aplarray, type) == 4 && offsetof(aplarray, rank) == 5 &&
+              offsetof(aplarray, eltype) == 6 && offsetof(aplarray, lnkcnt) == 8 &&
+              offsetof(aplarray, number) == 12 && offsetof(aplarray, shape) == 16);
+
 uint32_t sessionMode = 0;
 bool tracingActive = false;
 

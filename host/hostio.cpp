@@ -8,6 +8,9 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
+#include <system_error>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -83,6 +86,25 @@ void *LoadLibrary(const char *name) {
 
 void *FindProcedure(void *handle, const char *name) { return handle ? dlsym(handle, name) : nullptr; }
 
+// The compiler's directory for a project, with the directories above it.
+// A failure shows when the compiler writes its first file there.
+void MakeDirectory(const char *path) {
+    std::error_code ignored;
+    std::filesystem::create_directories(path, ignored);
+}
+
+// The compiler's support files into a project; 0 when the copy was made.
+int32_t CopyFile(const char *from, const char *to, int32_t) {
+    std::error_code error;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+    if (error) {
+        fprintf(stdout, "orbax: cannot copy %s to %s: %s\n", from, to, error.message().c_str());
+        fflush(stdout);
+        return 1;
+    }
+    return 0;
+}
+
 // Input source of RunLines.
 class Lines : public InputSource {
 public:
@@ -104,6 +126,8 @@ void InstallCallbacks() {
     APL_Callback(1, reinterpret_cast<void *>(&WriteText));
     APL_Callback(2, reinterpret_cast<void *>(&EndLines));
     APL_Callback(3, reinterpret_cast<void *>(&ReadLine));
+    APL_Callback(5, reinterpret_cast<void *>(&CopyFile));
+    APL_Callback(6, reinterpret_cast<void *>(&MakeDirectory));
     APL_Callback(7, reinterpret_cast<void *>(&ListPlugins));
     APL_Callback(8, reinterpret_cast<void *>(&LoadLibrary));
     APL_Callback(9, reinterpret_cast<void *>(&FindProcedure));

@@ -168,6 +168,7 @@ int main(int argc, char **argv) {
     }
     SetDataFile(APL_tokenfile, sizeof APL_tokenfile, "Standard.tok");
     SetDataFile(APL_messagefile, sizeof APL_messagefile, "session.msg");
+    SetDataFile(APL_compilerfile, sizeof APL_compilerfile, "orbax.ini");
     InstallCallbacks();
     struct sigaction interrupt = {};
     interrupt.sa_handler = OnInterrupt;

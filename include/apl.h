@@ -319,6 +319,10 @@ APL_EXPORT aplarray *APL_PictDisplay(aplarray *axis, aplarray *left, aplarray *r
 APL_EXPORT aplarray *APL_EmptyVector(aplarray *axis, aplarray *left, aplarray *right);
 /* The system function EXTRN: a CHAR vector in its keyword spelling. */
 APL_EXPORT aplarray *APL_Literal(aplarray *axis, aplarray *left, aplarray *right);
+/* The system function ORBAX: left ORBAX right compiles the function named on
+ * the left, and every function it reaches, into a C project at the target on
+ * the right (a project name, or a path ending in it). No result. */
+APL_EXPORT aplarray *APL_Compile(aplarray *axis, aplarray *left, aplarray *right);
 
 /* ---- Component files, serialised arrays and native files -----------------
  * System functions IIO, IIOS, IIOL, NTIE, NUNTIE, NSIZE, NREMOVE, NFLUSH,

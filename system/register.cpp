@@ -64,7 +64,7 @@ constexpr SystemFunctionRow kSystemFunctions[] = {
     {"EXTRN", 0x24, APL_Literal, "FUNCTION(Literal)"},
     {"HEAD", 0x24, APL_HeaderInfo, "FUNCTION(HeaderInfo)"},
     {"AF", 0x24, APL_Atomic, "FUNCTION(Atomic)"},
-    {"ORBAX", 0x24, nullptr, "FUNCTION(Compile)"},
+    {"ORBAX", 0x24, APL_Compile, "FUNCTION(Compile)"},
     {"TF", 0x24, APL_TransferFormat, "FUNCTION(TransferFormat)"},
     {"LIB", 0x24, APL_Directory, "FUNCTION(Directory)"},
     {"SHORT", 0x24, APL_ToShort, "FUNCTION(ToShort)"},

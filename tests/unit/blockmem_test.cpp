@@ -96,26 +96,6 @@ TEST_F(BlockMemory, ReallocatedRecycledBlockKeepsItsContents) {
     FreeBlock(text, HERE);
 }
 
-TEST_F(BlockMemory, FileNamesAreInternedByTextAndCutAsTracesShowThem) {
-    char copy[] = "elsewhere/dir/interned_name.cpp";
-    const uint16_t index = InternFileName("some/dir/interned_name.cpp");
-    EXPECT_EQ(InternFileName(copy), index);
-    EXPECT_STREQ(InternedFileName(index), "interned_name.c");
-    EXPECT_STREQ(InternedFileName(InternFileName("win\\path\\x.cpp")), "x.cpp");
-    EXPECT_STREQ(InternedFileName(InternFileName(nullptr)), "");
-
-    sessionMode = kModeTraceBlocks;
-    tracingActive = true;
-    void *block = AllocBlock(8, "a/b/a_rather_long_source_name.cpp", 9);
-    const int32_t serial = BlockHeader(block)->serial;
-    FreeBlock(block, "c.cpp", 10);
-    tracingActive = false;
-    char expected[160];
-    snprintf(expected, sizeof expected,
-             "ALLOCATING BLOCK #%d: a_rather_long_s[9], 8 bytes\nFREEING BLOCK #%d: c.cpp[10]\n", serial, serial);
-    EXPECT_EQ(CapturedOutput::Take(), expected);
-}
-
 #if defined(GTEST_HAS_DEATH_TEST) && GTEST_HAS_DEATH_TEST
 TEST_F(BlockMemory, SanitizerStillSeesUseAfterFree) {
     if (!kSanitized) GTEST_SKIP() << "only the sanitize build checks every access";

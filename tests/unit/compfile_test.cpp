@@ -96,57 +96,6 @@ void ExpectSame(aplarray *array, aplarray *expected, const std::string &what = "
     APL_UnLinkTemp(expected);
 }
 
-using SerialLengths = LibraryTest;
-
-TEST_F(SerialLengths, CountHeaderShapeAndDataOfEveryRecord) {
-    EXPECT_EQ(LengthOf(APL_Int(5)), 20);
-    EXPECT_EQ(LengthOf(Nested({APL_Int(1), APL_Int(2)})), 60);
-    EXPECT_EQ(LengthOf(Chars("ABC")), 23);
-    EXPECT_EQ(LengthOf(Chars("")), 20);
-    EXPECT_EQ(LengthOf(Reals({1, 2, 3})), 44);
-    EXPECT_EQ(LengthOf(Reals({1}, {})), 24);
-    EXPECT_EQ(LengthOf(Shorts({1}, {})), 20);
-    EXPECT_EQ(LengthOf(Shorts({1, 2, 3})), 26);
-    EXPECT_EQ(LengthOf(Bools(std::string(33, '1'), {33})), 28);
-    EXPECT_EQ(LengthOf(Bools("", {4, 0})), 24);
-    // Item slots count 4 bytes on every build; an empty array has its prototype.
-    EXPECT_EQ(LengthOf(Nested({APL_Int(0)}, {0})), 40);
-    EXPECT_EQ(LengthOf(Nested({APL_Int(1), APL_Int(2), Chars("ab"), Ints({})}, {2, 2})), 24 + 20 + 20 + 22 + 20);
-    Fails(APL_SerialLength(nullptr, APL_Int(1), APL_Int(2)), APL_ERR_SYNTAX);
-    Fails(APL_SerialLength(APL_Int(1), nullptr, APL_Int(2)), APL_ERR_SYNTAX);
-    Fails(APL_SerialLength(nullptr, nullptr, nullptr), APL_ERR_SYNTAX);
-}
-
-using SerialLayout = LibraryTest;
-
-TEST_F(SerialLayout, SimpleRecordIsHeaderShapeAndDataLittleEndian) {
-    const Bytes b = Serialize(Ints({1, -2, 0x01020304}));
-    EXPECT_EQ(b, Bytes("\x20\0\0\0\x01\x01\x02\0\x01\0\0\0\x03\0\0\0\x03\0\0\0"
-                       "\x01\0\0\0\xFE\xFF\xFF\xFF\x04\x03\x02\x01",
-                       32));
-}
-
-TEST_F(SerialLayout, NestedHeaderCountsFourByteSlotsAndItemsFollow) {
-    // The empty vector writes its 20 bytes, then the serialised prototype.
-    const Bytes b = Serialize(Nested({Chars("xy")}, {0}));
-    ASSERT_EQ(b.size(), 20u + 22u);
-    EXPECT_EQ(b.substr(0, 20), Bytes("\x18\0\0\0\x02\x01\x08\0\x01\0\0\0\0\0\0\0\0\0\0\0", 20));
-    EXPECT_EQ(Int32At(b, 20), 22);
-    EXPECT_EQ(b.substr(40), "xy");
-    const Bytes pair = Serialize(Nested({APL_Int(1), Chars("abc")}, {1, 2}));
-    EXPECT_EQ(Int32At(pair, 0), 16 + 8 + 8);
-    EXPECT_EQ(Int32At(pair, 24), 20);  // the first item right after the shape
-    EXPECT_EQ(Int32At(pair, 44), 23);
-}
-
-TEST_F(SerialLayout, TypeByteIsPlainAndBoolOrShortArgumentsAreIntegers) {
-    aplarray *strand = Ints({1, 2});
-    strand->type |= APL_STRAND | APL_FLAG10;
-    EXPECT_EQ(Serialize(strand).at(4), APL_SIMPLE);
-    EXPECT_EQ(Serialize(Bools("101", {3})), Serialize(Ints({1, 0, 1})));
-    EXPECT_EQ(Serialize(Shorts({-7, 300}, {2, 1})), Serialize(Ints({-7, 300}, {2, 1})));
-}
-
 using SerialRoundTrip = LibraryTest;
 
 TEST_F(SerialRoundTrip, EveryElementTypeRankAndNestingComesBackTheSame) {

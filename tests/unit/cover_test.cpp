@@ -1,9 +1,8 @@
 // The runtime interface of compiled code: strands, assignment, localised
-// names, line frames, function descriptors and APL_Evaluate.
+// names, function descriptors and APL_Evaluate.
 #include "support.h"
 
 #include "core/cover.h"
-#include "core/frames.h"
 #include "core/symtab.h"
 
 #include <cstring>
@@ -129,18 +128,6 @@ TEST_F(Assignment, NameOwnsTheNewValueAndReleasesTheOld) {
     aplerrno = 0;
     EXPECT_EQ(APL_Assign(x, nullptr), nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_VALUE);
-}
-
-TEST_F(Assignment, LineFramesGiveTheInnermostLine) {
-    EXPECT_EQ(APL_GetLineNum(), 0);
-    EXPECT_EQ(APL_DidJump(), 0);
-    LineFrame outer{1, 1, 9, 1, 0, 4, 0, nullptr, 0}, inner{1, 1, 9, 1, 0, 7, 1, nullptr, 0};
-    currentFrame = &inner;
-    EXPECT_EQ(APL_GetLineNum(), 7);
-    EXPECT_EQ(APL_DidJump(), 1);
-    currentFrame = &outer;
-    EXPECT_EQ(APL_GetLineNum(), 4);
-    currentFrame = nullptr;
 }
 
 using LocalNames = Cover;

@@ -82,16 +82,6 @@ TEST_F(Display, RanksAndControlCodes) {
     EXPECT_EQ(Shown(Chars({8}, std::string("\0\a\n\r\x1f \x7f\xc8", 8))), "...\r. \x7f\xc8\n");
 }
 
-// Numbers go through the format engine; keyword mode writes "_" for the high minus.
-TEST_F(Display, NumbersAreFormattedAsInTheSession) {
-    const int32_t values[] = {-5, 12};
-    EXPECT_EQ(Shown(MakeIntVector(values, 2)),
-              "\xaf"
-              "5 12\n");
-    APL_Assign(sys_MODE_idx, APL_Int(1));
-    EXPECT_EQ(Shown(MakeIntVector(values, 2)), "_5 12\n");
-}
-
 TEST_F(Display, DisplayedValueKeepsItsLinks) {
     aplarray *temporary = Chars({3}, "abc");
     APL_Display(temporary);

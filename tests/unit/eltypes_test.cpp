@@ -36,36 +36,6 @@ protected:
     }
 };
 
-TEST_F(ElementTypes, ConvertTypeFollowsTheTable) {
-    struct Case {
-        int from;
-        Values in;
-        int mask, to;
-        Values out;
-    };
-    const Case cases[] = {
-        {APL_INTG, {5, -32768}, APL_SHORT | APL_CHAR, APL_SHORT, {5, -32768}},
-        {APL_INTG, {0, 5, -1}, APL_BOOL | APL_CHAR, APL_BOOL, {0, 1, 1}},
-        {APL_INTG, {0, 2}, APL_BOOL | APL_SHORT, APL_SHORT, {0, 2}},  // SHORT wins over BOOL
-        {APL_REAL, {3, -4}, APL_INTG, APL_INTG, {3, -4}},
-        {APL_BOOL, {1, 0, 1}, APL_INTG | APL_REAL, APL_INTG, {1, 0, 1}},
-        {APL_SHORT, {-2, 300}, APL_INTG, APL_INTG, {-2, 300}},
-        {APL_SHORT, {0, -2, 3}, APL_BOOL, APL_BOOL, {0, 1, 1}},
-    };
-    for (const Case &c : cases) {
-        EXPECT_EQ(Take(ConvertType(Vec(c.from, c.in), c.mask)), Expect(c.to, c.out)) << c.from << "/" << c.mask;
-        EXPECT_EQ(aplerrno, 0);
-    }
-    // A type in the mask: the array itself, whatever other types the mask has.
-    for (int eltype : {APL_CHAR, APL_INTG, APL_REAL, APL_NESTED, APL_BOOL, APL_SHORT}) {
-        aplarray *same = eltype == APL_NESTED ? Nest({APL_Int(1)}) : Vec(eltype, {1});
-        EXPECT_EQ(ConvertType(same, eltype), same);
-        EXPECT_EQ(ConvertType(same, eltype | kNumeric), same);
-        EXPECT_EQ(aplerrno, 0);
-        APL_UnLinkTemp(same);
-    }
-}
-
 TEST_F(ElementTypes, ConvertTypeRefusesEveryOtherPairWithTheTypeName) {
     const struct {
         int from, mask;
@@ -107,16 +77,6 @@ TEST_F(ElementTypes, RealToIntUsesTheCurrentComparisonTolerance) {
     EXPECT_EQ(Take(RealToInt(Vec(APL_REAL, {3.0000000001}))), Expect(APL_INTG, {3}));
     SetSymbolValue(sys_CT_idx, MakeInt(0));  // an INTG CT serves as well
     Failed(RealToInt(Vec(APL_REAL, {3.0000000001})), APL_ERR_DOMAIN);
-}
-
-TEST_F(ElementTypes, WideningConvertersAreExactAndCheckTheirSource) {
-    EXPECT_EQ(Take(ShortToInt(Vec(APL_SHORT, {-1, -32768, 32767}))), Expect(APL_INTG, {-1, -32768, 32767}));
-    EXPECT_EQ(Take(IntToReal(Vec(APL_INTG, {-2147483647 - 1, 2147483647}))),
-              Expect(APL_REAL, {-2147483648.0, 2147483647.0}));
-    EXPECT_EQ(Take(IntToReal(Make(APL_INTG, {2, 0}, {}))), Expect(APL_REAL, {}));
-    Failed(BoolToInt(Vec(APL_INTG, {1})), APL_ERR_DOMAIN);
-    Failed(ShortToInt(Vec(APL_REAL, {1})), APL_ERR_DOMAIN);
-    Failed(IntToReal(nullptr), APL_ERR_DOMAIN);
 }
 
 TEST_F(ElementTypes, ShortAcceptsOnlyValuesThatFit) {

@@ -16,13 +16,6 @@ TEST_F(ErrorReport, DetailFollowsAfterAColonAndIsThenCleared) {
     EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);  // clearing is the caller's business
 }
 
-TEST_F(ErrorReport, CodesWithoutANameAreUnknown) {
-    for (int32_t code : {9, 42, -1, 1004}) {
-        PrintError(code);
-        EXPECT_EQ(CapturedOutput::Take(), "UNKNOWN ERROR\n") << "code " << code;
-    }
-}
-
 TEST_F(ErrorReport, LongDetailIsCutToTheBuffer) {
     std::string longText(1000, 'x');
     SetErrorText(APL_ERR_SYNTAX, "%s", longText.c_str());
@@ -37,13 +30,6 @@ TEST_F(ErrorReport, WithoutAnOutputCallbackNothingIsWritten) {
     PrintError(APL_ERR_INDEX);
     APL_Callback(1, reinterpret_cast<void *>(&CapturedOutput::Write));
     EXPECT_EQ(CapturedOutput::Take(), "");
-}
-
-TEST_F(ErrorReport, CallbackSlotsOutsideOneToTenAreIgnored) {
-    APL_Callback(0, nullptr);
-    APL_Callback(11, nullptr);
-    PrintError(APL_ERR_RANK);
-    EXPECT_EQ(CapturedOutput::Take(), "RANK ERROR\n");
 }
 
 TEST_F(ErrorReport, CompiledCodeReportGoesToStandardOutput) {

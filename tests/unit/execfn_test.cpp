@@ -43,26 +43,6 @@ TEST_F(Running, AutomaticResetLeavesNothingSuspended) {
               "AUTO RESET ON\n" + error + "AUTO RESET OFF\n" + error + "F[1]\n.\n");
 }
 
-TEST_F(Running, CallsStopAtTheLimitOfTheStateIndicator) {
-    Session({"⎕FX 'REC' 'N←N+1' 'REC'", "N←0"});
-    const std::string shown = Session({"REC", "N", ")SI"});
-    // A hundred entries: the session's call and 99 calls of REC; the last
-    // one cannot even be suspended and ends, so its caller suspends.
-    EXPECT_EQ(shown.find("LIMIT ERROR\nREC[2]\nREC\n^\n"), 0u) << shown;
-    EXPECT_NE(shown.find("\n100\n"), std::string::npos) << shown;
-    size_t entries = 0;
-    for (size_t at = shown.find("\n100\n"); (at = shown.find("REC[2]\n", at + 1)) != std::string::npos;) ++entries;
-    EXPECT_EQ(entries, 99u);
-    EXPECT_EQ(Session({")RESET", ")SI"}), "");
-}
-
-TEST_F(Running, OperandsAreLocalAndMayBeDerived) {
-    Session({"⎕FX 'Z←(F TWICE) Y' 'Z←F F Y'", "⎕FX 'Z←INC Y' 'Z←Y+1'", "F←'f'"});
-    // The operand of the outer TWICE is a derived function whose record
-    // belongs to the caller: using it twice must not free it.
-    EXPECT_EQ(Session({"INC TWICE TWICE 0", "(INC TWICE) TWICE 1", "F"}), "4\n5\nf\n");
-}
-
 TEST_F(Running, AnInterruptStopsALoopBetweenLines) {
     // A system function that does what a host's interrupt handler does.
     static int calls;

@@ -1,6 +1,6 @@
-// Format where the session cannot look: the INTG limits, the display matrix of
-// rank-3 planes, keyword mode, null items, sizes past any array, the longest
-// texts, and the keyword spelling of EXTRN. Layouts and errors are in format.tr.
+// Format where the session cannot look: keyword mode, null items, sizes past
+// any array, the longest texts, and the keyword spelling of EXTRN. Layouts
+// and errors are in format.tr.
 #include "support.h"
 
 #include "core/errors.h"
@@ -81,30 +81,6 @@ Text Engine(aplarray *value, bool keywordMode, bool matrix = false) {
 }
 
 using Format = WorkspaceTest;
-
-// The session reads ten-digit numbers as REAL: the INTG limits only come from here.
-TEST_F(Format, IntegersAtTheirLimitsArePlainDecimal) {
-    EXPECT_EQ(Row(Ints({INT32_MIN, 1000000000, INT32_MAX})), HM + "2147483648 1000000000 2147483647");
-    const int16_t shorts[] = {-32768, 7, 32767};
-    EXPECT_EQ(Row(Make(APL_SHORT, {3}, shorts, sizeof shorts)), HM + "32768 7 32767");
-}
-
-TEST_F(Format, PlanesStayAxesInFormatAndFollowEachOtherForDisplay) {
-    aplarray *cube = APL_Link(Ints({1, 2, 3, 4, 5, 6, 7, 8}, {2, 2, 2}));
-    const Text t = Fmt(cube);
-    EXPECT_EQ(t.shape, (Shape{2, 2, 3}));
-    EXPECT_EQ(t.rows, (Strings{"1 2", "3 4", "5 6", "7 8"}));
-    const Text shown = Engine(cube, false, true);
-    EXPECT_EQ(shown.shape, (Shape{4, 3}));
-    EXPECT_EQ(shown.rows, (Strings{"1 2", "3 4", "5 6", "7 8"}));
-    EXPECT_EQ(Engine(APL_Link(Ints({1, 2, 3, 4}, {2, 2, 1, 1})), false, true).rows, (Strings{"1", "2", "3", "4"}));
-    // Planes of a nested item keep their blank rows, one more for a completed outer axis.
-    EXPECT_EQ(Engine(APL_Link(Nest({Ints({1, 2, 3, 4}, {2, 2, 1, 1})}, &kScalar)), false, true).rows,
-              (Strings{" 1 ", "   ", " 2 ", "   ", "   ", " 3 ", "   ", " 4 "}));
-    // A vector or scalar is one row of the display matrix.
-    EXPECT_EQ(Engine(APL_Link(Ints({1, 22})), false, true).shape, (Shape{1, 4}));
-    EXPECT_EQ(Engine(APL_Link(MakeChar('q')), false, true).shape, (Shape{1, 1}));
-}
 
 TEST_F(Format, KeywordModeWritesUnderscoreMinusOutsideTheFormatFunctionOnly) {
     SetSymbolValue(sys_MODE_idx, APL_Int(1));

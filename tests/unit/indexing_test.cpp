@@ -1,7 +1,8 @@
 // Indexing where the session cannot look: Boolean rows with junk padding,
-// items shared by link, indexed assignment in place
-// and by copy, index arrays and the store of selective assignment. Values and
-// errors of bracket indexing and squad are in indexing.tr.
+// items shared by link, indexed assignment in place, index arrays and the
+// store of selective assignment. Values and errors of bracket indexing and
+// squad are in indexing.tr, those of indexed and selective assignment in
+// assignment.tr.
 #include "support.h"
 
 #include "core/errors.h"
@@ -113,8 +114,6 @@ TEST_F(Indexing, NestedArraysShareTheirItems) {
     APL_UnLink(n);
 }
 
-// ---- Squad --------------------------------------------------------------------------------
-
 // ---- Indexed assignment ---------------------------------------------------------------
 
 TEST_F(Indexing, ValueHeldOnlyByItsNameChangesInPlace) {
@@ -128,25 +127,6 @@ TEST_F(Indexing, ValueHeldOnlyByItsNameChangesInPlace) {
     EXPECT_EQ(APL_Variable(x), before);
     EXPECT_EQ(before->lnkcnt, 1);
     EXPECT_EQ(Elements(before), Values({1, 20, 3, 40}));
-}
-
-TEST_F(Indexing, ValueHeldTwiceIsCopiedAndTheOtherHolderKeepsIt) {
-    aplarray *shared = Ints({1, 2, 3});
-    const uint16_t x = Variable("X", shared), y = Variable("Y", shared);
-    ASSERT_EQ(shared->lnkcnt, 2);
-    APL_UnLinkTemp(APL_AssignIdx(x, Scalar(1), Scalar(9)));
-    EXPECT_EQ(aplerrno, 0);
-    EXPECT_NE(APL_Variable(x), shared);
-    EXPECT_EQ(Elements(APL_Variable(x)), Values({9, 2, 3}));
-    EXPECT_EQ(APL_Variable(y), shared);
-    EXPECT_EQ(Elements(shared), Values({1, 2, 3}));
-    EXPECT_EQ(shared->lnkcnt, 1);
-    // A failing assignment leaves the shared value as it was.
-    EXPECT_EQ(APL_AssignIdx(y, Enclosed(Ints({1, 4})), Ints({7, 8})), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_INDEX);
-    aplerrno = 0;
-    EXPECT_EQ(APL_Variable(y), shared);
-    EXPECT_EQ(Elements(shared), Values({1, 2, 3}));
 }
 
 TEST_F(Indexing, IndexDataChangesOnlyTemporariesInPlace) {
@@ -175,82 +155,6 @@ TEST_F(Indexing, IndexDataChangesOnlyTemporariesInPlace) {
     TempGuard changed(APL_IndexData(constant, Scalar(1), Scalar(0)));
     EXPECT_EQ(Elements(changed.get()), Values({0, 8, 9}));
     EXPECT_EQ(Elements(constant), Values({7, 8, 9}));
-}
-
-TEST_F(Indexing, AssignedValueMayBeTheArrayItself) {
-    const uint16_t x = Variable("X", Ints({1, 2, 3}));
-    aplarray *old = APL_Variable(x);
-    aplarray *v = APL_AssignIdx(x, Enclosed(Ints({3, 2, 1})), old);
-    // The old value is handed back intact as the statement's value.
-    ASSERT_EQ(v, old);
-    EXPECT_EQ(Elements(v), Values({1, 2, 3}));
-    EXPECT_EQ(Elements(APL_Variable(x)), Values({3, 2, 1}));
-    APL_UnLinkTemp(v);
-}
-
-TEST_F(Indexing, StoresConformAndConvert) {
-    aplarray *a = Ints({1, 2, 3});
-    a = APL_IndexData(a, Enclosed(Ints({2, 2})), Ints({5, 6}));
-    EXPECT_EQ(Elements(a), Values({1, 6, 3}));  // the last occurrence wins
-    a = APL_IndexData(a, Scalar(1), Make(APL_REAL, {1}, {2.5}));
-    EXPECT_EQ(a->eltype, APL_REAL);
-    EXPECT_EQ(Elements(a), Values({2.5, 6, 3}));
-    a = APL_IndexData(a, Scalar(3), Make(APL_CHAR, {}, {'q'}));
-    ASSERT_EQ(a->eltype, APL_NESTED);
-    EXPECT_EQ(Elements(ItemsOf(a)[2]), Values({'q'}));
-    a = APL_IndexData(a, Scalar(3), Scalar(4));  // all numbers again: simplified
-    EXPECT_EQ(a->eltype, APL_REAL);
-    APL_UnLinkTemp(a);
-
-    aplarray *m = APL_Link(Iota({3, 4}));
-    TempGuard column(APL_IndexData(m, Nest({El(), Scalar(1)}), Ints({10, 20, 30})));
-    EXPECT_EQ(Elements(column.get()), Values({10, 2, 3, 4, 20, 6, 7, 8, 30, 10, 11, 12}));
-    TempGuard row(APL_IndexData(m, Nest({Scalar(2), El()}), Make(APL_INTG, {1}, {0})));
-    EXPECT_EQ(Elements(row.get()), Values({1, 2, 3, 4, 0, 0, 0, 0, 9, 10, 11, 12}));
-    EXPECT_EQ(ErrorOf(m, Nest({El(), Scalar(1)}), Ints({1, 2})), APL_ERR_LENGTH);
-    EXPECT_EQ(ErrorOf(m, Nest({El(), Scalar(1)}), Iota({3, 1})), APL_ERR_RANK);
-    EXPECT_EQ(ErrorOf(m, Ints({1, 1}), Ints({1, 2})), APL_ERR_RANK);
-    EXPECT_EQ(Elements(m), Elements(TempGuard(Iota({3, 4})).get()));
-    APL_UnLink(m);
-}
-
-TEST_F(Indexing, NestedStoresLinkTheNewItemAndReleaseTheOld) {
-    const uint16_t n = Variable("N", Nest({Ints({1, 2}), Chars("ab")}));
-    aplarray *item = APL_Link(Chars("xyz"));
-    APL_UnLinkTemp(APL_AssignIdx(n, Scalar(2), Enclosed(item)));
-    ASSERT_EQ(aplerrno, 0);
-    EXPECT_EQ(ItemsOf(APL_Variable(n))[1], item);
-    EXPECT_EQ(item->lnkcnt, 2);
-    APL_UnLink(item);
-    // Storing an item over itself keeps it alive.
-    APL_UnLinkTemp(APL_AssignIdx(n, Scalar(2), Enclosed(item)));
-    EXPECT_EQ(item->lnkcnt, 1);
-    EXPECT_EQ(Elements(item), Values({'x', 'y', 'z'}));
-}
-
-TEST_F(Indexing, BooleanAssignmentPastTheFirstWord) {
-    Values bits(2 * 40, 0);
-    const uint16_t b = Variable("B", Make(APL_BOOL, {2, 40}, bits, kJunk));
-    APL_UnLinkTemp(APL_AssignIdx(b, Nest({Scalar(2), Ints({35, 1})}), Ints({1, 1})));
-    ASSERT_EQ(aplerrno, 0);
-    bits[40 + 34] = bits[40] = 1;
-    EXPECT_EQ(ShapeOf(APL_Variable(b)), Shape({2, 40}));
-    EXPECT_EQ(Elements(APL_Variable(b)), bits);
-}
-
-TEST_F(Indexing, AssignmentToNamesWithoutValues) {
-    void *none = nullptr;
-    const uint16_t empty = DefineName("E", 1, APL_KIND_VARIABLE, &none);
-    EXPECT_EQ(APL_AssignIdx(empty, Scalar(1), Scalar(1)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_VALUE);
-    aplerrno = 0;
-    void *line = Scalar(3);
-    const uint16_t label = DefineName("L", 1, APL_KIND_VARIABLE | APL_KIND_LABELBIT, &line);
-    EXPECT_EQ(APL_AssignIdx(label, Scalar(1), Scalar(1)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
-    aplerrno = 0;
-    Symbol(label).value = nullptr;
-    APL_UnLinkTemp(static_cast<aplarray *>(line));
 }
 
 // ---- Index arrays ---------------------------------------------------------------------------

@@ -52,19 +52,6 @@ using Nested = WorkspaceTest;
 
 // ---- Links and prototypes -------------------------------------------------------------
 
-TEST_F(Nested, SimpleScalarsAreTheirOwnEnclosureAndAxesAreChecked) {
-    aplarray *five = APL_Int(5);
-    EXPECT_EQ(APL_Enclose(nullptr, nullptr, five), five);
-    EXPECT_EQ(five->lnkcnt, 0);
-    APL_UnLinkTemp(five);
-    EXPECT_EQ(APL_Enclose(nullptr, nullptr, nullptr), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
-    aplerrno = 0;
-    // Two axis values as a simple vector (not one list) and no left argument.
-    EXPECT_EQ(APL_Enclose(Ints({1, 2}), nullptr, Ints({1, 2, 3})), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_AXIS);
-}
-
 TEST_F(Nested, ItemsGainOneLinkPerHolderAndLoseItWithTheResult) {
     aplarray *a = APL_Link(Ints({1, 2}));
     aplarray *b = APL_Link(Ints({3, 4, 5}));
@@ -96,68 +83,6 @@ TEST_F(Nested, ItemsGainOneLinkPerHolderAndLoseItWithTheResult) {
     APL_UnLink(v);
     APL_UnLink(a);
     APL_UnLink(b);
-}
-
-TEST_F(Nested, EmptyResultsCarryTheirPrototype) {
-    // No partition of a nested vector: the prototype is its first item, enclosed.
-    aplarray *v = APL_Link(Nest({Ints({1, 2}), Ints({3})}));
-    aplarray *none = APL_Link(APL_Enclose(nullptr, Ints({0, 0}), v));
-    ASSERT_NE(none, nullptr);
-    EXPECT_EQ(none->number, 0);
-    EXPECT_EQ(IntOf(APL_Match(nullptr, nullptr, none)), 3);
-    // A simple argument: the typical fill, a scalar.
-    aplarray *nothing = APL_Link(APL_Enclose(nullptr, Ints({0, 0, 0}), APL_String("abc")));
-    ASSERT_NE(nothing, nullptr);
-    EXPECT_EQ(ItemsOf(nothing)[0]->rank, 0);
-    EXPECT_EQ(*DataOf<char>(ItemsOf(nothing)[0]), ' ');
-    // Empty arrays whose prototypes differ do not match.
-    aplarray *text = APL_Link(APL_Enclose(nullptr, Ints({0}), Nest({APL_String("ab")})));
-    aplarray *numbers = APL_Link(APL_Enclose(nullptr, Ints({0}), Nest({Ints({1, 2})})));
-    EXPECT_EQ(Matches(text, numbers), 0);
-    EXPECT_EQ(Matches(text, text), 1);
-    // Mix of an empty vector takes the item shape from the prototype.
-    const int32_t zero = 0;
-    aplarray *empty = APL_Create(1, APL_NESTED, &zero);
-    ItemsOf(empty)[0] = APL_Link(Ints({1, 2, 3}));
-    aplarray *mixed = APL_Disclose(nullptr, nullptr, empty);
-    ASSERT_NE(mixed, nullptr);
-    ASSERT_EQ(mixed->rank, 2);
-    EXPECT_EQ(mixed->shape[0], 0);
-    EXPECT_EQ(mixed->shape[1], 3);
-    APL_UnLinkTemp(mixed);
-    for (aplarray *a : {v, none, nothing, text, numbers}) APL_UnLink(a);
-}
-
-// ---- Boolean padding ------------------------------------------------------------------
-
-TEST_F(Nested, BooleanRowsMatchWhateverBuiltThem) {
-    // A 2 by 33 BOOL matrix built bit by bit on fresh memory, against the same
-    // values packed from integers: the row padding must be zero in both.
-    const int32_t shape[2] = {2, 33};
-    aplarray *bits = APL_Link(APL_Create(2, APL_BOOL, shape));
-    for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < 33; ++c)
-            if ((r + c) % 3 == 0) DataOf<uint32_t>(bits)[2 * r + c / 32] |= 1u << (c % 32);
-    aplarray *ints = APL_Create(2, APL_INTG, shape);
-    for (int i = 0; i < 66; ++i) DataOf<int32_t>(ints)[i] = ((i / 33) + (i % 33)) % 3 == 0;
-    aplarray *packed = APL_Link(APL_ToBool(nullptr, nullptr, ints));
-    ASSERT_NE(packed, nullptr);
-    EXPECT_EQ(Matches(bits, packed), 1);
-    // A comparison of BOOL rows writes whole words (~(a^b)); its result is
-    // all ones and must equal a freshly packed row of ones.
-    aplarray *same = APL_Link(APL_Equal(nullptr, bits, packed));
-    ASSERT_NE(same, nullptr);
-    ASSERT_EQ(same->eltype, APL_BOOL);
-    EXPECT_EQ(DataOf<uint32_t>(same)[1], 1u);
-    aplarray *ones = APL_Create(2, APL_INTG, shape);
-    for (int i = 0; i < 66; ++i) DataOf<int32_t>(ones)[i] = 1;
-    EXPECT_EQ(Matches(same, APL_ToBool(nullptr, nullptr, ones)), 1);
-    // Garbage past a row's end is what ClearBoolPadding removes.
-    DataOf<uint32_t>(bits)[1] |= 0xFFFF0000u;
-    EXPECT_EQ(Matches(bits, packed), 0);
-    ClearBoolPadding(bits);
-    EXPECT_EQ(Matches(bits, packed), 1);
-    for (aplarray *a : {bits, packed, same}) APL_UnLink(a);
 }
 
 // ---- Limits ------------------------------------------------------------------------------
@@ -201,37 +126,6 @@ TEST_F(Nested, HugeMixedShapesAreWsFullBeforeAllocation) {
     memset(DataOf(ItemsOf(items)[1]), 0, 4 * 70000);
     EXPECT_EQ(APL_Disclose(nullptr, nullptr, items), nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_WSFULL);
-}
-
-TEST_F(Nested, AnInterruptStopsLongLoopsAndLeavesNothing) {
-    const int32_t rows[2] = {70000, 2}, n = 70000;
-    aplarray *m = APL_Link(APL_Create(2, APL_INTG, rows));
-    memset(DataOf(m), 0, 4 * 140000);
-    aplarray *v = APL_Link(APL_Create(1, APL_INTG, &n));
-    for (int32_t i = 0; i < n; ++i) DataOf<int32_t>(v)[i] = i;
-    aplarray *nested = APL_Link(APL_MakeNested(APL_Link(v)));
-    --v->lnkcnt;
-    aplarray *pairs = APL_Link(APL_Enclose(APL_Int(2), nullptr, m));
-    ASSERT_NE(pairs, nullptr);
-    const std::vector<std::function<aplarray *()>> calls = {
-        [&] { return APL_Enclose(APL_Int(2), nullptr, m); },
-        [&] { return APL_Enclose(nullptr, v, nested); },
-        [&] { return APL_Disclose(nullptr, nullptr, pairs); },
-        [&] { return APL_Element(nullptr, nullptr, pairs); },
-        [&] { return APL_Element(nullptr, v, v); },
-        [&] {
-            return APL_Element(nullptr, nested, Nest({Ints({1, 2})}));
-        },
-        [&] { return APL_Match(nullptr, pairs, CopyArray(pairs, HERE)); },
-    };
-    for (size_t i = 0; i < calls.size(); ++i) {
-        APL_interrupted = 1;
-        EXPECT_EQ(calls[i](), nullptr) << i;
-        EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT) << i;
-        aplerrno = 0;
-    }
-    APL_interrupted = 0;
-    for (aplarray *a : {m, v, nested, pairs}) APL_UnLink(a);
 }
 
 // ---- Laws on random nested values --------------------------------------------------------
@@ -428,31 +322,6 @@ TEST_F(Nested, MembershipTablesAgreeWithALinearScan) {
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(DataOf<int32_t>(none)[0] + DataOf<int32_t>(none)[1], 0);
     APL_UnLinkTemp(none);
-}
-
-TEST_F(Nested, MembershipOfNestedItemsFollowsMatch) {
-    RandomValues random(99);
-    std::vector<aplarray *> leftItems, rightItems;
-    for (int i = 0; i < 40; ++i) rightItems.push_back(random.Value(2));
-    for (int i = 0; i < 60; ++i)
-        leftItems.push_back(i % 2 ? random.Value(2) : CopyArray(rightItems[static_cast<size_t>(i % 40)], HERE));
-    aplarray *left = APL_Link(Nest(leftItems));
-    aplarray *right = APL_Link(Nest(rightItems));
-    for (aplarray *table : {right, APL_Link(Reals({0.5, 1, -1.5}))}) {
-        aplarray *result = APL_Element(nullptr, left, table);
-        ASSERT_NE(result, nullptr);
-        for (int32_t i = 0; i < left->number; ++i) {
-            bool expected = false;
-            for (int32_t j = 0; !expected && j < ElementCount(table); ++j) {
-                aplarray *item = IsNested(table) ? ItemsOf(table)[j] : ItemScalar(table, j);
-                expected = Matches(ItemsOf(left)[i], item) == 1;
-            }
-            EXPECT_EQ(DataOf<int32_t>(result)[i], static_cast<int32_t>(expected)) << i;
-        }
-        APL_UnLinkTemp(result);
-        APL_UnLink(table);
-    }
-    APL_UnLink(left);
 }
 
 }  // namespace

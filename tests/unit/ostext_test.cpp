@@ -8,25 +8,6 @@
 #include <sstream>
 #include <string>
 
-TEST(SystemText, CodePointsAreThoseOfTheCodePageFile) {
-    std::ifstream tsv("share/codepage.tsv");
-    ASSERT_TRUE(tsv) << "run from the source directory";
-    std::string line;
-    std::getline(tsv, line);  // column titles
-    int rows = 0;
-    while (std::getline(tsv, line)) {
-        if (line.empty()) continue;
-        std::istringstream fields(line);
-        int code;
-        std::string unicode;
-        fields >> code >> unicode;
-        ASSERT_EQ(unicode.substr(0, 2), "U+");
-        EXPECT_EQ(CodePoint(static_cast<uint8_t>(code)), std::stoul(unicode.substr(2), nullptr, 16)) << code;
-        ++rows;
-    }
-    EXPECT_EQ(rows, 256);
-}
-
 TEST(SystemText, EveryCodeGoesOutAndComesBack) {
     std::string all;
     for (int c = 1; c < 256; ++c) all += static_cast<char>(c);

@@ -240,18 +240,4 @@ TEST_F(Operators, EachOfALongArgumentCanBeInterrupted) {
     APL_UnLink(right);
 }
 
-TEST_F(Products, FailuresInsideOperandsLeaveLinksAndBlocksAsTheyWere) {
-    Run(Apl("⎕FX 'Z←L G R' '→(R=3)/0' 'Z←L R'"));
-    const std::string lines[] = {"V 'x' ⍴¨ V", "V ∘.G V",     "1 2 ∘.G V", "2 G¨ V",     "'a' ∘.⍴ V",
-                                 "V +.G V",    "1 1 1 G.× V", "V G⍤0 (V)", "2 G⍤0 1 (V)"};
-    aplarray *v = APL_Assign(Name("V"), MakeIntVector(std::vector<int32_t>{1, 2, 3}.data(), 3));
-    for (const std::string &line : lines) {
-        const int32_t blocks = LiveBlocks();
-        EXPECT_NE(Run(Apl(line)).find("ERROR"), std::string::npos) << line;
-        Run(")RESET");
-        EXPECT_EQ(v->lnkcnt, 1) << line;
-        EXPECT_EQ(LiveBlocks(), blocks) << line;
-    }
-}
-
 }  // namespace

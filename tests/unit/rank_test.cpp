@@ -1,6 +1,6 @@
 // The rank operator through the exported interface: links and blocks after
-// success and after failures inside the operand, the origin restored, the
-// companion without cell ranks, and results that variables share.
+// success and after failures inside the operand, the origin restored, and the
+// companion without cell ranks. Shared results and recursion are in rank.tr.
 #include "session_support.h"
 
 #include "core/errors.h"
@@ -84,20 +84,6 @@ TEST_F(RankOperator, CompanionWithoutSpecificationIsSyntax) {
     EXPECT_EQ(apl_RANK(nullptr, nullptr, &f, nullptr, &none, nullptr, m), nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
     APL_UnLink(m);
-}
-
-using RankSession = RankOperator;
-
-TEST_F(RankSession, ResultsSharedWithVariablesKeepTheirLinks) {
-    // The operand returns a variable's value; the rank's result then shares it.
-    EXPECT_EQ(RunLines({A("G←⍳3"), A("⎕FX 'Z←F R' 'Z←G'"), A("Y←F⍤1 (,5)"), A("G←0"), "Y"}), "F\n1 2 3\n");
-    // The operand returns the very array that is the rank's right argument.
-    EXPECT_EQ(RunLines({A("V←1 (⍳3)"), A("⎕FX 'Z←I R' 'Z←V'"), A("W←(I⍤)V"), A("V←0"), A("⍴W")}), "I\n2\n");
-}
-
-TEST_F(RankSession, RecursionThroughTheOperandEndsInLimit) {
-    const std::string out = RunLines({A("⎕FX 'Z←DEEP R' 'Z←DEEP⍤0 (R)'"), "DEEP 1", ")RESET"});
-    EXPECT_NE(out.find("LIMIT ERROR"), std::string::npos) << out;
 }
 
 }  // namespace

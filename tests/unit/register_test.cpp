@@ -69,30 +69,6 @@ private:
 
 using Primitives = Registry;
 
-// The table is written by hand: a row left at nullptr after its function was
-// written, or a row naming one function and pointing at another, shows here.
-TEST_F(Primitives, EveryRowPointsAtTheFunctionExportedUnderItsName) {
-    RegisterBuiltins();
-    int checked = 0;
-    for (int code = 0; code < 256; ++code) {
-        const auto c = static_cast<uint8_t>(code);
-        if (const char *name = PrimitiveFunctionName(c)) {
-            void *exported = dlsym(RTLD_DEFAULT, name);
-            void *registered = reinterpret_cast<void *>(PrimitiveFunction(c));
-            EXPECT_EQ(registered, exported ? exported : reinterpret_cast<void *>(PrimitiveNotImplemented)) << name;
-            ++checked;
-        }
-        if (const char *name = PrimitiveOperatorName(c)) {
-            void *exported = dlsym(RTLD_DEFAULT, name);
-            void *registered = PrimitiveOperator(c);
-            EXPECT_EQ(registered, exported ? exported : reinterpret_cast<void *>(OperatorNotImplemented)) << name;
-            ++checked;
-        }
-    }
-    EXPECT_GT(checked, 0);
-    EXPECT_NE(dlsym(RTLD_DEFAULT, "APL_Shape"), nullptr) << "the test program must export the library's names";
-}
-
 TEST_F(Primitives, MissingOnesSaySoAndReleaseTheirArguments) {
     RegisterBuiltins();
     primitiveTables.functions[7] = nullptr;  // never initialised: still the default
@@ -145,43 +121,6 @@ TEST_F(Primitives, FirstRegistrationWinsAndRegisteringAgainChangesNothing) {
 }
 
 using SystemFunctions = Registry;
-
-TEST_F(SystemFunctions, EachSideTableEntryMatchesItsName) {
-    EXPECT_STREQ(FindCName(Hello), "");
-    RegisterBuiltins();
-    uint32_t offset = 0;
-    SystemFunctionEntry entry;
-    int entries = 0;
-    while (NextSystemFunction(offset, entry)) {
-        ++entries;
-        ASSERT_NE(Find(entry.name), nullptr) << entry.name;
-        EXPECT_EQ(Find(entry.name)->value, Address(entry.function));
-        EXPECT_EQ(Find(entry.name)->kind, entry.kind);
-    }
-    EXPECT_GT(entries, 0);
-    EXPECT_STREQ(FindCName(APL_MemDebug), "FUNCTION(MemDebug)");
-    EXPECT_EQ(FindCName(Hello), systemFunctions.bytes) << "unknown: the start of the table";
-}
-
-TEST_F(SystemFunctions, SideTableGrowsByOneEntryPerRegistrationOnly) {
-    const std::string name = Quad("HELLO");
-    const auto entrySize = [&](const char *cName) {
-        return uint32_t(name.size() + strlen(cName) + 2 + sizeof(void *) + 2);
-    };
-    RegisterSystemFunction(name.c_str(), 0x24, Hello, "FUNCTION(Hello)");
-    EXPECT_EQ(systemFunctions.size, entrySize("FUNCTION(Hello)"));
-    RegisterSystemFunction(name.c_str(), 0x24, Other, "FUNCTION(Other)");  // as after a second CLEAR
-    EXPECT_EQ(systemFunctions.size, entrySize("FUNCTION(Hello)") + entrySize("FUNCTION(Other)"));
-    EXPECT_EQ(Find(name)->value, Address(Other));
-    const uint32_t size = systemFunctions.size;
-    EXPECT_EQ(RegisterSystemFunction("1X", 0x24, Hello, "X"), APL_symtab.count);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
-    void *value = APL_Link(APL_Int(1));
-    DefineName("VAR", 3, APL_KIND_VARIABLE, &value);
-    EXPECT_EQ(RegisterSystemFunction("VAR", 0x24, Hello, "X"), APL_symtab.count);
-    EXPECT_EQ(aplerrno, APL_ERR_DEFN);
-    EXPECT_EQ(systemFunctions.size, size);
-}
 
 TEST_F(SystemFunctions, ReregisteringAfterALoadStopsAtTheFirstError) {
     RegisterSystemFunction(Quad("A").c_str(), 0x24, Hello, "FUNCTION(A)");

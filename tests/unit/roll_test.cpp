@@ -50,12 +50,6 @@ TEST(RandomGenerator, MatchesThePlainDoubleFormulaForAMillionDraws) {
     EXPECT_NE(generator.state, kRandomLinkStart);
 }
 
-TEST(RandomGenerator, FirstDrawFromTheStartingLink) {
-    RandomGenerator generator;
-    EXPECT_EQ(generator.Draw(10), 2);
-    EXPECT_EQ(generator.state, 282475249u);
-}
-
 TEST(Deal, SparseAndDenseTablesPickWhatTheWholeTablePicks) {
     const std::pair<int64_t, int64_t> sizes[] = {{1, 1},     {2, 1},       {5, 5},         {20, 100},
                                                  {64, 1000}, {300, 90000}, {1000, 250000}, {7, 7}};

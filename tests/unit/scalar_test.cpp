@@ -158,38 +158,6 @@ TEST_F(ScalarEngine, AChainOfThreeOnATemporaryAllocatesNothing) {
     APL_UnLink(three);
 }
 
-TEST_F(ScalarEngine, StretchRepeatsEveryElementAlongOneAxis) {
-    aplarray *m = Make(APL_INTG, {2, 2}, {1, 2, 3, 4});
-    Expect(StretchAxis(m, 0, 2), APL_INTG, {4, 2}, {1, 2, 1, 2, 3, 4, 3, 4});
-    Expect(StretchAxis(m, 1, 3), APL_INTG, {2, 6}, {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4});
-    Expect(StretchAxis(m, 1, 0), APL_INTG, {2, 0}, {});
-    APL_UnLinkTemp(m);
-    Values bits(40), twice(80);
-    for (int i = 0; i < 40; ++i) bits[i] = twice[2 * i] = twice[2 * i + 1] = i % 3 == 0;
-    aplarray *b = Make(APL_BOOL, {1, 40}, bits);
-    aplarray *r = StretchAxis(b, 1, 2);
-    EXPECT_EQ(PaddingBits(r), 0u);
-    Expect(r, APL_BOOL, {1, 80}, twice);
-    Expect(StretchAxis(b, 0, 3), APL_BOOL, {3, 40}, [&] {
-        Values v;
-        for (int k = 0; k < 3; ++k) v.insert(v.end(), bits.begin(), bits.end());
-        return v;
-    }());
-    APL_UnLinkTemp(b);
-    aplarray *item = APL_Link(Ints({7}));
-    aplarray *n = Nest({item});
-    r = StretchAxis(n, 0, 3);
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(ItemsOf(r)[2], item);
-    EXPECT_EQ(item->lnkcnt, 5);
-    APL_UnLinkTemp(r);
-    APL_UnLinkTemp(n);
-    APL_UnLink(item);
-    aplarray *pair = Ints({1, 2});
-    Failed(StretchAxis(pair, 0, INT32_MAX), APL_ERR_DOMAIN);
-    APL_UnLinkTemp(pair);
-}
-
 // The most negative INTG cannot be typed in the session (it reads as REAL):
 // residue, magnitude, signum and gcd take it with 64-bit steps.
 TEST_F(ScalarMembers, MostNegativeIntegerNeverOverflows) {

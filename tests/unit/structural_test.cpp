@@ -1,11 +1,8 @@
 // Catenate, take, drop, replicate, expand, rotate and transpose through the
 // exported interface: result types, links of nested items, the prototype of
-// empty nested results, Boolean rows of more than one word, the take engine
-// that disclose uses, interrupts, and properties on random shapes checked
-// against plain reference code.
+// empty nested results, Boolean rows of more than one word, counts beyond 32
+// bits, and properties on random shapes checked against plain reference code.
 #include "support.h"
-
-#include "structural/take.h"
 
 #include <cstring>
 #include <numeric>
@@ -164,70 +161,9 @@ TEST_F(NestedResults, ResultsShareNoStorageWithTheirArguments) {
     APL_UnLink(v);
 }
 
-// ---- The take engine as disclose uses it ------------------------------------------
-
-using TakeEngineUse = LibraryTest;
-
-TEST_F(TakeEngineUse, PadsWithTheFillAndPlacesScalarsBySign) {
-    aplarray *m = APL_Link(Make(APL_INTG, {2, 2}, {1, 2, 3, 4}));
-    aplarray *zero = APL_Link(APL_Int(0));
-    const int64_t grow[] = {3, -3}, cut[] = {-1, 1};
-    EXPECT_EQ(Take(TakeEngine(m, grow, 2, zero)), (Got{APL_INTG, {3, 3}, {0, 1, 2, 0, 3, 4, 0, 0, 0}}));
-    EXPECT_EQ(Take(TakeEngine(m, cut, 2, zero)), (Got{APL_INTG, {1, 1}, {3}}));
-    aplarray *five = APL_Link(APL_Int(5));
-    const int64_t corner[] = {-2, 2, -1};
-    EXPECT_EQ(Take(TakeEngine(five, corner, 3, zero)), (Got{APL_INTG, {2, 2, 1}, {0, 0, 5, 0}}));
-    // A REAL fill in an INTG result keeps the result's type.
-    aplarray *blank = APL_Link(Make(APL_CHAR, {}, {' '}));
-    const int64_t wide[] = {2, 3};
-    EXPECT_EQ(Take(TakeEngine(m, wide, 2, blank)), (Got{APL_INTG, {2, 3}, {1, 2, 0, 3, 4, 0}}));
-    const int64_t huge[] = {int64_t{1} << 31, 1};
-    EXPECT_EQ(Take(TakeEngine(m, huge, 2, zero)), Error(APL_ERR_DOMAIN));
-    aplerrno = 0;
-    EXPECT_EQ(Take(TakeEngine(m, huge, 1, zero)), Error(APL_ERR_LENGTH));
-    aplerrno = 0;
-    for (aplarray *a : {m, zero, five, blank}) APL_UnLink(a);
-}
-
-TEST_F(TakeEngineUse, NestedFillIsLinkedIntoEveryPaddedSlot) {
-    aplarray *x = APL_Link(Nest({Ints({1, 2})}));
-    aplarray *fill = APL_Link(Ints({0, 0}));
-    const int64_t four[] = {4};
-    aplarray *r = TakeEngine(x, four, 1, fill);
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(fill->lnkcnt, 4);
-    for (int i = 1; i < 4; ++i) EXPECT_EQ(ItemsOf(r)[i], fill);
-    APL_UnLinkTemp(r);
-    EXPECT_EQ(fill->lnkcnt, 1);
-    APL_UnLink(fill);
-    APL_UnLink(x);
-}
-
 // ---- Interrupts and sizes -----------------------------------------------------------
 
 using LongWork = LibraryTest;
-
-TEST_F(LongWork, AnInterruptStopsRowLoopsAndLeavesNothing) {
-    const Shape rows = {70000, 2};
-    aplarray *m = APL_Link(Make(APL_INTG, rows));
-    aplarray *nested = APL_Link(APL_MakeNested(Make(APL_INTG, rows)));
-    APL_interrupted = 1;
-    EXPECT_EQ(Take(APL_Take(nullptr, Ints({70000, 1}), m)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    EXPECT_EQ(Take(APL_Catenate(nullptr, m, m)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    EXPECT_EQ(Take(APL_Transpose(nullptr, nullptr, nested)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    EXPECT_EQ(Take(APL_Rotate(nullptr, APL_Int(1), m)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    EXPECT_EQ(Take(APL_Rotate(nullptr, nullptr, nested)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    EXPECT_EQ(Take(APL_Replicate(nullptr, Ints({2, 1}), m)), Error(APL_ERR_INTERRUPT));
-    aplerrno = 0;
-    APL_interrupted = 0;
-    APL_UnLink(m);
-    APL_UnLink(nested);
-}
 
 TEST_F(LongWork, CountsBeyondThirtyTwoBitsAreRefusedNotWrapped) {
     aplarray *big = APL_Link(Ints({2000000000, 2000000000}));

@@ -64,26 +64,6 @@ TEST_F(SymbolTable, BadNameIsSyntaxWithTheNameInTheMessage) {
     APL_UnLink(value);
 }
 
-TEST_F(SymbolTable, SortedInByteOrderWithPrefixesFirst) {
-    for (const char *name : {"b", "a", "Ab", "ab", "abc", "B", "a1"}) Define(name, APL_KIND_VARIABLE, nullptr);
-    std::vector<std::string> order;
-    for (uint32_t i = 0; i < APL_symtab.count; ++i) order.push_back(SymbolName(APL_symtab.sorted[i]));
-    for (size_t i = 1; i < order.size(); ++i) {
-        const auto &a = order[i - 1], &b = order[i];
-        EXPECT_LT(std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()) + 1), 0) << a << " " << b;
-    }
-    const uint16_t Ab = LookupName("Ab", 2), a = LookupName("a", 1), ab = LookupName("ab", 2);
-    auto position = [](uint16_t index) {
-        for (uint32_t i = 0; i < APL_symtab.count; ++i)
-            if (APL_symtab.sorted[i] == index) return i;
-        return 99999u;
-    };
-    EXPECT_LT(position(Ab), position(a));
-    EXPECT_LT(position(a), position(ab));
-    EXPECT_EQ(LookupName("AB", 2), APL_symtab.count);  // case matters
-    EXPECT_EQ(LookupName("abcd", 4), APL_symtab.count);
-}
-
 TEST_F(SymbolTable, AddSymbolKeepsAnExistingNameWhenGivenNoValue) {
     aplarray *first = APL_Link(APL_Int(1));
     const uint16_t x = Define("X", APL_KIND_VARIABLE, first);
@@ -140,39 +120,6 @@ TEST_F(SymbolTable, RedefinitionRules) {
     EXPECT_EQ(Define("V", APL_KIND_USER | APL_KIND_FUNCTION, fn3), v);
 }
 
-TEST_F(SymbolTable, SystemVariableDefaults) {
-    EXPECT_EQ(PrintWidth(), 79);
-    EXPECT_EQ(IndexOrigin(), 1);
-    EXPECT_EQ(PrintPrecision(), 6);
-    EXPECT_EQ(DivisionMode(), 1);
-    EXPECT_DOUBLE_EQ(ComparisonTolerance(), 1e-13);
-    EXPECT_EQ(Text(APL_Variable(sys_EM_idx)), "NO ERROR");
-    EXPECT_EQ(Text(APL_Variable(sys_NLT_idx)), "ENGLISH");
-    EXPECT_EQ(Text(APL_Variable(sys_DIGIT_idx)), "0123456789");
-    EXPECT_EQ(APL_Variable(sys_alph_idx)->number, 26);
-    EXPECT_EQ(Text(APL_Variable(sys_Alph_idx)).substr(0, 3), "ABC");
-    EXPECT_EQ(Text(APL_Variable(sys_FC_idx)), ".,*0_\xaf");
-    EXPECT_EQ(Text(APL_Variable(sys_TC_idx)), "\b\r\n");
-    aplarray *av = APL_Variable(sys_AV_idx);
-    ASSERT_EQ(av->number, 256);
-    EXPECT_EQ(DataOf<uint8_t>(av)[200], 200);
-    aplarray *el = APL_Variable(sys_ELIDE_idx);
-    EXPECT_EQ(el->rank, 1);
-    EXPECT_EQ(el->type & APL_FLAG10, APL_FLAG10);
-    aplarray *sm = APL_Variable(sys_SM_idx);
-    EXPECT_EQ(sm->rank, 2);
-    EXPECT_EQ(sm->shape[0], 0);
-    EXPECT_EQ(FirstNumber(APL_Variable(sys_MODE_idx), -1), 0);
-    EXPECT_EQ(FirstNumber(APL_Variable(sys_WA_idx), -1), 64000000);
-    EXPECT_EQ(FirstNumber(APL_Variable(sys_RL_idx), -1), 16807);
-    EXPECT_EQ(Text(APL_Variable(sys_LX_idx)), "");
-    EXPECT_EQ(Symbol(sys_PW_idx).kind, APL_KIND_SYSTEM | APL_KIND_VARIABLE);
-    EXPECT_EQ(std::string(SymbolName(sys_alph_idx)), Quad("a"));
-    EXPECT_LT(LookupName(Quad("SENDER")), APL_symtab.count);
-    EXPECT_LT(LookupName(std::string(1, static_cast<char>(glyph::kQuad))), APL_symtab.count);
-    EXPECT_LT(LookupName(std::string(1, static_cast<char>(glyph::kQuoteQuad))), APL_symtab.count);
-}
-
 TEST_F(SymbolTable, RecreatingKeepsASetValueAndFreesTheNewDefault) {
     SetSymbolValue(sys_IO_idx, APL_Int(0));
     const int32_t blocks = LiveBlocks();
@@ -183,12 +130,6 @@ TEST_F(SymbolTable, RecreatingKeepsASetValueAndFreesTheNewDefault) {
     CreateSystemVariables(false);
     EXPECT_EQ(APL_symtab.count, before);
     EXPECT_EQ(IndexOrigin(), 0);
-}
-
-TEST_F(SymbolTable, ProgramModeStartsModeAtFour) {
-    DestroySymbolTable();
-    CreateSystemVariables(true);
-    EXPECT_EQ(FirstNumber(APL_Variable(sys_MODE_idx), -1), 4);
 }
 
 TEST_F(SymbolTable, ClearingRestoresTheDefaults) {

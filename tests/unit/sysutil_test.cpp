@@ -1,5 +1,5 @@
 // The utilities exported without a system-function name (Sepword, TrailBlank,
-// Xlat, Sumlab, Bitshift, Image_plot, Arbout), the header fields of HEAD, and
+// Xlat, Sumlab, Bitshift, Image_plot, Arbout), and
 // DR's promise that reinterpreted bytes never make a non-finite REAL.
 #include "support.h"
 
@@ -207,19 +207,6 @@ TEST_F(Utilities, ImagePlotChecksItsArguments) {
 }
 
 // ---- HEAD and DR ----------------------------------------------------------------------
-
-TEST_F(Utilities, HeadReportsTheHeaderAsTheCallerSeesIt) {
-    using V = std::vector<int32_t>;
-    EXPECT_EQ(Values<int32_t>(APL_HeaderInfo(nullptr, nullptr, Ints({1, 2, 3}))), (V{0, 1, APL_INTG, 32, 3}));
-    aplarray *kept = APL_Link(Reals({1, 2, 3, 4, 5, 6}, {2, 3}));
-    EXPECT_EQ(Values<int32_t>(APL_HeaderInfo(nullptr, nullptr, kept)), (V{1, 2, APL_REAL, 72, 6}));
-    EXPECT_EQ(kept->lnkcnt, 1);
-    APL_UnLink(kept);
-    // BOOL counts 32-bit words; no record is shorter than 20 bytes.
-    EXPECT_EQ(Values<int32_t>(APL_HeaderInfo(nullptr, nullptr, Bools(std::string(40, '1'), {40}))),
-              (V{0, 1, APL_BOOL, 28, 2}));
-    EXPECT_EQ(Values<int32_t>(APL_HeaderInfo(nullptr, nullptr, Chars("a", {}))), (V{0, 0, APL_CHAR, 20, 1}));
-}
 
 TEST_F(Utilities, ReinterpretedBytesNeverMakeANonFiniteReal) {
     std::mt19937 random(18);

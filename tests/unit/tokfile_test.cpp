@@ -1,6 +1,5 @@
 // The keyword layer: the token file and its errors, the longest-match automaton,
-// translation of keywords to codes and back, APL_Lextable, and Standard.tok
-// against the code page.
+// translation of keywords to codes and back, and APL_Lextable.
 #include "support.h"
 
 #include "core/errors.h"
@@ -10,9 +9,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,30 +18,6 @@ const char *kStandard = "share/Standard.tok";
 
 std::string Text(const aplarray *a) { return std::string(DataOf<const char>(a), static_cast<size_t>(a->number)); }
 const aplarray *Item(const aplarray *a, int i) { return ItemsOf(a)[i]; }
-
-// Code page rows: code, unicode, glyph, role.
-struct Row {
-    int code;
-    std::string unicode, glyph, role;
-};
-std::vector<Row> CodePage() {
-    std::ifstream file("share/codepage.tsv");
-    std::vector<Row> rows;
-    std::string line;
-    std::getline(file, line);
-    while (std::getline(file, line)) {
-        std::istringstream fields(line);
-        Row row;
-        std::string code;
-        std::getline(fields, code, '\t');
-        std::getline(fields, row.unicode, '\t');
-        std::getline(fields, row.glyph, '\t');
-        std::getline(fields, row.role, '\t');
-        row.code = std::stoi(code);
-        rows.push_back(row);
-    }
-    return rows;
-}
 
 class Keywords : public LibraryTest {
 protected:
@@ -97,39 +69,6 @@ protected:
 // Codes written as escapes in the tests.
 const std::string kLeftArrow = "\x84", kRho = "\xbd", kIota = "\xbc", kQuad = "\x8c", kHighMinus = "\xaf",
                   kDelta = "\x91", kLamp = "\xa9", kTimes = "\xd7", kLessEqual = "\x88", kBranch = "\x85";
-
-// ---- Standard.tok ----------------------------------------------------------------
-
-TEST_F(Keywords, StandardFileSpellsEveryAplGlyphOfTheCodePage) {
-    aplarray *table = ReadTokenFile(kStandard);
-    ASSERT_NE(table, nullptr) << CapturedOutput::Take();
-    const aplarray *map = Item(table, kCodeMap);
-    const aplarray *keywords = Item(table, kKeywords);
-    const aplarray *codes = Item(table, kCodes);
-    ASSERT_EQ(map->number, 256);
-    std::set<std::string> seen;
-    for (const Row &row : CodePage()) {
-        const bool apl = !row.role.empty() && (row.code >= 128 || row.code == 94);
-        const int32_t position = DataOf<int32_t>(map)[row.code];
-        EXPECT_EQ(position >= 0, apl) << "code " << row.code << " " << row.glyph;
-        if (position < 0) continue;
-        const std::string word = Text(Item(keywords, position));
-        EXPECT_EQ(DataOf<int32_t>(codes)[position], row.code);
-        EXPECT_TRUE(seen.insert(word).second) << "keyword used twice: " << word;
-        for (unsigned char c : word) EXPECT_TRUE(c > 32 && c < 127 && c != '&') << word;
-    }
-    for (int32_t i = 1; i < codes->number; ++i) EXPECT_LT(DataOf<int32_t>(codes)[i - 1], DataOf<int32_t>(codes)[i]);
-    // The table in the documentation lists the same keywords.
-    std::ifstream doc("docs/keywords.md");
-    std::stringstream text;
-    text << doc.rdbuf();
-    for (const std::string &word : seen) EXPECT_NE(text.str().find("| `" + word + "` |"), std::string::npos) << word;
-    // Delimiters end words; the underscore does not, so names keep it.
-    const uint8_t *delimiters = DataOf<uint8_t>(Item(table, kDelimiters));
-    for (unsigned char c : std::string(" ()[]{};:'+-<>#$")) EXPECT_EQ(delimiters[c], 1) << c;
-    for (unsigned char c : std::string("_AZaz09&")) EXPECT_EQ(delimiters[c], 0) << c;
-    APL_UnLinkTemp(table);
-}
 
 // ---- Translation ---------------------------------------------------------------------
 
@@ -216,18 +155,6 @@ TEST_F(Keywords, LongestMatchFallsBackToTheShorterKeyword) {
               "\x82 \x81 \x81X \x81"
               "C");
     EXPECT_EQ(ToCodes("AB", true, lexer), "\x81");
-    // Columns for the characters of the keywords, in ascending order; code 0 has
-    // column 0; one row per state.
-    const int32_t *columns = DataOf<int32_t>(Item(lexer, kColumns));
-    EXPECT_EQ(columns[0], 0);
-    EXPECT_EQ(columns[int{'-'}], 1);
-    EXPECT_EQ(columns[int{'<'}], 2);
-    EXPECT_EQ(columns[int{'A'}], 3);
-    EXPECT_EQ(columns[int{'D'}], 6);
-    EXPECT_EQ(columns[int{'X'}], -1);
-    const aplarray *cells = Item(lexer, kTransitions);
-    EXPECT_EQ(cells->shape[0], 5);  // start, A, AB, ABC, <
-    EXPECT_EQ(cells->shape[1], 7);
     APL_UnLink(lexer);
 }
 

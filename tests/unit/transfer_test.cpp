@@ -1,4 +1,4 @@
-// Transfer files: the character translation, WordOf's bounds, the record
+// Transfer files: WordOf's bounds, the record
 // reader and writer (line ends, comments, cut objects), and the guard that
 // decides which texts of a file IN may execute.
 #include "interpreter/transcmd.h"
@@ -57,45 +57,6 @@ std::string Padded(std::string text) {
 
 }  // namespace
 
-TEST(TransferTranslation, IsAPermutationThatGoesBothWays) {
-    bool seen[256] = {};
-    for (int c = 0; c < 256; ++c) {
-        const uint8_t out = ToInterchange(static_cast<uint8_t>(c));
-        EXPECT_FALSE(seen[out]) << "two codes become " << int(out);
-        seen[out] = true;
-        EXPECT_EQ(ToInternal(out), c);
-    }
-    uint8_t all[256];
-    for (int c = 0; c < 256; ++c) all[c] = static_cast<uint8_t>(c);
-    TranslateText(all, 256, kToInterchange);
-    TranslateText(all, 256, kToInternal);
-    for (int c = 0; c < 256; ++c) EXPECT_EQ(all[c], c);
-}
-
-TEST(TransferTranslation, MovesTheListedCodesOnly) {
-    EXPECT_EQ(ToInterchange(132), 228);  // left arrow
-    EXPECT_EQ(ToInterchange(140), 238);  // quad
-    EXPECT_EQ(ToInterchange(175), 150);  // high minus
-    EXPECT_EQ(ToInterchange(22), 208);
-    EXPECT_EQ(ToInterchange(158), 22);
-    for (int c : {0, 65, 122, 32, 39, 127, 181, 255}) EXPECT_EQ(ToInterchange(static_cast<uint8_t>(c)), c) << c;
-    EXPECT_EQ(ToInternal(255), 255);
-}
-
-TEST(TransferWords, CopiesTheWordAskedFor) {
-    const std::string text = "  NV 1  2 ¯1 ";
-    char out[8];
-    const char *at = WordOf(text.data(), static_cast<int64_t>(text.size()), out, sizeof out, 0);
-    EXPECT_EQ(at, text.data() + 2);
-    EXPECT_STREQ(out, "NV");
-    at = WordOf(text.data(), static_cast<int64_t>(text.size()), out, sizeof out, 2);
-    EXPECT_EQ(at, text.data() + 8);
-    EXPECT_STREQ(out, "2");
-    EXPECT_EQ(WordOf(text.data(), static_cast<int64_t>(text.size()), out, sizeof out, 4), nullptr);
-    EXPECT_STREQ(out, "");
-    EXPECT_EQ(WordOf("", 0, out, sizeof out, 0), nullptr);
-}
-
 TEST(TransferWords, NeverWritesPastItsBuffer) {
     const std::string text = "short muchtoolongword x";
     char buffer[12];
@@ -109,36 +70,6 @@ TEST(TransferWords, NeverWritesPastItsBuffer) {
     EXPECT_STREQ(buffer, "short");
     EXPECT_EQ(WordOf(text.data(), static_cast<int64_t>(text.size()), buffer, 5, 0), nullptr);
     EXPECT_EQ(WordOf(text.data(), static_cast<int64_t>(text.size()), buffer, 0, 0), nullptr);
-}
-
-TEST(TransferRecords, AreEightyColumnsWithTheLastMarkedX) {
-    const std::string text(143, 'a');
-    std::string out;
-    AppendTransferRecords(text, out);
-    ASSERT_EQ(out.size(), 3u * 82);
-    EXPECT_EQ(out[0], ' ');
-    EXPECT_EQ(out[82], ' ');
-    EXPECT_EQ(out[164], 'X');
-    for (int r = 0; r < 3; ++r) {
-        const char *record = out.data() + 82 * r;
-        EXPECT_EQ(std::string(record + 72, 7), std::string(7, ' '));
-        EXPECT_EQ(static_cast<uint8_t>(record[79]), kRecordEndMark);
-        EXPECT_EQ(std::string(record + 80, 2), "\r\n");
-    }
-    // One character in the last record, then blanks.
-    EXPECT_EQ(out[164 + 1], 'a');
-    EXPECT_EQ(out[164 + 2], ' ');
-    // 71 characters fill one record exactly; 72 need two.
-    out.clear();
-    AppendTransferRecords(std::string(71, 'b'), out);
-    EXPECT_EQ(out.size(), 82u);
-    EXPECT_EQ(out[0], 'X');
-    out.clear();
-    AppendTransferRecords(std::string(72, 'b'), out);
-    EXPECT_EQ(out.size(), 164u);
-    out.clear();
-    AppendTransferRecords("", out);
-    EXPECT_TRUE(out.empty());
 }
 
 TEST(TransferRecords, ReadBackWithEitherLineEnd) {
