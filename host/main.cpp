@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdlib>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -30,7 +31,9 @@ void Usage() {
         "       (WS: a workspace to load at start, its latent expression run)\n"
         "       orbax --check FILE... check transcripts\n"
         "option --ws SIZE (before the others): the workspace may hold at most SIZE bytes,\n"
-        "       with a suffix K, M or G (--ws 2G); past it allocation is WS FULL\n",
+        "       with a suffix K, M or G (--ws 2G); past it allocation is WS FULL\n"
+        "option --no-plans: every line takes the general walk, none a compiled plan\n"
+        "       (as ORBAX_PLANS=0 in the environment does)\n",
         stderr);
 }
 
@@ -147,6 +150,9 @@ int main(int argc, char **argv) {
                 return 2;
             }
             APL_SetAllocationLimit(limit);
+        } else if (arg == "--no-plans") {
+            // The library reads the switch when the session starts.
+            setenv("ORBAX_PLANS", "0", 1);
         } else if (arg == "--check") {
             check = true;
         } else if (arg == "-script" && i + 1 < argc && !check) {

@@ -22,6 +22,16 @@
 
 EvaluatorState evaluator;
 
+aplarray *ArgumentWrittenOver(uint16_t symbol, aplarray *left, int32_t leftLinks, aplarray *right,
+                              int32_t rightLinks) {
+    if (left == right || !IsSymbol(symbol)) return nullptr;
+    const aplsymbol &entry = Symbol(symbol);
+    if ((entry.kind & ~APL_KIND_USER) != APL_KIND_VARIABLE || !entry.value) return nullptr;
+    if (left == entry.value && !IsStatic(left) && left->lnkcnt == 1 + leftLinks) return left;
+    if (right == entry.value && !IsStatic(right) && right->lnkcnt == 1 + rightLinks) return right;
+    return nullptr;
+}
+
 // A static record (a pooled constant, a label's line number) is held as it is
 // while its data suits its element type: the pool or the function record
 // outlives the line, and the record is only read. A REAL record that is only
@@ -47,12 +57,6 @@ using glyph::kRightParen;
 using glyph::kSemicolon;
 
 constexpr intptr_t kFunctionBits = APL_FN_FUNCTION | APL_FN_MONOP | APL_FN_DYOP;
-
-uint16_t ReadShort(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t ReadLong(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 // The operator record of a derived function made by the evaluator, with the
 // arrays it holds links on (axes, array operands), released with it.
@@ -230,7 +234,7 @@ bool Walk::AtLeftEnd() const {
 bool Walk::TokenIsFunction(const uint8_t *at) const {
     const uint8_t tag = *at;
     if (tag == kTagName) {
-        const uint16_t symbol = ReadShort(at - 2);
+        const uint16_t symbol = NameSymbol(at);
         if (!IsSymbol(symbol)) return false;
         const aplsymbol &entry = Symbol(symbol);
         if (entry.kind & APL_KIND_OPERAND)
@@ -304,7 +308,7 @@ const uint8_t *Walk::Run(Item &out) {
             // A label: the statement to its right is complete; skip the label's name.
             ok = FinishStatement(false);
             --p_;
-            if (*p_ == kTagName) p_ -= 3;
+            if (*p_ == kTagName) p_ = TokenBefore(p_);
             continue;
         }
         if (tag == glyph::kDiamond) {
@@ -465,10 +469,9 @@ bool Walk::FormPrimitive(uint8_t code, Item &item, bool &formed) {
 
 bool Walk::FormConstant(Item &item) {
     if (evaluator.selective && !evaluator.selectiveMet) return FailText(APL_ERR_SYNTAX, "In selective assignment");
-    const uint32_t offset = ReadLong(p_ - 4);
-    p_ -= 5;
-    if (pool_.size < 20 || offset > pool_.size - 20) return FailText(APL_ERR_SYSTEM, "Constant outside its pool");
-    auto *constant = reinterpret_cast<aplarray *>(const_cast<char *>(pool_.base) + offset);
+    aplarray *constant = ConstantAt(pool_, p_);
+    p_ = TokenBefore(p_);
+    if (!constant) return FailText(APL_ERR_SYSTEM, "Constant outside its pool");
     item.fn.flags = kItemArray | ((constant->type & APL_STRAND) ? kItemStrand : 0);
     item.array = HoldStatic(constant);
     return item.array != nullptr || Fail(APL_ERR_WSFULL);
@@ -485,8 +488,8 @@ bool FormElidedCopy(const aplarray *marker, Item &item) {
 }
 
 bool Walk::FormName(Item &item, bool &formed) {
-    const uint16_t symbol = ReadShort(p_ - 2);
-    p_ -= 3;
+    const uint16_t symbol = NameSymbol(p_);
+    p_ = TokenBefore(p_);
     if (!IsSymbol(symbol)) return FailText(APL_ERR_SYSTEM, "Invalid symbol index");
     aplsymbol &entry = Symbol(symbol);
     formed = true;
@@ -632,19 +635,11 @@ bool Walk::CallNiladic(Item &function, Item &result) {
     return Call(function, nullptr, none, result);
 }
 
-// The argument that is the whole value of the variable this statement
-// assigns the call's result to, held by nothing but the variable and its
-// item: the result may be written over it (I←I+1), since the old value is
-// never seen again. Null when there is none.
+// The argument the call's result may be written over when this statement
+// assigns it to a variable; each item holds a link of its own.
 aplarray *Walk::AssignedInPlace(aplarray *left, aplarray *right) const {
     if (!lastBeforeArrow_ || *p_ != kTagName) return nullptr;
-    const uint16_t symbol = ReadShort(p_ - 2);
-    if (!IsSymbol(symbol)) return nullptr;
-    const aplsymbol &entry = Symbol(symbol);
-    if ((entry.kind & ~APL_KIND_USER) != APL_KIND_VARIABLE || !entry.value) return nullptr;
-    for (aplarray *a : {left, right})
-        if (a == entry.value && !IsStatic(a) && a->lnkcnt == 2) return a;
-    return nullptr;
+    return ArgumentWrittenOver(NameSymbol(p_), left, 1, right, 1);
 }
 
 // A scalar primitive on two simple scalars goes straight to the member's
@@ -902,8 +897,8 @@ bool Walk::Assign(Item &value) {
         return FailText(APL_ERR_SYNTAX, "Assignment invalid in selective specification");
     const uint8_t tag = *p_;
     if (tag == kTagName) {
-        const uint16_t symbol = ReadShort(p_ - 2);
-        p_ -= 3;
+        const uint16_t symbol = NameSymbol(p_);
+        p_ = TokenBefore(p_);
         if (!AssignName(symbol, value.array)) return false;
         value.assigned = true;
         return true;
@@ -916,8 +911,8 @@ bool Walk::Assign(Item &value) {
             APL_UnLinkEx(indices, HERE);
             return Fail(APL_ERR_SYNTAX);
         }
-        const uint16_t symbol = ReadShort(p_ - 2);
-        p_ -= 3;
+        const uint16_t symbol = NameSymbol(p_);
+        p_ = TokenBefore(p_);
         if (!IsSymbol(symbol) || !(Symbol(symbol).kind & APL_KIND_VARIABLE) || !Symbol(symbol).value) {
             APL_UnLinkEx(indices, HERE);
             return Fail(APL_ERR_VALUE);
@@ -936,7 +931,7 @@ bool Walk::Assign(Item &value) {
                 namesOnly = false;
                 break;
             }
-            q -= 3;
+            q = TokenBefore(q);
         }
         return namesOnly && q != p_ - 1 ? AssignVector(p_, value) : AssignSelective(p_, value);
     }
@@ -949,8 +944,8 @@ bool Walk::AssignVector(const uint8_t *close, Item &value) {
     const uint8_t *q = close - 1;
     while (*q != kLeftParen) {
         if (n == 256) return Fail(APL_ERR_LIMIT);
-        names[n++] = ReadShort(q - 2);  // right to left
-        q -= 3;
+        names[n++] = NameSymbol(q);  // right to left
+        q = TokenBefore(q);
     }
     p_ = q - 1;
     aplarray *v = value.array;
@@ -1004,35 +999,11 @@ bool Walk::AssignSelective(const uint8_t *close, Item &value) {
 
 // ---- Control blocks ------------------------------------------------------------------
 
-// Segment i of a block, from its rightmost token.
-struct BlockLayout {
-    const uint8_t *tableLeft;
-    uint32_t count;
-    int32_t loopVariable;  // -1 for a case block
-    const uint8_t *SegmentStart(uint32_t i) const {
-        return i == 0 ? tableLeft - 1 : tableLeft - ReadLong(tableLeft + 4 * (i - 1)) - 1;
-    }
-    const uint8_t *LeftBrace() const { return tableLeft - ReadLong(tableLeft + 4 * (count - 1)) - 1; }
-};
-
-bool EvaluateSegment(const BlockLayout &block, uint32_t i, int32_t flags, const PoolView &pool, Item &out);
+bool EvaluateSegment(const ControlBlock &block, uint32_t i, int32_t flags, const PoolView &pool, Item &out);
 
 bool Walk::RunBlock() {
-    const uint8_t *q = p_ - 1;
-    BlockLayout block{};
-    block.loopVariable = -1;
-    if (*q == kBlockForLoop) {
-        block.loopVariable = ReadShort(q - 2);
-        q -= 3;
-    } else if (*q == kBlockCase) {
-        q -= 1;
-    } else {
-        return FailText(APL_ERR_SYSTEM, "Malformed control block");
-    }
-    block.count = ReadLong(q - 3);
-    if (block.count == 0 || block.count > 65536) return FailText(APL_ERR_SYSTEM, "Malformed control block");
-    block.tableLeft = q - 3 - 4 * block.count;
-    if (*block.LeftBrace() != kLeftBrace) return FailText(APL_ERR_SYSTEM, "Malformed control block");
+    ControlBlock block;
+    if (!ReadControlBlock(p_, nullptr, block)) return FailText(APL_ERR_SYSTEM, "Malformed control block");
     Item selector;
     if (!EvaluateSegment(block, 0, kEvalSegment, pool_, selector)) return false;
     if (!selector.IsArray()) {
@@ -1111,7 +1082,7 @@ bool Walk::RunBlock() {
     return ok && !aplerrno;
 }
 
-bool EvaluateSegment(const BlockLayout &block, uint32_t i, int32_t flags, const PoolView &pool, Item &out) {
+bool EvaluateSegment(const ControlBlock &block, uint32_t i, int32_t flags, const PoolView &pool, Item &out) {
     Walk segment(block.SegmentStart(i), flags, pool);
     segment.Run(out);
     return !aplerrno;

@@ -55,6 +55,16 @@ aplarray *AssignSystemValue(uint16_t symbol, aplarray *value);
 // Hands the same checks to APL_Assign, which compiled code and hosts call.
 void InstallSystemValueCheck();
 
+// The in-place rule, one for the walk and the compiled lines: a call whose
+// result is assigned to the plain variable `symbol` may write the result over
+// the argument that is the variable's whole value (I←I+1), when nothing but
+// the variable and the caller hold it, since the old value is never seen
+// again. `leftLinks` and `rightLinks` are the links the caller holds on each
+// argument (0 for one it borrows). Null when neither qualifies, or when both
+// arguments are one array (I←I+I reads it twice).
+aplarray *ArgumentWrittenOver(uint16_t symbol, aplarray *left, int32_t leftLinks, aplarray *right,
+                              int32_t rightLinks);
+
 // Holds a static record for an evaluation: the record itself while its data
 // suits its element type, else a managed copy with one link (null: WS FULL).
 aplarray *HoldStatic(aplarray *record);

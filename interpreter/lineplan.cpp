@@ -1,7 +1,8 @@
 // lineplan: statement lines compiled once, when first run, into a short list of
 // operations (read a variable, hold a constant, call a primitive, assign) that
 // later runs of the same line follow without matching any reduction rule.
-// Relies on the stored-line format, the primitive tables and the evaluator's assignment.
+// Relies on the stored-line reader, the primitive tables and the evaluator's
+// assignment and in-place rule.
 #include "interpreter/lineplan.h"
 
 #include "core/arrays.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -63,12 +65,8 @@ struct Plan {
 };
 
 Plan plans[kPlanSlots];
-
-uint16_t ReadShort(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t ReadLong(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
+bool plansOn = true;
+int64_t planRuns = 0;
 
 // ---- Compiling -------------------------------------------------------------------
 
@@ -208,7 +206,7 @@ private:
         switch (node.kind) {
             case NodeKind::Name:
                 op.kind = OpKind::Name;
-                op.symbol = ReadShort(last_ - op.back - 2);
+                op.symbol = NameSymbol(last_ - op.back);
                 break;
             case NodeKind::Constant: op.kind = OpKind::Constant; break;
             case NodeKind::Group:
@@ -232,7 +230,7 @@ private:
             case NodeKind::Assign: {
                 Emit(node.right);
                 op.kind = OpKind::Assign;
-                op.symbol = ReadShort(last_ - t_[node.left].back - 2);
+                op.symbol = NameSymbol(last_ - t_[node.left].back);
                 // The value of a dyadic call may be written over the variable
                 // it is assigned to, as the walk does for I←I+1.
                 if (node_[node.right].kind == NodeKind::Dyadic && plan_->ops >= 1 && plan_->ops <= kMaxPlanOps) {
@@ -285,7 +283,7 @@ bool CompileLine(const StoredLine &line, Plan &plan) {
         const uint8_t tag = *p;
         if (tag == glyph::kLineFeed) return false;
         reversed[n++] = Token{tag, static_cast<uint16_t>(line.last - p)};
-        p -= tag == kTagConstant ? 5 : tag == kTagName ? 3 : 1;
+        p = TokenBefore(p);
     }
     if (p != line.begin || n == 0) return false;
     Token tokens[kMaxPlanOps + 2];
@@ -493,12 +491,12 @@ private:
     }
 
     bool HoldConstant(const Op &op) {
-        const uint32_t offset = ReadLong(last_ - op.back - 4);
-        if (pool_.size < 20 || offset > pool_.size - 20) {
+        aplarray *constant = ConstantAt(pool_, last_ - op.back);
+        if (!constant) {
             if (!aplerrno) SetErrorText(APL_ERR_SYSTEM, "%s", "Constant outside its pool");
             return Fail(op, APL_ERR_SYSTEM);
         }
-        return HoldRecord(op, reinterpret_cast<aplarray *>(const_cast<char *>(pool_.base) + offset));
+        return HoldRecord(op, constant);
     }
 
     static aplfnc Primitive(uint8_t code) {
@@ -576,18 +574,12 @@ private:
         return Took(op, CallFunction(&fn, nullptr, nullptr, right));
     }
 
-    // The variable the call's result is assigned to, when an argument is its
-    // whole value held by nothing but the variable (and the argument's own
-    // link, when its slot holds one).
-    aplarray *WrittenOver(const Op &op, const Slot &left, const Slot &right) const {
-        if (!(op.flags & kInPlace) || !IsSymbol(op.symbol) || left.array == right.array) return nullptr;
-        const aplsymbol &entry = Symbol(op.symbol);
-        if ((entry.kind & ~APL_KIND_USER) != APL_KIND_VARIABLE || !entry.value) return nullptr;
-        for (const Slot *s : {&left, &right}) {
-            aplarray *a = s->array;
-            if (a == entry.value && !IsStatic(a) && a->lnkcnt == (s->hold == Hold::Link ? 2 : 1)) return a;
-        }
-        return nullptr;
+    // The argument the call's result may be written over, by the walk's rule:
+    // only a slot that holds a link has one of its own.
+    static aplarray *WrittenOver(const Op &op, const Slot &left, const Slot &right) {
+        if (!(op.flags & kInPlace)) return nullptr;
+        return ArgumentWrittenOver(op.symbol, left.array, left.hold == Hold::Link ? 1 : 0, right.array,
+                                   right.hold == Hold::Link ? 1 : 0);
     }
 
     // Two simple scalars go straight to the member's routine; a result that
@@ -653,7 +645,19 @@ private:
 
 }  // namespace
 
+void ReadLinePlanSwitch() {
+    const char *setting = getenv("ORBAX_PLANS");
+    plansOn = !setting || (strcmp(setting, "0") != 0 && strcmp(setting, "off") != 0);
+}
+
+void SetLinePlans(bool on) { plansOn = on; }
+
+bool LinePlansOn() { return plansOn; }
+
+int64_t LinePlanRuns() { return planRuns; }
+
 bool RunLinePlan(const StoredLine &line, const PoolView &pool) {
+    if (!plansOn) return false;
     // Traced sessions see every link and block as the walk makes them; a
     // selective assignment reads its first name differently.
     if (evaluator.selective || TracingArrays() || TracingBlocks()) return false;
@@ -662,6 +666,7 @@ bool RunLinePlan(const StoredLine &line, const PoolView &pool) {
     for (int i = 0; i < plan->names; ++i)
         if (!ReadsAsVariable(plan->name[i])) return false;
     ++evaluator.depth;
+    ++planRuns;
     bool ok;
     {
         Runner runner(line.last, pool, plan->borrow);

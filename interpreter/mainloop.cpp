@@ -12,6 +12,7 @@
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "interpreter/execline.h"
+#include "interpreter/lineplan.h"
 #include "interpreter/maininc.h"
 #include "interpreter/runrecord.h"
 #include "interpreter/runstate.h"
@@ -258,6 +259,7 @@ extern "C" int32_t APL_Init(uint8_t mode, const char *workspaceFile) {
     InitPrimitiveTables();
     InstallFunctionRunners();  // defined functions run through execfn
     InstallSystemValueCheck();
+    ReadLinePlanSwitch();
     ResetSystemFunctionTable();
     ResetRuntimeState();
     if (!session.programMode) {

@@ -167,12 +167,6 @@ uint16_t CharClass(const uint8_t *text, int32_t pos, int32_t length) {
 
 namespace {
 
-uint16_t LittleShort(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t LittleLong(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
 bool Fail(int32_t code, const uint8_t *at) {
     if (!aplerrno) SetError(code);
     if (!errorPositions.tokenizer) errorPositions.tokenizer = at;
@@ -1097,33 +1091,16 @@ bool Renderer::Emit(const void *text, size_t length, const uint8_t *first, const
 
 bool Renderer::Block(const uint8_t *&p, int depth) {
     const uint8_t *brace = p;
-    const uint8_t *q = p - 1;
-    if (q <= line_.begin) return UnknownToken(*p);
-    int32_t loopVariable = -1;
-    if (*q == kBlockForLoop) {
-        if (q - 2 <= line_.begin) return UnknownToken(*p);
-        q -= 2;
-        loopVariable = LittleShort(q);
-        if (!IsSymbol(static_cast<uint16_t>(loopVariable))) return UnknownToken(*p);
-    } else if (*q != kBlockCase) {
-        return UnknownToken(*p);
-    }
-    if (q - 4 <= line_.begin) return UnknownToken(*p);
-    q -= 4;
-    const uint32_t count = LittleLong(q);
-    if (count == 0 || count > static_cast<uint32_t>(q - line_.begin - 1) / 4) return UnknownToken(*p);
-    const uint8_t *table = q - 4 * count;
-    const auto room = static_cast<uint32_t>(table - line_.begin - 1);
-    std::vector<uint32_t> reach(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        reach[i] = LittleLong(table + 4 * i);
-        if (reach[i] > room || (i && reach[i] <= reach[i - 1])) return UnknownToken(*p);
-    }
+    ControlBlock block;
+    if (!ReadControlBlock(brace, line_.begin, block)) return UnknownToken(*p);
+    const int32_t loopVariable = block.loopVariable;
+    if (loopVariable >= 0 && !IsSymbol(static_cast<uint16_t>(loopVariable))) return UnknownToken(*p);
+    const uint32_t count = block.count;
     if (!Emit("}", 1, brace, brace, false)) return false;
     for (uint32_t i = count; i-- > 0;) {
-        const uint8_t *right = table - (i ? reach[i - 1] : 0) - 1;
+        const uint8_t *right = block.SegmentStart(i);
         // A segment ends at its colon; the last one, which has none, at the brace.
-        const uint8_t *expected = table - reach[i] - (i + 1 == count ? 1 : 0);
+        const uint8_t *expected = block.tableLeft - block.Reach(i) - (i + 1 == count ? 1 : 0);
         const uint8_t *stop = nullptr;
         if (!Walk(right, true, stop, depth + 1)) return false;
         if (stop != expected || *stop != (i + 1 == count ? '{' : ':')) return UnknownToken(*p);
@@ -1135,7 +1112,7 @@ bool Renderer::Block(const uint8_t *&p, int depth) {
         if (!Emit(&arrow, 1, nullptr, nullptr, false) || !Emit(name, strlen(name), nullptr, nullptr, true))
             return false;
     }
-    const uint8_t *open = table - reach[count - 1] - 1;
+    const uint8_t *open = block.LeftBrace();
     if (!Emit("{", 1, open, open, false)) return false;
     p = open - 1;
     return true;
@@ -1178,20 +1155,20 @@ bool Renderer::Walk(const uint8_t *p, bool segment, const uint8_t *&stop, int de
         if (tag == kTagConstant) {
             if (p - 4 <= line_.begin) return UnknownToken(tag);
             std::string text;
-            if (!ConstantText(pool_, LittleLong(p - 4), text)) return aplerrno ? false : UnknownToken(tag);
+            if (!ConstantText(pool_, ConstantOffset(p), text)) return aplerrno ? false : UnknownToken(tag);
             // A period right before a number would read as its decimal point.
             const bool wrap = p - 5 > line_.begin && p[-5] == '.' && IsDigit(static_cast<uint8_t>(text[0]));
             if (wrap && !Emit(")", 1, nullptr, nullptr, false)) return false;
             if (!Emit(text.data(), text.size(), p - 4, p, true)) return false;
             if (wrap && !Emit("(", 1, nullptr, nullptr, false)) return false;
-            p -= 5;
+            p = TokenBefore(p);
         } else if (tag == kTagName) {
             if (p - 2 <= line_.begin) return UnknownToken(tag);
-            const uint16_t index = LittleShort(p - 2);
+            const uint16_t index = NameSymbol(p);
             if (!IsSymbol(index)) return UnknownToken(tag);
             const char *name = SymbolName(index);
             if (!Emit(name, strlen(name), p - 2, p, true)) return false;
-            p -= 3;
+            p = TokenBefore(p);
         } else if (tag == '}') {
             if (!Block(p, depth)) return false;
             rightIsWord_ = false;

@@ -6,17 +6,12 @@
 #include "apl.h"
 #include "core/errors.h"
 #include "core/glyphs.h"
+#include "interpreter/storedline.h"
 
 #include <cstdint>
 
 // Bytes of the system's character set that the tokenizer treats specially.
 constexpr uint8_t kCaretMark = 6;
-
-// Tags of a stored line that carry a payload to their left.
-constexpr uint8_t kTagConstant = 1;   // 4-byte pool offset
-constexpr uint8_t kTagName = 2;       // 2-byte symbol index
-constexpr uint8_t kBlockForLoop = 4;  // block header: loop variable's index before it
-constexpr uint8_t kBlockCase = 5;
 
 // Flags of TokenizeLine.
 constexpr int32_t kTokIndexList = 1;        // split at top-level semicolons; empty is an elided index
@@ -97,15 +92,6 @@ void ForgetRecentNames();
 // Line flags (diamonds, control symbol) gathered since the last reset.
 extern uint8_t tokenizerLineFlags;
 
-// A stored line inside some buffer: `begin` is its left marker 10, `last` the tag
-// of its rightmost token (begin itself when it has none), `end` its right marker
-// 10; the comment part lies between last and end.
-struct StoredLine {
-    const uint8_t *begin = nullptr;
-    const uint8_t *last = nullptr;
-    const uint8_t *end = nullptr;
-};
-
 // Resets the code buffer and the line flags and tokenizes one line of source
 // as a complete stored line: marker, tokens, comment part (from the first lamp
 // outside quotes, with the blanks before it), marker. The constant pool is not
@@ -113,11 +99,6 @@ struct StoredLine {
 // buffer is empty again (constants pooled before the error stay pooled).
 bool TokenizeSourceLine(const uint8_t *text, int32_t length, int32_t flags, StoredLine &line);
 
-// A constant pool seen from outside: the base of its records and its size.
-struct PoolView {
-    const char *base = nullptr;
-    uint32_t size = 0;
-};
 // The pool that PoolConstant fills.
 PoolView CurrentPool();
 

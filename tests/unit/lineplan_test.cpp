@@ -1,13 +1,18 @@
 // Compiled statement lines against the general walk: the same statement from
 // the same state leaves the same output, error, error position and values,
-// whether it runs through its plan (first run and again) or through the walk.
+// whether it runs through its plan (first run and again) or through the walk;
+// and defined functions, whose lines run with labels, branches and locals,
+// give the same with plans on and off.
 #include "session_support.h"
 
 #include "core/errors.h"
 #include "interpreter/execline.h"
+#include "interpreter/lineplan.h"
 #include "interpreter/tokenizer.h"
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -89,6 +94,95 @@ TEST_F(CompiledLines, ErrorsArePlacedAsTheWalkPlacesThem) {
 TEST_F(CompiledLines, BranchesInTheSessionAreThoseOfTheWalk) {
     for (const char *statement : {"→(I<A)⍴3", "→(I>A)⍴3", "→(A<I)⍴3 4", "→I", "→⍳0", "→'a'", "→(I>A)⍴R", "→2⍴I"})
         ExpectSame(statement);
+}
+
+// A session run with plans on and with plans off: what it printed, the
+// globals it left, and how many lines took a plan.
+struct SessionRun {
+    std::string output;
+    std::string values;
+    int64_t planned = 0;
+};
+
+class CompiledLinesInFunctions : public SessionTest {
+protected:
+    void TearDown() override {
+        SetLinePlans(true);
+        SessionTest::TearDown();
+    }
+
+    // Defines the functions (each a ⎕FX argument), sets the globals, runs the
+    // calls and clears what an error left suspended.
+    SessionRun Session(const std::vector<std::string> &functions, const std::vector<std::string> &calls, bool plans) {
+        SetLinePlans(plans);
+        Run(")CLEAR");
+        std::vector<std::string> setup = {"A←3 ⋄ I←100 ⋄ S←'global' ⋄ N←4"};
+        for (const std::string &function : functions) setup.push_back("⎕FX " + function);
+        for (std::string &line : setup) line = A(line);
+        RunLines(setup);
+        SessionRun run;
+        const int64_t before = LinePlanRuns();
+        for (const std::string &call : calls) run.output += Run(A(call));
+        run.planned = LinePlanRuns() - before;
+        run.values = Run(A("A ⋄ I ⋄ S ⋄ N"));
+        Run(")SIC");
+        SetLinePlans(true);
+        return run;
+    }
+
+    // The calls give the same with plans as without, and plans took some of
+    // their lines (else the comparison would be of the walk with itself).
+    void ExpectSame(const std::vector<std::string> &functions, const std::vector<std::string> &calls) {
+        const SessionRun walked = Session(functions, calls, false);
+        const SessionRun planned = Session(functions, calls, true);
+        EXPECT_EQ(walked.planned, 0);
+        EXPECT_GT(planned.planned, 0) << calls.front();
+        EXPECT_EQ(planned.output, walked.output) << calls.front();
+        EXPECT_EQ(planned.values, walked.values) << calls.front();
+    }
+};
+
+TEST_F(CompiledLinesInFunctions, LoopsWithLabelsBranchesAndLocals) {
+    // Locals that shadow globals, counted in place; a label read as a value
+    // and branched to; the conditional branch taken and not.
+    ExpectSame({"'Z←SUM N;I;S' 'I←0' 'S←0' 'L: I←I+1' 'S←S+I×I' '→(I<N)⍴L' 'Z←S'"}, {"SUM 5", "SUM 1", "SUM N"});
+    ExpectSame({"'Z←COUNT X;A' 'A←0' 'TOP: →(X≤0)⍴END' 'X←X-1' 'A←A+2' '→TOP' 'END: Z←A,X,I'"},
+               {"COUNT 3", "COUNT 0", "COUNT ¯1", "I←COUNT 2"});
+    // The branch to 0 and to an empty vector; a result left unset; a value shown.
+    ExpectSame({"'Z←STEP X' 'Z←X×2' '→(X>5)⍴0' 'Z←Z+1' '→⍳0' 'Z-1'", "'NORESULT;A' 'A←5' '→0'"},
+               {"STEP 3", "STEP 7", "NORESULT", "Z←NORESULT"});
+}
+
+TEST_F(CompiledLinesInFunctions, RecursionAndLocalsOfCallers) {
+    // Each level's locals are its own; a callee reads and writes its caller's.
+    ExpectSame({"'Z←FACT N' '→(N>1)⍴REC' 'Z←1' '→0' 'REC: Z←N×FACT N-1'"}, {"FACT 5", "FACT 1"});
+    ExpectSame({"'Z←OUTER;A;I' 'A←10' 'I←0' 'INNER' 'INNER' 'Z←A,I'", "'INNER' 'A←A+1' 'I←I+A'"},
+               {"OUTER", "INNER", "A,I"});
+}
+
+TEST_F(CompiledLinesInFunctions, ErrorsInsideFunctionsAreReportedAlike) {
+    // The error, its line and caret; a local left as the failing line found it.
+    ExpectSame({"'Z←DIV X;A' 'A←X' 'Z←A÷X-X' 'Z←0'"}, {"DIV 2", "A"});
+    ExpectSame({"'Z←BAD X' 'Z←X' 'Z←Z+U' 'Z←Z,0'"}, {"BAD 1"});
+    ExpectSame({"'Z←JUMP X' 'L: Z←X' '→(X>0)⍴''a'''"}, {"JUMP 1", "JUMP 0"});
+}
+
+TEST_F(CompiledLinesInFunctions, TheSwitchIsReadFromTheEnvironmentAtStart) {
+    ASSERT_EQ(setenv("ORBAX_PLANS", "0", 1), 0);
+    APL_Init(0, "");
+    EXPECT_FALSE(LinePlansOn());
+    int64_t before = LinePlanRuns();
+    Run(A("I←1 ⋄ I←I+1"));
+    Run(A("I←I+1"));
+    EXPECT_EQ(LinePlanRuns(), before);
+    EXPECT_EQ(Run(A("I")), "3\n");
+    ASSERT_EQ(unsetenv("ORBAX_PLANS"), 0);
+    APL_Init(0, "");  // a new session: a clear workspace, plans on
+    Run(A("I←1"));
+    before = LinePlanRuns();
+    Run(A("I←I+1"));
+    EXPECT_EQ(LinePlanRuns(), before + 1);
+    EXPECT_EQ(Run(A("I")), "2\n");
 }
 
 }  // namespace
