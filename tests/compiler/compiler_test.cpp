@@ -66,7 +66,7 @@ protected:
         char pattern[] = "/tmp/orbax_compiler_XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        Setup(
+        WriteSetup(
             "[Settings]\nProjectDir=" + dir_.string() +
             "/projects\nSourceDir=/usr/share/orbax\n"
             "[CC]\nCompilerName=cc\nTargetOS=Linux\nExecExtension=\nObjExtension=.o\n"
@@ -83,7 +83,7 @@ protected:
         if (!getenv("ORBAX_COMPILER_KEEP")) fs::remove_all(dir_, ignored);  // kept to look at by hand
         SessionTest::TearDown();
     }
-    void Setup(const std::string &text) {
+    void WriteSetup(const std::string &text) {
         WriteFile(dir_ / "orbax.ini", text);
         snprintf(APL_compilerfile, sizeof APL_compilerfile, "%s", (dir_ / "orbax.ini").c_str());
     }
@@ -164,7 +164,7 @@ TEST_F(CompilerTest, ForAndCaseBlocks) {
 // ---- The setup file -------------------------------------------------------------------
 
 TEST_F(CompilerTest, SetupKeysAndSectionsIgnoreCaseAndTheLastValueWins) {
-    Setup("[cc]\ncompilername=first\n[CC]\nCOMPILERNAME = second\n[other]\nCompilerName=third\n"
+    WriteSetup("[cc]\ncompilername=first\n[CC]\nCOMPILERNAME = second\n[other]\nCompilerName=third\n"
           "[Cc]\nTargetOS=  Linux\r\nno equals sign here\nObjExtension=.obj\n");
     CompilerSettings s;
     ASSERT_TRUE(ReadSettings(APL_compilerfile, s));
@@ -181,10 +181,10 @@ TEST_F(CompilerTest, SetupKeysAndSectionsIgnoreCaseAndTheLastValueWins) {
 
 TEST_F(CompilerTest, OnlyCRLFInCapitalsSelectsCarriageReturns) {
     Fix({"HELLO", "⎕←'HI'"});
-    Setup("[Settings]\nNewline=crlf\n");
+    WriteSetup("[Settings]\nNewline=crlf\n");
     Compile("HELLO", (dir_ / "lf").string());
     EXPECT_EQ(ReadFile(dir_ / "lf" / "makefile").find('\r'), std::string::npos);
-    Setup("[Settings]\nNewline=CRLF\n");
+    WriteSetup("[Settings]\nNewline=CRLF\n");
     Compile("HELLO", (dir_ / "crlf").string());
     const std::string text = ReadFile(dir_ / "crlf" / "makefile");
     EXPECT_EQ(text.rfind("NAME   = crlf\r\nEXEX   = Undefined\r\n\r\nOBJS   = apl_HELLO", 0), 0u) << text;
@@ -192,7 +192,7 @@ TEST_F(CompilerTest, OnlyCRLFInCapitalsSelectsCarriageReturns) {
 
 TEST_F(CompilerTest, MissingKeysAreWrittenAsUndefined) {
     Fix({"HELLO", "⎕←'HI'"});
-    Setup("[Settings]\n");
+    WriteSetup("[Settings]\n");
     const std::string shown = Compile("HELLO", (dir_ / "p").string());
     EXPECT_NE(shown.find("TARGET OS: Undefined\nTARGET CC: Undefined\n"), std::string::npos) << shown;
     EXPECT_EQ(ReadFile(dir_ / "p" / "makefile"),
@@ -217,7 +217,7 @@ TEST_F(CompilerTest, ObjectListBreaksAfterEveryFifthObject) {
 
 TEST_F(CompilerTest, LongValuesAreCutToTheirBuffersAndBinaryBytesStayInTheirLine) {
     const std::string longValue(10000, 'x');
-    Setup("[CC]\nObjExtension=" + longValue + "\nCompileCmd=" + longValue + "\n" + std::string("Target\0OS=bin\x01\xff", 15) +
+    WriteSetup("[CC]\nObjExtension=" + longValue + "\nCompileCmd=" + longValue + "\n" + std::string("Target\0OS=bin\x01\xff", 15) +
           "\n[Makefile]\nObjSep=" + longValue + "\n[CC]\nLinkCmd=" + longValue + "[Makefile]\n");
     CompilerSettings s;
     ASSERT_TRUE(ReadSettings(APL_compilerfile, s));
