@@ -111,6 +111,10 @@ int main(int argc, char **argv) {
     Type("2`r`i3\r");
     ok &= Step("prefix key echoes the glyphs", WaitFor("2\u2374\u23733", mark, 60));
     ok &= Step("and the result is shown", WaitFor("1 2", mark, 60));
+    // `p is power; `w (omega, which this APL lacks) types nothing.
+    mark = seen.size();
+    Type("2`p`w3\r");
+    ok &= Step("`p gives * and `w nothing", WaitFor("2*3", mark, 60) && WaitFor("8", mark, 60));
 
     // The display of 100000 rows cannot end while nothing reads the terminal;
     // a row on a line of its own shows that it has begun.
