@@ -383,7 +383,9 @@ void EditInEditor(const std::string &text, InputSource &input, Screen &screen) {
         return;
     }
     if (!StartingLines(name, lines, screen)) return;
-    char path[] = "/tmp/orbax-ed-XXXXXX.apl";
+    const char *directory = getenv("TMPDIR");
+    std::string pattern = std::string(directory && *directory ? directory : "/tmp") + "/orbax-ed-XXXXXX.apl";
+    char *path = pattern.data();
     const int fd = mkstemps(path, 4);
     if (fd < 0) {
         screen.Write("orbax: )ED cannot make a temporary file", true);
@@ -393,8 +395,9 @@ void EditInEditor(const std::string &text, InputSource &input, Screen &screen) {
     for (const std::string &line : lines) utf8 += codepage::ToUtf8(line) + "\n";
     const bool written = write(fd, utf8.data(), utf8.size()) == static_cast<ssize_t>(utf8.size());
     close(fd);
-    // The shell expands $EDITOR, which may carry options of its own.
-    const std::string command = std::string("${EDITOR:-vi} '") + path + "'";
+    // $EDITOR is read by the shell as written there, options and quotes included.
+    const char *chosen = getenv("EDITOR");
+    const std::string command = std::string(chosen && *chosen ? chosen : "vi") + " '" + path + "'";
     fflush(stdout);
     const int status = written ? system(command.c_str()) : -1;
     APL_interrupted = 0;
