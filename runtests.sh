@@ -3,6 +3,9 @@
 #   ./runtests.sh            the default build (RelWithDebInfo)
 #   ./runtests.sh sanitize   Debug with AddressSanitizer + UndefinedBehaviorSanitizer
 #   ./runtests.sh m32        32-bit build (-m32 -msse2 -mfpmath=sse)
+#   ./runtests.sh windows    orbaxdm.dll and orbax.exe (32-bit, MinGW-w64),
+#                            tests under Wine where a 32-bit Wine runs
+#   ./runtests.sh windows64  the same for 64-bit Windows, tests under Wine
 # Extra arguments after the preset name go to ctest (e.g. -R exports).
 # The exit status is non-zero when the build or any test fails.
 set -euo pipefail
@@ -13,7 +16,8 @@ preset=${1:-default}
 case $preset in
     default|sanitize) scripts/deps.sh ;;
     m32) scripts/deps.sh --all ;;
-    *) echo "runtests.sh: unknown preset '$preset' (default, sanitize or m32)" >&2; exit 2 ;;
+    windows|windows64) scripts/deps.sh --windows ;;
+    *) echo "runtests.sh: unknown preset '$preset' (default, sanitize, m32, windows or windows64)" >&2; exit 2 ;;
 esac
 
 jobs=$(nproc)
@@ -22,4 +26,17 @@ export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$jobs}
 
 cmake --preset "$preset"
 cmake --build --preset "$preset"
+
+# Under Wine: one wineserver for the whole run (not one per test program),
+# started and warmed up before the tests and ended afterwards, failures
+# included.
+if [[ $preset == windows* ]]; then
+    export WINEPREFIX=$PWD/build/$preset/wineprefix
+    if [ -d "$WINEPREFIX" ]; then
+        trap 'wineserver -k 2>/dev/null || true' EXIT
+        (unset DISPLAY; wineserver -p)
+        ORBAX_WINEPREFIX=$WINEPREFIX ORBAX_WINEARCH=$([ "$preset" = windows64 ] && echo win64 || echo win32) \
+            bash tests/wine/wine_run.sh cmd /c exit >/dev/null 2>&1 || true
+    fi
+fi
 ctest --preset "$preset" "$@"

@@ -5,6 +5,7 @@
 
 #include "apl.h"
 #include "codepage.h"
+#include "hostos.h"
 
 #include <unistd.h>
 
@@ -383,10 +384,9 @@ void EditInEditor(const std::string &text, InputSource &input, Screen &screen) {
         return;
     }
     if (!StartingLines(name, lines, screen)) return;
-    const char *directory = getenv("TMPDIR");
-    std::string pattern = std::string(directory && *directory ? directory : "/tmp") + "/orbax-ed-XXXXXX.apl";
-    char *path = pattern.data();
-    const int fd = mkstemps(path, 4);
+    std::string pattern = TemporaryDirectory() + "/orbax-ed-XXXXXX.apl";
+    const int fd = MakeTemporaryFile(pattern, 4);
+    const char *path = pattern.c_str();
     if (fd < 0) {
         screen.Write("orbax: )ED cannot make a temporary file", true);
         return;

@@ -6,8 +6,7 @@
 #include "apl.h"
 #include "codepage.h"
 #include "editor.h"
-
-#include <dlfcn.h>
+#include "hostos.h"
 
 #include <filesystem>
 #include <system_error>
@@ -85,17 +84,17 @@ void ListPlugins(char *buffer) {
 }
 
 // A plug-in that does not load is named with the loader's reason, not skipped in silence.
-void *LoadLibrary(const char *name) {
-    void *handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+void *LoadPlugin(const char *name) {
+    std::string reason;
+    void *handle = OpenSharedLibrary(name, reason);
     if (!handle) {
-        const char *reason = dlerror();
-        fprintf(stdout, "orbax: plug-in %s not loaded: %s\n", name, reason ? reason : "unknown reason");
+        fprintf(stdout, "orbax: plug-in %s not loaded: %s\n", name, reason.c_str());
         fflush(stdout);
     }
     return handle;
 }
 
-void *FindProcedure(void *handle, const char *name) { return handle ? dlsym(handle, name) : nullptr; }
+void *FindProcedure(void *handle, const char *name) { return FindSharedSymbol(handle, name); }
 
 // The compiler's directory for a project, with the directories above it.
 // A failure shows when the compiler writes its first file there.
@@ -140,7 +139,7 @@ void InstallCallbacks() {
     APL_Callback(5, reinterpret_cast<void *>(&CopyFile));
     APL_Callback(6, reinterpret_cast<void *>(&MakeDirectory));
     APL_Callback(7, reinterpret_cast<void *>(&ListPlugins));
-    APL_Callback(8, reinterpret_cast<void *>(&LoadLibrary));
+    APL_Callback(8, reinterpret_cast<void *>(&LoadPlugin));
     APL_Callback(9, reinterpret_cast<void *>(&FindProcedure));
 }
 

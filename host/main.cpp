@@ -5,6 +5,7 @@
 #include "codepage.h"
 #include "editor.h"
 #include "hostio.h"
+#include "hostos.h"
 #include "lineedit.h"
 #include "streaminput.h"
 #include "transcript.h"
@@ -64,12 +65,9 @@ int64_t ParseSize(const std::string &text) {
 
 // Data files live next to the program, else in the installed data directory.
 std::string DataFile(const char *name) {
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        self[n] = 0;
-        std::string path(self);
-        path = path.substr(0, path.rfind('/') + 1) + name;
+    const std::string directory = ProgramDirectory();
+    if (!directory.empty()) {
+        const std::string path = directory + name;
         if (access(path.c_str(), R_OK) == 0) return path;
     }
     return std::string(ORBAX_DATADIR "/") + name;
@@ -162,7 +160,7 @@ int main(int argc, char **argv) {
             APL_SetAllocationLimit(limit);
         } else if (arg == "--no-plans") {
             // The library reads the switch when the session starts.
-            setenv("ORBAX_PLANS", "0", 1);
+            SetEnvironment("ORBAX_PLANS", "0");
         } else if (arg == "--check") {
             check = true;
         } else if (arg == "-script" && i + 1 < argc && !check) {
@@ -180,10 +178,7 @@ int main(int argc, char **argv) {
     SetDataFile(APL_messagefile, sizeof APL_messagefile, "session.msg");
     SetDataFile(APL_compilerfile, sizeof APL_compilerfile, "orbax.ini");
     InstallCallbacks();
-    struct sigaction interrupt = {};
-    interrupt.sa_handler = OnInterrupt;
-    sigemptyset(&interrupt.sa_mask);
-    sigaction(SIGINT, &interrupt, nullptr);
+    CatchInterrupt(OnInterrupt);
 
     Screen screen(WriteStdout);
     UseScreen(&screen);

@@ -133,6 +133,18 @@ int32_t ClearWorkspace() {
     return LiveBlocks();
 }
 
+#ifdef _WIN32
+// Windows has no diff program: the two texts from the first line where they
+// part, the expected lines marked '-' and the actual ones '+'.
+void PrintDiff(const std::string &path, const std::string &expected, const std::string &actual) {
+    const std::vector<std::string> want = SplitLines(expected), got = SplitLines(actual);
+    size_t same = 0;
+    while (same < want.size() && same < got.size() && LineMatches(want[same], got[same])) ++same;
+    printf("--- %s (expected)\n+++ %s (actual)\n@@ from line %zu @@\n", path.c_str(), path.c_str(), same + 1);
+    for (size_t i = same; i < want.size(); ++i) printf("-%s\n", want[i].c_str());
+    for (size_t i = same; i < got.size(); ++i) printf("+%s\n", got[i].c_str());
+}
+#else
 void PrintDiff(const std::string &path, const std::string &expected, const std::string &actual) {
     char expectedPath[] = "/tmp/orbax-expected-XXXXXX";
     char actualPath[] = "/tmp/orbax-actual-XXXXXX";
@@ -147,6 +159,7 @@ void PrintDiff(const std::string &path, const std::string &expected, const std::
     if (e >= 0) close(e), unlink(expectedPath);
     if (a >= 0) close(a), unlink(actualPath);
 }
+#endif
 
 bool CheckOne(const std::string &path) {
     bool readable;

@@ -11,10 +11,22 @@
 extern "C" {
 #endif
 
-#if defined(_WIN32)
+/* On Windows the library's own objects export (ORBAX_BUILDING_LIBRARY is
+ * defined while they compile) and its clients import: data in a DLL can be
+ * reached only through the import. */
+#if defined(_WIN32) && defined(ORBAX_BUILDING_LIBRARY)
 #define APL_EXPORT __declspec(dllexport)
+#elif defined(_WIN32)
+#define APL_EXPORT __declspec(dllimport)
 #else
 #define APL_EXPORT __attribute__((visibility("default")))
+#endif
+/* What a plug-in library itself exports (ORBAX_StartPlugin and the functions
+ * it registers). */
+#if defined(_WIN32)
+#define APL_PLUGIN_EXPORT __declspec(dllexport)
+#else
+#define APL_PLUGIN_EXPORT __attribute__((visibility("default")))
 #endif
 
 /* ---- The array record -------------------------------------------------

@@ -8,15 +8,20 @@
 #                            cannot run 32-bit programs itself
 #   scripts/deps.sh --fuzz   also clang 16 with libFuzzer (the fuzz preset;
 #                            clang 14 cannot parse g++ 12's C++20 headers)
+#   scripts/deps.sh --windows   also the Windows builds: MinGW-w64 (32 and
+#                            64 bit) and Wine; the 32-bit Wine only where the
+#                            kernel runs 32-bit programs
 set -euo pipefail
 
 all=0
 fuzz=0
+windows=0
 for arg in "$@"; do
     case $arg in
         --all) all=1 ;;
         --fuzz) fuzz=1 ;;
-        -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --windows) windows=1 ;;
+        -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "deps.sh: unknown argument $arg" >&2; exit 2 ;;
     esac
 done
@@ -60,14 +65,11 @@ apt_install() {
         apt-get update -qq || true    # the mirror can fail; try anyway
         updated=1
     fi
-    apt-get install -y -qq --no-install-recommends --no-remove "$@" >/dev/null
+    # Another installation may hold the lock for a while: wait for it.
+    apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends --no-remove "$@" >/dev/null
 }
 
-want cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev \
-     libedit-dev pkg-config
-
-if [ $all -eq 1 ]; then
-    want g++-multilib
+add_i386() {
     if [ "$native_arch" != i386 ] &&
        ! dpkg --print-foreign-architectures | grep -qx i386; then
         [ "$(id -u)" -eq 0 ] || { echo "deps.sh: run as root to add the i386 architecture" >&2; exit 1; }
@@ -75,13 +77,36 @@ if [ $all -eq 1 ]; then
         dpkg --add-architecture i386
         updated=0    # the package lists must be read again
     fi
+}
+
+want cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev \
+     libedit-dev pkg-config
+
+if [ $all -eq 1 ]; then
+    want g++-multilib
+    add_i386
     want libgtest-dev:i386
 fi
 
 [ $fuzz -eq 1 ] && want clang-16 libclang-rt-16-dev
 
+if [ $windows -eq 1 ]; then
+    add_i386
+    want g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 libc6:i386
+fi
+
 if [ ${#missing[@]} -gt 0 ]; then
     apt_install "${missing[@]}"
+fi
+
+# The 32-bit Wine runs only where the kernel runs 32-bit programs: the i386
+# loader, itself a program, tells.
+if [ $windows -eq 1 ] && ! installed wine32:i386; then
+    if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+        apt_install wine32:i386 || apt_install -t bookworm wine32:i386
+    else
+        echo "deps.sh: this kernel runs no 32-bit programs: no 32-bit Wine (the windows preset is built, not run)"
+    fi
 fi
 
 # A 64-bit kernel without 32-bit support runs -m32 programs under qemu-user.

@@ -8,12 +8,38 @@
 #endif
 #include "orbax.h"
 
-#include <dlfcn.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#ifdef _WIN32
+#include <sys/types.h>
+#include <windows.h>
+
+/* POSIX getline for the Windows C library: the whole line with its end. */
+static ssize_t getline(char **line, size_t *room, FILE *stream) {
+    size_t used = 0;
+    int c;
+    while ((c = fgetc(stream)) != EOF) {
+        if (used + 2 > *room) {
+            const size_t bigger = *room ? 2 * *room : 128;
+            char *grown = (char *)realloc(*line, bigger);
+            if (!grown) return -1;
+            *line = grown;
+            *room = bigger;
+        }
+        (*line)[used++] = (char)c;
+        if (c == '\n') break;
+    }
+    if (used == 0) return -1;
+    (*line)[used] = 0;
+    return (ssize_t)used;
+}
+#else
+#include <dlfcn.h>
+#endif
 
 /* ---- The character set ------------------------------------------------------
  * kUnicode[code]: the Unicode code point of each of the 256 codes (the
@@ -298,7 +324,24 @@ static void ListPlugins(char *buffer) {
     buffer[used] = 0;
 }
 
-static void *LoadLibrary(const char *name) {
+#ifdef _WIN32
+static void *LoadPlugin(const char *name) {
+    HMODULE handle = LoadLibraryA(name);
+    if (!handle) {
+        printf("ERROR: plug-in %s not loaded: error %lu\n", name, (unsigned long)GetLastError());
+        fflush(stdout);
+    }
+    return (void *)handle;
+}
+
+static void *FindProcedure(void *handle, const char *name) {
+    FARPROC procedure = handle ? GetProcAddress((HMODULE)handle, name) : NULL;
+    void *address;
+    memcpy(&address, &procedure, sizeof address);
+    return address;
+}
+#else
+static void *LoadPlugin(const char *name) {
     void *handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char *reason = dlerror();
@@ -309,6 +352,7 @@ static void *LoadLibrary(const char *name) {
 }
 
 static void *FindProcedure(void *handle, const char *name) { return handle ? dlsym(handle, name) : NULL; }
+#endif
 
 /* ---- Start-up ----------------------------------------------------------------------- */
 
@@ -324,19 +368,33 @@ static void *Address(void (*function)(void)) {
     return address;
 }
 
+#ifdef _WIN32
+/* The C library turns Ctrl-C into SIGINT and resets the handler each time. */
+static void CatchInterrupt(int number) {
+    OnInterrupt(number);
+    (void)signal(SIGINT, CatchInterrupt);
+}
+#endif
+
 void KAZ_Init(char *exe_file) {
+#ifndef _WIN32
     struct sigaction interrupt;
+#endif
     (void)exe_file;
     APL_Callback(1, Address((void (*)(void))WriteText));
     APL_Callback(2, Address((void (*)(void))EndLines));
     APL_Callback(3, Address((void (*)(void))ReadLine));
     APL_Callback(7, Address((void (*)(void))ListPlugins));
-    APL_Callback(8, Address((void (*)(void))LoadLibrary));
+    APL_Callback(8, Address((void (*)(void))LoadPlugin));
     APL_Callback(9, Address((void (*)(void))FindProcedure));
+#ifdef _WIN32
+    (void)signal(SIGINT, CatchInterrupt);
+#else
     memset(&interrupt, 0, sizeof interrupt);
     interrupt.sa_handler = OnInterrupt;
     sigemptyset(&interrupt.sa_mask);
     sigaction(SIGINT, &interrupt, NULL);
+#endif
     /* A program reads its input as a script's lines are read. */
     APL_SetScriptMode(1);
     APL_Init(1, "");

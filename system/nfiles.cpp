@@ -9,6 +9,7 @@
 #include "core/wrapper.h"
 #include "system/oserror.h"
 #include "system/ostext.h"
+#include "system/platform.h"
 
 #include <cctype>
 #include <cerrno>
@@ -18,7 +19,6 @@
 #include <string_view>
 
 #include <fcntl.h>
-#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -266,7 +266,7 @@ aplarray *WriteAndFinish(Target &target, const aplarray *bytes) {
         if (!complete) {
             // The failure is reported here, once: what could not be written
             // is dropped rather than tried again (and reported) at the untie.
-            __fpurge(target.stream);
+            DiscardBuffered(target.stream);
             clearerr(target.stream);
         }
     }

@@ -1,8 +1,9 @@
 // platform: the services of the operating system that the runtime needs beyond
-// the C library: the fault guard (sigsetjmp/siglongjmp with handlers on an
-// alternate signal stack), commands, directory search, file locks and the
-// processor clock. Relies on POSIX (signals, system, opendir, fnmatch, flock);
-// the locks also on Windows (LockFileEx).
+// the C library: the fault guard, commands, directory search, file locks and
+// the processor clock. On POSIX systems: sigsetjmp/siglongjmp with handlers on
+// an alternate signal stack, system, opendir, fnmatch and flock. On Windows: a
+// vectored exception handler, system, FindFirstFile with a wildcard matcher of
+// our own, LockFileEx and CreateHardLink.
 // 64-bit file numbers and sizes on 32-bit builds too: a stat that cannot
 // hold them fails.
 #define _FILE_OFFSET_BITS 64
@@ -18,22 +19,22 @@
 
 #include <cerrno>
 
-#include <dirent.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 #else
+#include <dirent.h>
+#include <fnmatch.h>
+#include <stdio_ext.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #endif
 
 // Builds in which faults are not caught here: the sanitizers report them
-// better, and Windows has no POSIX signals (structured exception handling
-// would take their place there).
-#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
+// better.
+#if defined(__SANITIZE_ADDRESS__)
 #define ORBAX_FAULTS_UNGUARDED 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -41,7 +42,74 @@
 #endif
 #endif
 
-#ifndef ORBAX_FAULTS_UNGUARDED
+#if defined(_WIN32) && !defined(ORBAX_FAULTS_UNGUARDED)
+
+namespace {
+
+struct GuardFrame {
+    jmp_buf jump;
+    GuardFrame *outer;
+};
+
+thread_local GuardFrame *innermost = nullptr;
+int openGuards = 0;
+void *handlerHandle = nullptr;
+
+// The processor faults that end a guarded body, reported with the number of
+// the POSIX signal that stands for them elsewhere; 0 for any other exception
+// (C++ exceptions and the system's own included), which goes on its way.
+int SignalFor(DWORD code) {
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+    case EXCEPTION_STACK_OVERFLOW:
+        return SIGSEGV;
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+        return SIGILL;
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_INT_OVERFLOW:
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+    case EXCEPTION_FLT_INVALID_OPERATION:
+    case EXCEPTION_FLT_OVERFLOW:
+        return SIGFPE;
+    default:
+        return 0;
+    }
+}
+
+// Runs first, before any frame-based handler: a fault of a guarded body
+// jumps straight back to its guard (the frames between are abandoned, as
+// with siglongjmp).
+LONG CALLBACK OnException(EXCEPTION_POINTERS *exception) {
+    GuardFrame *frame = innermost;
+    const int sig = SignalFor(exception->ExceptionRecord->ExceptionCode);
+    if (!frame || sig == 0) return EXCEPTION_CONTINUE_SEARCH;
+    longjmp(frame->jump, sig);
+}
+
+}  // namespace
+
+FaultReport RunGuarded(void (*body)(void *context), void *context) {
+    GuardFrame frame;
+    frame.outer = innermost;
+    if (openGuards++ == 0) handlerHandle = AddVectoredExceptionHandler(1, OnException);
+    innermost = &frame;
+    const int sig = setjmp(frame.jump);
+    if (sig == 0) body(context);
+    innermost = frame.outer;
+    if (--openGuards == 0 && handlerHandle) {
+        RemoveVectoredExceptionHandler(handlerHandle);
+        handlerHandle = nullptr;
+    }
+    return {sig != 0, sig};
+}
+
+bool FaultGuardActive() { return true; }
+
+#elif !defined(ORBAX_FAULTS_UNGUARDED)
 
 namespace {
 
@@ -141,6 +209,121 @@ bool FaultGuardActive() { return false; }
 
 // ---- Commands, directories and the clock -------------------------------------------
 
+#ifdef _WIN32
+
+int RunCommand(const std::string &command) {
+    // Output of ours still buffered would otherwise appear after the command's.
+    fflush(nullptr);
+    // The command interpreter's exit code itself.
+    return system(command.c_str());
+}
+
+namespace {
+
+// Whether one character matches the bracket expression that starts after
+// '[' at `p`; moves `p` past its ']'. "[!...]" and "[^...]" negate, "a-z" is
+// a range. False with p at npos when the bracket never closes.
+bool BracketMatches(const std::string &pattern, size_t &p, char c) {
+    const bool negated = p < pattern.size() && (pattern[p] == '!' || pattern[p] == '^');
+    if (negated) ++p;
+    bool found = false;
+    for (bool first = true; p < pattern.size() && (first || pattern[p] != ']'); first = false, ++p) {
+        const char low = pattern[p];
+        if (p + 2 < pattern.size() && pattern[p + 1] == '-' && pattern[p + 2] != ']') {
+            found |= low <= c && c <= pattern[p + 2];
+            p += 2;
+        } else {
+            found |= low == c;
+        }
+    }
+    if (p >= pattern.size()) {
+        p = std::string::npos;
+        return false;
+    }
+    ++p;
+    return found != negated;
+}
+
+// A file name matched against a wildcard pattern as fnmatch does without
+// flags: '*' any run, '?' any character, [...] one of a set; an unclosed '['
+// is an ordinary character. Backtracks only to the last '*'.
+bool WildcardMatches(const std::string &pattern, const std::string &name) {
+    size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
+    while (n < name.size()) {
+        size_t next = p;
+        bool step = false;
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = ++p;
+            starN = n;
+            continue;
+        }
+        if (p < pattern.size() && pattern[p] == '[') {
+            next = p + 1;
+            step = BracketMatches(pattern, next, name[n]);
+            if (next == std::string::npos) {  // no ']': a plain '['
+                step = name[n] == '[';
+                next = p + 1;
+            }
+        } else if (p < pattern.size()) {
+            step = pattern[p] == '?' || pattern[p] == name[n];
+            next = p + 1;
+        }
+        if (step) {
+            p = next;
+            ++n;
+        } else if (starP != std::string::npos) {
+            p = starP;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+}  // namespace
+
+DirectoryMatches MatchDirectory(const std::string &pattern) {
+    const size_t slash = pattern.find_last_of("/\\");
+    const std::string directory = slash == std::string::npos ? std::string(1, '.') : pattern.substr(0, slash > 0 ? slash : 1);
+    const std::string wanted = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    DirectoryMatches matches;
+    WIN32_FIND_DATAA entry;
+    const HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        // An empty folder has no entries at all, not even "." at its root.
+        matches.readable = GetLastError() == ERROR_FILE_NOT_FOUND;
+        return matches;
+    }
+    matches.readable = true;
+    do {
+        const std::string name = entry.cFileName;
+        if (name == "." || name == ".." || !WildcardMatches(wanted, name)) continue;
+        const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        (folder ? matches.folders : matches.files).push_back(name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    std::sort(matches.files.begin(), matches.files.end());
+    std::sort(matches.folders.begin(), matches.folders.end());
+    return matches;
+}
+
+// The Windows C library resets a stream's buffer when a flush fails, so
+// nothing is left to drop.
+void DiscardBuffered(FILE *) {}
+
+extern "C" int link(const char *existing, const char *name) {
+    if (CreateHardLinkA(name, existing, nullptr)) return 0;
+    const DWORD error = GetLastError();
+    errno = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? EEXIST
+            : error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ? ENOSYS
+                                                                               : EACCES;
+    return -1;
+}
+
+#else
+
 int RunCommand(const std::string &command) {
     // Output of ours still buffered would otherwise appear after the command's.
     fflush(nullptr);
@@ -182,6 +365,10 @@ DirectoryMatches MatchDirectory(const std::string &pattern) {
     std::sort(matches.folders.begin(), matches.folders.end());
     return matches;
 }
+
+void DiscardBuffered(FILE *stream) { __fpurge(stream); }
+
+#endif
 
 std::vector<std::string> MatchingFiles(const std::string &pattern) {
     DirectoryMatches matches = MatchDirectory(pattern);

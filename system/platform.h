@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,11 @@ struct FaultReport {
 // caller decides whether the state it left can still be trusted). Guards nest:
 // a fault returns to the innermost one, and the outermost restores the signal
 // handlers and signal stack that were there before. In builds with
-// AddressSanitizer the signals belong to the sanitizer (and the Windows build
-// has none): the body runs unguarded and a fault is never reported.
+// AddressSanitizer the signals belong to the sanitizer: the body runs
+// unguarded and a fault is never reported. On Windows a vectored exception
+// handler plays the handlers' part; the faults are reported with the numbers
+// of the signals that stand for them (access violation and stack overflow
+// SIGSEGV, illegal instruction SIGILL, integer division SIGFPE).
 FaultReport RunGuarded(void (*body)(void *context), void *context);
 
 // The same for any callable.
@@ -56,6 +60,10 @@ struct DirectoryMatches {
     std::vector<std::string> folders;
 };
 DirectoryMatches MatchDirectory(const std::string &pattern);
+
+// Drops what an output stream still holds unwritten (after a failed flush, so
+// that the failure is not met again at the close).
+void DiscardBuffered(FILE *stream);
 
 // Advisory locks on a whole open file, between processes: many holders of a
 // shared lock or one of an exclusive lock. A lock belongs to the open file (not

@@ -41,7 +41,7 @@ mode_t ModeFor(const char *path) {
 // A device or pipe has no old contents to keep (and is never replaced by a
 // plain file): the pieces are written to it directly.
 bool WriteInPlace(const char *path, const FilePiece *pieces, int count) {
-    const int fd = open(path, O_WRONLY | O_TRUNC);
+    const int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
     bool ok = fd >= 0;
     for (int i = 0; i < count && ok; ++i) ok = WriteAll(fd, pieces[i]);
     if (!ok) NoteOsError();

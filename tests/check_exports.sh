@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Check that the dynamic symbols defined by liborbaxdm.so are exactly the
-# functions and variables that apl.h declares with APL_EXPORT.
+# Check that the dynamic symbols defined by liborbaxdm.so (or the export table
+# of orbaxdm.dll, read with $OBJDUMP) are exactly the functions and variables
+# that apl.h declares with APL_EXPORT.
 #
 #   tests/check_exports.sh path/to/liborbaxdm.so path/to/apl.h
 #
@@ -75,11 +76,20 @@ if [ ! -s "$tmp/declared" ]; then
     exit 1
 fi
 
-# Names the library exports: every defined dynamic symbol except the
-# absolute ones (version nodes); drop any @VERSION suffix.
-nm -D --defined-only "$lib" >"$tmp/nm"
-awk 'NF >= 3 && $2 != "A" { print $3 } NF == 2 && $1 != "A" { print $2 }' "$tmp/nm" |
-    sed 's/@.*//' | LC_ALL=C sort -u >"$tmp/exported"
+# Names the library exports. A Windows DLL: the name table of its export
+# directory, as objdump prints it ("[   3] +base[   4] 0000 APL_Int").
+# Otherwise every defined dynamic symbol except the absolute ones (version
+# nodes), without any @VERSION suffix.
+if [[ $lib == *.dll ]]; then
+    "${OBJDUMP:-i686-w64-mingw32-objdump}" -p "$lib" >"$tmp/objdump"
+    sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' "$tmp/objdump" |
+        sed -nE 's/^[[:space:]]*\[[[:space:]]*[0-9]+\].*[[:space:]]([A-Za-z_][A-Za-z0-9_]*)$/\1/p' |
+        LC_ALL=C sort -u >"$tmp/exported"
+else
+    nm -D --defined-only "$lib" >"$tmp/nm"
+    awk 'NF >= 3 && $2 != "A" { print $3 } NF == 2 && $1 != "A" { print $2 }' "$tmp/nm" |
+        sed 's/@.*//' | LC_ALL=C sort -u >"$tmp/exported"
+fi
 
 missing=$(LC_ALL=C comm -23 "$tmp/declared" "$tmp/exported")
 extra=$(LC_ALL=C comm -13 "$tmp/declared" "$tmp/exported")

@@ -10,8 +10,8 @@
 /* The quad character of the system's character set. */
 #define QUAD "\x8c"
 
-APL_EXPORT aplarray *ORBAX_GetEnv(aplarray *axis, aplarray *left, aplarray *right);
-APL_EXPORT int32_t ORBAX_StartPlugin(void *info);
+APL_PLUGIN_EXPORT aplarray *ORBAX_GetEnv(aplarray *axis, aplarray *left, aplarray *right);
+APL_PLUGIN_EXPORT int32_t ORBAX_StartPlugin(void *info);
 
 /* Releases the temporaries a call was given (the same one may stand twice). */
 static void release(aplarray *axis, aplarray *left, aplarray *right) {
