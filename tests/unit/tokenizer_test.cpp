@@ -152,39 +152,7 @@ TEST_F(Tokenizer, ARememberedNameNowShorterIsNotReadPastItsEnd) {
     EXPECT_NE(Index(longName), before);
 }
 
-TEST_F(Tokenizer, MalformedNumbersAreSyntaxAndOverflowIsDomain) {
-    for (const char *text : {"12a", "1.2.3", "1E", "¯", "1¯2", "0x10", "1E5.5", "3_2"}) {
-        EXPECT_EQ(Store(text), "") << text;
-        EXPECT_EQ(error_, APL_ERR_SYNTAX) << text;
-    }
-    EXPECT_EQ(Store("1E999"), "");
-    EXPECT_EQ(error_, APL_ERR_DOMAIN);
-    EXPECT_EQ(Store("¯1E400"), "");
-    EXPECT_EQ(error_, APL_ERR_DOMAIN);
-}
-
 // ---- Line structure ---------------------------------------------------------------
-
-TEST_F(Tokenizer, DiamondsStoreTheFirstStatementRightmost) {
-    EXPECT_EQ(RoundTrip("A←1⋄B←2"), "A←1⋄B←2");
-    EXPECT_TRUE(tokenizerLineFlags & kLineHasDiamonds);
-    // Quoted and bracketed diamonds do not split.
-    EXPECT_EQ(RoundTrip("'a⋄b'"), "'a⋄b'");
-    EXPECT_FALSE(tokenizerLineFlags & kLineHasDiamonds);
-    EXPECT_EQ(Store("1⋄"), "");
-    EXPECT_EQ(error_, APL_ERR_SYNTAX);
-    EXPECT_EQ(Store("1⋄2", kTokNamesMustExist), "");  // execute: no diamonds
-    // A diamond in parentheses separates nothing: it is out of place there.
-    ClearErrorPositions();
-    EXPECT_EQ(Store("(1⋄2)", kTokDiamonds), "");
-    EXPECT_EQ(error_, APL_ERR_SYNTAX);
-    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 2);
-    ClearErrorPositions();
-    EXPECT_EQ(Store("1 ⋄   ", kTokDiamonds), "");
-    EXPECT_EQ(error_, APL_ERR_SYNTAX);
-    // Statements in brackets and braces keep their own diamonds.
-    EXPECT_EQ(RoundTrip("X←1⋄{1:'a'⋄'b'}⋄Y←2", kTokDiamonds), "X←1⋄{1:'a'⋄'b'}⋄Y←2");
-}
 
 TEST_F(Tokenizer, ALineAfterALongerOneIsStoredAsIfAlone) {
     const std::string alone = Store("X←1 2⋄Y←'ab'", kTokDiamonds);
@@ -196,78 +164,7 @@ TEST_F(Tokenizer, ALineAfterALongerOneIsStoredAsIfAlone) {
     EXPECT_EQ(Render(), "X←1 2⋄Y←'ab'");
 }
 
-TEST_F(Tokenizer, CaseBlocksAndNestedBlocksRenderBack) {
-    const std::string stored = Store("{2:'a':'b':'c'}");
-    ASSERT_NE(stored, "");
-    EXPECT_EQ(static_cast<uint8_t>(stored[stored.size() - 3]), kBlockCase);
-    EXPECT_EQ(Long(Bytes(stored) + stored.size() - 7), 4);
-    for (const char *text : {"{2:'a':'b':'c'}", "X←{1:{⍺J←⍳2:⍺J}:0}", "{(1 2)[1]:'x'⋄'y'}", "{⍺I←1 2:⎕←⍺I}",
-                             "X[1;;2]", "X[;1]", "'it''s'", "''"})
-        EXPECT_EQ(RoundTrip(text), text);
-    EXPECT_EQ(Store("{1::2}"), "");  // an empty segment
-    EXPECT_EQ(error_, APL_ERR_SYNTAX);
-}
-
-TEST_F(Tokenizer, CommentsFollowTheTokensUnchanged) {
-    std::string stored = Store("X←1   ⍝ note");
-    EXPECT_EQ(stored.substr(stored.size() - 10), A("   ⍝ note\n"));
-    EXPECT_EQ(Render(), "X←1   ⍝ note");
-    stored = Store("  ⍝ only a comment", kTokDiamonds);
-    EXPECT_EQ(stored, A("\n  ⍝ only a comment\n"));
-    EXPECT_EQ(line_.last, line_.begin);
-    EXPECT_EQ(Render(), "  ⍝ only a comment");
-    EXPECT_EQ(RoundTrip("'⍝'⍝'"), "'⍝'⍝'");
-    stored = Store("X←'it''s ⍝ no' ⍝ yes");
-    EXPECT_EQ(stored.substr(stored.size() - 7), A(" ⍝ yes\n"));
-}
-
-TEST_F(Tokenizer, LinesRenderBackToEquivalentText) {
-    Store("(A B X L)←0");
-    const char *lines[] = {
-        "X←2 3⍴⍳6", "A[1;2]←'x'", "+/1 2 3", "A←B+.×X", "'it''s'",    "⎕IO←0",     "X←1E¯5", "A B",
-        "A 'b' 1",  "(A B)←1 2",  "→L",      "X←⍬",     "1 2 3+.×⍳3", "0.5 ¯2.25", "÷X",
-    };
-    for (const char *text : lines) {
-        const std::string shown = RoundTrip(text);
-        // The rendering tokenizes to the same stored line.
-        const std::string first = Store(text);
-        const std::string second = Store(shown);
-        EXPECT_EQ(first, second) << text << " shown as " << shown;
-        EXPECT_NE(first, "") << text;
-    }
-    // Labels belong to function lines: in immediate execution a colon is refused.
-    EXPECT_NE(Store("L:X←¯1.5", kTokDiamonds), "");
-    EXPECT_EQ(Store("L:X←¯1.5"), "");
-    EXPECT_EQ(error_, APL_ERR_SYNTAX);
-    EXPECT_EQ(RoundTrip("X←0.25 ¯3"), "X←0.25 ¯3");
-    EXPECT_EQ(RoundTrip("A  +  B"), "A+B");
-    EXPECT_EQ(RoundTrip("+..5"), "+.(0.5)");  // not "+.0.5", a malformed number
-    EXPECT_EQ(RoundTrip("A B 'c'"), "A B 'c'");
-}
-
 // ---- Errors ---------------------------------------------------------------------
-
-TEST_F(Tokenizer, ErrorPositionPointsAtTheOffendingCharacter) {
-    EXPECT_EQ(Store("1 2 12a"), "");
-    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 6);
-    ClearErrorPositions();
-    EXPECT_EQ(Store("1+(2×3"), "");
-    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 2);
-    ClearErrorPositions();
-    EXPECT_EQ(Store("1+2]"), "");
-    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 3);
-}
-
-TEST_F(Tokenizer, CaretMarksTheTokenAtTheEvaluatorsPosition) {
-    Store("(A B C)←0");
-    const std::string stored = Store("A+B×C");
-    ASSERT_NE(stored, "");
-    // [10] A + B × C [10]: the × tag is byte 8.
-    errorPositions.evaluator = line_.begin + 8;
-    EXPECT_EQ(Render(), "A+B^×C");
-    errorPositions.evaluator = line_.begin + 6;  // inside B's payload
-    EXPECT_EQ(Render(), "A+^B×C");
-}
 
 TEST_F(Tokenizer, UnknownTokensAreSystemErrors) {
     const std::string bad[] = {
