@@ -1,7 +1,7 @@
-// Serialised arrays and component files: IIOL sizes, IIOS layout and round
-// trips, hostile and other-byte-order input, IIO component files and their
-// locks, numbers no reader would take, and the checked-in files written by the
-// 32-bit build.
+// Serialised arrays and component files: IIOL sizes, IIOS layout and nesting
+// limits, hostile and other-byte-order input, IIO component files (appends by
+// several sessions show in the shared-files check), numbers no reader would
+// take, and the checked-in files written by the 32-bit build.
 #include "support.h"
 
 #include "system/compfile.h"
@@ -10,18 +10,14 @@
 #include "tests/fixtures/fixture_arrays.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,47 +104,6 @@ void ExpectSame(aplarray *array, aplarray *expected, const std::string &what = "
 }
 
 using SerialRoundTrip = LibraryTest;
-
-TEST_F(SerialRoundTrip, EveryElementTypeRankAndNestingComesBackTheSame) {
-    aplarray *(*const builders[])() = {
-        [] { return Chars("Z", {}); },
-        [] {
-            return Chars("abcdef", {2, 1, 3});
-        },
-        [] {
-            return Ints({INT32_MIN, INT32_MAX, 0, 7}, {2, 2});
-        },
-        [] { return Reals({-0.5}, {}); },
-        [] {
-            return Reals({1e-300, 2.5, -1e300});
-        },
-        [] {
-            return Ints({}, {0, 3});
-        },
-        [] {
-            return Reals({}, {2, 0, 2});
-        },
-        [] {
-            return Nested({Shorts({-32768, 32767}), Bools("10110", {5}), Bools("", {4, 0}), Bools("1", {})});
-        },
-        [] {
-            return Nested({Bools(std::string(40, '1') + std::string(40, '0'), {2, 40})}, {});
-        },
-        MixedNested,
-    };
-    for (auto build : builders) {
-        aplarray *copy = APL_Link(Deserialize(Serialize(build())));
-        ASSERT_NE(copy, nullptr) << aplerrno;
-        EXPECT_EQ(copy->lnkcnt, 1);  // a temporary that this test linked
-        if (IsNested(copy)) {
-            EXPECT_EQ(ItemsOf(copy)[0]->lnkcnt, 1);
-        }
-        ExpectSame(copy, build(), "eltype " + std::to_string(copy->eltype));
-        APL_UnLink(copy);
-    }
-    // An empty array made without a prototype gets the number 0 as one.
-    ExpectSame(Deserialize(Serialize(Make(APL_NESTED, {0}))), Nested({Ints({0}, {})}, {0}));
-}
 
 // Nested scalars inside each other, `depth` levels above an INTG scalar, with
 // one link each as IIOS finds them in memory.
@@ -518,130 +473,9 @@ TEST_F(ComponentFiles, EveryFailedWriteLeavesTheFileReadableWithItsComponents) {
     EXPECT_EQ(entries, 2);
 }
 
-// ---- Locks between sessions ------------------------------------------------------
-// The test plays the other session: it holds a lock on the file while the
-// library, on a thread of its own, waits for it.
-
-enum class Waiter { Queued, Finished, Unknown };
-
-// Waits until a thread is queued for a lock on the open file (the kernel lists
-// waiters in /proc/locks with "->"), or until `finished` says the thread never
-// needed to wait. Unknown where the list cannot be read.
-Waiter WaitForLockWaiter(int fd, const std::atomic<bool> &finished) {
-    struct stat status;
-    if (fstat(fd, &status) != 0) return Waiter::Unknown;
-    const std::string inode = ":" + std::to_string(status.st_ino) + " ";
-    while (!finished) {
-        std::ifstream locks("/proc/locks");
-        if (!locks) return Waiter::Unknown;
-        for (std::string line; std::getline(locks, line);)
-            if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return Waiter::Queued;
-        std::this_thread::yield();
-    }
-    return Waiter::Finished;
-}
-
-class HeldLock {
-public:
-    HeldLock(const std::string &path, int operation) : fd_(open(path.c_str(), O_RDWR)) {
-        EXPECT_EQ(flock(fd_, operation), 0) << path;
-    }
-    ~HeldLock() { release(); }
-    int fd() const { return fd_; }
-    void release() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
-
-// The library's work on a thread of its own while the test, holding a lock,
-// plays the other session with plain file calls (the library itself is used
-// by one thread at a time). However the test ends, the lock goes first.
-class OtherThread {
-public:
-    template <class Work>
-    OtherThread(HeldLock &lock, Work work)
-        : lock_(lock), thread_([this, work] {
-              work();
-              finished_ = true;
-          }) {}
-    ~OtherThread() { join(); }
-    void join() {
-        lock_.release();
-        if (thread_.joinable()) thread_.join();
-    }
-    const std::atomic<bool> &finished() const { return finished_; }
-
-private:
-    HeldLock &lock_;
-    std::atomic<bool> finished_{false};
-    std::thread thread_;
-};
+// ---- Files made beside others -------------------------------------------------
 
 using ComponentLocks = LibraryTest;
-
-TEST_F(ComponentLocks, AnAppendWaitsAndThenNumbersFromTheHeaderAsItIsThen) {
-    TempDir dir;
-    const std::string file = dir.file("comp.cf"), theirs = dir.file("theirs.cf");
-    Append(Chars("first"), file);
-    Append(Chars("first"), theirs);
-    Append(Chars("theirs"), theirs);
-    const Bytes afterTheirs = ReadFile(theirs);
-    HeldLock other(file, LOCK_EX);
-    std::vector<int32_t> appended;
-    OtherThread session(other, [&] { appended = Append(Chars("mine"), file); });
-    const Waiter waiter = WaitForLockWaiter(other.fd(), session.finished());
-    if (waiter == Waiter::Unknown) GTEST_SKIP() << "no /proc/locks";
-    EXPECT_EQ(waiter, Waiter::Queued);
-    // The other session appends its component while this one waits.
-    ASSERT_EQ(pwrite(other.fd(), afterTheirs.data(), afterTheirs.size(), 0), static_cast<ssize_t>(afterTheirs.size()));
-    session.join();
-    EXPECT_EQ(appended, (std::vector<int32_t>{3, static_cast<int32_t>(afterTheirs.size())}));
-    ExpectSame(ReadWhole(file), Nested({Chars("first"), Chars("theirs"), Chars("mine")}));
-}
-
-TEST_F(ComponentLocks, AnAppendWaitingWhileTheFileIsReplacedGoesToTheNewFile) {
-    TempDir dir;
-    const std::string file = dir.file("comp.cf"), replacement = dir.file("new.cf");
-    Append(Chars("old"), file);
-    Append(Chars("new"), replacement);
-    HeldLock other(file, LOCK_EX);
-    std::vector<int32_t> appended;
-    OtherThread session(other, [&] { appended = Append(Chars("late"), file); });
-    const Waiter waiter = WaitForLockWaiter(other.fd(), session.finished());
-    if (waiter == Waiter::Unknown) GTEST_SKIP() << "no /proc/locks";
-    EXPECT_EQ(waiter, Waiter::Queued);
-    ASSERT_EQ(rename(replacement.c_str(), file.c_str()), 0);
-    session.join();
-    EXPECT_EQ(appended, (std::vector<int32_t>{2, 20 + LengthOf(Chars("new"))}));
-    ExpectSame(ReadWhole(file), Nested({Chars("new"), Chars("late")}));
-}
-
-TEST_F(ComponentLocks, AReaderWaitsForAnAppendToFinish) {
-    TempDir dir;
-    const std::string file = dir.file("comp.cf");
-    Append(Chars("one"), file);
-    Append(Chars("two"), file);
-    const Bytes whole = ReadFile(file);
-    // Half an append: a header that counts a component not yet written.
-    HeldLock other(file, LOCK_EX);
-    const size_t withoutTwo = whole.size() - static_cast<size_t>(LengthOf(Chars("two")));
-    ASSERT_EQ(ftruncate(other.fd(), static_cast<off_t>(withoutTwo)), 0);
-    aplarray *read = nullptr;
-    OtherThread session(other, [&] { read = ReadWhole(file); });
-    const Waiter waiter = WaitForLockWaiter(other.fd(), session.finished());
-    ASSERT_EQ(pwrite(other.fd(), whole.data(), whole.size(), 0), static_cast<ssize_t>(whole.size()));
-    session.join();
-    if (waiter == Waiter::Unknown) {
-        APL_UnLinkTemp(read);
-        GTEST_SKIP() << "no /proc/locks";
-    }
-    EXPECT_EQ(waiter, Waiter::Queued);
-    ExpectSame(read, Nested({Chars("one"), Chars("two")}));
-}
 
 TEST_F(ComponentLocks, ANewFileIsNeverMadeOverOneThatAppeared) {
     TempDir dir;
