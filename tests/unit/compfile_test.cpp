@@ -130,24 +130,6 @@ TEST_F(SerialRoundTrip, NestingIsReadAndWrittenUpToTheLimitOnly) {
 
 using HostileInput = LibraryTest;
 
-TEST_F(HostileInput, TruncatedDataAndCountsBeyondItFailBeforeAllocation) {
-    const Bytes whole = Serialize(MixedNested());
-    for (size_t n = 0; n < whole.size(); ++n) {
-        EXPECT_EQ(Deserialize(whole.substr(0, n)), nullptr) << "prefix " << n;
-        EXPECT_EQ(aplerrno, APL_ERR_FILEIO) << "prefix " << n;
-        aplerrno = 0;
-    }
-    // A nested vector claiming 2^28 items, a CHAR vector claiming 2^30 bytes.
-    Bytes items = Serialize(Nested({APL_Int(1)}));
-    for (size_t at : {12u, 16u}) PutInt32(items, at, 1 << 28);
-    PutInt32(items, 0, 16 + 4 + 4 * (1 << 28));
-    Fails(Deserialize(items), APL_ERR_FILEIO);
-    Bytes text = Serialize(Chars("abcd"));
-    for (size_t at : {12u, 16u}) PutInt32(text, at, 1 << 30);
-    PutInt32(text, 0, 16 + 4 + (1 << 30));
-    Fails(Deserialize(text), APL_ERR_FILEIO);
-}
-
 TEST_F(HostileInput, InconsistentRecordsAreIncompatibleData) {
     const Bytes good = Serialize(Ints({1, 2, 3}));
     auto changed = [&good](size_t at, int32_t value, size_t width = 4) {
@@ -257,45 +239,6 @@ TEST_F(Readers, NoFlagBitComesBackFromAnyReader) {
     }
 }
 
-// A nested scalar whose one item is a simple scalar is what no primitive
-// makes (enclosing 5 gives 5), and match, the scalar functions and ravel
-// disagreed about it. Readers give the simple scalar in its place, at any
-// depth and in the prototype of an empty array.
-TEST_F(Readers, NestedScalarsOfSimpleScalarsComeBackAsTheScalars) {
-    auto enclosed = [](aplarray *item) { return Nested({item}, {}); };
-    struct Case {
-        aplarray *stored;
-        aplarray *read;
-    };
-    const Case cases[] = {
-        {enclosed(APL_Int(5)), APL_Int(5)},
-        {enclosed(enclosed(Chars("z", {}))), Chars("z", {})},
-        {Nested({enclosed(Reals({2.5}, {})), Chars("ab")}), Nested({Reals({2.5}, {}), Chars("ab")})},
-        {Nested({enclosed(APL_Int(0))}, {0}), Nested({APL_Int(0)}, {0})},
-        {Nested({Nested({enclosed(APL_Int(1)), enclosed(enclosed(APL_Int(2)))}, {1, 2})}, {}),
-         Nested({Nested({APL_Int(1), APL_Int(2)}, {1, 2})}, {})},
-        // Enclosures of anything else stay.
-        {enclosed(Ints({5})), enclosed(Ints({5}))},
-        {enclosed(enclosed(Chars("ab"))), enclosed(enclosed(Chars("ab")))},
-    };
-    TempDir dir;
-    int n = 0;
-    for (const Case &c : cases) {
-        const std::string what = "case " + std::to_string(++n);
-        aplarray *stored = APL_Link(c.stored);
-        aplarray *read = APL_Link(c.read);
-        ExpectSame(Deserialize(Serialize(stored)), read, what + " IIOS");
-        const std::string whole = dir.file("whole" + std::to_string(n));
-        APL_ReadWrite(nullptr, stored, APL_String(whole.c_str()));
-        ExpectSame(ReadWhole(whole), read, what + " IIO");
-        const std::string components = dir.file("comp" + std::to_string(n));
-        Append(stored, components);
-        ExpectSame(APL_ReadWrite(nullptr, nullptr, NameAndPosition(components, 20)), read, what + " component");
-        APL_UnLink(stored);
-        APL_UnLink(read);
-    }
-}
-
 using OtherByteOrder = LibraryTest;
 
 TEST_F(OtherByteOrder, EveryTypeReadsWithItsValuesIntact) {
@@ -315,18 +258,6 @@ TEST_F(OtherByteOrder, EveryTypeReadsWithItsValuesIntact) {
     ExpectSame(Deserialize(b), build());
 }
 
-TEST_F(OtherByteOrder, UnknownTypeIsNonceAndWrongHeadersStayRefused) {
-    Bytes b = Serialize(Ints({5}, {}));
-    ToOtherByteOrder(b, 0);
-    b[6] = 64;
-    Fails(Deserialize(b), APL_ERR_NONCE, "Not supported yet");
-    b[6] = APL_REAL;  // the swapped size no longer fits the type
-    Fails(Deserialize(b), APL_ERR_DOMAIN, "Incompatible data format");
-    b[6] = APL_INTG;
-    b[4] = APL_NESTEDARRAY;
-    Fails(Deserialize(b), APL_ERR_DOMAIN, "Incompatible data format");
-}
-
 using ComponentFiles = LibraryTest;
 
 TEST_F(ComponentFiles, AppendedComponentsReadBackWholeAndByPosition) {
@@ -341,29 +272,6 @@ TEST_F(ComponentFiles, AppendedComponentsReadBackWholeAndByPosition) {
     ExpectSame(APL_ReadWrite(nullptr, nullptr, NameAndPosition(file, 20 + firstLength)), second());
 }
 
-TEST_F(ComponentFiles, OnlyNestedVectorsTakeComponents) {
-    TempDir dir;
-    const std::string simple = dir.file("simple"), scalar = dir.file("scalar"), text = dir.file("text");
-    APL_ReadWrite(nullptr, Ints({1, 2, 3}), APL_String(simple.c_str()));
-    APL_ReadWrite(nullptr, Nested({APL_Int(1)}, {}), APL_String(scalar.c_str()));
-    WriteFile(text, Bytes(40, 'x'));
-    Fails(APL_ReadWrite(nullptr, APL_Int(4), NameAndPosition(simple, 0)), APL_ERR_DOMAIN, "Data cannot be appended");
-    Fails(APL_ReadWrite(nullptr, APL_Int(4), NameAndPosition(scalar, 0)), APL_ERR_RANK, "Data cannot be appended");
-    Fails(APL_ReadWrite(nullptr, APL_Int(4), NameAndPosition(text, 0)), APL_ERR_FILEIO, "Incompatible file format");
-    WriteFile(text, Bytes(10, 'x'));
-    Fails(APL_ReadWrite(nullptr, APL_Int(4), NameAndPosition(text, 0)), APL_ERR_FILEIO);
-    ExpectSame(ReadWhole(simple), Ints({1, 2, 3}));  // a refused file is left as it was
-    // A count that cannot grow any more.
-    const int32_t count = (INT32_MAX - 20) / 4;
-    Bytes full = Bytes("\0\0\0\0\x02\x01\x08\0", 8) + Bytes(12, '\0');
-    PutInt32(full, 0, 16 + 4 + 4 * count);
-    PutInt32(full, 12, count);
-    PutInt32(full, 16, count);
-    WriteFile(text, full);
-    Fails(APL_ReadWrite(nullptr, APL_Int(4), NameAndPosition(text, 0)), APL_ERR_LIMIT);
-    EXPECT_EQ(ReadFile(text), full);
-}
-
 TEST_F(ComponentFiles, OtherByteOrderFileKeepsItsOrderWhenAppendedTo) {
     TempDir dir;
     const std::string file = dir.file("swapped");
@@ -374,37 +282,6 @@ TEST_F(ComponentFiles, OtherByteOrderFileKeepsItsOrderWhenAppendedTo) {
     EXPECT_EQ(Append(Chars("new"), file), (std::vector<int32_t>{2, static_cast<int32_t>(bytes.size())}));
     EXPECT_EQ(ReadFile(file).substr(0, 20), Bytes("\0\0\0\x1c\x02\x01\x08\0\0\0\0\0\0\0\0\x02\0\0\0\x02", 20));
     ExpectSame(ReadWhole(file), Nested({Shorts({1, -2, 3}), Chars("new")}));
-}
-
-TEST_F(ComponentFiles, WholeFilesAndTheFailuresOfEveryForm) {
-    TempDir dir;
-    const std::string file = dir.file("whole"), missing = dir.file("missing"), nowhere = dir.file("no/dir/x");
-    WriteFile(file, Bytes(1000, 'x'));
-    EXPECT_EQ(APL_ReadWrite(nullptr, Reals({1, 2, 3}, {3, 1}), APL_String(file.c_str())), nullptr);
-    EXPECT_EQ(aplerrno, 0);
-    EXPECT_EQ(ReadFile(file).size(), 16u + 8 + 24);
-    ExpectSame(ReadWhole(file), Reals({1, 2, 3}, {3, 1}));
-
-    SetPendingOsError(0);
-    Fails(ReadWhole(missing), APL_ERR_FILEIO, ("File '" + missing + "' not found").c_str());
-    EXPECT_EQ(pendingOsError, ENOENT);
-    EXPECT_EQ(Append(APL_Int(3), missing), (std::vector<int32_t>{1, 20}));  // created
-    EXPECT_EQ(pendingOsError, 0);
-    Fails(APL_ReadWrite(nullptr, nullptr, NameAndPosition(missing, -1)), APL_ERR_FILEIO, "Position out of range");
-    Fails(APL_ReadWrite(nullptr, nullptr, NameAndPosition(missing, 1000)), APL_ERR_FILEIO);
-    Fails(APL_ReadWrite(nullptr, APL_Int(3), NameAndPosition(nowhere, 0)), APL_ERR_FILEIO,
-          ("Cannot create file '" + nowhere + "'").c_str());
-    Fails(APL_ReadWrite(nullptr, APL_Int(3), APL_String(nowhere.c_str())), APL_ERR_FILEIO);
-    Fails(APL_ReadWrite(nullptr, APL_Int(3), APL_String("/dev/full")), APL_ERR_FILEIO);
-    EXPECT_EQ(pendingOsError, ENOSPC);
-
-    Fails(APL_ReadWrite(APL_Int(1), nullptr, APL_String("x")), APL_ERR_SYNTAX);
-    Fails(APL_ReadWrite(nullptr, nullptr, Ints({1, 2})), APL_ERR_DOMAIN);
-    Fails(APL_ReadWrite(nullptr, nullptr, Nested({APL_String("a"), APL_Int(0), APL_Int(0)})), APL_ERR_LENGTH);
-    Fails(APL_ReadWrite(nullptr, nullptr, Nested({APL_String("a"), Ints({1, 2})})), APL_ERR_LENGTH);
-    Fails(APL_ReadWrite(nullptr, nullptr, Nested({APL_String("a"), Reals({0.5}, {})})), APL_ERR_DOMAIN);
-    Fails(APL_ReadWrite(nullptr, nullptr, Chars(Bytes("ab\0c", 4))), APL_ERR_DOMAIN);
-    Fails(APL_ReadWrite(nullptr, nullptr, Chars("abcd", {2, 2})), APL_ERR_RANK);
 }
 
 // An INTG scalar inside `levels` nested scalars.
