@@ -82,24 +82,6 @@ TEST_F(Running, AnInterruptReachesLinesThatAllFail) {
     EXPECT_EQ(calls, 1);
 }
 
-TEST_F(Running, EvaluateRunsADefinedFunctionDescriptor) {
-    Session({"⎕FX 'Z←L TIMES R' 'Z←L×R'"});
-    aplfnc times{APL_FN_DEFINED | APL_FN_FUNCTION, nullptr, nullptr, Index("TIMES")};
-    aplarray *result = APL_Evaluate(&times, nullptr, MakeInt(6), MakeInt(7));
-    ASSERT_NE(result, nullptr);
-    EXPECT_EQ(result->lnkcnt, 0);
-    EXPECT_EQ(FirstNumber(result, 0), 42);
-    APL_UnLinkTemp(result);
-    // Without a right argument a function is called with the wrong valence.
-    EXPECT_EQ(APL_Evaluate(&times, nullptr, nullptr, nullptr), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_VALENCE);
-    aplerrno = 0;
-    // A name that is no function.
-    aplfnc none{APL_FN_DEFINED | APL_FN_FUNCTION, nullptr, nullptr, Index("TIMES") + 1000};
-    EXPECT_EQ(APL_Evaluate(&none, nullptr, nullptr, MakeInt(1)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_VALUE);
-}
-
 TEST_F(Running, BracketCommandRunsAFunctionFromItsFile) {
     char path[] = "/tmp/orbax-efn-XXXXXX";
     const int fd = mkstemp(path);

@@ -117,23 +117,6 @@ TEST_F(Tokenizer, DecimalsAreReadToTheLastBitAsTheLibraryReadsThem) {
     }
 }
 
-// Names are found again after the table is built anew in another order.
-TEST_F(Tokenizer, NamesKeepTheirIndicesWhenTheTableIsBuiltAgain) {
-    Store("ALPHA←1");
-    Store("ALPHA←ALPHA");
-    const uint16_t before = Index("ALPHA");
-    DestroySymbolTable();
-    CreateSystemVariables(false);
-    Store("BETA←1", kTokDiamonds);  // takes the index ALPHA had
-    const std::string stored = Store("ALPHA←BETA", kTokDiamonds);
-    ASSERT_NE(stored, "");
-    EXPECT_NE(Index("ALPHA"), before);
-    // [10] ALPHA [2] ← BETA [2] [10]
-    EXPECT_EQ(Short(Bytes(stored) + 1), Index("ALPHA"));
-    EXPECT_EQ(Short(Bytes(stored) + 5), Index("BETA"));
-    EXPECT_EQ(Render(), "ALPHA←BETA");
-}
-
 TEST_F(Tokenizer, ARememberedNameNowShorterIsNotReadPastItsEnd) {
     // Long enough to reach past the end of the name pool from where the short
     // name that takes its index after the clear will stand (the pool at most
@@ -165,56 +148,6 @@ TEST_F(Tokenizer, ALineAfterALongerOneIsStoredAsIfAlone) {
 }
 
 // ---- Errors ---------------------------------------------------------------------
-
-TEST_F(Tokenizer, UnknownTokensAreSystemErrors) {
-    const std::string bad[] = {
-        std::string("\n\x07\n", 3),                   // no such tag
-        std::string("\n\x10\x00\x00\x00\x01\n", 7),   // constant past the pool
-        std::string("\n\xff\xff\x02\n", 5),           // no such symbol
-        std::string("\n\x01\n", 3),                   // payload cut off
-        std::string("\n\x00\x00\x00\x00\x05}\n", 8),  // block without segments
-    };
-    for (const std::string &line : bad) {
-        StoredLine stored{Bytes(line), Bytes(line) + line.size() - 2, Bytes(line) + line.size() - 1};
-        aplerrno = 0;
-        EXPECT_EQ(LineToText(stored, CurrentPool(), false), nullptr);
-        EXPECT_EQ(aplerrno, APL_ERR_SYSTEM);
-        EXPECT_EQ(CapturedOutput::Take().rfind("SYSTEM ERROR: unknown token (", 0), 0u);
-    }
-}
-
-TEST_F(Tokenizer, BadInputEndsInAnErrorWithNothingLeftBehind) {
-    std::vector<std::string> bad = {"(1",
-                                    "1)",
-                                    "[1",
-                                    "1]",
-                                    "{1",
-                                    "1}",
-                                    "'x",
-                                    "A;B",
-                                    "(1]",
-                                    "X[(]",
-                                    std::string(10000, '('),
-                                    std::string(10000, '['),
-                                    A("1 ⋄⋄ 2")};
-    for (int c = 0; c < 32; ++c)
-        if (c != ' ') bad.push_back(std::string("A") + static_cast<char>(c) + A("B←1"));
-    for (const std::string &text : bad) {
-        aplerrno = 0;
-        StoredLine line;
-        EXPECT_FALSE(TokenizeSourceLine(Bytes(text), static_cast<int32_t>(text.size()), kTokImmediate, line))
-            << U(text).substr(0, 20);
-        EXPECT_NE(aplerrno, 0);
-        EXPECT_EQ(codeBuffer.block, nullptr);  // abandoned
-        ResetConstantPool();
-    }
-    // Brackets and blocks recurse: deep nesting is LIMIT, not a stack overflow.
-    const std::string deep = "X" + std::string(300, '[') + "1" + std::string(300, ']');
-    StoredLine line;
-    aplerrno = 0;
-    EXPECT_FALSE(TokenizeSourceLine(Bytes(deep), static_cast<int32_t>(deep.size()), kTokDiamonds, line));
-    EXPECT_EQ(aplerrno, APL_ERR_LIMIT);
-}
 
 TEST_F(Tokenizer, LongLinesAndDeepParenthesesTokenize) {
     std::string numbers;
