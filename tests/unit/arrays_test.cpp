@@ -98,18 +98,6 @@ TEST_F(LinkCounts, VeryDeepNestingIsFreedWithoutExhaustingTheStack) {
     EXPECT_EQ(LiveBlocks(), before);
 }
 
-TEST_F(LinkCounts, FreeShellLeavesTheHandedOverItemsAlive) {
-    aplarray *item = APL_Link(APL_Int(5));
-    aplarray *n = Alloc(0, APL_NESTED, {1});
-    ItemsOf(n)[0] = APL_Link(item);
-    ReleaseItemLinks(n);  // the item now belongs to somebody else
-    EXPECT_EQ(item->lnkcnt, 1);
-    FreeShell(n, HERE);
-    EXPECT_TRUE(IsLiveBlock(item));
-    EXPECT_EQ(item->lnkcnt, 1);
-    APL_UnLink(item);
-}
-
 using Blocks = LibraryTest;
 
 TEST_F(Blocks, ReallocKeepsContentsAndPlaceInTheList) {
