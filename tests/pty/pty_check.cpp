@@ -20,6 +20,7 @@ namespace {
 
 int terminal = -1;
 std::string seen;
+size_t interruptTyped = 0;  // how much had been seen when Ctrl-C was typed
 
 // Reads what the program writes until `want` appears after `from`, or the time is up.
 bool WaitFor(const std::string &want, size_t from, int seconds) {
@@ -68,6 +69,7 @@ bool InterruptThenAnswer(const std::string &work, const std::string &started, co
     size_t mark = seen.size();
     Type(work);
     bool ok = Step("the work has started", WaitFor(started, mark, 60));
+    interruptTyped = seen.size();
     Type("\x03");
     ok = Step(stopped, WaitFor("INTERRUPT ERROR", mark, 60)) && ok;
     mark = seen.size();
@@ -212,6 +214,13 @@ int main(int argc, char **argv) {
     Type("2+2\r");
     WaitFor("4", mark, 60);
     ok &= InterruptThenAnswer("X\r", "\nabc", "Ctrl-C stops a long display", "1+1\r", "2", "the session goes on");
+    // The display looks at the interrupt on every line: after Ctrl-C come only
+    // the lines the terminal already held, not the rest of the 100000.
+    size_t after = 0;
+    const size_t stop = seen.find("INTERRUPT ERROR", interruptTyped);
+    for (size_t at = interruptTyped; (at = seen.find("abc", at)) < stop; at += 3) ++after;
+    printf("      %zu lines after Ctrl-C\n", after);
+    ok &= Step("and stops at the next line", after < 10000);
     // Each line prints a number that its echo does not hold before the work.
     ok &= InterruptThenAnswer("`l`[2`-1001 `` {`aI`[`i1000000: {`aJ`[`i1000000: Y`[1}}\r", "2002",
                               "Ctrl-C stops an endless loop", "3+4\r", "7", "the session still answers");
