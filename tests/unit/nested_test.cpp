@@ -1,10 +1,10 @@
-// Nested arrays through the exported primitives: links and prototypes that a
-// transcript cannot see, Boolean padding, nesting limits, laws on random
-// nested values, and membership's lookup tables against a plain linear scan.
+// Nested arrays through the exported primitives: nesting limits, laws on
+// random nested values, and membership's lookup tables against a plain linear scan.
 #include "support.h"
 
 #include "core/errors.h"
 #include "core/symtab.h"
+#include "tests/fixtures/fixture_arrays.h"
 
 #include <cmath>
 #include <cstring>
@@ -15,27 +15,9 @@
 
 namespace {
 
-aplarray *Ints(const std::vector<int32_t> &v) {
-    const auto n = static_cast<int32_t>(v.size());
-    aplarray *a = APL_Create(1, APL_INTG, &n);
-    if (n) memcpy(DataOf(a), v.data(), 4 * v.size());
-    return a;
-}
-
-aplarray *Reals(const std::vector<double> &v) {
-    const auto n = static_cast<int32_t>(v.size());
-    aplarray *a = APL_Create(1, APL_REAL, &n);
-    if (n) memcpy(DataOf(a), v.data(), 8 * v.size());
-    return a;
-}
-
-// A nested vector that links the given temporaries.
-aplarray *Nest(const std::vector<aplarray *> &items) {
-    const auto n = static_cast<int32_t>(items.size());
-    aplarray *a = APL_Create(1, APL_NESTED, &n);
-    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[static_cast<size_t>(i)]);
-    return a;
-}
+using fixture::Ints;
+using fixture::Reals;
+aplarray *Nest(const std::vector<aplarray *> &items) { return fixture::Nested(items); }
 
 int32_t IntOf(aplarray *scalar) {
     EXPECT_NE(scalar, nullptr);
@@ -49,8 +31,6 @@ int32_t Matches(aplarray *a, aplarray *b) { return IntOf(APL_Match(nullptr, a, b
 
 // With the system variables, so that ⎕IO and ⎕CT can be set.
 using Nested = WorkspaceTest;
-
-// ---- Links and prototypes -------------------------------------------------------------
 
 // ---- Limits ------------------------------------------------------------------------------
 
