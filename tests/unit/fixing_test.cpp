@@ -1,9 +1,10 @@
 // Fixing defined functions where functions_define.tr cannot look: the messages
-// of illegal headers, interrupts, redefinition, lenient fixing, the text
-// rendered from the record, damaged records and loading from a file.
-#include "functions_support.h"
+// of illegal headers, interrupts, lenient fixing, the text rendered from the
+// record, damaged records and loading from a file.
+#include "session_support.h"
 
 #include "core/errors.h"
+#include "interpreter/fixing.h"
 
 #include <unistd.h>
 #include <cstdio>
@@ -13,27 +14,50 @@
 
 namespace {
 
-using function_support::FunctionSession;
-using function_support::U;
-
-uint32_t Word(const FixedView &view, int word) {
-    uint32_t v;
-    memcpy(&v, view.bytes + 4 * word, 4);
-    return v;
+// The system's codes to UTF-8, each line with caret marks (byte 6) followed
+// by a line of carets under the marked characters.
+std::string U(const std::string &codes) {
+    std::string out, line, carets;
+    size_t column = 0;
+    for (unsigned char c : codes) {
+        if (c == '\n') {
+            out += line + "\n";
+            if (!carets.empty()) out += carets + "\n";
+            line.clear(), carets.clear(), column = 0;
+        } else if (c == 6) {
+            carets.append(column - std::min(column, carets.size()), ' ');
+            carets += '^';
+        } else {
+            line += Page().glyphs[c].empty() ? std::string(1, static_cast<char>(c)) : Page().glyphs[c];
+            ++column;
+        }
+    }
+    return out + line;
 }
 
-class Fixing : public FunctionSession {
+class Fixing : public SessionTest {
 protected:
-    // The record of a fixed function, checked.
-    FixedView View(const std::string &name) {
-        FixedView view;
-        EXPECT_TRUE(ReadFixedRecord(FixedRecord(Index(name)), view)) << name;
-        return view;
+    void TearDown() override {
+        lenientFixing = false;
+        SessionTest::TearDown();
     }
-    std::vector<std::string> Names(const FixedView &view) {
-        std::vector<std::string> names;
-        for (uint32_t i = 0; i < view.names; ++i) names.push_back(U(SymbolName(view.Name(i))));
-        return names;
+    static uint16_t Index(const std::string &utf8name) { return LookupName(A(utf8name)); }
+    // One typed line's output (UTF-8).
+    std::string Line(const std::string &line) { return U(Run(A(line))); }
+    // Fixes a function from UTF-8 lines through FX; its result as text.
+    static std::string Fix(const std::vector<std::string> &lines) {
+        const auto n = static_cast<int32_t>(lines.size());
+        aplarray *vector = APL_Create(1, APL_NESTED, &n);
+        for (int32_t i = 0; i < n; ++i)
+            ItemsOf(vector)[i] = APL_Link(MakeString(A(lines[static_cast<size_t>(i)]).c_str()));
+        aplarray *result = APL_Fix(nullptr, nullptr, vector);
+        std::string text = "error " + std::to_string(aplerrno);
+        if (result && result->eltype == APL_CHAR)
+            text = U(std::string(DataOf<const char>(result), static_cast<size_t>(result->number)));
+        else if (result)
+            text = std::to_string(*DataOf<const int32_t>(result));
+        APL_UnLinkTemp(result);
+        return text;
     }
     // The lines of FunctionLines, as UTF-8.
     std::vector<std::string> Lines(const std::string &name) {
@@ -102,22 +126,6 @@ TEST_F(Fixing, AFunctionOfManyLinesCanBeInterruptedWhileItIsFixed) {
     APL_UnLink(lines);
 }
 
-TEST_F(Fixing, RedefinitionKeepsTheCreationTime) {
-    EXPECT_EQ(Fix({"F", "1"}), "F");
-    // An old creation time, as a function defined long ago has.
-    uint8_t *bytes = DataOf<uint8_t>(FixedRecord(Index("F")));
-    const uint32_t old = 12345;
-    memcpy(bytes + 4 * kWordCreated, &old, 4);
-    EXPECT_EQ(Fix({"F", "2"}), "F");
-    const FixedView view = View("F");
-    EXPECT_EQ(Word(view, kWordCreated), old);
-    EXPECT_GT(Word(view, kWordFixed), old);
-    // A name with a variable value cannot become a function.
-    Line("V←1");
-    EXPECT_EQ(Fix({"V", "1"}), "0");
-    EXPECT_EQ(Line("V"), "1\n");
-}
-
 // The canonical text (functions_define.tr) is rendered from the record when
 // the stored text (item 2) is missing.
 TEST_F(Fixing, RepresentationsGiveTheCanonicalText) {
@@ -135,30 +143,6 @@ TEST_F(Fixing, RepresentationsGiveTheCanonicalText) {
     ShowLine(Index("OP"), 0);
     ShowLine(Index("OP"), 9);
     EXPECT_EQ(U(CapturedOutput::Take()), "[2]  L1:Z←X B R\n[0]  Z←L (A OP B) R;X\n");
-}
-
-TEST_F(Fixing, RepresentationOfANonFunctionIsEmptyWithAMessage) {
-    Line("V←1");
-    for (const char *name : {"V", "NOTHING", "⎕IO"}) {
-        aplarray *result = APL_CharRep(nullptr, nullptr, MakeString(A(name).c_str()));
-        ASSERT_NE(result, nullptr);
-        EXPECT_EQ(aplerrno, 0);
-        EXPECT_EQ(result->rank, 2);
-        EXPECT_EQ(ElementCount(result), 0);
-        EXPECT_EQ(U(APL_error_message), "'" + std::string(name) + "' is no user defined function/operator");
-        APL_UnLinkTemp(result);
-        APL_error_message[0] = 0;
-    }
-    EXPECT_EQ(APL_VectorRep(nullptr, nullptr, MakeInt(1)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
-    aplerrno = 0;
-    const int32_t shape[2] = {1, 1};
-    aplarray *matrix = APL_Create(2, APL_CHAR, shape);
-    EXPECT_EQ(APL_VectorRep(nullptr, nullptr, matrix), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_RANK);
-    aplerrno = 0;
-    EXPECT_EQ(APL_CharRep(nullptr, MakeString("F"), MakeString("F")), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
 }
 
 TEST_F(Fixing, LenientFixingTurnsABadLineIntoAComment) {

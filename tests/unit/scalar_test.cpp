@@ -123,28 +123,6 @@ TEST_F(ScalarEngine, TemporariesAreComputedInPlace) {
     APL_UnLinkTemp(r);
 }
 
-TEST_F(ScalarEngine, NestedTemporariesAreReusedDownToTheLeaves) {
-    aplarray *leaf = Reals({1, 2});
-    aplarray *n = Nest({leaf, Reals({3})});
-    aplarray *r = APL_Mul(nullptr, n, Int(2));
-    EXPECT_EQ(r, n);
-    ASSERT_EQ(r->eltype, APL_NESTED);
-    EXPECT_EQ(ItemsOf(r)[0], leaf);
-    EXPECT_EQ(leaf->lnkcnt, 1);
-    EXPECT_EQ(Elements(leaf), (Values{2, 4}));
-    APL_UnLinkTemp(r);
-    // An item that someone else still holds is not overwritten.
-    aplarray *shared = APL_Link(Reals({1, 2}));
-    n = Nest({shared, Reals({3})});
-    r = APL_Add(nullptr, n, Int(1));
-    EXPECT_EQ(r, n);
-    EXPECT_NE(ItemsOf(r)[0], shared);
-    EXPECT_EQ(shared->lnkcnt, 1);
-    EXPECT_EQ(Elements(shared), (Values{1, 2}));
-    APL_UnLinkTemp(r);
-    APL_UnLink(shared);
-}
-
 TEST_F(ScalarEngine, AChainOfThreeOnATemporaryAllocatesNothing) {
     aplarray *one = APL_Link(Int(1)), *two = APL_Link(Real(2)), *three = APL_Link(Int(3));
     aplarray *x = Reals(Values(1000, 1.0));
@@ -206,25 +184,6 @@ TEST_F(ScalarEngine, BadCallsEndInErrorsWithNothingLeaked) {
     // An interrupt stops a pervasion between items.
     APL_interrupted = 1;
     Failed(APL_Add(nullptr, Nest({Int(1), Int(2)}), Int(1)), APL_ERR_INTERRUPT);
-}
-
-TEST_F(ScalarEngine, StaticArgumentsAreReadAndLeftAlone) {
-    // A static record as the constant pool holds it: 4-byte aligned data.
-    alignas(8) unsigned char bytes[40];
-    aplarray *s = reinterpret_cast<aplarray *>(bytes);
-    const int32_t header[] = {36, 0, 0, 2, 2};
-    memcpy(s, header, sizeof header);
-    s->type = APL_SIMPLE | APL_STATIC;
-    s->rank = 1;
-    s->eltype = APL_REAL;
-    const double values[] = {1.5, -2};
-    memcpy(reinterpret_cast<char *>(s) + 20, values, sizeof values);
-    ExpectVector(APL_Mul(nullptr, s, Int(2)), APL_REAL, {3, -4});
-    ExpectVector(APL_Add(nullptr, s, s), APL_REAL, {3, -4});
-    double after[2];
-    memcpy(after, reinterpret_cast<char *>(s) + 20, sizeof after);
-    EXPECT_EQ(after[0], 1.5);
-    EXPECT_EQ(after[1], -2);
 }
 
 // ---- Boolean words ------------------------------------------------------------------
@@ -327,17 +286,6 @@ TEST_F(ScalarMembers, FactorialOfWholeNumbersIsTheNearestDoubleToTheProduct) {
     Failed(APL_Factorial(nullptr, nullptr, Real(-2.5)), APL_ERR_DOMAIN);
 }
 
-TEST_F(ScalarMembers, FactorialOfOtherNumbersIsTheGammaFunction) {
-    const Values xs{-1.999, -1.5, -0.5, 0.5, 1.25, 7.3, 100.5, 169.9};
-    Values want;
-    for (double x : xs) want.push_back(std::tgamma(x + 1));
-    ExpectVector(APL_Factorial(nullptr, nullptr, Reals(xs)), APL_REAL, want, 1e-15);
-    const double rootPi = std::sqrt(3.141592653589793);
-    // Known values, to within a few units in the last place of any C library.
-    ExpectVector(APL_Factorial(nullptr, nullptr, Reals({-1.5, -0.5, 0.5})), APL_REAL,
-                 {-2 * rootPi, rootPi, rootPi / 2}, 1e-13);
-}
-
 TEST_F(ScalarMembers, BinomialOfWholeNumbersIsExact) {
     // Pascal's triangle in 64-bit integers up to n = 66, where C(66, 33) still fits.
     std::vector<std::vector<uint64_t>> c{{1}};
@@ -360,16 +308,6 @@ TEST_F(ScalarMembers, BinomialOfWholeNumbersIsExact) {
                  {-4, 1, 3, 0, 0});
     ExpectScalar(APL_Factorial(nullptr, Int(2), Int(200)), APL_REAL, 19900);
     Failed(APL_Factorial(nullptr, Int(600), Int(1200)), APL_ERR_DOMAIN);  // beyond the double's range
-}
-
-TEST_F(ScalarMembers, BinomialOfOtherNumbersFollowsTheGammaFunction) {
-    auto ratio = [](double a, double b) { return std::tgamma(b + 1) / (std::tgamma(a + 1) * std::tgamma(b - a + 1)); };
-    ExpectVector(APL_Factorial(nullptr, Reals({2.5, 0.5, 1.5}), Reals({5, 7.25, 100})), APL_REAL,
-                 {ratio(2.5, 5), ratio(0.5, 7.25), ratio(1.5, 100)}, 1e-14);
-    // Large arguments go through the logarithms: 2.5!300 stays finite.
-    ExpectScalar(APL_Factorial(nullptr, Real(2.5), Real(300)), APL_REAL,
-                 std::exp(std::lgamma(301) - std::lgamma(3.5) - std::lgamma(298.5)), 1e-12);
-    Failed(APL_Factorial(nullptr, Real(-1), Real(-0.5)), APL_ERR_DOMAIN);  // (-1)*0.5
 }
 
 }  // namespace
