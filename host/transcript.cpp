@@ -134,15 +134,19 @@ int32_t ClearWorkspace() {
 }
 
 #ifdef _WIN32
-// Windows has no diff program: the two texts from the first line where they
-// part, the expected lines marked '-' and the actual ones '+'.
+// Windows has no diff program: the part between the lines that the two texts
+// share at the start and at the end, the expected lines marked '-' and the
+// actual ones '+'.
 void PrintDiff(const std::string &path, const std::string &expected, const std::string &actual) {
     const std::vector<std::string> want = SplitLines(expected), got = SplitLines(actual);
-    size_t same = 0;
+    size_t same = 0, tail = 0;
     while (same < want.size() && same < got.size() && LineMatches(want[same], got[same])) ++same;
-    printf("--- %s (expected)\n+++ %s (actual)\n@@ from line %zu @@\n", path.c_str(), path.c_str(), same + 1);
-    for (size_t i = same; i < want.size(); ++i) printf("-%s\n", want[i].c_str());
-    for (size_t i = same; i < got.size(); ++i) printf("+%s\n", got[i].c_str());
+    while (tail < want.size() - same && tail < got.size() - same &&
+           LineMatches(want[want.size() - 1 - tail], got[got.size() - 1 - tail]))
+        ++tail;
+    printf("--- %s (expected)\n+++ %s (actual)\n@@ line %zu @@\n", path.c_str(), path.c_str(), same + 1);
+    for (size_t i = same; i < want.size() - tail; ++i) printf("-%s\n", want[i].c_str());
+    for (size_t i = same; i < got.size() - tail; ++i) printf("+%s\n", got[i].c_str());
 }
 #else
 void PrintDiff(const std::string &path, const std::string &expected, const std::string &actual) {
