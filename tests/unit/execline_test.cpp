@@ -31,29 +31,6 @@ TEST_F(Evaluation, IndexedAssignmentWorksInPlaceOnlyOnAnUnsharedValue) {
     EXPECT_EQ(Run(Apl("V ⋄ W")), "1 20 3 4 5\n10 20 3 4 5\n");
 }
 
-TEST_F(Evaluation, ExecuteHandsBackTheValueItselfNotACopy) {
-    // Execute, EA and TF of a name or an assignment give the variable's own
-    // array: a copy was made of every such value, and failed after the
-    // assignment on values nested too deep to copy.
-    Run(Apl("V←⍳5"));
-    aplarray *value = APL_Variable(LookupName("V", 1));
-    aplarray *executed = APL_Execute(nullptr, nullptr, APL_String("V"));
-    EXPECT_EQ(executed, value);
-    EXPECT_EQ(value->lnkcnt, 1) << "the caller's link given up, the variable's kept";
-    APL_UnLinkTemp(executed);
-    aplarray *trapped = APL_ExecAlternate(nullptr, APL_String("0"), APL_String("V"));
-    EXPECT_EQ(trapped, value);
-    EXPECT_EQ(value->lnkcnt, 1);
-    // The text is itself the value: the argument handed back keeps its links.
-    Run(Apl("T←'T'"));
-    aplarray *text = APL_Variable(LookupName("T", 1));
-    EXPECT_EQ(APL_ExecAlternate(nullptr, APL_String("0"), text), text);
-    EXPECT_EQ(text->lnkcnt, 1);
-    EXPECT_EQ(APL_Execute(nullptr, nullptr, text), text);
-    EXPECT_EQ(text->lnkcnt, 1);
-    EXPECT_EQ(Run(Apl("V ⋄ T")), "1 2 3 4 5\nT\n");
-}
-
 TEST_F(Evaluation, CaseBlockErrors) {
     EXPECT_EQ(Run(Apl("{1 2: ⎕←1 : ⎕←2}")).substr(0, 33), "LENGTH ERROR : In case statement\n");
     EXPECT_EQ(Run(Apl("{1.5: ⎕←1 : ⎕←2}")).substr(0, 33), "DOMAIN ERROR : In case statement\n");
