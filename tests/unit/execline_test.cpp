@@ -1,7 +1,7 @@
 // The line evaluator where a transcript cannot look: the link counts of
 // indexed assignment, errors inside control blocks (their carets fall past a
-// transcript's margin), interrupts, assignment through the C interface, input
-// from a terminal, tracing and memory statistics. The rest is in evaluation.tr.
+// transcript's margin), interrupts, assignment through the C interface,
+// tracing and memory statistics. The rest is in evaluation.tr and input.tr.
 #include "session_support.h"
 
 #include "core/errors.h"
@@ -112,45 +112,6 @@ TEST_F(Evaluation, AssignThroughTheInterfaceIsCheckedAsInTheSession) {
     ASSERT_NE(APL_Assign(sys_MODE_idx, APL_Int(1)), nullptr);
     EXPECT_EQ(sessionMode & 0x0F, 1u);
     APL_Assign(sys_MODE_idx, APL_Int(0));
-}
-
-// A terminal as the console host keeps it: the read callback hands back the
-// text already on the line followed by what was typed.
-class TerminalLine {
-public:
-    static void Write(const char *text, int32_t newLine) {
-        CapturedOutput::Write(text, newLine);
-        Shown() = newLine ? "" : Shown() + text;
-        APL_cursor_pos = static_cast<int32_t>(Shown().size());
-    }
-    static void Read(char *buffer, int32_t mode) {
-        // The closing OFF runs as in a script, which writes no session record.
-        if (SessionLines::Lines().empty()) APL_SetScriptMode(1);
-        SessionLines::Read(buffer, mode);
-        const std::string line = Shown() + buffer;
-        snprintf(buffer, APL_INPUT_BUFFER, "%s", line.c_str());
-        Shown().clear();
-        APL_cursor_pos = 0;
-    }
-    static std::string &Shown() {
-        static std::string text;
-        return text;
-    }
-};
-
-TEST_F(Evaluation, EvaluatedInputIsTheTextAfterWhatTheSessionWrote) {
-    APL_SetScriptMode(0);
-    APL_Callback(1, reinterpret_cast<void *>(&TerminalLine::Write));
-    APL_Callback(3, reinterpret_cast<void *>(&TerminalLine::Read));
-    EXPECT_EQ(RunLines({Apl("⍞←'Value: ' ⋄ X←⎕"), "42", "X"}), Apl("Value: ⎕: ") + "42\n");
-    APL_SetScriptMode(0);
-    EXPECT_EQ(RunLines({Apl("⍞←'a:b' ⋄ X←⎕"), "'c:d'", "X"}), Apl("a:b⎕: ") + "c:d\n");
-    APL_SetScriptMode(0);
-    EXPECT_EQ(RunLines({Apl("X←⎕"), "1 2", "X"}), Apl("⎕: ") + "1 2\n");
-    APL_SetScriptMode(1);
-    APL_Callback(1, reinterpret_cast<void *>(&CapturedOutput::Write));
-    APL_Callback(3, reinterpret_cast<void *>(&SessionLines::Read));
-    APL_Init(0, "");  // drops the record of typed lines that a terminal session keeps
 }
 
 TEST_F(Evaluation, DebugSwitchesTraceArraysAndShowMemoryBeforeEachLine) {

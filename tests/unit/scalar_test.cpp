@@ -1,6 +1,6 @@
 // The scalar engine where the session cannot look: reuse of temporaries, the
 // floating-point status, broken and static records, the INTG limits, and
-// factorials against exact references. Values, types and Boolean words are in
+// factorials against exact references (binomials are in scalar.tr). Values, types and Boolean words are in
 // scalar.tr.
 #include "support.h"
 
@@ -201,30 +201,6 @@ TEST_F(ScalarMembers, FactorialOfWholeNumbersIsTheNearestDoubleToTheProduct) {
     Failed(APL_Factorial(nullptr, nullptr, Int(171)), APL_ERR_DOMAIN);
     Failed(APL_Factorial(nullptr, nullptr, Int(-1)), APL_ERR_DOMAIN);  // a pole of the gamma function
     Failed(APL_Factorial(nullptr, nullptr, Real(-2.5)), APL_ERR_DOMAIN);
-}
-
-TEST_F(ScalarMembers, BinomialOfWholeNumbersIsExact) {
-    // Pascal's triangle in 64-bit integers up to n = 66, where C(66, 33) still fits.
-    std::vector<std::vector<uint64_t>> c{{1}};
-    for (int n = 1; n <= 66; ++n) {
-        c.push_back(std::vector<uint64_t>(static_cast<size_t>(n) + 1, 1));
-        for (int k = 1; k < n; ++k)
-            c[static_cast<size_t>(n)][static_cast<size_t>(k)] =
-                c[static_cast<size_t>(n) - 1][static_cast<size_t>(k) - 1] + c[static_cast<size_t>(n) - 1][static_cast<size_t>(k)];
-    }
-    for (int n = 0; n <= 66; ++n)
-        for (int k = 0; k <= n; ++k) {
-            aplarray *r = APL_Factorial(nullptr, Int(k), Int(n));
-            ASSERT_NE(r, nullptr);
-            EXPECT_EQ(Elements(r)[0], static_cast<double>(c[static_cast<size_t>(n)][static_cast<size_t>(k)]))
-                << k << "!" << n;
-            APL_UnLinkTemp(r);
-        }
-    // Negative arguments by the signed formulas; out of range is 0.
-    ExpectVector(APL_Factorial(nullptr, Ints({3, 2, -4, 5, -1}), Ints({-2, -1, -2, 3, 3})), APL_REAL,
-                 {-4, 1, 3, 0, 0});
-    ExpectScalar(APL_Factorial(nullptr, Int(2), Int(200)), APL_REAL, 19900);
-    Failed(APL_Factorial(nullptr, Int(600), Int(1200)), APL_ERR_DOMAIN);  // beyond the double's range
 }
 
 }  // namespace
