@@ -1,5 +1,5 @@
 // Ctrl-C reaching long primitives: the interrupt flag goes up at a chosen
-// check of the flag while 1E8-element work runs; the work stops at the next
+// check of the flag while 1E7-element work runs; the work stops at the next
 // check, frees what it built and leaves linked arguments as they were. The
 // checks are counted, not timed, so a slow or busy machine gives the same
 // result as a fast one.
@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int32_t kBig = 100000000;  // 1E8 elements
+constexpr int32_t kBig = 10000000;  // 1E7 elements: 152 strides, more than any test waits for
 
 class Interrupt : public LibraryTest {
 protected:
@@ -29,7 +29,7 @@ protected:
         LibraryTest::TearDown();
     }
 
-    // 1E8 INTG elements 1 2 3 1 2 3 ..., held by the test (one link).
+    // 1E7 INTG elements 1 2 3 1 2 3 ..., held by the test (one link).
     aplarray *Big() { return big_; }
     void MakeBig() {
         const int32_t steps[] = {1, 2, 3};
@@ -98,16 +98,16 @@ TEST_F(Interrupt, ScalarFunctionsStopInsideTheElementLoop) {
 
 TEST_F(Interrupt, ReshapeAndIntervalStop) {
     MakeBig();
-    ExpectInterrupted([] { return APL_Shape(nullptr, APL_Int(kBig), MakeReal(1.5)); }, "1E8⍴1.5");
-    ExpectInterrupted([&] { return APL_Shape(nullptr, APL_Int(kBig), Big()); }, "1E8⍴X");
-    ExpectInterrupted([] { return APL_Interval(nullptr, nullptr, APL_Int(kBig)); }, "⍳1E8");
+    ExpectInterrupted([] { return APL_Shape(nullptr, APL_Int(kBig), MakeReal(1.5)); }, "1E7⍴1.5");
+    ExpectInterrupted([&] { return APL_Shape(nullptr, APL_Int(kBig), Big()); }, "1E7⍴X");
+    ExpectInterrupted([] { return APL_Interval(nullptr, nullptr, APL_Int(kBig)); }, "⍳1E7");
     ExpectInterrupted([&] { return APL_Interval(nullptr, Big(), Big()); }, "X⍳X");
     ExpectBigUnchanged();
 }
 
 TEST_F(Interrupt, IndexingAndIndexedAssignmentStop) {
     MakeBig();
-    // X[X]: 1E8 indices into X itself.
+    // X[X]: 1E7 indices into X itself.
     auto list = [&] {
         const int32_t one = 1;
         aplarray *l = APL_Create(1, APL_NESTED, &one);
@@ -146,8 +146,8 @@ TEST_F(Interrupt, ReduceAndScanStopInsideOneLongVector) {
 }
 
 TEST_F(Interrupt, ReplicateStopsInsideOneLargeCount) {
-    // One count of 1E8: the copies, not the counts, are what take the time.
-    ExpectInterrupted([] { return APL_Replicate(nullptr, APL_Int(kBig), APL_Int(5)); }, "1E8/5");
+    // One count of 1E7: the copies, not the counts, are what take the time.
+    ExpectInterrupted([] { return APL_Replicate(nullptr, APL_Int(kBig), APL_Int(5)); }, "1E7/5");
     // A negative count fills with the prototype, linked into every slot
     // written: the fill must outlive the result released at the stop,
     // wherever in the fill the stop comes.
@@ -200,8 +200,8 @@ TEST_F(Interrupt, TakeAndDropStop) {
     MakeBig();
     aplarray *m = HeldMatrix(10000);
     ASSERT_NE(m, nullptr);
-    ExpectInterrupted([&] { return APL_Take(nullptr, APL_Int(-(kBig - 1)), Big()); }, "(1-1E8)↑X");
-    ExpectInterrupted([&] { return APL_Take(nullptr, APL_Int(kBig + 1), Big()); }, "(1+1E8)↑X");
+    ExpectInterrupted([&] { return APL_Take(nullptr, APL_Int(-(kBig - 1)), Big()); }, "(1-1E7)↑X");
+    ExpectInterrupted([&] { return APL_Take(nullptr, APL_Int(kBig + 1), Big()); }, "(1+1E7)↑X");
     ExpectInterrupted([&] { return APL_Drop(nullptr, APL_Int(1), Big()); }, "1↓X");
     const int32_t corner[] = {-9999, 10001};
     ExpectInterrupted([&] { return APL_Take(nullptr, MakeIntVector(corner, 2), m); }, "¯9999 10001↑M");
@@ -217,6 +217,16 @@ TEST_F(Interrupt, RotateReverseAndTransposeStop) {
     ExpectInterrupted([&] { return APL_Rotate(nullptr, nullptr, Big()); }, "⌽X");
     ExpectInterrupted([&] { return APL_Rotate1(nullptr, nullptr, m); }, "⊖M");
     ExpectInterrupted([&] { return APL_Rotate1(nullptr, APL_Int(3), m); }, "3⊖M");
+    // One amount per vector: each vector turned on its own (a row's amount
+    // for each row under ⌽, a column's for each column under ⊖).
+    auto ones = [&](int32_t count) {
+        aplarray *amounts = APL_LinkEx(APL_Shape(nullptr, APL_Int(count), APL_Int(1)), HERE);
+        held_.push_back(amounts);
+        return amounts;
+    };
+    aplarray *rowAmounts = ones(10000), *columnAmounts = ones(kBig / 10000);
+    ExpectInterrupted([&] { return APL_Rotate(nullptr, rowAmounts, m); }, "(10000⍴1)⌽M");
+    ExpectInterrupted([&] { return APL_Rotate1(nullptr, columnAmounts, m); }, "(1000⍴1)⊖M");
     ExpectInterrupted([&] { return APL_Transpose(nullptr, nullptr, m); }, "⍉M");
     ExpectBigUnchanged();
     ExpectUnchanged(m);
@@ -272,7 +282,7 @@ TEST_F(Interrupt, MatchOfLongArraysStops) {
 }
 
 TEST_F(Interrupt, DealAndTheGradeOfRowsStop) {
-    ExpectInterrupted([] { return APL_Roll(nullptr, APL_Int(kBig), APL_Int(kBig)); }, "1E8?1E8");
+    ExpectInterrupted([] { return APL_Roll(nullptr, APL_Int(kBig), APL_Int(kBig)); }, "1E7?1E7");
     MakeBig();
     aplarray *rows = HeldMatrix(kBig / 2);
     ASSERT_NE(rows, nullptr);
