@@ -210,6 +210,20 @@ PyObject *Blocks(PyObject *, PyObject *) {
     return result;
 }
 
+// system_names() -> the names of the system variables and functions
+PyObject *SystemNames(PyObject *, PyObject *) {
+    PyObject *names = PyList_New(0);
+    for (uint32_t i = 0; names && i < APL_symtab.count; ++i) {
+        const aplsymbol &entry = APL_symtab.entries[i];
+        if (!(entry.kind & APL_KIND_SYSTEM)) continue;
+        const char *name = APL_symtab.pool + entry.name;
+        PyObject *text = codepage::ToUnicode(reinterpret_cast<const uint8_t *>(name), static_cast<Py_ssize_t>(strlen(name)));
+        if (!text || PyList_Append(names, text) != 0) Py_CLEAR(names);
+        Py_XDECREF(text);
+    }
+    return names;
+}
+
 // codes(str) -> bytes in the APL character set; ValueError names a character outside it.
 PyObject *Codes(PyObject *, PyObject *text) {
     if (!PyUnicode_Check(text)) return PyErr_Format(PyExc_TypeError, "expected a str");
@@ -229,6 +243,7 @@ PyMethodDef kFunctions[] = {
     {"name_list", NameList, METH_O, "name_list(classes record) -> record of the names"},
     {"make", record::Make, METH_VARARGS, "make(eltype, shape, data) -> record"},
     {"blocks", Blocks, METH_NOARGS, "blocks() -> (live blocks, sum of link counts)"},
+    {"system_names", SystemNames, METH_NOARGS, "system_names() -> list of the system names"},
     {"codes", Codes, METH_O, "codes(str) -> bytes in the APL character set"},
     {nullptr, nullptr, 0, nullptr},
 };
