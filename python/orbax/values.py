@@ -41,6 +41,8 @@ def to_python(record, nested="array", align=False):
     if eltype == _orbax.BOOL:
         return numpy.frombuffer(record.bools(), dtype=numpy.bool_).reshape(shape)
     view = numpy.asarray(record)
+    # The library starts managed data on a 16-byte boundary; should a view
+    # ever be unaligned, align=True trades it for an aligned copy.
     if align and not view.flags.aligned:
         view = view.copy()
         view.flags.writeable = False

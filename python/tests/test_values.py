@@ -78,9 +78,8 @@ def test_results_are_read_only_views_on_the_arrays_data(s):
     record = big.base.obj
     assert big.ctypes.data == record.address and big.size == 10**7
     assert not big.flags.writeable
-    assert big.flags.aligned is (record.address % 8 == 0)
-    matrix = s.eval("2 2⍴0.5")  # even rank: the data starts on a double's boundary
-    assert matrix.flags.aligned
+    for value in (big, s.eval("2 2⍴0.5"), s.eval("1 2 2⍴0.5")):  # managed data: on 16 bytes at every rank
+        assert value.flags.aligned and value.base.obj.address % 16 == 0
     with pytest.raises(ValueError):
         big[0] = 1
 
