@@ -8,8 +8,7 @@ import re
 
 from IPython.core.magic import Magics, line_cell_magic, magics_class
 
-from . import session as _session_module
-from .session import Session
+from .session import Session, live_session
 
 # NAME← at the start of a line (a variable or a system variable).
 _ASSIGNMENT = re.compile(r"^\s*((?:⎕)?[A-Za-z∆⍙_][A-Za-z0-9∆⍙_¯]*)\s*←\s*(.*?)\s*$")
@@ -27,7 +26,7 @@ class AplMagics(Magics):
     @property
     def session(self):
         """The live session of the process (made on first use)."""
-        live = _session_module._live
+        live = live_session()
         if live is None:
             self._own = live = Session()
         return live

@@ -4,6 +4,7 @@ import shutil
 import sys
 import tempfile
 import threading
+import weakref
 
 from . import _orbax
 from .values import to_python, to_record
@@ -12,7 +13,7 @@ _EVAL_NAME = "⍙PY"  # holds the value of s.eval's expression for a moment
 _RIGHT_NAME = "⍙PYR"  # the arguments of s.call
 _LEFT_NAME = "⍙PYL"
 _started = False
-_live = None  # the session that holds the library
+_live = None  # a weak reference to the session that holds the library
 _hidden = {}  # the hidden names as arrays, made once (for erasing them)
 
 
@@ -71,6 +72,11 @@ def _data_file(name):
     return short
 
 
+def live_session():
+    """The session that holds the library, or None."""
+    return _live() if _live is not None else None
+
+
 def blocks():
     """(live blocks, sum of link counts) of the library's memory."""
     return _orbax.blocks()
@@ -86,7 +92,7 @@ class Session:
         global _started, _live
         if nested not in ("array", "list"):
             raise ValueError("nested is 'array' (NumPy object arrays) or 'list' (lists for vectors)")
-        if _live is not None:
+        if live_session() is not None:
             raise RuntimeError("an orbax.Session is already live in this process; the APL library is "
                                "single-threaded: close() it (or drop it) before making another")
         self._thread = threading.get_ident()
@@ -101,12 +107,12 @@ class Session:
         if not _hidden:
             _hidden.update((n, to_record(n)) for n in (_EVAL_NAME, _RIGHT_NAME, _LEFT_NAME))
         self._eval_prefix = _orbax.codes(_EVAL_NAME + "←")
-        _live = self
+        _live = weakref.ref(self)
 
     def close(self):
         """Gives up the library; another Session may be made afterwards."""
         global _live
-        if _live is self:
+        if live_session() is self:
             _live = None
         self._thread = None
 
