@@ -40,23 +40,27 @@ def free_port():
 
 
 def start_server(folder, port, token):
+    import orbax
     from orbax import kernel
     kernel.install(prefix=folder)
-    env = dict(os.environ, JUPYTER_PATH=os.path.join(folder, "share", "jupyter"),
+    # The kernel starts in the notebook's folder: it finds this orbax by an absolute path.
+    package_parent = os.path.dirname(os.path.dirname(os.path.abspath(orbax.__file__)))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [package_parent, os.environ.get("PYTHONPATH")])),
+               JUPYTER_PATH=os.path.join(folder, "share", "jupyter"),
                JUPYTER_CONFIG_DIR=os.path.join(folder, "config"), JUPYTER_RUNTIME_DIR=os.path.join(folder, "runtime"))
     command = [sys.executable, "-m", "notebook", "--no-browser", "--ip=127.0.0.1", f"--port={port}",
-               f"--NotebookApp.token={token}", f"--notebook-dir={folder}", "--NotebookApp.open_browser=False"]
+               f"--NotebookApp.token={token}", f"--notebook-dir={folder}", "--allow-root"]
     log = open(os.path.join(folder, "server.log"), "w")
     server = subprocess.Popen(command, env=env, stdout=log, stderr=subprocess.STDOUT)
     deadline = time.monotonic() + WAIT
-    while time.monotonic() < deadline:
+    while time.monotonic() < deadline and server.poll() is None:
         try:
             socket.create_connection(("127.0.0.1", port), timeout=1).close()
             return server
         except OSError:
             time.sleep(0.5)
     server.terminate()
-    raise RuntimeError("the notebook server did not start; see " + log.name)
+    raise RuntimeError("the notebook server did not start:\n" + open(log.name).read()[-3000:])
 
 
 def run_first_cell(url):
