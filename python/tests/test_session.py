@@ -45,10 +45,11 @@ def test_errors_carry_name_message_and_caret(s):
         s["NOSUCH"]
 
 
-def test_interrupt_ends_the_line_and_the_session_goes_on(s):
-    s.fix(["LOOP", "L:→L"])
-    # From another process: the library keeps Python's lock while it runs.
-    killer = subprocess.Popen(["sh", "-c", f"sleep 0.3; kill -INT {os.getpid()}"])
+def test_interrupt_ends_the_line_and_the_session_goes_on(s, tmp_path):
+    mark = tmp_path / "looping"
+    s.fix(["LOOP", f"'' ⎕NWRITE '{mark}'", "L:→L"])
+    # From another process, once the loop runs: the library keeps Python's lock while it runs.
+    killer = subprocess.Popen(["sh", "-c", f"while [ ! -e {mark} ]; do sleep 0.05; done; kill -INT {os.getpid()}"])
     with pytest.raises(KeyboardInterrupt) as error:
         s.eval("LOOP")
     killer.wait()
