@@ -56,8 +56,9 @@ def _parse_report(report, output, hidden_prefix=""):
     if hidden_prefix and len(lines) > 1 and lines[1].startswith(hidden_prefix):
         cut = len(hidden_prefix)
         lines[1] = lines[1][cut:]
-        if len(lines) > 2 and lines[2].strip() == "^" * len(lines[2].strip()) and lines[2].strip():
-            lines[2] = lines[2][cut:] if len(lines[2]) > cut else lines[2].strip()
+        if len(lines) > 2 and set(lines[2].strip()) == {"^"}:
+            # A caret under the hidden prefix itself goes to the first column.
+            lines[2] = lines[2][cut:] if len(lines[2]) > cut else "^"
     cls = APLInterrupt if name == "INTERRUPT" else APLError
     return cls(name, message, "\n".join(lines), output)
 
@@ -154,10 +155,7 @@ class Session:
         """The value of an APL expression (one statement). What it prints goes
         to sys.stdout; an error raises APLError."""
         self._check()
-        try:
-            line = self._eval_prefix + _orbax.codes(expression)
-        except ValueError as error:
-            raise ValueError(f"{error}") from None
+        line = self._eval_prefix + _orbax.codes(expression)
         output, report_at, interrupted = _orbax.run([line], self._catch)
         try:
             if report_at >= 0:
