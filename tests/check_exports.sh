@@ -25,6 +25,13 @@ header=$2
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
+# The header with comments and GNU attributes (which are not names) blanked
+# out, line by line, in one pass.
+without_comments_and_attributes() {
+    sed -E 's://.*$::; s:/\*([^*]|\*+[^*/])*\*+/: :g;
+            s/__attribute__[[:space:]]*\(\(([^()]|\([^()]*\))*\)\)/ /g' "$1"
+}
+
 # Names declared in the header.
 extract_declared() {
     local line rest name status=0
@@ -32,10 +39,6 @@ extract_declared() {
         # Only lines that start with the marker (leading blanks allowed).
         [[ $line =~ ^[[:space:]]*APL_EXPORT[[:space:]] ]] || continue
         rest=${line#*APL_EXPORT}
-        # Drop comments on the line.
-        rest=$(sed -E 's://.*$::; s:/\*([^*]|\*+[^*/])*\*+/: :g' <<<"$rest")
-        # Drop GNU attributes, which are not names.
-        rest=$(sed -E 's/__attribute__[[:space:]]*\(\(([^()]|\([^()]*\))*\)\)/ /g' <<<"$rest")
         name=""
         if [[ $rest =~ ^[^\(]*\([[:space:]]*\*[[:space:]]*([A-Za-z_][A-Za-z0-9_]*) ]]; then
             # Function pointer variable "type (*name)(args);" (or a function
@@ -60,7 +63,7 @@ extract_declared() {
             continue
         fi
         echo "$name"
-    done <"$header"
+    done < <(without_comments_and_attributes "$header")
     return $status
 }
 
