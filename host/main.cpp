@@ -173,6 +173,7 @@ int main(int argc, char **argv) {
     SetDataFile(APL_tokenfile, sizeof APL_tokenfile, "Standard.tok");
     SetDataFile(APL_messagefile, sizeof APL_messagefile, "session.msg");
     SetDataFile(APL_compilerfile, sizeof APL_compilerfile, "orbax.ini");
+    SetDataFile(APL_helpfile, sizeof APL_helpfile, "help.txt");
     InstallCallbacks();
     struct sigaction interrupt = {};
     interrupt.sa_handler = OnInterrupt;
