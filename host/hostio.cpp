@@ -5,6 +5,7 @@
 
 #include "apl.h"
 #include "codepage.h"
+#include "editor.h"
 #include "keyboard.h"
 
 #include <dlfcn.h>
@@ -50,6 +51,10 @@ void ReadLine(char *buffer, int32_t mode) {
     if (!input || !input->Line(mode, codes)) {
         codes = mode == kReadSession ? ")OFF" : "";
         if (mode != kReadSession && ++readsAfterEnd > 1) APL_interrupted = 1;
+    } else if (mode == kReadSession && screen && editor::Handles(codes)) {
+        // The editor takes its lines here; the library sees an empty line.
+        editor::Run(codes, *input, *screen);
+        codes.clear();
     }
     if (codes.size() >= APL_INPUT_BUFFER) {
         if (screen)

@@ -14,4 +14,9 @@ public:
     // The next line in the APL character set, as the library expects it for
     // `mode`; false at the end of input.
     virtual bool Line(int mode, std::string &codes) = 0;
+    // A line of the del editor. Only a terminal shows the prompt (codes, "[3] ");
+    // scripts and transcripts hold the editor's lines as typed lines.
+    virtual bool EditorLine(const std::string & /*prompt*/, std::string &codes) {
+        return Line(kReadSession, codes);
+    }
 };

@@ -22,20 +22,21 @@ LineEditor::State *current = nullptr;
 
 char *PromptOf(EditLine *) { return const_cast<char *>(current ? current->prompt.c_str() : ""); }
 
-// The prefix key: the next key chooses the glyph. A key without a glyph, and
-// the prefix typed twice on a key that has none, insert the keys themselves.
+// The prefix key: the next key chooses the glyph. A key of the layout whose
+// glyph the character set lacks gives nothing; a key outside the layout
+// inserts the prefix and the key themselves.
 unsigned char TypeGlyph(EditLine *editor, int) {
     wchar_t key = 0;
     if (el_wgetc(editor, &key) != 1) return CC_ERROR;
-    const int code = key < 128 ? keyboard::CodeForKey(static_cast<char>(key)) : -1;
+    const keyboard::Key *entry = key >= 0 && key < 128 ? keyboard::Find(static_cast<char>(key)) : nullptr;
     std::string text;
-    if (code >= 0) {
-        text = codepage::EncodeUtf8(codepage::Unicode(static_cast<uint8_t>(code)));
-    } else {
+    if (!entry) {
         text = keyboard::kPrefix;
         text += codepage::EncodeUtf8(static_cast<uint32_t>(key));
+    } else if (entry->code != keyboard::kNoCode) {
+        text = codepage::EncodeUtf8(codepage::Unicode(static_cast<uint8_t>(entry->code)));
     }
-    el_insertstr(editor, text.c_str());
+    if (!text.empty()) el_insertstr(editor, text.c_str());
     return CC_REFRESH;
 }
 

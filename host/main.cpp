@@ -3,6 +3,7 @@
 // interaction; with --check it checks transcripts.
 #include "apl.h"
 #include "codepage.h"
+#include "editor.h"
 #include "hostio.h"
 #include "lineedit.h"
 #include "streaminput.h"
@@ -91,6 +92,17 @@ public:
         Screen &screen = *CurrentScreen();
         std::string prompt = screen.PendingLine();
         if (mode == kReadSession) prompt += "      ";
+        if (!Read(prompt, codes)) return false;
+        codes = prompt + codes;
+        return true;
+    }
+
+    // The del editor's prompt ("[3] ") is not part of the line.
+    bool EditorLine(const std::string &prompt, std::string &codes) override { return Read(prompt, codes); }
+
+private:
+    bool Read(const std::string &prompt, std::string &codes) {
+        Screen &screen = *CurrentScreen();
         const std::string promptUtf8 = codepage::ToUtf8(prompt);
         for (;;) {
             // The prompt is drawn again by the editor from the line's start.
@@ -108,7 +120,6 @@ public:
             }
             std::string problem;
             if (codepage::FromUtf8(typed, codes, problem)) {
-                codes = prompt + codes;
                 screen.LineEndedByInput();
                 return true;
             }
@@ -116,7 +127,6 @@ public:
         }
     }
 
-private:
     LineEditor editor_;
 };
 
@@ -218,5 +228,5 @@ int main(int argc, char **argv) {
     if (stream && stream->Failed()) return 2;
     // A script or piped session that reported an error fails, so that make
     // and CI see it; an interactive session ends well whatever was typed.
-    return !interactive && APL_ErrorsReported() != 0 ? 1 : 0;
+    return !interactive && (APL_ErrorsReported() != 0 || editor::FaultsReported() != 0) ? 1 : 0;
 }

@@ -54,6 +54,20 @@ step "long line refused and skipped" $'orbax: line 1 is longer than 65532 bytes:
 [[ -n "$peak" && "$peak" -lt 100000 ]]
 holds "long line read in bounded memory (peak ${peak:-?} kB)" $?
 
+# The del editor in piped input: a definition cut off by the end of input
+# fails the run; )ED hands the text to $EDITOR, and a fix that fails there
+# goes on in the del editor with the lines that follow.
+out=$(run '\xe2\x88\x87F\n1\n'); status=$?
+step "input ends inside a definition" "orbax: the input ended inside the definition of F, which was not fixed" "$out"
+holds "and the run fails" $((status == 1 ? 0 : 1))
+define='\xe2\x88\x87Z\xe2\x86\x90F\nZ\xe2\x86\x901\xe2\x88\x87\n'
+out=$(TMPDIR=$work EDITOR=false run "$define)ED F\nF\n")
+step ")ED with a failing editor changes nothing" \
+    "orbax: the editor did not finish well; nothing changed (the text is in $work/orbax-ed-XXXXXX.apl)"$'\n1' \
+    "$(sed 's/ed-[A-Za-z0-9]*\.apl/ed-XXXXXX.apl/' <<<"$out")"
+out=$(TMPDIR=$work EDITOR="sed -i -e 's/1/(1/'" run "$define)ED F\nZ\xe2\x86\x902\xe2\x88\x87\nF\n")
+step ")ED whose text does not fix is mended in the del editor" $'DEFN ERROR\n[1]  Z←(1\n2' "$out"
+
 # Ctrl-C while a piped session waits for its next line: ignored, input goes on.
 # waiting PID: polls (at most 20 s) until the program catches SIGINT and sleeps
 # (its output to a file is buffered, so it cannot be watched instead).

@@ -75,6 +75,31 @@ bool InterruptThenAnswer(const std::string &work, const std::string &started, co
     return Step(goesOn, WaitFor(answer, mark, 60)) && ok;
 }
 
+// A definition typed with the prefix key: the editor prompts for each line,
+// a fix that fails shows DEFN ERROR and the faulty line's prompt, the mended
+// function runs; )ED hands the text to $EDITOR and fixes what comes back.
+bool EditorSteps() {
+    size_t mark = seen.size();
+    Type("`gZ`[DBL X\r");
+    bool ok = Step("the del opens a definition and prompts for line 1", WaitFor("[1] ", mark, 60));
+    mark = seen.size();
+    Type("Z`[X`-(2\r");
+    ok = Step("then for line 2", WaitFor("[2] ", mark, 60)) && ok;
+    mark = seen.size();
+    Type("`g\r");
+    ok = Step("a faulty line is DEFN ERROR", WaitFor("DEFN ERROR", mark, 60)) && ok;
+    ok = Step("and the prompt returns to it", WaitFor("[1] ", mark, 60)) && ok;
+    mark = seen.size();
+    Type("Z`[X`-2`g\r");
+    Type("DBL 21\r");
+    ok = Step("the mended function runs", WaitFor("42", mark, 60)) && ok;
+    mark = seen.size();
+    Type(")ED DBL\r");
+    Type("DBL 21\r");
+    ok = Step(")ED fixes what the editor wrote", WaitFor("23", mark, 60)) && ok;
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -102,6 +127,8 @@ int main(int argc, char **argv) {
     }
     if (child == 0) {
         setenv("TERM", "dumb", 1);
+        // )ED's editor: turns the first × of each line into +.
+        setenv("EDITOR", "sed -i -e 's/\xC3\x97/+/'", 1);
         execl(argv[1], argv[1], static_cast<char *>(nullptr));
         _exit(127);
     }
@@ -111,6 +138,12 @@ int main(int argc, char **argv) {
     Type("2`r`i3\r");
     ok &= Step("prefix key echoes the glyphs", WaitFor("2\u2374\u23733", mark, 60));
     ok &= Step("and the result is shown", WaitFor("1 2", mark, 60));
+    // `p is power; `w (omega, which this APL lacks) types nothing.
+    mark = seen.size();
+    Type("2`p`w3\r");
+    ok &= Step("`p gives * and `w nothing", WaitFor("2*3", mark, 60) && WaitFor("8", mark, 60));
+
+    ok &= EditorSteps();
 
     // The display of 100000 rows cannot end while nothing reads the terminal;
     // a row on a line of its own shows that it has begun.
