@@ -132,7 +132,9 @@ int main(int argc, char **argv) {
         execl(argv[1], argv[1], static_cast<char *>(nullptr));
         _exit(127);
     }
-    bool ok = Step("banner and prompt", WaitFor("      ", 0, 60));
+    bool ok = Step("the banner names the prefix key and )HELP",
+                   WaitFor("prefix key `", 0, 60) && WaitFor(")HELP KEYS", 0, 60));
+    ok &= Step("and the prompt follows", WaitFor("      ", 0, 60));
     size_t mark = seen.size();
     // 2`r`i3 types 2⍴⍳3.
     Type("2`r`i3\r");
