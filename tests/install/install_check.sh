@@ -20,7 +20,7 @@ if ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
 fi
 
 for file in bin/orbax include/apl.h "$libdir/pkgconfig/orbaxdm.pc" "$libdir/orbax/liborbaxsample.so" \
-            share/orbax/Standard.tok share/orbax/session.msg share/orbax/orbax.ini \
+            share/orbax/Standard.tok share/orbax/session.msg share/orbax/help.txt share/orbax/orbax.ini \
             share/orbax/orbax.c share/orbax/orbax.h share/man/man1/orbax.1; do
     [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
@@ -40,12 +40,13 @@ else
 fi
 
 # The installed program from another folder: keywords from its Standard.tok,
-# the sample plug-in, and a compiled project.
+# help from its help.txt, the sample plug-in, and a compiled project.
 cat >"$work/session.apl" <<'APL'
 )MODE ASCII
 2 RHO 7
 )MODE ASCII
 ⎕GETENV 'ORBAX_CHECK'
+)HELP ⍴
 ⎕FX 'Z←A HYPOT B;X;Y' 'X←⍎A ⋄ Y←⍎B' 'Z←((X*2)+Y*2)*0.5'
 'HYPOT' ⎕ORBAX 'hypot'
 APL
@@ -54,6 +55,7 @@ APL
 grep -qx 'ASCII KEYWORDS ON' "$work/session.out" && grep -qx '7 7' "$work/session.out" ||
     fail "keyword mode without the installed Standard.tok"
 grep -qx 'plugged' "$work/session.out" || fail "the installed sample plug-in does not load"
+grep -q '^X⍴Y  *reshape' "$work/session.out" || fail ")HELP without the installed help.txt"
 grep -q -- "-I$prefix/include" "$work/hypot/makefile" 2>/dev/null || fail "the project is not set up by the installed orbax.ini"
 if make -C "$work/hypot" >"$work/make.log" 2>&1; then
     answer=$("$work/hypot/hypot" 4 3 2>&1)
