@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Writes the answers of )HELP into the reference pages of docs/ again.
+"""Writes the answers of )HELP into the README and the pages of docs/ again.
 
 The pages show )HELP in their ```apl examples; after share/help.txt or the
 keyboard changes, this puts what the session now answers under each such
 line, so that the pages are made from the help file rather than copied by
 hand. The docs test then checks every example, these among them.
 
-    scripts/refresh_help_docs.py [ORBAX] [DOCS]
+    scripts/refresh_help_docs.py [ORBAX [PAGE...]]   (README.md and docs/*.md)
 """
 import pathlib
 import subprocess
@@ -41,8 +41,8 @@ def refresh(page, orbax):
 
 def main():
     orbax = sys.argv[1] if len(sys.argv) > 1 else "build/default/host/orbax"
-    docs = pathlib.Path(sys.argv[2] if len(sys.argv) > 2 else "docs")
-    for page in sorted(docs.glob("*.md")):
+    pages = [pathlib.Path(p) for p in sys.argv[2:]]
+    for page in pages or [pathlib.Path("README.md")] + sorted(pathlib.Path("docs").glob("*.md")):
         refresh(page, orbax)
 
 
