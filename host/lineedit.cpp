@@ -3,17 +3,20 @@
 #include "lineedit.h"
 
 #include "codepage.h"
+#include "completion.h"
 #include "keyboard.h"
 
 #include <histedit.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 struct LineEditor::State {
     EditLine *editor = nullptr;
     History *history = nullptr;
     std::string prompt;
+    std::string historyFile;  // empty: the history lasts as long as the session
 };
 
 namespace {
@@ -40,6 +43,39 @@ unsigned char TypeGlyph(EditLine *editor, int) {
     return CC_REFRESH;
 }
 
+// Tab: completes the word before the cursor as far as its candidates agree;
+// when they agree no further, lists them.
+unsigned char Complete(EditLine *editor, int) {
+    const LineInfo *line = el_line(editor);
+    std::string codes, problem;
+    if (!codepage::FromUtf8(std::string(line->buffer, line->cursor), codes, problem)) return CC_ERROR;
+    size_t start;
+    const std::vector<std::string> candidates = completion::Candidates(codes, start);
+    if (candidates.empty()) return CC_REFRESH_BEEP;
+    const size_t typed = codes.size() - start;
+    std::string more = completion::SharedBeginning(candidates).substr(typed);
+    if (candidates.size() == 1) more += ' ';
+    if (!more.empty()) {
+        el_insertstr(editor, codepage::ToUtf8(more).c_str());
+        return CC_REFRESH;
+    }
+    std::string list = "\n";
+    for (const std::string &candidate : candidates) list += codepage::ToUtf8(candidate) + "  ";
+    list += "\n";
+    fputs(list.c_str(), stdout);
+    fflush(stdout);
+    return CC_REDISPLAY;
+}
+
+// Lines entered in earlier sessions are kept under the user's home, at most
+// kHistoryLines of them, as shells do.
+constexpr int kHistoryLines = 1000;
+
+std::string HistoryFile() {
+    const char *home = getenv("HOME");
+    return home && *home ? std::string(home) + "/.orbax_history" : "";
+}
+
 }  // namespace
 
 LineEditor::LineEditor() : state_(new State) {
@@ -47,13 +83,18 @@ LineEditor::LineEditor() : state_(new State) {
     state_->editor = el_init("orbax", stdin, stdout, stderr);
     state_->history = history_init();
     HistEvent event;
-    history(state_->history, &event, H_SETSIZE, 1000);
+    history(state_->history, &event, H_SETSIZE, kHistoryLines);
     history(state_->history, &event, H_SETUNIQUE, 1);
+    state_->historyFile = HistoryFile();
+    if (!state_->historyFile.empty()) history(state_->history, &event, H_LOAD, state_->historyFile.c_str());
     el_set(state_->editor, EL_EDITOR, "emacs");
     el_set(state_->editor, EL_PROMPT, PromptOf);
     el_set(state_->editor, EL_HIST, history, state_->history);
     el_set(state_->editor, EL_ADDFN, "apl-glyph", "type an APL glyph", TypeGlyph);
     el_set(state_->editor, EL_BIND, "`", "apl-glyph", nullptr);
+    el_set(state_->editor, EL_ADDFN, "apl-complete", "complete a name or command", Complete);
+    el_set(state_->editor, EL_BIND, "^I", "apl-complete", nullptr);
+    el_set(state_->editor, EL_BIND, "^R", "em-inc-search-prev", nullptr);
     el_source(state_->editor, nullptr);  // the user's ~/.editrc, if any
 }
 
@@ -74,6 +115,8 @@ bool LineEditor::Read(const std::string &prompt, std::string &utf8) {
     if (!utf8.empty()) {
         HistEvent event;
         history(state_->history, &event, H_ENTER, utf8.c_str());
+        // Saved at once, so that a session that is killed keeps its lines.
+        if (!state_->historyFile.empty()) history(state_->history, &event, H_SAVE, state_->historyFile.c_str());
     }
     return true;
 }

@@ -20,6 +20,7 @@ namespace {
 
 int terminal = -1;
 std::string seen;
+size_t interruptTyped = 0;  // how much had been seen when Ctrl-C was typed
 
 // Reads what the program writes until `want` appears after `from`, or the time is up.
 bool WaitFor(const std::string &want, size_t from, int seconds) {
@@ -68,6 +69,7 @@ bool InterruptThenAnswer(const std::string &work, const std::string &started, co
     size_t mark = seen.size();
     Type(work);
     bool ok = Step("the work has started", WaitFor(started, mark, 60));
+    interruptTyped = seen.size();
     Type("\x03");
     ok = Step(stopped, WaitFor("INTERRUPT ERROR", mark, 60)) && ok;
     mark = seen.size();
@@ -100,6 +102,75 @@ bool EditorSteps() {
     return ok;
 }
 
+// Starts the program at a new pseudo-terminal, with the directory as its
+// home (where the history is kept); -1 when it cannot.
+pid_t StartSession(const char *program, const char *home) {
+    seen.clear();
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child < 0) {
+        perror("forkpty");
+        return -1;
+    }
+    if (child == 0) {
+        setenv("TERM", "dumb", 1);
+        setenv("HOME", home, 1);
+        // )ED's editor: turns the first × of each line into +.
+        setenv("EDITOR", "sed -i -e 's/\xC3\x97/+/'", 1);
+        execl(program, program, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    return child;
+}
+
+// )OFF must end the program, with exit status 0.
+bool EndSession(pid_t child) {
+    Type(")OFF\r");
+    int status = 0;
+    for (int i = 0; i < 600 && waitpid(child, &status, WNOHANG) == 0; ++i) {
+        WaitFor("\x01", seen.size(), 0);
+        usleep(50000);
+    }
+    close(terminal);
+    if (waitpid(child, &status, WNOHANG) == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return Step(")OFF ends the program", false);
+    }
+    const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!clean) printf("exit status %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    return Step(")OFF ends the program", clean);
+}
+
+// Tab completes a workspace name, a system command and a system name; the
+// line typed last is remembered for the next session.
+bool CompletionSteps() {
+    size_t mark = seen.size();
+    Type("LONGNAME`[7\r");
+    Type("LONGN\t+1\r");
+    bool ok = Step("Tab completes a name", WaitFor("LONGNAME +1", mark, 60) && WaitFor("8", mark, 60));
+    mark = seen.size();
+    Type(")WSI\t\r");
+    ok = Step("Tab completes a system command", WaitFor(")WSID ", mark, 60) && WaitFor("CLEAR WS", mark, 60)) && ok;
+    mark = seen.size();
+    Type("`lDISP\t1 2\r");
+    ok = Step("Tab completes a system name", WaitFor("\u2395DISPLAY 1 2", mark, 60)) && ok;
+    mark = seen.size();
+    Type("'RECALL',`'6`-7\r");
+    return Step("a line to recall later", WaitFor("RECALL42", mark, 60)) && ok;
+}
+
+// A second session finds the first one's lines: Ctrl-R searches them.
+bool HistorySteps(const char *program, const char *home) {
+    bool ok = Step("the history is kept under the home", ReadWhole(".orbax_history").find("RECALL") != std::string::npos);
+    const pid_t child = StartSession(program, home);
+    if (child < 0) return false;
+    ok = Step("a second session starts", WaitFor("      ", 0, 60)) && ok;
+    const size_t mark = seen.size();
+    Type("\x12RECALL\r");
+    ok = Step("Ctrl-R finds a line of the last session", WaitFor("RECALL42", mark, 60)) && ok;
+    return EndSession(child) && ok;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -120,18 +191,8 @@ int main(int argc, char **argv) {
         perror("symlink");
         return 2;
     }
-    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (child < 0) {
-        perror("forkpty");
-        return 2;
-    }
-    if (child == 0) {
-        setenv("TERM", "dumb", 1);
-        // )ED's editor: turns the first × of each line into +.
-        setenv("EDITOR", "sed -i -e 's/\xC3\x97/+/'", 1);
-        execl(argv[1], argv[1], static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    const pid_t child = StartSession(argv[1], directory);
+    if (child < 0) return 2;
     bool ok = Step("the banner names the prefix key and )HELP",
                    WaitFor("prefix key `", 0, 60) && WaitFor(")HELP KEYS", 0, 60));
     ok &= Step("and the prompt follows", WaitFor("      ", 0, 60));
@@ -146,6 +207,7 @@ int main(int argc, char **argv) {
     ok &= Step("`p gives * and `w nothing", WaitFor("2*3", mark, 60) && WaitFor("8", mark, 60));
 
     ok &= EditorSteps();
+    ok &= CompletionSteps();
 
     // The display of 100000 rows cannot end while nothing reads the terminal;
     // a row on a line of its own shows that it has begun.
@@ -154,6 +216,13 @@ int main(int argc, char **argv) {
     Type("2+2\r");
     WaitFor("4", mark, 60);
     ok &= InterruptThenAnswer("X\r", "\nabc", "Ctrl-C stops a long display", "1+1\r", "2", "the session goes on");
+    // The display looks at the interrupt on every line: after Ctrl-C come only
+    // the lines the terminal already held, not the rest of the 100000.
+    size_t after = 0;
+    const size_t stop = seen.find("INTERRUPT ERROR", interruptTyped);
+    for (size_t at = interruptTyped; (at = seen.find("abc", at)) < stop; at += 3) ++after;
+    printf("      %zu lines after Ctrl-C\n", after);
+    ok &= Step("and stops at the next line", after < 10000);
     // Each line prints a number that its echo does not hold before the work.
     ok &= InterruptThenAnswer("`l`[2`-1001 `` {`aI`[`i1000000: {`aJ`[`i1000000: Y`[1}}\r", "2002",
                               "Ctrl-C stops an endless loop", "3+4\r", "7", "the session still answers");
@@ -166,26 +235,14 @@ int main(int argc, char **argv) {
     ok &= InterruptThenAnswer("`l`[3`-1001 `` Y`[X+X\r", "3003", "Ctrl-C stops X+X on 1E8 elements",
                               "8+9\r", "17", "and the session carries on");
 
-    Type(")OFF\r");
-    int status = 0;
-    for (int i = 0; i < 600 && waitpid(child, &status, WNOHANG) == 0; ++i) {
-        WaitFor("\x01", seen.size(), 0);
-        usleep(50000);
-    }
-    if (waitpid(child, &status, WNOHANG) == 0) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        ok &= Step(")OFF ends the program", false);
-    } else {
-        const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        if (!clean) printf("exit status %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-        ok &= Step(")OFF ends the program", clean);
-    }
+    ok &= EndSession(child);
     struct stat record;
     ok &= Step("OFF leaves the target of a link at session.iio alone", ReadWhole(victim) == "keep me\n");
     ok &= Step("and writes session.iio as a file of its own",
                lstat("session.iio", &record) == 0 && S_ISREG(record.st_mode) && record.st_size > 20);
+    ok &= HistorySteps(argv[1], directory);
     unlink("session.iio");
+    unlink(".orbax_history");
     unlink(victim.c_str());
     rmdir(directory);
     if (!ok)

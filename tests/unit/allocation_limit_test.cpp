@@ -14,27 +14,6 @@ protected:
     }
 };
 
-TEST_F(AllocationLimit, ArraysPastTheCeilingAreWsFull) {
-    APL_SetAllocationLimit(16 << 20);  // 16 MB
-    // 8M INTG elements are 32 MB: refused, with nothing left behind.
-    const int32_t big = 8 << 20;
-    EXPECT_EQ(APL_Shape(nullptr, APL_Int(big), APL_Int(7)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_WSFULL);
-    aplerrno = 0;
-    // 2M elements (8 MB) fit, twice over they do not.
-    const int32_t half = 2 << 20;
-    aplarray *first = APL_Link(APL_Shape(nullptr, APL_Int(half), APL_Int(7)));
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(APL_Add(nullptr, first, MakeReal(0.5)), nullptr);  // a 16 MB REAL result
-    EXPECT_EQ(aplerrno, APL_ERR_WSFULL);
-    aplerrno = 0;
-    // Freed memory counts no more.
-    APL_UnLink(first);
-    aplarray *again = APL_Shape(nullptr, APL_Int(half), APL_Int(7));
-    ASSERT_NE(again, nullptr);
-    APL_UnLinkTemp(again);
-}
-
 TEST_F(AllocationLimit, RaisedOrRemovedCeilingAllowsMore) {
     const int32_t n = 8 << 20;
     APL_SetAllocationLimit(1 << 20);

@@ -29,18 +29,6 @@ struct StaticIntVector {
 
 using ArrayRecord = LibraryTest;
 
-TEST_F(ArrayRecord, EmptyNestedArrayKeepsOneNullPrototypeSlot) {
-    aplarray *a = Alloc(APL_TEMP, APL_NESTED, {0});
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->number, 0);
-    EXPECT_EQ(a->type, APL_NESTEDARRAY);
-    EXPECT_EQ(a->size, 16 + 4 + static_cast<int32_t>(sizeof(void *)));
-    EXPECT_EQ(ItemsOf(a)[0], nullptr);
-    // Unlinking visits the prototype slot: a prototype stored there is freed too.
-    ItemsOf(a)[0] = APL_Link(APL_Int(0));
-    APL_UnLinkTemp(a);
-}
-
 TEST_F(ArrayRecord, DataStartsOnA16ByteBoundaryForEveryRank) {
     for (int rank = 0; rank <= 8; ++rank) {
         for (int eltype : {APL_CHAR, APL_INTG, APL_REAL, APL_NESTED, APL_BOOL, APL_SHORT}) {
@@ -77,20 +65,6 @@ TEST_F(HugeShapes, AreErrorsWithoutAllocation) {
 
 using LinkCounts = LibraryTest;
 
-TEST_F(LinkCounts, UnlinkFreesAtTheLastLinkOnly) {
-    const int32_t before = LiveBlocks();
-    aplarray *a = APL_Link(APL_Link(APL_Int(7)));
-    EXPECT_EQ(a->lnkcnt, 2);
-    APL_UnLink(a);
-    EXPECT_EQ(a->lnkcnt, 1);
-    EXPECT_EQ(LiveBlocks(), before + 1);
-    APL_UnLink(a);
-    EXPECT_EQ(LiveBlocks(), before);
-    // A temporary is freed by its first unlink.
-    APL_UnLink(APL_Int(8));
-    EXPECT_EQ(LiveBlocks(), before);
-}
-
 TEST_F(LinkCounts, LinkingAStaticArrayGivesAFreshManagedCopyEachTime) {
     StaticIntVector constant;
     aplarray *s = constant.array();
@@ -112,20 +86,6 @@ TEST_F(LinkCounts, LinkingAStaticArrayGivesAFreshManagedCopyEachTime) {
     APL_UnLink(second);
 }
 
-TEST_F(LinkCounts, NestedArrayOwnsOneLinkOnEachItem) {
-    const int32_t before = LiveBlocks();
-    aplarray *shared = APL_Link(APL_String("shared"));
-    aplarray *n = Alloc(APL_TEMP, APL_NESTED, {2});
-    ItemsOf(n)[0] = APL_Link(shared);
-    ItemsOf(n)[1] = APL_Link(APL_Int(3));
-    EXPECT_EQ(shared->lnkcnt, 2);
-    APL_UnLinkTemp(n);
-    EXPECT_EQ(shared->lnkcnt, 1);
-    EXPECT_EQ(LiveBlocks(), before + 1);
-    APL_UnLink(shared);
-    EXPECT_EQ(LiveBlocks(), before);
-}
-
 TEST_F(LinkCounts, VeryDeepNestingIsFreedWithoutExhaustingTheStack) {
     const int32_t before = LiveBlocks();
     aplarray *inner = APL_Int(0);
@@ -136,40 +96,6 @@ TEST_F(LinkCounts, VeryDeepNestingIsFreedWithoutExhaustingTheStack) {
     }
     APL_UnLinkTemp(inner);
     EXPECT_EQ(LiveBlocks(), before);
-}
-
-TEST_F(LinkCounts, FreeShellLeavesTheHandedOverItemsAlive) {
-    aplarray *item = APL_Link(APL_Int(5));
-    aplarray *n = Alloc(0, APL_NESTED, {1});
-    ItemsOf(n)[0] = APL_Link(item);
-    ReleaseItemLinks(n);  // the item now belongs to somebody else
-    EXPECT_EQ(item->lnkcnt, 1);
-    FreeShell(n, HERE);
-    EXPECT_TRUE(IsLiveBlock(item));
-    EXPECT_EQ(item->lnkcnt, 1);
-    APL_UnLink(item);
-}
-
-using Copying = LibraryTest;
-
-// A copy is a fresh temporary down to the items; with an error pending there
-// is none, and nothing is lost.
-TEST_F(Copying, NestedCopyCopiesItemsToo) {
-    aplarray *n = Alloc(0, APL_NESTED, {2});
-    ItemsOf(n)[0] = APL_Link(APL_String("xy"));
-    ItemsOf(n)[1] = APL_Link(APL_Int(4));
-    aplarray *c = CopyArray(n, HERE);
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->lnkcnt, 0);
-    EXPECT_NE(ItemsOf(c)[0], ItemsOf(n)[0]);
-    EXPECT_EQ(ItemsOf(c)[0]->lnkcnt, 1);
-    static_cast<char *>(APL_Data(ItemsOf(c)[0]))[0] = 'Q';
-    EXPECT_EQ(static_cast<char *>(APL_Data(ItemsOf(n)[0]))[0], 'x');
-    APL_UnLinkTemp(c);
-    aplerrno = APL_ERR_DOMAIN;
-    EXPECT_EQ(CopyArray(n, HERE), nullptr);
-    aplerrno = 0;
-    APL_UnLink(n);
 }
 
 using Blocks = LibraryTest;
@@ -221,32 +147,6 @@ TEST_F(GuardWords, OverwrittenGuardWordStopsTheUnlink) {
     APL_UnLinkTemp(a);
 }
 
-TEST_F(GuardWords, DataAccessChecksTheRecord) {
-    EXPECT_EQ(APL_DataEx(nullptr, "d.cpp", 1), nullptr);
-    EXPECT_EQ(CapturedOutput::Take(), "INTERNAL ERROR: Accessing NULL pointer at d.cpp:1\n");
-
-    alignas(16) unsigned char fake[64] = {};
-    auto *foreign = reinterpret_cast<aplarray *>(fake + 32);
-    EXPECT_EQ(APL_DataEx(foreign, "d.cpp", 2), fake + 48);
-    EXPECT_EQ(CapturedOutput::Take(),
-              "INTERNAL ERROR: Accessing invalid array at d.cpp:2\n"
-              "INTERNAL ERROR (memblock): Invalid array at d.cpp:2\n");
-
-    aplarray *a = APL_Int(1);
-    a->lnkcnt = -3;
-    APL_DataEx(a, "d.cpp", 3);
-    a->lnkcnt = 0;
-    a->rank = 0xC8;  // -56 as a signed byte passes the rank test
-    CheckArray(a, "d.cpp", 4);
-    a->rank = 65;
-    CheckArray(a, "d.cpp", 5);
-    a->rank = 0;
-    EXPECT_EQ(CapturedOutput::Take(),
-              "INTERNAL ERROR (lnkcnt=-3): Invalid array at d.cpp:3\n"
-              "INTERNAL ERROR (rank=65): Invalid array at d.cpp:5\n");
-    APL_UnLinkTemp(a);
-}
-
 TEST_F(GuardWords, RegistryStaysExactThroughManyAllocations) {
     std::vector<void *> live;
     unsigned seed = 12345;
@@ -295,31 +195,6 @@ TEST_F(BlockListing, ArraysLeftWithoutLinksAreReported) {
     snprintf(expected, sizeof expected, "INTERNAL ERROR: Array #%d has link count 0!\n", serial);
     EXPECT_EQ(CapturedOutput::Take(), expected);
     APL_UnLinkTemp(orphan);
-}
-
-using Constructors = LibraryTest;
-
-TEST_F(Constructors, ItemScalarPicksOneElement) {
-    aplarray *b = AllocArray(APL_TEMP, 2, APL_BOOL, std::vector<int32_t>{2, 35}.data(), HERE);
-    auto *words = DataOf<uint32_t>(b);
-    words[0] = words[1] = words[2] = words[3] = 0;
-    words[3] = 1u << 2;  // row 1, element 34
-    aplarray *one = ItemScalar(b, 35 + 34);
-    aplarray *zero = ItemScalar(b, 34);
-    EXPECT_EQ(one->rank, 0);
-    EXPECT_EQ(one->eltype, APL_BOOL);
-    EXPECT_EQ(*DataOf<uint32_t>(one), 1u);
-    EXPECT_EQ(*DataOf<uint32_t>(zero), 0u);
-    aplarray *s = APL_String("xyz");
-    aplarray *y = ItemScalar(s, 1);
-    EXPECT_EQ(*DataOf<char>(y), 'y');
-    aplarray *n = AllocArray(APL_TEMP, 1, APL_NESTED, std::vector<int32_t>{1}.data(), HERE);
-    ItemsOf(n)[0] = APL_Link(s);
-    aplarray *e = ItemScalar(n, 0);
-    EXPECT_EQ(e->type, APL_NESTEDARRAY);
-    EXPECT_EQ(ItemsOf(e)[0], s);
-    EXPECT_EQ(s->lnkcnt, 2);
-    for (aplarray *a : {one, zero, y, e, n, b}) APL_UnLinkTemp(a);
 }
 
 }  // namespace

@@ -81,21 +81,6 @@ TEST_F(BlockMemory, KeptLargeBlocksStayWithinTheirBounds) {
     EXPECT_EQ(KeptMemoryNow().largeBytes, 0u);
 }
 
-TEST_F(BlockMemory, ReallocatedRecycledBlockKeepsItsContents) {
-    auto *text = static_cast<char *>(AllocBlock(20, HERE));
-    memcpy(text, "recycled", 9);
-    FreeBlock(text, HERE);
-    text = static_cast<char *>(AllocBlock(20, HERE));
-    memcpy(text, "abc", 4);
-    text = static_cast<char *>(ReallocBlock(text, 300000, HERE));
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text, "abc");
-    text[299999] = 1;
-    text = static_cast<char *>(ReallocBlock(text, 40, HERE));
-    EXPECT_STREQ(text, "abc");
-    FreeBlock(text, HERE);
-}
-
 #if defined(GTEST_HAS_DEATH_TEST) && GTEST_HAS_DEATH_TEST
 TEST_F(BlockMemory, SanitizerStillSeesUseAfterFree) {
     if (!kSanitized) GTEST_SKIP() << "only the sanitize build checks every access";

@@ -1,5 +1,6 @@
-// The runtime interface of compiled code: strands, assignment, localised
-// names, function descriptors and APL_Evaluate.
+// The runtime interface of compiled code: localised names, function
+// descriptors and APL_Evaluate (strands and assignment show in the session
+// transcripts and the compiler's end-to-end cases).
 #include "support.h"
 
 #include "core/cover.h"
@@ -51,87 +52,6 @@ std::string Take(aplarray *a) {
     APL_UnLinkTemp(a);
     return text;
 }
-// Every strand is a temporary vector marked APL_STRAND.
-std::string Strand(aplarray *a) {
-    EXPECT_TRUE(!a || (a->rank == 1 && (a->type & APL_STRAND) && a->lnkcnt == 0)) << Describe(a);
-    return Take(a);
-}
-aplarray *Pair(aplarray *a, aplarray *b) { return APL_CatArray(a, b, 0, 0); }
-
-using Strands = Cover;
-
-TEST_F(Strands, ItemsJoinAsValuesOrAsWholeItems) {
-    EXPECT_EQ(Strand(Pair(APL_Int(1), APL_Int(2))), "I[1 2]");
-    EXPECT_EQ(Strand(Pair(MakeChar('a'), MakeChar('b'))), "C[ab]");
-    EXPECT_EQ(Strand(Pair(APL_Int(1), MakeReal(2.5))), "R[1 2.5]");
-    EXPECT_EQ(Strand(Pair(APL_Int(1), MakeChar('a'))), "(I1 Ca)");
-    EXPECT_EQ(Strand(Pair(APL_Int(0), Ints({1, 2}))), "(I0 I[1 2])");
-    EXPECT_EQ(Strand(APL_CatArray(APL_Int(0), Ints({1, 2}), 0, 1)), "I[0 1 2]");
-    EXPECT_EQ(Strand(APL_CatArray(Ints({0}), Pair(Ints({1}), APL_Int(2)), 0, 1)), "(I[0] I[1] I2)");
-    EXPECT_EQ(Strand(APL_CatArray(Pair(APL_Int(1), APL_Int(2)), APL_Int(3), 1, 0)), "I[1 2 3]");
-    EXPECT_EQ(Strand(APL_CatArray(Pair(APL_Int(1), APL_Int(2)), MakeChar('x'), 1, 0)), "(I1 I2 Cx)");
-    EXPECT_EQ(Strand(APL_CatArray(Pair(APL_Int(1), APL_Int(2)), Ints({3, 4}), 1, 0)), "(I1 I2 I[3 4])");
-    EXPECT_EQ(Strand(APL_CatArray(Pair(APL_Int(1), APL_Int(2)), Ints({3, 4}), 1, 1)), "I[1 2 3 4]");
-    EXPECT_EQ(Strand(APL_CatArray(Pair(APL_Int(1), APL_Int(2)), Pair(Ints({3}), Ints({4})), 1, 1)),
-              "(I1 I2 I[3] I[4])");
-}
-
-// An enclosed item stays enclosed whatever it is joined with: B B like B 5.
-TEST_F(Strands, EnclosedItemsKeepTheirLinksAndTheirEnclosure) {
-    aplarray *b = APL_Link(APL_Create(0, APL_NESTED, nullptr));
-    ItemsOf(b)[0] = APL_Link(Ints({1, 2}));
-    EXPECT_EQ(Strand(Pair(b, b)), "(<I[1 2]> <I[1 2]>)");
-    EXPECT_EQ(Strand(Pair(b, APL_Int(5))), "(<I[1 2]> I5)");
-    EXPECT_EQ(Strand(APL_CatArray(Pair(APL_Int(5), APL_Int(6)), b, 1, 0)), "(I5 I6 <I[1 2]>)");
-    aplarray *strand = Pair(b, Ints({7}));
-    EXPECT_EQ(ItemsOf(strand)[0], b);
-    EXPECT_EQ(b->lnkcnt, 2);
-    APL_UnLinkTemp(strand);
-    EXPECT_EQ(b->lnkcnt, 1);
-    APL_UnLink(b);
-}
-
-TEST_F(Strands, ErrorsReleaseBothArguments) {
-    aplerrno = APL_ERR_DOMAIN;
-    EXPECT_EQ(Strand(Pair(Ints({1}), APL_Int(2))), "null");
-    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
-    aplerrno = 0;
-    EXPECT_EQ(Strand(Pair(Ints({1}), Marked(APL_Int(2)))), "null");
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
-    aplerrno = 0;
-    EXPECT_EQ(Strand(APL_CatArray(Ints({1}), nullptr, 1, 0)), "null");
-    EXPECT_EQ(aplerrno, APL_ERR_VALUE);
-}
-
-using Assignment = Cover;
-
-TEST_F(Assignment, NameOwnsTheNewValueAndReleasesTheOld) {
-    const uint16_t x = Name("X");
-    aplarray *first = APL_Assign(x, Ints({1, 2}));
-    EXPECT_EQ(APL_Variable(x), first);
-    EXPECT_EQ(first->lnkcnt, 1);
-    EXPECT_EQ(APL_Assign(x, APL_Variable(x)), first);  // X←X
-    EXPECT_EQ(first->lnkcnt, 1);
-    const int32_t blocks = LiveBlocks();
-    aplarray *second = APL_Assign(x, APL_Int(3));
-    EXPECT_EQ(LiveBlocks(), blocks);  // the first value went
-    EXPECT_EQ(APL_Copy(second), second);
-    EXPECT_EQ(second->lnkcnt, 2);
-    APL_UnLink(second);
-    APL_Assign(sys_PW_idx, APL_Int(100));
-    EXPECT_EQ(PrintWidth(), 100);
-    // Refused: a label, an unknown index, no value. The value is released.
-    Symbol(x).kind = APL_KIND_VARIABLE | APL_KIND_LABELBIT;
-    EXPECT_EQ(APL_Assign(x, Ints({1})), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
-    aplerrno = 0;
-    EXPECT_EQ(APL_Assign(APL_symtab.count, Ints({1})), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYSTEM);
-    aplerrno = 0;
-    EXPECT_EQ(APL_Assign(x, nullptr), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_VALUE);
-}
-
 using LocalNames = Cover;
 
 TEST_F(LocalNames, FrameLeavesTheTableExactlyAsItWas) {

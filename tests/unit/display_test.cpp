@@ -82,21 +82,6 @@ TEST_F(Display, RanksAndControlCodes) {
     EXPECT_EQ(Shown(Chars({8}, std::string("\0\a\n\r\x1f \x7f\xc8", 8))), "...\r. \x7f\xc8\n");
 }
 
-TEST_F(Display, DisplayedValueKeepsItsLinks) {
-    aplarray *temporary = Chars({3}, "abc");
-    APL_Display(temporary);
-    EXPECT_EQ(temporary->lnkcnt, 0);
-    APL_DisplayNoLF(temporary);
-    KAZ_Display(temporary);  // displays and frees
-    aplarray *kept = APL_Link(Chars({2}, "kl"));
-    KAZ_Display(kept);
-    EXPECT_EQ(kept->lnkcnt, 1);
-    APL_UnLink(kept);
-    EXPECT_EQ(CapturedOutput::Take(), "abc\nabcabc\nkl\n");
-    APL_Display(nullptr);
-    EXPECT_EQ(CapturedOutput::Take().rfind("INTERNAL ERROR: Accessing NULL pointer at cover:", 0), 0u);
-}
-
 // Output that sets the interrupt flag once the first piece is written.
 void InterruptingWrite(const char *text, int32_t newLine) {
     CapturedOutput::Write(text, newLine);

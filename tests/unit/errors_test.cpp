@@ -7,15 +7,6 @@ namespace {
 
 using ErrorReport = LibraryTest;
 
-TEST_F(ErrorReport, DetailFollowsAfterAColonAndIsThenCleared) {
-    SetErrorText(APL_ERR_DOMAIN, "Invalid data type(%s)", "CHAR");
-    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
-    PrintError(aplerrno);
-    EXPECT_EQ(CapturedOutput::Take(), "DOMAIN ERROR : Invalid data type(CHAR)\n");
-    EXPECT_STREQ(APL_error_message, "");
-    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);  // clearing is the caller's business
-}
-
 TEST_F(ErrorReport, LongDetailIsCutToTheBuffer) {
     std::string longText(1000, 'x');
     SetErrorText(APL_ERR_SYNTAX, "%s", longText.c_str());

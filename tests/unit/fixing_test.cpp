@@ -1,6 +1,6 @@
 // Fixing defined functions where functions_define.tr cannot look: the messages
-// of illegal headers, interrupts, redefinition, lenient fixing, the text
-// rendered from the record, damaged records and loading from a file.
+// of illegal headers, interrupts, lenient fixing, the text rendered from the
+// record, damaged records and loading from a file.
 #include "functions_support.h"
 
 #include "core/errors.h"
@@ -15,12 +15,6 @@ namespace {
 
 using function_support::FunctionSession;
 using function_support::U;
-
-uint32_t Word(const FixedView &view, int word) {
-    uint32_t v;
-    memcpy(&v, view.bytes + 4 * word, 4);
-    return v;
-}
 
 class Fixing : public FunctionSession {
 protected:
@@ -102,22 +96,6 @@ TEST_F(Fixing, AFunctionOfManyLinesCanBeInterruptedWhileItIsFixed) {
     APL_UnLink(lines);
 }
 
-TEST_F(Fixing, RedefinitionKeepsTheCreationTime) {
-    EXPECT_EQ(Fix({"F", "1"}), "F");
-    // An old creation time, as a function defined long ago has.
-    uint8_t *bytes = DataOf<uint8_t>(FixedRecord(Index("F")));
-    const uint32_t old = 12345;
-    memcpy(bytes + 4 * kWordCreated, &old, 4);
-    EXPECT_EQ(Fix({"F", "2"}), "F");
-    const FixedView view = View("F");
-    EXPECT_EQ(Word(view, kWordCreated), old);
-    EXPECT_GT(Word(view, kWordFixed), old);
-    // A name with a variable value cannot become a function.
-    Line("V←1");
-    EXPECT_EQ(Fix({"V", "1"}), "0");
-    EXPECT_EQ(Line("V"), "1\n");
-}
-
 // The canonical text (functions_define.tr) is rendered from the record when
 // the stored text (item 2) is missing.
 TEST_F(Fixing, RepresentationsGiveTheCanonicalText) {
@@ -135,30 +113,6 @@ TEST_F(Fixing, RepresentationsGiveTheCanonicalText) {
     ShowLine(Index("OP"), 0);
     ShowLine(Index("OP"), 9);
     EXPECT_EQ(U(CapturedOutput::Take()), "[2]  L1:Z←X B R\n[0]  Z←L (A OP B) R;X\n");
-}
-
-TEST_F(Fixing, RepresentationOfANonFunctionIsEmptyWithAMessage) {
-    Line("V←1");
-    for (const char *name : {"V", "NOTHING", "⎕IO"}) {
-        aplarray *result = APL_CharRep(nullptr, nullptr, MakeString(A(name).c_str()));
-        ASSERT_NE(result, nullptr);
-        EXPECT_EQ(aplerrno, 0);
-        EXPECT_EQ(result->rank, 2);
-        EXPECT_EQ(ElementCount(result), 0);
-        EXPECT_EQ(U(APL_error_message), "'" + std::string(name) + "' is no user defined function/operator");
-        APL_UnLinkTemp(result);
-        APL_error_message[0] = 0;
-    }
-    EXPECT_EQ(APL_VectorRep(nullptr, nullptr, MakeInt(1)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
-    aplerrno = 0;
-    const int32_t shape[2] = {1, 1};
-    aplarray *matrix = APL_Create(2, APL_CHAR, shape);
-    EXPECT_EQ(APL_VectorRep(nullptr, nullptr, matrix), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_RANK);
-    aplerrno = 0;
-    EXPECT_EQ(APL_CharRep(nullptr, MakeString("F"), MakeString("F")), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
 }
 
 TEST_F(Fixing, LenientFixingTurnsABadLineIntoAComment) {

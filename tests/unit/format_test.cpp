@@ -155,15 +155,6 @@ protected:
     }
 };
 
-TEST_F(FormatKeywords, UnderscoreMinusReadsBackAsTheSameNumbers) {
-    aplarray *value = APL_Link(Nest({Reals({-1.5, 2, -0.25}), APL_Int(-12)}));
-    const std::string keyword = Engine(APL_Link(value), true).row();
-    EXPECT_EQ(keyword, " _1.5 2 _0.25  _12 ");
-    EXPECT_EQ(ReadBack(keyword), Row(value));
-    APL_UnLink(value);
-    EXPECT_EQ(ReadBack("a_b"), "a_b");  // an underscore inside a name is not a minus
-}
-
 TEST_F(FormatKeywords, LiteralSpellsEveryCodeInPlainCharactersThatReadBack) {
     // Blanks beside the keywords, which the spelling would add otherwise.
     const std::string codes =

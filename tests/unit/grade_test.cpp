@@ -1,6 +1,6 @@
 // Grade against a reference stable sort on random data large enough to take
 // the radix and counting paths: INTG, REAL with ties and ¯0, CHAR with a
-// collating sequence, in both directions; and the links and blocks it leaves.
+// collating sequence, in both directions.
 #include "support.h"
 
 #include "core/symtab.h"
@@ -84,17 +84,6 @@ TEST_F(Grade, CharactersFollowTheCollatingSequence) {
     EXPECT_EQ(Graded(APL_GradeUp, VectorOf(APL_CHAR, sequence), VectorOf(APL_CHAR, text)), Reference(text, byRank));
     EXPECT_EQ(Graded(APL_GradeDown, VectorOf(APL_CHAR, sequence), VectorOf(APL_CHAR, text)),
               Reference(text, byRankDown));
-}
-
-TEST_F(Grade, LinkedArgumentsAreKeptAndNothingLeaks) {
-    const int32_t before = LiveBlocks();
-    aplarray *right = APL_Link(VectorOf(APL_INTG, std::vector<int32_t>{5, 1, 5, 0}));
-    EXPECT_EQ(Graded(APL_GradeDown, nullptr, right), (Cells{1, 3, 2, 4}));
-    EXPECT_EQ(right->lnkcnt, 1);
-    APL_UnLink(right);
-    APL_GradeUp(nullptr, nullptr, APL_Int(3));  // RANK: the temporary goes
-    EXPECT_EQ(std::exchange(aplerrno, 0), APL_ERR_RANK);
-    EXPECT_EQ(LiveBlocks(), before);
 }
 
 }  // namespace

@@ -97,23 +97,6 @@ TEST_F(Indexing, BooleanRowsLongerThanOneWord) {
     APL_UnLink(w);
 }
 
-TEST_F(Indexing, NestedArraysShareTheirItems) {
-    aplarray *first = Ints({1, 2});
-    aplarray *n = APL_Link(Nest({first, Ints({3, 4, 5}), Chars("abc")}));
-    TempGuard one(Select(n, Scalar(1)));
-    ASSERT_EQ(one.get()->eltype, APL_NESTED);
-    EXPECT_EQ(one.get()->rank, 0);
-    EXPECT_EQ(ItemsOf(one.get())[0], first);
-    EXPECT_EQ(first->lnkcnt, 2);
-    TempGuard two(Select(n, Enclosed(Ints({3, 3}))));
-    EXPECT_EQ(ItemsOf(two.get())[1], ItemsOf(n)[2]);
-    // Items that are simple scalars are simplified into a simple result.
-    aplarray *mixed = APL_Link(Nest({Scalar(7), Make(APL_REAL, {}, {2.5})}));
-    ExpectSelects(mixed, Enclosed(Ints({2, 1})), {2}, {2.5, 7});
-    APL_UnLink(mixed);
-    APL_UnLink(n);
-}
-
 // ---- Indexed assignment ---------------------------------------------------------------
 
 TEST_F(Indexing, ValueHeldOnlyByItsNameChangesInPlace) {
@@ -158,39 +141,6 @@ TEST_F(Indexing, IndexDataChangesOnlyTemporariesInPlace) {
 }
 
 // ---- Index arrays ---------------------------------------------------------------------------
-
-TEST_F(Indexing, IndexArraysNumberSimpleElementsDepthFirst) {
-    int32_t counter = 0;
-    aplarray *matrix = APL_Link(Iota({2, 2}));
-    TempGuard ia(APL_IndexArray(matrix, &counter));
-    EXPECT_EQ(ia.get()->type, APL_SIMPLE | APL_INDEXPOS);
-    EXPECT_EQ(ia.get()->lnkcnt, 0);
-    EXPECT_EQ(ShapeOf(ia.get()), Shape({2, 2}));
-    EXPECT_EQ(Elements(ia.get()), Values({0, 1, 2, 3}));
-    EXPECT_EQ(counter, 4);
-    aplarray *nested = APL_Link(Nest({Iota({3}), Chars("abc")}));
-    counter = 0;
-    TempGuard in(APL_IndexArray(nested, &counter));
-    EXPECT_EQ(in.get()->type, APL_NESTEDARRAY | APL_INDEXPOS);
-    EXPECT_EQ(Elements(ItemsOf(in.get())[0]), Values({0, 1, 2}));
-    EXPECT_EQ(Elements(ItemsOf(in.get())[1]), Values({3, 4, 5}));
-    EXPECT_EQ(counter, 6);
-    // The prototype of an empty nested array names no element.
-    const int32_t zero = 0;
-    aplarray *none = APL_Link(APL_Create(1, APL_NESTED, &zero));
-    ItemsOf(none)[0] = APL_Link(Iota({2}));
-    TempGuard proto(APL_IndexArray(none, &counter));
-    EXPECT_EQ(Elements(ItemsOf(proto.get())[0]), Values({0, 0}));
-    EXPECT_EQ(counter, 6);
-    // Positions must fit in 32 bits.
-    counter = INT32_MAX - 2;
-    EXPECT_EQ(APL_IndexArray(matrix, &counter), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
-    EXPECT_EQ(counter, INT32_MAX - 2);
-    APL_UnLink(matrix);
-    APL_UnLink(nested);
-    APL_UnLink(none);
-}
 
 TEST_F(Indexing, DeepNestingAndHugeSelectionsEndInErrors) {
     aplarray *deep = APL_Link(Ints({1, 2}));

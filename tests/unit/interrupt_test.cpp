@@ -217,6 +217,11 @@ TEST_F(Interrupt, RotateReverseAndTransposeStop) {
     ExpectInterrupted([&] { return APL_Rotate(nullptr, nullptr, Big()); }, "⌽X");
     ExpectInterrupted([&] { return APL_Rotate1(nullptr, nullptr, m); }, "⊖M");
     ExpectInterrupted([&] { return APL_Rotate1(nullptr, APL_Int(3), m); }, "3⊖M");
+    // One amount per vector: each vector turned on its own.
+    aplarray *amounts = APL_LinkEx(APL_Shape(nullptr, APL_Int(10000), APL_Int(1)), HERE);
+    held_.push_back(amounts);
+    ExpectInterrupted([&] { return APL_Rotate(nullptr, amounts, m); }, "(10000⍴1)⌽M");
+    ExpectInterrupted([&] { return APL_Rotate1(nullptr, amounts, m); }, "(10000⍴1)⊖M");
     ExpectInterrupted([&] { return APL_Transpose(nullptr, nullptr, m); }, "⍉M");
     ExpectBigUnchanged();
     ExpectUnchanged(m);

@@ -29,15 +29,6 @@ std::string FileBytes(const std::string &path) {
     return bytes.str();
 }
 
-// A nested vector of CHAR vectors, one per line.
-aplarray *TextLines(const std::vector<std::string> &lines) {
-    const auto n = static_cast<int32_t>(lines.size());
-    aplarray *vector = AllocArray(APL_NESTEDARRAY | APL_TEMP, 1, APL_NESTED, &n, HERE);
-    for (int32_t i = 0; i < n; ++i)
-        ItemsOf(vector)[i] = APL_LinkEx(MakeString(lines[static_cast<size_t>(i)].c_str()), HERE);
-    return vector;
-}
-
 uint32_t Word(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 class Workspaces : public SessionTest {
@@ -113,16 +104,6 @@ protected:
 
     fs::path folder_;
 };
-
-TEST_F(Workspaces, SaveAndLoadWriteTheTimeInTheFixedForm) {
-    const std::string name = Path("timed");
-    const std::string saved = RunLines({")WSID " + name, ")SAVE"});
-    const std::string loaded = RunLines({")LOAD " + name});
-    // Weekday, month, day of month two wide, hh:mm:ss, year: 24 characters.
-    const std::string time = "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}";
-    EXPECT_TRUE(std::regex_match(saved, std::regex("WAS CLEAR WS\n'" + name + "' saved at " + time + " \n"))) << saved;
-    EXPECT_TRUE(std::regex_match(loaded, std::regex("'" + name + "' saved at " + time + "\n"))) << loaded;
-}
 
 TEST_F(Workspaces, TheSaveTimeReadsAsTheLocalTime) {
     // The epoch, leap days, the ends of months and years, a time of day.
@@ -232,30 +213,6 @@ TEST_F(Workspaces, DamagedFilesAreRefusedAndTheOldWorkspaceStays) {
     ExpectRefused("time", "save time");
 }
 
-TEST_F(Workspaces, HostileFunctionValuesAreRefused) {
-    const std::string base = SaveBase();
-    // The stored text is what counts: garbage there is refused...
-    Rewrite(base, "text.kaz", [](aplarray *ws) {
-        aplarray *function = ItemsOf(ItemsOf(ws)[2])[ValueIndexOf(ws, "F")];
-        memset(DataOf(ItemsOf(function)[1]), 0x7F, 16);
-    });
-    ExpectRefused("text", "Damaged function text");
-    // ...and text that defines another name than the entry's.
-    Rewrite(base, "other.kaz", [](aplarray *ws) {
-        aplarray *function = ItemsOf(ItemsOf(ws)[2])[ValueIndexOf(ws, "F")];
-        aplarray *lines = APL_LinkEx(TextLines({A("Z←KEEP X"), A("Z←X")}), HERE);
-        Replace(&ItemsOf(function)[1], APL_Serialize(nullptr, MakeInt(0), lines));
-        APL_UnLinkEx(lines, HERE);
-    });
-    ExpectRefused("other", "Function F cannot be fixed");
-    // A record too short to hold its time stamps.
-    Rewrite(base, "record.kaz", [](aplarray *ws) {
-        aplarray *function = ItemsOf(ItemsOf(ws)[2])[ValueIndexOf(ws, "F")];
-        Replace(&ItemsOf(function)[0], MakeString("short"));
-    });
-    ExpectRefused("record", "function value");
-}
-
 TEST_F(Workspaces, LoadedSystemVariablesPassTheirChecks) {
     const std::string base = SaveBase();
     Rewrite(base, "pp.kaz", [](aplarray *ws) {
@@ -268,40 +225,6 @@ TEST_F(Workspaces, LoadedSystemVariablesPassTheirChecks) {
     // The refused PP keeps its default; the acceptable IO comes in.
     EXPECT_NE(output.find("saved at"), std::string::npos) << output;
     EXPECT_NE(output.find("\n6\n0\n0.333333\nold\n"), std::string::npos) << output;
-}
-
-TEST_F(Workspaces, SystemNamesTheLibraryDoesNotKnowGetNoValue) {
-    const std::string base = SaveBase();
-    // The pool entry of PP renamed to a system name nobody defines.
-    Rewrite(base, "unknown.kaz", [](aplarray *ws) {
-        char *pool = DataOf<char>(ItemsOf(ws)[1]);
-        pool[Word(EntryOf(ws, A("⎕PP"))) + 2] = 'Q';
-    });
-    const std::string output = RunLines({")LOAD " + Path("unknown"), A("⎕PP"), "KEEP"});
-    EXPECT_NE(output.find("saved at"), std::string::npos) << output;
-    EXPECT_NE(output.find("\n6\nold\n"), std::string::npos) << output;
-    const uint16_t unknown = LookupName(A("⎕PQ"));
-    ASSERT_LT(unknown, APL_symtab.count);
-    EXPECT_EQ(Symbol(unknown).value, nullptr);
-}
-
-TEST_F(Workspaces, TheScriptBitOfModeFollowsTheSessionNotTheFile) {
-    APL_SetScriptMode(0);
-    RunLines({A("⎕MODE←4"), ")SAVE " + Path("mode")});
-    // Clear before the load: a saved script bit does not come in.
-    EXPECT_EQ(RunLines({A("⎕MODE←0"), ")LOAD " + Path("mode"), A("⎕MODE")}).substr(0, 1), "'");
-    EXPECT_EQ(Run(A("⎕MODE")), "0\n");
-    // Set before the load: it stays.
-    RunLines({A("⎕MODE←4"), ")LOAD " + Path("mode")});
-    EXPECT_EQ(Run(A("⎕MODE")), "4\n");
-    // In script mode the bit is set whatever the file holds.
-    RunLines({A("⎕MODE←0"), ")SAVE"});
-    APL_SetScriptMode(1);
-    RunLines({")LOAD " + Path("mode")});
-    EXPECT_EQ(Run(A("⎕MODE")), "4\n");
-    // The lines typed outside script mode were kept for the session record.
-    APL_UnLinkEx(session.inputRecord, HERE);
-    session.inputRecord = nullptr;
 }
 
 TEST_F(Workspaces, StartUpLoadsTheWorkspaceAndRunsItsLatentExpression) {

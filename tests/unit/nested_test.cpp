@@ -52,39 +52,6 @@ using Nested = WorkspaceTest;
 
 // ---- Links and prototypes -------------------------------------------------------------
 
-TEST_F(Nested, ItemsGainOneLinkPerHolderAndLoseItWithTheResult) {
-    aplarray *a = APL_Link(Ints({1, 2}));
-    aplarray *b = APL_Link(Ints({3, 4, 5}));
-    aplarray *v = APL_Link(Nest({a, b}));
-    EXPECT_EQ(a->lnkcnt, 2);
-    // Pick hands back the item itself, as a temporary of its holders.
-    aplarray *picked = APL_Disclose(nullptr, APL_Int(2), v);
-    EXPECT_EQ(picked, b);
-    EXPECT_EQ(b->lnkcnt, 2);
-    // Partition of a nested vector links the items into the pieces.
-    aplarray *pieces = APL_Link(APL_Enclose(nullptr, Ints({1, 2}), v));
-    ASSERT_NE(pieces, nullptr);
-    EXPECT_EQ(a->lnkcnt, 3);
-    EXPECT_EQ(ItemsOf(ItemsOf(pieces)[1])[0], b);
-    // Mix of nested items links each inner item once per place.
-    aplarray *deeper = APL_Link(Nest({v, Nest({b})}));
-    aplarray *mixed = APL_Link(APL_Disclose(nullptr, nullptr, deeper));
-    ASSERT_NE(mixed, nullptr);
-    EXPECT_EQ(mixed->shape[0], 2);
-    EXPECT_EQ(mixed->shape[1], 2);
-    EXPECT_EQ(ItemsOf(mixed)[0], a);
-    EXPECT_EQ(ItemsOf(mixed)[2], b);
-    EXPECT_EQ(a->lnkcnt, 4);
-    APL_UnLink(mixed);
-    APL_UnLink(deeper);
-    APL_UnLink(pieces);
-    EXPECT_EQ(a->lnkcnt, 2);
-    EXPECT_EQ(b->lnkcnt, 2);
-    APL_UnLink(v);
-    APL_UnLink(a);
-    APL_UnLink(b);
-}
-
 // ---- Limits ------------------------------------------------------------------------------
 
 TEST_F(Nested, DeepNestingIsLimitErrorNotACrash) {

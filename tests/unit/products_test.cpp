@@ -138,15 +138,6 @@ TEST_F(Products, InnerProductOfScalarPrimitivesEqualsTheItemByItemPath) {
     }
 }
 
-TEST_F(Products, EachOfAScalarPrimitiveEqualsTheItemByItemPath) {
-    std::mt19937 random(7);
-    Run(Apl("⎕FX 'Z←L G R' 'Z←L-R'"));
-    ExpectSame(RandomArray(random, APL_INTG, {4, 6}), RandomArray(random, APL_REAL, {4, 6}), "A-¨B", "A G¨B");
-    ExpectSame(RandomArray(random, APL_REAL, {1}), RandomArray(random, APL_INTG, {9}), "A-¨B", "A G¨B");
-    Run(Apl("⎕FX 'Z←G R' 'Z←-R'"));
-    ExpectSame(RandomArray(random, APL_INTG, {2}), RandomArray(random, APL_REAL, {3, 5}), "-¨B", "G¨B");
-}
-
 // The plain loop the product must equal bit for bit: Σ in increasing k from 0.0.
 template <class TL, class TR>
 std::vector<double> PlainProduct(const aplarray *l, const aplarray *r, int rows, int n, int cols) {
@@ -192,32 +183,7 @@ TEST_F(MatrixProduct, EqualsAPlainTripleLoopBitForBit) {
         }
 }
 
-TEST_F(MatrixProduct, OverflowIsDomainAndLengthsAreChecked) {
-    aplfnc plus = Primitive(glyph::kPlus), times = Primitive(glyph::kTimes);
-    const int32_t square[] = {2, 2};
-    aplarray *big = APL_Create(2, APL_REAL, square);
-    for (int i = 0; i < 4; ++i) DataOf<double>(big)[i] = 1e300;
-    EXPECT_EQ(APL_InnerProduct(nullptr, big, &plus, nullptr, &times, nullptr, big), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_DOMAIN);
-    aplerrno = 0;
-    const int32_t wide[] = {2, 3};
-    EXPECT_EQ(APL_InnerProduct(nullptr, APL_Create(2, APL_INTG, wide), &plus, nullptr, &times, nullptr,
-                               APL_Create(2, APL_INTG, square)),
-              nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_LENGTH);
-}
-
 using Operators = LibraryTest;
-
-TEST_F(Operators, RefusedOperandsAndJotReleaseEverything) {
-    aplfnc minus = Primitive(glyph::kMinus), plus = Primitive(glyph::kPlus);
-    // Each takes one operand.
-    EXPECT_EQ(APL_Each(nullptr, APL_Int(1), &minus, nullptr, &plus, nullptr, APL_Int(2)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
-    aplerrno = 0;
-    EXPECT_EQ(APL_Jot(APL_Int(1), APL_Int(2), APL_Int(3)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
-}
 
 // A native operand that asks to stop at its thousandth call.
 int nativeCalls = 0;

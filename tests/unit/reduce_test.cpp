@@ -169,49 +169,4 @@ TEST_F(Reduce, ANativeOperandIsCalledOncePerStepAndItsErrorEndsTheFold) {
     interruptOn = 0;
 }
 
-TEST_F(Reduce, ArgumentsKeepTheirLinksAndArrayOperandsReplicateOrExpand) {
-    aplfnc plus = Primitive(kTyped[0]);
-    // A linked argument is left as it was; a scalar comes back itself.
-    aplarray *v = APL_Link(Iota(4));
-    aplarray *sum = APL_Reduce(nullptr, nullptr, &plus, nullptr, nullptr, nullptr, v);
-    ASSERT_NE(sum, nullptr);
-    EXPECT_EQ(v->lnkcnt, 1);
-    EXPECT_EQ(NumberAt(sum, 0), 10);
-    APL_UnLinkTemp(sum);
-    aplarray *s = APL_Link(APL_Int(5));
-    EXPECT_EQ(APL_Reduce(nullptr, nullptr, &plus, nullptr, nullptr, nullptr, s), s);
-    EXPECT_EQ(APL_Scan(nullptr, nullptr, &plus, nullptr, nullptr, nullptr, s), s);
-    EXPECT_EQ(s->lnkcnt, 1);
-    APL_UnLink(s);
-    APL_UnLink(v);
-
-    // An array operand: compress (here along the first axis), expand for \.
-    const int32_t mask[] = {1, 0, 1};
-    aplarray *counts = APL_Link(MakeIntVector(mask, 3));
-    aplfnc array{kOperandArray | APL_FN_FUNCTION, nullptr, counts, 0};
-    const int32_t shape[] = {3, 2};
-    aplarray *m = APL_Shape(nullptr, MakeIntVector(shape, 2), Iota(6));
-    aplarray *rows = APL_Reduce(APL_Int(1), nullptr, &array, nullptr, nullptr, nullptr, m);
-    ASSERT_NE(rows, nullptr);
-    ASSERT_EQ(ElementCount(rows), 4);
-    EXPECT_EQ(NumberAt(rows, 2), 5);
-    APL_UnLinkTemp(rows);
-    const int32_t two[] = {7, 8};
-    aplarray *spread = APL_Scan(nullptr, nullptr, &array, nullptr, nullptr, nullptr, MakeIntVector(two, 2));
-    ASSERT_NE(spread, nullptr);
-    ASSERT_EQ(ElementCount(spread), 3);
-    EXPECT_EQ(NumberAt(spread, 1), 0);
-    EXPECT_EQ(NumberAt(spread, 2), 8);
-    APL_UnLinkTemp(spread);
-    EXPECT_EQ(counts->lnkcnt, 1);
-    APL_UnLink(counts);
-
-    // Errors found before any work release everything given.
-    EXPECT_EQ(APL_Reduce(APL_Int(3), nullptr, &plus, nullptr, nullptr, nullptr, Iota(3)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_INDEX);
-    aplerrno = 0;
-    EXPECT_EQ(APL_Scan(nullptr, APL_Int(1), &plus, APL_Int(1), nullptr, nullptr, Iota(3)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
-}
-
 }  // namespace

@@ -1,6 +1,5 @@
-// Registration: primitive tables and flags, the default handler, system
-// functions with their generated-code names, re-registration after a load, and
-// plug-ins loaded through callbacks 7-9 (fakes, and the sample plug-in).
+// Registration: the default handler of a missing primitive, and plug-ins
+// loaded through callbacks 7-9 (fakes, and the sample plug-in).
 #include "support.h"
 
 #include "core/callbacks.h"
@@ -26,8 +25,6 @@ const aplsymbol *Find(const std::string &name) {
 void *Address(aplfunction f) { return reinterpret_cast<void *>(f); }
 
 aplarray *Hello(aplarray *, aplarray *, aplarray *) { return APL_String("hello"); }
-aplarray *Other(aplarray *, aplarray *, aplarray *) { return APL_Int(2); }
-aplarray *AnOperator(aplarray *, aplarray *, aplfnc *, aplarray *, aplfnc *, aplarray *, aplarray *) { return nullptr; }
 
 // Every registry starts empty and the tables get their old contents back
 // afterwards, so that other tests in the same process see no difference. The
@@ -91,57 +88,6 @@ TEST_F(Primitives, MissingOnesSaySoAndReleaseTheirArguments) {
     EXPECT_STREQ(APL_error_message, "primitive Function not implemented !");
 }
 
-TEST_F(Primitives, FirstRegistrationWinsAndRegisteringAgainChangesNothing) {
-    RegisterPrimitive(200, 0x0004, Hello, "first");
-    RegisterPrimitive(200, 0x1004, Other, "second");
-    RegisterPrimitive(200, 0x0010, nullptr, "dyadic op");
-    RegisterPrimitive(200, 0x0008, AnOperator, "op");  // no bit in common: replaces it
-    RegisterPrimitive(201, 0x0004, nullptr, "none yet");
-    EXPECT_EQ(PrimitiveFunction(200), Hello);
-    EXPECT_STREQ(PrimitiveFunctionName(200), "first");
-    EXPECT_EQ(PrimitiveOperator(200), reinterpret_cast<void *>(AnOperator));
-    EXPECT_STREQ(PrimitiveOperatorName(200), "op");
-    EXPECT_EQ(PrimitiveFlags(200), 0x081c) << "nothing of the refused registration";
-    EXPECT_EQ(PrimitiveFunction(201), PrimitiveNotImplemented);
-
-    const int32_t before = LiveBlocks();
-    RegisterBuiltins();
-    const int32_t once = LiveBlocks();
-    const PrimitiveTables first = primitiveTables;
-    const uint32_t sideTable = systemFunctions.size;
-    RegisterBuiltins();
-    EXPECT_EQ(LiveBlocks(), once) << "no new name copies";
-    EXPECT_EQ(systemFunctions.size, sideTable) << "a CLEAR does not record the system functions again";
-    EXPECT_EQ(memcmp(&first, &primitiveTables, sizeof first), 0);
-    ResetSystemFunctionTable();
-    DestroySymbolTable();
-    InitPrimitiveTables();
-    EXPECT_EQ(LiveBlocks(), before - 3) << "the names are freed, the three of this test too";
-    EXPECT_EQ(PrimitiveFlags(47), 0);
-}
-
-using SystemFunctions = Registry;
-
-TEST_F(SystemFunctions, ReregisteringAfterALoadStopsAtTheFirstError) {
-    RegisterSystemFunction(Quad("A").c_str(), 0x24, Hello, "FUNCTION(A)");
-    RegisterSystemFunction(Quad("B").c_str(), 0x124, Other, "B");
-    RegisterSystemFunction(Quad("C").c_str(), 0x25, APL_MemDebug, "FUNCTION(MemDebug)");
-    DestroySymbolTable();  // what loading a workspace does
-    EXPECT_TRUE(ReregisterSystemFunctions());
-    ASSERT_NE(Find(Quad("B")), nullptr);
-    EXPECT_EQ(Find(Quad("B"))->value, Address(Other));
-    EXPECT_EQ(Find(Quad("B"))->kindHigh, 0x01) << "still marked as a plug-in's";
-    EXPECT_EQ(Find(Quad("C"))->kind, 0x25);
-    DestroySymbolTable();
-    const std::string b = Quad("B");  // the loaded workspace has a variable there
-    void *value = APL_Link(APL_Int(1));
-    DefineName(b.data(), 2, APL_KIND_VARIABLE, &value);
-    EXPECT_FALSE(ReregisterSystemFunctions());
-    EXPECT_EQ(aplerrno, APL_ERR_DEFN);
-    EXPECT_NE(Find(Quad("A")), nullptr);
-    EXPECT_EQ(Find(Quad("C")), nullptr);
-}
-
 // ---- Plug-ins through fake callbacks: a handle is a FakeLibrary --------------------
 
 struct FakeLibrary {
@@ -170,14 +116,6 @@ int32_t StartHello(void *info) {
     return 0;
 }
 int32_t StartDeclining(void *) { return 1; }
-int32_t StartUnknown(void *) {
-    created = APL_CreateCommand(Quad("GONE").c_str(), "Missing", 0x24);
-    return 0;
-}
-int32_t StartOverVariable(void *) {
-    created = APL_CreateCommand("VAR", "Hello", 0x24);
-    return 0;
-}
 int32_t StartFaulting(void *) {
     volatile int *volatile nowhere = nullptr;
     *nowhere = 1;
@@ -199,24 +137,6 @@ protected:
     }
 };
 
-TEST_F(Plugins, NothingLoadsWithoutTheCallbacksOrFromAnEmptyList) {
-    for (int missing = 7; missing <= 9; ++missing) {
-        Load({{"hello", StartHello}});
-        ResetPluginTable();
-        APL_Callback(missing, nullptr);
-        EXPECT_EQ(LoadPlugins(), 1);
-        EXPECT_EQ(plugins.count, 0);
-    }
-    pluginList = std::string("\0hello\0", 7);
-    loads = 0;
-    APL_Callback(9, reinterpret_cast<void *>(FindInFake));
-    EXPECT_EQ(LoadPlugins(), 0);
-    EXPECT_EQ(loads, 0);
-    pluginList.assign(kPluginListSize, 'x');  // a list without an end is cut at the buffer's
-    EXPECT_EQ(LoadPlugins(), 0);
-    EXPECT_EQ(loads, 1);
-}
-
 TEST_F(Plugins, AStartedPluginAddsItsCommand) {
     EXPECT_EQ(Load({{"absent", nullptr}, {"declining", StartDeclining}, {"hello", StartHello}}), 0);
     EXPECT_EQ(loads, 3);
@@ -230,21 +150,6 @@ TEST_F(Plugins, AStartedPluginAddsItsCommand) {
     EXPECT_EQ(Find(Quad("HELLO"))->kind, 0x24);
     EXPECT_EQ(Find(Quad("HELLO"))->kindHigh, 0x01);
     EXPECT_STREQ(FindCName(Hello), "Hello");
-}
-
-TEST_F(Plugins, CreateCommandRefusalsAndItsClearedError) {
-    Load({{"unknown", StartUnknown}});
-    EXPECT_EQ(created, 1);
-    EXPECT_EQ(Find(Quad("GONE")), nullptr);
-    void *value = APL_Link(APL_Int(1));
-    DefineName("VAR", 3, APL_KIND_VARIABLE, &value);
-    Load({{"over a variable", StartOverVariable}});
-    EXPECT_EQ(created, 0);
-    EXPECT_EQ(aplerrno, 0);
-    EXPECT_EQ(Find("VAR")->kind, APL_KIND_VARIABLE);
-    ResetPluginTable();  // outside the loading there is no library to look in
-    EXPECT_EQ(APL_CreateCommand(Quad("HELLO").c_str(), "Hello", 0x24), 1);
-    EXPECT_EQ(systemFunctions.size, 0u);
 }
 
 TEST_F(Plugins, AFaultInAStartProcedureEndsTheLoadingButNotTheLibrary) {

@@ -3,43 +3,25 @@
 // error with its message, and links left as they were.
 #include "support.h"
 
+#include "tests/fixtures/fixture_arrays.h"
+
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace {
 
-aplarray *Chars(const std::string &text) {
-    const auto n = static_cast<int32_t>(text.size());
-    aplarray *a = AllocArray(APL_TEMP, 1, APL_CHAR, &n, HERE);
-    if (n) memcpy(DataOf(a), text.data(), text.size());
-    return a;
-}
+using namespace fixture;
 
 // The text as a one-row CHAR matrix.
-aplarray *Row(const std::string &text) {
-    const int32_t shape[2] = {1, static_cast<int32_t>(text.size())};
-    aplarray *a = AllocArray(APL_TEMP, 2, APL_CHAR, shape, HERE);
-    if (!text.empty()) memcpy(DataOf(a), text.data(), text.size());
-    return a;
-}
-
-// A nested vector holding the temporaries given, linked.
-aplarray *Nest(std::initializer_list<aplarray *> items) {
-    const auto n = static_cast<int32_t>(items.size());
-    aplarray *a = AllocArray(APL_TEMP, 1, APL_NESTED, &n, HERE);
-    int32_t i = 0;
-    for (aplarray *item : items) ItemsOf(a)[i++] = APL_LinkEx(item, HERE);
-    return a;
-}
-
+aplarray *Row(const std::string &text) { return Chars(text, {1, static_cast<int32_t>(text.size())}); }
+aplarray *Nest(std::initializer_list<aplarray *> items) { return Nested(items); }
 // A list of strings as a nested vector.
 aplarray *Strings(std::initializer_list<const char *> texts) {
-    const auto n = static_cast<int32_t>(texts.size());
-    aplarray *a = AllocArray(APL_TEMP, 1, APL_NESTED, &n, HERE);
-    int32_t i = 0;
-    for (const char *text : texts) ItemsOf(a)[i++] = APL_LinkEx(Chars(text), HERE);
-    return a;
+    std::vector<aplarray *> items;
+    for (const char *text : texts) items.push_back(Chars(text));
+    return Nested(items);
 }
 
 // The text of a CHAR vector result, released; "<error N>" when there is none
@@ -151,22 +133,6 @@ TEST_F(Replace, ErrorsOfEitherArgument) {
     ExpectError(nullptr, Nest({Chars("abc"), Chars("xy")}), Chars("x"), APL_ERR_LENGTH,
                 "Different length in left argument !");
     ExpectError(nullptr, Nest({Strings({"a", ""}), Strings({"x", "y"})}), Chars("x"), APL_ERR_DOMAIN);
-}
-
-TEST_F(Replace, LinkedArgumentsKeepTheirLinksAndTheResultIsNew) {
-    aplarray *pair = APL_LinkEx(Chars("ab"), HERE);
-    aplarray *text = APL_LinkEx(Chars("aaa"), HERE);
-    EXPECT_EQ(Text(APL_replace(nullptr, pair, text)), "bbb");
-    // Nothing found: still a new vector, the argument unchanged.
-    aplarray *same = APL_replace(nullptr, pair, Chars("xyz"));
-    ASSERT_NE(same, nullptr);
-    EXPECT_NE(same, text);
-    EXPECT_EQ(Text(same), "xyz");
-    EXPECT_EQ(pair->lnkcnt, 1);
-    EXPECT_EQ(text->lnkcnt, 1);
-    EXPECT_EQ(std::string(DataOf<char>(text), 3), "aaa");
-    APL_UnLinkEx(pair, HERE);
-    APL_UnLinkEx(text, HERE);
 }
 
 TEST_F(Replace, AResultTooLongForAVectorIsWsFull) {

@@ -1,6 +1,6 @@
 // Reshape through APL_Shape where the session cannot look (Boolean rows on and
-// off word boundaries with clear padding, nested items linked, not copied) and
-// the three modes of prototype. Shapes, values and errors are in rho.tr.
+// off word boundaries with clear padding) and prototypes of broken or deep
+// data. Shapes, values, fills and errors are in rho.tr and take.tr.
 #include "support.h"
 
 #include "structural/rho.h"
@@ -57,56 +57,7 @@ TEST_F(ShapeAndReshape, ReshapeCyclesTheRavel) {
     for (const Case &c : cases) EXPECT_EQ(Take(APL_Shape(nullptr, c.left, c.right)), c.expected) << c.what;
 }
 
-TEST_F(ShapeAndReshape, NestedItemsAreLinkedNotCopied) {
-    aplarray *first = Ints({1, 2}), *second = Make(APL_CHAR, {1}, {'a'});
-    aplarray *right = APL_Link(Nest({first, second}));
-    aplarray *r = APL_Shape(nullptr, APL_Int(5), right);
-    EXPECT_EQ(ItemsOf(r)[4], first);
-    EXPECT_EQ(first->lnkcnt + second->lnkcnt, 7);
-    APL_UnLinkTemp(r);
-    r = APL_Shape(nullptr, Ints({}), right);  // the first item, enclosed
-    EXPECT_EQ(r->rank, 0);
-    EXPECT_EQ(ItemsOf(r)[0], first);
-    APL_UnLinkTemp(r);
-    r = APL_Shape(nullptr, APL_Int(0), right);  // keeps the first item as prototype
-    EXPECT_EQ(r->number, 0);
-    EXPECT_EQ(ItemsOf(r)[0], first);
-    APL_UnLinkTemp(r);
-    APL_UnLink(right);
-    EXPECT_EQ(Take(APL_Shape(nullptr, Ints({}), Nest({APL_Int(3), Ints({1})}))), (Got{APL_INTG, {}, {3}}));
-}
-
 using Prototype = LibraryTest;
-
-TEST_F(Prototype, SimpleArraysGiveBlanksOrZerosOfTheirType) {
-    for (int eltype : {APL_CHAR, APL_INTG, APL_REAL, APL_BOOL, APL_SHORT}) {
-        aplarray *a = APL_Link(Make(eltype, {2, 3}, Values(6, 1)));
-        const double fill = eltype == APL_CHAR ? ' ' : 0;
-        EXPECT_EQ(Take(prototype(a, kPrototypeWhole)), (Got{eltype, {2, 3}, Values(6, fill)}));
-        EXPECT_EQ(Take(prototype(a, kPrototypeTypical)), (Got{eltype, {}, {fill}}));
-        EXPECT_EQ(Take(prototype(a, kPrototypeZeros)), (Got{APL_INTG, {2, 3}, Values(6, 0)}));
-        APL_UnLink(a);
-    }
-}
-
-TEST_F(Prototype, NestedArraysFollowTheirItems) {
-    aplarray *a = APL_Link(Nest({Ints({1, 2}), Make(APL_CHAR, {3}, {'a', 'b', 'c'}), Make(APL_REAL, {}, {2.5})}));
-    aplarray *whole = prototype(a, kPrototypeWhole), *zeros = prototype(a, kPrototypeZeros);
-    EXPECT_EQ(Take(prototype(a, kPrototypeTypical)), (Got{APL_INTG, {2}, {0, 0}}));
-    EXPECT_EQ(Elements(ItemsOf(whole)[1]), Values(3, ' '));
-    EXPECT_EQ(ItemsOf(whole)[2]->eltype, APL_REAL);
-    EXPECT_EQ(ItemsOf(zeros)[1]->eltype, APL_INTG);
-    APL_UnLinkTemp(whole);
-    APL_UnLinkTemp(zeros);
-    APL_UnLink(a);
-    a = APL_Link(Nest({Make(APL_CHAR, {}, {'A'}), APL_Int(1)}));  // simple scalars keep their types
-    whole = prototype(a, kPrototypeWhole);
-    EXPECT_EQ(Elements(ItemsOf(whole)[0]), Values{' '});
-    EXPECT_EQ(ItemsOf(whole)[1]->eltype, APL_INTG);
-    APL_UnLinkTemp(whole);
-    EXPECT_EQ(Take(prototype(a, kPrototypeZeros)), (Got{APL_INTG, {2}, {0, 0}}));
-    APL_UnLink(a);
-}
 
 TEST_F(Prototype, UnknownTypesAndImpossiblyDeepNesting) {
     aplarray *corrupt = APL_Link(Ints({1, 2}));

@@ -123,28 +123,6 @@ TEST_F(ScalarEngine, TemporariesAreComputedInPlace) {
     APL_UnLinkTemp(r);
 }
 
-TEST_F(ScalarEngine, NestedTemporariesAreReusedDownToTheLeaves) {
-    aplarray *leaf = Reals({1, 2});
-    aplarray *n = Nest({leaf, Reals({3})});
-    aplarray *r = APL_Mul(nullptr, n, Int(2));
-    EXPECT_EQ(r, n);
-    ASSERT_EQ(r->eltype, APL_NESTED);
-    EXPECT_EQ(ItemsOf(r)[0], leaf);
-    EXPECT_EQ(leaf->lnkcnt, 1);
-    EXPECT_EQ(Elements(leaf), (Values{2, 4}));
-    APL_UnLinkTemp(r);
-    // An item that someone else still holds is not overwritten.
-    aplarray *shared = APL_Link(Reals({1, 2}));
-    n = Nest({shared, Reals({3})});
-    r = APL_Add(nullptr, n, Int(1));
-    EXPECT_EQ(r, n);
-    EXPECT_NE(ItemsOf(r)[0], shared);
-    EXPECT_EQ(shared->lnkcnt, 1);
-    EXPECT_EQ(Elements(shared), (Values{1, 2}));
-    APL_UnLinkTemp(r);
-    APL_UnLink(shared);
-}
-
 TEST_F(ScalarEngine, AChainOfThreeOnATemporaryAllocatesNothing) {
     aplarray *one = APL_Link(Int(1)), *two = APL_Link(Real(2)), *three = APL_Link(Int(3));
     aplarray *x = Reals(Values(1000, 1.0));
@@ -206,25 +184,6 @@ TEST_F(ScalarEngine, BadCallsEndInErrorsWithNothingLeaked) {
     // An interrupt stops a pervasion between items.
     APL_interrupted = 1;
     Failed(APL_Add(nullptr, Nest({Int(1), Int(2)}), Int(1)), APL_ERR_INTERRUPT);
-}
-
-TEST_F(ScalarEngine, StaticArgumentsAreReadAndLeftAlone) {
-    // A static record as the constant pool holds it: 4-byte aligned data.
-    alignas(8) unsigned char bytes[40];
-    aplarray *s = reinterpret_cast<aplarray *>(bytes);
-    const int32_t header[] = {36, 0, 0, 2, 2};
-    memcpy(s, header, sizeof header);
-    s->type = APL_SIMPLE | APL_STATIC;
-    s->rank = 1;
-    s->eltype = APL_REAL;
-    const double values[] = {1.5, -2};
-    memcpy(reinterpret_cast<char *>(s) + 20, values, sizeof values);
-    ExpectVector(APL_Mul(nullptr, s, Int(2)), APL_REAL, {3, -4});
-    ExpectVector(APL_Add(nullptr, s, s), APL_REAL, {3, -4});
-    double after[2];
-    memcpy(after, reinterpret_cast<char *>(s) + 20, sizeof after);
-    EXPECT_EQ(after[0], 1.5);
-    EXPECT_EQ(after[1], -2);
 }
 
 // ---- Boolean words ------------------------------------------------------------------

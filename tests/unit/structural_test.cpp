@@ -141,26 +141,6 @@ TEST_F(NestedResults, EmptyResultsKeepAPrototype) {
     APL_UnLink(x);
 }
 
-// A result never shares data with a linked argument, so that changing one in
-// place (indexed assignment into a temporary) cannot reach the other.
-TEST_F(NestedResults, ResultsShareNoStorageWithTheirArguments) {
-    aplarray *v = APL_Link(Ints({1, 2, 3, 4}));
-    aplarray *results[] = {
-        APL_Catenate(nullptr, nullptr, v),          APL_Take(nullptr, APL_Int(4), v),
-        APL_Drop(nullptr, APL_Int(0), v),           APL_Replicate(nullptr, APL_Int(1), v),
-        APL_Rotate(nullptr, APL_Int(0), v),         APL_Transpose(nullptr, Ints({1}), v),
-        APL_Expand(nullptr, Ints({1, 1, 1, 1}), v),
-    };
-    for (aplarray *r : results) {
-        ASSERT_NE(r, nullptr);
-        EXPECT_NE(r, v);
-        DataOf<int32_t>(r)[0] = 99;
-        EXPECT_EQ(DataOf<int32_t>(v)[0], 1);
-        APL_UnLinkTemp(r);
-    }
-    APL_UnLink(v);
-}
-
 // ---- Interrupts and sizes -----------------------------------------------------------
 
 using LongWork = LibraryTest;

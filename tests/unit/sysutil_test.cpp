@@ -1,11 +1,10 @@
 // The utilities exported without a system-function name (Sepword, TrailBlank,
-// Xlat, Sumlab, Bitshift, Image_plot, Arbout), and
+// Xlat, Sumlab, Bitshift, Image_plot), and
 // DR's promise that reinterpreted bytes never make a non-finite REAL.
 #include "support.h"
 
 #include "tests/fixtures/fixture_arrays.h"
 
-#include <unistd.h>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -71,14 +70,6 @@ TEST_F(Utilities, SepwordKeepsEmptyPiecesBetweenSeparators) {
     Fails(APL_Sepword(Ints({1}), nullptr, Chars("A B")), APL_ERR_AXIS);
 }
 
-TEST_F(Utilities, TrailBlankTrimsBothEnds) {
-    EXPECT_EQ(Text(APL_TrailBlank(nullptr, nullptr, Chars("  a b  "))), "a b");
-    EXPECT_EQ(Text(APL_TrailBlank(nullptr, nullptr, Chars("    "))), "");
-    EXPECT_EQ(Text(APL_TrailBlank(nullptr, nullptr, Chars("x"))), "x");
-    Fails(APL_TrailBlank(nullptr, nullptr, Chars("ab  ", {2, 2})), APL_ERR_RANK);
-    Fails(APL_TrailBlank(nullptr, nullptr, Ints({32})), APL_ERR_DOMAIN);
-}
-
 TEST_F(Utilities, XlatMapsEveryCodeIncludingTheLast) {
     std::string table(256, ' ');
     for (int c = 0; c < 256; ++c) table[static_cast<size_t>(c)] = static_cast<char>(255 - c);
@@ -89,26 +80,6 @@ TEST_F(Utilities, XlatMapsEveryCodeIncludingTheLast) {
     EXPECT_EQ(Text(result), std::string("\xBE") + '\0' + "\xFF\xBD");
     Fails(APL_Xlat(nullptr, Chars(table.substr(1)), Chars("A")), APL_ERR_LENGTH);
     Fails(APL_Xlat(nullptr, Chars(table), Ints({1})), APL_ERR_DOMAIN);
-}
-
-TEST_F(Utilities, ArboutWritesTheBytesAsTheyAre) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    fflush(stdout);
-    const int saved = dup(1);
-    dup2(ends[1], 1);
-    aplarray *result = APL_Arbout(nullptr, nullptr, Chars(std::string("ab\x01\xFF\n")));
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    close(ends[1]);
-    char got[16] = {};
-    const ssize_t n = read(ends[0], got, sizeof got);
-    close(ends[0]);
-    EXPECT_EQ(result, nullptr);
-    EXPECT_EQ(aplerrno, 0);
-    EXPECT_EQ(std::string(got, n > 0 ? static_cast<size_t>(n) : 0), std::string("ab\x01\xFF\n"));
-    Fails(APL_Arbout(nullptr, nullptr, Ints({65})), APL_ERR_DOMAIN);
 }
 
 // ---- Numbers ----------------------------------------------------------------------
@@ -122,22 +93,6 @@ TEST_F(Utilities, SumlabCountsCodesInRangeAndIgnoresTheRest) {
     Fails(APL_Sumlab(nullptr, Chars("ab"), APL_Int(2)), APL_ERR_DOMAIN);
     Fails(APL_Sumlab(nullptr, Ints({1}), Ints({2, 3})), APL_ERR_LENGTH);
     Fails(APL_Sumlab(nullptr, Ints({1}), APL_Int(-1)), APL_ERR_DOMAIN);
-}
-
-TEST_F(Utilities, SumlabAddsWeightsOfTheirType) {
-    EXPECT_EQ(Values<int32_t>(APL_Sumlab(nullptr, Nested({Ints({0, 1, 1, 7}), Ints({5, -2, 10, 100})}), APL_Int(2))),
-              (std::vector<int32_t>{5, 8, 0}));
-    aplarray *reals = APL_Sumlab(nullptr, Nested({Ints({2, 2}), Reals({0.5, 0.25})}), APL_Int(2));
-    ASSERT_NE(reals, nullptr);
-    EXPECT_EQ(reals->eltype, APL_REAL);
-    EXPECT_EQ(Values<double>(reals), (std::vector<double>{0, 0, 0.75}));
-    // Sums that leave INTG are refused, not wrapped.
-    Fails(APL_Sumlab(nullptr, Nested({Ints({0, 0}), Ints({INT32_MAX, 1})}), APL_Int(0)), APL_ERR_DOMAIN);
-    Fails(APL_Sumlab(nullptr, Nested({Ints({0, 0}), Ints({1})}), APL_Int(0)), APL_ERR_LENGTH);
-    Fails(APL_Sumlab(nullptr, Nested({Ints({0, 0, 0, 0}, {2, 2}), Ints({1, 1, 1, 1})}), APL_Int(0)), APL_ERR_RANK);
-    Fails(APL_Sumlab(nullptr, Nested({Ints({0, 0, 0, 0}, {2, 2}), Ints({1, 1, 1, 1}, {1, 4})}), APL_Int(0)),
-          APL_ERR_LENGTH);
-    Fails(APL_Sumlab(nullptr, Nested({Ints({0}), Ints({1}), Ints({1})}), APL_Int(0)), APL_ERR_DOMAIN);
 }
 
 TEST_F(Utilities, BitshiftStaysWithinEachWidth) {
@@ -177,33 +132,6 @@ TEST_F(Utilities, ImagePlotDrawsThePolylineOverTheBackground) {
                                                             9, 9, 9, 9, 9,  //
                                                             9, 9, 9, 9, 9,  //
                                                             1, 9, 9, 9, 9}));
-}
-
-TEST_F(Utilities, ImagePlotDashesByPenAndSkipsFarPoints) {
-    aplarray *dashed = APL_Image_plot(nullptr, Ints({20, 1}), Reals({0, 0, 100, 2, 95, 100}, {2, 3}));
-    std::vector<int32_t> expected(20, 0);
-    for (int x : {0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19}) expected[static_cast<size_t>(x)] = 2;
-    EXPECT_EQ(Values<int32_t>(dashed), expected);
-    // A point at 1e300 percent: the part inside is drawn, nothing overflows.
-    aplarray *far = APL_Image_plot(nullptr, Ints({5, 4}), Reals({0, 0, 25, 1, 1e300, 1e300}, {2, 3}));
-    EXPECT_EQ(Values<int32_t>(far), (std::vector<int32_t>{0, 0, 0, 1, 0,  //
-                                                          0, 0, 1, 0, 0,  //
-                                                          0, 1, 0, 0, 0,  //
-                                                          1, 0, 0, 0, 0}));
-}
-
-TEST_F(Utilities, ImagePlotChecksItsArguments) {
-    aplarray *path = Reals({1, 0, 0}, {1, 3});
-    APL_Link(path);
-    Fails(APL_Image_plot(nullptr, Ints({-5, 4}), path), APL_ERR_DOMAIN);
-    Fails(APL_Image_plot(nullptr, Ints({5}), path), APL_ERR_LENGTH);
-    Fails(APL_Image_plot(nullptr, Ints({5, 4, 0, 0}), path), APL_ERR_LENGTH);
-    Fails(APL_Image_plot(nullptr, Ints({5, 4}), Reals({1, 0, 0})), APL_ERR_RANK);
-    Fails(APL_Image_plot(nullptr, Ints({5, 4}), Reals({1, 0, 0, 0}, {2, 2})), APL_ERR_LENGTH);
-    Fails(APL_Image_plot(nullptr, Ints({5, 4}), Ints({1, 0, 0}, {1, 3})), APL_ERR_DOMAIN);
-    // More pixels than an array can hold.
-    Fails(APL_Image_plot(nullptr, Ints({100000, 100000}), path), APL_ERR_DOMAIN);
-    APL_UnLink(path);
 }
 
 // ---- HEAD and DR ----------------------------------------------------------------------

@@ -117,23 +117,6 @@ TEST_F(Tokenizer, DecimalsAreReadToTheLastBitAsTheLibraryReadsThem) {
     }
 }
 
-// Names are found again after the table is built anew in another order.
-TEST_F(Tokenizer, NamesKeepTheirIndicesWhenTheTableIsBuiltAgain) {
-    Store("ALPHA←1");
-    Store("ALPHA←ALPHA");
-    const uint16_t before = Index("ALPHA");
-    DestroySymbolTable();
-    CreateSystemVariables(false);
-    Store("BETA←1", kTokDiamonds);  // takes the index ALPHA had
-    const std::string stored = Store("ALPHA←BETA", kTokDiamonds);
-    ASSERT_NE(stored, "");
-    EXPECT_NE(Index("ALPHA"), before);
-    // [10] ALPHA [2] ← BETA [2] [10]
-    EXPECT_EQ(Short(Bytes(stored) + 1), Index("ALPHA"));
-    EXPECT_EQ(Short(Bytes(stored) + 5), Index("BETA"));
-    EXPECT_EQ(Render(), "ALPHA←BETA");
-}
-
 TEST_F(Tokenizer, ARememberedNameNowShorterIsNotReadPastItsEnd) {
     // Long enough to reach past the end of the name pool from where the short
     // name that takes its index after the clear will stand (the pool at most
@@ -152,39 +135,7 @@ TEST_F(Tokenizer, ARememberedNameNowShorterIsNotReadPastItsEnd) {
     EXPECT_NE(Index(longName), before);
 }
 
-TEST_F(Tokenizer, MalformedNumbersAreSyntaxAndOverflowIsDomain) {
-    for (const char *text : {"12a", "1.2.3", "1E", "¯", "1¯2", "0x10", "1E5.5", "3_2"}) {
-        EXPECT_EQ(Store(text), "") << text;
-        EXPECT_EQ(error_, APL_ERR_SYNTAX) << text;
-    }
-    EXPECT_EQ(Store("1E999"), "");
-    EXPECT_EQ(error_, APL_ERR_DOMAIN);
-    EXPECT_EQ(Store("¯1E400"), "");
-    EXPECT_EQ(error_, APL_ERR_DOMAIN);
-}
-
 // ---- Line structure ---------------------------------------------------------------
-
-TEST_F(Tokenizer, DiamondsStoreTheFirstStatementRightmost) {
-    EXPECT_EQ(RoundTrip("A←1⋄B←2"), "A←1⋄B←2");
-    EXPECT_TRUE(tokenizerLineFlags & kLineHasDiamonds);
-    // Quoted and bracketed diamonds do not split.
-    EXPECT_EQ(RoundTrip("'a⋄b'"), "'a⋄b'");
-    EXPECT_FALSE(tokenizerLineFlags & kLineHasDiamonds);
-    EXPECT_EQ(Store("1⋄"), "");
-    EXPECT_EQ(error_, APL_ERR_SYNTAX);
-    EXPECT_EQ(Store("1⋄2", kTokNamesMustExist), "");  // execute: no diamonds
-    // A diamond in parentheses separates nothing: it is out of place there.
-    ClearErrorPositions();
-    EXPECT_EQ(Store("(1⋄2)", kTokDiamonds), "");
-    EXPECT_EQ(error_, APL_ERR_SYNTAX);
-    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 2);
-    ClearErrorPositions();
-    EXPECT_EQ(Store("1 ⋄   ", kTokDiamonds), "");
-    EXPECT_EQ(error_, APL_ERR_SYNTAX);
-    // Statements in brackets and braces keep their own diamonds.
-    EXPECT_EQ(RoundTrip("X←1⋄{1:'a'⋄'b'}⋄Y←2", kTokDiamonds), "X←1⋄{1:'a'⋄'b'}⋄Y←2");
-}
 
 TEST_F(Tokenizer, ALineAfterALongerOneIsStoredAsIfAlone) {
     const std::string alone = Store("X←1 2⋄Y←'ab'", kTokDiamonds);
@@ -196,128 +147,7 @@ TEST_F(Tokenizer, ALineAfterALongerOneIsStoredAsIfAlone) {
     EXPECT_EQ(Render(), "X←1 2⋄Y←'ab'");
 }
 
-TEST_F(Tokenizer, CaseBlocksAndNestedBlocksRenderBack) {
-    const std::string stored = Store("{2:'a':'b':'c'}");
-    ASSERT_NE(stored, "");
-    EXPECT_EQ(static_cast<uint8_t>(stored[stored.size() - 3]), kBlockCase);
-    EXPECT_EQ(Long(Bytes(stored) + stored.size() - 7), 4);
-    for (const char *text : {"{2:'a':'b':'c'}", "X←{1:{⍺J←⍳2:⍺J}:0}", "{(1 2)[1]:'x'⋄'y'}", "{⍺I←1 2:⎕←⍺I}",
-                             "X[1;;2]", "X[;1]", "'it''s'", "''"})
-        EXPECT_EQ(RoundTrip(text), text);
-    EXPECT_EQ(Store("{1::2}"), "");  // an empty segment
-    EXPECT_EQ(error_, APL_ERR_SYNTAX);
-}
-
-TEST_F(Tokenizer, CommentsFollowTheTokensUnchanged) {
-    std::string stored = Store("X←1   ⍝ note");
-    EXPECT_EQ(stored.substr(stored.size() - 10), A("   ⍝ note\n"));
-    EXPECT_EQ(Render(), "X←1   ⍝ note");
-    stored = Store("  ⍝ only a comment", kTokDiamonds);
-    EXPECT_EQ(stored, A("\n  ⍝ only a comment\n"));
-    EXPECT_EQ(line_.last, line_.begin);
-    EXPECT_EQ(Render(), "  ⍝ only a comment");
-    EXPECT_EQ(RoundTrip("'⍝'⍝'"), "'⍝'⍝'");
-    stored = Store("X←'it''s ⍝ no' ⍝ yes");
-    EXPECT_EQ(stored.substr(stored.size() - 7), A(" ⍝ yes\n"));
-}
-
-TEST_F(Tokenizer, LinesRenderBackToEquivalentText) {
-    Store("(A B X L)←0");
-    const char *lines[] = {
-        "X←2 3⍴⍳6", "A[1;2]←'x'", "+/1 2 3", "A←B+.×X", "'it''s'",    "⎕IO←0",     "X←1E¯5", "A B",
-        "A 'b' 1",  "(A B)←1 2",  "→L",      "X←⍬",     "1 2 3+.×⍳3", "0.5 ¯2.25", "÷X",
-    };
-    for (const char *text : lines) {
-        const std::string shown = RoundTrip(text);
-        // The rendering tokenizes to the same stored line.
-        const std::string first = Store(text);
-        const std::string second = Store(shown);
-        EXPECT_EQ(first, second) << text << " shown as " << shown;
-        EXPECT_NE(first, "") << text;
-    }
-    // Labels belong to function lines: in immediate execution a colon is refused.
-    EXPECT_NE(Store("L:X←¯1.5", kTokDiamonds), "");
-    EXPECT_EQ(Store("L:X←¯1.5"), "");
-    EXPECT_EQ(error_, APL_ERR_SYNTAX);
-    EXPECT_EQ(RoundTrip("X←0.25 ¯3"), "X←0.25 ¯3");
-    EXPECT_EQ(RoundTrip("A  +  B"), "A+B");
-    EXPECT_EQ(RoundTrip("+..5"), "+.(0.5)");  // not "+.0.5", a malformed number
-    EXPECT_EQ(RoundTrip("A B 'c'"), "A B 'c'");
-}
-
 // ---- Errors ---------------------------------------------------------------------
-
-TEST_F(Tokenizer, ErrorPositionPointsAtTheOffendingCharacter) {
-    EXPECT_EQ(Store("1 2 12a"), "");
-    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 6);
-    ClearErrorPositions();
-    EXPECT_EQ(Store("1+(2×3"), "");
-    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 2);
-    ClearErrorPositions();
-    EXPECT_EQ(Store("1+2]"), "");
-    EXPECT_EQ(errorPositions.tokenizer, Bytes(source_) + 3);
-}
-
-TEST_F(Tokenizer, CaretMarksTheTokenAtTheEvaluatorsPosition) {
-    Store("(A B C)←0");
-    const std::string stored = Store("A+B×C");
-    ASSERT_NE(stored, "");
-    // [10] A + B × C [10]: the × tag is byte 8.
-    errorPositions.evaluator = line_.begin + 8;
-    EXPECT_EQ(Render(), "A+B^×C");
-    errorPositions.evaluator = line_.begin + 6;  // inside B's payload
-    EXPECT_EQ(Render(), "A+^B×C");
-}
-
-TEST_F(Tokenizer, UnknownTokensAreSystemErrors) {
-    const std::string bad[] = {
-        std::string("\n\x07\n", 3),                   // no such tag
-        std::string("\n\x10\x00\x00\x00\x01\n", 7),   // constant past the pool
-        std::string("\n\xff\xff\x02\n", 5),           // no such symbol
-        std::string("\n\x01\n", 3),                   // payload cut off
-        std::string("\n\x00\x00\x00\x00\x05}\n", 8),  // block without segments
-    };
-    for (const std::string &line : bad) {
-        StoredLine stored{Bytes(line), Bytes(line) + line.size() - 2, Bytes(line) + line.size() - 1};
-        aplerrno = 0;
-        EXPECT_EQ(LineToText(stored, CurrentPool(), false), nullptr);
-        EXPECT_EQ(aplerrno, APL_ERR_SYSTEM);
-        EXPECT_EQ(CapturedOutput::Take().rfind("SYSTEM ERROR: unknown token (", 0), 0u);
-    }
-}
-
-TEST_F(Tokenizer, BadInputEndsInAnErrorWithNothingLeftBehind) {
-    std::vector<std::string> bad = {"(1",
-                                    "1)",
-                                    "[1",
-                                    "1]",
-                                    "{1",
-                                    "1}",
-                                    "'x",
-                                    "A;B",
-                                    "(1]",
-                                    "X[(]",
-                                    std::string(10000, '('),
-                                    std::string(10000, '['),
-                                    A("1 ⋄⋄ 2")};
-    for (int c = 0; c < 32; ++c)
-        if (c != ' ') bad.push_back(std::string("A") + static_cast<char>(c) + A("B←1"));
-    for (const std::string &text : bad) {
-        aplerrno = 0;
-        StoredLine line;
-        EXPECT_FALSE(TokenizeSourceLine(Bytes(text), static_cast<int32_t>(text.size()), kTokImmediate, line))
-            << U(text).substr(0, 20);
-        EXPECT_NE(aplerrno, 0);
-        EXPECT_EQ(codeBuffer.block, nullptr);  // abandoned
-        ResetConstantPool();
-    }
-    // Brackets and blocks recurse: deep nesting is LIMIT, not a stack overflow.
-    const std::string deep = "X" + std::string(300, '[') + "1" + std::string(300, ']');
-    StoredLine line;
-    aplerrno = 0;
-    EXPECT_FALSE(TokenizeSourceLine(Bytes(deep), static_cast<int32_t>(deep.size()), kTokDiamonds, line));
-    EXPECT_EQ(aplerrno, APL_ERR_LIMIT);
-}
 
 TEST_F(Tokenizer, LongLinesAndDeepParenthesesTokenize) {
     std::string numbers;

@@ -1,5 +1,5 @@
-// The keyword layer: the token file and its errors, the longest-match automaton,
-// translation of keywords to codes and back, and APL_Lextable.
+// The keyword layer: the token file and its errors, the longest-match automaton
+// and APL_Lextable (the translation itself shows in the keyword transcript).
 #include "support.h"
 
 #include "core/errors.h"
@@ -50,95 +50,10 @@ protected:
         KeywordsToCodes(line.data(), lexer ? lexer : lexer_, removeEscapes);
         return std::string(line.c_str());
     }
-    std::string ToKeywords(const std::string &codes) {
-        TokenBuffer out;
-        out.forward = true;
-        EXPECT_TRUE(CodesToKeywords(reinterpret_cast<const uint8_t *>(codes.data()), static_cast<int32_t>(codes.size()),
-                                    lexer_, out));
-        std::string text = out.block ? std::string(reinterpret_cast<const char *>(BufferData(out)),
-                                                   static_cast<size_t>(BufferLength(out)))
-                                     : "";
-        ResetTokenBuffer(out);
-        return text;
-    }
 
     aplarray *lexer_ = nullptr;
     std::vector<std::string> files_;
 };
-
-// Codes written as escapes in the tests.
-const std::string kLeftArrow = "\x84", kRho = "\xbd", kIota = "\xbc", kQuad = "\x8c", kHighMinus = "\xaf",
-                  kDelta = "\x91", kLamp = "\xa9", kTimes = "\xd7", kLessEqual = "\x88", kBranch = "\x85";
-
-// ---- Translation ---------------------------------------------------------------------
-
-TEST_F(Keywords, KeywordsBecomeCodesAtBoundariesOnly) {
-    ASSERT_NE(lexer_, nullptr);
-    EXPECT_EQ(ToCodes("X<-2 3 RHO IOTA 6"), "X" + kLeftArrow + "2 3 " + kRho + " " + kIota + " 6");
-    EXPECT_EQ(ToCodes("QUADIO<-0"), kQuad + "IO" + kLeftArrow + "0");
-    EXPECT_EQ(ToCodes("(RHO X)[IOTA 2]"), "(" + kRho + " X)[" + kIota + " 2]");
-    // No boundary before the keyword: a name.
-    EXPECT_EQ(ToCodes("XRHO"), "XRHO");
-    EXPECT_EQ(ToCodes("A RHOB"), "A " + kRho + "B");
-    // Keywords that start with a delimiter count anywhere.
-    EXPECT_EQ(ToCodes("FOO$DELTABAR<=3"), "FOO" + kDelta + "BAR" + kLessEqual + "3");
-    EXPECT_EQ(ToCodes("A<B"), "A<B");
-    EXPECT_EQ(ToCodes("->L"), kBranch + "L");
-    EXPECT_EQ(ToCodes("X # note"), "X " + kLamp + " note");
-}
-
-TEST_F(Keywords, UnderscoreIsAHighMinusOnlyWhereANumberStarts) {
-    EXPECT_EQ(ToCodes("X<-_5 3 _1.5"), "X" + kLeftArrow + kHighMinus + "5 3 " + kHighMinus + "1.5");
-    EXPECT_EQ(ToCodes("MY_VAR<-A_B+(_2)"), "MY_VAR" + kLeftArrow + "A_B+(" + kHighMinus + "2)");
-    EXPECT_EQ(ToCodes("2 TIMES _3"), "2 " + kTimes + " " + kHighMinus + "3");
-    EXPECT_EQ(ToCodes("1E_5"), "1E_5");
-}
-
-TEST_F(Keywords, EscapesMakeTheNextCharacterLiteral) {
-    EXPECT_EQ(ToCodes("&RHOMBUS<-1"), "RHOMBUS" + kLeftArrow + "1");
-    EXPECT_EQ(ToCodes("&RHOMBUS<-1", false), "&RHOMBUS" + kLeftArrow + "1");
-    EXPECT_EQ(ToCodes("A<&-B"), "A<-B");
-    EXPECT_EQ(ToCodes("'&#'&&"), "'#'&");
-    EXPECT_EQ(ToCodes("& RHO X"), " " + kRho + " X");
-    EXPECT_EQ(ToCodes("X&"), "X");
-}
-
-TEST_F(Keywords, CodesBecomeKeywordsThatReadBackTheSame) {
-    ASSERT_NE(lexer_, nullptr);
-    EXPECT_EQ(ToKeywords("X" + kLeftArrow + "2 3" + kRho + kIota + "6"), "X<-2 3 RHO IOTA 6");
-    EXPECT_EQ(ToKeywords(kQuad + "IO" + kLeftArrow + kHighMinus + "1"), "QUADIO<-_1");
-    EXPECT_EQ(ToKeywords(kRho + "X"), "RHO X");
-    EXPECT_EQ(ToKeywords("RHOMBUS" + kLeftArrow + "ORDER"), "&RHOMBUS<-&ORDER");
-    EXPECT_EQ(ToKeywords("A<-B"), "A&<-B");
-    // Lines with the blanks that keywords need read back exactly.
-    const std::vector<std::string> lines = {
-        "X" + kLeftArrow + "2 3 " + kRho + " " + kIota + " 6",
-        "RHOMBUS" + kLeftArrow + "ORDER+IOTAS",
-        "FOO" + kDelta + "RHO" + kLeftArrow + kHighMinus + "5 " + kHighMinus + "1.5E" + kHighMinus + "3",
-        "A<-B&C##" + kLamp + " a comment RHO",
-        "MY_VAR " + kTimes + "(" + kHighMinus + "2)" + kLessEqual + "_3",
-        kQuad + kLeftArrow + "'" + kRho + "'",
-    };
-    for (const std::string &codes : lines) {
-        const std::string spelled = ToKeywords(codes);
-        std::string back = ToCodes(spelled);
-        // A high minus inside a number after a letter (the exponent) is read as
-        // an underscore; the tokenizer takes both.
-        std::string expected = codes;
-        for (size_t i = 1; i < expected.size(); ++i)
-            if (expected[i] == kHighMinus[0] && expected[i - 1] == 'E') expected[i] = '_';
-        EXPECT_EQ(back, expected) << spelled;
-    }
-}
-
-TEST_F(Keywords, WithoutALexerNothingChanges) {
-    EXPECT_EQ(ToCodes("X<-RHO 3", true, Item(lexer_, kKeywords)), "X<-RHO 3");
-    TokenBuffer out;
-    out.forward = true;
-    ASSERT_TRUE(CodesToKeywords(reinterpret_cast<const uint8_t *>(kRho.data()), 1, nullptr, out));
-    EXPECT_EQ(BufferData(out)[0], static_cast<uint8_t>(kRho[0]));
-    ResetTokenBuffer(out);
-}
 
 // ---- The automaton ---------------------------------------------------------------------
 

@@ -96,28 +96,6 @@ TEST(TransferRecords, ReadBackWithEitherLineEnd) {
     EXPECT_EQ(one[0], Padded("CX 0 q"));
 }
 
-TEST(TransferRecords, SkipCommentsAndStopAtDamage) {
-    std::string comment(1, '*');
-    comment.append(79, '-');
-    comment += "\r\n";
-    const std::string good = Records({"NA 0 1"});
-    EXPECT_EQ(ReadAll(comment + good + comment).size(), 1u);
-    // An object whose records end before its "X" record is not returned.
-    const std::string open = Records({std::string(100, 'e')}).substr(0, 82);
-    EXPECT_EQ(ReadAll(good + open).size(), 1u);
-    // A record cut short, or with its line end out of place, ends the file.
-    EXPECT_EQ(ReadAll(good + good.substr(0, 50) + good).size(), 1u);
-    std::string shifted = good + good;
-    shifted.insert(82 + 10, "?");
-    EXPECT_EQ(ReadAll(shifted + good).size(), 1u);
-    // Records of an unknown type end it too; so do files of any other shape.
-    std::string odd = good;
-    odd[0] = 'Q';
-    EXPECT_TRUE(ReadAll(odd + good).empty());
-    EXPECT_TRUE(ReadAll("").empty());
-    EXPECT_TRUE(ReadAll(std::string(300, '\n')).empty());
-}
-
 TEST(TransferGuard, LetsOnlyValuesAndFixThrough) {
     EXPECT_TRUE(IsSafeAssignment(A("X←1 ¯2.5 3E¯4 .5")));
     EXPECT_TRUE(IsSafeAssignment(A("N←(1 2)'a''b←⍎' (2 2⍴⊂'x')")));
