@@ -1,5 +1,6 @@
 // iota: the index generator (monadic interval), index-of (a direct table for
-// characters and narrow integers, a hash for wide ones) and the empty vector.
+// characters and narrow integers, a hash for wide ones, the lookup structures
+// of search for REAL, mixed and nested data) and the empty vector.
 // Relies on the array core, the standard wrapper and IO and CT in the symbol table.
 #include "apl.h"
 #include "core/arrays.h"
@@ -8,9 +9,9 @@
 #include "core/symtab.h"
 #include "core/wrapper.h"
 #include "structural/scratch.h"
+#include "structural/search.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace {
@@ -73,69 +74,6 @@ aplarray *Interval(aplarray *right) {
 }
 
 // ---- Index of ---------------------------------------------------------------
-
-// Numbers are equal exactly when both are INTG, tolerantly when a REAL is
-// involved: |a-b| <= ct * max(|a|, |b|).
-bool TolerantlyEqual(double a, double b, double ct) {
-    const double x = std::fabs(a), y = std::fabs(b);
-    return std::fabs(a - b) <= ct * (x > y ? x : y);
-}
-
-// Element i (in ravel order) of a simple numeric array as a double: items of
-// nested arrays may still be BOOL or SHORT, whose rows are packed.
-double NumberAt(const aplarray *a, int64_t i) {
-    switch (a->eltype) {
-        case APL_INTG: return DataOf<int32_t>(a)[i];
-        case APL_REAL: return DataOf<double>(a)[i];
-        case APL_SHORT: return DataOf<int16_t>(a)[i];
-        default: {
-            const int64_t rowLength = RowLength(a), wordsPerRow = (rowLength + 31) / 32;
-            const int64_t row = i / rowLength, column = i % rowLength;
-            return (DataOf<uint32_t>(a)[row * wordsPerRow + column / 32] >> (column % 32)) & 1u;
-        }
-    }
-}
-
-// Whether element i of simple `a` equals element j of simple `b`: characters
-// never equal numbers, a REAL on either side compares tolerantly.
-bool SimpleElementsEqual(const aplarray *a, int64_t i, const aplarray *b, int64_t j, double ct) {
-    if ((a->eltype == APL_CHAR) != (b->eltype == APL_CHAR)) return false;
-    if (a->eltype == APL_CHAR) return DataOf<uint8_t>(a)[i] == DataOf<uint8_t>(b)[j];
-    const double x = NumberAt(a, i), y = NumberAt(b, j);
-    if (a->eltype != APL_REAL && b->eltype != APL_REAL) return x == y;
-    return TolerantlyEqual(x, y, ct);
-}
-
-// Match of two arrays: same rank and shape, both characters or both not,
-// elements equal as above, nested items matching recursively. -1 with LIMIT
-// beyond kMaxNestingDepth levels.
-int Matches(const aplarray *a, const aplarray *b, double ct, int depth) {
-    if (depth > kMaxNestingDepth) {
-        SetError(APL_ERR_LIMIT);
-        return -1;
-    }
-    if (a->rank != b->rank || IsNested(a) != IsNested(b)) return 0;
-    for (int k = 0; k < a->rank; ++k)
-        if (a->shape[k] != b->shape[k]) return 0;
-    if (!IsNested(a)) {
-        if ((a->eltype == APL_CHAR) != (b->eltype == APL_CHAR)) return 0;
-        const int64_t count = ElementCount(a);
-        for (int64_t i = 0; i < count; ++i)
-            if (!SimpleElementsEqual(a, i, b, i, ct)) return 0;
-        return 1;
-    }
-    for (int32_t i = 0; i < ItemSlots(a); ++i) {
-        const int m = Matches(ItemsOf(a)[i], ItemsOf(b)[i], ct, depth + 1);
-        if (m != 1) return m;
-    }
-    return 1;
-}
-
-// Whether item `item` of a nested left equals element j of a simple right: a
-// simple scalar item as a value, anything else never.
-bool ItemEqualsElement(const aplarray *item, const aplarray *right, int64_t j, double ct) {
-    return !IsNested(item) && item->rank == 0 && item->number == 1 && SimpleElementsEqual(item, 0, right, j, ct);
-}
 
 // Positions for index of through a direct table: `first` maps a value to the
 // lowest position holding it (n when absent). False (INTERRUPT ERROR set) when
@@ -215,36 +153,6 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
     });
 }
 
-// The general linear scan: the first element (or item) of `left` equal to
-// element j of `right`. n when absent, -1 with the error set. One scan can
-// be long and there are as many as keys, so the interrupt flag is looked at
-// by the elements compared, counted on `clock` through `work`.
-int32_t ScanFor(const aplarray *left, const aplarray *right, int64_t j, double ct, StrideClock &clock, int64_t &work) {
-    const int32_t n = left->number;
-    if (IsNested(right)) {
-        const aplarray *target = ItemsOf(right)[j];
-        for (int32_t i = 0; i < n; ++i) {
-            if (clock.passed(++work)) return -1;
-            int m;
-            if (IsNested(left)) {
-                m = Matches(ItemsOf(left)[i], target, ct, 0);
-            } else {
-                m = !IsNested(target) && target->rank == 0 && target->number == 1 &&
-                    SimpleElementsEqual(left, i, target, 0, ct);
-            }
-            if (m != 0) return m < 0 ? -1 : i;
-        }
-        return n;
-    }
-    for (int32_t i = 0; i < n; ++i) {
-        if (clock.passed(++work)) return -1;
-        const bool equal = IsNested(left) ? ItemEqualsElement(ItemsOf(left)[i], right, j, ct)
-                                          : SimpleElementsEqual(left, i, right, j, ct);
-        if (equal) return i;
-    }
-    return n;
-}
-
 // Index of: for each element of `right` IO + the first position in the
 // vector `left` holding an equal element, IO + length when none. Returns a new
 // INTG array of the shape of `right`, or null with the error set. Borrows both.
@@ -266,14 +174,11 @@ aplarray *IndexOf(const aplarray *left, const aplarray *right) {
     } else if (left->eltype == APL_INTG && right->eltype == APL_INTG) {
         ok = IntIndexOf(left, right, out);
     } else {
-        const double ct = ComparisonTolerance();
-        StrideClock clock;
-        int64_t work = 0;
-        for (int64_t j = 0; j < count && ok; ++j) {
-            ++work;  // a key against an empty table still counts
-            out[j] = ScanFor(left, right, j, ct, clock, work);
-            ok = out[j] >= 0;
-        }
+        // Everything else through the lookup structures of membership.
+        SearchTable table;
+        ok = table.Build(left) && table.FindAll(right, out);
+        if (ok)
+            for (int64_t j = 0; j < count; ++j) out[j] = out[j] < 0 ? n : out[j];
     }
     if (!ok) {
         if (!aplerrno) SetError(APL_ERR_WSFULL);

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -39,6 +40,20 @@ bool WaitFor(const std::string &want, size_t from, int seconds) {
         }
     }
     return false;
+}
+
+// The line editor turns the terminal's line discipline off only when it starts
+// to read, after the prompt is out; a control key typed before then (Ctrl-R
+// is "reprint" to the line discipline) never reaches the program.
+bool WaitForLineEditor(int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    termios modes{};
+    while (tcgetattr(terminal, &modes) == 0 && (modes.c_lflag & ICANON)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        WaitFor("\x01", seen.size(), 0);
+        usleep(10000);
+    }
+    return true;
 }
 
 void Type(const std::string &keys) {
@@ -165,6 +180,7 @@ bool HistorySteps(const char *program, const char *home) {
     const pid_t child = StartSession(program, home);
     if (child < 0) return false;
     ok = Step("a second session starts", WaitFor("      ", 0, 60)) && ok;
+    ok = Step("the line editor reads the keys", WaitForLineEditor(60)) && ok;
     const size_t mark = seen.size();
     Type("\x12RECALL\r");
     ok = Step("Ctrl-R finds a line of the last session", WaitFor("RECALL42", mark, 60)) && ok;
