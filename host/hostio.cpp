@@ -7,6 +7,7 @@
 #include "codepage.h"
 #include "editor.h"
 #include "hostos.h"
+#include "keyboard.h"
 
 #include <filesystem>
 #include <system_error>
@@ -130,6 +131,12 @@ private:
     size_t next_ = 0;
 };
 
+// )HELP draws the keyboard from the layout the line editor types with.
+int32_t KeyboardCode(int32_t key) {
+    if (key == 0) return static_cast<unsigned char>(keyboard::kPrefix);
+    return key > 0 && key < 128 ? keyboard::CodeForKey(static_cast<char>(key)) : -1;
+}
+
 }  // namespace
 
 void InstallCallbacks() {
@@ -141,6 +148,7 @@ void InstallCallbacks() {
     APL_Callback(7, reinterpret_cast<void *>(&ListPlugins));
     APL_Callback(8, reinterpret_cast<void *>(&LoadPlugin));
     APL_Callback(9, reinterpret_cast<void *>(&FindProcedure));
+    APL_Callback(11, reinterpret_cast<void *>(&KeyboardCode));
 }
 
 void UseScreen(Screen *s) { screen = s; }

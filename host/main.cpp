@@ -63,12 +63,15 @@ int64_t ParseSize(const std::string &text) {
     return value > (INT64_MAX >> shift) ? -1 : value << shift;
 }
 
-// Data files live next to the program, else in the installed data directory.
+// Data files live next to the program (the build tree), else in the data
+// directory of the installation the program belongs to, found from where the
+// program is so that an installed tree can be moved, else in the directory
+// the build was configured to install into.
 std::string DataFile(const char *name) {
-    const std::string directory = ProgramDirectory();
-    if (!directory.empty()) {
-        const std::string path = directory + name;
-        if (access(path.c_str(), R_OK) == 0) return path;
+    const std::string folder = ProgramDirectory();
+    if (!folder.empty()) {
+        for (const std::string &path : {folder + name, folder + ORBAX_DATADIR_FROM_BIN "/" + name})
+            if (access(path.c_str(), R_OK) == 0) return path;
     }
     return std::string(ORBAX_DATADIR "/") + name;
 }
@@ -177,6 +180,7 @@ int main(int argc, char **argv) {
     SetDataFile(APL_tokenfile, sizeof APL_tokenfile, "Standard.tok");
     SetDataFile(APL_messagefile, sizeof APL_messagefile, "session.msg");
     SetDataFile(APL_compilerfile, sizeof APL_compilerfile, "orbax.ini");
+    SetDataFile(APL_helpfile, sizeof APL_helpfile, "help.txt");
     InstallCallbacks();
     CatchInterrupt(OnInterrupt);
 
