@@ -97,7 +97,7 @@ struct IntPowerOp : NoFault {
 };
 
 struct LogOp : NoFault {
-    double operator()(double a, double b) const { return std::log(b) / std::log(a); }
+    double operator()(double a, double b) const { return Ln(b) / Ln(a); }
 };
 
 // x to the small power E by repeated multiplication.
@@ -188,7 +188,7 @@ struct ExpOp : NoFault {
 };
 
 struct LnOp : NoFault {
-    double operator()(double x) const { return std::log(x); }
+    double operator()(double x) const { return Ln(x); }
 };
 
 // Floor, ceiling and conjugate of an array already of the result's type change

@@ -150,7 +150,7 @@ aplarray *CircleRoutine(aplarray *result, const aplarray *left, const aplarray *
             Fill(codes, nCodes, out, DataOf<const int32_t>(right), ElementCount(right), n);
         if (aplerrno) {
             ok = false;  // interrupted
-        } else if (FloatFaulted()) {
+        } else if (FloatFaulted() || (kScanEveryResult && !AllFinite(out, n))) {
             SetError(APL_ERR_DOMAIN);
             ok = false;
         }

@@ -8,6 +8,7 @@
 #include "core/errors.h"
 
 #include <cfenv>
+#include <cmath>
 #include <cstdint>
 
 // ---- Floating-point faults ----------------------------------------------------
@@ -22,6 +23,25 @@ inline bool FloatFaulted() { return fetestexcept(kFloatFaults) != 0; }
 // a NaN behind (kFaultShowsInResult) are checked by looking at them instead:
 // clearing and testing the status costs more than the arithmetic of a scalar.
 constexpr int64_t kCheckedByValue = 16;
+// The Windows C library's exp and its kin return an infinity without raising
+// the overflow flag: there every REAL result is also looked at.
+#ifdef _WIN32
+constexpr bool kScanEveryResult = true;
+#else
+constexpr bool kScanEveryResult = false;
+#endif
+// The natural logarithm that raises the status flags on every platform: the
+// Windows library's gives -inf for 0 (and NaN below) in silence, and the
+// infinity can vanish in a quotient (0⍟5) before any scan sees it.
+inline double Ln(double x) {
+#ifdef _WIN32
+    if (x <= 0) {
+        volatile double zero = 0.0;
+        return (x == 0 ? -1.0 : 0.0) / zero;
+    }
+#endif
+    return std::log(x);
+}
 inline bool AllFinite(const double *x, int64_t n) {
     bool finite = true;
     for (int64_t i = 0; i < n; ++i) finite = finite && x[i] - x[i] == 0.0;
@@ -171,7 +191,7 @@ aplarray *NumericRoutine(aplarray *result, const aplarray *left, const aplarray 
     bool fault;
     if (result->eltype == APL_REAL) {
         fault = ZipTyped<double>(DataOf<double>(result), l.get(), r.get(), n, op).fault;
-        if (byValue) fault = fault || !AllFinite(DataOf<const double>(result), n);
+        if (byValue || kScanEveryResult) fault = fault || !AllFinite(DataOf<const double>(result), n);
     } else if constexpr (Op::kIntegers) {
         const bool integers = result->eltype == APL_INTG && l.get()->eltype == APL_INTG && r.get()->eltype == APL_INTG;
         // No member is asked for another pairing; refusing it keeps that true.
@@ -201,7 +221,7 @@ aplarray *NumericMonadic(aplarray *result, const aplarray *arg, Op op) {
         fault = a.get()->eltype == APL_REAL
                     ? MapLoop<double>(DataOf<double>(result), DataOf<const double>(a.get()), n, op).fault
                     : MapLoop<double>(DataOf<double>(result), DataOf<const int32_t>(a.get()), n, op).fault;
-        if (byValue) fault = fault || !AllFinite(DataOf<const double>(result), n);
+        if (byValue || kScanEveryResult) fault = fault || !AllFinite(DataOf<const double>(result), n);
     } else if constexpr (Op::kIntegers) {
         fault = result->eltype != APL_INTG || a.get()->eltype != APL_INTG ||
                 MapLoop<int32_t>(DataOf<int32_t>(result), DataOf<const int32_t>(a.get()), n, op).fault;

@@ -509,6 +509,9 @@ bool LockOpenFile(int fd, LockKind kind) {
 class ReplacementLock {
 public:
     explicit ReplacementLock(const char *path) {
+        // Where an open file cannot be replaced, the replacement itself fails
+        // while another session has the file open: nothing to hold then.
+        if (!kOpenFilesCanBeReplaced) return;
         // Not blocking: the name may be a pipe, which is written, not replaced.
         fd_ = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         struct stat status;

@@ -309,6 +309,13 @@ DirectoryMatches MatchDirectory(const std::string &pattern) {
     return matches;
 }
 
+bool RenameOver(const char *from, const char *to) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = GetLastError();
+    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+    return false;
+}
+
 // The Windows C library resets a stream's buffer when a flush fails, so
 // nothing is left to drop.
 void DiscardBuffered(FILE *) {}
@@ -368,6 +375,8 @@ DirectoryMatches MatchDirectory(const std::string &pattern) {
 
 void DiscardBuffered(FILE *stream) { __fpurge(stream); }
 
+bool RenameOver(const char *from, const char *to) { return rename(from, to) == 0; }
+
 #endif
 
 std::vector<std::string> MatchingFiles(const std::string &pattern) {
@@ -388,6 +397,10 @@ bool LockWholeFile(int fd, LockKind kind) {
     OVERLAPPED from{};
     const DWORD flags = kind == LockKind::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
     if (LockFileEx(file, flags, 0, MAXDWORD, MAXDWORD, &from)) return true;
+    // A device or a file system without locks grants every request, as on
+    // POSIX systems.
+    const DWORD error = GetLastError();
+    if (error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_HANDLE) return true;
     errno = EIO;
     return false;
 }

@@ -61,6 +61,19 @@ struct DirectoryMatches {
 };
 DirectoryMatches MatchDirectory(const std::string &pattern);
 
+// Whether a file that is open (here or in another process) can be renamed
+// over or removed: not on Windows, where the attempt fails instead.
+#ifdef _WIN32
+constexpr bool kOpenFilesCanBeReplaced = false;
+#else
+constexpr bool kOpenFilesCanBeReplaced = true;
+#endif
+
+// Gives the file `from` the name `to` in one step, replacing a file of that
+// name (which POSIX rename does and the Windows C library's refuses to do).
+// False with errno set.
+bool RenameOver(const char *from, const char *to);
+
 // Drops what an output stream still holds unwritten (after a failed flush, so
 // that the failure is not met again at the close).
 void DiscardBuffered(FILE *stream);

@@ -5,6 +5,7 @@
 
 #include "core/errors.h"
 #include "system/oserror.h"
+#include "system/platform.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -86,7 +87,7 @@ bool ReplaceFile(const char *path, const FilePiece *pieces, int count) {
         SetError(APL_ERR_FILEIO);
         return false;
     }
-    if (rename(temporary.c_str(), path) == 0) return true;
+    if (RenameOver(temporary.c_str(), path)) return true;
     NoteOsError();
     unlink(temporary.c_str());
     SetError(APL_ERR_FILEIO);
