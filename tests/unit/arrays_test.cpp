@@ -1,4 +1,5 @@
-// Array records, link counts, copying, block reallocation and the guard-word reports.
+// Array records: sizes refused before allocation, link counts, block
+// reallocation and the guard-word reports.
 #include "support.h"
 
 #include "core/errors.h"
@@ -26,21 +27,6 @@ struct StaticIntVector {
         array()->pad = 0;
     }
 };
-
-using ArrayRecord = LibraryTest;
-
-TEST_F(ArrayRecord, DataStartsOnA16ByteBoundaryForEveryRank) {
-    for (int rank = 0; rank <= 8; ++rank) {
-        for (int eltype : {APL_CHAR, APL_INTG, APL_REAL, APL_NESTED, APL_BOOL, APL_SHORT}) {
-            std::vector<int32_t> shape(rank, 2);
-            aplarray *a = Alloc(APL_TEMP, eltype, shape);
-            ASSERT_NE(a, nullptr);
-            EXPECT_EQ(reinterpret_cast<uintptr_t>(APL_Data(a)) % 16, 0u) << "rank " << rank;
-            EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 4, 0u);
-            APL_UnLinkTemp(a);
-        }
-    }
-}
 
 using HugeShapes = LibraryTest;
 

@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "interpreter/execfn.h"
 #include "interpreter/execline.h"
+#include "system/register.h"
 
 namespace {
 
@@ -74,6 +75,44 @@ TEST_F(Evaluation, EndlessForLoopStopsOnInterrupt) {
     RaiseInterruptAtCheck(0);
     EXPECT_EQ(out.substr(0, 16), "INTERRUPT ERROR\n");
     EXPECT_EQ(Run(Apl("1+1")), "2\n");
+}
+
+// A system function that does what a host's interrupt handler does: it raises
+// the flag at its third call. ⎕FAIL raises it and then fails, so that no line
+// that calls it ever succeeds.
+int hostCalls = 0;
+aplarray *Hit(aplarray *, aplarray *, aplarray *) {
+    if (++hostCalls == 3) APL_interrupted = 1;
+    return MakeInt(hostCalls);
+}
+aplarray *Fail(aplarray *, aplarray *, aplarray *) {
+    ++hostCalls;
+    APL_interrupted = 1;
+    SetError(APL_ERR_DOMAIN);
+    return nullptr;
+}
+
+TEST_F(Evaluation, AnInterruptStopsALoopBetweenLines) {
+    hostCalls = 0;
+    RegisterSystemFunction(Apl("⎕HIT").c_str(), 0x25, Hit, "FUNCTION(Hit)");
+    Run(Apl("⎕FX 'LOOP' 'L: X←⎕HIT' '→L'"));
+    EXPECT_EQ(RunLines({"LOOP", "X", ")RESET"}), Apl("INTERRUPT ERROR\nLOOP[1]\nL:X←⎕HIT\n3\n"));
+}
+
+TEST_F(Evaluation, AnInterruptReachesLinesThatAllFail) {
+    RegisterSystemFunction(Apl("⎕FAIL").c_str(), 0x25, Fail, "FUNCTION(Fail)");
+    // The alternate of EA calls EE again, which fails again: without a look
+    // before each line this recursion runs on until the call limit.
+    hostCalls = 0;
+    Run(Apl("⎕FX 'EE' '''EE'' ⎕EA ''⎕FAIL'''"));
+    EXPECT_EQ(RunLines({"EE", ")RESET"}), Apl("INTERRUPT ERROR\nEE[1]\n'EE' ⎕EA '⎕FAIL'\n"));
+    EXPECT_EQ(hostCalls, 1);
+    // A function whose line fails under EA: the flag is seen before the
+    // alternate, which does not run.
+    hostCalls = 0;
+    Run(Apl("⎕FX 'TWO' 'X←⎕FAIL' 'X←2'"));
+    EXPECT_EQ(RunLines({Apl("'ALT←1' ⎕EA 'TWO'"), Apl("⎕NC 'ALT'")}), Apl("INTERRUPT ERROR\n'ALT←1' ⎕EA 'TWO'\n0\n"));
+    EXPECT_EQ(hostCalls, 1);
 }
 
 TEST_F(Evaluation, AssignThroughTheInterfaceIsCheckedAsInTheSession) {

@@ -1,9 +1,10 @@
 // Fixing defined functions where functions_define.tr cannot look: the messages
 // of illegal headers, interrupts, lenient fixing, the text rendered from the
 // record, damaged records and loading from a file.
-#include "functions_support.h"
+#include "session_support.h"
 
 #include "core/errors.h"
+#include "interpreter/fixing.h"
 
 #include <unistd.h>
 #include <cstdio>
@@ -13,21 +14,50 @@
 
 namespace {
 
-using function_support::FunctionSession;
-using function_support::U;
-
-class Fixing : public FunctionSession {
-protected:
-    // The record of a fixed function, checked.
-    FixedView View(const std::string &name) {
-        FixedView view;
-        EXPECT_TRUE(ReadFixedRecord(FixedRecord(Index(name)), view)) << name;
-        return view;
+// The system's codes to UTF-8, each line with caret marks (byte 6) followed
+// by a line of carets under the marked characters.
+std::string U(const std::string &codes) {
+    std::string out, line, carets;
+    size_t column = 0;
+    for (unsigned char c : codes) {
+        if (c == '\n') {
+            out += line + "\n";
+            if (!carets.empty()) out += carets + "\n";
+            line.clear(), carets.clear(), column = 0;
+        } else if (c == 6) {
+            carets.append(column - std::min(column, carets.size()), ' ');
+            carets += '^';
+        } else {
+            line += Page().glyphs[c].empty() ? std::string(1, static_cast<char>(c)) : Page().glyphs[c];
+            ++column;
+        }
     }
-    std::vector<std::string> Names(const FixedView &view) {
-        std::vector<std::string> names;
-        for (uint32_t i = 0; i < view.names; ++i) names.push_back(U(SymbolName(view.Name(i))));
-        return names;
+    return out + line;
+}
+
+class Fixing : public SessionTest {
+protected:
+    void TearDown() override {
+        lenientFixing = false;
+        SessionTest::TearDown();
+    }
+    static uint16_t Index(const std::string &utf8name) { return LookupName(A(utf8name)); }
+    // One typed line's output (UTF-8).
+    std::string Line(const std::string &line) { return U(Run(A(line))); }
+    // Fixes a function from UTF-8 lines through FX; its result as text.
+    static std::string Fix(const std::vector<std::string> &lines) {
+        const auto n = static_cast<int32_t>(lines.size());
+        aplarray *vector = APL_Create(1, APL_NESTED, &n);
+        for (int32_t i = 0; i < n; ++i)
+            ItemsOf(vector)[i] = APL_Link(MakeString(A(lines[static_cast<size_t>(i)]).c_str()));
+        aplarray *result = APL_Fix(nullptr, nullptr, vector);
+        std::string text = "error " + std::to_string(aplerrno);
+        if (result && result->eltype == APL_CHAR)
+            text = U(std::string(DataOf<const char>(result), static_cast<size_t>(result->number)));
+        else if (result)
+            text = std::to_string(*DataOf<const int32_t>(result));
+        APL_UnLinkTemp(result);
+        return text;
     }
     // The lines of FunctionLines, as UTF-8.
     std::vector<std::string> Lines(const std::string &name) {

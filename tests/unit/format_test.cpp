@@ -8,6 +8,7 @@
 #include "interpreter/literal.h"
 #include "interpreter/tokfile.h"
 #include "structural/format.h"
+#include "tests/fixtures/fixture_arrays.h"
 
 #include <algorithm>
 #include <climits>
@@ -18,33 +19,9 @@
 
 namespace {
 
+using namespace fixture;
 using Strings = std::vector<std::string>;
-using Shape = std::vector<int32_t>;
 const std::string HM = "\xaf";  // the high minus
-
-aplarray *Make(int eltype, const Shape &shape, const void *data, size_t bytes) {
-    aplarray *a = AllocArray(APL_TEMP, static_cast<int>(shape.size()), eltype, shape.data(), HERE);
-    if (bytes) memcpy(DataOf(a), data, bytes);
-    return a;
-}
-aplarray *Ints(const std::vector<int32_t> &v, Shape shape = {}) {
-    if (shape.empty()) shape = {static_cast<int32_t>(v.size())};
-    return Make(APL_INTG, shape, v.data(), 4 * v.size());
-}
-aplarray *Reals(const std::vector<double> &v, Shape shape = {}) {
-    if (shape.empty()) shape = {static_cast<int32_t>(v.size())};
-    return Make(APL_REAL, shape, v.data(), 8 * v.size());
-}
-aplarray *Chars(const std::string &text, const Shape &shape) { return Make(APL_CHAR, shape, text.data(), text.size()); }
-// A nested array holding the given temporaries (linked into it); {} as the
-// shape makes a scalar.
-aplarray *Nest(const std::vector<aplarray *> &items, const Shape *shape = nullptr) {
-    const Shape vector{static_cast<int32_t>(items.size())};
-    aplarray *a = Make(APL_NESTED, shape ? *shape : vector, nullptr, 0);
-    for (size_t i = 0; i < items.size(); ++i) ItemsOf(a)[i] = APL_Link(items[i]);
-    return a;
-}
-const Shape kScalar{};
 
 // A result as the tests see it: its rows (one for a vector or scalar), its
 // shape and rank, or the error.
@@ -99,25 +76,25 @@ TEST_F(Format, KeywordModeWritesUnderscoreMinusOutsideTheFormatFunctionOnly) {
 
 TEST_F(Format, NullEmptyDeepAndHugeValuesEndWellOrInAnError) {
     EXPECT_EQ(Take(FormatArray(nullptr, nullptr, nullptr)).row(), "null_pointer!");
-    aplarray *holes = Make(APL_NESTED, {2}, nullptr, 0);
+    aplarray *holes = Make(APL_NESTED, {2});
     ItemsOf(holes)[1] = APL_Link(Chars("ab", {2}));
     EXPECT_EQ(Row(holes), " null_pointer! ab ");
-    aplarray *empty = Make(APL_NESTED, {0}, nullptr, 0);
+    aplarray *empty = Make(APL_NESTED, {0});
     ItemsOf(empty)[0] = APL_Link(Ints({0, 0}));  // the prototype is not shown
     EXPECT_EQ(Row(empty).find_first_not_of(' '), std::string::npos);
     // Each enclosure adds the leading gap and the trailing blank column.
     aplarray *deep = Ints({1, 2});
-    for (int i = 0; i < 50; ++i) deep = Nest({deep}, &kScalar);
+    for (int i = 0; i < 50; ++i) deep = Nested({deep}, {});
     EXPECT_EQ(Row(deep), std::string(50, ' ') + "1 2" + std::string(50, ' '));
     deep = Ints({1});
-    for (int i = 0; i < kMaxFormatDepth + 5; ++i) deep = Nest({deep}, &kScalar);
+    for (int i = 0; i < kMaxFormatDepth + 5; ++i) deep = Nested({deep}, {});
     EXPECT_EQ(Fmt(deep).error, APL_ERR_LIMIT);
     // Two empty numeric matrices of 1.5e9 columns: rows longer than any array holds.
     const Shape wide{0, 1500000000};
-    EXPECT_EQ(Fmt(Nest({Make(APL_INTG, wide, nullptr, 0), Make(APL_INTG, wide, nullptr, 0)})).error, APL_ERR_WSFULL);
+    EXPECT_EQ(Fmt(Nested({Make(APL_INTG, wide), Make(APL_INTG, wide)})).error, APL_ERR_WSFULL);
     // 2^30 empty planes with two outer axes of length 1: three blank rows between planes.
     const Shape planes{1 << 30, 1, 1, 0, 0};
-    EXPECT_EQ(Fmt(Nest({Make(APL_CHAR, planes, nullptr, 0)}, &kScalar)).error, APL_ERR_WSFULL);
+    EXPECT_EQ(Fmt(Nested({Make(APL_CHAR, planes)}, {})).error, APL_ERR_WSFULL);
 }
 
 TEST_F(Format, TheLongestTextsFitAndLinkedArgumentsSurvive) {

@@ -1,8 +1,7 @@
 // Indexing where the session cannot look: Boolean rows with junk padding,
-// items shared by link, indexed assignment in place, index arrays and the
-// store of selective assignment. Values and errors of bracket indexing and
-// squad are in indexing.tr, those of indexed and selective assignment in
-// assignment.tr.
+// temporaries changed in place, and index arrays nested or too large. Values
+// and errors of bracket indexing and squad are in indexing.tr, those of
+// indexed and selective assignment in assignment.tr.
 #include "support.h"
 
 #include "core/errors.h"
@@ -21,17 +20,6 @@ using namespace arrays_support;
 // indexing must never read.
 constexpr uint8_t kJunk = 0xA5;
 aplarray *Scalar(double v) { return Make(APL_INTG, {}, {v}); }
-aplarray *Chars(const std::string &s) {
-    return Make(APL_CHAR, {static_cast<int32_t>(s.size())}, Values(s.begin(), s.end()));
-}
-// 1 ... n in the given shape.
-aplarray *Iota(const Shape &shape) {
-    int64_t n = 1;
-    for (int32_t k : shape) n *= k;
-    Values v;
-    for (int64_t i = 1; i <= n; ++i) v.push_back(static_cast<double>(i));
-    return Make(APL_INTG, shape, v);
-}
 aplarray *El() { return APL_Variable(sys_ELIDE_idx); }
 // Positions as a selection function would leave them: flagged and temporary.
 aplarray *Positions(aplarray *a) {
@@ -41,7 +29,6 @@ aplarray *Positions(aplarray *a) {
 
 class Indexing : public WorkspaceTest {
 protected:
-    static void Origin(int32_t io) { SetSymbolValue(sys_IO_idx, APL_Int(io)); }
     // A variable holding the value (one link, the name's).
     static uint16_t Variable(const char *name, aplarray *value) {
         void *none = nullptr;
@@ -99,19 +86,6 @@ TEST_F(Indexing, BooleanRowsLongerThanOneWord) {
 
 // ---- Indexed assignment ---------------------------------------------------------------
 
-TEST_F(Indexing, ValueHeldOnlyByItsNameChangesInPlace) {
-    const uint16_t x = Variable("X", Ints({1, 2, 3, 4}));
-    aplarray *before = APL_Variable(x);
-    aplarray *v = APL_AssignIdx(x, Enclosed(Ints({2, 4})), Ints({20, 40}));
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->lnkcnt, 0);  // handed back for the caller to release
-    EXPECT_EQ(Elements(v), Values({20, 40}));
-    APL_UnLinkTemp(v);
-    EXPECT_EQ(APL_Variable(x), before);
-    EXPECT_EQ(before->lnkcnt, 1);
-    EXPECT_EQ(Elements(before), Values({1, 20, 3, 40}));
-}
-
 TEST_F(Indexing, IndexDataChangesOnlyTemporariesInPlace) {
     aplarray *temp = Ints({1, 2, 3});
     aplarray *r = APL_IndexData(temp, Scalar(2), Scalar(0));
@@ -159,70 +133,9 @@ TEST_F(Indexing, DeepNestingAndHugeSelectionsEndInErrors) {
     EXPECT_EQ(aplerrno, APL_ERR_LIMIT);
     aplerrno = 0;
     // 10^5 by 10^5 selected elements do not fit the 32-bit count.
-    aplarray *m = APL_Link(Iota({2, 2}));
+    aplarray *m = APL_Link(Make(APL_INTG, {2, 2}, {1, 2, 3, 4}));
     EXPECT_EQ(ErrorOf(m, Nest({Ints(Values(100000, 1)), Ints(Values(100000, 2))})), APL_ERR_DOMAIN);
     APL_UnLink(m);
-}
-
-// ---- Selective assignment --------------------------------------------------------------
-
-TEST_F(Indexing, SelectiveStoreIntoSimpleVariables) {
-    const uint16_t x = Variable("X", Ints({10, 20, 30, 40}));
-    aplarray *before = APL_Variable(x);
-    TempGuard p(MakePositionArray(before));
-    EXPECT_EQ(Elements(p.get()), Values({1, 2, 3, 4}));
-    EXPECT_TRUE(p.get()->type & APL_INDEXPOS);
-    // (2↑⌽X)←7 8, in place: only the name holds the value.
-    APL_UnLinkTemp(APL_AssignSel(x, Positions(Ints({4, 3})), Ints({7, 8})));
-    EXPECT_EQ(APL_Variable(x), before);
-    EXPECT_EQ(Elements(before), Values({10, 20, 8, 7}));
-    // Shared: the other holder keeps its value; a REAL makes the copy REAL.
-    const uint16_t y = Variable("Y", before);
-    APL_UnLinkTemp(APL_AssignSel(x, Positions(Ints({1, 1})), Make(APL_REAL, {}, {0.5})));
-    EXPECT_EQ(Elements(APL_Variable(x)), Values({0.5, 20, 8, 7}));
-    EXPECT_EQ(Elements(APL_Variable(y)), Values({10, 20, 8, 7}));
-    struct Case {
-        aplarray *positions, *value;
-        int32_t error;
-        const char *message;
-    };
-    for (const Case &c : {Case{Ints({1, 2}), Ints({1, 2}), APL_ERR_SYNTAX, "No legal position array"},
-                          Case{Positions(Ints({1, 2})), Ints({1, 2, 3}), APL_ERR_LENGTH, ""},
-                          Case{Positions(Ints({1, 2})), Iota({1, 2}), APL_ERR_RANK, ""},
-                          Case{Positions(Ints({0, 1})), Scalar(5), APL_ERR_INDEX, "In selective specification"},
-                          Case{Positions(Ints({5})), Ints({1}), APL_ERR_INDEX, "In selective specification"}}) {
-        aplerrno = 0;
-        EXPECT_EQ(APL_AssignSel(y, c.positions, c.value), nullptr);
-        EXPECT_EQ(aplerrno, c.error);
-        EXPECT_STREQ(APL_error_message, c.message);
-    }
-    aplerrno = 0;
-    EXPECT_EQ(Elements(APL_Variable(y)), Values({10, 20, 8, 7}));
-    EXPECT_EQ(APL_AssignSel(sys_PP_idx, Positions(Ints({1})), Ints({1})), nullptr);
-    EXPECT_STREQ(APL_error_message, "System variables not allowed in selective specification");
-}
-
-TEST_F(Indexing, SelectiveStoreIntoNestedVariables) {
-    aplarray *second = APL_Link(Ints({3, 4, 5}));
-    const uint16_t x = Variable("X", Nest({Ints({1, 2}), second}));
-    TempGuard p(MakePositionArray(APL_Variable(x)));
-    ASSERT_EQ(Elements(ItemsOf(p.get())[1]), Values({3, 4, 5}));
-    // (∊X)[2 4]: leaves inside two items; the shared item is not changed.
-    APL_UnLinkTemp(APL_AssignSel(x, Positions(Ints({2, 4})), Ints({20, 40})));
-    ASSERT_EQ(aplerrno, 0);
-    EXPECT_EQ(Elements(ItemsOf(APL_Variable(x))[0]), Values({1, 20}));
-    EXPECT_EQ(Elements(ItemsOf(APL_Variable(x))[1]), Values({3, 40, 5}));
-    EXPECT_EQ(Elements(second), Values({3, 4, 5}));
-    // (1↓X)←⊂'xyz': a nested position names the whole item.
-    aplarray *where = Positions(Nest({ItemsOf(p.get())[1]}));
-    APL_UnLinkTemp(APL_AssignSel(x, where, Enclosed(Chars("xyz"))));
-    ASSERT_EQ(aplerrno, 0);
-    EXPECT_EQ(Elements(ItemsOf(APL_Variable(x))[1]), Values({'x', 'y', 'z'}));
-    // Positions that are no item's index array do not resolve.
-    EXPECT_EQ(APL_AssignSel(x, Positions(Nest({Ints({2, 3})})), Scalar(0)), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_INDEX);
-    aplerrno = 0;
-    APL_UnLink(second);
 }
 
 }  // namespace

@@ -1,41 +1,22 @@
-// Nested arrays through the exported primitives: links and prototypes that a
-// transcript cannot see, Boolean padding, nesting limits, laws on random
-// nested values, and membership's lookup tables against a plain linear scan.
+// Nested arrays through the exported primitives: laws on random nested
+// values, and membership's lookup tables against a plain linear scan.
 #include "support.h"
 
 #include "core/errors.h"
 #include "core/symtab.h"
+#include "tests/fixtures/fixture_arrays.h"
 
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-aplarray *Ints(const std::vector<int32_t> &v) {
-    const auto n = static_cast<int32_t>(v.size());
-    aplarray *a = APL_Create(1, APL_INTG, &n);
-    if (n) memcpy(DataOf(a), v.data(), 4 * v.size());
-    return a;
-}
-
-aplarray *Reals(const std::vector<double> &v) {
-    const auto n = static_cast<int32_t>(v.size());
-    aplarray *a = APL_Create(1, APL_REAL, &n);
-    if (n) memcpy(DataOf(a), v.data(), 8 * v.size());
-    return a;
-}
-
-// A nested vector that links the given temporaries.
-aplarray *Nest(const std::vector<aplarray *> &items) {
-    const auto n = static_cast<int32_t>(items.size());
-    aplarray *a = APL_Create(1, APL_NESTED, &n);
-    for (int32_t i = 0; i < n; ++i) ItemsOf(a)[i] = APL_Link(items[static_cast<size_t>(i)]);
-    return a;
-}
+using fixture::Ints;
+using fixture::Reals;
+aplarray *Nest(const std::vector<aplarray *> &items) { return fixture::Nested(items); }
 
 int32_t IntOf(aplarray *scalar) {
     EXPECT_NE(scalar, nullptr);
@@ -49,51 +30,6 @@ int32_t Matches(aplarray *a, aplarray *b) { return IntOf(APL_Match(nullptr, a, b
 
 // With the system variables, so that ⎕IO and ⎕CT can be set.
 using Nested = WorkspaceTest;
-
-// ---- Links and prototypes -------------------------------------------------------------
-
-// ---- Limits ------------------------------------------------------------------------------
-
-TEST_F(Nested, DeepNestingIsLimitErrorNotACrash) {
-    aplarray *deep = APL_Link(Ints({1, 2}));
-    for (int i = 0; i < kMaxNestingDepth + 5; ++i) {
-        aplarray *box = APL_Link(Nest({deep}));
-        APL_UnLink(deep);
-        deep = box;
-    }
-    aplarray *copy = nullptr;
-    {
-        // A second, separately built value of the same depth for match.
-        copy = APL_Link(Ints({1, 2}));
-        for (int i = 0; i < kMaxNestingDepth + 5; ++i) {
-            aplarray *box = APL_Link(Nest({copy}));
-            APL_UnLink(copy);
-            copy = box;
-        }
-    }
-    const std::vector<std::function<aplarray *()>> calls = {
-        [&] { return APL_Match(nullptr, nullptr, deep); },
-        [&] { return APL_Match(nullptr, deep, copy); },
-        [&] { return APL_Element(nullptr, nullptr, deep); },
-        [&] { return APL_Element(nullptr, APL_Enclose(nullptr, nullptr, deep), Nest({copy})); },
-    };
-    for (const auto &call : calls) {
-        EXPECT_EQ(call(), nullptr);
-        EXPECT_EQ(aplerrno, APL_ERR_LIMIT);
-        aplerrno = 0;
-    }
-    APL_UnLink(copy);
-    APL_UnLink(deep);
-}
-
-TEST_F(Nested, HugeMixedShapesAreWsFullBeforeAllocation) {
-    const int32_t wide[2] = {1, 70000}, tall[2] = {70000, 1};
-    aplarray *items = Nest({APL_Create(2, APL_INTG, wide), APL_Create(2, APL_INTG, tall)});
-    memset(DataOf(ItemsOf(items)[0]), 0, 4 * 70000);
-    memset(DataOf(ItemsOf(items)[1]), 0, 4 * 70000);
-    EXPECT_EQ(APL_Disclose(nullptr, nullptr, items), nullptr);
-    EXPECT_EQ(aplerrno, APL_ERR_WSFULL);
-}
 
 // ---- Laws on random nested values --------------------------------------------------------
 

@@ -3,6 +3,8 @@
 // ends of the INTG range, where the fast paths must agree with the exact rule.
 #include "support.h"
 
+#include "tests/fixtures/fixture_arrays.h"
+
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -10,19 +12,7 @@
 
 namespace {
 
-aplarray *IntVector(const std::vector<int32_t> &values) {
-    const auto n = static_cast<int32_t>(values.size());
-    aplarray *a = AllocArray(APL_TEMP, 1, APL_INTG, &n, HERE);
-    if (n) memcpy(DataOf(a), values.data(), values.size() * sizeof(int32_t));
-    return a;
-}
-
-aplarray *IntMatrix(const std::vector<int32_t> &values, int32_t rows, int32_t columns) {
-    const int32_t shape[2] = {rows, columns};
-    aplarray *a = AllocArray(APL_TEMP, 2, APL_INTG, shape, HERE);
-    memcpy(DataOf(a), values.data(), values.size() * sizeof(int32_t));
-    return a;
-}
+using fixture::Ints;
 
 // The floor rule written out in 64 bits: the digit is the residue under its
 // radix, a zero radix takes what is left.
@@ -71,7 +61,7 @@ TEST_F(NumberRepresentation, IntegerDigitsFollowTheFloorRuleEverywhere) {
         std::vector<int32_t> radices(1 + random() % 5), values(1 + random() % 40);
         for (int32_t &r : radices) r = RandomRadix(random);
         for (int32_t &v : values) v = RandomValue(random);
-        aplarray *digits = APL_Decode(nullptr, IntVector(radices), IntVector(values));
+        aplarray *digits = APL_Decode(nullptr, Ints(radices), Ints(values));
         ASSERT_NE(digits, nullptr) << "trial " << trial;
         const auto m = radices.size(), n = values.size();
         for (size_t j = 0; j < n; ++j) {
@@ -99,7 +89,7 @@ TEST_F(NumberRepresentation, IntegerBaseValueIsExactAndIntgWhereItFits) {
         std::vector<int32_t> radices(static_cast<size_t>(length)), digits(static_cast<size_t>(length * columns));
         for (int32_t &r : radices) r = small ? static_cast<int32_t>(random() % 21) - 10 : RandomRadix(random);
         for (int32_t &d : digits) d = small ? static_cast<int32_t>(random() % 201) - 100 : RandomValue(random);
-        aplarray *values = APL_Encode(nullptr, IntVector(radices), IntMatrix(digits, length, columns));
+        aplarray *values = APL_Encode(nullptr, Ints(radices), Ints(digits, {length, columns}));
         ASSERT_NE(values, nullptr) << "trial " << trial;
         bool allFit = true;
         for (int32_t c = 0; c < columns; ++c) {

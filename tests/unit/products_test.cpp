@@ -39,18 +39,6 @@ bool SameArray(const aplarray *a, const aplarray *b) {
     return true;
 }
 
-// Lines are written with APL glyphs in UTF-8 and turned into the system's codes.
-std::string Apl(const std::string &utf8) {
-    static const std::pair<const char *, char> kGlyphs[] = {
-        {"←", '\x84'}, {"→", '\x85'}, {"⎕", '\x8c'}, {"∘", '\xb0'}, {"×", '\xd7'}, {"÷", '\xf7'},
-        {"⌈", '\x97'}, {"⍴", '\xbd'}, {"¨", '\xa8'}, {"∧", '\x5e'}, {"⍤", '\xf0'},
-    };
-    std::string out = utf8;
-    for (const auto &[glyph, code] : kGlyphs)
-        for (size_t at; (at = out.find(glyph)) != std::string::npos;) out.replace(at, strlen(glyph), 1, code);
-    return out;
-}
-
 aplfnc Primitive(uint8_t code) { return aplfnc{APL_FN_PRIMITIVE | APL_FN_FUNCTION, nullptr, nullptr, code}; }
 
 class Products : public SessionTest {
@@ -60,7 +48,7 @@ protected:
     void ExpectSame(aplarray *a, aplarray *b, const std::string &fast, const std::string &general) {
         APL_Assign(Name("A"), a);
         APL_Assign(Name("B"), b);
-        EXPECT_EQ(RunLines({Apl("X←" + fast), Apl("Y←" + general)}), "");
+        EXPECT_EQ(RunLines({A("X←" + fast), A("Y←" + general)}), "");
         EXPECT_TRUE(SameArray(APL_Variable(Name("X")), APL_Variable(Name("Y")))) << fast;
     }
 };
@@ -71,22 +59,22 @@ TEST_F(Products, OuterProductOfAScalarPrimitiveEqualsTheItemByItemPath) {
         {"×", "Z←L G R' 'Z←L×R"}, {"+", "Z←L G R' 'Z←L+R"}, {"⌈", "Z←L G R' 'Z←L⌈R"}, {"=", "Z←L G R' 'Z←L=R"}};
     const int types[] = {APL_INTG, APL_REAL};
     for (auto &definition : definitions) {
-        Run(Apl(std::string("⎕FX '") + definition[1] + "'"));
+        Run(A(std::string("⎕FX '") + definition[1] + "'"));
         for (int left : types)
             for (int right : types)
                 ExpectSame(RandomArray(random, left, {3, 4}), RandomArray(random, right, {5}),
                            std::string("A∘.") + definition[0] + "B", "A∘.G B");
     }
     // A row that overflows makes the whole result REAL on both paths.
-    Run(Apl("⎕FX 'Z←L H R' 'Z←L+R'"));
+    Run(A("⎕FX 'Z←L H R' 'Z←L+R'"));
     ExpectSame(MakeIntVector(std::vector<int32_t>{2147483647, 1}.data(), 2),
                MakeIntVector(std::vector<int32_t>{1, 2}.data(), 2), "A∘.+B", "A∘.H B");
 }
 
 TEST_F(Products, OuterProductInBlocksEqualsTheItemByItemPathForEveryRowLength) {
     std::mt19937 random(23);
-    Run(Apl("⎕FX 'Z←L G R' 'Z←L-R'"));
-    Run(Apl("⎕FX 'Z←L E R' 'Z←L=R'"));
+    Run(A("⎕FX 'Z←L G R' 'Z←L-R'"));
+    Run(A("⎕FX 'Z←L E R' 'Z←L=R'"));
     // Rows of one element, rows several to a block with a shorter last block,
     // and rows long enough to run one at a time.
     for (int32_t length : {1, 3, 100, 300, 2500}) {
@@ -96,11 +84,11 @@ TEST_F(Products, OuterProductInBlocksEqualsTheItemByItemPathForEveryRowLength) {
     // Characters against numbers compare unequal on both paths.
     ExpectSame(RandomArray(random, APL_CHAR, {4}), RandomArray(random, APL_INTG, {2, 3}), "A∘.=B", "A∘.E B");
     // A fault in any block is the call's error on both paths, nothing kept.
-    Run(Apl("⎕FX 'Z←L D R' 'Z←L÷R'"));
+    Run(A("⎕FX 'Z←L D R' 'Z←L÷R'"));
     APL_Assign(Name("B"), MakeIntVector(std::vector<int32_t>{3, 0, 2}.data(), 3));
-    EXPECT_EQ(Run(Apl("1 0 ∘.÷ B")).substr(0, 12), "DOMAIN ERROR");
+    EXPECT_EQ(Run(A("1 0 ∘.÷ B")).substr(0, 12), "DOMAIN ERROR");
     Run(")RESET");
-    EXPECT_EQ(Run(Apl("1 0 ∘.D B")).substr(0, 12), "DOMAIN ERROR");
+    EXPECT_EQ(Run(A("1 0 ∘.D B")).substr(0, 12), "DOMAIN ERROR");
     Run(")RESET");
 }
 
@@ -117,23 +105,23 @@ TEST_F(Products, InnerProductOfScalarPrimitivesEqualsTheItemByItemPath) {
     for (auto &f : functions)
         for (auto &g : second) {
             if (std::string(f[0]) == "+" && std::string(g[0]) == "×") continue;  // the matrix path
-            Run(Apl(std::string("⎕FX '") + f[1] + "'"));
-            Run(Apl(std::string("⎕FX '") + g[1] + "'"));
+            Run(A(std::string("⎕FX '") + f[1] + "'"));
+            Run(A(std::string("⎕FX '") + g[1] + "'"));
             for (auto &shape : shapes)
                 for (int left : {APL_INTG, APL_REAL})
                     ExpectSame(RandomArray(random, left, shape[0]), RandomArray(random, APL_INTG, shape[1]),
                                std::string("A") + f[0] + "." + g[0] + "B", "A F.G B");
         }
     // Rows of characters compared, and a fault inside g or f.
-    Run(Apl("⎕FX 'Z←L F R' 'Z←L∧R'"));
-    Run(Apl("⎕FX 'Z←L G R' 'Z←L=R'"));
+    Run(A("⎕FX 'Z←L F R' 'Z←L∧R'"));
+    Run(A("⎕FX 'Z←L G R' 'Z←L=R'"));
     ExpectSame(RandomArray(random, APL_CHAR, {6, 3}), RandomArray(random, APL_CHAR, {3, 6}), "A∧.=B", "A F.G B");
-    Run(Apl("⎕FX 'Z←L F R' 'Z←L÷R'"));
-    Run(Apl("⎕FX 'Z←L G R' 'Z←L÷R'"));
+    Run(A("⎕FX 'Z←L F R' 'Z←L÷R'"));
+    Run(A("⎕FX 'Z←L G R' 'Z←L÷R'"));
     APL_Assign(Name("A"), MakeIntVector(std::vector<int32_t>{1, 2, 3}.data(), 3));
     APL_Assign(Name("B"), MakeIntVector(std::vector<int32_t>{1, 1, 0}.data(), 3));
     for (const char *line : {"A ÷.× B", "A F.× B", "A -.÷ B", "A -.G B"}) {
-        EXPECT_EQ(Run(Apl(line)).substr(0, 12), "DOMAIN ERROR") << line;
+        EXPECT_EQ(Run(A(line)).substr(0, 12), "DOMAIN ERROR") << line;
         Run(")RESET");
     }
 }

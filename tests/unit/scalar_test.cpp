@@ -286,17 +286,6 @@ TEST_F(ScalarMembers, FactorialOfWholeNumbersIsTheNearestDoubleToTheProduct) {
     Failed(APL_Factorial(nullptr, nullptr, Real(-2.5)), APL_ERR_DOMAIN);
 }
 
-TEST_F(ScalarMembers, FactorialOfOtherNumbersIsTheGammaFunction) {
-    const Values xs{-1.999, -1.5, -0.5, 0.5, 1.25, 7.3, 100.5, 169.9};
-    Values want;
-    for (double x : xs) want.push_back(std::tgamma(x + 1));
-    ExpectVector(APL_Factorial(nullptr, nullptr, Reals(xs)), APL_REAL, want, 1e-15);
-    const double rootPi = std::sqrt(3.141592653589793);
-    // Known values, to within a few units in the last place of any C library.
-    ExpectVector(APL_Factorial(nullptr, nullptr, Reals({-1.5, -0.5, 0.5})), APL_REAL,
-                 {-2 * rootPi, rootPi, rootPi / 2}, 1e-13);
-}
-
 TEST_F(ScalarMembers, BinomialOfWholeNumbersIsExact) {
     // Pascal's triangle in 64-bit integers up to n = 66, where C(66, 33) still fits.
     std::vector<std::vector<uint64_t>> c{{1}};
@@ -319,16 +308,6 @@ TEST_F(ScalarMembers, BinomialOfWholeNumbersIsExact) {
                  {-4, 1, 3, 0, 0});
     ExpectScalar(APL_Factorial(nullptr, Int(2), Int(200)), APL_REAL, 19900);
     Failed(APL_Factorial(nullptr, Int(600), Int(1200)), APL_ERR_DOMAIN);  // beyond the double's range
-}
-
-TEST_F(ScalarMembers, BinomialOfOtherNumbersFollowsTheGammaFunction) {
-    auto ratio = [](double a, double b) { return std::tgamma(b + 1) / (std::tgamma(a + 1) * std::tgamma(b - a + 1)); };
-    ExpectVector(APL_Factorial(nullptr, Reals({2.5, 0.5, 1.5}), Reals({5, 7.25, 100})), APL_REAL,
-                 {ratio(2.5, 5), ratio(0.5, 7.25), ratio(1.5, 100)}, 1e-14);
-    // Large arguments go through the logarithms: 2.5!300 stays finite.
-    ExpectScalar(APL_Factorial(nullptr, Real(2.5), Real(300)), APL_REAL,
-                 std::exp(std::lgamma(301) - std::lgamma(3.5) - std::lgamma(298.5)), 1e-12);
-    Failed(APL_Factorial(nullptr, Real(-1), Real(-0.5)), APL_ERR_DOMAIN);  // (-1)*0.5
 }
 
 }  // namespace

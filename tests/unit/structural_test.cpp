@@ -1,6 +1,5 @@
 // Catenate, take, drop, replicate, expand, rotate and transpose through the
-// exported interface: result types, links of nested items, the prototype of
-// empty nested results, Boolean rows of more than one word, counts beyond 32
+// exported interface: Boolean rows of more than one word, counts beyond 32
 // bits, and properties on random shapes checked against plain reference code.
 #include "support.h"
 
@@ -71,74 +70,6 @@ TEST_F(StructuralTypes, BooleanRowsOfMoreThanOneWord) {
     DataOf<uint32_t>(m)[1] |= 0xFFFFFF00u;  // padding beyond element 39
     EXPECT_EQ(Take(APL_Replicate(nullptr, m, Ints(numbers))),
               (Got{APL_INTG, {static_cast<int32_t>(kept.size())}, kept}));
-}
-
-// ---- Links, prototypes and storage ---------------------------------------------
-
-using NestedResults = LibraryTest;
-
-// Every primitive that copies items links each copy once: after the result is
-// released, the items have exactly the links they had before.
-TEST_F(NestedResults, ItemsAreLinkedOncePerCopy) {
-    aplarray *a = APL_Link(Ints({1, 2}));
-    aplarray *b = APL_Link(Make(APL_CHAR, {2}, {'a', 'b'}));
-    aplarray *x = APL_Link(Nest({a, b}));
-    using Call = aplarray *(*)(aplarray *);
-    struct Case {
-        const char *what;
-        Call call;
-        int32_t aLinks, bLinks;
-    } cases[] = {
-        {"x,x", [](aplarray *x) { return APL_Catenate(nullptr, x, x); }, 4, 4},
-        {"4 take x", [](aplarray *x) { return APL_Take(nullptr, APL_Int(4), x); }, 3, 3},
-        {"2 1 replicate x",
-         [](aplarray *x) {
-             return APL_Replicate(nullptr, Ints({2, 1}), x);
-         },
-         4, 3},
-        {"1 rotate x", [](aplarray *x) { return APL_Rotate(nullptr, APL_Int(1), x); }, 3, 3},
-        {"reverse x", [](aplarray *x) { return APL_Rotate(nullptr, nullptr, x); }, 3, 3},
-        {"transpose 2 by 1",
-         [](aplarray *x) { return APL_Transpose(nullptr, nullptr, APL_Catenate(Real(1.5), nullptr, x)); }, 3, 3},
-        {"1 drop x", [](aplarray *x) { return APL_Drop(nullptr, APL_Int(1), x); }, 2, 3},
-    };
-    for (const Case &c : cases) {
-        aplarray *result = c.call(x);
-        ASSERT_NE(result, nullptr) << c.what;
-        EXPECT_EQ(a->lnkcnt, c.aLinks) << c.what;
-        EXPECT_EQ(b->lnkcnt, c.bLinks) << c.what;
-        APL_UnLinkTemp(result);
-        EXPECT_EQ(a->lnkcnt, 2) << c.what;
-        EXPECT_EQ(b->lnkcnt, 2) << c.what;
-    }
-    APL_UnLink(x);
-    APL_UnLink(a);
-    APL_UnLink(b);
-}
-
-// An empty nested result carries a prototype in its extra slot: that of the
-// argument's first item, so that first and overtake of the result fill alike.
-TEST_F(NestedResults, EmptyResultsKeepAPrototype) {
-    aplarray *x = APL_Link(Nest({Ints({7, 8, 9}), Make(APL_CHAR, {1}, {'a'})}));
-    aplarray *results[] = {
-        APL_Take(nullptr, APL_Int(0), x),
-        APL_Drop(nullptr, APL_Int(5), x),
-        APL_Replicate(nullptr, APL_Int(0), x),
-        APL_Replicate(nullptr, Ints({0, 0}), x),
-        APL_Catenate(nullptr, Make(APL_INTG, {0}), APL_Take(nullptr, APL_Int(0), x)),
-        APL_Catenate(nullptr, nullptr, APL_Take(nullptr, APL_Int(0), x)),
-        APL_Transpose(nullptr, nullptr, APL_Take(nullptr, Ints({0, 2}), APL_Catenate(Real(0.5), nullptr, x))),
-        APL_Rotate(nullptr, nullptr, APL_Take(nullptr, APL_Int(0), x)),
-    };
-    for (size_t i = 0; i < std::size(results); ++i) {
-        aplarray *r = results[i];
-        ASSERT_NE(r, nullptr) << i;
-        EXPECT_EQ(r->eltype, APL_NESTED) << i;
-        EXPECT_EQ(r->number, 0) << i;
-        // The first of the empty result is the prototype: three zeros.
-        EXPECT_EQ(Take(APL_Take(nullptr, nullptr, r)), (Got{APL_INTG, {3}, {0, 0, 0}})) << i;
-    }
-    APL_UnLink(x);
 }
 
 // ---- Interrupts and sizes -----------------------------------------------------------
