@@ -87,12 +87,8 @@ bool IsProjectName(const std::string &name) {
 }
 
 const char *SystemFunctionCName(aplfunction function, bool &plugin) {
-    uint32_t offset = 0;
-    SystemFunctionEntry entry;
-    while (NextSystemFunction(offset, entry))
-        if (entry.function == function) {
-            plugin = (entry.kind & 0x100) != 0;
-            return entry.cName;
-        }
-    return nullptr;
+    uint16_t kind = 0;
+    const char *name = FindCName(function, &kind);
+    plugin = (kind & 0x100) != 0;
+    return name;
 }

@@ -9,10 +9,10 @@
 #include "core/glyphs.h"
 #include "core/primitives.h"
 #include "core/symtab.h"
+#include "interpreter/storedline.h"
 #include "interpreter/tokenizer.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -26,11 +26,6 @@ constexpr int kWalkIndex = 2;
 constexpr int kWalkSegment = 4;
 constexpr int kWalkStatements = 8;
 
-uint16_t ReadShort(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t ReadLong(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 enum class Kind { None, Array, Function, MonOp, DyOp, Arrow };
 enum class Form { Primitive, User, System, Derived, Operand, Bound };
@@ -144,7 +139,7 @@ NameKind Walk::ClassOf(uint16_t symbol) const {
 bool Walk::TokenIsFunction(const uint8_t *at) const {
     const uint8_t tag = *at;
     if (tag == kTagName) {
-        const uint16_t symbol = ReadShort(at - 2);
+        const uint16_t symbol = NameSymbol(at);
         if (!IsSymbol(symbol)) return false;
         switch (ClassOf(symbol)) {
             case NameKind::Operand:
@@ -218,7 +213,7 @@ const uint8_t *Walk::Run(Item &out) {
             // A label: the statement to its right is complete.
             ok = FinishStatement(false);
             --p_;
-            if (*p_ == kTagName) p_ -= 3;
+            if (*p_ == kTagName) p_ = TokenBefore(p_);
             continue;
         }
         if (tag == glyph::kDiamond) {
@@ -362,12 +357,12 @@ bool Walk::FormPrimitive(uint8_t code, Item &item, bool &formed) {
 
 bool Walk::FormConstant(Item &item) {
     if (f_.selective && !f_.selectiveMet) return FailText(APL_ERR_SYNTAX, "In selective assignment");
-    const uint32_t offset = ReadLong(p_ - 4);
-    p_ -= 5;
-    const PoolView pool = f_.view.Pool();
-    if (pool.size < 20 || offset > pool.size - 20) return FailText(APL_ERR_SYSTEM, "Constant outside its pool");
-    uint8_t type = 0;
-    memcpy(&type, pool.base + offset + 4, 1);
+    const uint32_t offset = ConstantOffset(p_);
+    const auto *record = reinterpret_cast<const uint8_t *>(ConstantAt(f_.view.Pool(), p_));
+    p_ = TokenBefore(p_);
+    if (!record) return FailText(APL_ERR_SYSTEM, "Constant outside its pool");
+    // The record's type byte, read as a byte: a pool gives no alignment.
+    const uint8_t type = record[4];
     item.kind = Kind::Array;
     item.strand = (type & APL_STRAND) != 0;
     char text[48];
@@ -385,8 +380,8 @@ bool Walk::Variable(uint16_t symbol, std::string &text) {
 }
 
 bool Walk::FormName(Item &item, bool &formed) {
-    const uint16_t symbol = ReadShort(p_ - 2);
-    p_ -= 3;
+    const uint16_t symbol = NameSymbol(p_);
+    p_ = TokenBefore(p_);
     if (!IsSymbol(symbol)) return FailText(APL_ERR_SYSTEM, "Invalid symbol index");
     formed = true;
     const NameKind kind = ClassOf(symbol);
@@ -683,8 +678,8 @@ bool Walk::Assign(Item &value) {
     const uint8_t tag = *p_;
     std::string id;
     if (tag == kTagName) {
-        const uint16_t symbol = ReadShort(p_ - 2);
-        p_ -= 3;
+        const uint16_t symbol = NameSymbol(p_);
+        p_ = TokenBefore(p_);
         if (!IsSymbol(symbol)) return FailText(APL_ERR_SYSTEM, "Invalid symbol index");
         const NameKind kind = ClassOf(symbol);
         value.assigned = true;
@@ -705,8 +700,8 @@ bool Walk::Assign(Item &value) {
         const std::string indices = pending_;
         if (*p_ == glyph::kRightParen) return AssignSelective(p_, indices, value);
         if (*p_ != kTagName) return Fail(APL_ERR_SYNTAX);
-        const uint16_t symbol = ReadShort(p_ - 2);
-        p_ -= 3;
+        const uint16_t symbol = NameSymbol(p_);
+        p_ = TokenBefore(p_);
         if (!IsSymbol(symbol) || ClassOf(symbol) != NameKind::Variable) return Fail(APL_ERR_SYNTAX);
         if (!Variable(symbol, id)) return false;
         value.text = CallText("APL_AssignIdx", {id + "_idx", indices, value.text});
@@ -722,13 +717,13 @@ bool Walk::Assign(Item &value) {
                 namesOnly = false;
                 break;
             }
-            q -= 3;
+            q = TokenBefore(q);
         }
         if (!namesOnly || q == p_ - 1) return AssignSelective(p_, std::string(), value);
         std::vector<std::string> args{value.text, ""};
         int n = 0;
-        for (q = p_ - 1; *q != glyph::kLeftParen; q -= 3) {
-            const uint16_t symbol = ReadShort(q - 2);
+        for (q = p_ - 1; *q != glyph::kLeftParen; q = TokenBefore(q)) {
+            const uint16_t symbol = NameSymbol(q);
             if (!IsSymbol(symbol) || ClassOf(symbol) != NameKind::Variable) return Fail(APL_ERR_SYNTAX);
             if (!Variable(symbol, id)) return false;
             args.push_back(id + "_idx");  // right to left
@@ -767,17 +762,7 @@ bool Walk::AssignSelective(const uint8_t *close, const std::string &index, Item 
 
 // ---- Control blocks ------------------------------------------------------------------
 
-struct BlockLayout {
-    const uint8_t *tableLeft;
-    uint32_t count;
-    int32_t loopVariable;  // -1 for a case block
-    const uint8_t *SegmentStart(uint32_t i) const {
-        return i == 0 ? tableLeft - 1 : tableLeft - ReadLong(tableLeft + 4 * (i - 1)) - 1;
-    }
-    const uint8_t *LeftBrace() const { return tableLeft - ReadLong(tableLeft + 4 * (count - 1)) - 1; }
-};
-
-bool SegmentStatements(Compilation &c, FunctionContext &f, const BlockLayout &block, uint32_t i, int depth) {
+bool SegmentStatements(Compilation &c, FunctionContext &f, const ControlBlock &block, uint32_t i, int depth) {
     Walk segment(c, f, block.SegmentStart(i), kWalkSegment | kWalkStatements, depth);
     Item none;
     return segment.Run(none) != nullptr;
@@ -786,21 +771,8 @@ bool SegmentStatements(Compilation &c, FunctionContext &f, const BlockLayout &bl
 bool Walk::Block() {
     // A block stands alone: statements right of it are already written.
     if (count_ != 0 || hasPending_) return Fail(APL_ERR_SYNTAX);
-    const uint8_t *q = p_ - 1;
-    BlockLayout block{};
-    block.loopVariable = -1;
-    if (*q == kBlockForLoop) {
-        block.loopVariable = ReadShort(q - 2);
-        q -= 3;
-    } else if (*q == kBlockCase) {
-        q -= 1;
-    } else {
-        return FailText(APL_ERR_SYSTEM, "Malformed control block");
-    }
-    block.count = ReadLong(q - 3);
-    if (block.count == 0 || block.count > 65536) return FailText(APL_ERR_SYSTEM, "Malformed control block");
-    block.tableLeft = q - 3 - 4 * block.count;
-    if (*block.LeftBrace() != glyph::kLeftBrace) return FailText(APL_ERR_SYSTEM, "Malformed control block");
+    ControlBlock block;
+    if (!ReadControlBlock(p_, f_.lineBegin, block)) return FailText(APL_ERR_SYSTEM, "Malformed control block");
     Walk head(c_, f_, block.SegmentStart(0), kWalkSegment, depth_ + 1);
     Item selector;
     if (!head.Run(selector)) return false;
@@ -871,6 +843,7 @@ bool Walk::Block() {
 bool TranslateLine(Compilation &c, FunctionContext &f, uint32_t n) {
     f.operatorCounter = 0;
     const StoredLine line = f.view.Line(n);
+    f.lineBegin = line.begin;
     Walk walk(c, f, line.last, kWalkLine, 0);
     Item none;
     return walk.Run(none) != nullptr;

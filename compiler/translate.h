@@ -20,6 +20,7 @@ struct FunctionContext {
     int operatorsUsed = 0;                       // the busiest line's count
     int loops = 0;                               // for-loops so far
     std::vector<std::string> jumpTargets{"nextline"};
+    const uint8_t *lineBegin = nullptr;          // the line's left marker, bounding its blocks
     // A selective assignment being translated.
     bool selective = false, selectiveMet = false;
     uint16_t selectiveSymbol = 0;

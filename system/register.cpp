@@ -162,12 +162,15 @@ bool ReregisterSystemFunctions() {
     return true;
 }
 
-const char *FindCName(aplfunction function) {
+const char *FindCName(aplfunction function, uint16_t *kind) {
     uint32_t offset = 0;
     SystemFunctionEntry entry;
     while (NextSystemFunction(offset, entry))
-        if (entry.function == function) return entry.cName;
-    return systemFunctions.bytes ? systemFunctions.bytes : "";
+        if (entry.function == function) {
+            if (kind) *kind = entry.kind;
+            return entry.cName;
+        }
+    return nullptr;
 }
 
 void ResetSystemFunctionTable() {

@@ -36,9 +36,9 @@ uint16_t RegisterSystemFunction(const char *name, int32_t kind, aplfunction func
 // Defines every registered name again (after a workspace load); stops at the
 // first error and returns false there.
 bool ReregisterSystemFunctions();
-// The generated-code name of the system function at that address; the start
-// of the side table when none matches ("" while the table is empty).
-const char *FindCName(aplfunction function);
+// The generated-code name of the system function at that address, and its
+// kind when `kind` is given; null when no registered function has it.
+const char *FindCName(aplfunction function, uint16_t *kind = nullptr);
 // Empties the side table (start-up).
 void ResetSystemFunctionTable();
 // All primitives in their order, then the system functions that exist.

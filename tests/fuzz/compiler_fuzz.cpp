@@ -4,10 +4,7 @@
 // include/apl.h and support/orbax.h (run from the source tree, as run.sh does).
 // A compilation that fails must end in an error; blocks must all come back.
 #include "apl.h"
-#include "core/arrays.h"
-#include "core/symtab.h"
 #include "interpreter/fixing.h"
-#include "interpreter/tokenizer.h"
 
 #include "fuzz_support.h"
 
@@ -17,10 +14,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -28,37 +23,6 @@ void Require(bool condition, const char *what) { fuzz::Require(condition, "compi
 
 std::string workDir;
 int32_t emptyBlocks = 0;
-
-void FreshWorkspace() {
-    DestroySymbolTable();
-    ResetConstantPool();
-    ResetTokenBuffer(codeBuffer);
-    ClearErrorPositions();
-    Require(emptyBlocks == 0 || fuzz::LiveBlocks() == emptyBlocks, "blocks left behind");
-    emptyBlocks = fuzz::LiveBlocks();
-    CreateSystemVariables(false);
-}
-
-aplarray *Lines(const uint8_t *data, size_t size) {
-    std::vector<std::string> lines;
-    std::string input(reinterpret_cast<const char *>(data), size);
-    size_t start = 0;
-    while (lines.size() < 32) {
-        const size_t end = input.find('\n', start);
-        lines.push_back(input.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    const auto n = static_cast<int32_t>(lines.size());
-    aplarray *vector = APL_Create(1, APL_NESTED, &n);
-    for (int32_t i = 0; i < n; ++i) {
-        const auto length = static_cast<int32_t>(lines[static_cast<size_t>(i)].size());
-        aplarray *line = APL_Create(1, APL_CHAR, &length);
-        if (length) memcpy(DataOf(line), lines[static_cast<size_t>(i)].data(), static_cast<size_t>(length));
-        ItemsOf(vector)[i] = APL_Link(line);
-    }
-    return vector;
-}
 
 void MakeDirectory(const char *path) {
     std::error_code ignored;
@@ -98,8 +62,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > 4096) return 0;
-    FreshWorkspace();
-    aplarray *lines = Lines(data, size);
+    fuzz::FreshWorkspace("compiler_fuzz", emptyBlocks);
+    aplarray *lines = fuzz::InputLines(data, size, 32);
     aplarray *name = DefineFunction(lines);
     APL_UnLinkTemp(lines);
     aplerrno = 0;

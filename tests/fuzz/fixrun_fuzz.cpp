@@ -28,16 +28,7 @@ void Require(bool condition, const char *what) { fuzz::Require(condition, "fixru
 
 int32_t emptyBlocks = 0;
 
-void FreshWorkspace() {
-    DestroySymbolTable();
-    ResetConstantPool();
-    ResetTokenBuffer(codeBuffer);
-    ClearErrorPositions();
-    ClearPendingControl();
-    Require(emptyBlocks == 0 || fuzz::LiveBlocks() == emptyBlocks, "blocks left behind");
-    emptyBlocks = fuzz::LiveBlocks();
-    CreateSystemVariables(false);
-}
+void FreshWorkspace() { fuzz::FreshWorkspace("fixrun_fuzz", emptyBlocks); }
 
 // Two texts of lines are the same.
 bool SameLines(const aplarray *a, const aplarray *b) {
@@ -57,27 +48,6 @@ aplarray *Refixed(uint16_t symbol, aplarray *text) {
     aplarray *shown = FunctionLines(symbol);
     Require(shown != nullptr, "a fixed function cannot be shown");
     return shown;
-}
-
-// The lines of the input as a nested vector of CHAR vectors (at most 64).
-aplarray *Lines(const std::string &input) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (lines.size() < 64) {
-        const size_t end = input.find('\n', start);
-        lines.push_back(input.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    const auto n = static_cast<int32_t>(lines.size());
-    aplarray *vector = APL_Create(1, APL_NESTED, &n);
-    for (int32_t i = 0; i < n; ++i) {
-        const auto length = static_cast<int32_t>(lines[static_cast<size_t>(i)].size());
-        aplarray *line = APL_Create(1, APL_CHAR, &length);
-        if (length) memcpy(DataOf(line), lines[static_cast<size_t>(i)].data(), static_cast<size_t>(length));
-        ItemsOf(vector)[i] = APL_Link(line);
-    }
-    return vector;
 }
 
 void Run(uint16_t symbol) {
@@ -126,9 +96,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const std::string input(reinterpret_cast<const char *>(data), size);
     lenientFixing = size % 3 == 0;
-    aplarray *lines = Lines(input);
+    aplarray *lines = fuzz::InputLines(data, size, 64);
     aplarray *result = DefineFunction(lines);
     APL_UnLinkTemp(lines);
     Require(result && aplerrno == 0, "fixing leaves an error set");

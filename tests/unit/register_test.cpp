@@ -150,6 +150,8 @@ TEST_F(Plugins, AStartedPluginAddsItsCommand) {
     EXPECT_EQ(Find(Quad("HELLO"))->kind, 0x24);
     EXPECT_EQ(Find(Quad("HELLO"))->kindHigh, 0x01);
     EXPECT_STREQ(FindCName(Hello), "Hello");
+    // An address the table does not hold has no name, never another's.
+    EXPECT_EQ(FindCName(APL_Add), nullptr);
 }
 
 TEST_F(Plugins, AFaultInAStartProcedureEndsTheLoadingButNotTheLibrary) {
