@@ -489,12 +489,22 @@ aplarray *CopyArray(const aplarray *array, const char *file, int32_t line) {
         else
             WriteLinef("COPYING ARRAY #%d: %s[%d]", SerialOf(array), BaseName(file), line);
     }
-    // Shape and data of a static record may sit on any 4-byte boundary: copy bytes.
+    // A static record may lie at any address: header, shape and data are
+    // copied as bytes.
+    const auto *bytes = reinterpret_cast<const char *>(array);
+    aplarray header;
+    memcpy(&header, bytes, sizeof header);
+    if (header.rank > kMaxRank) {
+        SetErrorText(APL_ERR_SYSTEM, "Damaged array record");
+        return nullptr;
+    }
     int32_t shape[kMaxRank];
-    memcpy(shape, array->shape, 4 * static_cast<size_t>(array->rank));
-    if (!IsNested(array)) {
-        aplarray *copy = AllocArray(APL_SIMPLE | APL_TEMP, array->rank, array->eltype, shape, file, line);
-        if (copy) memcpy(DataOf(copy), DataOf(array), ElementSize(array->eltype) * static_cast<size_t>(array->number));
+    memcpy(shape, bytes + sizeof header, 4 * static_cast<size_t>(header.rank));
+    if (header.eltype != APL_NESTED) {
+        aplarray *copy = AllocArray(APL_SIMPLE | APL_TEMP, header.rank, header.eltype, shape, file, line);
+        if (copy)
+            memcpy(DataOf(copy), bytes + sizeof header + 4 * static_cast<size_t>(header.rank),
+                   ElementSize(header.eltype) * static_cast<size_t>(header.number));
         return copy;
     }
     if (depths.copy >= kMaxCopyDepth) {

@@ -119,7 +119,11 @@ inline T *DataOf(const aplarray *a) {
 }
 inline aplarray **ItemsOf(const aplarray *a) { return DataOf<aplarray *>(a); }
 inline bool IsNested(const aplarray *a) { return a->eltype == APL_NESTED; }
-inline bool IsStatic(const aplarray *a) { return (a->type & APL_STATIC) != 0; }
+// Read as a byte: a static record (a constant image of generated code) may lie
+// at any address, where the record's fields cannot be read through its type.
+inline bool IsStatic(const aplarray *a) {
+    return (reinterpret_cast<const uint8_t *>(a)[offsetof(aplarray, type)] & APL_STATIC) != 0;
+}
 // Item slots to visit: an empty nested array still holds its prototype.
 inline int32_t ItemSlots(const aplarray *a) { return a->number > 0 ? a->number : 1; }
 // Number of elements: the product of the shape (BOOL number counts words).
