@@ -761,4 +761,9 @@ void ClearBoolPadding(aplarray *bits) {
     for (int64_t r = 0; r < rows; ++r, last += words) *last &= keep;
 }
 
+int64_t RoomUnderLimit() {
+    if (bytesLimit == 0) return -1;
+    return static_cast<int64_t>(bytesLimit - std::min(bytesLimit, bytesInUse));
+}
+
 extern "C" void APL_SetAllocationLimit(int64_t bytes) { bytesLimit = bytes > 0 ? static_cast<uint64_t>(bytes) : 0; }

@@ -99,6 +99,10 @@ int32_t NextBlockSerial();
 // skipped), with the items they link.
 void ReleaseTemporariesSince(int32_t serial);
 
+// Bytes the host's ceiling still allows the workspace's blocks; -1 when no
+// ceiling is set.
+int64_t RoomUnderLimit();
+
 // ---- Element access ------------------------------------------------------
 
 inline size_t ElementSize(int eltype) {

@@ -15,6 +15,7 @@
 #include "interpreter/lineplan.h"
 #include "scalar/scllib.h"
 #include "structural/indexing.h"
+#include "system/platform.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -487,6 +488,21 @@ bool FormElidedCopy(const aplarray *marker, Item &item) {
     return true;
 }
 
+// WA is read as it stands: the bytes the host's ceiling still allows, or
+// without one what the system could still give. On WS FULL the last value stays.
+void RefreshWorkspaceAvailable(aplsymbol &entry) {
+    const int64_t room = RoomUnderLimit();
+    const int64_t bytes = room >= 0 ? room : SystemMemoryAvailable();
+    aplarray *value = bytes <= INT32_MAX ? MakeInt(static_cast<int32_t>(bytes)) : MakeReal(static_cast<double>(bytes));
+    if (!value) {
+        aplerrno = 0;
+        return;
+    }
+    aplarray *old = static_cast<aplarray *>(entry.value);
+    entry.value = APL_LinkEx(value, HERE);
+    APL_UnLinkEx(old, HERE);
+}
+
 bool Walk::FormName(Item &item, bool &formed) {
     const uint16_t symbol = NameSymbol(p_);
     p_ = TokenBefore(p_);
@@ -530,6 +546,7 @@ bool Walk::FormName(Item &item, bool &formed) {
         return true;
     }
     if (entry.kind & APL_KIND_VARIABLE) {
+        if (symbol == sys_WA_idx) RefreshWorkspaceAvailable(entry);
         if (!entry.value) return Fail(APL_ERR_VALUE);
         if (symbol == sys_ELIDE_idx) return FormElidedCopy(static_cast<const aplarray *>(entry.value), item);
         auto *value = static_cast<aplarray *>(entry.value);

@@ -193,4 +193,23 @@ TEST_F(Evaluation, MemoryStatisticsBeforeEachLine) {
     Run(")MODE DEBUG MEMORY");
 }
 
+
+// WA is the room still left, read afresh each time: under the host's ceiling
+// a million-element INTG array held takes its four million bytes from it.
+TEST_F(Evaluation, WorkspaceAvailableIsTheRoomLeftUnderTheCeiling) {
+    constexpr int64_t kCeiling = int64_t{256} << 20;
+    APL_SetAllocationLimit(kCeiling);
+    const double before = std::stod(Run(Apl("⎕WA")));
+    Run(Apl("B←1E6⍴7"));
+    const double held = std::stod(Run(Apl("⎕WA")));
+    Run(Apl(")ERASE B"));
+    const double after = std::stod(Run(Apl("⎕WA")));
+    APL_SetAllocationLimit(0);
+    EXPECT_GT(before, 0);
+    EXPECT_LT(before, static_cast<double>(kCeiling));
+    EXPECT_GE(before - held, 4e6);
+    EXPECT_LT(before - held, 4.1e6);
+    EXPECT_EQ(after, before);
+}
+
 }  // namespace
