@@ -88,16 +88,19 @@ public:
         Screen &screen = *CurrentScreen();
         std::string prompt = screen.PendingLine();
         if (mode == kReadSession) prompt += "      ";
-        if (!Read(prompt, codes)) return false;
+        if (!Read(prompt, mode != kReadSession, codes)) return false;
         codes = prompt + codes;
         return true;
     }
 
     // The del editor's prompt ("[3] ") is not part of the line.
-    bool EditorLine(const std::string &prompt, std::string &codes) override { return Read(prompt, codes); }
+    bool EditorLine(const std::string &prompt, std::string &codes) override { return Read(prompt, false, codes); }
 
 private:
-    bool Read(const std::string &prompt, std::string &codes) {
+    // Ctrl-C gives a fresh line to type on, or with `interruptAnswers` (input
+    // for a running function) an empty answer with the flag left raised, for
+    // the library to stop that function.
+    bool Read(const std::string &prompt, bool interruptAnswers, std::string &codes) {
         Screen &screen = *CurrentScreen();
         const std::string promptUtf8 = codepage::ToUtf8(prompt);
         for (;;) {

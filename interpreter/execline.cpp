@@ -349,7 +349,12 @@ const uint8_t *Walk::Run(Item &out) {
 // statement mode (always at a diamond); the stack is emptied except for the
 // final item at the end of a walk that returns it.
 bool Walk::FinishStatement(bool atEnd) {
-    if (count_ > 1) return Fail(APL_ERR_SYNTAX);
+    if (count_ > 1) {
+        // Items that did not come together: the caret marks the one right of
+        // the leftmost (the function in 2+× or 2 3⍴ that got no argument).
+        if (!errorPositions.evaluator) errorPositions.evaluator = Top(1).at;
+        return Fail(APL_ERR_SYNTAX);
+    }
     const bool statementMode = !atEnd || (flags_ & kEvalStatement);
     if (count_ == 0) {
         if (atEnd && !(flags_ & (kEvalIndex | kEvalStatement | kEvalExecute | kEvalSegment)) && evaluator.depth > 1)
@@ -358,7 +363,10 @@ bool Walk::FinishStatement(bool atEnd) {
     }
     Item &item = Top();
     if (!statementMode) return true;
-    if (!item.IsArray()) return Fail(APL_ERR_SYNTAX);
+    if (!item.IsArray()) {
+        if (!errorPositions.evaluator) errorPositions.evaluator = item.at;
+        return Fail(APL_ERR_SYNTAX);
+    }
     if (!item.assigned) APL_Display(item.array);
     Item done = Pop();
     Release(done);

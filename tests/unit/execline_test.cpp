@@ -105,13 +105,14 @@ TEST_F(Evaluation, AnInterruptReachesLinesThatAllFail) {
     // before each line this recursion runs on until the call limit.
     hostCalls = 0;
     Run(Apl("⎕FX 'EE' '''EE'' ⎕EA ''⎕FAIL'''"));
-    EXPECT_EQ(RunLines({"EE", ")RESET"}), Apl("INTERRUPT ERROR\nEE[1]\n'EE' ⎕EA '⎕FAIL'\n"));
+    // The failing texts come first, then the line that ran them, each marked.
+    EXPECT_EQ(RunLines({"EE", ")RESET"}), Apl("INTERRUPT ERROR\n\x06⎕FAIL\nEE[1]\n'EE' \x06⎕EA '⎕FAIL'\n"));
     EXPECT_EQ(hostCalls, 1);
     // A function whose line fails under EA: the flag is seen before the
     // alternate, which does not run.
     hostCalls = 0;
     Run(Apl("⎕FX 'TWO' 'X←⎕FAIL' 'X←2'"));
-    EXPECT_EQ(RunLines({Apl("'ALT←1' ⎕EA 'TWO'"), Apl("⎕NC 'ALT'")}), Apl("INTERRUPT ERROR\n'ALT←1' ⎕EA 'TWO'\n0\n"));
+    EXPECT_EQ(RunLines({Apl("'ALT←1' ⎕EA 'TWO'"), Apl("⎕NC 'ALT'")}), Apl("INTERRUPT ERROR\nTWO\n'ALT←1' \x06⎕EA 'TWO'\n0\n"));
     EXPECT_EQ(hostCalls, 1);
 }
 
