@@ -75,9 +75,19 @@ std::string DataFile(const char *name) {
     return std::string(ORBAX_DATADIR "/") + name;
 }
 
+// The library keeps each data file's path in a buffer of fixed size. A path
+// that does not fit is said so at start, rather than a file of that name in
+// the working directory being read without a word.
 void SetDataFile(char *buffer, size_t size, const char *name) {
     const std::string path = DataFile(name);
-    if (path.size() < size) snprintf(buffer, size, "%s", path.c_str());
+    if (path.size() < size) {
+        snprintf(buffer, size, "%s", path.c_str());
+        return;
+    }
+    fprintf(stderr,
+            "orbax: %s: its path has %zu characters, more than the %zu the library keeps;"
+            " %s is looked for in the working directory\n",
+            path.c_str(), path.size(), size - 1, name);
 }
 
 // Lines typed at the terminal: shown as a terminal shows them, the text
@@ -109,7 +119,13 @@ private:
             fflush(stdout);
             std::string typed;
             if (!editor_.Read(promptUtf8, typed)) {
-                if (APL_interrupted) {  // Ctrl-C at the prompt: a fresh line
+                if (APL_interrupted && interruptAnswers) {
+                    fputs("\n", stdout);
+                    codes.clear();
+                    screen.LineEndedByInput();
+                    return true;
+                }
+                if (APL_interrupted) {
                     APL_interrupted = 0;
                     fputs("\n", stdout);
                     continue;
