@@ -11,7 +11,8 @@ cd "$(dirname "${BASH_SOURCE[0]}")"
 preset=${1:-default}
 [ $# -gt 0 ] && shift
 case $preset in
-    default|sanitize) scripts/deps.sh ;;
+    default) scripts/deps.sh --python ;;
+    sanitize) scripts/deps.sh ;;
     m32) scripts/deps.sh --all ;;
     *) echo "runtests.sh: unknown preset '$preset' (default, sanitize or m32)" >&2; exit 2 ;;
 esac

@@ -8,15 +8,24 @@
 #                            cannot run 32-bit programs itself
 #   scripts/deps.sh --fuzz   also clang 16 with libFuzzer (the fuzz preset;
 #                            clang 14 cannot parse g++ 12's C++20 headers)
+#   scripts/deps.sh --python also the Python package's needs, all Debian's and
+#                            for /usr/bin/python3: NumPy, IPython, the Jupyter
+#                            kernel and client, nbclient, pytest, build
+#   scripts/deps.sh --browser also what the notebook's browser check runs:
+#                            Jupyter Notebook, Chromium and its WebDriver, Selenium
 set -euo pipefail
 
 all=0
 fuzz=0
+python=0
+browser=0
 for arg in "$@"; do
     case $arg in
         --all) all=1 ;;
         --fuzz) fuzz=1 ;;
-        -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --python) python=1 ;;
+        --browser) python=1 browser=1 ;;
+        -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "deps.sh: unknown argument $arg" >&2; exit 2 ;;
     esac
 done
@@ -60,7 +69,8 @@ apt_install() {
         apt-get update -qq || true    # the mirror can fail; try anyway
         updated=1
     fi
-    apt-get install -y -qq --no-install-recommends --no-remove "$@" >/dev/null
+    # Another installation may hold the lock for a while: wait for it.
+    apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends --no-remove "$@" >/dev/null
 }
 
 want cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev \
@@ -79,6 +89,12 @@ if [ $all -eq 1 ]; then
 fi
 
 [ $fuzz -eq 1 ] && want clang-16 libclang-rt-16-dev
+if [ $python -eq 1 ]; then
+    want python3-dev python3-numpy python3-pytest python3-ipython python3-ipykernel \
+         python3-jupyter-client python3-nbclient python3-nbformat python3-build \
+         python3-setuptools python3-wheel python3-venv python3-pip
+fi
+[ $browser -eq 1 ] && want python3-notebook chromium chromium-driver python3-selenium
 
 if [ ${#missing[@]} -gt 0 ]; then
     apt_install "${missing[@]}"

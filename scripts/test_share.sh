@@ -2,8 +2,9 @@
 # The size of the tests against the size of the product, in lines:
 #   scripts/test_share.sh
 # Product: the .cpp, .h and .c files of the runtime, host, plug-ins and
-# compiler folders and the public header. Tests: the source files under tests/
-# (transcripts, scripts, C and C++ sources and headers, the fixture and seed
+# compiler folders and the public header, and the Python package's sources.
+# Tests: the source files under tests/ and python/tests/ (transcripts,
+# scripts, C, C++ and Python sources and headers, the fixture and seed
 # generators), not the data they read (binary fixtures, transfer files, fuzz
 # seeds and dictionaries).
 set -euo pipefail
@@ -19,8 +20,12 @@ for dir in core scalar structural system interpreter host plugins compiler suppo
     [ -d "$dir" ] && product_dirs+=("$dir")
 done
 
-product=$(find "${product_dirs[@]}" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print0 | count_lines)
-tests=$(find tests -type f \( -name '*.tr' -o -name '*.sh' -o -name '*.c' -o -name '*.cpp' \
+product=$( (find "${product_dirs[@]}" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print0
+           [ -d python ] && find python -path python/tests -prune -o -type f \
+               \( -name '*.cpp' -o -name '*.h' -o -name '*.py' \) -print0) | count_lines)
+test_dirs=(tests)
+[ -d python/tests ] && test_dirs+=(python/tests)
+tests=$(find "${test_dirs[@]}" -type f \( -name '*.tr' -o -name '*.sh' -o -name '*.c' -o -name '*.cpp' \
         -o -name '*.h' -o -name '*.py' -o -name '*.apl' \) -print0 | count_lines)
 
 echo "product: $product lines"

@@ -8,7 +8,8 @@
 #   system/               core/, structural/
 #   interpreter/          everything but host/
 #   compiler/             core/, interpreter/, system/
-#   host/, plugins/       their own folder (by bare name or folder name)
+#   host/, plugins/,      their own folder (by bare name or folder name)
+#   python/
 #   support/              its own files by bare name (copied into projects)
 # A folder that is missing is skipped; a source folder without an allow list
 # is an error, so a new layer cannot go unchecked.
@@ -34,6 +35,7 @@ declare -A allow=(
     [compiler]="core interpreter system compiler"
     [host]="own host"
     [plugins]="own plugins"
+    [python]="own python"
     [support]="own"
 )
 # Folders at the top of the tree that hold no product sources.

@@ -1,5 +1,5 @@
-// Array records: sizes refused before allocation, link counts, block
-// reallocation and the guard-word reports.
+// Array records: link counts, block reallocation and the guard-word reports
+// (sizes refused before allocation are in rho.tr).
 #include "support.h"
 
 #include "core/errors.h"
@@ -27,27 +27,6 @@ struct StaticIntVector {
         array()->pad = 0;
     }
 };
-
-using HugeShapes = LibraryTest;
-
-// A wrapping count and a negative axis are DOMAIN, a record beyond the size
-// field WS FULL, rank 65 LIMIT: all without allocating.
-TEST_F(HugeShapes, AreErrorsWithoutAllocation) {
-    const struct {
-        std::vector<int32_t> shape;
-        int eltype, error;
-    } cases[] = {{{65536, 65536}, APL_INTG, APL_ERR_DOMAIN},  {{2, -1}, APL_CHAR, APL_ERR_DOMAIN},
-                 {{46341, 46341}, APL_CHAR, APL_ERR_DOMAIN},  {{300000000}, APL_REAL, APL_ERR_WSFULL},
-                 {{1 << 29}, APL_INTG, APL_ERR_WSFULL},       {std::vector<int32_t>(65, 1), APL_INTG, APL_ERR_LIMIT}};
-    for (const auto &c : cases) {
-        EXPECT_EQ(Alloc(APL_TEMP, c.eltype, c.shape), nullptr);
-        EXPECT_EQ(aplerrno, c.error) << "rank " << c.shape.size();
-        aplerrno = 0;
-    }
-    aplarray *a = Alloc(APL_TEMP, APL_INTG, std::vector<int32_t>(64, 1));
-    ASSERT_NE(a, nullptr);
-    APL_UnLinkTemp(a);
-}
 
 using LinkCounts = LibraryTest;
 

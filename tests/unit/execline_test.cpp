@@ -1,7 +1,7 @@
 // The line evaluator where a transcript cannot look: the link counts of
 // indexed assignment, errors inside control blocks (their carets fall past a
-// transcript's margin), interrupts, assignment through the C interface, input
-// from a terminal, tracing and memory statistics. The rest is in evaluation.tr.
+// transcript's margin), interrupts, assignment through the C interface,
+// tracing and memory statistics. The rest is in evaluation.tr and input.tr.
 #include "session_support.h"
 
 #include "core/errors.h"
@@ -29,29 +29,6 @@ TEST_F(Evaluation, IndexedAssignmentWorksInPlaceOnlyOnAnUnsharedValue) {
     EXPECT_NE(APL_Variable(w), before) << "a shared value is copied";
     EXPECT_EQ(before->lnkcnt, 1);
     EXPECT_EQ(Run(Apl("V ⋄ W")), "1 20 3 4 5\n10 20 3 4 5\n");
-}
-
-TEST_F(Evaluation, ExecuteHandsBackTheValueItselfNotACopy) {
-    // Execute, EA and TF of a name or an assignment give the variable's own
-    // array: a copy was made of every such value, and failed after the
-    // assignment on values nested too deep to copy.
-    Run(Apl("V←⍳5"));
-    aplarray *value = APL_Variable(LookupName("V", 1));
-    aplarray *executed = APL_Execute(nullptr, nullptr, APL_String("V"));
-    EXPECT_EQ(executed, value);
-    EXPECT_EQ(value->lnkcnt, 1) << "the caller's link given up, the variable's kept";
-    APL_UnLinkTemp(executed);
-    aplarray *trapped = APL_ExecAlternate(nullptr, APL_String("0"), APL_String("V"));
-    EXPECT_EQ(trapped, value);
-    EXPECT_EQ(value->lnkcnt, 1);
-    // The text is itself the value: the argument handed back keeps its links.
-    Run(Apl("T←'T'"));
-    aplarray *text = APL_Variable(LookupName("T", 1));
-    EXPECT_EQ(APL_ExecAlternate(nullptr, APL_String("0"), text), text);
-    EXPECT_EQ(text->lnkcnt, 1);
-    EXPECT_EQ(APL_Execute(nullptr, nullptr, text), text);
-    EXPECT_EQ(text->lnkcnt, 1);
-    EXPECT_EQ(Run(Apl("V ⋄ T")), "1 2 3 4 5\nT\n");
 }
 
 TEST_F(Evaluation, CaseBlockErrors) {
@@ -138,59 +115,14 @@ TEST_F(Evaluation, AssignThroughTheInterfaceIsCheckedAsInTheSession) {
     APL_Assign(sys_MODE_idx, APL_Int(0));
 }
 
-// A terminal as the console host keeps it: the read callback hands back the
-// text already on the line followed by what was typed.
-class TerminalLine {
-public:
-    static void Write(const char *text, int32_t newLine) {
-        CapturedOutput::Write(text, newLine);
-        Shown() = newLine ? "" : Shown() + text;
-        APL_cursor_pos = static_cast<int32_t>(Shown().size());
-    }
-    static void Read(char *buffer, int32_t mode) {
-        // The closing OFF runs as in a script, which writes no session record.
-        if (SessionLines::Lines().empty()) APL_SetScriptMode(1);
-        SessionLines::Read(buffer, mode);
-        const std::string line = Shown() + buffer;
-        snprintf(buffer, APL_INPUT_BUFFER, "%s", line.c_str());
-        Shown().clear();
-        APL_cursor_pos = 0;
-    }
-    static std::string &Shown() {
-        static std::string text;
-        return text;
-    }
-};
-
-TEST_F(Evaluation, EvaluatedInputIsTheTextAfterWhatTheSessionWrote) {
-    APL_SetScriptMode(0);
-    APL_Callback(1, reinterpret_cast<void *>(&TerminalLine::Write));
-    APL_Callback(3, reinterpret_cast<void *>(&TerminalLine::Read));
-    EXPECT_EQ(RunLines({Apl("⍞←'Value: ' ⋄ X←⎕"), "42", "X"}), Apl("Value: ⎕: ") + "42\n");
-    APL_SetScriptMode(0);
-    EXPECT_EQ(RunLines({Apl("⍞←'a:b' ⋄ X←⎕"), "'c:d'", "X"}), Apl("a:b⎕: ") + "c:d\n");
-    APL_SetScriptMode(0);
-    EXPECT_EQ(RunLines({Apl("X←⎕"), "1 2", "X"}), Apl("⎕: ") + "1 2\n");
-    APL_SetScriptMode(1);
-    APL_Callback(1, reinterpret_cast<void *>(&CapturedOutput::Write));
-    APL_Callback(3, reinterpret_cast<void *>(&SessionLines::Read));
-    APL_Init(0, "");  // drops the record of typed lines that a terminal session keeps
-}
-
-TEST_F(Evaluation, ArraysAndBlocksTracedUnderTheDebugSwitch) {
+TEST_F(Evaluation, DebugSwitchesTraceArraysAndShowMemoryBeforeEachLine) {
     Run(")MODE DEBUG ARRAYS");
-    const std::string traced = Run("1");
-    EXPECT_NE(traced.find("ALLOCATING ARRAY #"), std::string::npos);
+    EXPECT_NE(Run("1").find("ALLOCATING ARRAY #"), std::string::npos);
     // The switch lives in the mode word: the next cycle keeps it.
     EXPECT_NE(Run("2").find("ALLOCATING ARRAY #"), std::string::npos);
     EXPECT_EQ(Run(")MODE DEBUG ARRAYS"), "ARRAY DEBUGGING OFF\n");
     EXPECT_EQ(Run("3"), "3\n");
-}
-
-TEST_F(Evaluation, MemoryStatisticsBeforeEachLine) {
-    const std::string on = RunLines({")MODE DEBUG MEMORY", "1"});
-    EXPECT_NE(on.find("BC="), std::string::npos);
-    EXPECT_NE(on.find(" AC="), std::string::npos);
+    EXPECT_NE(RunLines({")MODE DEBUG MEMORY", "1"}).find(" AC="), std::string::npos);
     Run(")MODE DEBUG MEMORY");
 }
 

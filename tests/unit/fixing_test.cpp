@@ -1,6 +1,6 @@
-// Fixing defined functions where functions_define.tr cannot look: the messages
-// of illegal headers, interrupts, lenient fixing, the text rendered from the
-// record, damaged records and loading from a file.
+// Fixing defined functions where functions_define.tr cannot look: interrupts,
+// lenient fixing, the text rendered from the record, damaged records and
+// loading from a file.
 #include "session_support.h"
 
 #include "core/errors.h"
@@ -72,38 +72,6 @@ protected:
         return out;
     }
 };
-
-TEST_F(Fixing, MalformedAndIllegalHeadersAreRefused) {
-    // Well-formed groups whose counts match no form carry the message.
-    for (const char *header : {"Z←(A B) C D", "Z←A B C D", "Z Y←F", "Z←(A B C D) R", "(A B)"}) {
-        SCOPED_TRACE(header);
-        EXPECT_EQ(Fix({header, "1"}), "0");
-        EXPECT_STREQ(APL_error_message, "Illegal function header!");
-    }
-    // Groups that do not fit the pattern at all.
-    for (const char *header :
-         {"Z←(A OP)(B) R", "Z←A OP) R", "(A←OP) R", "(A OP)Z←R", "←F", "Z←(A OP;L) R", "F R;", "F R;;L", "Z←(A OP R"}) {
-        SCOPED_TRACE(header);
-        EXPECT_EQ(Fix({header, "1"}), "0");
-        EXPECT_STREQ(APL_error_message, "");
-    }
-    // A name that is no name, and a system name.
-    EXPECT_EQ(Fix({"Z←A+B", "1"}), "0");
-    EXPECT_EQ(Fix({"⎕F R", "1"}), "0");
-    EXPECT_EQ(aplerrno, 0);
-}
-
-TEST_F(Fixing, ALineThatIsNoTextIsTheLineAtFault) {
-    const int32_t two = 2;
-    aplarray *lines = APL_Create(1, APL_NESTED, &two);
-    ItemsOf(lines)[0] = APL_Link(MakeString("F"));
-    ItemsOf(lines)[1] = APL_Link(MakeInt(5));
-    aplarray *result = APL_Fix(nullptr, nullptr, lines);
-    ASSERT_NE(result, nullptr);
-    EXPECT_EQ(*DataOf<int32_t>(result), 1);
-    EXPECT_FALSE(IsUserFunction(Index("F")));
-    APL_UnLinkTemp(result);
-}
 
 // A function of many lines: fixing it looks at the interrupt flag as it goes
 // (a flag already up stops it at the first look), and its code grows by half

@@ -1,6 +1,5 @@
-// Format where the session cannot look: keyword mode, null items, sizes past
-// any array, the longest texts, and the keyword spelling of EXTRN. Layouts
-// and errors are in format.tr.
+// Format where the session cannot look: keyword mode, null items and the
+// keyword spelling of EXTRN. Layouts, limits and errors are in format.tr.
 #include "support.h"
 
 #include "core/errors.h"
@@ -74,7 +73,9 @@ TEST_F(Format, KeywordModeWritesUnderscoreMinusOutsideTheFormatFunctionOnly) {
     EXPECT_FALSE(KeywordModeOn());
 }
 
-TEST_F(Format, NullEmptyDeepAndHugeValuesEndWellOrInAnError) {
+// Null items, which only a caller of the interface can make (the deep and the
+// huge values, and the longest texts, are in format.tr).
+TEST_F(Format, NullItemsAreShownAndAnEmptyValueShowsNoPrototype) {
     EXPECT_EQ(Take(FormatArray(nullptr, nullptr, nullptr)).row(), "null_pointer!");
     aplarray *holes = Make(APL_NESTED, {2});
     ItemsOf(holes)[1] = APL_Link(Chars("ab", {2}));
@@ -82,32 +83,6 @@ TEST_F(Format, NullEmptyDeepAndHugeValuesEndWellOrInAnError) {
     aplarray *empty = Make(APL_NESTED, {0});
     ItemsOf(empty)[0] = APL_Link(Ints({0, 0}));  // the prototype is not shown
     EXPECT_EQ(Row(empty).find_first_not_of(' '), std::string::npos);
-    // Each enclosure adds the leading gap and the trailing blank column.
-    aplarray *deep = Ints({1, 2});
-    for (int i = 0; i < 50; ++i) deep = Nested({deep}, {});
-    EXPECT_EQ(Row(deep), std::string(50, ' ') + "1 2" + std::string(50, ' '));
-    deep = Ints({1});
-    for (int i = 0; i < kMaxFormatDepth + 5; ++i) deep = Nested({deep}, {});
-    EXPECT_EQ(Fmt(deep).error, APL_ERR_LIMIT);
-    // Two empty numeric matrices of 1.5e9 columns: rows longer than any array holds.
-    const Shape wide{0, 1500000000};
-    EXPECT_EQ(Fmt(Nested({Make(APL_INTG, wide), Make(APL_INTG, wide)})).error, APL_ERR_WSFULL);
-    // 2^30 empty planes with two outer axes of length 1: three blank rows between planes.
-    const Shape planes{1 << 30, 1, 1, 0, 0};
-    EXPECT_EQ(Fmt(Nested({Make(APL_CHAR, planes)}, {})).error, APL_ERR_WSFULL);
-}
-
-TEST_F(Format, TheLongestTextsFitAndLinkedArgumentsSurvive) {
-    aplarray *widest = APL_Link(Ints({0, kMaxFormatField}));
-    aplarray *fixed = APL_Link(Ints({kMaxFormatField, kMaxFormatField}));
-    aplarray *huge = APL_Link(Reals({-1e308}));
-    const std::string text = Row(huge, widest);  // sign, 309 digits, point, decimals
-    EXPECT_EQ(text.size(), 1u + 309 + 1 + kMaxFormatField);
-    EXPECT_EQ(text.substr(0, 4), HM + "100");
-    EXPECT_EQ(Row(huge, fixed), "ERROR 11");  // too wide for the field
-    EXPECT_EQ(widest->lnkcnt, 1);
-    EXPECT_EQ(huge->lnkcnt, 1);
-    for (aplarray *a : {widest, fixed, huge}) APL_UnLink(a);
 }
 
 // Keyword mode with the keyword table of share/Standard.tok installed.

@@ -1,6 +1,7 @@
-// The scalar engine where the session cannot look: reuse of temporaries,
-// stretching along an axis, the floating-point status, broken and static
-// records, the INTG limits and Boolean words. Values and types are in scalar.tr.
+// The scalar engine where the session cannot look: reuse of temporaries, the
+// floating-point status, broken and static records, the INTG limits, and
+// factorials against exact references (binomials are in scalar.tr). Values, types and Boolean words are in
+// scalar.tr.
 #include "support.h"
 
 #include "core/eltypes.h"
@@ -14,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -22,9 +22,7 @@ namespace {
 
 using namespace arrays_support;
 
-aplarray *Bits(const Values &v) { return Vec(APL_BOOL, v); }
 aplarray *Int(int32_t x) { return APL_Int(x); }
-aplarray *Bit(int x) { return Make(APL_BOOL, {}, {static_cast<double>(x)}); }
 
 // One serial further than every block allocated so far.
 int32_t NextSerial() {
@@ -80,41 +78,19 @@ protected:
 using ScalarEngine = Scalar;
 using ScalarMembers = Scalar;
 
-TEST_F(ScalarEngine, TemporariesAreComputedInPlace) {
-    aplarray *x = Reals({1, 2, 3});
-    aplarray *r = APL_Add(nullptr, x, Int(1));
-    EXPECT_EQ(r, x);
-    EXPECT_EQ(r->lnkcnt, 0);
-    r = APL_Sub(nullptr, Int(10), r);  // right side too
-    EXPECT_EQ(r, x);
-    r = APL_Sub(nullptr, nullptr, r);  // monadic
-    EXPECT_EQ(r, x);
-    ExpectVector(r, APL_REAL, {-8, -7, -6});
-
-    aplarray *integers = Ints({4, -9});
-    r = APL_Max(nullptr, integers, Int(0));
-    EXPECT_EQ(r, integers);
-    ExpectVector(r, APL_INTG, {4, 0});
-    integers = Ints({4, -9});
-    r = APL_Residue(nullptr, nullptr, integers);
-    EXPECT_EQ(r, integers);
-    ExpectVector(r, APL_INTG, {4, 9});
-    aplarray *bits = Make(APL_BOOL, {2, 40}, Values(80, 1));
-    EXPECT_EQ(APL_And(nullptr, bits, Bit(0)), bits);
-    EXPECT_EQ(Elements(bits), Values(80, 0));
-    APL_UnLinkTemp(bits);
-
-    // A linked argument is read, never written.
+// A temporary is computed in place (the chain below counts the blocks); a
+// linked argument is read, never written, and one temporary on both sides
+// is consumed once.
+TEST_F(ScalarEngine, LinkedArgumentsAreNeverWrittenAndTemporariesGoOnce) {
     aplarray *held = APL_Link(Reals({1, 2}));
-    r = APL_Add(nullptr, held, Int(1));
+    aplarray *r = APL_Add(nullptr, held, Int(1));
     EXPECT_NE(r, held);
     EXPECT_EQ(held->lnkcnt, 1);
     EXPECT_EQ(Elements(held), (Values{1, 2}));
     ExpectVector(r, APL_REAL, {2, 3});
     APL_UnLink(held);
 
-    // One temporary on both sides is consumed once.
-    x = Reals({1.5, 2});
+    aplarray *x = Reals({1.5, 2});
     ExpectVector(APL_Mul(nullptr, x, x), APL_REAL, {2.25, 4});
     aplarray *n = Nest({Ints({1, 2}), Real(3)});
     r = APL_Add(nullptr, n, n);
@@ -186,65 +162,6 @@ TEST_F(ScalarEngine, BadCallsEndInErrorsWithNothingLeaked) {
     Failed(APL_Add(nullptr, Nest({Int(1), Int(2)}), Int(1)), APL_ERR_INTERRUPT);
 }
 
-// ---- Boolean words ------------------------------------------------------------------
-
-// Every Boolean function on rows of 33 and 70 bits, element by element against
-// the same function on the widened values, with single bits on either side.
-TEST_F(ScalarMembers, BooleanWordsAgreeWithElements) {
-    using Entry = aplarray *(*)(aplarray *, aplarray *, aplarray *);
-    struct Function {
-        Entry entry;
-        int (*element)(int, int);
-    };
-    const Function functions[] = {
-        {APL_And, [](int a, int b) { return a & b; }},          {APL_Or, [](int a, int b) { return a | b; }},
-        {APL_Nand, [](int a, int b) { return 1 - (a & b); }},   {APL_Nor, [](int a, int b) { return 1 - (a | b); }},
-        {APL_Equal, [](int a, int b) { return int(a == b); }},  {APL_NEqual, [](int a, int b) { return int(a != b); }},
-        {APL_Lower, [](int a, int b) { return int(a < b); }},   {APL_LEqual, [](int a, int b) { return int(a <= b); }},
-        {APL_GEqual, [](int a, int b) { return int(a >= b); }}, {APL_Greater, [](int a, int b) { return int(a > b); }},
-        {APL_Max, [](int a, int b) { return a | b; }},          {APL_Min, [](int a, int b) { return a & b; }},
-        {APL_Mul, [](int a, int b) { return a & b; }},
-    };
-    std::mt19937 random(7);
-    for (const Shape &shape : {Shape{3, 33}, Shape{2, 70}}) {
-        const int n = shape[0] * shape[1];
-        Values a(n), b(n);
-        for (int i = 0; i < n; ++i) {
-            a[i] = random() & 1;
-            b[i] = random() & 1;
-        }
-        for (const Function &f : functions) {
-            for (int single = 0; single < 2; ++single) {
-                // Many against many, many against a scalar, a one-element vector against many.
-                Values ab(n), as(n), sb(n);
-                for (int i = 0; i < n; ++i) {
-                    ab[i] = f.element(int(a[i]), int(b[i]));
-                    as[i] = f.element(int(a[i]), single);
-                    sb[i] = f.element(single, int(b[i]));
-                }
-                aplarray *r = f.entry(nullptr, Make(APL_BOOL, shape, a), Make(APL_BOOL, shape, b));
-                ASSERT_NE(r, nullptr);
-                EXPECT_EQ(PaddingBits(r), 0u);
-                Expect(r, APL_BOOL, shape, ab);
-                r = f.entry(nullptr, Make(APL_BOOL, shape, a), Bit(single));
-                ASSERT_NE(r, nullptr);
-                EXPECT_EQ(PaddingBits(r), 0u);
-                Expect(r, APL_BOOL, shape, as);
-                Expect(f.entry(nullptr, Bits({double(single)}), Make(APL_BOOL, shape, b)), APL_BOOL, shape, sb);
-            }
-        }
-        // Against integers: comparisons widen the bits, logical functions pack the integers.
-        Values ints(n), equal(n), both(n);
-        for (int i = 0; i < n; ++i) {
-            ints[i] = (i % 3) - 1;
-            equal[i] = a[i] == ints[i];
-            both[i] = a[i] != 0 && ints[i] != 0;
-        }
-        Expect(APL_Equal(nullptr, Make(APL_BOOL, shape, a), Make(APL_INTG, shape, ints)), APL_INTG, shape, equal);
-        Expect(APL_And(nullptr, Make(APL_INTG, shape, ints), Make(APL_BOOL, shape, a)), APL_BOOL, shape, both);
-    }
-}
-
 // ---- Factorial and binomial -----------------------------------------------------------
 
 // n! as decimal digits, multiplied out in base 10^9, read back by strtod, which
@@ -284,30 +201,6 @@ TEST_F(ScalarMembers, FactorialOfWholeNumbersIsTheNearestDoubleToTheProduct) {
     Failed(APL_Factorial(nullptr, nullptr, Int(171)), APL_ERR_DOMAIN);
     Failed(APL_Factorial(nullptr, nullptr, Int(-1)), APL_ERR_DOMAIN);  // a pole of the gamma function
     Failed(APL_Factorial(nullptr, nullptr, Real(-2.5)), APL_ERR_DOMAIN);
-}
-
-TEST_F(ScalarMembers, BinomialOfWholeNumbersIsExact) {
-    // Pascal's triangle in 64-bit integers up to n = 66, where C(66, 33) still fits.
-    std::vector<std::vector<uint64_t>> c{{1}};
-    for (int n = 1; n <= 66; ++n) {
-        c.push_back(std::vector<uint64_t>(static_cast<size_t>(n) + 1, 1));
-        for (int k = 1; k < n; ++k)
-            c[static_cast<size_t>(n)][static_cast<size_t>(k)] =
-                c[static_cast<size_t>(n) - 1][static_cast<size_t>(k) - 1] + c[static_cast<size_t>(n) - 1][static_cast<size_t>(k)];
-    }
-    for (int n = 0; n <= 66; ++n)
-        for (int k = 0; k <= n; ++k) {
-            aplarray *r = APL_Factorial(nullptr, Int(k), Int(n));
-            ASSERT_NE(r, nullptr);
-            EXPECT_EQ(Elements(r)[0], static_cast<double>(c[static_cast<size_t>(n)][static_cast<size_t>(k)]))
-                << k << "!" << n;
-            APL_UnLinkTemp(r);
-        }
-    // Negative arguments by the signed formulas; out of range is 0.
-    ExpectVector(APL_Factorial(nullptr, Ints({3, 2, -4, 5, -1}), Ints({-2, -1, -2, 3, 3})), APL_REAL,
-                 {-4, 1, 3, 0, 0});
-    ExpectScalar(APL_Factorial(nullptr, Int(2), Int(200)), APL_REAL, 19900);
-    Failed(APL_Factorial(nullptr, Int(600), Int(1200)), APL_ERR_DOMAIN);  // beyond the double's range
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Catenate, take, drop, replicate, expand, rotate and transpose through the
-// exported interface: Boolean rows of more than one word, counts beyond 32
-// bits, and properties on random shapes checked against plain reference code.
+// exported interface: Boolean rows of more than one word, and properties on
+// random shapes checked against plain reference code.
 #include "support.h"
 
 #include <cstring>
@@ -21,7 +21,6 @@ Got Take(aplarray *r) {
     APL_UnLinkTemp(r);
     return got;
 }
-Got Error(int32_t code) { return {0, {code}, {}}; }
 
 // Runs a call on arguments that the test holds linked, then releases them.
 template <class Call>
@@ -70,20 +69,6 @@ TEST_F(StructuralTypes, BooleanRowsOfMoreThanOneWord) {
     DataOf<uint32_t>(m)[1] |= 0xFFFFFF00u;  // padding beyond element 39
     EXPECT_EQ(Take(APL_Replicate(nullptr, m, Ints(numbers))),
               (Got{APL_INTG, {static_cast<int32_t>(kept.size())}, kept}));
-}
-
-// ---- Interrupts and sizes -----------------------------------------------------------
-
-using LongWork = LibraryTest;
-
-TEST_F(LongWork, CountsBeyondThirtyTwoBitsAreRefusedNotWrapped) {
-    aplarray *big = APL_Link(Ints({2000000000, 2000000000}));
-    EXPECT_EQ(Held(APL_Replicate, big, Ints({1, 2})), Error(APL_ERR_DOMAIN));
-    EXPECT_EQ(Held(APL_Take, APL_Int(INT32_MIN), Ints({1, 2})), Error(APL_ERR_DOMAIN));
-    EXPECT_EQ(Held(APL_Drop, APL_Int(INT32_MIN), Ints({1, 2})), (Got{APL_INTG, {0}, {}}));
-    EXPECT_EQ(Held(APL_Rotate, APL_Int(INT32_MIN), Ints({1, 2, 3})), (Got{APL_INTG, {3}, {2, 3, 1}}));
-    EXPECT_EQ(Held(APL_Take, Ints({65536, 65536}), APL_Int(1)), Error(APL_ERR_DOMAIN));
-    APL_UnLink(big);
 }
 
 // ---- Properties on random shapes ------------------------------------------------------

@@ -52,22 +52,12 @@ TEST_F(SymbolTable, NameSyntax) {
     for (const std::string &n : bad) EXPECT_FALSE(IsValidName(n.data(), static_cast<int32_t>(n.size()))) << n;
 }
 
+// The rest of the rules (a variable's name taking no function, a function's no
+// value, an erased variable's a function) shows in functions_define.tr.
 TEST_F(SymbolTable, RedefinitionRules) {
-    aplarray *value = APL_Link(APL_Int(5));
-    const uint16_t v = Define("V", APL_KIND_VARIABLE, value);
-    aplarray *function = APL_Link(APL_String("fn"));
-    EXPECT_EQ(Define("V", APL_KIND_USER | APL_KIND_FUNCTION, function), APL_symtab.count);
-    EXPECT_EQ(aplerrno, APL_ERR_DEFN);
-    EXPECT_EQ(APL_Variable(v), value);
-    aplerrno = 0;
-
-    const uint16_t f = Define("F", APL_KIND_USER | APL_KIND_FUNCTION, function);
-    aplarray *other = APL_Link(APL_Int(6));
-    EXPECT_EQ(Define("F", APL_KIND_VARIABLE, other), APL_symtab.count);
-    EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);
-    aplerrno = 0;
-
     // A user function replaced by another gives up its old value.
+    aplarray *function = APL_Link(APL_String("fn"));
+    const uint16_t f = Define("F", APL_KIND_USER | APL_KIND_FUNCTION, function);
     aplarray *newer = APL_Link(APL_String("fn2"));
     EXPECT_EQ(Define("F", APL_KIND_USER | APL_KIND_FUNCTION | APL_KIND_LABELBIT, newer), f);
     EXPECT_FALSE(IsLiveBlock(function));
@@ -80,15 +70,11 @@ TEST_F(SymbolTable, RedefinitionRules) {
     EXPECT_EQ(Define(Quad("XX"), 0x24, address), s);
 
     // A name whose entry is neither variable nor function is left as it is.
+    aplarray *other = APL_Link(APL_Int(6));
     const uint16_t odd = Define("Odd", APL_KIND_SYSTEM, address);
     EXPECT_EQ(Define("Odd", APL_KIND_VARIABLE, other), odd);
     EXPECT_EQ(Symbol(odd).kind, APL_KIND_SYSTEM);
     APL_UnLink(other);
-
-    // An erased variable (no value) can become a function.
-    SetSymbolValue(v, nullptr);
-    aplarray *fn3 = APL_Link(APL_String("fn3"));
-    EXPECT_EQ(Define("V", APL_KIND_USER | APL_KIND_FUNCTION, fn3), v);
 }
 
 TEST_F(SymbolTable, HoldsAtMost65534NamesThenWsFull) {

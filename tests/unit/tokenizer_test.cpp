@@ -96,27 +96,6 @@ protected:
     int32_t error_ = 0;
 };
 
-// ---- Numbers and strings ----------------------------------------------------------
-
-// Short decimals are read without the C library; every value must still be
-// the one strtod gives, to the last bit.
-TEST_F(Tokenizer, DecimalsAreReadToTheLastBitAsTheLibraryReadsThem) {
-    for (const char *text : {"0.1", "0.3", "2.675", "1.005", "¯2.5", "123456.789012345", "0.000001", "00.50",
-                             "3.14159265358979", "9007199254.740993", "999999999999999", "1234567890123456",
-                             "0.1234567890123456789", "¯0.0", "4503599627370497.5"}) {
-        const aplarray *k = OnlyConstant(Store(text));
-        ASSERT_NE(k, nullptr) << text << " error " << error_;
-        ASSERT_EQ(k->eltype, APL_REAL) << text;
-        std::string c(text);
-        if (c.rfind("¯", 0) == 0) c = "-" + c.substr(strlen("¯"));
-        const double expected = strtod(c.c_str(), nullptr);
-        uint64_t got, want;
-        memcpy(&got, reinterpret_cast<const char *>(k) + 16, 8);
-        memcpy(&want, &expected, 8);
-        EXPECT_EQ(got, want) << text;
-    }
-}
-
 TEST_F(Tokenizer, ARememberedNameNowShorterIsNotReadPastItsEnd) {
     // Long enough to reach past the end of the name pool from where the short
     // name that takes its index after the clear will stand (the pool at most
