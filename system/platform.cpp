@@ -248,7 +248,7 @@ int64_t SystemMemoryAvailable() {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
     if (!GlobalMemoryStatusEx(&status)) return 0;
-    const uint64_t room = std::min(status.ullAvailPhys, status.ullAvailVirtual);
+    const uint64_t room = std::min<uint64_t>(status.ullAvailPhys, status.ullAvailVirtual);
     return static_cast<int64_t>(std::min<uint64_t>(room, INT64_MAX));
 }
 #else
