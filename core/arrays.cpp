@@ -420,6 +420,10 @@ void CheckArray(const aplarray *array, const char *file, int32_t line) {
         WriteLinef("INTERNAL ERROR (memblock): Invalid array at %s:%d", BaseName(file), line);
         return;
     }
+    // A static record may lie at any address: its header is read as bytes.
+    aplarray header;
+    memcpy(&header, array, sizeof header);
+    array = &header;
     const auto rank = static_cast<int8_t>(array->rank);
     if (rank > kMaxRank) {
         WriteLinef("INTERNAL ERROR (rank=%d): Invalid array at %s:%d", rank, BaseName(file), line);
