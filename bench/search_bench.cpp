@@ -14,6 +14,7 @@
 #include <functional>
 #include <numeric>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -171,6 +172,90 @@ void IndexChar(benchmark::State &state) {
     APL_UnLink(right);
 }
 
+// ---- Index of and membership of REAL, mixed and nested data -------------------------------
+
+// The data of bench/peers_search.sh: n values drawn from 0 to 2n-1 (so that
+// about half the keys are found), divided by 7 for REAL data, as they are
+// for integral data (REAL) and integers (INTG), halved for the mixed keys.
+enum class Kind { Real, Integral, Mixed, Integer };
+
+std::vector<double> SearchData(Kind kind, int32_t n, uint32_t seed, bool keys) {
+    std::vector<double> v(static_cast<size_t>(n));
+    const std::vector<int32_t> drawn = RandomInts(n, 0, 2 * n - 1, seed);
+    for (size_t i = 0; i < v.size(); ++i) {
+        const double d = drawn[i];
+        v[i] = kind == Kind::Real ? d / 7 : kind == Kind::Mixed && keys ? d / 2 : d;
+    }
+    return v;
+}
+
+aplarray *SearchArray(Kind kind, int32_t n, uint32_t seed, bool keys) {
+    const std::vector<double> v = SearchData(kind, n, seed, keys);
+    if (kind != Kind::Integer && (kind != Kind::Mixed || keys)) return Linked(v, APL_REAL);
+    return Linked(std::vector<int32_t>(v.begin(), v.end()), APL_INTG);
+}
+
+// The baseline: an open-addressing hash of the doubles' bits, exact (so it
+// does less than a tolerant search), built and probed.
+void SearchExactHash(benchmark::State &state) {
+    const auto n = static_cast<int32_t>(state.range(0));
+    const std::vector<double> left = SearchData(Kind::Real, n, 3, false), right = SearchData(Kind::Real, n, 4, true);
+    uint32_t bits = 4;
+    while ((1u << bits) < 2u * static_cast<uint32_t>(n)) ++bits;
+    const uint32_t mask = (1u << bits) - 1;
+    std::vector<int32_t> position(mask + 1), out(right.size());
+    auto hash = [bits](double v) {
+        uint64_t b;
+        memcpy(&b, &v, 8);
+        return static_cast<uint32_t>((b * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+    };
+    for (auto _ : state) {
+        std::fill(position.begin(), position.end(), -1);
+        for (int32_t i = 0; i < n; ++i) {
+            uint32_t s = hash(left[i]);
+            while (position[s] >= 0 && left[position[s]] != left[i]) s = (s + 1) & mask;
+            if (position[s] < 0) position[s] = i;
+        }
+        for (size_t j = 0; j < right.size(); ++j) {
+            uint32_t s = hash(right[j]);
+            while (position[s] >= 0 && left[position[s]] != right[j]) s = (s + 1) & mask;
+            out[j] = position[s] >= 0 ? position[s] : n;
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+// X⍳Y (search 0) and Y∊X (search 1) of one kind of data (range 1).
+void SearchTolerant(benchmark::State &state) {
+    const auto n = static_cast<int32_t>(state.range(0));
+    const auto kind = static_cast<Kind>(state.range(2));
+    aplarray *left = SearchArray(kind, n, 3, false), *right = SearchArray(kind, n, 4, true);
+    if (state.range(1) == 0)
+        bench_support::Call(state, APL_Interval, left, right, n);
+    else
+        bench_support::Call(state, APL_Element, right, left, n);
+    APL_UnLink(left);
+    APL_UnLink(right);
+}
+
+// X⍳Y on n character vectors (the decimal digits of numbers drawn as above).
+aplarray *Strings(int32_t n, uint32_t seed) {
+    const std::vector<int32_t> drawn = RandomInts(n, 0, 2 * n - 1, seed);
+    aplarray *a = APL_Create(1, APL_NESTED, &n);
+    for (int32_t i = 0; i < n; ++i)
+        ItemsOf(a)[i] = APL_Link(APL_String(std::to_string(drawn[static_cast<size_t>(i)]).c_str()));
+    return APL_Link(a);
+}
+
+void SearchStrings(benchmark::State &state) {
+    const auto n = static_cast<int32_t>(state.range(0));
+    aplarray *left = Strings(n, 3), *right = Strings(n, 4);
+    bench_support::Call(state, APL_Interval, left, right, n);
+    APL_UnLink(left);
+    APL_UnLink(right);
+}
+
 // ---- Find ------------------------------------------------------------------------------
 
 // Letters from a small alphabet so that the pattern 'ab' occurs often.
@@ -262,6 +347,10 @@ BENCHMARK(IndexIntHash)->Arg(0)->Arg(1);
 BENCHMARK(IndexInt)->Arg(0)->Arg(1);
 BENCHMARK(IndexCharTable);
 BENCHMARK(IndexChar);
+BENCHMARK(SearchExactHash)->Arg(10000)->Arg(100000);
+// n, ⍳ or ∊, REAL / integral REAL / INTG table with REAL keys / INTG.
+BENCHMARK(SearchTolerant)->ArgsProduct({{10000, 100000}, {0, 1}, {0, 1, 2, 3}});
+BENCHMARK(SearchStrings)->Arg(10000)->Arg(100000);
 BENCHMARK(FindStdSearch);
 BENCHMARK(FindChars);
 BENCHMARK(FormatRealSnprintf);

@@ -5,7 +5,7 @@
 
 #include "apl.h"
 
-constexpr int kCallbackSlots = 10;
+constexpr int kCallbackSlots = 11;
 
 enum CallbackSlot {
     kSlotWrite = 1,
@@ -17,10 +17,11 @@ enum CallbackSlot {
     kSlotListPlugins = 7,
     kSlotLoadLibrary = 8,
     kSlotFindProcedure = 9,
-    kSlotMaskFloatingPoint = 10
+    kSlotMaskFloatingPoint = 10,
+    kSlotKeyboard = 11
 };
 
-// The function stored in a slot (1 ... 10), or null.
+// The function stored in a slot (1 ... 11), or null.
 void *CallbackFunction(int slot);
 
 // Writes text through slot 1, ending the line when newLine is set.

@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstring>
 #include <iterator>
+#include <new>
 #include <string>
+#include <vector>
 
 aplsymtab APL_symtab;
 
@@ -386,6 +388,66 @@ bool SameBytes(const char *a, const char *b, size_t n) {
     return true;
 }
 
+// A hash of a record's bytes as the pool stores them: its head, then the rest.
+uint64_t RecordHash(const char *head, const char *rest, size_t restLength) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    auto mix = [&h](const char *bytes, size_t n) {
+        size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            uint64_t word;
+            memcpy(&word, bytes + i, 8);
+            h = (h ^ word) * 0x100000001B3ull;
+            h ^= h >> 29;
+        }
+        for (; i < n; ++i) h = (h ^ static_cast<unsigned char>(bytes[i])) * 0x100000001B3ull;
+    };
+    mix(head, kPoolHead);
+    mix(rest, restLength);
+    return h ^ (h >> 32);
+}
+
+// An open-addressing index of the pool's records by RecordHash, so that
+// pooling a constant costs the same however many are pooled: without it,
+// fixing a function of many distinct lines took time in the square of their
+// number. It follows the current pool: records added are indexed as they
+// come, and another pool made current is indexed afresh when next used.
+struct PoolIndex {
+    std::vector<int32_t> slots;  // offsets into the pool, -1 empty; a power of two long
+    uint32_t generation = 0;
+    int32_t indexed = 0;  // the first constantCount records are in it
+};
+PoolIndex poolIndex;
+
+uint64_t PooledHash(int32_t offset) {
+    const char *record = constantPool + offset;
+    const auto size = static_cast<size_t>(reinterpret_cast<const aplarray *>(record)->size);
+    return RecordHash(record, record + kPoolHead, size - kPoolHead);
+}
+
+void IndexRecord(int32_t offset, uint64_t hash) {
+    const size_t mask = poolIndex.slots.size() - 1;
+    size_t at = hash & mask;
+    while (poolIndex.slots[at] >= 0) at = (at + 1) & mask;
+    poolIndex.slots[at] = offset;
+}
+
+// Brings the index up to the current pool with room for one more record.
+void CatchUpPoolIndex() {
+    if (poolIndex.generation != poolGeneration || poolIndex.indexed > constantCount) {
+        poolIndex.slots.clear();
+        poolIndex.indexed = 0;
+        poolIndex.generation = poolGeneration;
+    }
+    if (poolIndex.slots.size() < 2 * static_cast<size_t>(constantCount + 1)) {
+        size_t room = 64;
+        while (room < 2 * static_cast<size_t>(constantCount + 1)) room *= 2;
+        poolIndex.slots.assign(room, -1);
+        poolIndex.indexed = 0;
+    }
+    for (; poolIndex.indexed < constantCount; ++poolIndex.indexed)
+        IndexRecord(constantOffsets[poolIndex.indexed], PooledHash(constantOffsets[poolIndex.indexed]));
+}
+
 // The pool's copy is all that is kept of the array (the tokenizer passes a
 // static record, which needs no release).
 void ReleasePooled(aplarray *array) {
@@ -423,11 +485,21 @@ int32_t PoolConstant(aplarray *array) {
         ReleasePooled(array);
         return recent.offset;
     }
-    for (int32_t i = 0; i < constantCount; ++i) {
-        if (!same(constantOffsets[i])) continue;
-        recent = RecentConstant{poolGeneration, constantOffsets[i]};
+    try {
+        CatchUpPoolIndex();
+    } catch (const std::bad_alloc &) {
+        SetError(APL_ERR_WSFULL);
         ReleasePooled(array);
-        return constantOffsets[i];
+        return -1;
+    }
+    const uint64_t fullHash = RecordHash(head, rest, size - kPoolHead);
+    const size_t mask = poolIndex.slots.size() - 1;
+    for (size_t at = fullHash & mask; poolIndex.slots[at] >= 0; at = (at + 1) & mask) {
+        const int32_t candidate = poolIndex.slots[at];
+        if (!same(candidate)) continue;
+        recent = RecentConstant{poolGeneration, candidate};
+        ReleasePooled(array);
+        return candidate;
     }
     const uint64_t used = static_cast<uint64_t>(constantPoolUsed) + rounded;
     if (used > INT32_MAX) {
@@ -468,6 +540,8 @@ int32_t PoolConstant(aplarray *array) {
     stored->lnkcnt = 1;
     constantPoolUsed = static_cast<uint32_t>(used);
     constantOffsets[constantCount++] = offset;
+    IndexRecord(offset, fullHash);
+    ++poolIndex.indexed;
     recent = RecentConstant{poolGeneration, offset};
     return offset;
 }

@@ -6,6 +6,7 @@
 #include "apl.h"
 #include "codepage.h"
 #include "editor.h"
+#include "keyboard.h"
 
 #include <dlfcn.h>
 
@@ -131,6 +132,12 @@ private:
     size_t next_ = 0;
 };
 
+// )HELP draws the keyboard from the layout the line editor types with.
+int32_t KeyboardCode(int32_t key) {
+    if (key == 0) return static_cast<unsigned char>(keyboard::kPrefix);
+    return key > 0 && key < 128 ? keyboard::CodeForKey(static_cast<char>(key)) : -1;
+}
+
 }  // namespace
 
 void InstallCallbacks() {
@@ -142,6 +149,7 @@ void InstallCallbacks() {
     APL_Callback(7, reinterpret_cast<void *>(&ListPlugins));
     APL_Callback(8, reinterpret_cast<void *>(&LoadLibrary));
     APL_Callback(9, reinterpret_cast<void *>(&FindProcedure));
+    APL_Callback(11, reinterpret_cast<void *>(&KeyboardCode));
 }
 
 void UseScreen(Screen *s) { screen = s; }

@@ -62,15 +62,19 @@ int64_t ParseSize(const std::string &text) {
     return value > (INT64_MAX >> shift) ? -1 : value << shift;
 }
 
-// Data files live next to the program, else in the installed data directory.
+// Data files live next to the program (the build tree), else in the data
+// directory of the installation the program belongs to, found from where the
+// program is so that an installed tree can be moved, else in the directory
+// the build was configured to install into.
 std::string DataFile(const char *name) {
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n > 0) {
         self[n] = 0;
-        std::string path(self);
-        path = path.substr(0, path.rfind('/') + 1) + name;
-        if (access(path.c_str(), R_OK) == 0) return path;
+        std::string folder(self);
+        folder = folder.substr(0, folder.rfind('/') + 1);
+        for (const std::string &path : {folder + name, folder + ORBAX_DATADIR_FROM_BIN "/" + name})
+            if (access(path.c_str(), R_OK) == 0) return path;
     }
     return std::string(ORBAX_DATADIR "/") + name;
 }
@@ -198,6 +202,7 @@ int main(int argc, char **argv) {
     SetDataFile(APL_tokenfile, sizeof APL_tokenfile, "Standard.tok");
     SetDataFile(APL_messagefile, sizeof APL_messagefile, "session.msg");
     SetDataFile(APL_compilerfile, sizeof APL_compilerfile, "orbax.ini");
+    SetDataFile(APL_helpfile, sizeof APL_helpfile, "help.txt");
     InstallCallbacks();
     struct sigaction interrupt = {};
     interrupt.sa_handler = OnInterrupt;

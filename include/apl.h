@@ -449,6 +449,8 @@ APL_EXPORT extern char APL_messagefile[96];
 APL_EXPORT extern char APL_workspacefile[80];
 APL_EXPORT extern char APL_workspaceID[80];
 APL_EXPORT extern char APL_compilerfile[80];
+/* The help texts of )HELP (UTF-8; "help.txt" when empty), read when it runs. */
+APL_EXPORT extern char APL_helpfile[256];
 /* The column the host's cursor is at (characters already on the line). */
 APL_EXPORT extern int32_t APL_cursor_pos;
 /* Starts the library: mode 0 for a session, non-zero for a compiled program;
@@ -610,7 +612,10 @@ APL_EXPORT aplarray *APL_Image_plot(aplarray *axis, aplarray *left, aplarray *ri
  * Slot 7: void listPlugins(char *buffer)
  * Slot 8: void *loadLibrary(const char *name)
  * Slot 9: void *findProcedure(void *handle, const char *name)
- * Slot 10: void maskFloatingPoint(void) */
+ * Slot 10: void maskFloatingPoint(void)
+ * Slot 11: int keyboard(int key)        the APL code the host's prefix key
+ *         followed by the ASCII key gives (-1 for none); key 0 asks for the
+ *         prefix key itself. )HELP shows the keyboard with it. */
 APL_EXPORT int32_t APL_Callback(int32_t slot, void *function);
 
 #ifdef __cplusplus

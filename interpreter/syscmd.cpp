@@ -9,6 +9,7 @@
 #include "core/symtab.h"
 #include "interpreter/execfn.h"
 #include "interpreter/fixing.h"
+#include "interpreter/help.h"
 #include "interpreter/maininc.h"
 #include "interpreter/mainloop.h"
 #include "interpreter/transcmd.h"
@@ -409,6 +410,11 @@ Outcome Library(const CommandLine &line) {
     return Outcome::Done;
 }
 
+Outcome Help(const CommandLine &line) {
+    ShowHelp(line.rest);
+    return Outcome::Done;
+}
+
 // One row per command. New commands (SAVE, LOAD, COPY, PCOPY, LIB, IN, OUT)
 // are a row and a handler each.
 constexpr CommandRow kCommands[] = {
@@ -432,6 +438,7 @@ constexpr CommandRow kCommands[] = {
     {"LIB", kUpTo(1), Library},
     {"IN", kAnyArguments, In},
     {"OUT", kAnyArguments, Out},
+    {"HELP", kAnyArguments, Help},
 };
 
 const CommandRow *FindCommand(const std::string &name) {
@@ -441,6 +448,12 @@ const CommandRow *FindCommand(const std::string &name) {
 }
 
 }  // namespace
+
+std::vector<std::string> SystemCommandNames() {
+    std::vector<std::string> names;
+    for (const CommandRow &row : kCommands) names.emplace_back(row.name);
+    return names;
+}
 
 int SystemCommand(const char *text) {
     const std::vector<std::string> w = CommandWords(text);

@@ -13,5 +13,8 @@ int SystemCommand(const char *text);
 // Runs the external function named first in `text` (the line after the bracket).
 void BracketCommand(const char *text);
 
+// The names of the commands, in the order of the table (for the help's checks).
+std::vector<std::string> SystemCommandNames();
+
 // The words of a command's text, split at blanks and tabs.
 std::vector<std::string> CommandWords(const char *text);

@@ -324,7 +324,7 @@ aplarray *EmptyOuter(OperatorArgs &op) {
 }
 
 // L ∘.g R. Borrows the held arguments; returns a temporary or null.
-aplarray *OuterProduct(OperatorArgs &op) {
+aplarray *OuterProductOf(OperatorArgs &op) {
     aplarray *left = op.args.left, *right = op.args.right;
     if (ElementCount(left) == 0) return EmptyOuter(op);
     if (left->rank == 0 || right->rank == 0) return EachOf(op.second, op.secondAxis, left, right);
@@ -365,6 +365,19 @@ aplarray *OuterProduct(OperatorArgs &op) {
         return nullptr;
     }
     return LaminateRows(rows.get(), right);
+}
+
+// Between simple arrays match compares simple scalars, where it is equality:
+// L∘.≡R runs as L∘.=R, a row at a time instead of a call per pair.
+aplarray *OuterProduct(OperatorArgs &op) {
+    if (op.secondAxis || !IsPrimitive(op.second, glyph::kMatch) || IsNested(op.args.left) || IsNested(op.args.right))
+        return OuterProductOf(op);
+    aplfnc equal = *op.second;
+    equal.code = glyph::kEqual;
+    equal.function = reinterpret_cast<void *>(PrimitiveFunction(glyph::kEqual));
+    OperatorArgs byEquality = op;
+    byEquality.second = &equal;
+    return OuterProductOf(byEquality);
 }
 
 // ---- Inner product -------------------------------------------------------------

@@ -130,6 +130,9 @@ bool MarkOccurrences(const aplarray *array, const Placement &p, int32_t *out, Sa
     return true;
 }
 
+// Character patterns up to this length are found by memchr and memcmp.
+constexpr int64_t kShortCharPattern = 32;
+
 // A character pattern in a character vector: candidates found by memchr on
 // the pattern's first character, then compared whole. False (INTERRUPT set)
 // when the host asked to stop.
@@ -143,6 +146,61 @@ bool FindChars(const uint8_t *pattern, int64_t m, const uint8_t *text, int64_t n
             ++at;
         }
     });
+}
+
+// ---- Exact vector patterns: Knuth-Morris-Pratt ------------------------------------
+
+// Failure links: fail[j] is the length of the longest proper prefix of
+// pattern[0..j] that is also a suffix of it. They are sound only where
+// equality is transitive (characters, integers), not under a tolerance.
+template <class T>
+std::vector<int64_t> FailureLinks(const T *pattern, int64_t m) {
+    std::vector<int64_t> fail(static_cast<size_t>(m), 0);
+    for (int64_t j = 1, k = 0; j < m; ++j) {
+        while (k > 0 && pattern[j] != pattern[k]) k = fail[static_cast<size_t>(k - 1)];
+        if (pattern[j] == pattern[k]) ++k;
+        fail[static_cast<size_t>(j)] = k;
+    }
+    return fail;
+}
+
+// Marks the start of every occurrence of a vector pattern of m elements in
+// each row (along the last axis) of the text, in one pass over the text
+// whatever the pattern: the pattern's own repeats say how far a partial match
+// falls back. False (INTERRUPT set) when the host asks to stop.
+template <class T>
+bool MarkAlongRows(const T *pattern, int64_t m, const T *text, int64_t n, int64_t rowLength, int32_t *out) {
+    const std::vector<int64_t> fail = FailureLinks(pattern, m);
+    int64_t matched = 0, column = 0;
+    return ForEachStride(n, [&](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i) {
+            if (column == rowLength) column = 0, matched = 0;
+            ++column;
+            while (matched > 0 && text[i] != pattern[matched]) matched = fail[static_cast<size_t>(matched - 1)];
+            if (text[i] == pattern[matched] && ++matched == m) {
+                out[i - m + 1] = 1;
+                matched = fail[static_cast<size_t>(m - 1)];
+            }
+        }
+    });
+}
+
+// A vector (or scalar) pattern along the rows of an array of the same exact
+// type. Characters of short patterns go by memchr, whose worst case is a
+// small multiple of the text. `handled` false when the types are others.
+bool FindAlongRows(const aplarray *pattern, const aplarray *array, int32_t *out, bool &handled) {
+    const int64_t m = ElementCount(pattern), n = ElementCount(array);
+    const int64_t rowLength = array->rank == 0 ? 1 : array->shape[array->rank - 1];
+    handled = true;
+    if (pattern->eltype == APL_CHAR && array->eltype == APL_CHAR) {
+        const uint8_t *p = DataOf<const uint8_t>(pattern), *t = DataOf<const uint8_t>(array);
+        if (m <= kShortCharPattern && array->rank <= 1) return FindChars(p, m, t, n, out);
+        return MarkAlongRows(p, m, t, n, rowLength, out);
+    }
+    if (pattern->eltype == APL_INTG && array->eltype == APL_INTG)
+        return MarkAlongRows(DataOf<const int32_t>(pattern), m, DataOf<const int32_t>(array), n, rowLength, out);
+    handled = false;
+    return true;
 }
 
 // The comparison for the types of the two arguments, then the marking.
@@ -185,13 +243,14 @@ aplarray *Find(const aplarray *pattern, const aplarray *array) {
     memset(out, 0, 4 * static_cast<size_t>(n));
     try {
         Placement p;
+        if (pattern->rank <= 1 && m > 0 && m <= (array->rank == 0 ? 1 : array->shape[array->rank - 1])) {
+            bool handled;
+            const bool done = FindAlongRows(pattern, array, out, handled);
+            if (handled) return done ? result.release() : nullptr;
+        }
         if (pattern->rank <= 1 && array->rank <= 1) {
             // Vectors (a scalar counts as one element): an empty one finds nothing.
             if (m == 0 || n == 0 || m > n) return result.release();
-            if (pattern->eltype == APL_CHAR && array->eltype == APL_CHAR) {
-                const bool done = FindChars(DataOf<const uint8_t>(pattern), m, DataOf<const uint8_t>(array), n, out);
-                return done ? result.release() : nullptr;
-            }
             p = PlaceAlong(m, n, array->rank);
         } else {
             // A pattern with more axes than the array, or longer on some axis, is nowhere.

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <memory>
 #include <new>
 
 namespace {
@@ -144,13 +145,18 @@ bool ScalarItemEquals(const aplarray *item, const aplarray *keys, int64_t i, dou
 
 bool SearchTable::BuildIntegers(const int32_t *values, int32_t n) {
     int64_t low = INT32_MAX, high = INT32_MIN;
-    if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
-            for (int64_t i = begin; i < end; ++i) {
-                low = std::min<int64_t>(low, values[i]);
-                high = std::max<int64_t>(high, values[i]);
-            }
-        }))
-        return false;
+    return ForEachStride(n,
+                         [&](int64_t begin, int64_t end) {
+                             for (int64_t i = begin; i < end; ++i) {
+                                 low = std::min<int64_t>(low, values[i]);
+                                 high = std::max<int64_t>(high, values[i]);
+                             }
+                         }) &&
+           BuildIntegers(values, n, low, high);
+}
+
+// The table of integers whose smallest and largest are known.
+bool SearchTable::BuildIntegers(const int32_t *values, int32_t n, int64_t low, int64_t high) {
     low_ = low;
     high_ = high;
     // An integer key can equal a different integer j only when ct × |key| ≥ 1
@@ -186,15 +192,20 @@ bool SearchTable::BuildIntegers(const int32_t *values, int32_t n) {
 bool SearchTable::BuildIntegralReals(const double *values, int32_t n, bool &built) {
     built = false;
     const double limit = std::min(2147483647.0, (1 - ct_) / ct_ - 2);
-    for (int32_t i = 0; i < n; ++i)
-        if (!(std::fabs(values[i]) <= limit) || values[i] != std::trunc(values[i])) return true;
-    std::vector<int32_t> integers(static_cast<size_t>(n));
-    if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
-            for (int64_t i = begin; i < end; ++i) integers[static_cast<size_t>(i)] = static_cast<int32_t>(values[i]);
-        }))
-        return false;
+    // Checked and converted in one pass; most other tables stop at once.
+    std::unique_ptr<int32_t[]> integers(new int32_t[static_cast<size_t>(n)]);
+    int64_t low = INT32_MAX, high = INT32_MIN;
+    for (int32_t i = 0; i < n; ++i) {
+        if (!(std::fabs(values[i]) <= limit)) return true;
+        const auto integer = static_cast<int32_t>(values[i]);
+        if (integer != values[i]) return true;
+        integers[static_cast<size_t>(i)] = integer;
+        low = std::min<int64_t>(low, integer);
+        high = std::max<int64_t>(high, integer);
+        if (InterruptAt(i)) return false;
+    }
     built = true;
-    return BuildIntegers(integers.data(), n);
+    return BuildIntegers(integers.get(), n, low, high);
 }
 
 int32_t SearchTable::FindChar(uint8_t key) const { return mode_ == Mode::Chars ? positions_[key] : -1; }
@@ -538,6 +549,18 @@ bool SearchTable::FindAll(const aplarray *keys, int32_t *out) const {
         if (charKeys) {
             const uint8_t *k = DataOf<const uint8_t>(keys);
             for (int64_t i = start; i < end; ++i) out[i] = positions_[k[i]];
+        } else if (keys->eltype == APL_REAL && mode_ == Mode::IntDirect && exactIntegers_) {
+            // Integral keys index the direct table as integers do.
+            const double *k = DataOf<const double>(keys);
+            const double size = static_cast<double>(positions_.size()), low = static_cast<double>(low_);
+            for (int64_t i = start; i < end; ++i) {
+                // The key itself integral, not the difference, which may round.
+                const double at = k[i] - low;
+                if (at >= 0 && at < size && k[i] == std::trunc(k[i]))
+                    out[i] = positions_[static_cast<size_t>(at)];
+                else
+                    out[i] = FindReal(k[i]);
+            }
         } else if (keys->eltype == APL_REAL) {
             const double *k = DataOf<const double>(keys);
             for (int64_t i = start; i < end; ++i) out[i] = FindReal(k[i]);

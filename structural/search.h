@@ -64,6 +64,7 @@ private:
     int32_t FindIntegerLinear(double key) const;
     int32_t FindAmongIntegers(double key) const;
     bool BuildIntegers(const int32_t *values, int32_t n);
+    bool BuildIntegers(const int32_t *values, int32_t n, int64_t low, int64_t high);
     bool BuildIntegralReals(const double *values, int32_t n, bool &built);
     bool BuildReals(const double *values, int32_t n);
     int32_t FindInBin(uint64_t bin, double key) const;

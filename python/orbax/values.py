@@ -77,6 +77,8 @@ def to_record(value):
         return _sequence_to_record(value)
     if isinstance(value, numpy.ndarray):
         return _array_to_record(value)
+    if hasattr(value, "__array__"):  # a pandas DataFrame or Series, among others
+        return _array_to_record(numpy.asarray(value))
     raise TypeError(f"a {type(value).__name__} has no APL form")
 
 

@@ -1,6 +1,7 @@
 """The example notebook in a browser: Debian's Jupyter Notebook on 127.0.0.1
 with the orbax kernel, headless Chromium driven by Selenium opens
-examples/orbax.ipynb, runs its first code cell with Shift+Enter and reads the
+examples/orbax.ipynb, checks that its cells are highlighted as APL (CodeMirror
+mode "apl"), runs its first code cell with Shift+Enter and reads the
 result from the page.
 
     PYTHONPATH=build/default/python /usr/bin/python3 python/tests/browser_check.py
@@ -64,6 +65,8 @@ def start_server(folder, port, token):
 
 
 def run_first_cell(url):
+    """The cells' CodeMirror mode and the text the first code cell shows
+    after Shift+Enter."""
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
@@ -82,10 +85,11 @@ def run_first_cell(url):
             "return !!(window.Jupyter && Jupyter.notebook && Jupyter.notebook.kernel"
             " && Jupyter.notebook.kernel.is_connected())"))
         cell = wait.until(lambda b: b.find_elements(By.CSS_SELECTOR, ".code_cell"))[0]
+        mode = browser.execute_script("return Jupyter.notebook.get_cell(1).code_mirror.getMode().name")
         cell.find_element(By.CSS_SELECTOR, ".CodeMirror").click()
         webdriver.ActionChains(browser).key_down(Keys.SHIFT).send_keys(Keys.ENTER).key_up(Keys.SHIFT).perform()
         output = wait.until(lambda b: cell.find_elements(By.CSS_SELECTOR, ".output_area pre"))
-        return output[0].text
+        return mode, output[0].text
     finally:
         browser.quit()
 
@@ -100,12 +104,12 @@ def main():
     port, token = free_port(), secrets.token_hex(16)
     server = start_server(folder, port, token)
     try:
-        shown = run_first_cell(f"http://127.0.0.1:{port}/notebooks/orbax.ipynb?token={token}")
+        mode, shown = run_first_cell(f"http://127.0.0.1:{port}/notebooks/orbax.ipynb?token={token}")
     finally:
         server.terminate()
         server.wait(timeout=WAIT)
-    print(f"browser check: the first cell (+/⍳10) shows {shown!r}")
-    if shown.strip() != "55":
+    print(f"browser check: the cells' CodeMirror mode is {mode!r}; the first cell (+/⍳10) shows {shown!r}")
+    if shown.strip() != "55" or mode != "apl":
         print(open(os.path.join(folder, "server.log")).read()[-3000:])
         return 1
     shutil.rmtree(folder, ignore_errors=True)

@@ -25,7 +25,10 @@ def test_magics_run_cells_return_values_and_take_python_variables(ipython, s, ca
     ipython.run_cell("%%apl\nX←2 3⍴⍳6\nX\n1÷0\n")
     assert capsys.readouterr().out == "1 2 3\n4 5 6\nDOMAIN ERROR\n1÷0\n ^\n"
     assert ipython.run_line_magic("apl", "+/,X") == 21
-    ipython.user_ns["df"] = numpy.array([[1.5, 2.5]])
+    class Frame:  # as a pandas DataFrame offers its values
+        def __array__(self, dtype=None):
+            return numpy.array([[1.5, 2.5]])
+    ipython.user_ns["df"] = Frame()
     assert ipython.run_line_magic("apl", "Y←df") is None
     assert s.eval("⍴Y").tolist() == [1, 2] and s["Y"][0, 1] == 2.5
     with pytest.raises(orbax.APLError, match="VALUE"):

@@ -209,7 +209,9 @@ int main(int argc, char **argv) {
     }
     const pid_t child = StartSession(argv[1], directory);
     if (child < 0) return 2;
-    bool ok = Step("banner and prompt", WaitFor("      ", 0, 60));
+    bool ok = Step("the banner names the prefix key and )HELP",
+                   WaitFor("prefix key `", 0, 60) && WaitFor(")HELP KEYS", 0, 60));
+    ok &= Step("and the prompt follows", WaitFor("      ", 0, 60));
     size_t mark = seen.size();
     // 2`r`i3 types 2⍴⍳3.
     Type("2`r`i3\r");

@@ -135,11 +135,12 @@ protected:
         if (a == 0 || random() % 3 == 0) return a;
         return Edge(a, ct, random() % 2 ? 1.0 : -1.0, random() % 2);
     }
+    double integerBound_ = 1e6;
     std::vector<Number> Draw(const std::vector<double> &bases, size_t n, bool real, bool integral, double ct) {
         std::vector<Number> out;
         while (out.size() < n) {
             const double v = integral ? std::round(Near(bases, ct)) : Near(bases, ct);
-            if ((real || v == std::trunc(v)) && (!integral || std::fabs(v) < 1e6)) out.push_back({v, real});
+            if ((real || v == std::trunc(v)) && (!integral || std::fabs(v) < integerBound_)) out.push_back({v, real});
         }
         return out;
     }
@@ -163,10 +164,13 @@ TEST_F(TolerantSearch, RealIntegralAndMixedDataAgreeWithTheScanAtTheToleranceEdg
         SetSymbolValue(sys_CT_idx, MakeReal(ct));
         std::vector<double> bases(60);
         for (double &b : bases) b = Base();
-        for (int round = 0; round < 5; ++round) {
+        for (int round = 0; round < 7; ++round) {
             // REAL against REAL, INTG keys and REAL tables of integers (searched
-            // as integers), and INTG tables against REAL keys.
-            const bool integralTable = round >= 2, realTable = round != 3, realKeys = round != 1 && round != 4;
+            // as integers), and INTG tables against REAL keys; the last two
+            // again with integers of a narrow range.
+            const int kind = round < 5 ? round : round - 3;
+            integerBound_ = round < 5 ? 1e6 : 3e4;
+            const bool integralTable = kind >= 2, realTable = kind != 3, realKeys = kind != 1 && kind != 4;
             const auto table = Draw(bases, 300, realTable, integralTable, ct);
             const auto keys = Draw(bases, 500, realKeys, !realKeys, ct);
             ExpectScanResults(table, keys, ct);

@@ -121,6 +121,21 @@ TEST_F(ConstantPool, IntegersPooledAgainAreFoundInTheCurrentPoolOnly) {
     EXPECT_EQ(std::string(DataOf<char>(PooledConstant(0)), 2), "xy");
 }
 
+TEST_F(ConstantPool, ManyDistinctConstantsAreEachStoredOnceAndFoundAgainAcrossAHandOver) {
+    // Strings that share their first words, as the lines of a long function do.
+    auto text = [](int i) { return APL_String(("a constant shared by all of them " + std::to_string(i)).c_str()); };
+    std::vector<int32_t> offsets;
+    for (int i = 0; i < 3000; ++i) offsets.push_back(PoolConstant(text(i)));
+    const uint32_t size = ConstantPoolSize();
+    // A pool as large in between, whose records lie where the outer's did.
+    const ConstantPoolState outer = TakeConstantPool();
+    EXPECT_EQ(PoolConstant(text(5)), 0);
+    for (int i = 1; i < 3000; ++i) PoolConstant(text(-i));
+    RestoreConstantPool(outer);
+    for (int i = 2999; i >= 0; --i) EXPECT_EQ(PoolConstant(text(i)), offsets[static_cast<size_t>(i)]) << i;
+    EXPECT_EQ(ConstantPoolSize(), size);
+}
+
 TEST_F(ConstantPool, ConsumesItsArgumentAndRefusesNestedArrays) {
     aplarray *linked = APL_Link(APL_String("keep"));
     PoolConstant(APL_Link(linked));
