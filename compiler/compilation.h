@@ -8,10 +8,14 @@
 #include "compiler/settings.h"
 #include "interpreter/fixing.h"
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
+
+// What a user-defined operator's operand is at its calls.
+enum class OperandUse : uint8_t { Unknown, Function, Array };
 
 // A counted list of symbol indices; adding one already there does nothing.
 struct WorkList {
@@ -41,6 +45,9 @@ struct Compilation {
     // C identifier -> the symbol it was made for: two names on one identifier
     // would share one C variable.
     std::map<std::string, uint16_t> identifiers;
+    // User-defined operator -> its left and right operands' kinds, from the
+    // calls translated so far; fixed when the operator is generated.
+    std::map<uint16_t, std::array<OperandUse, 2>> operandUses;
 };
 
 // ---- Names (names.cpp) -----------------------------------------------------------

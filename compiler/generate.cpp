@@ -44,7 +44,7 @@ std::string OctalLiteral(const uint8_t *bytes, uint32_t n) {
 }
 
 struct Slot {
-    enum Use { Argument, Variable, Label } use;
+    enum Use { Argument, ArrayOperand, Variable, Label } use;
     uint16_t symbol;
     int index;
     std::string id;
@@ -118,14 +118,26 @@ bool HeaderOf(Compilation &c, FunctionContext &f, std::vector<Slot> &slots, std:
     if (leftName >= 0 && (left = id(static_cast<uint32_t>(leftName))).empty()) return false;
     if (rightName >= 0 && (right = id(static_cast<uint32_t>(rightName))).empty()) return false;
     signature = "aplarray *" + name + "(aplarray *_axis, aplarray *" + left;
+    // An operand its calls give as an array is a local variable holding it;
+    // a function operand is called through its descriptor.
+    std::vector<int32_t> arrayOperands;
     if (isOperator) {
+        std::array<OperandUse, 2> &uses = c.operandUses[f.symbol];
+        for (OperandUse &use : uses)
+            if (use == OperandUse::Unknown) use = OperandUse::Function;
         const std::string lop = id(static_cast<uint32_t>(leftOperand));
         if (lop.empty()) return false;
-        f.operands[v.Name(static_cast<uint32_t>(leftOperand))] = lop;
+        if (uses[0] == OperandUse::Array)
+            arrayOperands.push_back(leftOperand);
+        else
+            f.operands[v.Name(static_cast<uint32_t>(leftOperand))] = lop;
         std::string rop = "_rop";
         if (dyadicOperator) {
             if ((rop = id(static_cast<uint32_t>(rightOperand))).empty()) return false;
-            f.operands[v.Name(static_cast<uint32_t>(rightOperand))] = rop;
+            if (uses[1] == OperandUse::Array)
+                arrayOperands.push_back(rightOperand);
+            else
+                f.operands[v.Name(static_cast<uint32_t>(rightOperand))] = rop;
         }
         signature += ", aplfnc *" + lop + ", aplarray *_laxis, aplfnc *" + rop + ", aplarray *_raxis";
     }
@@ -144,6 +156,8 @@ bool HeaderOf(Compilation &c, FunctionContext &f, std::vector<Slot> &slots, std:
     };
     if (leftName >= 0 && !add(Slot::Argument, static_cast<uint32_t>(leftName), 0)) return false;
     if (rightName >= 0 && !add(Slot::Argument, static_cast<uint32_t>(rightName), 0)) return false;
+    for (int32_t operand : arrayOperands)
+        if (!add(Slot::ArrayOperand, static_cast<uint32_t>(operand), 0)) return false;
     resultIsArgument = false;
     if (resultName >= 0) {
         const uint16_t symbol = v.Name(static_cast<uint32_t>(resultName));
@@ -207,7 +221,7 @@ bool GenerateFunction(Compilation &c, uint16_t function) {
     if (!result.empty() && !resultIsArgument) out.Line("aplarray *" + result + ";");
     const uint32_t resultSlot = result.empty() || resultIsArgument ? 0 : 1;
     uint32_t headerSlots = resultSlot;
-    for (const Slot &s : slots) headerSlots += s.use == Slot::Argument ? 1 : 0;
+    for (const Slot &s : slots) headerSlots += s.use == Slot::Argument || s.use == Slot::ArrayOperand ? 1 : 0;
     const uint32_t frame = v.locals + v.labels + headerSlots;
     if (frame) out.Line("aplsymbol localvars[" + std::to_string(frame) + "];");
     out.Line("void *old_lines;");
@@ -234,6 +248,8 @@ bool GenerateFunction(Compilation &c, uint16_t function) {
         const std::string at = "localvars+" + std::to_string(s.index);
         if (s.use == Slot::Argument)
             out.Line("KAZ_InitArg(" + at + ", " + s.id + "_idx, " + s.id + ");");
+        else if (s.use == Slot::ArrayOperand)
+            out.Line("KAZ_InitArg(" + at + ", " + s.id + "_idx, KAZ_OperandValue(" + s.id + "));");
         else if (s.use == Slot::Variable)
             out.Line("KAZ_InitVar(" + at + ", " + s.id + "_idx);");
         else
@@ -265,10 +281,11 @@ bool GenerateFunction(Compilation &c, uint16_t function) {
     // A result that is also an argument is taken before the argument goes.
     if (resultIsArgument) out.Line(result + " = KAZ_ReturnVar(" + result + "_idx);");
     for (const Slot &s : slots)
-        if (s.use == Slot::Argument)
-            out.Line("KAZ_ResumeArg(localvars+" + std::to_string(s.index) + ", " + s.id + "_idx, " + s.id + ");");
+        if (s.use == Slot::Argument || s.use == Slot::ArrayOperand)
+            out.Line("KAZ_ResumeArg(localvars+" + std::to_string(s.index) + ", " + s.id + "_idx, " +
+                     (s.use == Slot::Argument ? s.id : std::string("NULL")) + ");");
     for (const Slot &s : slots) {
-        if (s.use == Slot::Argument) continue;
+        if (s.use == Slot::Argument || s.use == Slot::ArrayOperand) continue;
         if (s.use == Slot::Variable && s.id == result) out.Line(result + " = KAZ_ReturnVar(" + result + "_idx);");
         out.Line(std::string(s.use == Slot::Label ? "KAZ_ResumeLabel(" : "KAZ_ResumeVar(") + "localvars+" +
                  std::to_string(s.index) + ", " + s.id + "_idx);");

@@ -37,6 +37,7 @@ struct Item {
     std::string axis;   // index list written after a function or operator
     std::string bound;  // the array operand of / or ⌿, which makes them replicate
     uint8_t code = 0;   // a primitive's character
+    uint16_t symbol = 0;  // a user-defined function's or operator's name
     bool strand = false, assigned = false, temporary = false, rankSpecification = false;
     bool IsArray() const { return kind == Kind::Array; }
     bool IsFunction() const { return kind == Kind::Function; }
@@ -82,6 +83,8 @@ private:
     bool FinishStatement(bool atEnd);
     bool AtLeftEnd() const;
     bool TokenIsFunction(const uint8_t *at) const;
+    bool TokenIsDyadicOperator(const uint8_t *at) const;
+    bool RecordOperandUse(const Item &op, const Item &left, const Item *right);
     void TakeAsOperand();
     NameKind ClassOf(uint16_t symbol) const;
     bool Variable(uint16_t symbol, std::string &text);
@@ -157,6 +160,20 @@ bool Walk::TokenIsFunction(const uint8_t *at) const {
     const uint16_t cls = TagClass(tag);
     return cls != 0 && (cls & (APL_FN_FUNCTION | APL_FN_MONOP | APL_FN_DYOP)) != 0 &&
            !(PrimitiveFlags(tag) & APL_FN_NILADIC);
+}
+
+// An item just right of a dyadic operator is its right operand and waits for
+// it: operators bind from the left, as the evaluator binds them.
+bool Walk::TokenIsDyadicOperator(const uint8_t *at) const {
+    const uint8_t tag = *at;
+    if (tag == kTagName) {
+        const uint16_t symbol = NameSymbol(at);
+        return IsSymbol(symbol) && ClassOf(symbol) == NameKind::DyOp;
+    }
+    if (tag == kTagConstant || tag == glyph::kLeftArrow || tag == glyph::kColon || tag == glyph::kLineFeed)
+        return false;
+    const uint16_t cls = TagClass(tag);
+    return (cls & APL_FN_DYOP) != 0 && !(cls & APL_FN_FUNCTION);
 }
 
 // A group that gave a function, left of a symbol that is both function and
@@ -427,6 +444,7 @@ bool Walk::FormName(Item &item, bool &formed) {
             if (id.empty()) return false;
             c_.functions.Add(symbol);
             item.form = Form::User;
+            item.symbol = symbol;
             item.text = id;
             item.kind = kind == NameKind::MonOp ? Kind::MonOp : kind == NameKind::DyOp ? Kind::DyOp : Kind::Function;
             if (kind == NameKind::Niladic) {
@@ -505,6 +523,10 @@ bool Walk::FormIndexList() {
 }
 
 bool Walk::OperandText(const Item &operand, std::string &text) {
+    if (operand.IsArray()) {
+        text = CallText("KAZ_AFn", {operand.text});
+        return true;
+    }
     char head[32];
     switch (operand.form) {
         case Form::Primitive:
@@ -520,10 +542,32 @@ bool Walk::OperandText(const Item &operand, std::string &text) {
     return Fail(APL_ERR_SYNTAX);
 }
 
+// A user-defined operator is compiled once, for array or function operands:
+// every call must give it the same kinds (a function when it is compiled
+// before any call is seen).
+bool Walk::RecordOperandUse(const Item &op, const Item &left, const Item *right) {
+    if (op.form != Form::User) return true;
+    std::array<OperandUse, 2> &uses = c_.operandUses[op.symbol];
+    const Item *operands[2] = {&left, right};
+    for (int i = 0; i < 2; ++i) {
+        if (!operands[i]) continue;
+        const OperandUse use = operands[i]->IsArray() ? OperandUse::Array : OperandUse::Function;
+        if (uses[i] == OperandUse::Unknown) uses[i] = use;
+        if (uses[i] != use) {
+            SetErrorText(APL_ERR_DOMAIN, "Operator %s takes an array operand in one call and a function in another",
+                         SymbolName(op.symbol));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Array operands: either operand of a dyadic operator (the operator decides
+// at run time what it accepts); a monadic operator takes functions here.
 bool Walk::Bind(const Item &op, const Item &left, const Item *right, Item &derived) {
     std::string leftText, rightText;
-    if (!left.IsFunction() || (right && !right->IsFunction()))
-        return FailText(APL_ERR_DOMAIN, "Array operand not supported by the compiler");
+    if (!right && !left.IsFunction()) return Fail(APL_ERR_SYNTAX);
+    if (!RecordOperandUse(op, left, right)) return false;
     if (!OperandText(left, leftText)) return false;
     if (right && !OperandText(*right, rightText)) return false;
     const int k = f_.operatorCounter++;
@@ -597,13 +641,16 @@ bool Walk::Reduce(Item x) {
                 x = joined;
                 continue;
             }
-            if (Has(2) && Top().kind == Kind::DyOp && (Top(1).IsFunction() || Top(1).IsArray())) {
+            // An array just right of a dyadic operator is its right operand:
+            // it waits for that operator rather than binding to its right.
+            const bool rightOperand = TokenIsDyadicOperator(p_);
+            if (!rightOperand && Has(2) && Top().kind == Kind::DyOp && (Top(1).IsFunction() || Top(1).IsArray())) {
                 Item op = Pop(), right = Pop(), derived;
                 if (!Bind(op, x, &right, derived)) return false;
                 x = derived;
                 continue;
             }
-            if (Has(1) && Top().kind == Kind::MonOp && Top().form == Form::Primitive &&
+            if (!rightOperand && Has(1) && Top().kind == Kind::MonOp && Top().form == Form::Primitive &&
                 (PrimitiveFlags(Top().code) & APL_FN_ARRAYOPERAND)) {
                 // An array operand of / or ⌿: replicate with it as left argument.
                 Item op = Pop();
@@ -628,7 +675,8 @@ bool Walk::Reduce(Item x) {
             }
             return Push(x);
         }
-        if (x.IsFunction()) {
+        // A function just right of a dyadic operator is its right operand.
+        if (x.IsFunction() && !TokenIsDyadicOperator(p_)) {
             if (Has(1) && Top().kind == Kind::MonOp) {
                 Item op = Pop(), derived;
                 if (!Bind(op, x, nullptr, derived)) return false;

@@ -420,6 +420,10 @@ void CheckArray(const aplarray *array, const char *file, int32_t line) {
         WriteLinef("INTERNAL ERROR (memblock): Invalid array at %s:%d", BaseName(file), line);
         return;
     }
+    // A static record may lie at any address: its header is read as bytes.
+    aplarray header;
+    memcpy(&header, array, sizeof header);
+    array = &header;
     const auto rank = static_cast<int8_t>(array->rank);
     if (rank > kMaxRank) {
         WriteLinef("INTERNAL ERROR (rank=%d): Invalid array at %s:%d", rank, BaseName(file), line);
@@ -489,12 +493,22 @@ aplarray *CopyArray(const aplarray *array, const char *file, int32_t line) {
         else
             WriteLinef("COPYING ARRAY #%d: %s[%d]", SerialOf(array), BaseName(file), line);
     }
-    // Shape and data of a static record may sit on any 4-byte boundary: copy bytes.
+    // A static record may lie at any address: header, shape and data are
+    // copied as bytes.
+    const auto *bytes = reinterpret_cast<const char *>(array);
+    aplarray header;
+    memcpy(&header, bytes, sizeof header);
+    if (header.rank > kMaxRank) {
+        SetErrorText(APL_ERR_SYSTEM, "Damaged array record");
+        return nullptr;
+    }
     int32_t shape[kMaxRank];
-    memcpy(shape, array->shape, 4 * static_cast<size_t>(array->rank));
-    if (!IsNested(array)) {
-        aplarray *copy = AllocArray(APL_SIMPLE | APL_TEMP, array->rank, array->eltype, shape, file, line);
-        if (copy) memcpy(DataOf(copy), DataOf(array), ElementSize(array->eltype) * static_cast<size_t>(array->number));
+    memcpy(shape, bytes + sizeof header, 4 * static_cast<size_t>(header.rank));
+    if (header.eltype != APL_NESTED) {
+        aplarray *copy = AllocArray(APL_SIMPLE | APL_TEMP, header.rank, header.eltype, shape, file, line);
+        if (copy)
+            memcpy(DataOf(copy), bytes + sizeof header + 4 * static_cast<size_t>(header.rank),
+                   ElementSize(header.eltype) * static_cast<size_t>(header.number));
         return copy;
     }
     if (depths.copy >= kMaxCopyDepth) {
@@ -749,6 +763,11 @@ void ClearBoolPadding(aplarray *bits) {
     const uint32_t keep = (1u << used) - 1u;
     uint32_t *last = DataOf<uint32_t>(bits) + words - 1;
     for (int64_t r = 0; r < rows; ++r, last += words) *last &= keep;
+}
+
+int64_t RoomUnderLimit() {
+    if (bytesLimit == 0) return -1;
+    return static_cast<int64_t>(bytesLimit - std::min(bytesLimit, bytesInUse));
 }
 
 extern "C" void APL_SetAllocationLimit(int64_t bytes) { bytesLimit = bytes > 0 ? static_cast<uint64_t>(bytes) : 0; }

@@ -99,6 +99,10 @@ int32_t NextBlockSerial();
 // skipped), with the items they link.
 void ReleaseTemporariesSince(int32_t serial);
 
+// Bytes the host's ceiling still allows the workspace's blocks; -1 when no
+// ceiling is set.
+int64_t RoomUnderLimit();
+
 // ---- Element access ------------------------------------------------------
 
 inline size_t ElementSize(int eltype) {
@@ -119,7 +123,11 @@ inline T *DataOf(const aplarray *a) {
 }
 inline aplarray **ItemsOf(const aplarray *a) { return DataOf<aplarray *>(a); }
 inline bool IsNested(const aplarray *a) { return a->eltype == APL_NESTED; }
-inline bool IsStatic(const aplarray *a) { return (a->type & APL_STATIC) != 0; }
+// Read as a byte: a static record (a constant image of generated code) may lie
+// at any address, where the record's fields cannot be read through its type.
+inline bool IsStatic(const aplarray *a) {
+    return (reinterpret_cast<const uint8_t *>(a)[offsetof(aplarray, type)] & APL_STATIC) != 0;
+}
 // Item slots to visit: an empty nested array still holds its prototype.
 inline int32_t ItemSlots(const aplarray *a) { return a->number > 0 ? a->number : 1; }
 // Number of elements: the product of the shape (BOOL number counts words).

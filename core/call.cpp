@@ -33,14 +33,21 @@ bool InsideActiveRecord(const aplfnc *function) {
 void HoldAxis(aplarray *axis, int step) {
     if (axis && !IsStatic(axis) && IsLiveBlock(axis)) axis->lnkcnt += step;
 }
+// An array operand is held as an axis is (compiled code passes temporaries).
+aplarray *ArrayOperand(const aplfnc &operand) {
+    return (operand.flags & kOperandArray) ? static_cast<aplarray *>(operand.function) : nullptr;
+}
 void HoldAxes(aplop *record, int step) {
     HoldAxis(record->axis, step);
     HoldAxis(record->leftAxis, step);
     HoldAxis(record->rightAxis, step);
+    HoldAxis(ArrayOperand(record->left), step);
+    HoldAxis(ArrayOperand(record->right), step);
 }
 
-// After the outermost evaluation the temporary axes of the record and of the
-// records of its operands are released (`keep`, the result, excepted).
+// After the outermost evaluation the temporary axes and array operands of the
+// record and of the records of its operands are released (`keep`, the result,
+// excepted).
 void ReleaseRecordAxes(aplfnc *function, const aplarray *keep, int depth) {
     if (depth > kMaxNestingDepth || !(function->flags & APL_FN_DERIVED) || !function->op) return;
     aplop *record = function->op;
@@ -53,6 +60,16 @@ void ReleaseRecordAxes(aplfnc *function, const aplarray *keep, int depth) {
         if (!seen) APL_UnLinkTempEx(axis, HERE);
     }
     for (int i = 0; i < 3; ++i) *axes[i] = nullptr;
+    // A temporary array operand goes too; the evaluator's are linked, so stay.
+    aplfnc *operands[] = {&record->left, &record->right};
+    for (aplfnc *operand : operands) {
+        aplarray *array = ArrayOperand(*operand);
+        if (!array) continue;
+        if (array != keep && !IsStatic(array) && array->lnkcnt == 0) {
+            APL_UnLinkTempEx(array, HERE);
+            *operand = aplfnc{};
+        }
+    }
     ReleaseRecordAxes(&record->left, keep, depth + 1);
     ReleaseRecordAxes(&record->right, keep, depth + 1);
 }

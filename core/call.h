@@ -11,7 +11,7 @@
 
 // An operand descriptor that holds an array (in its function word) rather than
 // a function: the left operand of compress, an operand of a dyadic operator.
-constexpr intptr_t kOperandArray = 0x0002;
+constexpr intptr_t kOperandArray = APL_FN_ARRAY;
 
 // Calls any function value: a derived function through its operator, a
 // primitive through its table, a user-defined function through the hook, a

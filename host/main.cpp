@@ -76,9 +76,19 @@ std::string DataFile(const char *name) {
     return std::string(ORBAX_DATADIR "/") + name;
 }
 
+// The library keeps each data file's path in a buffer of fixed size. A path
+// that does not fit is said so at start, rather than a file of that name in
+// the working directory being read without a word.
 void SetDataFile(char *buffer, size_t size, const char *name) {
     const std::string path = DataFile(name);
-    if (path.size() < size) snprintf(buffer, size, "%s", path.c_str());
+    if (path.size() < size) {
+        snprintf(buffer, size, "%s", path.c_str());
+        return;
+    }
+    fprintf(stderr,
+            "orbax: %s: its path has %zu characters, more than the %zu the library keeps;"
+            " %s is looked for in the working directory\n",
+            path.c_str(), path.size(), size - 1, name);
 }
 
 // Lines typed at the terminal: shown as a terminal shows them, the text
@@ -89,16 +99,19 @@ public:
         Screen &screen = *CurrentScreen();
         std::string prompt = screen.PendingLine();
         if (mode == kReadSession) prompt += "      ";
-        if (!Read(prompt, codes)) return false;
+        if (!Read(prompt, mode != kReadSession, codes)) return false;
         codes = prompt + codes;
         return true;
     }
 
     // The del editor's prompt ("[3] ") is not part of the line.
-    bool EditorLine(const std::string &prompt, std::string &codes) override { return Read(prompt, codes); }
+    bool EditorLine(const std::string &prompt, std::string &codes) override { return Read(prompt, false, codes); }
 
 private:
-    bool Read(const std::string &prompt, std::string &codes) {
+    // Ctrl-C gives a fresh line to type on, or with `interruptAnswers` (input
+    // for a running function) an empty answer with the flag left raised, for
+    // the library to stop that function.
+    bool Read(const std::string &prompt, bool interruptAnswers, std::string &codes) {
         Screen &screen = *CurrentScreen();
         const std::string promptUtf8 = codepage::ToUtf8(prompt);
         for (;;) {
@@ -107,7 +120,13 @@ private:
             fflush(stdout);
             std::string typed;
             if (!editor_.Read(promptUtf8, typed)) {
-                if (APL_interrupted) {  // Ctrl-C at the prompt: a fresh line
+                if (APL_interrupted && interruptAnswers) {
+                    fputs("\n", stdout);
+                    codes.clear();
+                    screen.LineEndedByInput();
+                    return true;
+                }
+                if (APL_interrupted) {
                     APL_interrupted = 0;
                     fputs("\n", stdout);
                     continue;

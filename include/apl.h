@@ -206,6 +206,7 @@ typedef struct aplfnc {
 /* Bits of aplfnc.flags; the primitive flag table uses the same bits. */
 enum {
     APL_FN_NILADIC = 0x0001,
+    APL_FN_ARRAY = 0x0002, /* an operand that is an array, held in the function word */
     APL_FN_FUNCTION = 0x0004,
     APL_FN_MONOP = 0x0008,
     APL_FN_DYOP = 0x0010,
@@ -224,9 +225,9 @@ enum {
 typedef aplarray *(*aploperator)(aplarray *axis, aplarray *left, aplfnc *operand, aplarray *operandAxis, aplfnc *second,
                                  aplarray *secondAxis, aplarray *right);
 
-/* The operator record of a derived function. The axes are not linked by the
- * record: a temporary axis lives until the outermost evaluation of the
- * derived function ends. */
+/* The operator record of a derived function. The axes and array operands are
+ * not linked by the record: a temporary one lives until the outermost
+ * evaluation of the derived function ends. */
 typedef struct aplop {
     aplfnc left;         /* copy of the (left) operand's descriptor */
     aplarray *leftAxis;  /* axis written on the left operand */

@@ -34,16 +34,23 @@ void DisplayValue(aplarray *value, bool endLine) {
         APL_DataEx(nullptr, COVER);  // reports the null pointer
         return;
     }
+    if (IsStatic(value)) {
+        // A constant image of generated code may lie at any address: its
+        // managed copy is what is formatted.
+        aplarray *copy = CopyArray(value, COVER);
+        if (copy) DisplayValue(copy, endLine);
+        APL_UnLinkTempEx(copy, COVER);
+        return;
+    }
     CheckArray(value, COVER);
-    if (!IsStatic(value) && !IsLiveBlock(value)) return;
+    if (!IsLiveBlock(value)) return;
     // The extra link keeps formatting from freeing a temporary value.
-    const bool hold = !IsStatic(value);
-    if (hold) ++value->lnkcnt;
+    ++value->lnkcnt;
     if (aplarray *matrix = FormatForDisplay(value)) {
         PrintCharMatrix(matrix, !IsNested(value) && value->eltype != APL_CHAR);
         APL_UnLinkTempEx(matrix, COVER);  // the held value itself stays
     }
-    if (hold) --value->lnkcnt;
+    --value->lnkcnt;
     if (endLine)
         WriteNewLines(1);
     else

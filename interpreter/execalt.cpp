@@ -63,6 +63,7 @@ aplarray *ExecAlternateKernel(CallArgs &args) {
     aplerrno = 0;
     APL_error_message[0] = 0;
     ClearErrorPositions();
+    ForgetFailedTexts();
     return AsResult(args, ExecuteLine(alternate));
 }
 

@@ -371,6 +371,7 @@ bool Suspend(uint16_t symbol, int32_t lineNumber, const StoredLine &line, const 
     if (!CanSuspend()) return false;
     PrintError(aplerrno);
     aplerrno = 0;
+    ShowFailedTexts();
     WriteLinef("%s[%d]", SymbolName(symbol), static_cast<int>(lineNumber));
     errorPositions.tokenizer = nullptr;
     if (aplarray *text = LineToText(line, pool, false)) {

@@ -15,6 +15,7 @@
 #include "interpreter/lineplan.h"
 #include "scalar/scllib.h"
 #include "structural/indexing.h"
+#include "system/platform.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -348,7 +349,12 @@ const uint8_t *Walk::Run(Item &out) {
 // statement mode (always at a diamond); the stack is emptied except for the
 // final item at the end of a walk that returns it.
 bool Walk::FinishStatement(bool atEnd) {
-    if (count_ > 1) return Fail(APL_ERR_SYNTAX);
+    if (count_ > 1) {
+        // Items that did not come together: the caret marks the one right of
+        // the leftmost (the function in 2+× or 2 3⍴ that got no argument).
+        if (!errorPositions.evaluator) errorPositions.evaluator = Top(1).at;
+        return Fail(APL_ERR_SYNTAX);
+    }
     const bool statementMode = !atEnd || (flags_ & kEvalStatement);
     if (count_ == 0) {
         if (atEnd && !(flags_ & (kEvalIndex | kEvalStatement | kEvalExecute | kEvalSegment)) && evaluator.depth > 1)
@@ -357,7 +363,10 @@ bool Walk::FinishStatement(bool atEnd) {
     }
     Item &item = Top();
     if (!statementMode) return true;
-    if (!item.IsArray()) return Fail(APL_ERR_SYNTAX);
+    if (!item.IsArray()) {
+        if (!errorPositions.evaluator) errorPositions.evaluator = item.at;
+        return Fail(APL_ERR_SYNTAX);
+    }
     if (!item.assigned) APL_Display(item.array);
     Item done = Pop();
     Release(done);
@@ -487,6 +496,21 @@ bool FormElidedCopy(const aplarray *marker, Item &item) {
     return true;
 }
 
+// WA is read as it stands: the bytes the host's ceiling still allows, or
+// without one what the system could still give. On WS FULL the last value stays.
+void RefreshWorkspaceAvailable(aplsymbol &entry) {
+    const int64_t room = RoomUnderLimit();
+    const int64_t bytes = room >= 0 ? room : SystemMemoryAvailable();
+    aplarray *value = bytes <= INT32_MAX ? MakeInt(static_cast<int32_t>(bytes)) : MakeReal(static_cast<double>(bytes));
+    if (!value) {
+        aplerrno = 0;
+        return;
+    }
+    aplarray *old = static_cast<aplarray *>(entry.value);
+    entry.value = APL_LinkEx(value, HERE);
+    APL_UnLinkEx(old, HERE);
+}
+
 bool Walk::FormName(Item &item, bool &formed) {
     const uint16_t symbol = NameSymbol(p_);
     p_ = TokenBefore(p_);
@@ -530,6 +554,7 @@ bool Walk::FormName(Item &item, bool &formed) {
         return true;
     }
     if (entry.kind & APL_KIND_VARIABLE) {
+        if (symbol == sys_WA_idx) RefreshWorkspaceAvailable(entry);
         if (!entry.value) return Fail(APL_ERR_VALUE);
         if (symbol == sys_ELIDE_idx) return FormElidedCopy(static_cast<const aplarray *>(entry.value), item);
         auto *value = static_cast<aplarray *>(entry.value);

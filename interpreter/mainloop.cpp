@@ -31,6 +31,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 char APL_tokenfile[96] = "";
 char APL_messagefile[96] = "";
@@ -71,14 +72,46 @@ void ReportFault(const FaultReport &fault) {
     SetErrorText(APL_ERR_SYSTEM, "%X", static_cast<unsigned>(fault.signal));
 }
 
-// The typed text again, with a caret mark where tokenizing stopped.
-void ShowTokenizerError(const uint8_t *text, int32_t length) {
+// The typed text with a caret mark where tokenizing stopped; empty when it
+// stopped elsewhere.
+std::string MarkedSource(const uint8_t *text, int32_t length) {
     const uint8_t *at = errorPositions.tokenizer;
-    if (!at || at < text || at > text + length) return;
+    if (!at || at < text || at > text + length) return std::string();
     std::string marked(reinterpret_cast<const char *>(text), static_cast<size_t>(at - text));
     marked += static_cast<char>(kCaretMark);
     marked.append(reinterpret_cast<const char *>(at), static_cast<size_t>(text + length - at));
-    ShowCodes(reinterpret_cast<const uint8_t *>(marked.data()), static_cast<int32_t>(marked.size()));
+    return marked;
+}
+
+void ShowTokenizerError(const uint8_t *text, int32_t length) {
+    const std::string marked = MarkedSource(text, length);
+    if (!marked.empty()) ShowCodes(reinterpret_cast<const uint8_t *>(marked.data()), static_cast<int32_t>(marked.size()));
+}
+
+// Texts run by execute (or given as evaluated input) that failed, innermost
+// first, each with its caret: the error report shows them before the line
+// that called execute, whose caret then marks the execute.
+std::vector<std::string> failedTexts;
+
+// Keeps the failed text of an execute: the stored line with the evaluator's
+// mark, or the source with the tokenizer's.
+void KeepFailedText(const StoredLine *line, const PoolView &pool, const uint8_t *text, int32_t length) {
+    if (aplerrno == kUnwindRequest) return;
+    std::string marked;
+    if (line) {
+        const int32_t saved = aplerrno;
+        aplerrno = 0;
+        if (aplarray *shown = LineToText(*line, pool, false)) {
+            marked.assign(DataOf<const char>(shown), static_cast<size_t>(shown->number));
+            APL_UnLinkTempEx(shown, HERE);
+        }
+        aplerrno = saved;
+    } else {
+        marked = MarkedSource(text, length);
+    }
+    if (marked.empty()) marked.assign(reinterpret_cast<const char *>(text), static_cast<size_t>(length));
+    failedTexts.push_back(marked);
+    ClearErrorPositions();
 }
 
 void ShowStoredLine(const StoredLine &line, const PoolView &pool) {
@@ -97,6 +130,7 @@ void ExecuteSessionLine(const uint8_t *text, int32_t length) {
     const TokenBuffer outerBuffer = SaveCodeBuffer();
     const ConstantPoolState outerPool = TakeConstantPool();
     ClearErrorPositions();
+    ForgetFailedTexts();
     StoredLine line;
     if (!TokenizeSourceLine(text, length, kTokImmediate, line)) {
         const int32_t code = aplerrno;
@@ -114,6 +148,7 @@ void ExecuteSessionLine(const uint8_t *text, int32_t length) {
         ReportFault(fault);
         if (aplerrno && aplerrno != kUnwindRequest) {
             PrintError(aplerrno);
+            ShowFailedTexts();
             ShowStoredLine(line, pool);
             FlushOutput();
             aplerrno = 0;
@@ -197,6 +232,14 @@ bool HandleLine(char *buffer) {
 }
 
 }  // namespace
+
+void ShowFailedTexts() {
+    for (const std::string &text : failedTexts)
+        ShowCodes(reinterpret_cast<const uint8_t *>(text.data()), static_cast<int32_t>(text.size()));
+    failedTexts.clear();
+}
+
+void ForgetFailedTexts() { failedTexts.clear(); }
 
 // ---- Start-up and clear workspace ----------------------------------------------------
 
@@ -379,12 +422,15 @@ aplarray *ExecuteText(const uint8_t *text, int32_t length, bool &assigned) {
         if (!aplerrno && result.function) SetError(APL_ERR_SYNTAX);
         if (aplerrno) {
             APL_UnLinkTempEx(result.value, HERE);
+            KeepFailedText(&line, CurrentPool(), text, length);
         } else {
             // Handed on with a link, never copied: the value may be a
             // variable's own array, just assigned, of any size and depth.
             assigned = result.assigned;
             value = APL_LinkEx(result.value, HERE);
         }
+    } else if (aplerrno) {
+        KeepFailedText(nullptr, PoolView{}, text, length);
     }
     ResetTokenBuffer(codeBuffer);
     RestoreCodeBuffer(outerBuffer);
@@ -395,28 +441,61 @@ aplarray *ExecuteText(const uint8_t *text, int32_t length, bool &assigned) {
 aplarray *QuadInput() { return APL_QuadInput(); }
 aplarray *QuoteQuadInput() { return APL_QQuadInput(); }
 
+// Ctrl-C while the host read an input line: the running function stops as
+// at any interrupt. True then, with the error set.
+bool InterruptedInput() {
+    if (!APL_interrupted) return false;
+    APL_interrupted = 0;
+    SetError(APL_ERR_INTERRUPT);
+    return true;
+}
+
+// The reply is the branch arrow alone: leave the running functions.
+bool IsEscape(const char *answer) {
+    if (static_cast<uint8_t>(*answer) != glyph::kRightArrow) return false;
+    while (*++answer == ' ') {
+    }
+    return *answer == 0;
+}
+
 extern "C" aplarray *APL_QuadInput(void) {
     const char prompt[] = {static_cast<char>(glyph::kQuad), ':', ' ', 0};
-    WriteText(prompt, false);
     char *buffer = static_cast<char *>(malloc(APL_INPUT_BUFFER));
     if (!buffer) {
         SetError(APL_ERR_WSFULL);
         return nullptr;
     }
-    // The host echoes what the session wrote on the line (any earlier ⍞ output
-    // and the prompt) in front of the answer; a script's line is the answer alone.
-    const size_t shown = static_cast<size_t>(APL_cursor_pos > 0 ? APL_cursor_pos : 0);
-    ReadInputLine(buffer, 0);
-    const char *answer = buffer;
-    if (!session.scriptMode) answer += std::min(shown, strlen(buffer));
-    while (*answer == ' ') ++answer;
-    aplarray *value;
-    if (!*answer) {
-        value = MakeString("");
-    } else {
+    aplarray *value = nullptr;
+    // A reply that fails is reported and asked for again; an interrupt, the
+    // escape and a request to unwind end the input.
+    for (;;) {
+        WriteText(prompt, false);
+        // The host echoes what the session wrote on the line (any earlier ⍞
+        // output and the prompt) in front of the answer; a script's line is
+        // the answer alone.
+        const size_t shown = static_cast<size_t>(APL_cursor_pos > 0 ? APL_cursor_pos : 0);
+        ReadInputLine(buffer, 0);
+        if (InterruptedInput()) break;
+        const char *answer = buffer;
+        if (!session.scriptMode) answer += std::min(shown, strlen(buffer));
+        while (*answer == ' ') ++answer;
+        if (IsEscape(answer)) {
+            RequestUnwind(0);
+            break;
+        }
+        if (!*answer) {
+            value = MakeString("");
+            break;
+        }
         bool assigned;
+        ForgetFailedTexts();
         value = ExecuteText(reinterpret_cast<const uint8_t *>(answer), static_cast<int32_t>(strlen(answer)), assigned);
         if (!value && !aplerrno) SetError(APL_ERR_VALUE);
+        if (!aplerrno || aplerrno == APL_ERR_INTERRUPT || aplerrno == kUnwindRequest) break;
+        PrintError(aplerrno);
+        ShowFailedTexts();
+        aplerrno = 0;
+        APL_error_message[0] = 0;
     }
     free(buffer);
     return GiveUpLink(value);
@@ -431,6 +510,7 @@ extern "C" aplarray *APL_QQuadInput(void) {
     ReadInputLine(buffer, 0);
     std::string answer(buffer);
     free(buffer);
+    if (InterruptedInput()) return nullptr;
     const auto shown = static_cast<size_t>(APL_cursor_pos > 0 ? APL_cursor_pos : 0);
     // What the preceding output left on the line reads as blanks.
     if (session.scriptMode)
@@ -479,6 +559,7 @@ void RunLatentExpression() {
     aplarray *result = APL_Execute(nullptr, nullptr, lx);
     if (aplerrno) {
         PrintError(aplerrno);
+        ShowFailedTexts();
         FlushOutput();
         aplerrno = 0;
     }

@@ -54,3 +54,7 @@ inline aplarray *GiveUpLink(aplarray *value) {
     return value;
 }
 void RunLatentExpression();
+// The texts of executes that failed, innermost first, with their carets: an
+// error report shows them after the error's name; a trapped error forgets them.
+void ShowFailedTexts();
+void ForgetFailedTexts();

@@ -638,6 +638,22 @@ aplarray *KAZ_AssignVec(aplarray *value, int32_t count, ...) {
     return HandBack(held);
 }
 
+/* ---- Array operands --------------------------------------------------------------- */
+
+aplfnc KAZ_AFn(aplarray *value) {
+    aplfnc operand;
+    memset(&operand, 0, sizeof operand);
+    operand.flags = APL_FN_ARRAY;
+    operand.function = value;
+    return operand;
+}
+
+aplarray *KAZ_OperandValue(const aplfnc *operand) {
+    if (operand && (operand->flags & APL_FN_ARRAY)) return (aplarray *)operand->function;
+    Fail(APL_ERR_SYNTAX, "Function operand where the compiled operator takes an array");
+    return NULL;
+}
+
 aplarray *KAZ_SelectArray(aplarray *value) {
     int32_t counter = 1;
     if (aplerrno) return NULL;

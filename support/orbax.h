@@ -68,6 +68,15 @@ void *const *KAZ_InitAddress(void (*function)(void));
  * when no loaded plug-in provides it, a function that fails with VALUE ERROR. */
 apl_function KAZ_GetPluginFunction(const char *name);
 
+/* ---- Array operands ------------------------------------------------------------
+ * KAZ_AFn: the descriptor of an array operand of a dyadic operator, for
+ * KAZ_DyOp. The array is not linked: a temporary one lives until the outermost
+ * evaluation of the derived function ends, as a temporary axis does.
+ * KAZ_OperandValue: inside a compiled operator, the array its operand holds
+ * (not linked); null with SYNTAX ERROR when the operand is a function. */
+aplfnc KAZ_AFn(aplarray *value);
+aplarray *KAZ_OperandValue(const aplfnc *operand);
+
 /* ---- Values ---------------------------------------------------------------- */
 /* The result of a compiled function: the value of the result name, taken from
  * the name with the name's link (null when it has none). The link is dropped

@@ -29,7 +29,9 @@
 #include <fnmatch.h>
 #include <stdio_ext.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 // Builds in which faults are not caught here: the sanitizers report them
@@ -440,3 +442,25 @@ int64_t ProcessorMilliseconds() {
     if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used) != 0) return 0;
     return static_cast<int64_t>(used.tv_sec) * 1000 + used.tv_nsec / 1000000;
 }
+
+#ifdef _WIN32
+int64_t SystemMemoryAvailable() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return 0;
+    const uint64_t room = std::min<uint64_t>(status.ullAvailPhys, status.ullAvailVirtual);
+    return static_cast<int64_t>(std::min<uint64_t>(room, INT64_MAX));
+}
+#else
+int64_t SystemMemoryAvailable() {
+    const long pages = sysconf(_SC_AVPHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return 0;
+    uint64_t room = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        room = std::min<uint64_t>(room, limit.rlim_cur);
+    // A 32-bit process cannot address more than its pointers reach.
+    if (sizeof(void *) < 8) room = std::min<uint64_t>(room, UINT32_MAX);
+    return static_cast<int64_t>(std::min<uint64_t>(room, INT64_MAX));
+}
+#endif

@@ -95,3 +95,8 @@ bool StillAtPath(int fd, const char *path);
 
 // Processor time used by the process so far, in milliseconds.
 int64_t ProcessorMilliseconds();
+
+// Bytes of memory the system could still give this process: the physical
+// memory not in use, within the process's address-space limit. 0 when the
+// system does not tell.
+int64_t SystemMemoryAvailable();

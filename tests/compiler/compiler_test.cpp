@@ -347,3 +347,12 @@ TEST_F(CompilerTest, UserOperatorsStrandsAndArrayOperandsOfReplicate) {
         << caller;
     EXPECT_NE(Compile("TWICE", (dir_ / "op2").string()).find("DOMAIN ERROR"), std::string::npos);
 }
+
+// An operator is compiled once: its operand is an array in every call or in none.
+TEST_F(CompilerTest, AnOperandIsAnArrayInEveryCallOrInNone) {
+    Fix({"Z←(F AT N) R", "Z←F N↑R"});
+    Fix({"Z←MIXED V", "Z←(- AT 2) V", "Z←(- AT -) V"});
+    EXPECT_NE(Compile("MIXED", (dir_ / "m").string())
+                  .find("DOMAIN ERROR : Operator AT takes an array operand in one call and a function in another"),
+              std::string::npos);
+}

@@ -1,7 +1,7 @@
 // pty_check: drives the console program through a pseudo-terminal as a person
 // would: glyphs typed with the prefix key, and Ctrl-C during a long display,
-// an endless loop and a long scalar function, after which the session must
-// still answer; OFF writes the session record without following a symbolic link.
+// an endless loop, a long scalar function and at a quad prompt, after which
+// the session must still answer; OFF writes the session record without following a symbolic link.
 //   pty_check PATH-TO-ORBAX
 #include <pty.h>
 #include <signal.h>
@@ -250,6 +250,21 @@ int main(int argc, char **argv) {
     WaitFor("11", mark, 120);
     ok &= InterruptThenAnswer("`l`[3`-1001 `` Y`[X+X\r", "3003", "Ctrl-C stops X+X on 1E8 elements",
                               "8+9\r", "17", "and the session carries on");
+
+    // Ctrl-C at a quad prompt stops the function that asked, as any interrupt
+    // does: it is left suspended, and the session answers.
+    mark = seen.size();
+    Type("`lFX 'ASK' 'X`[`l'\r");
+    WaitFor("ASK", mark, 60);
+    mark = seen.size();
+    Type("ASK\r");
+    ok &= Step("the function asks", WaitFor("\u2395:", mark, 60) && WaitForLineEditor(60));
+    Type("\x03");
+    ok &= Step("Ctrl-C at the quad prompt is INTERRUPT ERROR", WaitFor("INTERRUPT ERROR", mark, 60));
+    ok &= Step("in the function's line", WaitFor("ASK[1]", mark, 60));
+    mark = seen.size();
+    Type(")SIC\r1+1\r");
+    ok &= Step("and the session goes on", WaitFor("2", mark, 60));
 
     ok &= EndSession(child);
     struct stat record;

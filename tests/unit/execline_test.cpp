@@ -82,13 +82,14 @@ TEST_F(Evaluation, AnInterruptReachesLinesThatAllFail) {
     // before each line this recursion runs on until the call limit.
     hostCalls = 0;
     Run(Apl("⎕FX 'EE' '''EE'' ⎕EA ''⎕FAIL'''"));
-    EXPECT_EQ(RunLines({"EE", ")RESET"}), Apl("INTERRUPT ERROR\nEE[1]\n'EE' ⎕EA '⎕FAIL'\n"));
+    // The failing texts come first, then the line that ran them, each marked.
+    EXPECT_EQ(RunLines({"EE", ")RESET"}), Apl("INTERRUPT ERROR\n\x06⎕FAIL\nEE[1]\n'EE' \x06⎕EA '⎕FAIL'\n"));
     EXPECT_EQ(hostCalls, 1);
     // A function whose line fails under EA: the flag is seen before the
     // alternate, which does not run.
     hostCalls = 0;
     Run(Apl("⎕FX 'TWO' 'X←⎕FAIL' 'X←2'"));
-    EXPECT_EQ(RunLines({Apl("'ALT←1' ⎕EA 'TWO'"), Apl("⎕NC 'ALT'")}), Apl("INTERRUPT ERROR\n'ALT←1' ⎕EA 'TWO'\n0\n"));
+    EXPECT_EQ(RunLines({Apl("'ALT←1' ⎕EA 'TWO'"), Apl("⎕NC 'ALT'")}), Apl("INTERRUPT ERROR\nTWO\n'ALT←1' \x06⎕EA 'TWO'\n0\n"));
     EXPECT_EQ(hostCalls, 1);
 }
 
@@ -123,6 +124,25 @@ TEST_F(Evaluation, DebugSwitchesTraceArraysAndShowMemoryBeforeEachLine) {
     EXPECT_EQ(Run("3"), "3\n");
     EXPECT_NE(RunLines({")MODE DEBUG MEMORY", "1"}).find(" AC="), std::string::npos);
     Run(")MODE DEBUG MEMORY");
+}
+
+
+// WA is the room still left, read afresh each time: under the host's ceiling
+// a million-element INTG array held takes its four million bytes from it.
+TEST_F(Evaluation, WorkspaceAvailableIsTheRoomLeftUnderTheCeiling) {
+    constexpr int64_t kCeiling = int64_t{256} << 20;
+    APL_SetAllocationLimit(kCeiling);
+    const double before = std::stod(Run(Apl("⎕WA")));
+    Run(Apl("B←1E6⍴7"));
+    const double held = std::stod(Run(Apl("⎕WA")));
+    Run(Apl(")ERASE B"));
+    const double after = std::stod(Run(Apl("⎕WA")));
+    APL_SetAllocationLimit(0);
+    EXPECT_GT(before, 0);
+    EXPECT_LT(before, static_cast<double>(kCeiling));
+    EXPECT_GE(before - held, 4e6);
+    EXPECT_LT(before - held, 4.1e6);
+    EXPECT_EQ(after, before);
 }
 
 }  // namespace

@@ -1,22 +1,21 @@
-⍝ The APL text of the library's rank operator, compiled, against the built-in one.
-⍝ The cell ranks X, which the library takes as the operator's axis, are a
-⍝ global here: the compiler takes no array operand of a defined operator.
+⍝ The APL text of the library's rank operator, compiled, against the built-in
+⍝ one: the cell ranks are the operator's array operand, a constant or a variable.
 ⍝ MAIN: RANKS
-∇RANKS;M;V
+∇RANKS;M;V;K
 M←2 3⍴⍳6
 V←10 20 30
-X←1
-⎕←(⊂ RANKOP) M
+K←1
+⎕←(⊂ RANKOP 1) M
 ⎕←(⊂⍤1) M
-⎕←V (+ RANKOP) M
+⎕←V (+ RANKOP K) M
 ⎕←V (+⍤1) M
-⎕←(⌽ RANKOP) M
+⎕←(⌽ RANKOP K) M
 ⎕←(⌽⍤1) M
-X←0
-⎕←(⊂ RANKOP) M
+K←0
+⎕←(⊂ RANKOP K) M
 ⎕←(⊂⍤0) M
 ∇
-∇Z←L (F RANKOP) R
+∇Z←L (F RANKOP X) R
 →(0≠⎕NC 'L')/4
 Z←⊃ F¨ ⊂[(-X)↑⍳⍴⍴R] R
 →0
