@@ -109,16 +109,16 @@ std::vector<int32_t> IndexData(int range, uint32_t seed) {
                       : RandomInts(kIndexLength, INT32_MIN, INT32_MAX, seed);
 }
 
-// The baseline: an open-addressing hash of first positions, built and probed.
-void IndexIntHash(benchmark::State &state) {
-    const std::vector<int32_t> left = IndexData(static_cast<int>(state.range(0)), 3);
-    const std::vector<int32_t> right = IndexData(static_cast<int>(state.range(0)), 4);
-    const uint32_t slots = 1u << 18, mask = slots - 1;
-    std::vector<int32_t> position(slots), out(right.size());
-    auto hash = [mask](int32_t v) { return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> 14 & mask; };
+// The baselines' loop: an open-addressing table of first positions in
+// `left`, built and then probed with every element of `right`.
+template <typename T, typename Hash>
+void HashedFirstPositions(benchmark::State &state, const std::vector<T> &left, const std::vector<T> &right,
+                          uint32_t mask, Hash hash) {
+    const auto n = static_cast<int32_t>(left.size());
+    std::vector<int32_t> position(mask + 1), out(right.size());
     for (auto _ : state) {
         std::fill(position.begin(), position.end(), -1);
-        for (int32_t i = 0; i < kIndexLength; ++i) {
+        for (int32_t i = 0; i < n; ++i) {
             uint32_t s = hash(left[i]);
             while (position[s] >= 0 && left[position[s]] != left[i]) s = (s + 1) & mask;
             if (position[s] < 0) position[s] = i;
@@ -126,11 +126,20 @@ void IndexIntHash(benchmark::State &state) {
         for (size_t j = 0; j < right.size(); ++j) {
             uint32_t s = hash(right[j]);
             while (position[s] >= 0 && left[position[s]] != right[j]) s = (s + 1) & mask;
-            out[j] = position[s] >= 0 ? position[s] : kIndexLength;
+            out[j] = position[s] >= 0 ? position[s] : n;
         }
         benchmark::DoNotOptimize(out.data());
     }
-    state.SetItemsProcessed(state.iterations() * kIndexLength);
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+// The baseline: an open-addressing hash of first positions, built and probed.
+void IndexIntHash(benchmark::State &state) {
+    const std::vector<int32_t> left = IndexData(static_cast<int>(state.range(0)), 3);
+    const std::vector<int32_t> right = IndexData(static_cast<int>(state.range(0)), 4);
+    const uint32_t slots = 1u << 18, mask = slots - 1;
+    auto hash = [mask](int32_t v) { return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> 14 & mask; };
+    HashedFirstPositions(state, left, right, mask, hash);
 }
 
 void IndexInt(benchmark::State &state) {
@@ -203,27 +212,12 @@ void SearchExactHash(benchmark::State &state) {
     uint32_t bits = 4;
     while ((1u << bits) < 2u * static_cast<uint32_t>(n)) ++bits;
     const uint32_t mask = (1u << bits) - 1;
-    std::vector<int32_t> position(mask + 1), out(right.size());
     auto hash = [bits](double v) {
         uint64_t b;
         memcpy(&b, &v, 8);
         return static_cast<uint32_t>((b * 0x9E3779B97F4A7C15ull) >> (64 - bits));
     };
-    for (auto _ : state) {
-        std::fill(position.begin(), position.end(), -1);
-        for (int32_t i = 0; i < n; ++i) {
-            uint32_t s = hash(left[i]);
-            while (position[s] >= 0 && left[position[s]] != left[i]) s = (s + 1) & mask;
-            if (position[s] < 0) position[s] = i;
-        }
-        for (size_t j = 0; j < right.size(); ++j) {
-            uint32_t s = hash(right[j]);
-            while (position[s] >= 0 && left[position[s]] != right[j]) s = (s + 1) & mask;
-            out[j] = position[s] >= 0 ? position[s] : n;
-        }
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetItemsProcessed(state.iterations() * n);
+    HashedFirstPositions(state, left, right, mask, hash);
 }
 
 // X⍳Y (search 0) and Y∊X (search 1) of one kind of data (range 1).
