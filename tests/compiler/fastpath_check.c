@@ -8,6 +8,7 @@
 #include <string.h>
 #include "apl.h"
 #include "orbax.h"
+#include "live_blocks.h"
 
 static int failures;
 
@@ -16,15 +17,6 @@ static void Check(int ok, const char *what) {
         printf("FAILED: %s\n", what);
         ++failures;
     }
-}
-
-/* Live blocks, from the system function MD. */
-static int32_t Blocks(void) {
-    aplarray *counts = APL_MemDebug(NULL, NULL, NULL);
-    int32_t n = 0;
-    if (counts) memcpy(&n, (char *)APL_Data(counts), sizeof n);
-    APL_UnLinkTemp(counts);
-    return n;
 }
 
 static aplarray *Real(double x) {

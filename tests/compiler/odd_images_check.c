@@ -11,6 +11,7 @@
 #include <string.h>
 #include "apl.h"
 #include "orbax.h"
+#include "live_blocks.h"
 
 static int failures;
 static char shown[256];
@@ -29,15 +30,6 @@ static void Capture(const char *text, int32_t newLine) {
 
 static void CaptureLineEnds(int32_t count) {
     for (; count > 0 && strlen(shown) + 1 < sizeof shown; --count) strcat(shown, "\n");
-}
-
-/* Live blocks, from the system function MD. */
-static int32_t Blocks(void) {
-    aplarray *counts = APL_MemDebug(NULL, NULL, NULL);
-    int32_t n = 0;
-    if (counts) memcpy(&n, (char *)APL_Data(counts), sizeof n);
-    APL_UnLinkTemp(counts);
-    return n;
 }
 
 static unsigned char store[512] __attribute__((aligned(8)));
