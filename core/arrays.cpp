@@ -482,7 +482,9 @@ extern "C" void *APL_DataEx(aplarray *array, const char *file, int32_t line) {
     if (!IsStatic(array) && !IsLiveBlock(array))
         WriteLinef("INTERNAL ERROR: Accessing invalid array at %s:%d", BaseName(file), line);
     CheckArray(array, file, line);
-    return DataOf(array);
+    // The rank as a byte: a constant image may lie at any address.
+    const uint8_t rank = reinterpret_cast<const uint8_t *>(array)[offsetof(aplarray, rank)];
+    return reinterpret_cast<char *>(array) + 16 + 4 * rank;
 }
 
 aplarray *CopyArray(const aplarray *array, const char *file, int32_t line) {
@@ -515,18 +517,27 @@ aplarray *CopyArray(const aplarray *array, const char *file, int32_t line) {
         SetError(APL_ERR_LIMIT);
         return nullptr;
     }
-    aplarray *copy = AllocArray(APL_NESTEDARRAY | APL_TEMP, array->rank, APL_NESTED, shape, file, line);
+    aplarray *copy = AllocArray(APL_NESTEDARRAY | APL_TEMP, header.rank, APL_NESTED, shape, file, line);
     if (!copy) return nullptr;
     ++depths.copy;
-    aplarray **from = ItemsOf(array);
+    const char *from = bytes + sizeof header + 4 * static_cast<size_t>(header.rank);
     aplarray **to = ItemsOf(copy);
-    for (int32_t i = 0; i < ItemSlots(array) && !aplerrno; ++i)
-        to[i] = APL_LinkEx(CopyArray(from[i], file, line), file, line);
+    for (int32_t i = 0; i < ItemSlots(copy) && !aplerrno; ++i) {
+        aplarray *item;
+        memcpy(&item, from + sizeof item * static_cast<size_t>(i), sizeof item);
+        to[i] = APL_LinkEx(CopyArray(item, file, line), file, line);
+    }
     --depths.copy;
     if (aplerrno) {
         APL_UnLinkEx(copy, file, line);
         return nullptr;
     }
+    return copy;
+}
+
+aplarray *CopyImage(const aplarray *image) {
+    aplarray *copy = CopyArray(image, HERE);
+    if (!copy && !aplerrno) SetError(APL_ERR_WSFULL);
     return copy;
 }
 

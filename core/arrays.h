@@ -128,6 +128,31 @@ inline bool IsNested(const aplarray *a) { return a->eltype == APL_NESTED; }
 inline bool IsStatic(const aplarray *a) {
     return (reinterpret_cast<const uint8_t *>(a)[offsetof(aplarray, type)] & APL_STATIC) != 0;
 }
+// Generated C code keeps its constants in byte arrays, which may lie at any
+// address; every other record, managed or pooled, is 4-byte aligned. So a
+// test of the pointer finds such an image without reading it.
+inline bool IsUnaligned(const aplarray *a) { return (reinterpret_cast<uintptr_t>(a) & 3) != 0; }
+inline bool AnyUnaligned(const aplarray *axis, const aplarray *left, const aplarray *right) {
+    const auto any =
+        reinterpret_cast<uintptr_t>(axis) | reinterpret_cast<uintptr_t>(left) | reinterpret_cast<uintptr_t>(right);
+    return (any & 3) != 0;
+}
+// Where an image enters the library it is replaced by a temporary managed
+// copy, which the entry consumes like any temporary; other arguments stay as
+// they are. CopyImage: a temporary copy, or null with WS FULL set.
+aplarray *CopyImage(const aplarray *image);
+inline aplarray *Aligned(aplarray *a) { return IsUnaligned(a) ? CopyImage(a) : a; }
+// The same for the three arguments of a call; the ordinary case costs one
+// test. False when a copy cannot be made (WS FULL set, that slot null): the
+// caller releases the others as on any error.
+inline bool AlignArguments(aplarray *&axis, aplarray *&left, aplarray *&right) {
+    if (!AnyUnaligned(axis, left, right)) return true;
+    const aplarray *given[] = {axis, left, right};
+    axis = Aligned(axis);
+    left = Aligned(left);
+    right = Aligned(right);
+    return (axis || !given[0]) && (left || !given[1]) && (right || !given[2]);
+}
 // Item slots to visit: an empty nested array still holds its prototype.
 inline int32_t ItemSlots(const aplarray *a) { return a->number > 0 ? a->number : 1; }
 // Number of elements: the product of the shape (BOOL number counts words).

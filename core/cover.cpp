@@ -272,6 +272,8 @@ aplarray *BuildStrand(const StrandPart *parts, int count) {
 // Returns a temporary vector marked APL_STRAND. Consumes temporary arguments,
 // also on error; linked ones are left as they were.
 extern "C" aplarray *APL_CatArray(aplarray *left, aplarray *right, int32_t leftIsStrand, int32_t spliceRight) {
+    left = Aligned(left);
+    right = Aligned(right);
     if (!aplerrno && (!left || !right)) SetError(APL_ERR_VALUE);
     if (!aplerrno && (right->type & APL_INDEXPOS)) SetError(APL_ERR_SYNTAX);
     aplarray *result = nullptr;
@@ -298,6 +300,9 @@ extern "C" aplarray *APL_CatArray(aplarray *left, aplarray *right, int32_t leftI
 
 // Returns a temporary; consumes temporary arguments, leaves linked ones as they were.
 extern "C" aplarray *APL_Evaluate(aplfnc *function, aplarray *axis, aplarray *left, aplarray *right, ...) {
+    // A copy that cannot be made leaves WS FULL pending, which the call
+    // answers by releasing what it holds.
+    AlignArguments(axis, left, right);
     return CallFunction(function, axis, left, right);
 }
 
@@ -382,10 +387,13 @@ extern "C" int32_t KAZ_InitArg(aplsymbol *save, uint16_t index, aplarray *value)
     return value != nullptr;
 }
 
+// A label's value is a constant of the function; one that lies where its
+// fields cannot be read is held as a linked copy, since everything that reads
+// names (the session's evaluator too) takes a label's value as any array.
 extern "C" void KAZ_InitLabel(aplsymbol *save, uint16_t index, aplarray *value) {
     aplsymbol *entry = Localise(save, index);
     if (!entry) return;
-    entry->value = value;
+    entry->value = IsUnaligned(value) ? APL_LinkEx(value, COVER) : value;
     entry->kind = kLabel;
 }
 
@@ -397,7 +405,13 @@ extern "C" void KAZ_ResumeArg(aplsymbol *save, uint16_t index, aplarray *) {
     Restore(save, index, true);
 }
 
-extern "C" void KAZ_ResumeLabel(aplsymbol *save, uint16_t index) { Restore(save, index, false); }
+extern "C" void KAZ_ResumeLabel(aplsymbol *save, uint16_t index) {
+    if (IsSymbol(index) && save->name == Symbol(index).name) {
+        auto *value = static_cast<aplarray *>(Symbol(index).value);
+        if (value && !IsStatic(value)) APL_UnLinkEx(value, COVER);
+    }
+    Restore(save, index, false);
+}
 
 extern "C" void *const *KAZ_InitSimple(const void *value) {
     static void *word;

@@ -11,11 +11,12 @@ namespace {
 aplarray *&Slot(CallArgs &args, int i) { return i == 0 ? args.axis : i == 1 ? args.left : args.right; }
 const ArgSpec &Spec(const Signature &s, int i) { return i == 0 ? s.axis : i == 1 ? s.left : s.right; }
 
-// A static argument the kernel may read where it lies: simple, of a type the
-// kernel takes as it is, and REAL data on an 8-byte boundary (pooled records
-// promise only 4).
+// A static argument the kernel may read where it lies: a record whose fields
+// can be read (a constant image of generated code may lie at any address),
+// simple, of a type the kernel takes as it is, and REAL data on an 8-byte
+// boundary (pooled records promise only 4).
 bool CanBorrow(const aplarray *a, const ArgSpec &spec) {
-    if (!spec.borrows || IsNested(a) || !(a->eltype & spec.mask)) return false;
+    if (!spec.borrows || IsUnaligned(a) || IsNested(a) || !(a->eltype & spec.mask)) return false;
     return a->eltype != APL_REAL || reinterpret_cast<uintptr_t>(DataOf(a)) % 8 == 0;
 }
 

@@ -215,7 +215,7 @@ void BranchTo(int32_t line) {
 extern "C" aplarray *APL_Jump(aplarray *axis, aplarray *left, aplarray *right) {
     // A managed INTG target of one axis at most, as compiled branches make it,
     // needs no conversion and no link: the branch is taken at once.
-    if (!aplerrno && !axis && !left && right && right->eltype == APL_INTG && right->rank <= 1 &&
+    if (!aplerrno && !axis && !left && right && !IsUnaligned(right) && right->eltype == APL_INTG && right->rank <= 1 &&
         !(right->type & (APL_STATIC | APL_INDEXPOS))) {
         if (right->rank == 0 || right->shape[0] > 0) BranchTo(DataOf<int32_t>(right)[0]);
         if (right->lnkcnt == 0) APL_UnLinkTempEx(right, HERE);

@@ -521,6 +521,8 @@ extern "C" aplarray *APL_QQuadInput(void) {
 }
 
 extern "C" aplarray *APL_Execute(aplarray *axis, aplarray *left, aplarray *right) {
+    // A copy of a constant image that cannot be made leaves WS FULL pending.
+    AlignArguments(axis, left, right);
     TempGuard a(axis), r(right), l(left);
     if (aplerrno) return nullptr;
     if (left) {

@@ -391,10 +391,13 @@ aplarray *LextableKernel(const aplarray *right) {
 // Returns a temporary. Consumes temporary arguments; linked ones are left as they were.
 extern "C" aplarray *APL_Lextable(aplarray *axis, aplarray *left, aplarray *right) {
     aplarray *result = nullptr;
-    if (axis || left || !right)
-        SetError(APL_ERR_SYNTAX);
-    else
-        result = LextableKernel(right);
+    // Without the copy of a constant image WS FULL is set and nothing is done.
+    if (AlignArguments(axis, left, right)) {
+        if (axis || left || !right)
+            SetError(APL_ERR_SYNTAX);
+        else
+            result = LextableKernel(right);
+    }
     APL_UnLinkTempEx(axis, HERE);
     APL_UnLinkTempEx(left, HERE);
     APL_UnLinkTempEx(right, HERE);

@@ -38,10 +38,11 @@ struct Operand {
     bool owned;
 };
 
-// A record the engine can read without risk: one of ours, a sane rank and type,
-// and an element count that agrees with the shape.
+// A record the engine can read without risk: one of ours (a static one where
+// its fields can be read), a sane rank and type, and an element count that
+// agrees with the shape.
 bool ValidRecord(const aplarray *a) {
-    if (!a || (!IsStatic(a) && !IsLiveBlock(a))) return false;
+    if (!a || (IsStatic(a) ? IsUnaligned(a) : !IsLiveBlock(a))) return false;
     if (a->rank > kMaxRank || a->lnkcnt < 0) return false;
     switch (a->eltype) {
         case APL_CHAR:
@@ -437,10 +438,22 @@ aplarray *ScalarPair(const ScalarMember &m, aplarray *left, aplarray *right) {
     return result;
 }
 
+aplarray *ScalarEntry(const ScalarMember &m, aplarray *axis, aplarray *left, aplarray *right);
+
+// A constant image of generated code fails the engine's checks only for where
+// it lies: its managed copy takes its place. Kept out of the entry's frame.
+__attribute__((noinline)) aplarray *ScalarEntryOfCopies(const ScalarMember &m, aplarray *axis, aplarray *left,
+                                                       aplarray *right) {
+    if (AlignArguments(axis, left, right)) return ScalarEntry(m, axis, left, right);
+    ReleaseArguments(axis, left, right);
+    return nullptr;
+}
+
 // The frame of all 21 entry points. Returns a temporary; consumes temporary
 // arguments (also on error), leaves linked ones as they were.
 aplarray *ScalarEntry(const ScalarMember &m, aplarray *axis, aplarray *left, aplarray *right) {
     if (aplerrno || !right || (left && !ValidRecord(left)) || !ValidRecord(right) || (axis && !ValidRecord(axis))) {
+        if (!aplerrno && AnyUnaligned(axis, left, right)) return ScalarEntryOfCopies(m, axis, left, right);
         if (!aplerrno) SetError(right ? APL_ERR_DOMAIN : APL_ERR_SYNTAX);
         ReleaseArguments(axis, left, right);
         return nullptr;

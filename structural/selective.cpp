@@ -571,6 +571,7 @@ aplarray *SelectiveStore(aplarray *x, const aplarray *positions, const aplarray 
 }  // namespace
 
 aplarray *AssignSelective(uint16_t symbol, aplarray *positions, aplarray *value) {
+    value = Aligned(value);
     if (aplerrno) {
         ReleaseTemporaries(positions, value, nullptr);
         return nullptr;
