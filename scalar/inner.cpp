@@ -12,6 +12,7 @@
 #include "scalar/operands.h"
 #include "scalar/reduce.h"
 #include "scalar/scllib.h"
+#include "scalar/sclloops.h"
 
 #include <algorithm>
 #include <cmath>
@@ -149,12 +150,28 @@ private:
     aplarray *view_;
 };
 
+// Members whose routines test the floating-point status only through
+// NumericRoutine, which leaves it to a caller that holds it.
+bool DefersFloatFaults(const ScalarMember &g) {
+    switch (g.code) {
+        case glyph::kPlus:
+        case glyph::kMinus:
+        case glyph::kTimes:
+        case glyph::kDivide:
+        case glyph::kUpStile:
+        case glyph::kDownStile:
+        case glyph::kStile: return true;
+        default: return false;
+    }
+}
+
 // L ∘.g R by blocks of whole rows. Rows shorter than a block run several at a
 // time (L's elements repeated along them beside copies of R) into a scratch
 // block copied into place. Longer rows run one at a time against R itself,
 // with L's element as the single argument, each straight into its place in
-// the result (the first through the scratch block). Borrows; returns a
-// temporary or null.
+// the result (the first through the scratch block). The floating-point
+// status is cleared and tested once for the whole product where the routine
+// allows. Borrows; returns a temporary or null.
 aplarray *BlockOuter(const ScalarMember &g, const aplarray *left, const aplarray *right) {
     int32_t shape[2 * kMaxRank];
     int rank = 0;
@@ -165,6 +182,7 @@ aplarray *BlockOuter(const ScalarMember &g, const aplarray *left, const aplarray
     if (!result.get()) return nullptr;
     const size_t rowBytes = ElementSize(type) * static_cast<size_t>(rowLength);
     Scratch s;
+    const HeldFloatFaults status(DefersFloatFaults(g));
     int64_t last = n;  // rows from here on are done
     if (rowLength >= kLongRow) {
         s.left.reset(NewVector(left->eltype, 1));
@@ -191,6 +209,10 @@ aplarray *BlockOuter(const ScalarMember &g, const aplarray *left, const aplarray
         memcpy(DataOf<char>(result.get()) + rowBytes * static_cast<size_t>(i), DataOf(s.block.get()),
                rowBytes * static_cast<size_t>(rows));
         if (InterruptRequested()) return nullptr;
+    }
+    if (status.Faulted()) {
+        SetError(APL_ERR_DOMAIN);
+        return nullptr;
     }
     return result.release();
 }
