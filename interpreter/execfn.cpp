@@ -398,6 +398,30 @@ bool Suspend(uint16_t symbol, int32_t lineNumber, const StoredLine &line, const 
     return true;
 }
 
+// The views of the records read last, direct-mapped by address: calls of the
+// same few functions in a loop or a recursion check each record once. A
+// record is known by its block's serial number as well as its address, since
+// a later record may be given the address of a freed one.
+struct ReadRecord {
+    const aplarray *record = nullptr;
+    int32_t serial = 0;
+    FixedView view;
+};
+constexpr int kRecordsRemembered = 8;
+ReadRecord recordsRead[kRecordsRemembered];
+
+bool ReadRecordOnce(const aplarray *record, FixedView &view) {
+    const memblock *header = record ? BlockHeader(record) : nullptr;
+    ReadRecord &slot = recordsRead[(reinterpret_cast<uintptr_t>(record) >> 4) % kRecordsRemembered];
+    if (header && slot.record == record && slot.serial == header->serial) {
+        view = slot.view;
+        return true;
+    }
+    if (!ReadFixedRecord(record, view)) return false;
+    if (header) slot = ReadRecord{record, header->serial, view};
+    return true;
+}
+
 // Where the header's names stand in the names area: result, left argument,
 // left operand, right operand, right argument (-1 for a name the header lacks).
 struct HeaderPlaces {
@@ -461,7 +485,7 @@ aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left
     aplarray *record = FixedRecord(symbol);
     FixedView view;
     HeaderPlaces places;
-    if (!ReadFixedRecord(record, view) || !ReadHeaderPlaces(view, kind, places))
+    if (!ReadRecordOnce(record, view) || !ReadHeaderPlaces(view, kind, places))
         return Refuse(APL_ERR_SYSTEM, axis, left, right);
     if ((left && places.left < 0) || ((right != nullptr) != (places.right >= 0)))
         return Refuse(APL_ERR_VALENCE, axis, left, right);

@@ -342,9 +342,15 @@ private:
         const ScalarMember *member = op.member;
         if (!member || PrimitiveFunction(op.code) != member->entry) return false;
         aplarray *into = WrittenOver(op, left, right);
-        ScalarRecord aside;
+        ScalarRecord aside, twin;
         aplarray *value = nullptr;
-        if (!NumberScalars(*member, left.array, right.array, into, aside.Array(), value)) {
+        // X×X reads one value twice: the routines take it from two records.
+        const aplarray *second = right.array;
+        if (second == left.array && second->eltype != APL_NESTED && !IsStatic(second)) {
+            memcpy(twin.bytes, second, sizeof twin.bytes);
+            second = twin.Array();
+        }
+        if (!NumberScalars(*member, left.array, second, into, aside.Array(), value)) {
             if (!into) {
                 const int type = DyadicResultType(member->dyadicRule, left.array->eltype, right.array->eltype);
                 into = aside.Array();
@@ -354,7 +360,7 @@ private:
                 into->eltype = static_cast<uint8_t>(type);
                 into->number = 1;
             }
-            if (!ScalarOfScalars(*member, left.array, right.array, into, value)) return false;
+            if (!ScalarOfScalars(*member, left.array, second, into, value)) return false;
         }
         ok = value != nullptr || Fail(op, APL_ERR_WSFULL);
         if (!ok) return true;
