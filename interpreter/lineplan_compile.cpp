@@ -88,8 +88,7 @@ public:
         statement.ops = static_cast<uint8_t>(plan.ops - statement.first);
         MarkBranch(plan.op + statement.first, statement.ops);
         if (groups_ > plan.groups) plan.groups = static_cast<uint8_t>(groups_);
-        NoteNamesAndAssignments(plan, statement);
-        return true;
+        return NoteNamesAndAssignments(plan, statement);
     }
 
 private:
@@ -278,7 +277,9 @@ private:
     // The names each run checks first, once each; whether a value read can be
     // freed before its use (only an assignment frees anything, and the last
     // operation's assignment comes after every use).
-    static void NoteNamesAndAssignments(Plan &plan, Statement &statement) {
+    // False when the statement reads quad or quote-quad, which read input
+    // (even where a header has localised them): such lines take the walk.
+    static bool NoteNamesAndAssignments(Plan &plan, Statement &statement) {
         statement.firstName = plan.names;
         statement.names = 0;
         statement.borrow = true;
@@ -291,11 +292,15 @@ private:
             // in a statement that calls one.
             if ((assigns && i != end - 1) || op.kind == OpKind::Call) statement.borrow = false;
             if (op.kind != OpKind::Name) continue;
+            if (!IsSymbol(op.symbol)) return false;
+            const auto first = static_cast<uint8_t>(SymbolName(op.symbol)[0]);
+            if (first == glyph::kQuad || first == glyph::kQuoteQuad) return false;
             bool seen = false;
             for (int j = 0; j < statement.names; ++j) seen = seen || name[j] == op.symbol;
             if (!seen) name[statement.names++] = op.symbol;
         }
         plan.names = static_cast<uint8_t>(plan.names + statement.names);
+        return true;
     }
 
     const Token *t_;

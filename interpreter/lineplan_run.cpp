@@ -22,13 +22,11 @@
 namespace lineplan {
 
 // A name the plan may read as an array: what the walk would read as a value.
+// (The compiler leaves lines that read quad or quote-quad to the walk.)
 bool ReadsAsVariable(uint16_t symbol) {
     if (!IsSymbol(symbol)) return false;
     const int kind = Symbol(symbol).kind;
-    if (!(kind & APL_KIND_VARIABLE) || (kind & (APL_KIND_OPERAND | APL_KIND_SYSTEM))) return false;
-    // Quad and quote-quad read input, even where a header has localised them.
-    const auto first = static_cast<uint8_t>(SymbolName(symbol)[0]);
-    return first != glyph::kQuad && first != glyph::kQuoteQuad;
+    return (kind & APL_KIND_VARIABLE) && !(kind & (APL_KIND_OPERAND | APL_KIND_SYSTEM));
 }
 
 namespace {
