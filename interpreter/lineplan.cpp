@@ -116,7 +116,7 @@ bool RunLinePlan(const StoredLine &line, const PoolView &pool) {
         ok = RunStatement(*plan, plan->statement[i], line.last, pool);
         if (ok && BranchTaken()) break;
     }
-    --plan->running;
+    if (plan->running > 0) --plan->running;  // a cleared workspace may have reset it
     if (!ok && !errorPositions.evaluator) errorPositions.evaluator = line.begin;
     --evaluator.depth;
     return true;
