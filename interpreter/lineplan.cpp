@@ -50,7 +50,9 @@ Plan *PlanOf(const StoredLine &line) {
     const auto address = reinterpret_cast<uintptr_t>(line.last);
     Plan &plan = plans[(address ^ (address >> 7)) % kPlanSlots];
     if (plan.last == line.last && plan.length == length && SameBytes(plan.bytes, line.begin, length)) {
-        if (KindsHold(plan)) return plan.usable ? &plan : nullptr;
+        // A plan that calls nothing reads every name, which each run checks
+        // is a variable; the kinds are compared when that check fails.
+        if ((plan.usable && !plan.calls) || KindsHold(plan)) return plan.usable ? &plan : nullptr;
     }
     if (plan.running > 0) return nullptr;
     plan.last = line.last;
@@ -107,7 +109,12 @@ bool RunLinePlan(const StoredLine &line, const PoolView &pool) {
     if (evaluator.selective || TracingArrays() || TracingBlocks()) return false;
     Plan *plan = PlanOf(line);
     if (!plan || evaluator.depth + 1 + plan->groups > kMaxEvaluationDepth) return false;
-    if (!NamesAreVariables(*plan)) return false;
+    if (!NamesAreVariables(*plan)) {
+        // A name that became a defined function: the line is compiled again
+        // when it next runs.
+        if (plan->running == 0 && !KindsHold(*plan)) plan->last = nullptr;
+        return false;
+    }
     ++evaluator.depth;
     ++planRuns;
     ++plan->running;

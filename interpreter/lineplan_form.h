@@ -5,6 +5,7 @@
 #pragma once
 
 #include "apl.h"
+#include "core/symtab.h"
 #include "interpreter/storedline.h"
 
 #include <cstdint>
@@ -87,7 +88,12 @@ bool CalledFunction(const aplsymbol &entry);
 // Compress, which the plans take only right of an array operand.
 bool IsReplicate(uint8_t code);
 // A name the plan may read as an array: what the walk would read as a value.
-bool ReadsAsVariable(uint16_t symbol);
+// (The compiler leaves lines that read quad or quote-quad to the walk.)
+inline bool ReadsAsVariable(uint16_t symbol) {
+    if (!IsSymbol(symbol)) return false;
+    const int kind = Symbol(symbol).kind;
+    return (kind & APL_KIND_VARIABLE) && !(kind & (APL_KIND_OPERAND | APL_KIND_SYSTEM));
+}
 // Runs one statement of the plan; false with the error set.
 bool RunStatement(const Plan &plan, const Statement &statement, const uint8_t *last, const PoolView &pool);
 

@@ -21,15 +21,13 @@
 
 namespace lineplan {
 
-// A name the plan may read as an array: what the walk would read as a value.
-// (The compiler leaves lines that read quad or quote-quad to the walk.)
-bool ReadsAsVariable(uint16_t symbol) {
-    if (!IsSymbol(symbol)) return false;
-    const int kind = Symbol(symbol).kind;
-    return (kind & APL_KIND_VARIABLE) && !(kind & (APL_KIND_OPERAND | APL_KIND_SYSTEM));
-}
-
 namespace {
+
+// The loop through a plan's operations keeps the everyday steps (read a
+// name, a scalar call, an assignment) in line and calls the others, so that
+// a step saves and restores few registers.
+#define Hot inline __attribute__((always_inline))
+#define Rare __attribute__((noinline))
 
 // How a slot holds its value, which decides what releasing it means.
 enum class Hold : uint8_t {
@@ -133,7 +131,7 @@ private:
         return a;
     }
 
-    bool Step(const Op &op) {
+    Hot bool Step(const Op &op) {
         switch (op.kind) {
             case OpKind::Name: return ReadName(op);
             case OpKind::Constant: return HoldConstant(op);
@@ -141,13 +139,7 @@ private:
             case OpKind::Dyadic: return CallDyadic(op);
             case OpKind::Assign: {
                 Slot &top = stack_[count_ - 1];
-                if (!HoldsAlready(op.symbol, top.array)) {
-                    if (!Box(top)) return Fail(op, APL_ERR_WSFULL);
-                    // The checks of a system variable may replace the value and
-                    // release it: the slot keeps a link, as the walk's item does.
-                    if (top.hold == Hold::Temp) top.array = APL_LinkEx(top.array, HERE), top.hold = Hold::Link;
-                    if (!AssignName(op.symbol, top.array)) return Fail(op, APL_ERR_SYNTAX);
-                }
+                if (!HoldsAlready(op.symbol, top.array) && !AssignTop(op)) return false;
                 top.assigned = true;
                 return true;
             }
@@ -157,6 +149,15 @@ private:
             case OpKind::Call: return CallDefined(op);
         }
         return Fail(op, APL_ERR_SYSTEM);
+    }
+
+    Rare bool AssignTop(const Op &op) {
+        Slot &top = stack_[count_ - 1];
+        if (!Box(top)) return Fail(op, APL_ERR_WSFULL);
+        // The checks of a system variable may replace the value and release
+        // it: the slot keeps a link, as the walk's item does.
+        if (top.hold == Hold::Temp) top.array = APL_LinkEx(top.array, HERE), top.hold = Hold::Link;
+        return AssignName(op.symbol, top.array) || Fail(op, APL_ERR_SYNTAX);
     }
 
     // A plain variable that already holds the value (written in place, or
@@ -170,7 +171,7 @@ private:
     // A name that a defined function called by the line erased (VALUE), or
     // gave a meaning the plan cannot follow: the walk would have read the
     // rest of the line otherwise.
-    bool ChangedName(const Op &op) {
+    Rare bool ChangedName(const Op &op) {
         const aplsymbol &entry = Symbol(op.symbol);
         constexpr int kMeanings =
             APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP | APL_KIND_OPERAND | APL_KIND_SYSTEM;
@@ -179,7 +180,7 @@ private:
         return Fail(op, APL_ERR_SYNTAX);
     }
 
-    bool ReadName(const Op &op) {
+    Hot bool ReadName(const Op &op) {
         // A name that a call of the line erased has no value; one it made
         // a function of another kind cannot be read as the plan reads it.
         if (plan_.calls && !ReadsAsVariable(op.symbol)) return ChangedName(op);
@@ -277,7 +278,7 @@ private:
     // →L×⍳C, standing before ⍳: with C a single 0 or 1, the index origin 1 and
     // L (read by `next`, a name or constant) a simple INTG scalar, branches to
     // L when C is 1. False, with nothing left done, for anything else.
-    bool IotaBranch(const Op *next) {
+    Rare bool IotaBranch(const Op *next) {
         int32_t n, line;
         if (!Condition(stack_[count_ - 1].array, n) || IndexOrigin() != 1 ||
             PrimitiveFunction(glyph::kIota) != APL_Interval || PrimitiveFunction(glyph::kTimes) != APL_Mul ||
@@ -314,7 +315,7 @@ private:
         return true;
     }
 
-    bool CallMonadic(const Op &op) {
+    Rare bool CallMonadic(const Op &op) {
         if (op.code == glyph::kRightArrow && DirectBranch()) return true;
         if (!Box(stack_[count_ - 1])) return Fail(op, APL_ERR_WSFULL);
         aplfnc fn = Primitive(op.code);
@@ -334,7 +335,7 @@ private:
     // is not written over a variable is kept in the slot's own record until
     // something other than a scalar routine needs it. False when the call is
     // not of that kind; else true with `ok` telling how it went.
-    bool ScalarCall(const Op &op, bool &ok) {
+    Hot bool ScalarCall(const Op &op, bool &ok) {
         Slot &left = stack_[count_ - 1], &right = stack_[count_ - 2];
         if (left.array->rank != 0 || right.array->rank != 0) return false;
         const ScalarMember *member = op.member;
@@ -417,7 +418,7 @@ private:
 
     // A[I]: a simple INTG, REAL or CHAR vector at a single index gives its
     // element in the slot's own record; anything else takes the indexing.
-    bool Index(const Op &op) {
+    Rare bool Index(const Op &op) {
         Slot &array = stack_[count_ - 1], &index = stack_[count_ - 2];
         const aplarray *a = array.array;
         const int64_t at = a->eltype == APL_BOOL || IsNested(a) ? -1 : ElementAt(a, index.array);
@@ -475,7 +476,7 @@ private:
         return true;
     }
 
-    bool AssignIndexed(const Op &op) {
+    Rare bool AssignIndexed(const Op &op) {
         if (!StoreElement(op)) {
             Slot &value = stack_[count_ - 2];
             if (!Box(value)) return Fail(op, APL_ERR_WSFULL);
@@ -501,7 +502,7 @@ private:
     // when it runs out, so that building a vector by appending costs the
     // elements appended, not the vector copied on every turn. False, with
     // nothing done, for anything else.
-    bool Append(const Op &op) {
+    Rare bool Append(const Op &op) {
         Slot &left = stack_[count_ - 1], &right = stack_[count_ - 2];
         aplarray *r = left.array;
         const aplarray *x = right.array;
@@ -536,7 +537,7 @@ private:
 
     // A defined function's call, its arguments handed over as the walk hands
     // them. An earlier call of the line may have erased or redefined it.
-    bool CallDefined(const Op &op) {
+    Rare bool CallDefined(const Op &op) {
         if (!CalledFunction(Symbol(op.symbol))) return ChangedName(op);
         for (int i = 1; i <= op.code; ++i)
             if (!Box(stack_[count_ - i])) return Fail(op, APL_ERR_WSFULL);
@@ -546,7 +547,7 @@ private:
         return Took(op, RunUserFunction(fn, nullptr, left, right));
     }
 
-    bool CallDyadic(const Op &op) {
+    Hot bool CallDyadic(const Op &op) {
         bool ok;
         if (ScalarCall(op, ok)) return ok;
         if (Append(op)) return true;

@@ -186,14 +186,14 @@ TEST_F(CompiledLinesInFunctions, BranchFormsDiamondsIndexingAndAppends) {
 
 TEST_F(CompiledLinesInFunctions, CallsOfDefinedFunctions) {
     // Arguments, locals and results through calls in lines; a function
-    // redefined as a variable between runs of a line; a call that erases a
-    // name its line reads after it.
+    // redefined as a variable between runs of a line, and a variable as a
+    // function; a call that erases a name its line reads after it.
     ExpectSame({"'Z←FIB N' '→(N<2)/E' 'Z←(FIB N-1)+FIB N-2' '→0' 'E:Z←N'", "'Z←L SUM2 R;T' 'T←L+R' 'Z←T×A'",
                 "'Z←USE N;Q;I' 'I←0' 'L:Q←I SUM2 FIB I ⋄ I←I+1' '→(I<N)⍴L' 'Z←Q'"},
                {"FIB 10", "FIB 1", "USE 6", "2 SUM2 3", "FIB ¯1", "FIB 'a'"});
-    ExpectSame({"'Z←SQ X' 'Z←X×X'", "'Z←RUN N' 'Z←SQ N'", "'Z←ERASE X' '⎕EX ''A''' 'Z←X'"},
+    ExpectSame({"'Z←SQ X' 'Z←X×X'", "'Z←RUN N' 'Z←SQ N'", "'Z←ERASE X' '⎕EX ''A''' 'Z←X'", "'Z←TWICE X' 'Z←G+X'"},
                {"RUN 3", "⎕EX 'SQ'", "SQ←7", "RUN 3", "⎕EX 'SQ'", "⎕FX 'Z←SQ X' 'Z←X+X'", "RUN 3", "I←A+ERASE 2", "A←4",
-                "I←ERASE A"});
+                "I←ERASE A", "G←1", "TWICE 2", "⎕EX 'G'", "⎕FX 'Z←G Y' 'Z←Y×10'", "TWICE 2", "TWICE 3"});
 }
 
 TEST_F(CompiledLinesInFunctions, RecursionAndLocalsOfCallers) {
