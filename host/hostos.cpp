@@ -27,6 +27,15 @@ std::string ProgramDirectory() {
     return path.substr(0, path.find_last_of("\\/") + 1);
 }
 
+std::string ShortPathOf(const std::string &path, size_t limit) {
+    char full[MAX_PATH];
+    const DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    if (n > 0 && n < sizeof full && n < limit) return std::string(full, n);
+    const DWORD s = GetShortPathNameA(path.c_str(), full, sizeof full);
+    if (s > 0 && s < sizeof full) return std::string(full, s);
+    return "";
+}
+
 void SetEnvironment(const char *name, const char *value) { _putenv_s(name, value); }
 
 // The C library turns the console's Ctrl-C into SIGINT; the handler is reset
@@ -83,6 +92,19 @@ std::string ProgramDirectory() {
     if (n <= 0) return "";
     const std::string path(self, n);
     return path.substr(0, path.rfind('/') + 1);
+}
+
+// "/proc/self/fd/N" names the open file itself, whatever its path; the
+// descriptor is never closed, and not passed on to programs the session starts.
+std::string ShortPathOf(const std::string &path, size_t limit) {
+    if (char *canonical = realpath(path.c_str(), nullptr)) {
+        const std::string shorter = canonical;
+        free(canonical);
+        if (shorter.size() < limit) return shorter;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "";
+    return "/proc/self/fd/" + std::to_string(fd);
 }
 
 void SetEnvironment(const char *name, const char *value) { setenv(name, value, 1); }

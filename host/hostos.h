@@ -8,6 +8,12 @@
 // when the system cannot say.
 std::string ProgramDirectory();
 
+// A shorter name for the existing file `path`, for buffers of fixed size:
+// the canonical path when it is shorter, else (where the system has one) a
+// name through a descriptor kept open for the life of the process, which
+// fits any buffer. Empty when the file cannot be opened.
+std::string ShortPathOf(const std::string &path, size_t limit);
+
 // Sets a variable of the process environment (for the library to read).
 void SetEnvironment(const char *name, const char *value);
 

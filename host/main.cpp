@@ -76,11 +76,16 @@ std::string DataFile(const char *name) {
     return std::string(ORBAX_DATADIR "/") + name;
 }
 
-// The library keeps each data file's path in a buffer of fixed size. A path
-// that does not fit is said so at start, rather than a file of that name in
-// the working directory being read without a word.
+// The library keeps each data file's path in a buffer of fixed size, so a
+// deep installation's path is shortened to fit. One that still does not fit
+// is said so at start, rather than a file of that name in the working
+// directory being read without a word.
 void SetDataFile(char *buffer, size_t size, const char *name) {
-    const std::string path = DataFile(name);
+    std::string path = DataFile(name);
+    if (path.size() >= size) {
+        const std::string shorter = ShortPathOf(path, size);
+        if (!shorter.empty()) path = shorter;
+    }
     if (path.size() < size) {
         snprintf(buffer, size, "%s", path.c_str());
         return;

@@ -28,3 +28,5 @@ foreach(pair IN ITEMS "${setup_template}|${ORBAX_SUPPORT_DIR}/orbax.ini"
   configure_file("${template}" "$ENV{DESTDIR}${target}" @ONLY)
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES "$ENV{DESTDIR}${target}")
 endforeach()
+include("${CMAKE_CURRENT_LIST_DIR}/../cmake/setup_file_check.cmake")
+check_setup_file("$ENV{DESTDIR}${ORBAX_SUPPORT_DIR}/orbax.ini")

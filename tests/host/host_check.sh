@@ -106,12 +106,12 @@ failed=$(printf '2 3+4 5 6\n' | "$orbax" >/dev/null 2>&1; echo $?)
 step "piped session with an error" "1" "$failed"
 
 # A data file beside the program whose path is longer than the library keeps
-# is named at start; ⎕ORBAX would otherwise read another orbax.ini unannounced.
+# is still the one read (⎕ORBAX would otherwise read another orbax.ini).
 deep="$work/$(printf 'd%.0s' {1..80})"
-mkdir -p "$deep" && cp "$orbax" "$deep/orbax" && touch "$deep/orbax.ini"
-said=$(echo "2+2" | "$deep/orbax" 2>&1 >/dev/null | grep -F "orbax.ini:")
-step "a setup-file path too long for the library" "orbax: $deep/orbax.ini: its path has $((${#deep} + 10)) characters,\
- more than the 79 the library keeps; orbax.ini is looked for in the working directory" "$said"
+mkdir -p "$deep" && cp "$orbax" "$deep/orbax"
+sed 's/^TargetOS *=.*/TargetOS = Deep/' "$(dirname "$orbax")/orbax.ini" >"$deep/orbax.ini"
+said=$(printf "⎕FX 'F' 'X←1'\n'F' ⎕ORBAX '%s'\n" "$work/deepproject" | "$deep/orbax" 2>&1 | grep -F "TARGET OS")
+step "a setup-file path too long for the library" "TARGET OS: Deep" "$said"
 
 # A directory is no script; a plug-in that fails to load is named.
 "$orbax" -script "$work" >"$work/dir.out" 2>&1

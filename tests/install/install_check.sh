@@ -8,7 +8,16 @@
 # against the library must be built the way the library was.
 set -uo pipefail
 build=$1 source=$2 work=$3 libdir=$4 cflags=${5:-}
+# A prefix as deep as some users install into (75 characters where the
+# build's flags leave room): the data files' paths are then longer than the
+# library's fixed buffers for them (80 and 96 characters) and must still be
+# found, while the compiler's link command, which names the library's folder
+# twice, must fit the 255 characters the compiler keeps of it.
+link_text="cc $cflags -O2 -o \$(NAME)\$(EXEX) \$(OBJS) -L/$libdir -Wl,-rpath,/$libdir -lorbaxdm -ldl -lm"
+depth=$(((255 - ${#link_text}) / 2 - 1))
+[ $depth -gt 75 ] && depth=75
 prefix=$work/prefix
+while [ ${#prefix} -lt $((depth - 1)) ]; do prefix+=/d; done
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
