@@ -387,13 +387,15 @@ extern "C" int32_t KAZ_InitArg(aplsymbol *save, uint16_t index, aplarray *value)
     return value != nullptr;
 }
 
-// A label's value is a constant of the function; one that lies where its
-// fields cannot be read is held as a linked copy, since everything that reads
-// names (the session's evaluator too) takes a label's value as any array.
+// A label's value is a constant of the function, used where it lies. One
+// that lies where its fields cannot be read is held as a linked copy, since
+// everything that reads names (the session's evaluator too) takes a label's
+// value as any array; a managed value is held by a link as well.
 extern "C" void KAZ_InitLabel(aplsymbol *save, uint16_t index, aplarray *value) {
     aplsymbol *entry = Localise(save, index);
     if (!entry) return;
-    entry->value = IsUnaligned(value) ? APL_LinkEx(value, COVER) : value;
+    const bool inPlace = !value || (IsStatic(value) && !IsUnaligned(value));
+    entry->value = inPlace ? value : APL_LinkEx(value, COVER);
     entry->kind = kLabel;
 }
 
@@ -406,6 +408,7 @@ extern "C" void KAZ_ResumeArg(aplsymbol *save, uint16_t index, aplarray *) {
 }
 
 extern "C" void KAZ_ResumeLabel(aplsymbol *save, uint16_t index) {
+    // The link KAZ_InitLabel took, if it took one.
     if (IsSymbol(index) && save->name == Symbol(index).name) {
         auto *value = static_cast<aplarray *>(Symbol(index).value);
         if (value && !IsStatic(value)) APL_UnLinkEx(value, COVER);
