@@ -506,6 +506,8 @@ end:
 // Returns a temporary CHAR array. Consumes temporary arguments; linked ones
 // are left as they were.
 extern "C" aplarray *APL_PictDisplay(aplarray *axis, aplarray *left, aplarray *right) {
+    // A copy of a constant image that cannot be made leaves WS FULL pending.
+    AlignArguments(axis, left, right);
     if (!aplerrno && (axis || !right)) SetError(axis ? APL_ERR_AXIS : APL_ERR_SYNTAX);
     if (aplerrno) {
         ReleaseTemporaries(axis, left, right);
