@@ -21,8 +21,9 @@ using bench_support::RandomData;
 
 aplfnc Primitive(uint8_t code) { return aplfnc{APL_FN_PRIMITIVE | APL_FN_FUNCTION, nullptr, nullptr, code}; }
 
-void Product(benchmark::State &state, uint8_t f, aplarray *left, aplarray *right, int64_t items) {
-    aplfnc first = Primitive(f), times = Primitive(glyph::kTimes);
+void Product(benchmark::State &state, uint8_t f, aplarray *left, aplarray *right, int64_t items,
+             uint8_t g = glyph::kTimes) {
+    aplfnc first = Primitive(f), times = Primitive(g);
     for (auto _ : state) {
         aplarray *r = APL_InnerProduct(nullptr, left, &first, nullptr, &times, nullptr, right);
         if (!r) state.SkipWithError("error");
@@ -86,6 +87,21 @@ void BM_OuterLoopIntg(benchmark::State &state) {
 void BM_OuterLoopReal(benchmark::State &state) {
     aplarray *a = RandomData(APL_REAL, {1000}, 1), *b = RandomData(APL_REAL, {1000}, 2);
     OuterLoop<double>(state, a, b);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+
+// ∘., of simple scalars (a two-element item per pair) beside ∘.= on the same
+// 1000 by 1000 INTG pairs.
+void BM_OuterCatenateIntg(benchmark::State &state) {
+    aplarray *a = RandomData(APL_INTG, {1000}, 1), *b = RandomData(APL_INTG, {1000}, 2);
+    Product(state, glyph::kJot, a, b, 1000000, glyph::kComma);
+    APL_UnLink(a);
+    APL_UnLink(b);
+}
+void BM_OuterEqualIntg(benchmark::State &state) {
+    aplarray *a = RandomData(APL_INTG, {1000}, 1), *b = RandomData(APL_INTG, {1000}, 2);
+    Product(state, glyph::kJot, a, b, 1000000, glyph::kEqual);
     APL_UnLink(a);
     APL_UnLink(b);
 }
@@ -199,6 +215,8 @@ BENCHMARK(BM_OuterTimesIntg);
 BENCHMARK(BM_OuterLoopIntg);
 BENCHMARK(BM_OuterTimesReal);
 BENCHMARK(BM_OuterLoopReal);
+BENCHMARK(BM_OuterCatenateIntg)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OuterEqualIntg)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MatrixProductReal);
 BENCHMARK(BM_MatrixProductIntg);
 BENCHMARK(BM_NaiveMatrixLoopReal);

@@ -330,6 +330,28 @@ void DisplayMatrix(benchmark::State &state) {
     APL_UnLink(matrix);
 }
 
+// A nested matrix of n by n items ⊂1 2, beside the format of the same matrix
+// (the picture holds that format and one picture per item).
+aplarray *PairsMatrix(int32_t n) {
+    const int32_t shape[2] = {n, n}, two = 2;
+    aplarray *pair = APL_Create(1, APL_INTG, &two);
+    DataOf<int32_t>(pair)[0] = 1;
+    DataOf<int32_t>(pair)[1] = 2;
+    aplarray *matrix = APL_Create(2, APL_NESTED, shape);
+    for (int64_t i = 0; i < int64_t{n} * n; ++i) ItemsOf(matrix)[i] = APL_Link(pair);
+    return APL_Link(matrix);
+}
+void DisplayNestedFormat(benchmark::State &state) {
+    aplarray *matrix = PairsMatrix(static_cast<int32_t>(state.range(0)));
+    for (auto _ : state) APL_UnLinkTemp(APL_Format(nullptr, nullptr, matrix));
+    APL_UnLink(matrix);
+}
+void DisplayNested(benchmark::State &state) {
+    aplarray *matrix = PairsMatrix(static_cast<int32_t>(state.range(0)));
+    for (auto _ : state) APL_UnLinkTemp(APL_PictDisplay(nullptr, nullptr, matrix));
+    APL_UnLink(matrix);
+}
+
 }  // namespace
 
 BENCHMARK(GradeIntRadix);
@@ -351,5 +373,7 @@ BENCHMARK(FormatRealSnprintf);
 BENCHMARK(FormatReal);
 BENCHMARK(DisplayMatrixFormat);
 BENCHMARK(DisplayMatrix);
+BENCHMARK(DisplayNestedFormat)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(DisplayNested)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv) { return bench_support::RunInProgramMode(argc, argv); }

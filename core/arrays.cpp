@@ -88,8 +88,14 @@ public:
     }
 
 private:
+    // Blocks allocated one after another lie close together, and so do their
+    // slots: within a megabyte of addresses the home follows the address (a
+    // run of new blocks fills neighbouring slots, a cache line at a time),
+    // and each megabyte starts at a hashed place, so that regions far apart
+    // do not pile up on the same slots.
     size_t home(uintptr_t key) const {
-        return static_cast<size_t>((static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> shift_);
+        const auto region = static_cast<uint64_t>(key) >> 20;
+        return static_cast<size_t>(((region * 0x9E3779B97F4A7C15ull) >> shift_) + (key >> 4)) & mask_;
     }
     void place(uintptr_t key) {
         size_t i = home(key);

@@ -12,6 +12,7 @@
 #include "scalar/operands.h"
 #include "scalar/reduce.h"
 #include "scalar/scllib.h"
+#include "scalar/sclloops.h"
 
 #include <algorithm>
 #include <cmath>
@@ -149,12 +150,28 @@ private:
     aplarray *view_;
 };
 
+// Members whose routines test the floating-point status only through
+// NumericRoutine, which leaves it to a caller that holds it.
+bool DefersFloatFaults(const ScalarMember &g) {
+    switch (g.code) {
+        case glyph::kPlus:
+        case glyph::kMinus:
+        case glyph::kTimes:
+        case glyph::kDivide:
+        case glyph::kUpStile:
+        case glyph::kDownStile:
+        case glyph::kStile: return true;
+        default: return false;
+    }
+}
+
 // L ∘.g R by blocks of whole rows. Rows shorter than a block run several at a
 // time (L's elements repeated along them beside copies of R) into a scratch
 // block copied into place. Longer rows run one at a time against R itself,
 // with L's element as the single argument, each straight into its place in
-// the result (the first through the scratch block). Borrows; returns a
-// temporary or null.
+// the result (the first through the scratch block). The floating-point
+// status is cleared and tested once for the whole product where the routine
+// allows. Borrows; returns a temporary or null.
 aplarray *BlockOuter(const ScalarMember &g, const aplarray *left, const aplarray *right) {
     int32_t shape[2 * kMaxRank];
     int rank = 0;
@@ -165,6 +182,7 @@ aplarray *BlockOuter(const ScalarMember &g, const aplarray *left, const aplarray
     if (!result.get()) return nullptr;
     const size_t rowBytes = ElementSize(type) * static_cast<size_t>(rowLength);
     Scratch s;
+    const HeldFloatFaults status(DefersFloatFaults(g));
     int64_t last = n;  // rows from here on are done
     if (rowLength >= kLongRow) {
         s.left.reset(NewVector(left->eltype, 1));
@@ -191,6 +209,10 @@ aplarray *BlockOuter(const ScalarMember &g, const aplarray *left, const aplarray
         memcpy(DataOf<char>(result.get()) + rowBytes * static_cast<size_t>(i), DataOf(s.block.get()),
                rowBytes * static_cast<size_t>(rows));
         if (InterruptRequested()) return nullptr;
+    }
+    if (status.Faulted()) {
+        SetError(APL_ERR_DOMAIN);
+        return nullptr;
     }
     return result.release();
 }
@@ -323,6 +345,68 @@ aplarray *EmptyOuter(OperatorArgs &op) {
     return EmptyOf(rank, shape, ItemsOf(typical.get())[0]);
 }
 
+// ---- Pairs of simple scalars ---------------------------------------------------
+// L∘.,R on simple arguments makes one two-element vector per pair; made here
+// directly, they cost an allocation each instead of a catenate call each.
+// Characters with numbers pair into mixed items and go the general way.
+
+bool TakesPairPath(const OperatorArgs &op) {
+    const aplarray *left = op.args.left, *right = op.args.right;
+    if (op.secondAxis || !IsPrimitive(op.second, glyph::kComma) || IsNested(left) || IsNested(right)) return false;
+    return (left->eltype == APL_CHAR) == (right->eltype == APL_CHAR) && ElementCount(right) > 0;
+}
+
+// The pair L[i],R[j] as a vector of type T for every i and j, into the
+// result's items in order. False with the error set.
+template <class T, class A, class B>
+bool FillPairs(aplarray *result, int type, const A *l, int64_t n, const B *r, int64_t m) {
+    const int32_t two = 2;
+    aplarray **items = ItemsOf(result);
+    int64_t sinceCheck = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        for (int64_t j = 0; j < m; ++j) {
+            aplarray *pair = AllocArray(APL_SIMPLE | APL_TEMP, 1, type, &two, HERE);
+            if (!pair) return false;
+            T *to = DataOf<T>(pair);
+            to[0] = static_cast<T>(l[i]);
+            to[1] = static_cast<T>(r[j]);
+            items[i * m + j] = APL_LinkEx(pair, HERE);
+        }
+        sinceCheck += m;
+        if (sinceCheck >= kInterruptStride) {
+            sinceCheck = 0;
+            if (InterruptRequested()) return false;
+        }
+    }
+    return true;
+}
+
+// L∘.,R for TakesPairPath: the types of catenate (REAL when either is REAL).
+// Borrows; returns a temporary or null.
+aplarray *PairOuter(const aplarray *left, const aplarray *right) {
+    int32_t shape[2 * kMaxRank];
+    int rank = 0;
+    if (!JoinShapes(left, 0, right, 0, shape, &rank)) return nullptr;
+    TempGuard result(AllocArray(APL_NESTEDARRAY | APL_TEMP, rank, APL_NESTED, shape, HERE));
+    if (!result.get()) return nullptr;
+    const int64_t n = ElementCount(left), m = ElementCount(right);
+    const int types = left->eltype | right->eltype;
+    bool ok;
+    if (types == APL_CHAR) {
+        ok = FillPairs<uint8_t>(result.get(), APL_CHAR, DataOf<const uint8_t>(left), n, DataOf<const uint8_t>(right), m);
+    } else if (types == APL_INTG) {
+        ok = FillPairs<int32_t>(result.get(), APL_INTG, DataOf<const int32_t>(left), n, DataOf<const int32_t>(right),
+                                m);
+    } else if (left->eltype == APL_INTG) {
+        ok = FillPairs<double>(result.get(), APL_REAL, DataOf<const int32_t>(left), n, DataOf<const double>(right), m);
+    } else if (right->eltype == APL_INTG) {
+        ok = FillPairs<double>(result.get(), APL_REAL, DataOf<const double>(left), n, DataOf<const int32_t>(right), m);
+    } else {
+        ok = FillPairs<double>(result.get(), APL_REAL, DataOf<const double>(left), n, DataOf<const double>(right), m);
+    }
+    return ok ? result.release() : nullptr;
+}
+
 // L ∘.g R. Borrows the held arguments; returns a temporary or null.
 aplarray *OuterProductOf(OperatorArgs &op) {
     aplarray *left = op.args.left, *right = op.args.right;
@@ -332,6 +416,7 @@ aplarray *OuterProductOf(OperatorArgs &op) {
     int32_t shape[2 * kMaxRank];
     int rank = 0;
     if (!JoinShapes(left, 0, right, 0, shape, &rank)) return nullptr;
+    if (TakesPairPath(op)) return PairOuter(left, right);
     const ScalarMember *g = rowLength > 0 ? BlockMember(op.second, op.secondAxis, left, right) : nullptr;
     if (g) return BlockOuter(*g, left, right);
     TempGuard rows(AllocArray(APL_NESTEDARRAY | APL_TEMP, left->rank, APL_NESTED, left->shape, HERE));

@@ -536,7 +536,17 @@ aplarray *FormatNested(const aplarray *value, const TextRules &rules, int depth)
     };
     auto rankOf = [&](int64_t i) -> int64_t { return items[i] ? items[i]->rank : 1; };
 
+    // A character vector or matrix is its own text (the pictures of DISPLAY
+    // are such items): it is placed from where it lies, never copied first.
+    auto ownText = [&](const aplarray *item) {
+        return item && !IsNested(item) && item->eltype == APL_CHAR && !rules.speller && item->rank >= 1 &&
+               item->rank <= 2 && item->number > 0;
+    };
     for (int64_t i = 0; i < count; ++i) {
+        if (ownText(items[i])) {
+            texts[i] = items[i];  // borrowed: releasing a linked item does nothing
+            continue;
+        }
         aplarray *text = InterruptAt(i) ? nullptr : FormatAny(items[i], rules, depth + 1);
         if (text && text->rank > 2) {
             aplarray *stacked = StackPlanes(text);

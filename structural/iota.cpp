@@ -94,13 +94,16 @@ bool CharIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
 }
 
 // INTG in INTG: a direct table over the value range when it is narrow,
-// otherwise an open-addressed hash of first positions. False with the error set.
-bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
+// otherwise an open-addressed hash of first positions. The index origin is
+// in the table already, so the answers need no pass of their own. False
+// with the error set.
+bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t origin, int32_t *out) {
     const int32_t n = left->number;
     const int32_t *l = DataOf<int32_t>(left);
     const int32_t *r = DataOf<int32_t>(right);
+    const int32_t missing = n + origin;
     if (n == 0) {
-        for (int32_t j = 0; j < right->number; ++j) out[j] = 0;
+        for (int32_t j = 0; j < right->number; ++j) out[j] = missing;
         return true;
     }
     int32_t low = l[0], high = l[0];
@@ -116,15 +119,19 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
         ScratchBlock<int32_t> table(range);
         if (!table.get()) return false;
         int32_t *first = table.get();
-        for (int64_t v = 0; v < range; ++v) first[v] = n;
-        for (int32_t i = n - 1; i >= 0; --i) {
-            if (InterruptAt(i)) return false;
-            first[static_cast<int64_t>(l[i]) - low] = i;
-        }
+        std::fill(first, first + range, missing);
+        // From the back, so that the first occurrence is what remains.
+        if (!ForEachStride(n, [&](int64_t begin, int64_t end) {
+                for (int64_t k = begin; k < end; ++k) {
+                    const int64_t i = n - 1 - k;
+                    first[static_cast<int64_t>(l[i]) - low] = static_cast<int32_t>(i) + origin;
+                }
+            }))
+            return false;
         return ForEachStride(right->number, [&](int64_t begin, int64_t end) {
             for (int64_t j = begin; j < end; ++j) {
                 const uint64_t at = static_cast<uint64_t>(static_cast<int64_t>(r[j]) - low);
-                out[j] = at < static_cast<uint64_t>(range) ? first[at] : n;
+                out[j] = at < static_cast<uint64_t>(range) ? first[at] : missing;
             }
         });
     }
@@ -148,7 +155,7 @@ bool IntIndexOf(const aplarray *left, const aplarray *right, int32_t *out) {
         for (int64_t j = begin; j < end; ++j) {
             uint32_t s = hash(r[j]);
             while (position[s] >= 0 && l[position[s]] != r[j]) s = (s + 1) & mask;
-            out[j] = position[s] >= 0 ? position[s] : n;
+            out[j] = position[s] >= 0 ? position[s] + origin : missing;
         }
     });
 }
@@ -172,7 +179,8 @@ aplarray *IndexOf(const aplarray *left, const aplarray *right) {
     } else if (!IsNested(left) && !IsNested(right) && (left->eltype == APL_CHAR) != (right->eltype == APL_CHAR)) {
         for (int64_t j = 0; j < count; ++j) out[j] = n;
     } else if (left->eltype == APL_INTG && right->eltype == APL_INTG) {
-        ok = IntIndexOf(left, right, out);
+        if (IntIndexOf(left, right, IndexOrigin(), out)) return result;
+        ok = false;
     } else {
         // Everything else through the lookup structures of membership.
         SearchTable table;

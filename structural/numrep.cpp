@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -372,16 +373,88 @@ void DigitsUnder(int32_t r, double *__restrict rest, int64_t n, int32_t *__restr
     }
 }
 
+// Values go a block at a time through every radix, so that the rest stays
+// in the first-level cache.
+constexpr int64_t kDigitBlock = 1024;
+
+// A radix d ≥ 2 as a multiply and a shift: for every n below 2^31,
+// ⌊n÷d⌋ = (n × multiplier) >> shift, with shift = 31 + ⌈log2 d⌉ and the
+// multiplier the smallest at or above 2^shift ÷ d (below 2^32), whose error
+// is less than d in 2^shift: too little to reach the next integer.
+struct Divisor {
+    uint32_t d = 0;
+    uint32_t multiplier = 0;
+    int shift = 0;
+    explicit Divisor(uint32_t divisor) : d(divisor) {
+        int log = 0;
+        while ((uint64_t{1} << log) < divisor) ++log;
+        shift = 31 + log;
+        multiplier = static_cast<uint32_t>(((uint64_t{1} << shift) + divisor - 1) / divisor);
+    }
+};
+
+// One row of digits of values from 0 to 2^31-1 under a radix of 2 or more:
+// exact integer arithmetic without corrections, which vectorises.
+#if !defined(__clang__)
+__attribute__((optimize("tree-vectorize")))
+#endif
+void DigitsOfNaturals(const Divisor &radix, uint32_t *__restrict rest, int64_t n, int32_t *__restrict digit) {
+    const uint32_t d = radix.d, multiplier = radix.multiplier;
+    const int shift = radix.shift;
+    for (int64_t j = 0; j < n; ++j) {
+        const uint32_t v = rest[j];
+        const auto q = static_cast<uint32_t>((static_cast<uint64_t>(v) * multiplier) >> shift);
+        digit[j] = static_cast<int32_t>(v - q * d);
+        rest[j] = q;
+    }
+}
+
+// The digits of a block of values none of which is negative, under radices
+// none of which is: the quotients stay natural numbers below 2^31 and every
+// digit fits.
+void RepresentNaturals(const int32_t *radices, const Divisor *divisors, int64_t m, const int32_t *values, int64_t count,
+                       int64_t n, int32_t *out) {
+    uint32_t rest[kDigitBlock];
+    for (int64_t j = 0; j < count; ++j) rest[j] = static_cast<uint32_t>(values[j]);
+    for (int64_t k = m - 1; k >= 0; --k) {
+        int32_t *digit = out + k * n;
+        if (radices[k] == 0) {
+            for (int64_t j = 0; j < count; ++j) {
+                digit[j] = static_cast<int32_t>(rest[j]);
+                rest[j] = 0;
+            }
+        } else if (radices[k] == 1) {
+            for (int64_t j = 0; j < count; ++j) digit[j] = 0;
+        } else {
+            DigitsOfNaturals(divisors[k], rest, count, digit);
+        }
+    }
+}
+
+bool NoneNegative(const int32_t *values, int64_t n) {
+    int32_t low = 0;
+    for (int64_t j = 0; j < n; ++j) low = values[j] < low ? values[j] : low;
+    return low >= 0;
+}
+
 // INTG digits, from the last radix to the first; false when a digit does not
 // fit in 32 bits (a zero radix after a radix of -1 can hold 2^31). The rest
-// stays within ±2^31, exact in doubles. The values go a block at a time
-// through every radix, so that the rest stays in the first-level cache.
+// stays within ±2^31, exact in doubles.
 bool RepresentIntegers(const int32_t *radices, int64_t m, const int32_t *values, int64_t n, int32_t *out) {
-    constexpr int64_t kBlock = 1024;
-    double rest[kBlock];
+    double rest[kDigitBlock];
     bool fits = true;
-    for (int64_t from = 0; from < n; from += kBlock) {
-        const int64_t count = n - from < kBlock ? n - from : kBlock;
+    // Radices and values that are natural numbers (the usual case) take the
+    // exact integer division; any negative one, the doubles below.
+    std::vector<Divisor> divisors;
+    if (NoneNegative(radices, m))
+        for (int64_t k = 0; k < m; ++k) divisors.emplace_back(static_cast<uint32_t>(radices[k] < 2 ? 2 : radices[k]));
+    for (int64_t from = 0; from < n; from += kDigitBlock) {
+        const int64_t count = n - from < kDigitBlock ? n - from : kDigitBlock;
+        if (!divisors.empty() && NoneNegative(values + from, count)) {
+            RepresentNaturals(radices, divisors.data(), m, values + from, count, n, out + from);
+            if (InterruptAt(from)) return false;
+            continue;
+        }
         for (int64_t j = 0; j < count; ++j) rest[j] = values[from + j];
         for (int64_t k = m - 1; k >= 0; --k) {
             const int32_t r = radices[k];

@@ -6,7 +6,11 @@
 #include "core/depths.h"
 #include "core/errors.h"
 #include "core/glyphs.h"
+#include "core/eltypes.h"
 #include "core/primitives.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -116,6 +120,182 @@ const char *const kNameText[kNames] = {"A",  "S", "D", "R", "C", "HL",  "HC", "H
 // Nested pictures call the function once per level: deeper than this is LIMIT.
 constexpr int kMaxDisplayDepth = 100;
 
+// ---- Simple arrays, drawn directly ----------------------------------------------
+// The picture of a simple array is its format in a frame (lines 4-30 and
+// 39-40 for an array of depth 1 or less). Drawn here it skips the names and
+// lines of the function, which a nested array pays once per item.
+
+constexpr unsigned char kTopCorner = '.', kBottomCorner = 0xB7, kRule = '-', kStileMark = '|';
+constexpr unsigned char kAxisTop = 0x85, kEmptyTop = 0xB4, kAxisLeft = 0x87, kEmptyLeft = 0xB2;
+// The bottom edge: characters, numbers, mixed data, pictures of items.
+constexpr unsigned char kBottomKinds[4] = {'-', '~', '+', 0xB9};
+
+// S, the shape the marks describe: its elements in ravel order and its rank.
+struct Described {
+    std::vector<double> values;
+    int rank = 1;
+    // ↑(-k)↑,S: the k-th element from the end, 0 before the start.
+    double FromEnd(size_t k) const { return values.size() >= k ? values[values.size() - k] : 0; }
+    // (k+1)↑,S at k: 0 after the end.
+    double At(size_t k) const { return k < values.size() ? values[k] : 0; }
+};
+
+// False (nothing set) when S is not a simple numeric array: the lines then
+// give its error.
+bool ReadDescribed(const aplarray *left, const aplarray *right, Described &s) {
+    if (!left) {
+        s.values.assign(right->shape, right->shape + right->rank);
+        return true;
+    }
+    if (IsNested(left) || left->eltype == APL_CHAR) return false;
+    s.rank = left->rank;
+    const int64_t n = ElementCount(left);
+    s.values.resize(static_cast<size_t>(n));
+    for (int64_t i = 0; i < n; ++i)
+        s.values[static_cast<size_t>(i)] = left->eltype == APL_REAL ? DataOf<const double>(left)[i] : IntegerAt(left, i);
+    return true;
+}
+
+// An empty array stands for its prototype, one of each along every axis.
+// Returns a temporary.
+aplarray *PrototypeFilled(const aplarray *a) {
+    int32_t shape[kMaxRank];
+    for (int i = 0; i < a->rank; ++i) shape[i] = std::max(1, a->shape[i]);
+    const bool chars = a->eltype == APL_CHAR;
+    aplarray *filled = AllocArray(APL_SIMPLE | APL_TEMP, a->rank, chars ? APL_CHAR : APL_INTG, shape, HERE);
+    if (!filled) return nullptr;
+    const int64_t n = ElementCount(filled);
+    for (int64_t i = 0; i < n; ++i) {
+        if (chars)
+            DataOf<char>(filled)[i] = ' ';
+        else
+            DataOf<int32_t>(filled)[i] = 0;
+    }
+    return filled;
+}
+
+// D: ⍕A, or for rank 3 and more ⍕⊂A without its first and last columns.
+// Returns a temporary CHAR array; consumes a temporary argument.
+aplarray *FormatOf(aplarray *a) {
+    if (a->rank <= 2) return APL_Format(nullptr, nullptr, a);
+    aplarray *boxed = APL_Format(nullptr, nullptr, APL_Enclose(nullptr, nullptr, a));
+    return APL_Drop(nullptr, K(kDropEdges), APL_Drop(nullptr, K(kDropFirst), boxed));
+}
+
+// A CHAR matrix to draw into, a row at a time.
+class Canvas {
+public:
+    bool Open(int64_t rows, int64_t columns) {
+        const int32_t shape[2] = {static_cast<int32_t>(rows), static_cast<int32_t>(columns)};
+        if (rows > INT32_MAX || columns > INT32_MAX || rows * columns > INT32_MAX) {
+            SetError(APL_ERR_WSFULL);
+            return false;
+        }
+        picture_.reset(AllocArray(APL_SIMPLE | APL_TEMP, 2, APL_CHAR, shape, HERE));
+        columns_ = columns;
+        return picture_.get() != nullptr;
+    }
+    unsigned char *Row(int64_t r) { return DataOf<unsigned char>(picture_.get()) + r * columns_; }
+    aplarray *Release() { return picture_.release(); }
+
+private:
+    TempGuard picture_;
+    int64_t columns_ = 0;
+};
+
+// The frame of line 26 around the W by N+1 characters of D, with the
+// columns of line 29 in front for every axis before the last two. False
+// with the error set (WS FULL, INTERRUPT).
+bool DrawFramed(const unsigned char *d, int64_t w, int64_t width, const Described &s, int rank, unsigned char bottom,
+                Canvas &canvas) {
+    const int64_t lead = rank > 2 ? rank - 2 : 0, height = w + 2, columns = lead + width + 2;
+    if (!canvas.Open(height, columns)) return false;
+    const unsigned char top = s.values.empty() ? kRule : s.FromEnd(1) > 0 ? kAxisTop : kEmptyTop;
+    const unsigned char side = s.values.size() <= 1 ? kStileMark : s.FromEnd(2) > 0 ? kAxisLeft : kEmptyLeft;
+    int64_t sinceCheck = 0;
+    for (int64_t r = 0; r < height; ++r) {
+        unsigned char *row = canvas.Row(r);
+        const bool first = r == 0, last = r == height - 1;
+        for (int64_t k = 0; k < lead; ++k) {
+            const unsigned char axis = s.At(static_cast<size_t>(k)) > 0 ? kAxisLeft : kEmptyLeft;
+            row[k] = first ? kTopCorner : last ? kBottomCorner : r == 1 ? axis : kStileMark;
+        }
+        row += lead;
+        if (first || last) {
+            row[0] = row[width + 1] = first ? kTopCorner : kBottomCorner;
+            row[1] = first ? top : bottom;
+            std::fill(row + 2, row + width + 1, kRule);
+        } else {
+            row[0] = r == 1 ? side : kStileMark;
+            std::copy(d + (r - 1) * width, d + r * width, row + 1);
+            row[width + 1] = kStileMark;
+        }
+        sinceCheck += columns;
+        if (sinceCheck >= kInterruptStride) {
+            sinceCheck = 0;
+            if (InterruptRequested()) return false;
+        }
+    }
+    return true;
+}
+
+// Lines 39-40: a scalar's format between blank edges, the bottom edge
+// underlining a character.
+bool DrawScalar(const unsigned char *d, int64_t width, bool character, Canvas &canvas) {
+    if (!canvas.Open(3, width + 2)) return false;
+    std::fill(canvas.Row(0), canvas.Row(0) + width + 2, ' ');
+    unsigned char *middle = canvas.Row(1);
+    middle[0] = middle[width + 1] = ' ';
+    std::copy(d, d + width, middle + 1);
+    unsigned char *under = canvas.Row(2);
+    std::fill(under, under + width + 2, ' ');
+    under[1] = character ? kRule : ' ';
+    return true;
+}
+
+// The picture of a simple array under S. Borrows; returns a temporary or
+// null with the error set.
+aplarray *SimplePicture(aplarray *a, const Described &s) {
+    const bool chars = a->eltype == APL_CHAR;
+    int kind = 1;  // numbers
+    if (chars && a->rank > 0) {
+        // Characters that format as themselves (0), or not (2); a scalar's
+        // bottom edge is drawn otherwise.
+        TempGuard same(APL_Match(nullptr, a, APL_Format(nullptr, nullptr, a)));
+        if (!same.get()) return nullptr;
+        kind = IntegerAt(same.get(), 0) ? 0 : 2;
+    }
+    // A one-row matrix S marks a picture of items.
+    const unsigned char bottom = kBottomKinds[std::min(3, kind + (s.rank > 1 ? 3 : 0))];
+    // The temporary that stands for an empty array is consumed by its format.
+    aplarray *shown = ElementCount(a) == 0 ? PrototypeFilled(a) : a;
+    TempGuard d(shown ? FormatOf(shown) : nullptr);
+    if (!d.get()) return nullptr;
+    const aplarray *text = d.get();
+    const int64_t w = text->rank < 2 ? 1 : text->shape[0];
+    const int64_t width = text->rank == 0 ? 1 : text->shape[text->rank - 1];
+    Canvas canvas;
+    const bool drawn = a->rank == 0 ? DrawScalar(DataOf<const unsigned char>(text), width, chars, canvas)
+                                    : DrawFramed(DataOf<const unsigned char>(text), w, width, s, a->rank, bottom, canvas);
+    return drawn ? canvas.Release() : nullptr;
+}
+
+// The picture of a simple array, or null (no error) when the lines must draw
+// it: a nested right argument, or a left one that is not simple numbers.
+// Consumes temporary arguments when it draws.
+aplarray *DrawnDirectly(aplarray *left, aplarray *right, bool &drawn) {
+    Described s;
+    drawn = !IsNested(right) && ReadDescribed(left, right, s);
+    if (!drawn) return nullptr;
+    aplarray *held = APL_LinkEx(right, HERE);  // a static argument gives a linked copy
+    aplarray *picture = held ? SimplePicture(held, s) : nullptr;
+    if (!held && !aplerrno) SetError(APL_ERR_WSFULL);
+    APL_UnLinkEx(held, HERE);
+    if (held != right) APL_UnLinkTempEx(right, HERE);
+    if (left != right) APL_UnLinkTempEx(left, HERE);
+    return picture;
+}
+
 }  // namespace
 
 // The picture of right (left: the shape its marks describe). Returns a
@@ -130,6 +310,9 @@ aplarray *apl_DISPLAY(aplarray *axis, aplarray *left, aplarray *right) {
         return nullptr;
     }
     APL_UnLinkTempEx(axis, HERE);
+    bool drawn;
+    aplarray *picture = DrawnDirectly(left, right, drawn);
+    if (drawn) return picture;
     uint16_t idx[kNames];
     for (int i = 0; i < kNames; ++i) {
         const int32_t length = static_cast<int32_t>(__builtin_strlen(kNameText[i]));

@@ -224,17 +224,65 @@ int32_t SlotCount(const aplarray *array) { return array->number > 0 ? array->num
 
 // ---- Writing ----------------------------------------------------------------
 
-// Where serialised bytes go: a buffer of the right length, or nowhere (only
-// counted). Files are written from a finished buffer, never record by record.
+// Bytes on their way to a file: small records gather in a buffer, long
+// runs of data are written from where they lie. After a failed write the
+// rest is dropped and `failed` holds the system's error number.
+class FileOut {
+public:
+    explicit FileOut(int fd) : fd_(fd), buffer_(static_cast<unsigned char *>(malloc(kBuffer))) {}
+    ~FileOut() { free(buffer_); }
+    FileOut(const FileOut &) = delete;
+    FileOut &operator=(const FileOut &) = delete;
+
+    void put(const void *bytes, int64_t n) {
+        if (failed) return;
+        if (!buffer_ || n >= kBuffer / 2) {
+            if (flush()) write(bytes, n);
+            return;
+        }
+        if (used_ + n > kBuffer && !flush()) return;
+        memcpy(buffer_ + used_, bytes, static_cast<size_t>(n));
+        used_ += n;
+    }
+    // Writes what is gathered; false (errno set) when a write failed.
+    bool finish() {
+        if (flush()) return true;
+        errno = failed;
+        return false;
+    }
+    int failed = 0;
+
+private:
+    static constexpr int64_t kBuffer = 1 << 20;
+    bool flush() {
+        const int64_t n = used_;
+        used_ = 0;
+        return n == 0 || write(buffer_, n);
+    }
+    bool write(const void *bytes, int64_t n) {
+        if (!failed && !WriteToFile(fd_, bytes, n)) failed = errno ? errno : EIO;
+        return !failed;
+    }
+    int fd_;
+    unsigned char *buffer_;
+    int64_t used_ = 0;
+};
+
+// Where serialised bytes go: a buffer of the right length, a file as they
+// are made, or nowhere (only counted).
 struct Sink {
     unsigned char *buffer = nullptr;
+    FileOut *file = nullptr;
     bool plainTypes = false;  // keep only bits 0x01/0x02 of the type byte
     int depthLimit = kMaxSerialDepth;
     int64_t count = 0;
 
+    // Whether the bytes go somewhere (and so the values must be checked).
+    bool keeps() const { return buffer || file; }
     void put(const void *bytes, int64_t n) {
         if (n <= 0) return;
         if (buffer) memcpy(buffer + count, bytes, static_cast<size_t>(n));
+        if (file) file->put(bytes, n);
         count += n;
     }
 };
@@ -260,7 +308,7 @@ bool EmitRecord(Sink &sink, const aplarray *array) {
     // A stride of bytes at a time, so that an interrupt reaches a long copy.
     // Only the pass that fills a buffer looks at the values: counting is cheap.
     const char *data = DataOf<const char>(array);
-    const bool checkValues = sink.buffer && h.eltype == APL_REAL;
+    const bool checkValues = sink.keeps() && h.eltype == APL_REAL;
     return ForEachStride(SimpleDataBytes(h.rank, h.eltype, h.number), [&](int64_t begin, int64_t end) {
         if (checkValues && !AllFinite(reinterpret_cast<const unsigned char *>(data + begin), (end - begin) / 8)) {
             SetErrorText(APL_ERR_DOMAIN, "%s", kNotFiniteText);
@@ -599,12 +647,17 @@ bool PutBytes(FILE *stream, const void *bytes, int64_t length) {
     return fflush(stream) == 0 && !ferror(stream);
 }
 
+// The whole file is the serialised value, written while it is serialised
+// (an error on the way leaves the old file as it was).
 aplarray *WriteWholeFile(const FileName &name, const aplarray *value) {
-    SerialBytes bytes;
-    if (!Serialise(value, kMaxSerialDepth, bytes)) return nullptr;
-    const FilePiece piece{bytes.data, bytes.length};
     ReplacementLock lock(name.text);
-    if (lock.acquire()) ReplaceFile(name.text, &piece, 1);
+    if (!lock.acquire()) return nullptr;
+    ReplaceFileWith(name.text, [value](int fd) {
+        FileOut out(fd);
+        Sink sink;
+        sink.file = &out;
+        return Emit(sink, value) && out.finish();
+    });
     return nullptr;
 }
 

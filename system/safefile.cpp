@@ -18,15 +18,9 @@
 
 namespace {
 
-bool WriteAll(int fd, const FilePiece &piece) {
-    const auto *bytes = static_cast<const char *>(piece.bytes);
-    int64_t left = piece.length;
-    while (left > 0) {
-        const ssize_t n = write(fd, bytes, static_cast<size_t>(left < (1 << 30) ? left : (1 << 30)));
-        if (n <= 0) return false;
-        bytes += n;
-        left -= n;
-    }
+bool WritePieces(int fd, const FilePiece *pieces, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!WriteToFile(fd, pieces[i].bytes, pieces[i].length)) return false;
     return true;
 }
 
@@ -40,32 +34,35 @@ mode_t ModeFor(const char *path) {
 }
 
 // A device or pipe has no old contents to keep (and is never replaced by a
-// plain file): the pieces are written to it directly.
-bool WriteInPlace(const char *path, const FilePiece *pieces, int count) {
+// plain file): the bytes are written to it directly.
+bool WriteInPlace(const char *path, const FileWriter &writer) {
     const int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
-    bool ok = fd >= 0;
-    for (int i = 0; i < count && ok; ++i) ok = WriteAll(fd, pieces[i]);
-    if (!ok) NoteOsError();
+    bool ok = fd >= 0 && writer(fd);
+    if (!ok && !aplerrno) NoteOsError();
     if (fd >= 0 && close(fd) != 0 && ok) {
         NoteOsError();
         ok = false;
     }
-    if (!ok) SetError(APL_ERR_FILEIO);
+    if (!ok && !aplerrno) SetError(APL_ERR_FILEIO);
     return ok;
 }
 
-// Writes the pieces to a new temporary file beside `path`, with the mode that
-// `path` has or would get; false with the system's message pending (and no
-// temporary left behind).
-bool WriteTemporary(const char *path, const FilePiece *pieces, int count, std::string &temporary) {
+// Writes the bytes to a new temporary file beside `path`, with the mode that
+// `path` has or would get; false with the APL error or the system's message
+// pending (and no temporary left behind).
+bool WriteTemporary(const char *path, const FileWriter &writer, std::string &temporary) {
     temporary = std::string(path) + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
         NoteOsError();
         return false;
     }
-    bool ok = true;
-    for (int i = 0; i < count && ok; ++i) ok = WriteAll(fd, pieces[i]);
+    bool ok = writer(fd);
+    if (!ok && aplerrno) {
+        close(fd);
+        unlink(temporary.c_str());
+        return false;
+    }
     ok = ok && fchmod(fd, ModeFor(path)) == 0;
     if (!ok) NoteOsError();
     if (close(fd) != 0 && ok) {
@@ -76,15 +73,34 @@ bool WriteTemporary(const char *path, const FilePiece *pieces, int count, std::s
     return ok;
 }
 
+FileWriter PiecesWriter(const FilePiece *pieces, int count) {
+    return [pieces, count](int fd) { return WritePieces(fd, pieces, count); };
+}
+
 }  // namespace
 
-bool ReplaceFile(const char *path, const FilePiece *pieces, int count) {
+bool WriteToFile(int fd, const void *bytes, int64_t length) {
+    const auto *next = static_cast<const char *>(bytes);
+    while (length > 0) {
+        const ssize_t n = write(fd, next, static_cast<size_t>(length < (1 << 30) ? length : (1 << 30)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        next += n;
+        length -= n;
+    }
+    return true;
+}
+
+bool ReplaceFileWith(const char *path, const FileWriter &writer) {
     struct stat existing;
     if (lstat(path, &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
-        return WriteInPlace(path, pieces, count);
+        return WriteInPlace(path, writer);
     std::string temporary;
-    if (!WriteTemporary(path, pieces, count, temporary)) {
-        SetError(APL_ERR_FILEIO);
+    if (!WriteTemporary(path, writer, temporary)) {
+        if (!aplerrno) SetError(APL_ERR_FILEIO);
         return false;
     }
     if (RenameOver(temporary.c_str(), path)) return true;
@@ -94,10 +110,14 @@ bool ReplaceFile(const char *path, const FilePiece *pieces, int count) {
     return false;
 }
 
+bool ReplaceFile(const char *path, const FilePiece *pieces, int count) {
+    return ReplaceFileWith(path, PiecesWriter(pieces, count));
+}
+
 Creation CreateNewFile(const char *path, const FilePiece *pieces, int count) {
     std::string temporary;
-    if (!WriteTemporary(path, pieces, count, temporary)) {
-        SetError(APL_ERR_FILEIO);
+    if (!WriteTemporary(path, PiecesWriter(pieces, count), temporary)) {
+        if (!aplerrno) SetError(APL_ERR_FILEIO);
         return Creation::Failed;
     }
     // A second name for the finished file: unlike rename, link never replaces.

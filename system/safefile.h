@@ -4,12 +4,25 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 // One run of bytes to write.
 struct FilePiece {
     const void *bytes;
     int64_t length;
 };
+
+// Writes all the bytes to the descriptor (again after a short write or an
+// interrupted call); false with errno set by the call that failed.
+bool WriteToFile(int fd, const void *bytes, int64_t length);
+
+// Puts a file's bytes into the descriptor it is given. False when it could
+// not: with the APL error set (the data cannot be written: the file is then
+// given up), or with errno telling why the system refused.
+using FileWriter = std::function<bool(int fd)>;
+
+// ReplaceFile for bytes that are made while they are written.
+bool ReplaceFileWith(const char *path, const FileWriter &writer);
 
 // Writes the pieces, in order, to a new file in the directory of `path` and
 // renames it over `path` (a symbolic link at `path` is replaced, its target

@@ -115,6 +115,8 @@ class Session:
         global _live
         if live_session() is self:
             _live = None
+            if self._catch:
+                _orbax.release_interrupt()
         self._thread = None
 
     def __del__(self):
@@ -155,19 +157,18 @@ class Session:
         """The value of an APL expression (one statement). What it prints goes
         to sys.stdout; an error raises APLError."""
         self._check()
-        line = self._eval_prefix + _orbax.codes(expression)
-        output, report_at, interrupted = _orbax.run([line], self._catch)
-        try:
-            if report_at >= 0:
-                self._show(output[:report_at])
-                raise _parse_report(output[report_at:], output[:report_at], _EVAL_NAME + "←")
+        value, output, report_at, interrupted = _orbax.eval(self._eval_prefix, _hidden[_EVAL_NAME], expression,
+                                                            self._catch)
+        if report_at >= 0:
+            self._show(output[:report_at])
+            raise _parse_report(output[report_at:], output[:report_at], _EVAL_NAME + "←")
+        if output:
             self._show(output)
-            if interrupted:
-                raise APLInterrupt("INTERRUPT", "", "INTERRUPT ERROR", output)
-            record = _orbax.variable(self._eval_prefix[:-1])
-            return None if record is None else to_python(record, self._nested, self._align)
-        finally:
-            _orbax.erase(_hidden[_EVAL_NAME])
+        if interrupted:
+            raise APLInterrupt("INTERRUPT", "", "INTERRUPT ERROR", output)
+        if isinstance(value, _orbax.Record):
+            return to_python(value, self._nested, self._align)
+        return value
 
     @staticmethod
     def _show(text):

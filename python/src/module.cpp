@@ -5,12 +5,12 @@
 // on top of it.
 #include "codepage.h"
 #include "failure.h"
+#include "interrupt.h"
 #include "output.h"
 #include "record.h"
 
 #include "apl.h"
 
-#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,7 +20,6 @@ namespace {
 constexpr int kReadSession = 5;  // the read callback's mode for a session line
 
 bool started = false;
-volatile sig_atomic_t signalled = 0;
 
 // The lines a run feeds to the session loop; the end of them ends the loop as
 // OFF does. Evaluated input past the end gets empty lines, then an
@@ -41,37 +40,6 @@ void ReadLine(char *buffer, int32_t mode) {
     if (codes.size() >= APL_INPUT_BUFFER) codes.clear();  // refused before the run
     memcpy(buffer, codes.c_str(), codes.size() + 1);
 }
-
-void OnInterrupt(int) {
-    APL_interrupted = 1;
-    signalled = 1;
-}
-
-// Ctrl-C (or a kernel's interrupt) while the library runs raises its interrupt
-// flag; Python's own handler comes back afterwards. Only the main thread
-// receives the signal.
-class InterruptCatcher {
-public:
-    explicit InterruptCatcher(bool catching) {
-        signalled = 0;
-        APL_interrupted = 0;
-        if (!catching) return;
-        struct sigaction action = {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        installed_ = sigaction(SIGINT, &action, &saved_) == 0;
-    }
-    ~InterruptCatcher() {
-        if (installed_) sigaction(SIGINT, &saved_, nullptr);
-        APL_interrupted = 0;
-    }
-    InterruptCatcher(const InterruptCatcher &) = delete;
-    InterruptCatcher &operator=(const InterruptCatcher &) = delete;
-
-private:
-    struct sigaction saved_ = {};
-    bool installed_ = false;
-};
 
 bool NotStarted() {
     if (started) return false;
@@ -111,6 +79,41 @@ PyObject *Start(PyObject *, PyObject *args) {
     Py_RETURN_NONE;
 }
 
+// Refuses a line the read callback could not hand over whole; number counts
+// from 1 for the message.
+bool LineFits(const char *codes, Py_ssize_t length, Py_ssize_t number) {
+    if (length >= APL_INPUT_BUFFER) {
+        PyErr_Format(PyExc_ValueError, "line %zd has %zd characters; a line has at most %d", number, length,
+                     APL_INPUT_BUFFER - 1);
+        return false;
+    }
+    if (memchr(codes, 0, static_cast<size_t>(length))) {
+        PyErr_Format(PyExc_ValueError, "line %zd holds a NUL character", number);
+        return false;
+    }
+    return true;
+}
+
+// Feeds the lines to the session loop; what they printed, where an error
+// report began (-1 when none did) and whether Ctrl-C came.
+std::string RunSession(std::vector<std::string> &codes, bool catching, long &reportAt, bool &interrupted) {
+    lines.swap(codes);
+    nextLine = 0;
+    readsAfterEnd = 0;
+    if (catching) interrupt::Catch();
+    std::string text;
+    {
+        interrupt::Running running;
+        output::Begin();
+        APL_MainLoop();
+        text = output::Finish(reportAt);
+        interrupted = running.Signalled();
+    }
+    aplerrno = 0;
+    lines.clear();
+    return text;
+}
+
 // run(lines, catch) -> (output, report offset or -1, interrupted by a signal)
 // Each line is bytes in the APL character set; with catch (the main thread
 // only) Ctrl-C interrupts the run.
@@ -122,28 +125,12 @@ PyObject *Run(PyObject *, PyObject *args) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
         PyObject *item = PyList_GET_ITEM(list, i);
         if (!PyBytes_Check(item)) return PyErr_Format(PyExc_TypeError, "lines must be bytes");
-        if (PyBytes_GET_SIZE(item) >= APL_INPUT_BUFFER)
-            return PyErr_Format(PyExc_ValueError, "line %zd has %zd characters; a line has at most %d", i + 1,
-                                PyBytes_GET_SIZE(item), APL_INPUT_BUFFER - 1);
-        if (memchr(PyBytes_AS_STRING(item), 0, static_cast<size_t>(PyBytes_GET_SIZE(item))))
-            return PyErr_Format(PyExc_ValueError, "line %zd holds a NUL character", i + 1);
+        if (!LineFits(PyBytes_AS_STRING(item), PyBytes_GET_SIZE(item), i + 1)) return nullptr;
         codes.emplace_back(PyBytes_AS_STRING(item), static_cast<size_t>(PyBytes_GET_SIZE(item)));
     }
-    lines.swap(codes);
-    nextLine = 0;
-    readsAfterEnd = 0;
     long reportAt;
-    std::string text;
     bool interrupted;
-    {
-        InterruptCatcher catcher(catching != 0);
-        output::Begin();
-        APL_MainLoop();
-        text = output::Finish(reportAt);
-        interrupted = signalled != 0;
-    }
-    aplerrno = 0;
-    lines.clear();
+    const std::string text = RunSession(codes, catching != 0, reportAt, interrupted);
     return Py_BuildValue("(s#lO)", text.data(), static_cast<Py_ssize_t>(text.size()), reportAt,
                          interrupted ? Py_True : Py_False);
 }
@@ -155,6 +142,15 @@ uint16_t SymbolOf(const char *name, Py_ssize_t length) {
     return APL_AddSymbol(name, static_cast<int32_t>(length), 0, &none);
 }
 
+// The value of a variable, or null when the name has none or names no variable.
+aplarray *ValueOf(uint16_t index) {
+    const aplsymbol &entry = APL_symtab.entries[index];
+    constexpr int kNotVariable = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP | APL_KIND_OPERAND;
+    const bool label = (entry.kind & 0x03) == 0x03;
+    if (!(entry.kind & APL_KIND_VARIABLE) || (entry.kind & kNotVariable) || label || !entry.value) return nullptr;
+    return APL_Variable(index);
+}
+
 // variable(name) -> record, or None when the name has no value or is not a variable
 PyObject *Variable(PyObject *, PyObject *args) {
     const char *name;
@@ -162,11 +158,51 @@ PyObject *Variable(PyObject *, PyObject *args) {
     if (!PyArg_ParseTuple(args, "y#", &name, &length) || NotStarted()) return nullptr;
     const uint16_t index = SymbolOf(name, length);
     if (index >= APL_symtab.count) return failure::Raise();
-    const aplsymbol &entry = APL_symtab.entries[index];
-    constexpr int kNotVariable = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP | APL_KIND_OPERAND;
-    const bool label = (entry.kind & 0x03) == 0x03;
-    if (!(entry.kind & APL_KIND_VARIABLE) || (entry.kind & kNotVariable) || label || !entry.value) Py_RETURN_NONE;
-    return record::Wrap(APL_Variable(index));
+    aplarray *value = ValueOf(index);
+    if (!value) Py_RETURN_NONE;
+    return record::Wrap(value);
+}
+
+// eval(assignment, name, expression, catch) -> (value, output, report offset or -1, interrupted)
+// Runs "assignment expression" as a session line, so that an error shows the
+// session's report, where assignment is the codes of "name←" and name the
+// record of the hidden name (a CHAR vector). The value is taken out of the
+// name, which is erased again whatever happened: a simple scalar comes as a
+// Python scalar, anything else as a record; None when the line left no value.
+// All of it in one call: a short expression's round trip is mostly overhead.
+PyObject *Eval(PyObject *, PyObject *args) {
+    const char *assignment;
+    Py_ssize_t length;
+    PyObject *name, *expression;
+    int catching;
+    if (!PyArg_ParseTuple(args, "y#OUp", &assignment, &length, &name, &expression, &catching) || NotStarted())
+        return nullptr;
+    aplarray *names = record::Unwrap(name);
+    if (!names) return nullptr;
+    if (length < 2) return PyErr_Format(PyExc_ValueError, "no name to assign to");
+    std::vector<std::string> codes(1, std::string(assignment, static_cast<size_t>(length)));
+    if (!codepage::FromUnicode(expression, codes[0]) ||
+        !LineFits(codes[0].data(), static_cast<Py_ssize_t>(codes[0].size()), 1))
+        return nullptr;
+    long reportAt;
+    bool interrupted;
+    const std::string text = RunSession(codes, catching != 0, reportAt, interrupted);
+    PyObject *value = nullptr;
+    if (reportAt < 0 && !interrupted) {
+        const uint16_t index = SymbolOf(assignment, length - 1);
+        aplarray *array = index < APL_symtab.count ? ValueOf(index) : nullptr;
+        value = !array                          ? Py_NewRef(Py_None)
+                : record::IsSimpleScalar(array) ? record::Scalar(array)
+                                                : record::Wrap(array);
+    } else {
+        value = Py_NewRef(Py_None);
+    }
+    aplerrno = 0;
+    APL_UnLinkTemp(APL_EraseItem(nullptr, nullptr, names));
+    aplerrno = 0;
+    if (!value) return nullptr;
+    return Py_BuildValue("(Ns#lO)", value, text.data(), static_cast<Py_ssize_t>(text.size()), reportAt,
+                         interrupted ? Py_True : Py_False);
 }
 
 // assign(name, record): the checked assignment (system variables refuse bad values).
@@ -200,6 +236,12 @@ PyObject *Erase(PyObject *, PyObject *argument) { return NotStarted() ? nullptr 
 PyObject *CharRep(PyObject *, PyObject *argument) { return NotStarted() ? nullptr : Apply(APL_CharRep, argument); }
 PyObject *NameList(PyObject *, PyObject *argument) { return NotStarted() ? nullptr : Apply(APL_NameList, argument); }
 
+// release_interrupt(): SIGINT goes back to the handler the session replaced.
+PyObject *ReleaseInterrupt(PyObject *, PyObject *) {
+    interrupt::Release();
+    Py_RETURN_NONE;
+}
+
 // blocks() -> (live blocks, sum of link counts)
 PyObject *Blocks(PyObject *, PyObject *) {
     aplarray *counts = APL_MemDebug(nullptr, nullptr, nullptr);
@@ -217,7 +259,8 @@ PyObject *SystemNames(PyObject *, PyObject *) {
         const aplsymbol &entry = APL_symtab.entries[i];
         if (!(entry.kind & APL_KIND_SYSTEM)) continue;
         const char *name = APL_symtab.pool + entry.name;
-        PyObject *text = codepage::ToUnicode(reinterpret_cast<const uint8_t *>(name), static_cast<Py_ssize_t>(strlen(name)));
+        PyObject *text =
+            codepage::ToUnicode(reinterpret_cast<const uint8_t *>(name), static_cast<Py_ssize_t>(strlen(name)));
         if (!text || PyList_Append(names, text) != 0) Py_CLEAR(names);
         Py_XDECREF(text);
     }
@@ -235,6 +278,8 @@ PyObject *Codes(PyObject *, PyObject *text) {
 PyMethodDef kFunctions[] = {
     {"start", Start, METH_VARARGS, "start(tokens, messages): starts the library once"},
     {"run", Run, METH_VARARGS, "run(lines, catch) -> (output, report offset, interrupted)"},
+    {"eval", Eval, METH_VARARGS,
+     "eval(assignment, name, expression, catch) -> (value, output, report offset, interrupted)"},
     {"variable", Variable, METH_VARARGS, "variable(name) -> record or None"},
     {"assign", Assign, METH_VARARGS, "assign(name, record): checked assignment"},
     {"fix", Fix, METH_O, "fix(lines record) -> record of the name or the faulty line"},
@@ -242,6 +287,7 @@ PyMethodDef kFunctions[] = {
     {"char_rep", CharRep, METH_O, "char_rep(name record) -> record of the lines"},
     {"name_list", NameList, METH_O, "name_list(classes record) -> record of the names"},
     {"make", record::Make, METH_VARARGS, "make(eltype, shape, data) -> record"},
+    {"release_interrupt", ReleaseInterrupt, METH_NOARGS, "release_interrupt(): SIGINT back to the handler replaced"},
     {"blocks", Blocks, METH_NOARGS, "blocks() -> (live blocks, sum of link counts)"},
     {"system_names", SystemNames, METH_NOARGS, "system_names() -> list of the system names"},
     {"codes", Codes, METH_O, "codes(str) -> bytes in the APL character set"},

@@ -129,15 +129,7 @@ PyObject *Items(PyObject *self, PyObject *) {
 PyObject *First(PyObject *self, PyObject *) {
     aplarray *array = reinterpret_cast<Record *>(self)->array;
     if (ElementCount(array) == 0) return PyErr_Format(PyExc_ValueError, "empty array");
-    const void *data = APL_Data(array);
-    switch (array->eltype) {
-        case APL_INTG: return PyLong_FromLong(*static_cast<const int32_t *>(data));
-        case APL_SHORT: return PyLong_FromLong(*static_cast<const int16_t *>(data));
-        case APL_REAL: return PyFloat_FromDouble(*static_cast<const double *>(data));
-        case APL_BOOL: return PyBool_FromLong(*static_cast<const uint32_t *>(data) & 1u);
-        case APL_CHAR: return codepage::ToUnicode(static_cast<const uint8_t *>(data), 1);
-        default: return PyErr_Format(PyExc_TypeError, "not a simple array");
-    }
+    return Scalar(array);
 }
 
 PyGetSetDef kGetSet[] = {
@@ -285,6 +277,20 @@ aplarray *Unwrap(PyObject *object) {
         return nullptr;
     }
     return reinterpret_cast<Record *>(object)->array;
+}
+
+bool IsSimpleScalar(const aplarray *array) { return array->rank == 0 && array->eltype != APL_NESTED; }
+
+PyObject *Scalar(aplarray *array) {
+    const void *data = APL_Data(array);
+    switch (array->eltype) {
+        case APL_INTG: return PyLong_FromLong(*static_cast<const int32_t *>(data));
+        case APL_SHORT: return PyLong_FromLong(*static_cast<const int16_t *>(data));
+        case APL_REAL: return PyFloat_FromDouble(*static_cast<const double *>(data));
+        case APL_BOOL: return PyBool_FromLong(*static_cast<const uint32_t *>(data) & 1u);
+        case APL_CHAR: return codepage::ToUnicode(static_cast<const uint8_t *>(data), 1);
+        default: return PyErr_Format(PyExc_TypeError, "not a simple array");
+    }
 }
 
 PyObject *Make(PyObject *, PyObject *args) {

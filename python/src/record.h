@@ -18,6 +18,11 @@ bool AddType(PyObject *module);
 PyObject *Wrap(aplarray *array);
 // The array of a record, or null with TypeError when the object is none.
 aplarray *Unwrap(PyObject *object);
+// True for a scalar that is not nested.
+bool IsSimpleScalar(const aplarray *array);
+// The first element of a simple array (which has one) as a Python scalar:
+// int, float, bool or a str of one character.
+PyObject *Scalar(aplarray *array);
 // A new temporary array of the element type and shape with the data of a
 // buffer (INTG, REAL, SHORT: native elements; BOOL: a byte per element; CHAR:
 // a str), copied once; nested arrays take a sequence of records.

@@ -1,6 +1,7 @@
 """The session: lines, expressions, names, functions, errors, interrupts and
 the one-session, one-thread rule."""
 import os
+import signal
 import subprocess
 import threading
 
@@ -32,6 +33,14 @@ def test_errors_carry_name_message_and_caret(s):
     with pytest.raises(orbax.APLError) as error:
         s.eval("1 2+3 4 5")
     assert (error.value.name, error.value.report) == ("LENGTH", "LENGTH ERROR\n1 2+3 4 5\n   ^\n")
+    assert "⍙PY" not in s.names()
+    start = orbax.blocks()
+    for expression in ("1+2", "'a'", "⍳3", "1÷0", "⎕←2"):
+        try:
+            s.eval(expression)
+        except orbax.APLError:
+            pass
+    assert orbax.blocks() == start
     s.fix(["Z←F X", "Z←X÷0"])
     with pytest.raises(orbax.APLError) as error:
         s.call("F", 1)
@@ -49,11 +58,24 @@ def test_interrupt_ends_the_line_and_the_session_goes_on(s, tmp_path):
     mark = tmp_path / "looping"
     s.fix(["LOOP", f"'' ⎕NWRITE '{mark}'", "L:→L"])
     # From another process, once the loop runs: the library keeps Python's lock while it runs.
+    s.eval("0")  # the session's handler is in place
+    # Python code may install its own handler meanwhile; the session takes Ctrl-C back for each run.
+    signal.signal(signal.SIGINT, signal.getsignal(signal.SIGINT))
     killer = subprocess.Popen(["sh", "-c", f"while [ ! -e {mark} ]; do sleep 0.05; done; kill -INT {os.getpid()}"])
     with pytest.raises(KeyboardInterrupt) as error:
         s.eval("LOOP")
     killer.wait()
     assert isinstance(error.value, orbax.APLInterrupt) and error.value.name == "INTERRUPT"
+    assert s.eval("1+1") == 2
+
+
+def test_ctrl_c_while_no_apl_runs_is_pythons(s):
+    s.eval("1")  # the session's handler is in place from now on
+    with pytest.raises(KeyboardInterrupt) as error:
+        os.kill(os.getpid(), signal.SIGINT)
+        for _ in range(1000):  # Python raises at its next check
+            pass
+    assert not isinstance(error.value, orbax.APLInterrupt)
     assert s.eval("1+1") == 2
 
 
