@@ -16,12 +16,15 @@ namespace {
 // ---- Enlist ------------------------------------------------------------------------
 
 // The count of elements and the union of the types of the simple leaves under
-// `array` (only its `number` items, no prototypes). False with LIMIT.
+// `array` (only its `number` items, no prototypes). An empty leaf gives no
+// element, so its type does not count: the enlist of '' (1 2) is the numbers
+// 1 2, not a mixed vector that would fail to match them. False with LIMIT.
 bool SurveyLeaves(const aplarray *array, int level, int64_t &count, int &types) {
     if (level > kMaxNestingDepth) return SetError(APL_ERR_LIMIT), false;
     if (!IsNested(array)) {
-        count += ElementCount(array);
-        types |= TypeClass(array->eltype);
+        const int64_t n = ElementCount(array);
+        count += n;
+        if (n > 0) types |= TypeClass(array->eltype);
         return true;
     }
     for (int32_t i = 0; i < array->number; ++i)
@@ -86,7 +89,9 @@ aplarray *Enlist(aplarray *right) {
     int types = 0;
     if (!SurveyLeaves(right, 0, count, types)) return nullptr;
     if (count > INT32_MAX) return SetError(APL_ERR_WSFULL), nullptr;
-    const int eltype = count == 0 ? int{APL_INTG} : JoinedType(types);
+    // A simple argument gives its ravel, empty or not; a nested one without
+    // elements an empty INTG vector.
+    const int eltype = !IsNested(right) ? int{right->eltype} : count == 0 ? int{APL_INTG} : JoinedType(types);
     const auto n = static_cast<int32_t>(count);
     TempGuard result(AllocArray((eltype == APL_NESTED ? APL_NESTEDARRAY : APL_SIMPLE) | APL_TEMP, 1, eltype, &n, HERE));
     if (!result.get()) return nullptr;
