@@ -131,10 +131,43 @@ void ClearPendingControl() {
     pendingControl = nullptr;
 }
 
+namespace {
+
+// Line frames are the interpreter's own memory, not workspace blocks, and
+// are kept for reuse: every call of a defined function makes one, and a loop
+// of calls would otherwise allocate and free one on every turn. Each block
+// has one entry more in front, whose count holds the entries the block has.
+constexpr int kSpareFrames = 8;
+LineFrame *spareFrames[kSpareFrames];
+int spareFrameCount = 0;
+
+LineFrame *TakeFrames(int32_t entries) {
+    for (int i = spareFrameCount; i-- > 0;) {
+        LineFrame *block = spareFrames[i];
+        if (block->count < entries) continue;
+        spareFrames[i] = spareFrames[--spareFrameCount];
+        return block + 1;
+    }
+    auto *block = static_cast<LineFrame *>(malloc(sizeof(LineFrame) * static_cast<size_t>(entries + 1)));
+    if (!block) return nullptr;
+    block->count = entries;
+    return block + 1;
+}
+
+void GiveFrames(LineFrame *frames) {
+    LineFrame *block = frames - 1;
+    if (spareFrameCount < kSpareFrames)
+        spareFrames[spareFrameCount++] = block;
+    else
+        free(block);
+}
+
+}  // namespace
+
 extern "C" void *APL_InitLines(void **oldOut, int32_t lineCount, ...) {
     if (oldOut) *oldOut = currentFrame;
     const int32_t entries = lineCount > 0 ? lineCount : 1;
-    auto *frame = static_cast<LineFrame *>(AllocBlock(sizeof(LineFrame) * static_cast<size_t>(entries + 1), HERE));
+    LineFrame *frame = TakeFrames(entries + 1);
     if (!frame) {
         SetError(APL_ERR_WSFULL);
         return nullptr;
@@ -201,7 +234,7 @@ extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
 
 extern "C" void APL_ResumeLines(void *old) {
     if (!old && !currentFrame) return;
-    if (currentFrame && currentFrame != &sessionFrame) FreeBlock(currentFrame->base, HERE);
+    if (currentFrame && currentFrame != &sessionFrame) GiveFrames(currentFrame->base);
     currentFrame = static_cast<LineFrame *>(old);
 }
 
@@ -319,7 +352,7 @@ void EndRunningCalls(size_t count) {
         const RunningCall call = runningCalls.back();
         runningCalls.pop_back();
         if (currentFrame && currentFrame != call.frameBefore && currentFrame != &sessionFrame)
-            FreeBlock(currentFrame->base, HERE);
+            GiveFrames(currentFrame->base);
         currentFrame = call.frameBefore;
         APL_UnLinkEx(call.record, HERE);
     }
@@ -398,6 +431,30 @@ bool Suspend(uint16_t symbol, int32_t lineNumber, const StoredLine &line, const 
     return true;
 }
 
+// The views of the records read last, direct-mapped by address: calls of the
+// same few functions in a loop or a recursion check each record once. A
+// record is known by its block's serial number as well as its address, since
+// a later record may be given the address of a freed one.
+struct ReadRecord {
+    const aplarray *record = nullptr;
+    int32_t serial = 0;
+    FixedView view;
+};
+constexpr int kRecordsRemembered = 8;
+ReadRecord recordsRead[kRecordsRemembered];
+
+bool ReadRecordOnce(const aplarray *record, FixedView &view) {
+    const memblock *header = record ? BlockHeader(record) : nullptr;
+    ReadRecord &slot = recordsRead[(reinterpret_cast<uintptr_t>(record) >> 4) % kRecordsRemembered];
+    if (header && slot.record == record && slot.serial == header->serial) {
+        view = slot.view;
+        return true;
+    }
+    if (!ReadFixedRecord(record, view)) return false;
+    if (header) slot = ReadRecord{record, header->serial, view};
+    return true;
+}
+
 // Where the header's names stand in the names area: result, left argument,
 // left operand, right operand, right argument (-1 for a name the header lacks).
 struct HeaderPlaces {
@@ -461,7 +518,7 @@ aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left
     aplarray *record = FixedRecord(symbol);
     FixedView view;
     HeaderPlaces places;
-    if (!ReadFixedRecord(record, view) || !ReadHeaderPlaces(view, kind, places))
+    if (!ReadRecordOnce(record, view) || !ReadHeaderPlaces(view, kind, places))
         return Refuse(APL_ERR_SYSTEM, axis, left, right);
     if ((left && places.left < 0) || ((right != nullptr) != (places.right >= 0)))
         return Refuse(APL_ERR_VALENCE, axis, left, right);

@@ -42,6 +42,7 @@ protected:
         Outcome outcome;
         for (int run = 0; run < (path == Path::Plan ? 2 : 1); ++run) {
             Run(A("A←3 ⋄ B←1 2 3 ⋄ I←5 ⋄ R←2.5 ⋄ X←⍳0 ⋄ C←'abc' ⋄ ⎕EX 'U' ⋄ ⎕FX 'Z←F' 'Z←1'"));
+            Run(A("⎕FX 'Z←SQ Y' 'Z←Y×Y' ⋄ ⎕FX 'Z←L PLUS Y' 'Z←L+Y' ⋄ ⎕FX 'NONE Y' 'A←Y'"));
             const std::string text = A(statement);
             StoredLine line;
             if (!TokenizeSourceLine(reinterpret_cast<const uint8_t *>(text.data()), static_cast<int32_t>(text.size()),
@@ -82,6 +83,17 @@ TEST_F(CompiledLines, ValuesAndDisplayAreThoseOfTheWalk) {
           "X←X,X",       "B←⌽B",      "-B",    "⍴B",      "⍳I",      "2 3⍴I",     "B<A",   "A-B-I", "R←R×2", "I←R+I",
           "(X←5)+X←B+1", "A←(I<A)⍴7", "I←I=I", "C←⌽C",    "⍴⍴C",     "L: I←I×2",  "A←2*A", "R←R÷2", "~B∊2"})
         ExpectSame(statement);
+    // Diamonds, indexing, appends and calls of defined functions.
+    for (const char *statement : {"I←I+1 ⋄ A←I×2", "A ⋄ B ⋄ I←A+I", "L: A←1 ⋄ L2: B←A,A",
+                                  "B[2]",          "C[A]",          "B[I-3]←7",
+                                  "A←B[1]←5",      "(B[1]←9)",      "B[B]",
+                                  "B[,2]←4",       "R←B[2]+B[3]×I", "X←X,I",
+                                  "X←X,X",         "C←C,'de'",      "B←B,R",
+                                  "X←B,X",         "B[1]←R",        "B[2]←'a'",
+                                  "A←SQ I",        "I←SQ SQ A",     "A PLUS I",
+                                  "B←B PLUS SQ 2", "NONE 4",        "X←X,⊂B",
+                                  "I←(SQ 2)+SQ A"})
+        ExpectSame(statement);
 }
 
 TEST_F(CompiledLines, ErrorsArePlacedAsTheWalkPlacesThem) {
@@ -89,10 +101,15 @@ TEST_F(CompiledLines, ErrorsArePlacedAsTheWalkPlacesThem) {
          {"I÷0", "A←I÷0", "1 2+B", "U+1", "I+U", "X←A+U←1", "C+1", "I←C+1", "B←B÷0", "2 3⍴U", "(1 2)⍴⍳0", "A←1 2 3⍴0",
           "L: I÷0", "R←R*1000", "F←I+1", "A←F←1", "⎕IO←I+1", "I←⎕IO←I+1"})
         ExpectSame(statement);
+    for (const char *statement : {"A←1 ⋄ I÷0", "I÷0 ⋄ A←1", "B[4]←1", "B[0]", "U[1]←2", "B[1.5]", "C[1]←1", "X←X,U",
+                                  "A←NONE 1", "SQ", "B[1;2]←3", "A[1]", "SQ←1"})
+        ExpectSame(statement);
 }
 
 TEST_F(CompiledLines, BranchesInTheSessionAreThoseOfTheWalk) {
-    for (const char *statement : {"→(I<A)⍴3", "→(I>A)⍴3", "→(A<I)⍴3 4", "→I", "→⍳0", "→'a'", "→(I>A)⍴R", "→2⍴I"})
+    for (const char *statement :
+         {"→(I<A)⍴3", "→(I>A)⍴3", "→(A<I)⍴3 4", "→I", "→⍳0", "→'a'", "→(I>A)⍴R", "→2⍴I", "→(I<A)/3", "→(I>A)/3",
+          "→(A<I)/3 4", "→3×⍳I>A", "→3×⍳I<A", "→B×⍳I>A", "→A×⍳B", "→(1 0 1)/B", "A←1 ⋄ →I"})
         ExpectSame(statement);
 }
 
@@ -151,6 +168,32 @@ TEST_F(CompiledLinesInFunctions, LoopsWithLabelsBranchesAndLocals) {
     // The branch to 0 and to an empty vector; a result left unset; a value shown.
     ExpectSame({"'Z←STEP X' 'Z←X×2' '→(X>5)⍴0' 'Z←Z+1' '→⍳0' 'Z-1'", "'NORESULT;A' 'A←5' '→0'"},
                {"STEP 3", "STEP 7", "NORESULT", "Z←NORESULT"});
+}
+
+TEST_F(CompiledLinesInFunctions, BranchFormsDiamondsIndexingAndAppends) {
+    // Compress and ⍳ branches, with ⎕IO 0 as a local; diamonds with a label
+    // and a branch that ends the line; elements stored and vectors grown in
+    // place, and values shared with another name left as they were.
+    ExpectSame({"'Z←LOOP N;I;R' 'I←R←0' 'L:R←R+I ⋄ I←I+1' '→(I<N)/L' 'Z←R'",
+                "'Z←IOTA N;I;⎕IO' 'I←0 ⋄ ⎕IO←N' 'L:I←I+1' '→L×⍳I<3' 'Z←I'",
+                "'Z←EARLY N;A' 'A←0' 'L:A←A+1 ⋄ →(A<N)⍴L ⋄ A←A×100' 'Z←A'"},
+               {"LOOP 5", "LOOP 0", "IOTA 1", "IOTA 0", "EARLY 3", "EARLY 0"});
+    ExpectSame({"'Z←FILL N;I;V;W' 'I←0 ⋄ V←N⍴0 ⋄ W←V' 'L:V[1+I]←I×2.5 ⋄ I←I+1' '→(I<N)⍴L' 'Z←V,W,V[N]'",
+                "'Z←GROW N;I;R;S' 'R←⍳I←0' 'L:R←R,I ⋄ →(I=2)⍴K ⋄ S←R' 'K:I←I+1' '→(I<N)⍴L' 'Z←R,S,⍴R'",
+                "'Z←TEXT N;R' 'R←''''' 'L:R←R,''ab'' ⋄ N←N-1' '→(N>0)⍴L' 'Z←R'"},
+               {"FILL 4", "FILL 1", "GROW 40", "GROW 1", "TEXT 3", "FILL 0"});
+}
+
+TEST_F(CompiledLinesInFunctions, CallsOfDefinedFunctions) {
+    // Arguments, locals and results through calls in lines; a function
+    // redefined as a variable between runs of a line, and a variable as a
+    // function; a call that erases a name its line reads after it.
+    ExpectSame({"'Z←FIB N' '→(N<2)/E' 'Z←(FIB N-1)+FIB N-2' '→0' 'E:Z←N'", "'Z←L SUM2 R;T' 'T←L+R' 'Z←T×A'",
+                "'Z←USE N;Q;I' 'I←0' 'L:Q←I SUM2 FIB I ⋄ I←I+1' '→(I<N)⍴L' 'Z←Q'"},
+               {"FIB 10", "FIB 1", "USE 6", "2 SUM2 3", "FIB ¯1", "FIB 'a'"});
+    ExpectSame({"'Z←SQ X' 'Z←X×X'", "'Z←RUN N' 'Z←SQ N'", "'Z←ERASE X' '⎕EX ''A''' 'Z←X'", "'Z←TWICE X' 'Z←G+X'"},
+               {"RUN 3", "⎕EX 'SQ'", "SQ←7", "RUN 3", "⎕EX 'SQ'", "⎕FX 'Z←SQ X' 'Z←X+X'", "RUN 3", "I←A+ERASE 2", "A←4",
+                "I←ERASE A", "G←1", "TWICE 2", "⎕EX 'G'", "⎕FX 'Z←G Y' 'Z←Y×10'", "TWICE 2", "TWICE 3"});
 }
 
 TEST_F(CompiledLinesInFunctions, RecursionAndLocalsOfCallers) {
