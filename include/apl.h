@@ -479,6 +479,11 @@ APL_EXPORT int32_t APL_ErrorsReported(void);
 APL_EXPORT void APL_SetAllocationLimit(int64_t bytes);
 /* The session: reads, evaluates and prints until OFF or the end of input. */
 APL_EXPORT void APL_MainLoop(void);
+/* The end of input, called by the read callback in place of a line: the
+ * session loop returns as at OFF, but tied files stay tied and no input
+ * record is written, so that a host feeding the session a piece at a time
+ * can run APL_MainLoop again on the same workspace. */
+APL_EXPORT void APL_EndInput(void);
 /* Evaluated (quad) and character (quote-quad) input; each returns a temporary. */
 APL_EXPORT aplarray *APL_QuadInput(void);
 APL_EXPORT aplarray *APL_QQuadInput(void);

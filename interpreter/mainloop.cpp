@@ -408,6 +408,11 @@ extern "C" void APL_MainLoop(void) {
     free(buffer);
 }
 
+extern "C" void APL_EndInput(void) {
+    session.ending = true;
+    RequestUnwind(0);
+}
+
 // ---- Input, execute, latent expression -------------------------------------------------
 
 aplarray *ExecuteText(const uint8_t *text, int32_t length, bool &assigned) {

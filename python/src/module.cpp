@@ -21,9 +21,10 @@ constexpr int kReadSession = 5;  // the read callback's mode for a session line
 
 bool started = false;
 
-// The lines a run feeds to the session loop; the end of them ends the loop as
-// OFF does. Evaluated input past the end gets empty lines, then an
-// interrupt, so that a loop reading input cannot spin for ever.
+// The lines a run feeds to the session loop; the end of them ends the loop
+// (the workspace and its tied files stay for the next run). Evaluated input
+// past the end gets empty lines, then an interrupt, so that a loop reading
+// input cannot spin for ever.
 std::vector<std::string> lines;
 size_t nextLine = 0;
 int readsAfterEnd = 0;
@@ -33,7 +34,7 @@ void ReadLine(char *buffer, int32_t mode) {
     if (nextLine < lines.size()) {
         codes = lines[nextLine++];
     } else if (mode == kReadSession) {
-        codes = ")OFF";
+        APL_EndInput();
     } else if (++readsAfterEnd > 1) {
         APL_interrupted = 1;
     }

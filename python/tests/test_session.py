@@ -16,6 +16,14 @@ def test_run_returns_what_the_lines_print(s):
     assert s.run("1÷0") == "DOMAIN ERROR\n1÷0\n ^\n"
 
 
+def test_tied_files_stay_tied_from_one_run_to_the_next(s, tmp_path):
+    path = tmp_path / "data"
+    path.write_bytes(b"abc")
+    s.run(f"T←⎕NTIE '{path}'")
+    assert s.eval("⎕NSIZE T") == 3
+    s.run("⎕NUNTIE T")
+
+
 def test_eval_fix_and_call(s, capsys):
     assert s.eval("+/⍳10") == 55
     assert s.eval("⍴⎕←2 2⍴1").tolist() == [2, 2]
