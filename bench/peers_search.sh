@@ -29,9 +29,11 @@ X⍳Y INTG table, REAL keys|K⍳M|k iota m
 ((X⍳X)=⍳⍴X)/X REAL|((X⍳X)=⍳⍴X)/X|((x iota x) = iota # x) / x'
 
 {
-    echo "N←$n"
+    # 2×N is REAL (the product of two INTG is): the INTG rows draw from the
+    # written bound, an INTG constant.
+    echo "N←$n ⋄ B←$((2 * n))"
     echo 'X←(?N⍴2×N)÷7 ⋄ Y←(?N⍴2×N)÷7 ⋄ I←2×0.5×?N⍴2×N ⋄ J←2×0.5×?N⍴2×N'
-    echo 'K←?N⍴2×N ⋄ L←?N⍴2×N ⋄ M←(?N⍴2×N)÷2'
+    echo 'K←?N⍴B ⋄ L←?N⍴B ⋄ M←(?N⍴2×N)÷2'
     while IFS='|' read -r name expression _; do
         echo "T←⎕AI ⋄ {⍺C←⍳$calls: R←$expression} ⋄ (1↑⎕AI-T)÷$calls"
     done <<<"$searches"

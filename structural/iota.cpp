@@ -2,6 +2,11 @@
 // characters and narrow integers, a hash for wide ones, the lookup structures
 // of search for REAL, mixed and nested data) and the empty vector.
 // Relies on the array core, the standard wrapper and IO and CT in the symbol table.
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12 at -O2 vectorises only loops whose trip count is a multiple of the
+// vector width; the range and fill loops of the tables need the full vectoriser.
+#pragma GCC optimize("tree-vectorize")
+#endif
 #include "apl.h"
 #include "core/arrays.h"
 #include "core/eltypes.h"

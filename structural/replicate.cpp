@@ -10,6 +10,7 @@
 #include "core/wrapper.h"
 #include "structural/cells.h"
 #include "structural/rho.h"
+#include "structural/scratch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -160,38 +161,78 @@ int64_t CountBits(const uint32_t *words, int64_t n) {
     return count;
 }
 
-// A Boolean vector compressing a simple vector: returns the result, or null
-// with no error when the case is not this one.
-aplarray *CompressVector(const aplarray *left, const aplarray *right) {
-    if (left->eltype != APL_BOOL || left->rank != 1 || right->rank != 1 || IsNested(right) ||
-        left->shape[0] != right->shape[0] || ElementSize(right->eltype) == 2)
+// An INTG vector of zeros and ones as the words of a Boolean one; false
+// when it holds any other count (nothing set) or the words cannot be had
+// (WS FULL set).
+bool PackedMask(const aplarray *counts, ScratchBlock<uint32_t> &words) {
+    const int64_t n = counts->shape[0];
+    const int32_t *c = DataOf<const int32_t>(counts);
+    if (!words.AllocateZeroed((n + 31) / 32)) return false;
+    uint32_t other = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        other |= static_cast<uint32_t>(c[i]) & ~1u;
+        words[i / 32] |= (static_cast<uint32_t>(c[i]) & 1u) << (i % 32);
+    }
+    return other == 0;
+}
+
+// A vector of zeros and ones (Boolean, or INTG as most masks arrive)
+// compressing a simple array along its last axis: returns the result, or
+// null with no error when the case is not this one. Every row is picked by
+// the same words of the mask.
+aplarray *CompressRows(const aplarray *left, const aplarray *right) {
+    if ((left->eltype != APL_BOOL && left->eltype != APL_INTG) || left->rank != 1 || right->rank < 1 ||
+        IsNested(right) || left->shape[0] != right->shape[right->rank - 1] || ElementSize(right->eltype) == 2)
         return nullptr;
-    const int64_t n = right->shape[0];
-    const auto *words = DataOf<const uint32_t>(left);
+    ScratchBlock<uint32_t> packed;
+    if (left->eltype == APL_INTG && !PackedMask(left, packed)) return nullptr;
+    const int64_t n = right->shape[right->rank - 1];
+    const auto *words = left->eltype == APL_BOOL ? DataOf<const uint32_t>(left) : packed.get();
     const auto kept = static_cast<int32_t>(CountBits(words, n));
-    aplarray *result = NewResult(1, right->eltype, &kept);
-    if (!result) return nullptr;
-    // Pieces of whole words (the stride is a multiple of 32), each writing
-    // where the bits before it leave off.
+    int32_t shape[kMaxRank];
+    std::copy(right->shape, right->shape + right->rank, shape);
+    shape[right->rank - 1] = kept;
+    aplarray *result = NewResult(right->rank, right->eltype, shape);
+    if (!result || n == 0) return result;
+    const int64_t rows = ElementCount(right) / n;
     int64_t written = 0;
-    const bool done = ForEachStride(n, [&](int64_t begin, int64_t end) {
-        const int64_t count = CountBits(words + begin / 32, end - begin);
+    auto compress = [&](int64_t r, int64_t begin, int64_t end) {
         switch (ElementSize(right->eltype)) {
             case 1:
-                CompressBits(DataOf<uint8_t>(result) + written, DataOf<const uint8_t>(right), words, begin, end);
+                CompressBits(DataOf<uint8_t>(result) + written, DataOf<const uint8_t>(right) + r * n, words, begin, end);
                 break;
             case 4:
-                CompressBits(DataOf<uint32_t>(result) + written, DataOf<const uint32_t>(right), words, begin, end);
+                CompressBits(DataOf<uint32_t>(result) + written, DataOf<const uint32_t>(right) + r * n, words, begin,
+                             end);
                 break;
             default:
-                CompressBits(DataOf<uint64_t>(result) + written, DataOf<const uint64_t>(right), words, begin, end);
+                CompressBits(DataOf<uint64_t>(result) + written, DataOf<const uint64_t>(right) + r * n, words, begin,
+                             end);
                 break;
         }
-        written += count;
-    });
-    if (done) return result;
-    APL_UnLinkTempEx(result, HERE);
-    return nullptr;
+    };
+    // Long rows go in pieces of whole words (the stride is a multiple of 32),
+    // each writing where the bits before it leave off; short ones whole, the
+    // flag looked at by the elements done.
+    StrideClock clock;
+    for (int64_t r = 0; r < rows; ++r) {
+        bool completed = true;
+        if (n >= kInterruptStride) {
+            completed = ForEachStride(n, [&](int64_t begin, int64_t end) {
+                compress(r, begin, end);
+                written += CountBits(words + begin / 32, end - begin);
+            });
+        } else {
+            compress(r, 0, n);
+            written += kept;
+            completed = !clock.passed((r + 1) * n);
+        }
+        if (!completed) {
+            APL_UnLinkTempEx(result, HERE);
+            return nullptr;
+        }
+    }
+    return result;
 }
 
 // ---- The primitive -------------------------------------------------------------
@@ -204,7 +245,7 @@ aplarray *Replicate(aplarray *axis, aplarray *left, aplarray *right, bool firstA
         return nullptr;
     }
     if (k == right->rank - 1) {
-        aplarray *fast = CompressVector(left, right);
+        aplarray *fast = CompressRows(left, right);
         if (fast || aplerrno) return fast;
     }
     IntegerArgument values(left);
