@@ -3,7 +3,7 @@
 #   ./runtests.sh            the default build (RelWithDebInfo)
 #   ./runtests.sh sanitize   Debug with AddressSanitizer + UndefinedBehaviorSanitizer
 #   ./runtests.sh m32        32-bit build (-m32 -msse2 -mfpmath=sse)
-#   ./runtests.sh windows    orbaxdm.dll and orbax.exe (32-bit, MinGW-w64),
+#   ./runtests.sh windows    orbaxdm.dll, orbax.exe and the unit tests (32-bit, MinGW-w64),
 #                            tests under Wine where a 32-bit Wine runs
 #   ./runtests.sh windows64  the same for 64-bit Windows, tests under Wine
 # Extra arguments after the preset name go to ctest (e.g. -R exports).
@@ -35,7 +35,7 @@ if [[ $preset == windows* ]]; then
     export WINEPREFIX=$PWD/build/$preset/wineprefix
     if [ -d "$WINEPREFIX" ]; then
         trap 'wineserver -k 2>/dev/null || true' EXIT
-        (unset DISPLAY; wineserver -p)
+        (unset DISPLAY; wineserver -p) 2>/dev/null || true   # one may be running already
         ORBAX_WINEPREFIX=$WINEPREFIX ORBAX_WINEARCH=$([ "$preset" = windows64 ] && echo win64 || echo win32) \
             bash tests/wine/wine_run.sh cmd /c exit >/dev/null 2>&1 || true
     fi

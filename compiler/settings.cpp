@@ -69,8 +69,9 @@ void ReadSetting(const char *path, const char *section, const char *key, const c
 }
 
 void DirectoryOf(const char *path, char *buffer, size_t size) {
-    const char *cut = strrchr(path, '/');
-    if (!cut) cut = strrchr(path, '\\');
+    // Either separator, whichever comes last ("C:/work\\orbax.ini").
+    const char *slash = strrchr(path, '/'), *backslash = strrchr(path, '\\');
+    const char *cut = !backslash || (slash && slash > backslash) ? slash : backslash;
     if (!cut) {
         CopyCut(buffer, size, ".", 1);
         return;

@@ -14,8 +14,9 @@
 #   scripts/deps.sh --browser also what the notebook's browser check runs:
 #                            Jupyter Notebook, Chromium and its WebDriver, Selenium
 #   scripts/deps.sh --windows   also the Windows builds: MinGW-w64 (32 and
-#                            64 bit) and Wine; the 32-bit Wine only where the
-#                            kernel runs 32-bit programs
+#                            64 bit), Wine and the GoogleTest sources; the
+#                            32-bit Wine only where the kernel runs 32-bit
+#                            programs
 set -euo pipefail
 
 all=0
@@ -107,7 +108,8 @@ fi
 
 if [ $windows -eq 1 ]; then
     add_i386
-    want g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 libc6:i386
+    # googletest: the GoogleTest sources, built for Windows with the unit tests
+    want g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 libc6:i386 googletest
 fi
 
 if [ ${#missing[@]} -gt 0 ]; then

@@ -8,10 +8,7 @@
 #include "compiler/settings.h"
 
 #include "system/register.h"
-
-#include <dlfcn.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "../unit/testos.h"
 
 #include <filesystem>
 #include <fstream>
@@ -63,11 +60,10 @@ class CompilerTest : public SessionTest {
 protected:
     void SetUp() override {
         SessionTest::SetUp();
-        char pattern[] = "/tmp/orbax_compiler_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = testos::MakeTempDir("orbax_compiler_");
+        ASSERT_FALSE(dir_.empty());
         WriteSetup(
-            "[Settings]\nProjectDir=" + dir_.string() +
+            "[Settings]\nProjectDir=" + dir_.generic_string() +
             "/projects\nSourceDir=/usr/share/orbax\n"
             "[CC]\nCompilerName=cc\nTargetOS=Linux\nExecExtension=\nObjExtension=.o\n"
             "CompileCmd=$(CC) -c $<\nLinkCmd=$(CC) -o $@ $(OBJS)\n[Makefile]\nObjSep=\\\n");
@@ -85,7 +81,7 @@ protected:
     }
     void WriteSetup(const std::string &text) {
         WriteFile(dir_ / "orbax.ini", text);
-        snprintf(APL_compilerfile, sizeof APL_compilerfile, "%s", (dir_ / "orbax.ini").c_str());
+        snprintf(APL_compilerfile, sizeof APL_compilerfile, "%s", (dir_ / "orbax.ini").generic_string().c_str());
     }
     // Fixes a function from UTF-8 lines; fails the test when FX refuses it.
     void Fix(const std::vector<std::string> &lines) {
@@ -126,16 +122,16 @@ protected:
 
 TEST_F(CompilerTest, NiladicFunctionWithoutResult) {
     Fix({"HELLO", "⎕←'HI'"});
-    const std::string shown = Compile("HELLO", (dir_ / "out" / "hello").string());
+    const std::string shown = Compile("HELLO", (dir_ / "out" / "hello").generic_string());
     EXPECT_EQ(shown, "\nORBAX: Compiling APL\n====================\nTARGET OS: Linux\nTARGET CC: cc\n\n"
                      "GENERATING C CODE:\n------------------\nHELLO \x85 apl_HELLO.c\n");
     const fs::path out = dir_ / "out" / "hello";
     for (const char *file : {"apl_HELLO.c", "hello.h", "hello.c", "makefile"})
         ExpectFile(out / file, std::string("hello/") + file);
     // The directory first, then the two support files from SourceDir.
-    const std::vector<std::string> calls{"mkdir " + out.string(),
-                                         "copy /usr/share/orbax/orbax.c " + (out / "orbax.c").string() + " 0",
-                                         "copy /usr/share/orbax/orbax.h " + (out / "orbax.h").string() + " 0"};
+    const std::vector<std::string> calls{"mkdir " + out.generic_string(),
+                                         "copy /usr/share/orbax/orbax.c " + (out / "orbax.c").generic_string() + " 0",
+                                         "copy /usr/share/orbax/orbax.h " + (out / "orbax.h").generic_string() + " 0"};
     EXPECT_EQ(Calls::Log(), calls);
 }
 
@@ -150,13 +146,13 @@ TEST_F(CompilerTest, DyadicFunctionWithResultLocalsAndLabels) {
 
 TEST_F(CompilerTest, TwoOperatorApplicationsInALine) {
     Fix({"Z←OPS V", "Z←(+/V),×/V", "Z←+/Z"});
-    Compile("OPS", (dir_ / "ops").string());
+    Compile("OPS", (dir_ / "ops").generic_string());
     ExpectFile(dir_ / "ops" / "apl_OPS.c", "ops/apl_OPS.c");
 }
 
 TEST_F(CompilerTest, ForAndCaseBlocks) {
     Fix({"BLOCKS N", "{⍺I←⍳N: ⎕←⍺I}", "{N: ⎕←'one' : ⎕←'two'}"});
-    Compile("BLOCKS", (dir_ / "blocks").string());
+    Compile("BLOCKS", (dir_ / "blocks").generic_string());
     ExpectFile(dir_ / "blocks" / "apl_BLOCKS.c", "blocks/apl_BLOCKS.c");
     ExpectFile(dir_ / "blocks" / "blocks.h", "blocks/blocks.h");
 }
@@ -174,18 +170,18 @@ TEST_F(CompilerTest, SetupKeysAndSectionsIgnoreCaseAndTheLastValueWins) {
     EXPECT_STREQ(s.linkCmd, "Undefined");
     EXPECT_STREQ(s.objSep, "Undefined");
     // Without ProjectDir and SourceDir: the setup file's directory.
-    EXPECT_EQ(std::string(s.projectDir), dir_.string());
-    EXPECT_EQ(std::string(s.sourceDir), (dir_ / "src").string());
+    EXPECT_EQ(std::string(s.projectDir), dir_.generic_string());
+    EXPECT_EQ(std::string(s.sourceDir), (dir_ / "src").generic_string());
     EXPECT_FALSE(s.crlf);
 }
 
 TEST_F(CompilerTest, OnlyCRLFInCapitalsSelectsCarriageReturns) {
     Fix({"HELLO", "⎕←'HI'"});
     WriteSetup("[Settings]\nNewline=crlf\n");
-    Compile("HELLO", (dir_ / "lf").string());
+    Compile("HELLO", (dir_ / "lf").generic_string());
     EXPECT_EQ(ReadFile(dir_ / "lf" / "makefile").find('\r'), std::string::npos);
     WriteSetup("[Settings]\nNewline=CRLF\n");
-    Compile("HELLO", (dir_ / "crlf").string());
+    Compile("HELLO", (dir_ / "crlf").generic_string());
     const std::string text = ReadFile(dir_ / "crlf" / "makefile");
     EXPECT_EQ(text.rfind("NAME   = crlf\r\nEXEX   = Undefined\r\n\r\nOBJS   = apl_HELLO", 0), 0u) << text;
 }
@@ -193,7 +189,7 @@ TEST_F(CompilerTest, OnlyCRLFInCapitalsSelectsCarriageReturns) {
 TEST_F(CompilerTest, MissingKeysAreWrittenAsUndefined) {
     Fix({"HELLO", "⎕←'HI'"});
     WriteSetup("[Settings]\n");
-    const std::string shown = Compile("HELLO", (dir_ / "p").string());
+    const std::string shown = Compile("HELLO", (dir_ / "p").generic_string());
     EXPECT_NE(shown.find("TARGET OS: Undefined\nTARGET CC: Undefined\n"), std::string::npos) << shown;
     EXPECT_EQ(ReadFile(dir_ / "p" / "makefile"),
               "NAME   = p\nEXEX   = Undefined\n\nOBJS   = apl_HELLOUndefined pUndefined orbaxUndefined\n\n"
@@ -203,7 +199,7 @@ TEST_F(CompilerTest, MissingKeysAreWrittenAsUndefined) {
 TEST_F(CompilerTest, ObjectListBreaksAfterEveryFifthObject) {
     Fix({"F1", "F2 ⋄ F3 ⋄ F4 ⋄ F5 ⋄ F6 ⋄ F1"});
     for (const char *name : {"F2", "F3", "F4", "F5", "F6"}) Fix({name, "⎕←1"});
-    const std::string shown = Compile("F1", (dir_ / "six").string());
+    const std::string shown = Compile("F1", (dir_ / "six").generic_string());
     // The recursive call does not compile F1 twice.
     EXPECT_NE(shown.find("F1 \x85 apl_F1.c\nF2 \x85 apl_F2.c\nF3 \x85 apl_F3.c\nF4 \x85 apl_F4.c\nF5 \x85 apl_F5.c\n"
                          "F6 \x85 apl_F6.c\n"),
@@ -239,9 +235,9 @@ TEST_F(CompilerTest, ArgumentsAreChecked) {
     Run(A("V←3"));
     EXPECT_NE(Run(A("'V' ⎕ORBAX 'x'")).find("There is no function/operator with that name!"), std::string::npos);
     APL_compilerfile[0] = 0;
-    snprintf(APL_compilerfile, sizeof APL_compilerfile, "%s", (dir_ / "missing.ini").c_str());
+    snprintf(APL_compilerfile, sizeof APL_compilerfile, "%s", (dir_ / "missing.ini").generic_string().c_str());
     EXPECT_NE(Compile("HELLO", "x").find("SYSTEM ERROR : Can't open compiler setup file '" +
-                                         (dir_ / "missing.ini").string() + "'!"),
+                                         (dir_ / "missing.ini").generic_string() + "'!"),
               std::string::npos);
     EXPECT_EQ(FilesUnder(dir_).size(), 1u);  // the setup file alone
     EXPECT_TRUE(Calls::Log().empty());
@@ -250,39 +246,39 @@ TEST_F(CompilerTest, ArgumentsAreChecked) {
 TEST_F(CompilerTest, ProjectNamesMustBeCIdentifiersAndNoSupportFile) {
     Fix({"HELLO", "⎕←'HI'"});
     for (const char *target : {"my-project", "/1abc", "orbax", "sub/orbax", "a/..", "apl_HELLO", "x/", "na\\me."}) {
-        EXPECT_NE(Compile("HELLO", (dir_ / "t").string() + "/" + target).find("DOMAIN ERROR"), std::string::npos)
+        EXPECT_NE(Compile("HELLO", (dir_ / "t").generic_string() + "/" + target).find("DOMAIN ERROR"), std::string::npos)
             << target;
         EXPECT_TRUE(Calls::Log().empty()) << target;
     }
     EXPECT_EQ(FilesUnder(dir_).size(), 1u);
     // A backslash separates too; '..' in the directory part is the user's choice.
-    Compile("HELLO", (dir_ / "a").string() + "/../b\\proj");
+    Compile("HELLO", (dir_ / "a").generic_string() + "/../b\\proj");
     EXPECT_TRUE(fs::exists(dir_ / "b\\proj" / "proj.c") || fs::exists(dir_ / "a/../b\\proj/proj.c"));
 }
 
 TEST_F(CompilerTest, PathsThatDoNotFitOrCannotBeWrittenAreFileErrors) {
     Fix({"HELLO", "⎕←'HI'"});
-    EXPECT_NE(Compile("HELLO", (dir_ / std::string(300, 'd')).string() + "/p").find("FILE I/O ERROR"), std::string::npos);
+    EXPECT_NE(Compile("HELLO", (dir_ / std::string(300, 'd')).generic_string() + "/p").find("FILE I/O ERROR"), std::string::npos);
     EXPECT_TRUE(Calls::Log().empty());
     WriteFile(dir_ / "file", "not a directory");
-    EXPECT_NE(Compile("HELLO", (dir_ / "file" / "p").string()).find("FILE I/O ERROR"), std::string::npos);
+    EXPECT_NE(Compile("HELLO", (dir_ / "file" / "p").generic_string()).find("FILE I/O ERROR"), std::string::npos);
     EXPECT_EQ(FilesUnder(dir_).size(), 2u);
 }
 
 TEST_F(CompilerTest, NamesThatShareAnIdentifierAreRefused) {
     Fix({"A∆B", "⎕←A_delta_B"});
-    EXPECT_NE(Compile("A∆B", (dir_ / "p").string()).find("DOMAIN ERROR : Two names map to the C identifier apl_A_delta_B"),
+    EXPECT_NE(Compile("A∆B", (dir_ / "p").generic_string()).find("DOMAIN ERROR : Two names map to the C identifier apl_A_delta_B"),
               std::string::npos);
     Fix({"OVER¯BAR", "⎕←1"});
-    Compile("OVER¯BAR", (dir_ / "q").string());
+    Compile("OVER¯BAR", (dir_ / "q").generic_string());
     EXPECT_TRUE(fs::exists(dir_ / "q" / "apl_OVER_bar_BAR.c"));
 }
 
 TEST_F(CompilerTest, UntranslatableLinesStopTheCompilation) {
     Fix({"BAD", "(1 2)←3"});
-    EXPECT_NE(Compile("BAD", (dir_ / "p").string()).find("SYNTAX ERROR : In selective assignment"), std::string::npos);
+    EXPECT_NE(Compile("BAD", (dir_ / "p").generic_string()).find("SYNTAX ERROR : In selective assignment"), std::string::npos);
     Fix({"SEL;V", "V←⍳5", "(2↑⍋V)←0"});
-    EXPECT_NE(Compile("SEL", (dir_ / "q").string()).find(A("SYNTAX ERROR : Function '⍋' not allowed in selective specification")),
+    EXPECT_NE(Compile("SEL", (dir_ / "q").generic_string()).find(A("SYNTAX ERROR : Function '⍋' not allowed in selective specification")),
               std::string::npos);
 }
 
@@ -290,7 +286,7 @@ TEST_F(CompilerTest, GlobalsWithAndWithoutValues) {
     Run(A("S←7"));
     Run(A("N←(1 2)'AB'"));
     Fix({"Z←G", "Z←(⍴N),S", "V←Z"});
-    const std::string shown = Compile("G", (dir_ / "g").string());
+    const std::string shown = Compile("G", (dir_ / "g").generic_string());
     EXPECT_NE(shown.find("G \x85 apl_G.c\n\nGLOBAL VARIABLES:\n-----------------\nS [SIMPLE: 20 Bytes]\n"
                          "N [NESTED: 70 Bytes]\nV [VOID]\n"),
               std::string::npos)
@@ -302,8 +298,8 @@ TEST_F(CompilerTest, GlobalsWithAndWithoutValues) {
 
 #ifdef ORBAX_SAMPLE_PLUGIN
 void ListSample(char *buffer) { strcpy(buffer, ORBAX_SAMPLE_PLUGIN); }
-void *LoadWithDlopen(const char *name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
-void *FindWithDlsym(void *handle, const char *name) { return dlsym(handle, name); }
+void *LoadWithDlopen(const char *name) { return testos::OpenLibrary(name); }
+void *FindWithDlsym(void *handle, const char *name) { return testos::FindInLibrary(handle, name); }
 
 TEST_F(CompilerTest, PluginCommand) {
     APL_Callback(7, reinterpret_cast<void *>(ListSample));
@@ -312,7 +308,7 @@ TEST_F(CompilerTest, PluginCommand) {
     ASSERT_EQ(LoadPlugins(), 0);
     APL_Callback(7, nullptr);
     Fix({"P", "⎕←⎕GETENV 'HOME'"});
-    Compile("P", (dir_ / "pl").string());
+    Compile("P", (dir_ / "pl").generic_string());
     ExpectFile(dir_ / "pl" / "apl_P.c", "plugin/apl_P.c");
     ExpectFile(dir_ / "pl" / "pl.h", "plugin/pl.h");
     const std::string source = ReadFile(dir_ / "pl" / "pl.c");
@@ -327,7 +323,7 @@ TEST_F(CompilerTest, UserOperatorsStrandsAndArrayOperandsOfReplicate) {
     Fix({"Z←(F TWICE) R", "Z←F F R"});
     Fix({"Z←N", "Z←1 0 1"});
     Fix({"Z←CALLER V", "Z←(-TWICE) V", "Z←V V", "Z←N/V"});
-    const std::string shown = Compile("CALLER", (dir_ / "op").string());
+    const std::string shown = Compile("CALLER", (dir_ / "op").generic_string());
     EXPECT_NE(shown.find("CALLER \x85 apl_CALLER.c\nTWICE \x85 apl_TWICE.c\nN \x85 apl_N.c\n"), std::string::npos) << shown;
     const std::string caller = ReadFile(dir_ / "op" / "apl_CALLER.c"), twice = ReadFile(dir_ / "op" / "apl_TWICE.c");
     // The operator is compiled with the operator signature, its operand applied through the library's call path.
@@ -345,14 +341,14 @@ TEST_F(CompilerTest, UserOperatorsStrandsAndArrayOperandsOfReplicate) {
     EXPECT_NE(caller.find("APL_Replicate(\n          NULL,\n          apl_N(NULL, NULL, NULL),\n          APL_Variable(apl_V_idx)\n"),
               std::string::npos)
         << caller;
-    EXPECT_NE(Compile("TWICE", (dir_ / "op2").string()).find("DOMAIN ERROR"), std::string::npos);
+    EXPECT_NE(Compile("TWICE", (dir_ / "op2").generic_string()).find("DOMAIN ERROR"), std::string::npos);
 }
 
 // An operator is compiled once: its operand is an array in every call or in none.
 TEST_F(CompilerTest, AnOperandIsAnArrayInEveryCallOrInNone) {
     Fix({"Z←(F AT N) R", "Z←F N↑R"});
     Fix({"Z←MIXED V", "Z←(- AT 2) V", "Z←(- AT -) V"});
-    EXPECT_NE(Compile("MIXED", (dir_ / "m").string())
+    EXPECT_NE(Compile("MIXED", (dir_ / "m").generic_string())
                   .find("DOMAIN ERROR : Operator AT takes an array operand in one call and a function in another"),
               std::string::npos);
 }

@@ -6,7 +6,8 @@
 #include "core/errors.h"
 #include "interpreter/fixing.h"
 
-#include <unistd.h>
+#include "testos.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -151,10 +152,9 @@ TEST_F(Fixing, DamagedRecordsAreRefusedNotFollowed) {
 }
 
 TEST_F(Fixing, LoadfnsFixesEveryItemOfAFile) {
-    char path[] = "/tmp/orbax-loadfns-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    const std::string made = testos::MakeTempFile("orbax-loadfns-");
+    ASSERT_FALSE(made.empty());
+    const char *path = made.c_str();
     aplarray *defs = nullptr;
     {
         const int32_t three = 3, two = 2;
@@ -177,7 +177,7 @@ TEST_F(Fixing, LoadfnsFixesEveryItemOfAFile) {
     EXPECT_EQ(std::string(DataOf<const char>(ItemsOf(result)[2]), 3), "NEG");
     APL_UnLinkTemp(result);
     EXPECT_EQ(Line("DOUBLE NEG 4"), "¯8\n");
-    EXPECT_EQ(APL_Loadfns(nullptr, nullptr, MakeString("/tmp/orbax-no-such-file")), nullptr);
+    EXPECT_EQ(APL_Loadfns(nullptr, nullptr, MakeString((made + "-no-such-file").c_str())), nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_FILEIO);
 }
 

@@ -4,6 +4,7 @@
 // and defined functions, whose lines run with labels, branches and locals,
 // give the same with plans on and off.
 #include "session_support.h"
+#include "testos.h"
 
 #include "core/errors.h"
 #include "interpreter/execline.h"
@@ -211,7 +212,7 @@ TEST_F(CompiledLinesInFunctions, ErrorsInsideFunctionsAreReportedAlike) {
 }
 
 TEST_F(CompiledLinesInFunctions, TheSwitchIsReadFromTheEnvironmentAtStart) {
-    ASSERT_EQ(setenv("ORBAX_PLANS", "0", 1), 0);
+    ASSERT_TRUE(testos::SetEnv("ORBAX_PLANS", "0"));
     APL_Init(0, "");
     EXPECT_FALSE(LinePlansOn());
     int64_t before = LinePlanRuns();
@@ -219,7 +220,7 @@ TEST_F(CompiledLinesInFunctions, TheSwitchIsReadFromTheEnvironmentAtStart) {
     Run(A("I←I+1"));
     EXPECT_EQ(LinePlanRuns(), before);
     EXPECT_EQ(Run(A("I")), "3\n");
-    ASSERT_EQ(unsetenv("ORBAX_PLANS"), 0);
+    ASSERT_TRUE(testos::UnsetEnv("ORBAX_PLANS"));
     APL_Init(0, "");  // a new session: a clear workspace, plans on
     Run(A("I←1"));
     before = LinePlanRuns();

@@ -7,7 +7,7 @@
 #include "core/symtab.h"
 #include "interpreter/maininc.h"
 
-#include <unistd.h>
+#include "testos.h"
 
 #include <cmath>
 #include <cstring>
@@ -35,7 +35,7 @@ class Workspaces : public SessionTest {
 protected:
     void SetUp() override {
         SessionTest::SetUp();
-        folder_ = fs::temp_directory_path() / ("orbax_ws_" + std::to_string(getpid()));
+        folder_ = fs::temp_directory_path() / ("orbax_ws_" + std::to_string(testos::ProcessId()));
         fs::create_directories(folder_);
     }
     void TearDown() override {
@@ -113,7 +113,9 @@ TEST_F(Workspaces, TheSaveTimeReadsAsTheLocalTime) {
         struct tm local {};
         ASSERT_NE(localtime_r(&t, &local), nullptr);
         char expected[64];
-        strftime(expected, sizeof expected, "%a %b %e %H:%M:%S %Y", &local);
+        // %e (a day padded with a blank) is unknown to the Windows C library.
+        strftime(expected, sizeof expected, "%a %b %d %H:%M:%S %Y", &local);
+        if (expected[8] == '0') expected[8] = ' ';
         EXPECT_EQ(SaveTimeText(static_cast<uint32_t>(moment + 3600)), expected) << moment;
     }
 }

@@ -8,7 +8,7 @@
 #include "system/platform.h"
 #include "system/register.h"
 
-#include <dlfcn.h>
+#include "testos.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -172,9 +172,9 @@ const char *const kSamplePlugin = ORBAX_SAMPLE_PLUGIN;
 #else
 const char *const kSamplePlugin = nullptr;
 #endif
-void ListSample(char *buffer) { strcpy(buffer, kSamplePlugin); }
-void *LoadWithDlopen(const char *name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
-void *FindWithDlsym(void *handle, const char *name) { return dlsym(handle, name); }
+void ListSample(char *buffer) { strcpy(buffer, kSamplePlugin ? kSamplePlugin : ""); }
+void *LoadWithDlopen(const char *name) { return testos::OpenLibrary(name); }
+void *FindWithDlsym(void *handle, const char *name) { return testos::FindInLibrary(handle, name); }
 
 using SamplePlugin = Registry;
 
@@ -184,7 +184,7 @@ TEST_F(SamplePlugin, AddsGetenvThroughDlopenAndDlsym) {
     APL_Callback(8, reinterpret_cast<void *>(LoadWithDlopen));
     APL_Callback(9, reinterpret_cast<void *>(FindWithDlsym));
     ASSERT_EQ(LoadPlugins(), 0);
-    ASSERT_EQ(plugins.count, 1) << dlerror();
+    ASSERT_EQ(plugins.count, 1) << testos::LibraryError();
     const aplsymbol *symbol = Find(Quad("GETENV"));
     ASSERT_NE(symbol, nullptr);
     EXPECT_EQ(symbol->kind + 256 * symbol->kindHigh, 0x124);
@@ -196,9 +196,9 @@ TEST_F(SamplePlugin, AddsGetenvThroughDlopenAndDlsym) {
         APL_UnLinkTemp(r);
         return s;
     };
-    setenv("ORBAX_SAMPLE_TEST", "a value", 1);
+    testos::SetEnv("ORBAX_SAMPLE_TEST", "a value");
     EXPECT_EQ(text("ORBAX_SAMPLE_TEST"), "a value");
-    unsetenv("ORBAX_SAMPLE_TEST");
+    testos::UnsetEnv("ORBAX_SAMPLE_TEST");
     EXPECT_EQ(text("ORBAX_SAMPLE_TEST"), "");
     EXPECT_EQ(getenvFunction(nullptr, APL_String("x"), APL_String("HOME")), nullptr);
     EXPECT_EQ(aplerrno, APL_ERR_SYNTAX);

@@ -3,6 +3,7 @@
 // recovered session behaves as a fresh one, holds as many blocks and the same
 // internals.
 #include "session_support.h"
+#include "testos.h"
 
 #include "core/depths.h"
 #include "core/errors.h"
@@ -131,7 +132,7 @@ FaultMoment lastFault;
 
 void FaultNow() {
     lastFault = {depths, stateIndicator.count, MarkRunningCalls().calls};
-    raise(SIGSEGV);
+    testos::RaiseFault(SIGSEGV);
 }
 
 // A function with a local that shadows a variable, run through an operator,

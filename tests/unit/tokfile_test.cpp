@@ -5,7 +5,7 @@
 #include "core/errors.h"
 #include "interpreter/tokfile.h"
 
-#include <unistd.h>
+#include "testos.h"
 
 #include <cstdio>
 #include <cstring>
@@ -28,7 +28,7 @@ protected:
     void TearDown() override {
         if (lexer_) APL_UnLink(lexer_);
         ReleaseKeywordLexer();
-        for (const std::string &path : files_) unlink(path.c_str());
+        for (const std::string &path : files_) remove(path.c_str());
         LibraryTest::TearDown();
     }
 
@@ -38,11 +38,14 @@ protected:
         return lexer ? APL_Link(lexer) : nullptr;
     }
     std::string WriteFile(const std::string &content) {
-        char path[] = "/tmp/tokfileXXXXXX";
-        const int fd = mkstemp(path);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-        close(fd);
+        const std::string path = testos::MakeTempFile("tokfile");
+        EXPECT_FALSE(path.empty());
+        FILE *file = fopen(path.c_str(), "wb");
+        EXPECT_NE(file, nullptr);
+        if (file) {
+            EXPECT_EQ(fwrite(content.data(), 1, content.size(), file), content.size());
+            fclose(file);
+        }
         files_.push_back(path);
         return path;
     }

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include "testos.h"
 
 #include <cmath>
 #include <cstdio>
@@ -140,7 +140,7 @@ protected:
         }
         return text;
     }
-    const std::string path_ = "transfer_writers_" + std::to_string(getpid()) + ".atf";
+    const std::string path_ = "transfer_writers_" + std::to_string(testos::ProcessId()) + ".atf";
 };
 
 }  // namespace
