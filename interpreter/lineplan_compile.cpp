@@ -73,7 +73,7 @@ struct Node {
 // is left to the walk.
 class Compiler {
 public:
-    Compiler(const Token *tokens, int count, const uint8_t *last) : t_(tokens), n_(count), last_(last) {}
+    Compiler(const Token *tokens, const uint8_t *last) : t_(tokens), last_(last) {}
 
     // Compiles the statement of tokens [from, end) as the plan's next statement.
     bool Compile(int from, int end, Plan &plan) {
@@ -304,7 +304,6 @@ private:
     }
 
     const Token *t_;
-    int n_;
     const uint8_t *last_;
     Plan *plan_ = nullptr;
     Node node_[kMaxPlanOps];
@@ -381,7 +380,7 @@ bool CompileLine(const StoredLine &line, Plan &plan) {
         if (from >= end) return false;
         for (int j = from; j < end; ++j)
             if (tokens[j].tag == glyph::kColon) return false;
-        Compiler compiler(tokens, end, line.last);
+        Compiler compiler(tokens, line.last);
         if (!compiler.Compile(from, end, plan)) return false;
         end = i;
     }
