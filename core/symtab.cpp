@@ -331,7 +331,15 @@ double SystemNumber(uint16_t index, double fallback) {
 }  // namespace
 
 double ComparisonTolerance() { return SystemNumber(sys_CT_idx, 1e-13); }
-int32_t IndexOrigin() { return static_cast<int32_t>(SystemNumber(sys_IO_idx, 1)); }
+// Read at every index: an INTG scalar, as ⎕IO nearly always holds, is taken
+// where it lies.
+int32_t IndexOrigin() {
+    if (IsSymbol(sys_IO_idx)) {
+        const auto *io = static_cast<const aplarray *>(Symbol(sys_IO_idx).value);
+        if (io && io->rank == 0 && io->eltype == APL_INTG) return *DataOf<const int32_t>(io);
+    }
+    return static_cast<int32_t>(SystemNumber(sys_IO_idx, 1));
+}
 int32_t PrintWidth() { return static_cast<int32_t>(SystemNumber(sys_PW_idx, 79)); }
 int32_t PrintPrecision() { return static_cast<int32_t>(SystemNumber(sys_PP_idx, 6)); }
 int32_t DivisionMode() { return static_cast<int32_t>(SystemNumber(sys_DIV_idx, 1)); }

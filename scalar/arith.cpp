@@ -246,6 +246,10 @@ aplarray *ResidueRoutine(aplarray *result, const aplarray *left, const aplarray 
     return NumericRoutine(result, left, right, ResidueOp{});
 }
 
+double ResidueOfReals(double a, double b) { return ResidueOp{}(a, b); }
+
+int32_t ResidueOfIntegers(int32_t a, int32_t b) { return ResidueOp{}(a, b); }
+
 aplarray *MaxRoutine(aplarray *result, const aplarray *left, const aplarray *right) {
     if (result->eltype == APL_BOOL)
         return BoolRoutine(result, left, right, [](uint32_t a, uint32_t b) { return a | b; });

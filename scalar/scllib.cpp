@@ -609,13 +609,16 @@ double NumberOf(const aplarray *a) { return a->eltype == APL_REAL ? *DataOf<doub
 }  // namespace
 
 // Two INTG or REAL scalars (distinct records, readable where they lie) under
-// + − × or a comparison, the steps of a counting loop: the value straight
+// + − × | or a comparison, the steps of a counting loop: the value straight
 // from the operands, without the result-type rules or the routine's frame.
 // Sums, differences and products are computed in double as their routines
 // compute them (always a REAL result), comparisons as their routines compare
-// (an INTG result). False, with nothing done, for any other pair or member,
-// and for a result that is not finite, which the routine turns into its
-// DOMAIN ERROR.
+// (an INTG result), residues as the routine's element (INTG of two INTG,
+// else REAL). False, with nothing done, for any other pair or member, and
+// for a result that is not finite, which the routine turns into its DOMAIN
+// ERROR. A REAL residue is taken here only for operands whose quotient and
+// products stay far inside the range of doubles, so that no fault the
+// routine would find in the status flags can arise.
 bool NumberScalars(const ScalarMember &m, const aplarray *left, const aplarray *right, aplarray *into,
                    aplarray *scratch, aplarray *&result) {
     auto number = [](const aplarray *a) {
@@ -625,17 +628,28 @@ bool NumberScalars(const ScalarMember &m, const aplarray *left, const aplarray *
     if (left == right || !number(left) || !number(right)) return false;
     int type = APL_REAL;
     double direct = 0;
-    int32_t truth = 0;
-    if (m.dyadic == AddRoutine)
+    int32_t integer = 0;
+    if (m.dyadic == AddRoutine) {
         direct = NumberOf(left) + NumberOf(right);
-    else if (m.dyadic == SubRoutine)
+    } else if (m.dyadic == SubRoutine) {
         direct = NumberOf(left) - NumberOf(right);
-    else if (m.dyadic == MulRoutine)
+    } else if (m.dyadic == MulRoutine) {
         direct = NumberOf(left) * NumberOf(right);
-    else if (CompareScalars(m.dyadic, left, right, truth))
+    } else if (m.dyadic == ResidueRoutine) {
+        if (left->eltype == APL_INTG && right->eltype == APL_INTG) {
+            type = APL_INTG;
+            integer = ResidueOfIntegers(*DataOf<int32_t>(left), *DataOf<int32_t>(right));
+        } else {
+            constexpr double kModest = 1e150;
+            const double a = NumberOf(left), b = NumberOf(right);
+            if (!(std::fabs(a) < kModest && std::fabs(b) < kModest)) return false;
+            direct = ResidueOfReals(a, b);
+        }
+    } else if (CompareScalars(m.dyadic, left, right, integer)) {
         type = APL_INTG;
-    else
+    } else {
         return false;
+    }
     if (type == APL_REAL && !std::isfinite(direct)) return false;
     if (into && !IsStatic(into) && into->rank == 0 && into->eltype == type) {
         result = into;
@@ -653,7 +667,7 @@ bool NumberScalars(const ScalarMember &m, const aplarray *left, const aplarray *
     if (type == APL_REAL)
         *DataOf<double>(result) = direct;
     else
-        *DataOf<int32_t>(result) = truth;
+        *DataOf<int32_t>(result) = integer;
     return true;
 }
 

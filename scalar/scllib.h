@@ -66,8 +66,8 @@ bool ScalarOfScalars(const ScalarMember &m, const aplarray *left, const aplarray
                      aplarray *&result);
 // Result type for the argument element types (kTypeAtLeaves for "leaves").
 // The first step of ScalarOfScalars, the one a counting loop takes: two INTG
-// or REAL scalars under + − × or a comparison, computed from the operands at
-// once. Written into `into` under the same terms, else into `scratch` when
+// or REAL scalars under + − × | or a comparison, computed from the operands
+// at once. Written into `into` under the same terms, else into `scratch` when
 // given (a rank-0 record of 24 bytes that the caller owns: its header is set
 // here), else into a new temporary. False, with nothing done, for any other
 // pair or member; true with `result` set, or null with nothing written when
@@ -105,6 +105,9 @@ aplarray *SubRoutine(aplarray *result, const aplarray *left, const aplarray *rig
 aplarray *MulRoutine(aplarray *result, const aplarray *left, const aplarray *right);
 aplarray *DivRoutine(aplarray *result, const aplarray *left, const aplarray *right);
 aplarray *ResidueRoutine(aplarray *result, const aplarray *left, const aplarray *right);
+// One residue A|B as the routine computes each element (REAL or INTG).
+double ResidueOfReals(double a, double b);
+int32_t ResidueOfIntegers(int32_t a, int32_t b);
 aplarray *MaxRoutine(aplarray *result, const aplarray *left, const aplarray *right);
 aplarray *MinRoutine(aplarray *result, const aplarray *left, const aplarray *right);
 aplarray *PowerRoutine(aplarray *result, const aplarray *left, const aplarray *right);
