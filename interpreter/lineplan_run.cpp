@@ -34,7 +34,7 @@ enum class Hold : uint8_t {
     Link,    // one link of the slot's own
     Borrow,  // a static record, or a variable's value read where no assignment can free it before use
     Temp,    // a call's result as it came, where no assignment can free it before use
-    Inline,  // a simple scalar result kept in the slot's own record
+    Inline,  // a simple scalar result kept in the record of the slot's place
 };
 
 // A rank-0 record with room for one REAL: the size of a simple scalar block.
@@ -47,7 +47,6 @@ struct Slot {
     aplarray *array;
     bool assigned;
     Hold hold;
-    ScalarRecord record;  // the value of an Inline slot
 };
 
 class Runner {
@@ -86,6 +85,12 @@ public:
     }
 
 private:
+    // The record kept for the value at the stack's place: a scalar routine
+    // writes its result there, in place of its right argument, which it has
+    // read by then; no record is copied from one place to another (a copy read
+    // just after the routine's narrow stores would wait for them).
+    aplarray *RecordAt(int place) { return records_[place].Array(); }
+
     bool Fail(const Op &op, int32_t code) {
         if (!aplerrno) SetError(code);
         if (!errorPositions.evaluator) errorPositions.evaluator = last_ - op.back;
@@ -343,13 +348,14 @@ private:
         aplarray *into = WrittenOver(op, left, right);
         ScalarRecord aside, twin;
         aplarray *value = nullptr;
+        aplarray *place = RecordAt(count_ - 2);
         // X×X reads one value twice: the routines take it from two records.
         const aplarray *second = right.array;
         if (second == left.array && second->eltype != APL_NESTED && !IsStatic(second)) {
             memcpy(twin.bytes, second, sizeof twin.bytes);
             second = twin.Array();
         }
-        if (!NumberScalars(*member, left.array, second, into, aside.Array(), value)) {
+        if (!NumberScalars(*member, left.array, second, into, place, value)) {
             if (!into) {
                 const int type = DyadicResultType(member->dyadicRule, left.array->eltype, right.array->eltype);
                 into = aside.Array();
@@ -366,9 +372,10 @@ private:
         Release(stack_[--count_]);
         Release(stack_[--count_]);
         if (value == aside.Array()) {
-            Slot &slot = Push(nullptr, Hold::Inline);
-            slot.record = aside;
-            slot.array = slot.record.Array();
+            memcpy(place, aside.bytes, sizeof aside.bytes);
+            Push(place, Hold::Inline);
+        } else if (value == place) {
+            Push(place, Hold::Inline);
         } else if (value == into) {
             // Written over the variable, which holds it; the assignment follows.
             Push(value, borrow_ ? Hold::Borrow : Hold::Link);
@@ -417,26 +424,30 @@ private:
     }
 
     // A[I]: a simple INTG, REAL or CHAR vector at a single index gives its
-    // element in the slot's own record; anything else takes the indexing.
+    // element in the record of the index's place; anything else takes the
+    // indexing.
     Rare bool Index(const Op &op) {
         Slot &array = stack_[count_ - 1], &index = stack_[count_ - 2];
         const aplarray *a = array.array;
-        const int64_t at = a->eltype == APL_BOOL || IsNested(a) ? -1 : ElementAt(a, index.array);
+        const bool plain = a->eltype == APL_INTG || a->eltype == APL_REAL || a->eltype == APL_CHAR;
+        const int64_t at = plain ? ElementAt(a, index.array) : -1;
         if (at >= 0) {
-            ScalarRecord element;
-            aplarray *record = element.Array();
+            // The index is read: its place takes the element.
+            aplarray *record = RecordAt(count_ - 2);
             *record = aplarray{};
             record->size = a->eltype == APL_REAL ? 24 : 20;
             record->type = APL_SIMPLE;
             record->eltype = a->eltype;
             record->number = 1;
-            const size_t size = ElementSize(a->eltype);
-            memcpy(DataOf(record), DataOf<char>(a) + at * static_cast<int64_t>(size), size);
+            if (a->eltype == APL_REAL)
+                memcpy(DataOf(record), DataOf<double>(a) + at, sizeof(double));
+            else if (a->eltype == APL_INTG)
+                memcpy(DataOf(record), DataOf<int32_t>(a) + at, sizeof(int32_t));
+            else
+                memcpy(DataOf(record), DataOf<char>(a) + at, 1);
             Release(stack_[--count_]);
             Release(stack_[--count_]);
-            Slot &slot = Push(nullptr, Hold::Inline);
-            slot.record = element;
-            slot.array = slot.record.Array();
+            Push(record, Hold::Inline);
             return true;
         }
         if (!Box(array)) return Fail(op, APL_ERR_WSFULL);
@@ -463,9 +474,14 @@ private:
         const int64_t at = ElementAt(v, stack_[count_ - 1].array);
         if (at < 0) return false;
         const int from = y->eltype, to = v->eltype;
-        if (from == to && (to == APL_INTG || to == APL_REAL || to == APL_CHAR)) {
-            const size_t size = ElementSize(to);
-            memcpy(DataOf<char>(v) + at * static_cast<int64_t>(size), DataOf(y), size);
+        // Each width copied by a fixed size: a copy of a size known only at
+        // run time would be a string move, slower than the rest of the store.
+        if (from == to && to == APL_REAL) {
+            memcpy(DataOf<double>(v) + at, DataOf(y), sizeof(double));
+        } else if (from == to && to == APL_INTG) {
+            memcpy(DataOf<int32_t>(v) + at, DataOf(y), sizeof(int32_t));
+        } else if (from == to && to == APL_CHAR) {
+            memcpy(DataOf<char>(v) + at, DataOf(y), 1);
         } else if (to == APL_REAL && from == APL_INTG) {
             int32_t element;
             memcpy(&element, DataOf(y), sizeof element);
@@ -564,6 +580,7 @@ private:
     const PoolView &pool_;
     const bool borrow_;  // the line assigns only at its end: values need no links
     Slot stack_[kMaxPlanStack];
+    ScalarRecord records_[kMaxPlanStack];
     int count_ = 0;
 };
 

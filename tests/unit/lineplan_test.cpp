@@ -93,7 +93,9 @@ TEST_F(CompiledLines, ValuesAndDisplayAreThoseOfTheWalk) {
                                   "X←B,X",         "B[1]←R",        "B[2]←'a'",
                                   "A←SQ I",        "I←SQ SQ A",     "A PLUS I",
                                   "B←B PLUS SQ 2", "NONE 4",        "X←X,⊂B",
-                                  "I←(SQ 2)+SQ A"})
+                                  "I←(SQ 2)+SQ A", "B[1+3|I]←R",    "B[1+3|R×2]←I",
+                                  "C[1+2|I]←'z'",  "A←B[1+3|I+1]",  "A←C[1+2|R]",
+                                  "R←3|R",         "I←¯3|I",        "A←2.5|I"})
         ExpectSame(statement);
 }
 
@@ -103,7 +105,8 @@ TEST_F(CompiledLines, ErrorsArePlacedAsTheWalkPlacesThem) {
           "L: I÷0", "R←R*1000", "F←I+1", "A←F←1", "⎕IO←I+1", "I←⎕IO←I+1"})
         ExpectSame(statement);
     for (const char *statement : {"A←1 ⋄ I÷0", "I÷0 ⋄ A←1", "B[4]←1", "B[0]", "U[1]←2", "B[1.5]", "C[1]←1", "X←X,U",
-                                  "A←NONE 1", "SQ", "B[1;2]←3", "A[1]", "SQ←1"})
+                                  "A←NONE 1", "SQ", "B[1;2]←3", "A[1]", "SQ←1", "B[4+3|I]←1", "B[0.5+3|I]←1",
+                                  "B[1+3|U]←1", "I←0|U", "B[1+3|I]←U"})
         ExpectSame(statement);
 }
 
