@@ -37,9 +37,7 @@ aplarray *ArgumentWrittenOver(uint16_t symbol, aplarray *left, int32_t leftLinks
 // while its data suits its element type: the pool or the function record
 // outlives the line, and the record is only read. A REAL record that is only
 // 4-byte aligned is replaced by a managed copy with one link.
-aplarray *HoldStatic(aplarray *record) {
-    // Records are 4-byte aligned: only wider elements need the test.
-    if (record->eltype == APL_INTG || record->eltype == APL_CHAR || record->eltype == APL_BOOL) return record;
+aplarray *HoldWideStatic(aplarray *record) {
     const auto data = reinterpret_cast<uintptr_t>(DataOf(record));
     const size_t align = ElementSize(record->eltype);
     if (align && data % align == 0) return record;

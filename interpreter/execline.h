@@ -67,7 +67,12 @@ aplarray *ArgumentWrittenOver(uint16_t symbol, aplarray *left, int32_t leftLinks
 
 // Holds a static record for an evaluation: the record itself while its data
 // suits its element type, else a managed copy with one link (null: WS FULL).
-aplarray *HoldStatic(aplarray *record);
+// Records are 4-byte aligned: only wider elements need the test, made out of line.
+aplarray *HoldWideStatic(aplarray *record);
+inline aplarray *HoldStatic(aplarray *record) {
+    if (record->eltype == APL_INTG || record->eltype == APL_CHAR || record->eltype == APL_BOOL) return record;
+    return HoldWideStatic(record);
+}
 
 // Evaluator state shared with the session.
 struct EvaluatorState {

@@ -74,6 +74,10 @@ bool AssignedBefore(const Plan &plan, int statement, uint16_t symbol) {
 // meaning yet that a statement run earlier in the line makes a variable (one
 // whose assignment fails ends the line).
 bool NamesAreVariables(const Plan &plan) {
+    // Nearly always every name read is a variable: one pass over them all.
+    int read = 0;
+    while (read < plan.names && ReadsAsVariable(plan.name[read])) ++read;
+    if (read == plan.names) return true;
     for (int s = 0; s < plan.statements; ++s) {
         const Statement &statement = plan.statement[s];
         const uint16_t *name = plan.name + statement.firstName;
@@ -87,7 +91,7 @@ bool NamesAreVariables(const Plan &plan) {
 }
 
 // A branch taken by a running function ends its line, as in the walk.
-bool BranchTaken() { return currentFrame && currentFrame != SessionFrame() && currentFrame->jumped; }
+bool BranchTaken() { return currentFrame && currentFrame->jumped && currentFrame != SessionFrame(); }
 
 }  // namespace
 

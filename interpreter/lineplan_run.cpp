@@ -60,16 +60,17 @@ public:
     bool Run(const Op *ops, int n) {
         for (int i = 0; i < n; ++i) {
             const Op &op = ops[i];
-            next_ = i + 1 < n ? ops + i + 1 : nullptr;
-            if ((op.flags & kBranchAfter) && ConditionalBranch(op.code)) {
-                ++i;
-                continue;
+            if (op.flags & (kBranchAfter | kBranchIota)) {
+                if ((op.flags & kBranchAfter) && ConditionalBranch(op.code)) {
+                    ++i;
+                    continue;
+                }
+                if ((op.flags & kBranchIota) && IotaBranch(ops + i + 1)) {
+                    i += 3;
+                    continue;
+                }
+                if (aplerrno) return false;  // the branch form's target could not be read
             }
-            if ((op.flags & kBranchIota) && IotaBranch(ops + i + 1)) {
-                i += 3;
-                continue;
-            }
-            if (aplerrno) return false;  // the branch form's target could not be read
             if (!Step(op)) return false;
         }
         return true;
@@ -239,8 +240,9 @@ private:
                 Push(APL_LinkEx(value, HERE), Hold::Link);
             return true;
         }
-        // A call that gave no value: the error is the user's of the value.
-        return (op.flags & kFinal) || Fail(next_ ? *next_ : op, APL_ERR_SYNTAX);
+        // A call that gave no value: the error is the user's of the value,
+        // the next operation (only the statement's last has none).
+        return (op.flags & kFinal) || Fail(*(&op + 1), APL_ERR_SYNTAX);
     }
 
     // A single INTG or Boolean value, as a count or condition; false for anything else.
@@ -575,7 +577,6 @@ private:
     }
 
     const Plan &plan_;
-    const Op *next_ = nullptr;  // the operation after the one running
     const uint8_t *last_;
     const PoolView &pool_;
     const bool borrow_;  // the line assigns only at its end: values need no links

@@ -4,15 +4,6 @@
 
 #include "core/glyphs.h"
 
-// A constant record's header and smallest data: an offset past this cannot
-// hold one.
-constexpr uint32_t kSmallestRecord = 20;
-
-aplarray *ConstantAt(const PoolView &pool, const uint8_t *tag) {
-    const uint32_t offset = ConstantOffset(tag);
-    if (pool.size < kSmallestRecord || offset > pool.size - kSmallestRecord) return nullptr;
-    return reinterpret_cast<aplarray *>(const_cast<char *>(pool.base) + offset);
-}
 
 // The segments' count is bounded beyond any block written by hand, so that a
 // damaged count cannot send the reader far outside the line.

@@ -47,8 +47,15 @@ inline int TokenWidth(uint8_t tag) { return tag == kTagConstant ? 5 : tag == kTa
 inline const uint8_t *TokenBefore(const uint8_t *tag) { return tag - TokenWidth(*tag); }
 
 // The constant record of the token at `tag`, in place in its pool; null when
-// the offset lies outside the pool (a damaged line).
-aplarray *ConstantAt(const PoolView &pool, const uint8_t *tag);
+// the offset lies outside the pool (a damaged line). Every constant of every
+// line is read here: inline.
+inline aplarray *ConstantAt(const PoolView &pool, const uint8_t *tag) {
+    // A constant record's header and smallest data: an offset past this cannot hold one.
+    constexpr uint32_t kSmallestRecord = 20;
+    const uint32_t offset = ConstantOffset(tag);
+    if (pool.size < kSmallestRecord || offset > pool.size - kSmallestRecord) return nullptr;
+    return reinterpret_cast<aplarray *>(const_cast<char *>(pool.base) + offset);
+}
 
 // A control block, read from its right brace: right to left the brace, the
 // header (a case tag, or a for tag with the loop variable), the segment count,
