@@ -25,7 +25,18 @@ static_assert(offsetof(aplarray, size) == 0 && offsetof(aplarray, type) == 4 && 
 uint32_t sessionMode = 0;
 bool tracingActive = false;
 
+// Freeing or moving a block confirmed live forgets it; the oldest
+// confirmation gives way to a new one.
+const void *confirmedLiveBlocks[kConfirmedBlocks] = {};
+
 namespace {
+
+unsigned nextConfirmed = 0;
+void ConfirmLive(const void *block) { confirmedLiveBlocks[nextConfirmed++ % kConfirmedBlocks] = block; }
+void ForgetLive(const void *block) {
+    for (const void *&confirmed : confirmedLiveBlocks)
+        if (confirmed == block) confirmed = nullptr;
+}
 
 memblock *blockHead = nullptr;
 memblock *blockTail = nullptr;
@@ -176,6 +187,7 @@ void *AllocManaged(size_t bytes, size_t dataOffset, bool isArray, const char *fi
     bytesInUse += capacity;
     header->serial = static_cast<int32_t>(serialCounter++);
     header->magic = kBlockMagic;
+    ConfirmLive(payload);
     if (!isArray && TracingBlocks())
         WriteLinef("ALLOCATING BLOCK #%d: %s[%d], %d bytes", header->serial, BlockFileName(header), header->line,
                    static_cast<int>(bytes));
@@ -241,12 +253,9 @@ void UnlinkStep(aplarray *array, const char *file, int32_t line, PendingItems &p
 
 // ---- Raw blocks ------------------------------------------------------------
 
-// Freeing or moving the block last confirmed live forgets it.
-const void *confirmedLiveBlock = nullptr;
-
 bool IsLiveBlockSlowly(const void *block) {
     if (!block || !liveBlocks.contains(reinterpret_cast<uintptr_t>(block))) return false;
-    confirmedLiveBlock = block;
+    ConfirmLive(block);
     return HeaderOf(block)->magic == kBlockMagic;
 }
 
@@ -275,7 +284,7 @@ void *ReallocBlock(void *block, size_t bytes, const char *file, int32_t line) {
     bytesInUse = bytesInUse - before + capacity;
     void *moved = PayloadOf(header);
     if (moved != block) {
-        if (confirmedLiveBlock == block) confirmedLiveBlock = nullptr;
+        ForgetLive(block);
         liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
         liveBlocks.insert(reinterpret_cast<uintptr_t>(moved));  // cannot fail: an entry was just freed
         if (header->prev)
@@ -310,7 +319,7 @@ void FreeBlock(void *block, const char *file, int32_t line) {
         header->next->prev = header->prev;
     else
         blockTail = header->prev;
-    if (confirmedLiveBlock == block) confirmedLiveBlock = nullptr;
+    ForgetLive(block);
     liveBlocks.erase(reinterpret_cast<uintptr_t>(block));
     if (!header->isArray && TracingBlocks())
         WriteLinef("FREEING BLOCK #%d: %s[%d]", header->serial, BaseName(file), line);

@@ -55,12 +55,16 @@ void *ReallocBlock(void *block, size_t bytes, const char *file, int32_t line);
 void FreeBlock(void *block, const char *file, int32_t line);
 
 // True when the address is a live managed block (or array) of ours.
-// The block last confirmed live is answered without the registry: a record
-// is checked several times in a row by one call (wrapper, engine, unlink).
-extern const void *confirmedLiveBlock;
+// The blocks last made or confirmed live are answered without the registry:
+// a record is checked several times in a row by one call (wrapper, engine,
+// unlink), and a line's few temporaries each soon after it was made.
+constexpr int kConfirmedBlocks = 4;
+extern const void *confirmedLiveBlocks[kConfirmedBlocks];
 bool IsLiveBlockSlowly(const void *block);
 inline bool IsLiveBlock(const void *block) {
-    if (!block || block != confirmedLiveBlock) return IsLiveBlockSlowly(block);
+    if (!block) return false;
+    const void *const *c = confirmedLiveBlocks;
+    if (block != c[0] && block != c[1] && block != c[2] && block != c[3]) return IsLiveBlockSlowly(block);
     const auto *header = reinterpret_cast<const memblock *>(static_cast<const char *>(block) - sizeof(memblock));
     return header->magic == kBlockMagic;
 }

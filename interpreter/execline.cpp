@@ -680,7 +680,12 @@ bool Walk::ScalarCall(const Item &function, const Item &left, const Item &right,
         TracingBlocks())
         return false;
     aplarray *value = nullptr;
-    if (!ScalarOfScalars(*member, l, r, AssignedInPlace(l, r), value)) return false;
+    aplarray *into = AssignedInPlace(l, r);
+    // A temporary that only its item holds (the result of the call to its
+    // right) is written over as well: the result takes its block, and the
+    // caller's release of the argument's item leaves the result's own link.
+    if (!into) into = l->lnkcnt == 1 && !IsStatic(l) ? l : r->lnkcnt == 1 && !IsStatic(r) && l != r ? r : nullptr;
+    if (!ScalarOfScalars(*member, l, r, into, value)) return false;
     ok = value != nullptr;
     if (!ok) {
         if (!aplerrno) SetError(APL_ERR_WSFULL);
