@@ -13,6 +13,7 @@
 #include "core/wrapper.h"
 #include "interpreter/execline.h"
 #include "interpreter/fixing.h"
+#include "interpreter/lineplan.h"
 #include "interpreter/mainloop.h"
 #include "interpreter/tokfile.h"
 
@@ -443,6 +444,7 @@ struct CallShape {
     uint16_t highest = 0;  // the highest symbol index of the names
     std::vector<ShapeName> names;
     std::vector<StoredLine> lines;  // line n at n - 1
+    std::vector<LinePlanHint> plans;  // where line n's compiled plan was found last
 };
 
 bool FillShape(CallShape &shape, const aplarray *record, int kind) {
@@ -477,6 +479,7 @@ bool FillShape(CallShape &shape, const aplarray *record, int kind) {
     }
     shape.lines.clear();
     for (uint32_t n = 1; n <= view.lines; ++n) shape.lines.push_back(view.Line(n));
+    shape.plans.assign(view.lines, LinePlanHint{});
     return true;
 }
 
@@ -691,7 +694,7 @@ aplarray *RunDefined(uint16_t symbol, int kind, aplop *op, aplarray *left, aplar
             // The flag is looked at before every line as well as after
             // it: lines that all fail (under EA, say) must not keep a
             // Ctrl-C waiting for a line that succeeds.
-            if (!TakeInterrupt()) EvaluateStatementLine(line, pool);
+            if (!TakeInterrupt()) EvaluateStatementLine(line, pool, &shape->plans[static_cast<size_t>(n - 1)]);
             if (!aplerrno) TakeInterrupt();
             if (!aplerrno) continue;
             if (aplerrno == kUnwindRequest) break;
