@@ -26,12 +26,6 @@ constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYO
 
 bool IsLabel(const aplsymbol &entry) { return (entry.kind & (kLabel | kFunctionKinds)) == kLabel; }
 
-// True when the entry's value is an array that the entry holds a link on.
-bool OwnsArray(const aplsymbol &entry) {
-    if (!entry.value || (entry.kind & APL_KIND_OPERAND) || IsLabel(entry)) return false;
-    return (entry.kind & (APL_KIND_VARIABLE | APL_KIND_USER)) != 0;
-}
-
 // Links the value into the entry, then unlinks the old one (so that X←X works).
 aplarray *StoreVariable(uint16_t index, aplarray *value) {
     aplarray *linked = APL_LinkEx(value, COVER);

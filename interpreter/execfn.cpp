@@ -13,6 +13,7 @@
 #include "core/wrapper.h"
 #include "interpreter/execline.h"
 #include "interpreter/fixing.h"
+#include "interpreter/lineplan.h"
 #include "interpreter/mainloop.h"
 #include "interpreter/tokfile.h"
 
@@ -326,23 +327,189 @@ struct Localised {
     bool label;
     aplsymbol saved;
 };
-std::vector<Localised> localised;
 
+struct CallShape;
 struct RunningCall {
     aplarray *record;  // linked
     LineFrame *frameBefore;
+    CallShape *shape;  // what the call reads of the record
+    bool ownsShape;    // made for this call alone, deleted when it ends
 };
-std::vector<RunningCall> runningCalls;
 
+// A stack of plain records that keeps its room: a call reserves what it
+// needs once and fills it without further checks.
+template <class T>
+class CallStack {
+public:
+    CallStack() = default;
+    CallStack(const CallStack &) = delete;
+    CallStack &operator=(const CallStack &) = delete;
+    ~CallStack() { free(data_); }
+
+    size_t size() const { return count_; }
+    T &back() { return data_[count_ - 1]; }
+    void pop_back() { --count_; }
+    // Room for `more` entries past the top; false when memory runs out.
+    bool Reserve(size_t more) { return count_ + more <= capacity_ || Grow(count_ + more); }
+    // The next entry, within the room reserved.
+    T &Add() { return data_[count_++]; }
+
+private:
+    bool Grow(size_t needed) {
+        size_t capacity = capacity_ ? capacity_ * 2 : 64;
+        while (capacity < needed) capacity *= 2;
+        void *data = realloc(data_, capacity * sizeof(T));
+        if (!data) return false;
+        data_ = static_cast<T *>(data);
+        capacity_ = capacity;
+        return true;
+    }
+    T *data_ = nullptr;
+    size_t count_ = 0, capacity_ = 0;
+};
+
+CallStack<Localised> localised;
+CallStack<RunningCall> runningCalls;
+
+void Unlink(aplarray *array) { APL_UnLinkEx(array, HERE); }
+
+// A link taken as APL_LinkEx takes it (a static record becomes a linked
+// copy, a traced session sees the link); a managed record only counts it.
+aplarray *Link(aplarray *array) {
+    if (!array || IsStatic(array) || TracingArrays()) return APL_LinkEx(array, HERE);
+    ++array->lnkcnt;
+    return array;
+}
+
+// The names come back as KAZ_ResumeVar and KAZ_ResumeLabel put them back: a
+// variable's own value and a label's managed copy are let go, and only an
+// entry still of the name (not one of a table made since) is written.
 void RestoreLocalisedNames(size_t count) {
     while (localised.size() > count) {
-        Localised &name = localised.back();
-        if (name.label)
-            KAZ_ResumeLabel(&name.saved, name.symbol);
-        else
-            KAZ_ResumeVar(&name.saved, name.symbol);
+        const Localised &name = localised.back();
+        if (IsSymbol(name.symbol) && name.saved.name == Symbol(name.symbol).name) {
+            aplsymbol &entry = Symbol(name.symbol);
+            auto *value = static_cast<aplarray *>(entry.value);
+            if (name.label ? value && !IsStatic(value) : OwnsArray(entry)) Unlink(value);
+            entry = name.saved;
+        }
         localised.pop_back();
     }
+}
+
+// ---- What a call reads of a function record -------------------------------------------
+
+// Where the header's names stand in the names area: result, left argument,
+// left operand, right operand, right argument (-1 for a name the header lacks).
+struct HeaderPlaces {
+    int64_t result = -1, left = -1, leftOperand = -1, rightOperand = -1, right = -1;
+};
+
+bool ReadHeaderPlaces(const FixedView &view, int kind, HeaderPlaces &h) {
+    int64_t next = 0;
+    if (view.flags & kRecordResult) h.result = next++;
+    if (view.flags & kRecordLeft) h.left = next++;
+    if (kind & (APL_KIND_MONOP | APL_KIND_DYOP)) h.leftOperand = next++;
+    if (kind & APL_KIND_DYOP) h.rightOperand = next++;
+    const bool niladic = (kind & (APL_KIND_FUNCTION | APL_KIND_LABELBIT)) == (APL_KIND_FUNCTION | APL_KIND_LABELBIT);
+    if (!niladic) h.right = next++;
+    if (next != view.HeaderNames()) {
+        SetErrorText(APL_ERR_SYSTEM, "Damaged function record");
+        return false;
+    }
+    return true;
+}
+
+// What a name of the names area becomes in a call.
+enum class Role : uint8_t { Local, Left, Right, LeftOperand, RightOperand, Label };
+
+struct ShapeName {
+    uint16_t symbol;
+    Role role;
+    aplarray *label;  // a label's value: the static INTG scalar in the record's pool
+};
+
+// A function record as a call reads it, worked out once: every name of the
+// names area in header order with the part it plays, and where each line
+// stands. Calls in a loop or a recursion then localise from a short list and
+// run each line without finding it again.
+struct CallShape {
+    const aplarray *record = nullptr;  // null: the slot describes nothing yet
+    int32_t serial = 0;                // the record's block, since a later record may take a freed address
+    int kind = 0;                      // the function kind it was read for
+    int running = 0;                   // calls that read it: the slot is not refilled under them
+    FixedView view;
+    int64_t result = -1;  // the result's place among the names, -1 for none
+    bool left = false, right = false;
+    uint16_t highest = 0;  // the highest symbol index of the names
+    std::vector<ShapeName> names;
+    std::vector<StoredLine> lines;  // line n at n - 1
+    std::vector<LinePlanHint> plans;  // where line n's compiled plan was found last
+};
+
+bool FillShape(CallShape &shape, const aplarray *record, int kind) {
+    FixedView view;
+    HeaderPlaces places;
+    if (!ReadFixedRecord(record, view) || !ReadHeaderPlaces(view, kind, places)) return false;
+    shape.view = view;
+    shape.kind = kind;
+    shape.result = places.result;
+    shape.left = places.left >= 0;
+    shape.right = places.right >= 0;
+    shape.highest = 0;
+    shape.names.clear();
+    // Labels stand in reverse line order; their values open the pool.
+    const uint32_t firstLabel = view.names - view.labels;
+    for (uint32_t i = 0; i < view.names; ++i) {
+        ShapeName name{view.Name(i), Role::Local, nullptr};
+        if (i >= firstLabel) {
+            name.role = Role::Label;
+            name.label = view.LabelValue(view.names - 1 - i);
+        } else if (i == places.left) {
+            name.role = Role::Left;
+        } else if (i == places.right) {
+            name.role = Role::Right;
+        } else if (i == places.leftOperand) {
+            name.role = Role::LeftOperand;
+        } else if (i == places.rightOperand) {
+            name.role = Role::RightOperand;
+        }
+        if (name.symbol > shape.highest) shape.highest = name.symbol;
+        shape.names.push_back(name);
+    }
+    shape.lines.clear();
+    for (uint32_t n = 1; n <= view.lines; ++n) shape.lines.push_back(view.Line(n));
+    shape.plans.assign(view.lines, LinePlanHint{});
+    return true;
+}
+
+// The shapes of the records called last, direct-mapped by address.
+constexpr int kShapesRemembered = 16;
+CallShape shapes[kShapesRemembered];
+
+// The shape of the record, from the slot that remembers it or read now; null
+// with SYSTEM set when the record does not hold up. A slot under a running
+// call is not refilled: the shape is then made for this call alone (`owned`).
+CallShape *ShapeOf(const aplarray *record, int kind, bool &owned) {
+    owned = false;
+    const memblock *header = record ? BlockHeader(record) : nullptr;
+    CallShape &slot = shapes[(reinterpret_cast<uintptr_t>(record) >> 4) % kShapesRemembered];
+    if (header && slot.record == record && slot.serial == header->serial && slot.kind == kind) return &slot;
+    CallShape *shape = &slot;
+    if (!header || slot.running > 0) {
+        shape = new CallShape;
+        owned = true;
+    }
+    if (!FillShape(*shape, record, kind)) {
+        if (owned) delete shape;
+        if (!owned) slot.record = nullptr;
+        return nullptr;
+    }
+    if (!owned) {
+        slot.record = record;
+        slot.serial = header->serial;
+    }
+    return shape;
 }
 
 // Ends the calls above `count`, innermost first: the line frame each made is
@@ -354,37 +521,64 @@ void EndRunningCalls(size_t count) {
         if (currentFrame && currentFrame != call.frameBefore && currentFrame != &sessionFrame)
             GiveFrames(currentFrame->base);
         currentFrame = call.frameBefore;
-        APL_UnLinkEx(call.record, HERE);
+        if (call.ownsShape)
+            delete call.shape;
+        else
+            --call.shape->running;
+        Unlink(call.record);
     }
 }
 
-// The names one call localises, put back when it ends.
-class Locals {
-public:
-    Locals() : base_(localised.size()) {}
-    ~Locals() { RestoreLocalisedNames(base_); }
-    Locals(const Locals &) = delete;
-    Locals &operator=(const Locals &) = delete;
-
-    void Variable(uint16_t symbol) { KAZ_InitVar(Slot(symbol, false), symbol); }
-    void Argument(uint16_t symbol, aplarray *value) { KAZ_InitArg(Slot(symbol, false), symbol, value); }
-    void Label(uint16_t symbol, aplarray *value) { KAZ_InitLabel(Slot(symbol, true), symbol, value); }
-    // A function operand: the name stands for the operand's descriptor.
-    void Operand(uint16_t symbol, aplfnc *descriptor) {
-        Variable(symbol);
-        Symbol(symbol).kind = APL_KIND_OPERAND;
-        Symbol(symbol).value = descriptor;
+// Localises every name of the names area, in header order; the arguments,
+// operands and labels take their values as they go (as KAZ_InitVar,
+// KAZ_InitArg and KAZ_InitLabel give them). The room is reserved.
+void LocaliseNames(const CallShape &shape, aplop *op, aplarray *left, aplarray *right) {
+    constexpr int kSystemVariable = APL_KIND_SYSTEM | APL_KIND_VARIABLE;
+    for (const ShapeName &name : shape.names) {
+        aplsymbol &entry = Symbol(name.symbol);
+        Localised &saved = localised.Add();
+        saved.symbol = name.symbol;
+        saved.label = name.role == Role::Label;
+        saved.saved = entry;
+        entry.kindHigh = 0;
+        aplarray *value = nullptr;
+        switch (name.role) {
+            case Role::Local:
+                // A local system variable starts with the global value.
+                if ((entry.kind & kSystemVariable) == kSystemVariable && entry.value) {
+                    entry.value = Link(static_cast<aplarray *>(entry.value));
+                    entry.kind = kSystemVariable;
+                } else {
+                    entry.value = nullptr;
+                    entry.kind = APL_KIND_VARIABLE;
+                }
+                continue;
+            case Role::Label:
+                // A label's value is used where it lies in the record; one
+                // that could not be read there is held as a linked copy.
+                value = name.label;
+                entry.value = !value || (IsStatic(value) && !IsUnaligned(value)) ? value : Link(value);
+                entry.kind = APL_KIND_VARIABLE | APL_KIND_LABELBIT;
+                continue;
+            case Role::Left: value = left; break;
+            case Role::Right: value = right; break;
+            case Role::LeftOperand:
+            case Role::RightOperand: {
+                // A function operand: the name stands for its descriptor.
+                aplfnc &operand = name.role == Role::LeftOperand ? op->left : op->right;
+                if (!(operand.flags & kItemArray)) {
+                    entry.value = &operand;
+                    entry.kind = APL_KIND_OPERAND;
+                    continue;
+                }
+                value = static_cast<aplarray *>(operand.function);
+                break;
+            }
+        }
+        entry.value = Link(value);
+        entry.kind = APL_KIND_VARIABLE;
     }
-
-private:
-    // The slot that receives the name's entry; it stays in place until the
-    // entry is filled in (the list grows only between localisations).
-    static aplsymbol *Slot(uint16_t symbol, bool label) {
-        localised.push_back({symbol, label, {}});
-        return &localised.back().saved;
-    }
-    size_t base_;
-};
+}
 
 // The value of the result name, taken from it (its link now the caller's), or
 // null when the name holds no value.
@@ -431,59 +625,6 @@ bool Suspend(uint16_t symbol, int32_t lineNumber, const StoredLine &line, const 
     return true;
 }
 
-// The views of the records read last, direct-mapped by address: calls of the
-// same few functions in a loop or a recursion check each record once. A
-// record is known by its block's serial number as well as its address, since
-// a later record may be given the address of a freed one.
-struct ReadRecord {
-    const aplarray *record = nullptr;
-    int32_t serial = 0;
-    FixedView view;
-};
-constexpr int kRecordsRemembered = 8;
-ReadRecord recordsRead[kRecordsRemembered];
-
-bool ReadRecordOnce(const aplarray *record, FixedView &view) {
-    const memblock *header = record ? BlockHeader(record) : nullptr;
-    ReadRecord &slot = recordsRead[(reinterpret_cast<uintptr_t>(record) >> 4) % kRecordsRemembered];
-    if (header && slot.record == record && slot.serial == header->serial) {
-        view = slot.view;
-        return true;
-    }
-    if (!ReadFixedRecord(record, view)) return false;
-    if (header) slot = ReadRecord{record, header->serial, view};
-    return true;
-}
-
-// Where the header's names stand in the names area: result, left argument,
-// left operand, right operand, right argument (-1 for a name the header lacks).
-struct HeaderPlaces {
-    int64_t result = -1, left = -1, leftOperand = -1, rightOperand = -1, right = -1;
-};
-
-bool ReadHeaderPlaces(const FixedView &view, int kind, HeaderPlaces &h) {
-    int64_t next = 0;
-    if (view.flags & kRecordResult) h.result = next++;
-    if (view.flags & kRecordLeft) h.left = next++;
-    if (kind & (APL_KIND_MONOP | APL_KIND_DYOP)) h.leftOperand = next++;
-    if (kind & APL_KIND_DYOP) h.rightOperand = next++;
-    const bool niladic = (kind & (APL_KIND_FUNCTION | APL_KIND_LABELBIT)) == (APL_KIND_FUNCTION | APL_KIND_LABELBIT);
-    if (!niladic) h.right = next++;
-    if (next != view.HeaderNames()) {
-        SetErrorText(APL_ERR_SYSTEM, "Damaged function record");
-        return false;
-    }
-    return true;
-}
-
-// Binds an operand: a function through its descriptor, an array as a variable.
-void BindOperand(Locals &locals, uint16_t symbol, aplfnc &operand) {
-    if (operand.flags & kItemArray)
-        locals.Argument(symbol, static_cast<aplarray *>(operand.function));
-    else
-        locals.Operand(symbol, &operand);
-}
-
 }  // namespace
 
 // Writes a line of codes, in keywords when keyword mode is on.
@@ -505,6 +646,74 @@ void ShowCodes(const uint8_t *text, int32_t length) {
     WriteText(line.c_str(), true);
 }
 
+namespace {
+
+// The call itself, once the function is known to be user-defined and of the
+// kind the call asks for (op the operator's record for a derived function).
+aplarray *RunDefined(uint16_t symbol, int kind, aplop *op, aplarray *left, aplarray *right) {
+    bool owned = false;
+    CallShape *shape = ShapeOf(FixedRecord(symbol), kind, owned);
+    if (!shape) return Refuse(APL_ERR_SYSTEM, nullptr, left, right);
+    const auto refuse = [&](int32_t code) {
+        if (owned) delete shape;
+        return Refuse(code, nullptr, left, right);
+    };
+    if ((left && !shape->left) || ((right != nullptr) != shape->right)) return refuse(APL_ERR_VALENCE);
+    if (shape->highest >= APL_symtab.count) {
+        SetErrorText(APL_ERR_SYSTEM, "Damaged function record");
+        return refuse(APL_ERR_SYSTEM);
+    }
+    if (!localised.Reserve(shape->names.size()) || !runningCalls.Reserve(1)) return refuse(APL_ERR_WSFULL);
+    if (!PushState({nullptr, stateIndicator.executing, APL_GetLineNum(), false})) return refuse(APL_ERR_LIMIT);
+    // The record stays while the function runs, even when it is redefined.
+    const size_t callsBefore = runningCalls.size(), namesBefore = localised.size();
+    const FixedView &view = shape->view;
+    runningCalls.Add() = {Link(FixedRecord(symbol)), currentFrame, shape, owned};
+    if (!owned) ++shape->running;
+    LocaliseNames(*shape, op, left, right);
+    aplarray *result = nullptr;
+    const uint16_t caller = stateIndicator.executing;
+    stateIndicator.executing = symbol;
+    void *outerFrame = nullptr;
+    if (APL_InitLines(&outerFrame, static_cast<int32_t>(view.lines))) {
+        const PoolView pool = view.Pool();
+        for (;;) {
+            const int32_t n = APL_NextLine(view.LineFlags());
+            if (n == 0) {
+                if (!aplerrno) break;
+                // A control value that fits no block: the fault is the
+                // control line's, which the frame has just left.
+                if (currentFrame && currentFrame->line > 1) --currentFrame->line;
+                const int32_t at = currentFrame ? currentFrame->line : 1;
+                ClearErrorPositions();
+                if (!Suspend(symbol, at, view.Line(static_cast<uint32_t>(at)), pool)) break;
+                continue;
+            }
+            ClearErrorPositions();
+            const StoredLine &line = shape->lines[static_cast<size_t>(n - 1)];
+            // The flag is looked at before every line as well as after
+            // it: lines that all fail (under EA, say) must not keep a
+            // Ctrl-C waiting for a line that succeeds.
+            if (!TakeInterrupt()) EvaluateStatementLine(line, pool, &shape->plans[static_cast<size_t>(n - 1)]);
+            if (!aplerrno) TakeInterrupt();
+            if (!aplerrno) continue;
+            if (aplerrno == kUnwindRequest) break;
+            if (!Suspend(symbol, n, line, pool)) break;
+        }
+        if (!aplerrno && shape->result >= 0) result = TakeResult(shape->names[static_cast<size_t>(shape->result)].symbol);
+        APL_ResumeLines(outerFrame);
+    }
+    stateIndicator.executing = caller;
+    RestoreLocalisedNames(namesBefore);
+    // The names are back; the result's link becomes the caller's temporary.
+    if (result && result->lnkcnt > 0) --result->lnkcnt;
+    PopState();
+    EndRunningCalls(callsBefore);
+    return result;
+}
+
+}  // namespace
+
 aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left, aplarray *right) {
     if (aplerrno) return Refuse(aplerrno, axis, left, right);
     aplop *op = (function.flags & APL_FN_DERIVED) ? function.op : nullptr;
@@ -515,78 +724,14 @@ aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left
     const bool isOperator = (kind & (APL_KIND_MONOP | APL_KIND_DYOP)) != 0;
     if (isOperator != (op != nullptr)) return Refuse(APL_ERR_SYNTAX, axis, left, right);
     if (axis) return Refuse(APL_ERR_AXIS, axis, left, right);
-    aplarray *record = FixedRecord(symbol);
-    FixedView view;
-    HeaderPlaces places;
-    if (!ReadRecordOnce(record, view) || !ReadHeaderPlaces(view, kind, places))
-        return Refuse(APL_ERR_SYSTEM, axis, left, right);
-    if ((left && places.left < 0) || ((right != nullptr) != (places.right >= 0)))
-        return Refuse(APL_ERR_VALENCE, axis, left, right);
-    if (!PushState({nullptr, stateIndicator.executing, APL_GetLineNum(), false}))
-        return Refuse(APL_ERR_LIMIT, axis, left, right);
-    // The record stays while the function runs, even when it is redefined.
-    const size_t callsBefore = runningCalls.size();
-    runningCalls.push_back({APL_LinkEx(record, HERE), currentFrame});
-    aplarray *result = nullptr;
-    {
-        // Every name of the names area is localised, in header order; the
-        // arguments, operands and labels take their values as they go.
-        Locals locals;
-        const uint32_t firstLabel = view.names - view.labels;
-        for (uint32_t i = 0; i < view.names; ++i) {
-            const uint16_t name = view.Name(i);
-            if (i >= firstLabel)
-                // Labels stand in reverse line order; their values open the pool.
-                locals.Label(name, view.LabelValue(view.names - 1 - i));
-            else if (i == places.left)
-                locals.Argument(name, left);
-            else if (i == places.right)
-                locals.Argument(name, right);
-            else if (i == places.leftOperand)
-                BindOperand(locals, name, op->left);
-            else if (i == places.rightOperand)
-                BindOperand(locals, name, op->right);
-            else
-                locals.Variable(name);
-        }
-        const uint16_t caller = stateIndicator.executing;
-        stateIndicator.executing = symbol;
-        void *outerFrame = nullptr;
-        if (APL_InitLines(&outerFrame, static_cast<int32_t>(view.lines))) {
-            const PoolView pool = view.Pool();
-            for (;;) {
-                const int32_t n = APL_NextLine(view.LineFlags());
-                if (n == 0) {
-                    if (!aplerrno) break;
-                    // A control value that fits no block: the fault is the
-                    // control line's, which the frame has just left.
-                    if (currentFrame && currentFrame->line > 1) --currentFrame->line;
-                    const int32_t at = currentFrame ? currentFrame->line : 1;
-                    ClearErrorPositions();
-                    if (!Suspend(symbol, at, view.Line(static_cast<uint32_t>(at)), pool)) break;
-                    continue;
-                }
-                ClearErrorPositions();
-                const StoredLine line = view.Line(static_cast<uint32_t>(n));
-                // The flag is looked at before every line as well as after
-                // it: lines that all fail (under EA, say) must not keep a
-                // Ctrl-C waiting for a line that succeeds.
-                if (!TakeInterrupt()) EvaluateStatementLine(line, pool);
-                if (!aplerrno) TakeInterrupt();
-                if (!aplerrno) continue;
-                if (aplerrno == kUnwindRequest) break;
-                if (!Suspend(symbol, n, line, pool)) break;
-            }
-            if (!aplerrno && places.result >= 0) result = TakeResult(view.Name(static_cast<uint32_t>(places.result)));
-            APL_ResumeLines(outerFrame);
-        }
-        stateIndicator.executing = caller;
-    }
-    // The names are back; the result's link becomes the caller's temporary.
-    if (result && result->lnkcnt > 0) --result->lnkcnt;
-    PopState();
-    EndRunningCalls(callsBefore);
-    return result;
+    return RunDefined(symbol, kind, op, left, right);
+}
+
+aplarray *CallDefinedFunction(uint16_t symbol, aplarray *left, aplarray *right) {
+    if (aplerrno || !IsUserFunction(symbol)) return Refuse(aplerrno ? aplerrno : APL_ERR_VALUE, nullptr, left, right);
+    const int kind = FunctionKind(symbol);
+    if (kind & (APL_KIND_MONOP | APL_KIND_DYOP)) return Refuse(APL_ERR_SYNTAX, nullptr, left, right);
+    return RunDefined(symbol, kind, nullptr, left, right);
 }
 
 RunningCallsMark MarkRunningCalls() { return {localised.size(), runningCalls.size()}; }

@@ -53,6 +53,9 @@ void ClearPendingControl();
 // null for no value or an error (an unwind request passes through as 1111).
 // Consumes temporary arguments, leaves linked ones as they were.
 aplarray *RunUserFunction(const aplfnc &function, aplarray *axis, aplarray *left, aplarray *right);
+// The call of the defined function (not an operator) named by the symbol, as
+// RunUserFunction makes it for its descriptor: what a compiled line calls.
+aplarray *CallDefinedFunction(uint16_t symbol, aplarray *left, aplarray *right);
 // How many names running functions have localised and how many calls are
 // running; EndRunningCallsTo puts the names back and ends the calls (their
 // line frames freed, their records let go) down to such a mark, for the

@@ -1145,8 +1145,8 @@ const uint8_t *EvaluateLine(const uint8_t *position, int32_t flags, EvalResult &
     return stop;
 }
 
-void EvaluateStatementLine(const StoredLine &line, const PoolView &pool) {
-    if (RunLinePlan(line, pool)) return;
+void EvaluateStatementLine(const StoredLine &line, const PoolView &pool, LinePlanHint *hint) {
+    if (RunLinePlan(line, pool, hint)) return;
     EvalResult result;
     EvaluateLine(line.last, kEvalStatement, result, pool);
     APL_UnLinkTempEx(result.value, HERE);

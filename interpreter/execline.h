@@ -44,7 +44,9 @@ struct EvalResult {
 const uint8_t *EvaluateLine(const uint8_t *position, int32_t flags, EvalResult &result, const PoolView &pool);
 
 // Evaluates a whole stored line in statement mode (a session or function line).
-void EvaluateStatementLine(const StoredLine &line, const PoolView &pool);
+// A function's line may bring the hint that finds its compiled plan.
+struct LinePlanHint;
+void EvaluateStatementLine(const StoredLine &line, const PoolView &pool, LinePlanHint *hint = nullptr);
 
 // Assignment of a value to a name: links it; a system variable is checked.
 // Returns false with the error set. Does not consume the value.

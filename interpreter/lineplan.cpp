@@ -41,25 +41,48 @@ bool SameBytes(const uint8_t *a, const uint8_t *b, ptrdiff_t n) {
     return x == y;
 }
 
-// The plan of the line: found by address and confirmed byte for byte, or
-// compiled into the slot now (again when its names changed kind). Null when
-// the line has none, or when its slot holds a plan still running.
-Plan *PlanOf(const StoredLine &line) {
+// A slot's stamp is never 0, which no hint holds for a plan.
+uint32_t lastStamp = 0;
+
+uint32_t NewStamp() {
+    if (++lastStamp == 0) ++lastStamp;
+    return lastStamp;
+}
+
+// The plan of the line: the one the hint names while its slot has not
+// changed, else found by address and confirmed byte for byte, or compiled
+// into the slot now (again when its names changed kind). Null when the line
+// has none, or when its slot holds a plan still running.
+Plan *PlanOf(const StoredLine &line, LinePlanHint *hint) {
+    if (hint && hint->plan) {
+        auto *plan = static_cast<Plan *>(hint->plan);
+        // A plan that calls nothing reads every name, which each run checks
+        // is a variable; the kinds are compared when that check fails.
+        if (plan->stamp == hint->stamp && (!plan->calls || KindsHold(*plan))) return plan;
+    }
     const ptrdiff_t length = line.last - line.begin + 1;
     if (length > kMaxPlanBytes || length < 1) return nullptr;
     const auto address = reinterpret_cast<uintptr_t>(line.last);
     Plan &plan = plans[(address ^ (address >> 7)) % kPlanSlots];
-    if (plan.last == line.last && plan.length == length && SameBytes(plan.bytes, line.begin, length)) {
-        // A plan that calls nothing reads every name, which each run checks
-        // is a variable; the kinds are compared when that check fails.
-        if ((plan.usable && !plan.calls) || KindsHold(plan)) return plan.usable ? &plan : nullptr;
+    if (!(plan.last == line.last && plan.length == length && SameBytes(plan.bytes, line.begin, length) &&
+          ((plan.usable && !plan.calls) || KindsHold(plan)))) {
+        if (plan.running > 0) return nullptr;
+        plan.last = line.last;
+        plan.length = static_cast<int16_t>(length);
+        memcpy(plan.bytes, line.begin, static_cast<size_t>(length));
+        plan.stamp = NewStamp();
+        plan.usable = CompileLine(line, plan);
     }
-    if (plan.running > 0) return nullptr;
-    plan.last = line.last;
-    plan.length = static_cast<int16_t>(length);
-    memcpy(plan.bytes, line.begin, static_cast<size_t>(length));
-    plan.usable = CompileLine(line, plan);
-    return plan.usable ? &plan : nullptr;
+    if (!plan.usable) return nullptr;
+    if (hint) *hint = {&plan, plan.stamp};
+    return &plan;
+}
+
+// The slot no longer describes its line: it is compiled again when the line
+// next runs, and no hint finds it.
+void Unhook(Plan &plan) {
+    plan.last = nullptr;
+    plan.stamp = 0;
 }
 
 // Whether the statements before the given one assign the symbol.
@@ -102,17 +125,17 @@ bool LinePlansOn() { return plansOn; }
 
 int64_t LinePlanRuns() { return planRuns; }
 
-bool RunLinePlan(const StoredLine &line, const PoolView &pool) {
+bool RunLinePlan(const StoredLine &line, const PoolView &pool, LinePlanHint *hint) {
     if (!plansOn) return false;
     // Traced sessions see every link and block as the walk makes them; a
     // selective assignment reads its first name differently.
     if (evaluator.selective || TracingArrays() || TracingBlocks()) return false;
-    Plan *plan = PlanOf(line);
+    Plan *plan = PlanOf(line, hint);
     if (!plan || evaluator.depth + 1 + plan->groups > kMaxEvaluationDepth) return false;
     if (!NamesAreVariables(*plan)) {
         // A name that became a defined function: the line is compiled again
         // when it next runs.
-        if (plan->running == 0 && !KindsHold(*plan)) plan->last = nullptr;
+        if (plan->running == 0 && !KindsHold(*plan)) Unhook(*plan);
         return false;
     }
     ++evaluator.depth;
@@ -135,7 +158,7 @@ bool RunLinePlan(const StoredLine &line, const PoolView &pool) {
 void ForgetLinePlans() {
     for (Plan &plan : plans) {
         if (plan.running > 0 && stateIndicator.count > 0)
-            plan.last = nullptr;
+            Unhook(plan);
         else
             plan = Plan{};
     }

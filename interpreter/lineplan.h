@@ -14,7 +14,13 @@
 // error position tell how it went, exactly as the general walk would have
 // left them); false, with nothing done, when the line must take the general
 // walk.
-bool RunLinePlan(const StoredLine &line, const PoolView &pool);
+// With a hint, the plan the hint names is taken without looking the line up
+// when its slot has not changed since, and the hint is updated.
+struct LinePlanHint {
+    void *plan = nullptr;
+    uint32_t stamp = 0;
+};
+bool RunLinePlan(const StoredLine &line, const PoolView &pool, LinePlanHint *hint = nullptr);
 // Forgets every compiled line: a line of a cleared workspace may later stand
 // at the same address as another.
 void ForgetLinePlans();

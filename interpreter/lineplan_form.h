@@ -69,6 +69,7 @@ struct Plan {
     uint8_t names = 0;
     bool calls = false;    // calls a defined function, which may run other plans meanwhile
     uint16_t running = 0;  // runs under way (a call may run the same line again): the slot stays
+    uint32_t stamp = 0;    // changes whenever the slot describes another line or is compiled again
     uint8_t kinds = 0;     // the names of the line, each noted as called or read when it was compiled
     uint16_t kindName[kMaxLineNames];
     bool kindOf[kMaxLineNames];

@@ -541,10 +541,9 @@ private:
         if (!CalledFunction(Symbol(op.symbol))) return ChangedName(op);
         for (int i = 1; i <= op.code; ++i)
             if (!Box(stack_[count_ - i])) return Fail(op, APL_ERR_WSFULL);
-        const aplfnc fn{APL_FN_DEFINED | APL_FN_FUNCTION, nullptr, nullptr, op.symbol};
         aplarray *left = op.code == 2 ? Give() : nullptr;
         aplarray *right = Give();
-        return Took(op, RunUserFunction(fn, nullptr, left, right));
+        return Took(op, CallDefinedFunction(op.symbol, left, right));
     }
 
     Hot bool CallDyadic(const Op &op) {

@@ -16,12 +16,19 @@ build=$1 source=$2 work=$3 libdir=$4 cflags=${5:-}
 link_text="cc $cflags -O2 -o \$(NAME)\$(EXEX) \$(OBJS) -L/$libdir -Wl,-rpath,/$libdir -lorbaxdm -ldl -lm"
 depth=$(((255 - ${#link_text}) / 2 - 1))
 [ $depth -gt 75 ] && depth=75
-prefix=$work/prefix
+# A build folder that is itself deep (a clone far down a tree, a sanitizer
+# build's long flags) leaves no room under it: install under /tmp instead.
+rm -rf "$work" && mkdir -p "$work"
+root=$work
+if [ $((${#work} + 7)) -ge "$depth" ]; then
+    root=$(mktemp -d /tmp/orbax-install.XXXXXX) || exit 1
+    trap 'rm -rf "$root"' EXIT
+fi
+prefix=$root/prefix
 while [ ${#prefix} -lt $((depth - 1)) ]; do prefix+=/d; done
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
-rm -rf "$work" && mkdir -p "$work"
 if ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
     cat "$work/install.log"
     echo "FAILED: cmake --install"

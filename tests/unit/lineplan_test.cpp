@@ -130,8 +130,10 @@ protected:
     }
 
     // Defines the functions (each a ⎕FX argument), sets the globals, runs the
-    // calls and clears what an error left suspended.
-    SessionRun Session(const std::vector<std::string> &functions, const std::vector<std::string> &calls, bool plans) {
+    // calls (one by one, or as one input when a suspended function must read
+    // the lines after its error) and clears what an error left suspended.
+    SessionRun Session(const std::vector<std::string> &functions, const std::vector<std::string> &calls, bool plans,
+                       bool oneInput = false) {
         SetLinePlans(plans);
         Run(")CLEAR");
         std::vector<std::string> setup = {"A←3 ⋄ I←100 ⋄ S←'global' ⋄ N←4"};
@@ -140,7 +142,13 @@ protected:
         RunLines(setup);
         SessionRun run;
         const int64_t before = LinePlanRuns();
-        for (const std::string &call : calls) run.output += Run(A(call));
+        if (oneInput) {
+            std::vector<std::string> lines;
+            for (const std::string &call : calls) lines.push_back(A(call));
+            run.output = RunLines(lines);
+        } else {
+            for (const std::string &call : calls) run.output += Run(A(call));
+        }
         run.planned = LinePlanRuns() - before;
         run.values = Run(A("A ⋄ I ⋄ S ⋄ N"));
         Run(")SIC");
@@ -150,9 +158,10 @@ protected:
 
     // The calls give the same with plans as without, and plans took some of
     // their lines (else the comparison would be of the walk with itself).
-    void ExpectSame(const std::vector<std::string> &functions, const std::vector<std::string> &calls) {
-        const SessionRun walked = Session(functions, calls, false);
-        const SessionRun planned = Session(functions, calls, true);
+    void ExpectSame(const std::vector<std::string> &functions, const std::vector<std::string> &calls,
+                    bool oneInput = false) {
+        const SessionRun walked = Session(functions, calls, false, oneInput);
+        const SessionRun planned = Session(functions, calls, true, oneInput);
         EXPECT_EQ(walked.planned, 0);
         EXPECT_GT(planned.planned, 0) << calls.front();
         EXPECT_EQ(planned.output, walked.output) << calls.front();
@@ -209,6 +218,34 @@ TEST_F(CompiledLinesInFunctions, ErrorsInsideFunctionsAreReportedAlike) {
     ExpectSame({"'Z←DIV X;A' 'A←X' 'Z←A÷X-X' 'Z←0'"}, {"DIV 2", "A"});
     ExpectSame({"'Z←BAD X' 'Z←X' 'Z←Z+U' 'Z←Z,0'"}, {"BAD 1"});
     ExpectSame({"'Z←JUMP X' 'L: Z←X' '→(X>0)⍴''a'''"}, {"JUMP 1", "JUMP 0"});
+}
+
+TEST_F(CompiledLinesInFunctions, SuspensionLineCountsAndTheCallLimit) {
+    // An error two calls down is reported with its caret and suspends; the
+    // state indicator and the line counts show both calls, and a branch
+    // resumes the inner one. Recursion without end stops at the call limit
+    // with an error, the deepest call's local shown.
+    ExpectSame({"'Z←OUT X' 'Z←1+IN X'", "'Z←IN X' 'Z←X÷0'", "'Z←DEEP N' 'Z←DEEP N+1'",
+                "'Z←LC N' '→(N=0)⍴E' 'Z←LC N-1' '→0' 'E:Z←⎕LC'"},
+               {"OUT 2", ")SI", "⎕LC", "X←0", "→1", ")SI", "LC 3", "DEEP 1", "N", ")SIC", "N"}, true);
+}
+
+TEST_F(CompiledLinesInFunctions, RecordsAndPlansRememberedOrNot) {
+    // A function fixed again by its own line runs on from its old record,
+    // and the next call takes the new one.
+    ExpectSame({"'Z←SELF N' '⎕FX ''Z←SELF N'' ''Z←N×100''' 'Z←N+1'"}, {"SELF 1", "SELF 1"});
+    // More lines than the plans remembered, and a chain of calls through
+    // more records than the calls remember, each still on the state
+    // indicator while the next runs: every line and record found again.
+    std::string many = "'Z←MANY N'";
+    for (int line = 1; line <= 80; ++line) many += " 'N←N+" + std::to_string(line) + "'";
+    many += " 'Z←N'";
+    std::vector<std::string> chain;
+    for (int f = 1; f <= 24; ++f)
+        chain.push_back("'Z←C" + std::to_string(f) + " N' 'Z←" + (f < 24 ? "C" + std::to_string(f + 1) + " N+1" : "N") +
+                        "' 'Z←Z+1'");
+    chain.push_back(many);
+    ExpectSame(chain, {"MANY 0", "C1 0", "MANY C1 1", "C12 MANY 5", "C1 MANY 0"});
 }
 
 TEST_F(CompiledLinesInFunctions, TheSwitchIsReadFromTheEnvironmentAtStart) {
