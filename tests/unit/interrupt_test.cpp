@@ -9,6 +9,7 @@
 #include "core/symtab.h"
 
 #include <initializer_list>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -142,50 +143,53 @@ void ExpectUnchanged(const aplarray *held, const std::string &what) {
         EXPECT_EQ(data[i], i % 3 + 1) << what << ": element " << i;
 }
 
-using Interrupt = WorkspaceTest;
+// One case of the table per test, so that each runs in its own time limit
+// (the 32-bit build may run under an emulator) and fails under its own index.
+class Interrupt : public WorkspaceTest, public ::testing::WithParamInterface<size_t> {};
 
 // Each call runs with the flag raised just after check `stop` of the flag, as
 // Ctrl-C in the stride that follows would raise it: INTERRUPT ERROR and
 // nothing returned at the very next check (no stride more of work), the flag
 // still set (only the session clears it), every block made since the call
 // began given back (temporary arguments included), the held arguments intact.
-TEST_F(Interrupt, LongPrimitivesStopAtTheNextCheckAndLeaveNothing) {
+TEST_P(Interrupt, LongPrimitiveStopsAtTheNextCheckAndLeavesNothing) {
+    const Case &c = kCases[GetParam()];
     const int32_t steps[] = {1, 2, 3};
     aplarray *X = APL_LinkEx(APL_Shape(nullptr, APL_Int(kBig), MakeIntVector(steps, 3)), HERE);
     ASSERT_NE(X, nullptr) << "error " << aplerrno;
     aplarray *M = APL_LinkEx(Shape({10000, kBig / 10000}, X), HERE);
-    for (const Case &c : kCases) {
-        aplarray *P = c.make ? APL_LinkEx(c.make(X), HERE) : nullptr;
-        ASSERT_TRUE(P || !c.make) << c.what << ": error " << aplerrno;
-        for (int64_t stop : c.stops) {
-            const std::string what = std::string(c.what) + " stopped after check " + std::to_string(stop);
-            aplerrno = 0;
-            APL_interrupted = 0;
-            const int32_t blocks = LiveBlocks();
-            RaiseInterruptAtCheck(stop);
-            aplarray *result = c.call(X, M, P);
-            const int64_t checks = InterruptChecksMade();
-            RaiseInterruptAtCheck(0);
-            EXPECT_EQ(result, nullptr) << what;
-            EXPECT_EQ(checks, stop + 1) << what << ": checks of the flag, the last one stopping the work";
-            EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT) << what;
-            EXPECT_EQ(APL_interrupted, 1) << what;
-            APL_UnLinkTempEx(result, HERE);
-            aplerrno = 0;
-            APL_interrupted = 0;
-            EXPECT_EQ(LiveBlocks(), blocks) << what << ": blocks left by the interrupted call";
-        }
-        for (const aplarray *held : {X, M, P})
-            if (held) ExpectUnchanged(held, c.what);
-        APL_UnLinkEx(P, HERE);
+    aplarray *P = c.make ? APL_LinkEx(c.make(X), HERE) : nullptr;
+    ASSERT_TRUE(P || !c.make) << c.what << ": error " << aplerrno;
+    for (int64_t stop : c.stops) {
+        const std::string what = std::string(c.what) + " stopped after check " + std::to_string(stop);
+        aplerrno = 0;
+        APL_interrupted = 0;
+        const int32_t blocks = LiveBlocks();
+        RaiseInterruptAtCheck(stop);
+        aplarray *result = c.call(X, M, P);
+        const int64_t checks = InterruptChecksMade();
+        RaiseInterruptAtCheck(0);
+        EXPECT_EQ(result, nullptr) << what;
+        EXPECT_EQ(checks, stop + 1) << what << ": checks of the flag, the last one stopping the work";
+        EXPECT_EQ(aplerrno, APL_ERR_INTERRUPT) << what;
+        EXPECT_EQ(APL_interrupted, 1) << what;
+        APL_UnLinkTempEx(result, HERE);
+        aplerrno = 0;
+        APL_interrupted = 0;
+        EXPECT_EQ(LiveBlocks(), blocks) << what << ": blocks left by the interrupted call";
     }
+    for (const aplarray *held : {X, M, P})
+        if (held) ExpectUnchanged(held, c.what);
+    APL_UnLinkEx(P, HERE);
     APL_UnLinkEx(M, HERE);
     APL_UnLinkEx(X, HERE);
 }
+INSTANTIATE_TEST_SUITE_P(Table, Interrupt, ::testing::Range(size_t{0}, std::size(kCases)));
 
 // Small work never reaches a stride boundary after the first: a flag set
 // before the call still stops it at once rather than letting it finish.
-TEST_F(Interrupt, FlagSetBeforeTheCallStopsAtTheFirstStride) {
+using InterruptFlag = WorkspaceTest;
+TEST_F(InterruptFlag, SetBeforeTheCallStopsTheWorkAtTheFirstStride) {
     const int32_t steps[] = {1, 2};
     APL_interrupted = 1;
     EXPECT_EQ(APL_Add(nullptr, APL_Int(1), APL_Int(2)), nullptr);
