@@ -98,9 +98,23 @@ private:
         slot.hold = hold;
         return slot;
     }
+    // A link as APL_LinkEx takes it (a static record becomes a linked copy, a
+    // traced session sees it); a managed block only counts it.
+    static aplarray *Linked(aplarray *array) {
+        if (!array || IsStatic(array) || TracingArrays()) return APL_LinkEx(array, HERE);
+        ++array->lnkcnt;
+        return array;
+    }
     static void Release(Slot &slot) {
         switch (slot.hold) {
-            case Hold::Link: APL_UnLinkEx(slot.array, HERE); break;
+            case Hold::Link:
+                // A link the slot took on a block that keeps another is only
+                // counted off; the last one (or a traced one) takes the unlink.
+                if (!IsStatic(slot.array) && slot.array->lnkcnt >= 2 && !TracingArrays())
+                    --slot.array->lnkcnt;
+                else
+                    APL_UnLinkEx(slot.array, HERE);
+                break;
             case Hold::Temp: APL_UnLinkTempEx(slot.array, HERE); break;
             case Hold::Borrow:
             case Hold::Inline: break;
@@ -118,7 +132,7 @@ private:
             return false;
         }
         memcpy(DataOf(block), DataOf(inline_), ElementSize(inline_->eltype));
-        slot.array = borrow_ ? block : APL_LinkEx(block, HERE);
+        slot.array = borrow_ ? block : Linked(block);
         slot.hold = borrow_ ? Hold::Temp : Hold::Link;
         return true;
     }
@@ -156,7 +170,7 @@ private:
         if (!Box(top)) return Fail(op, APL_ERR_WSFULL);
         // The checks of a system variable may replace the value and release
         // it: the slot keeps a link, as the walk's item does.
-        if (top.hold == Hold::Temp) top.array = APL_LinkEx(top.array, HERE), top.hold = Hold::Link;
+        if (top.hold == Hold::Temp) top.array = Linked(top.array), top.hold = Hold::Link;
         return AssignName(op.symbol, top.array) || Fail(op, APL_ERR_SYNTAX);
     }
 
@@ -191,7 +205,7 @@ private:
             Push(value, Hold::Borrow);
             return true;
         }
-        Push(APL_LinkEx(value, HERE), Hold::Link);
+        Push(Linked(value), Hold::Link);
         return true;
     }
 
@@ -231,7 +245,7 @@ private:
             if (borrow_)
                 Push(value, Hold::Temp);
             else
-                Push(APL_LinkEx(value, HERE), Hold::Link);
+                Push(Linked(value), Hold::Link);
             return true;
         }
         // A call that gave no value: the error is the user's of the value.
@@ -372,11 +386,11 @@ private:
         } else if (value == into) {
             // Written over the variable, which holds it; the assignment follows.
             Push(value, borrow_ ? Hold::Borrow : Hold::Link);
-            if (!borrow_) APL_LinkEx(value, HERE);
+            if (!borrow_) Linked(value);
         } else if (borrow_) {
             Push(value, Hold::Temp);
         } else {
-            Push(APL_LinkEx(value, HERE), Hold::Link);
+            Push(Linked(value), Hold::Link);
         }
         return true;
     }
