@@ -105,16 +105,17 @@ private:
         ++array->lnkcnt;
         return array;
     }
+    // A link let go: on a block that keeps another it is only counted off;
+    // the last one (or a traced one) takes the unlink.
+    static void Unlinked(aplarray *array) {
+        if (!IsStatic(array) && array->lnkcnt >= 2 && !TracingArrays())
+            --array->lnkcnt;
+        else
+            APL_UnLinkEx(array, HERE);
+    }
     static void Release(Slot &slot) {
         switch (slot.hold) {
-            case Hold::Link:
-                // A link the slot took on a block that keeps another is only
-                // counted off; the last one (or a traced one) takes the unlink.
-                if (!IsStatic(slot.array) && slot.array->lnkcnt >= 2 && !TracingArrays())
-                    --slot.array->lnkcnt;
-                else
-                    APL_UnLinkEx(slot.array, HERE);
-                break;
+            case Hold::Link: Unlinked(slot.array); break;
             case Hold::Temp: APL_UnLinkTempEx(slot.array, HERE); break;
             case Hold::Borrow:
             case Hold::Inline: break;
@@ -171,7 +172,21 @@ private:
         // The checks of a system variable may replace the value and release
         // it: the slot keeps a link, as the walk's item does.
         if (top.hold == Hold::Temp) top.array = Linked(top.array), top.hold = Hold::Link;
-        return AssignName(op.symbol, top.array) || Fail(op, APL_ERR_SYNTAX);
+        return StoreLocal(op.symbol, top.array) || AssignName(op.symbol, top.array) || Fail(op, APL_ERR_SYNTAX);
+    }
+
+    // A plain variable, or a name with no meaning yet, takes the value as
+    // APL_Assign gives it: linked in, the old value let go after. False, with
+    // nothing done, for any other name (the assignment's checks decide).
+    static bool StoreLocal(uint16_t symbol, aplarray *value) {
+        if (!IsSymbol(symbol) || IsStatic(value) || aplerrno) return false;
+        aplsymbol &entry = Symbol(symbol);
+        if (entry.kind != APL_KIND_VARIABLE && !(entry.kind == 0 && !entry.value)) return false;
+        auto *old = static_cast<aplarray *>(entry.value);
+        entry.value = Linked(value);
+        entry.kind = APL_KIND_VARIABLE;
+        if (old) Unlinked(old);
+        return true;
     }
 
     // A plain variable that already holds the value (written in place, or
