@@ -447,6 +447,7 @@ struct CallShape {
     int32_t serial = 0;                // the record's block, since a later record may take a freed address
     int kind = 0;                      // the function kind it was read for
     int running = 0;                   // calls that read it: the slot is not refilled under them
+    uint32_t used = 0;                 // when it was last found or filled
     FixedView view;
     int64_t result = -1;  // the result's place among the names, -1 for none
     bool left = false, right = false;
@@ -492,31 +493,48 @@ bool FillShape(CallShape &shape, const aplarray *record, int kind) {
     return true;
 }
 
-// The shapes of the records called last, direct-mapped by address.
-constexpr int kShapesRemembered = 16;
+// The shapes of the records called last, found by address among a few
+// slots: a caller and the function it calls in a loop keep a slot each even
+// when their records fall on the same place.
+constexpr int kShapesRemembered = 32;
+constexpr int kShapeWays = 4;
 CallShape shapes[kShapesRemembered];
+uint32_t shapeClock = 0;  // when a slot was last used, for the choice of the one to refill
 
 // The shape of the record, from the slot that remembers it or read now; null
 // with SYSTEM set when the record does not hold up. A slot under a running
-// call is not refilled: the shape is then made for this call alone (`owned`).
+// call is not refilled; the least recently used of the others is. When all
+// are running, the shape is made for this call alone (`owned`).
 CallShape *ShapeOf(const aplarray *record, int kind, bool &owned) {
     owned = false;
     const memblock *header = record ? BlockHeader(record) : nullptr;
-    CallShape &slot = shapes[(reinterpret_cast<uintptr_t>(record) >> 4) % kShapesRemembered];
-    if (header && slot.record == record && slot.serial == header->serial && slot.kind == kind) return &slot;
-    CallShape *shape = &slot;
-    if (!header || slot.running > 0) {
+    const size_t first = (reinterpret_cast<uintptr_t>(record) >> 4) % kShapesRemembered;
+    CallShape *shape = nullptr;
+    if (header) {
+        for (size_t way = 0; way < kShapeWays; ++way) {
+            CallShape &slot = shapes[(first + way) % kShapesRemembered];
+            if (slot.record == record && slot.serial == header->serial && slot.kind == kind) {
+                slot.used = ++shapeClock;
+                return &slot;
+            }
+            if (slot.running == 0 && (!shape || slot.used < shape->used)) shape = &slot;
+        }
+    }
+    if (!shape) {
         shape = new CallShape;
         owned = true;
     }
     if (!FillShape(*shape, record, kind)) {
-        if (owned) delete shape;
-        if (!owned) slot.record = nullptr;
+        if (owned)
+            delete shape;
+        else
+            shape->record = nullptr;
         return nullptr;
     }
     if (!owned) {
-        slot.record = record;
-        slot.serial = header->serial;
+        shape->record = record;
+        shape->serial = header->serial;
+        shape->used = ++shapeClock;
     }
     return shape;
 }
