@@ -218,11 +218,9 @@ __attribute__((noinline)) int32_t FollowLines(LineFrame *entry, const uint8_t *l
     return entry->line;
 }
 
-}  // namespace
-
 // lineFlags is the function's line-flags vector as an array image (what
 // compiled code passes as its last constant), not bare bytes.
-extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
+inline int32_t NextLine(const uint8_t *lineFlags) {
     LineFrame *entry = currentFrame;
     if (!entry || entry == &sessionFrame) return 0;
     const int32_t line = ++entry->line;
@@ -232,6 +230,10 @@ extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) {
         return line;
     return FollowLines(entry, lineFlags);
 }
+
+}  // namespace
+
+extern "C" int32_t APL_NextLine(const uint8_t *lineFlags) { return NextLine(lineFlags); }
 
 extern "C" void APL_ResumeLines(void *old) {
     if (!old && !currentFrame) return;
@@ -371,7 +373,14 @@ private:
 CallStack<Localised> localised;
 CallStack<RunningCall> runningCalls;
 
-void Unlink(aplarray *array) { APL_UnLinkEx(array, HERE); }
+// Lets go of a link held here: a block that keeps another link is only
+// counted off; the last link (or a traced one) takes the unlink.
+void Unlink(aplarray *array) {
+    if (array && !IsStatic(array) && array->lnkcnt >= 2 && !TracingArrays())
+        --array->lnkcnt;
+    else
+        APL_UnLinkEx(array, HERE);
+}
 
 // A link taken as APL_LinkEx takes it (a static record becomes a linked
 // copy, a traced session sees the link); a managed record only counts it.
@@ -438,12 +447,13 @@ struct CallShape {
     int32_t serial = 0;                // the record's block, since a later record may take a freed address
     int kind = 0;                      // the function kind it was read for
     int running = 0;                   // calls that read it: the slot is not refilled under them
+    uint32_t used = 0;                 // when it was last found or filled
     FixedView view;
     int64_t result = -1;  // the result's place among the names, -1 for none
     bool left = false, right = false;
     uint16_t highest = 0;  // the highest symbol index of the names
     std::vector<ShapeName> names;
-    std::vector<StoredLine> lines;  // line n at n - 1
+    std::vector<StoredLine> lines;    // line n at n - 1
     std::vector<LinePlanHint> plans;  // where line n's compiled plan was found last
 };
 
@@ -483,31 +493,48 @@ bool FillShape(CallShape &shape, const aplarray *record, int kind) {
     return true;
 }
 
-// The shapes of the records called last, direct-mapped by address.
-constexpr int kShapesRemembered = 16;
+// The shapes of the records called last, found by address among a few
+// slots: a caller and the function it calls in a loop keep a slot each even
+// when their records fall on the same place.
+constexpr int kShapesRemembered = 32;
+constexpr int kShapeWays = 4;
 CallShape shapes[kShapesRemembered];
+uint32_t shapeClock = 0;  // when a slot was last used, for the choice of the one to refill
 
 // The shape of the record, from the slot that remembers it or read now; null
 // with SYSTEM set when the record does not hold up. A slot under a running
-// call is not refilled: the shape is then made for this call alone (`owned`).
+// call is not refilled; the least recently used of the others is. When all
+// are running, the shape is made for this call alone (`owned`).
 CallShape *ShapeOf(const aplarray *record, int kind, bool &owned) {
     owned = false;
     const memblock *header = record ? BlockHeader(record) : nullptr;
-    CallShape &slot = shapes[(reinterpret_cast<uintptr_t>(record) >> 4) % kShapesRemembered];
-    if (header && slot.record == record && slot.serial == header->serial && slot.kind == kind) return &slot;
-    CallShape *shape = &slot;
-    if (!header || slot.running > 0) {
+    const size_t first = (reinterpret_cast<uintptr_t>(record) >> 4) % kShapesRemembered;
+    CallShape *shape = nullptr;
+    if (header) {
+        for (size_t way = 0; way < kShapeWays; ++way) {
+            CallShape &slot = shapes[(first + way) % kShapesRemembered];
+            if (slot.record == record && slot.serial == header->serial && slot.kind == kind) {
+                slot.used = ++shapeClock;
+                return &slot;
+            }
+            if (slot.running == 0 && (!shape || slot.used < shape->used)) shape = &slot;
+        }
+    }
+    if (!shape) {
         shape = new CallShape;
         owned = true;
     }
     if (!FillShape(*shape, record, kind)) {
-        if (owned) delete shape;
-        if (!owned) slot.record = nullptr;
+        if (owned)
+            delete shape;
+        else
+            shape->record = nullptr;
         return nullptr;
     }
     if (!owned) {
-        slot.record = record;
-        slot.serial = header->serial;
+        shape->record = record;
+        shape->serial = header->serial;
+        shape->used = ++shapeClock;
     }
     return shape;
 }
@@ -652,7 +679,8 @@ namespace {
 // kind the call asks for (op the operator's record for a derived function).
 aplarray *RunDefined(uint16_t symbol, int kind, aplop *op, aplarray *left, aplarray *right) {
     bool owned = false;
-    CallShape *shape = ShapeOf(FixedRecord(symbol), kind, owned);
+    aplarray *record = FixedRecord(symbol);
+    CallShape *shape = ShapeOf(record, kind, owned);
     if (!shape) return Refuse(APL_ERR_SYSTEM, nullptr, left, right);
     const auto refuse = [&](int32_t code) {
         if (owned) delete shape;
@@ -668,7 +696,7 @@ aplarray *RunDefined(uint16_t symbol, int kind, aplop *op, aplarray *left, aplar
     // The record stays while the function runs, even when it is redefined.
     const size_t callsBefore = runningCalls.size(), namesBefore = localised.size();
     const FixedView &view = shape->view;
-    runningCalls.Add() = {Link(FixedRecord(symbol)), currentFrame, shape, owned};
+    runningCalls.Add() = {Link(record), currentFrame, shape, owned};
     if (!owned) ++shape->running;
     LocaliseNames(*shape, op, left, right);
     aplarray *result = nullptr;
@@ -678,7 +706,7 @@ aplarray *RunDefined(uint16_t symbol, int kind, aplop *op, aplarray *left, aplar
     if (APL_InitLines(&outerFrame, static_cast<int32_t>(view.lines))) {
         const PoolView pool = view.Pool();
         for (;;) {
-            const int32_t n = APL_NextLine(view.LineFlags());
+            const int32_t n = NextLine(view.LineFlags());
             if (n == 0) {
                 if (!aplerrno) break;
                 // A control value that fits no block: the fault is the
@@ -700,7 +728,8 @@ aplarray *RunDefined(uint16_t symbol, int kind, aplop *op, aplarray *left, aplar
             if (aplerrno == kUnwindRequest) break;
             if (!Suspend(symbol, n, line, pool)) break;
         }
-        if (!aplerrno && shape->result >= 0) result = TakeResult(shape->names[static_cast<size_t>(shape->result)].symbol);
+        if (!aplerrno && shape->result >= 0)
+            result = TakeResult(shape->names[static_cast<size_t>(shape->result)].symbol);
         APL_ResumeLines(outerFrame);
     }
     stateIndicator.executing = caller;

@@ -104,9 +104,24 @@ private:
         slot.hold = hold;
         return slot;
     }
+    // A link as APL_LinkEx takes it (a static record becomes a linked copy, a
+    // traced session sees it); a managed block only counts it.
+    static aplarray *Linked(aplarray *array) {
+        if (!array || IsStatic(array) || TracingArrays()) return APL_LinkEx(array, HERE);
+        ++array->lnkcnt;
+        return array;
+    }
+    // A link let go: on a block that keeps another it is only counted off;
+    // the last one (or a traced one) takes the unlink.
+    static void Unlinked(aplarray *array) {
+        if (!IsStatic(array) && array->lnkcnt >= 2 && !TracingArrays())
+            --array->lnkcnt;
+        else
+            APL_UnLinkEx(array, HERE);
+    }
     static void Release(Slot &slot) {
         switch (slot.hold) {
-            case Hold::Link: APL_UnLinkEx(slot.array, HERE); break;
+            case Hold::Link: Unlinked(slot.array); break;
             case Hold::Temp: APL_UnLinkTempEx(slot.array, HERE); break;
             case Hold::Borrow:
             case Hold::Inline: break;
@@ -124,7 +139,7 @@ private:
             return false;
         }
         memcpy(DataOf(block), DataOf(inline_), ElementSize(inline_->eltype));
-        slot.array = borrow_ ? block : APL_LinkEx(block, HERE);
+        slot.array = borrow_ ? block : Linked(block);
         slot.hold = borrow_ ? Hold::Temp : Hold::Link;
         return true;
     }
@@ -162,8 +177,22 @@ private:
         if (!Box(top)) return Fail(op, APL_ERR_WSFULL);
         // The checks of a system variable may replace the value and release
         // it: the slot keeps a link, as the walk's item does.
-        if (top.hold == Hold::Temp) top.array = APL_LinkEx(top.array, HERE), top.hold = Hold::Link;
-        return AssignName(op.symbol, top.array) || Fail(op, APL_ERR_SYNTAX);
+        if (top.hold == Hold::Temp) top.array = Linked(top.array), top.hold = Hold::Link;
+        return StoreLocal(op.symbol, top.array) || AssignName(op.symbol, top.array) || Fail(op, APL_ERR_SYNTAX);
+    }
+
+    // A plain variable, or a name with no meaning yet, takes the value as
+    // APL_Assign gives it: linked in, the old value let go after. False, with
+    // nothing done, for any other name (the assignment's checks decide).
+    static bool StoreLocal(uint16_t symbol, aplarray *value) {
+        if (!IsSymbol(symbol) || IsStatic(value) || aplerrno) return false;
+        aplsymbol &entry = Symbol(symbol);
+        if (entry.kind != APL_KIND_VARIABLE && !(entry.kind == 0 && !entry.value)) return false;
+        auto *old = static_cast<aplarray *>(entry.value);
+        entry.value = Linked(value);
+        entry.kind = APL_KIND_VARIABLE;
+        if (old) Unlinked(old);
+        return true;
     }
 
     // A plain variable that already holds the value (written in place, or
@@ -197,7 +226,7 @@ private:
             Push(value, Hold::Borrow);
             return true;
         }
-        Push(APL_LinkEx(value, HERE), Hold::Link);
+        Push(Linked(value), Hold::Link);
         return true;
     }
 
@@ -237,7 +266,7 @@ private:
             if (borrow_)
                 Push(value, Hold::Temp);
             else
-                Push(APL_LinkEx(value, HERE), Hold::Link);
+                Push(Linked(value), Hold::Link);
             return true;
         }
         // A call that gave no value: the error is the user's of the value,
@@ -381,11 +410,11 @@ private:
         } else if (value == into) {
             // Written over the variable, which holds it; the assignment follows.
             Push(value, borrow_ ? Hold::Borrow : Hold::Link);
-            if (!borrow_) APL_LinkEx(value, HERE);
+            if (!borrow_) Linked(value);
         } else if (borrow_) {
             Push(value, Hold::Temp);
         } else {
-            Push(APL_LinkEx(value, HERE), Hold::Link);
+            Push(Linked(value), Hold::Link);
         }
         return true;
     }

@@ -13,6 +13,8 @@
 #   ⍝ STDIN: text      a line of input for ⎕ and ⍞ (repeatable)
 #   ⍝ FAILS            the call ends in an error: the program prints the
 #                      output before it, then "Run time error", status 1
+# A program with arguments must also refuse one argument too few and an
+# argument that is not UTF-8, with its message and status 1.
 set -uo pipefail
 orbax=$1 case=$2 work=$3 launcher=${4:-}
 name=$(basename "$case" .apl)
@@ -80,6 +82,19 @@ if [ "$fails" -gt 0 ]; then
 else
     diff -u "$work/$name.expected" "$work/$name.actual" || failed=1
     [ $status -eq 0 ] || { echo "FAILED: $name: status $status"; failed=1; }
+fi
+# The program's own checks of its arguments: one too few, and one not UTF-8.
+refused() {  # what, message, arguments...
+    local what=$1 message=$2 got status
+    shift 2
+    got=$(cd "$project" && $launcher "./$name" "$@" </dev/null 2>&1)
+    status=$?
+    [ "$got" = "$message" ] && [ $status -eq 1 ] || { echo "FAILED: $name: $what: status $status: $got"; failed=1; }
+}
+if [ ${#words[@]} -gt 0 ]; then
+    refused "one argument too few" "ERROR: Wrong number of arguments!" "${words[@]:1}"
+    refused "an argument not UTF-8" "ERROR: program argument: invalid UTF-8 byte 0xFF at byte offset 0" \
+        "${words[@]:1}" $'\xff'
 fi
 [ $failed -eq 0 ] && echo "$name: passed"
 exit $failed

@@ -29,8 +29,6 @@ namespace {
 using namespace fixture;
 using Bytes = std::string;
 
-aplarray *CharVector(const Bytes &bytes) { return Chars(bytes); }
-
 // IIOS both ways; the argument is consumed (a linked one is kept).
 Bytes Serialize(aplarray *array) {
     aplarray *bytes = APL_Serialize(nullptr, APL_Int(1), array);
@@ -38,14 +36,7 @@ Bytes Serialize(aplarray *array) {
     APL_UnLinkTemp(bytes);
     return result;
 }
-aplarray *Deserialize(const Bytes &bytes) { return APL_Serialize(nullptr, nullptr, CharVector(bytes)); }
-
-int32_t LengthOf(aplarray *array) {
-    aplarray *length = APL_SerialLength(nullptr, nullptr, array);
-    const int32_t value = length ? *DataOf<int32_t>(length) : -1;
-    APL_UnLinkTemp(length);
-    return value;
-}
+aplarray *Deserialize(const Bytes &bytes) { return APL_Serialize(nullptr, nullptr, Chars(bytes)); }
 
 int32_t Int32At(const Bytes &b, size_t at) {
     int32_t v;
@@ -260,18 +251,6 @@ TEST_F(OtherByteOrder, EveryTypeReadsWithItsValuesIntact) {
 
 using ComponentFiles = LibraryTest;
 
-TEST_F(ComponentFiles, AppendedComponentsReadBackWholeAndByPosition) {
-    TempDir dir;
-    const std::string file = dir.file("comp.cf");
-    auto second = [] { return Nested({Reals({1.5, 2.5}), Ints({}, {0, 2})}); };
-    const int32_t firstLength = LengthOf(Chars("first component"));
-    EXPECT_EQ(Append(Chars("first component"), file), (std::vector<int32_t>{1, 20}));
-    EXPECT_EQ(Append(second(), file), (std::vector<int32_t>{2, 20 + firstLength}));
-    EXPECT_EQ(ReadFile(file).substr(0, 20), Bytes("\x1c\0\0\0\x02\x01\x08\0\0\0\0\0\x02\0\0\0\x02\0\0\0", 20));
-    ExpectSame(ReadWhole(file), Nested({Chars("first component"), second()}));
-    ExpectSame(APL_ReadWrite(nullptr, nullptr, NameAndPosition(file, 20 + firstLength)), second());
-}
-
 TEST_F(ComponentFiles, OtherByteOrderFileKeepsItsOrderWhenAppendedTo) {
     TempDir dir;
     const std::string file = dir.file("swapped");
@@ -437,6 +416,8 @@ TEST_F(FiniteNumbers, EveryWriterReadsBackTheExtremesAndRefusesWhatItsReaderWoul
 
 using ThirtyTwoBitFiles = LibraryTest;
 
+// Whole files, and a component file appended to component by component: the
+// numbers and offsets of the appends, the bytes and every way of reading back.
 TEST_F(ThirtyTwoBitFiles, CheckedInFilesReadBackAndAreWrittenByteForByte) {
     TempDir dir;
     for (const WholeFile &file : kWholeFiles) {
@@ -447,13 +428,15 @@ TEST_F(ThirtyTwoBitFiles, CheckedInFilesReadBackAndAreWrittenByteForByte) {
         EXPECT_FALSE(checkedIn.empty()) << Path(file.name);
         EXPECT_EQ(ReadFile(dir.file(file.name)), checkedIn) << file.name;
     }
-}
-
-TEST_F(ThirtyTwoBitFiles, ComponentFileMatchesComponentByComponent) {
-    TempDir dir;
     const std::string mine = dir.file(kComponentFile), checkedIn = Path(kComponentFile);
     std::vector<int32_t> offsets;
-    for (aplarray *component : Components()) offsets.push_back(Append(component, mine).at(1));
+    for (aplarray *component : Components()) {
+        const std::vector<int32_t> at = Append(component, mine);
+        ASSERT_EQ(at.size(), 2u);
+        EXPECT_EQ(at[0], static_cast<int32_t>(offsets.size()) + 1);
+        offsets.push_back(at[1]);
+    }
+    EXPECT_EQ(offsets[0], 20);
     EXPECT_EQ(ReadFile(mine), ReadFile(checkedIn));
     std::vector<aplarray *> components = Components();
     for (size_t i = 0; i < components.size(); ++i)

@@ -221,6 +221,10 @@ TEST_F(CompiledLinesInFunctions, ErrorsInsideFunctionsAreReportedAlike) {
     ExpectSame({"'Z←DIV X;A' 'A←X' 'Z←A÷X-X' 'Z←0'"}, {"DIV 2", "A"});
     ExpectSame({"'Z←BAD X' 'Z←X' 'Z←Z+U' 'Z←Z,0'"}, {"BAD 1"});
     ExpectSame({"'Z←JUMP X' 'L: Z←X' '→(X>0)⍴''a'''"}, {"JUMP 1", "JUMP 0"});
+    // Assigned: a label (refused), a local, a global shared with another
+    // name, a name never used before.
+    ExpectSame({"'Z←SET X;T' 'T←X+1' 'Z←T' 'S←Z+1' 'NEW←S' 'I←A' 'A←I+1' 'L: Z←S' 'L←Z'"},
+               {"SET 1", "NEW", "A,I", "SET 2"});
 }
 
 TEST_F(CompiledLinesInFunctions, SuspensionLineCountsAndTheCallLimit) {

@@ -161,18 +161,4 @@ TEST_F(Utilities, ReinterpretedBytesNeverMakeANonFiniteReal) {
     EXPECT_GT(accepted, 100);
 }
 
-TEST_F(Utilities, LongLoopsStopAtAnInterruptWithNothingLeft) {
-    aplarray *codes = APL_Link(Make(APL_INTG, {200000}));
-    memset(DataOf(codes), 0, 4 * 200000);
-    aplarray *bytes = APL_Link(APL_DataRep(nullptr, APL_Int(APL_CHAR), codes));
-    APL_interrupted = 1;
-    Fails(APL_Atomic(nullptr, nullptr, codes), APL_ERR_INTERRUPT);
-    Fails(APL_Bitshift(nullptr, APL_Int(1), codes), APL_ERR_INTERRUPT);
-    Fails(APL_DataRep(nullptr, APL_Int(APL_REAL), bytes), APL_ERR_INTERRUPT);
-    APL_interrupted = 0;
-    EXPECT_EQ(Values<uint8_t>(APL_Atomic(nullptr, nullptr, codes)).size(), 200000u);
-    APL_UnLink(bytes);
-    APL_UnLink(codes);
-}
-
 }  // namespace
