@@ -174,4 +174,5 @@ mapfile -t plain_args < <(while IFS='%' read -r _ calls _ _ kernel; do echo "$ke
 printf '| workload | orbax | A+ | plain C++ | orbax / A+ | orbax / C++ |\n|---|---:|---:|---:|---:|---:|\n'
 paste -d'%' <(cut -d'%' -f1 <<<"$rows") "$work/orbax.out" "$work/aplus.out" "$work/plain.out" |
     sed 's/¯/-/g' |
-    awk -F'%' '{ printf "| %s | %.3g | %.3g | %.3g | %.2f | %.1f |\n", $1, $2, $3, $4, ($3 > 0 ? $2 / $3 : 0), ($4 > 0 ? $2 / $4 : 0) }'
+    awk -F'%' 'function f(v) { return v >= 100 ? sprintf("%d", v + 0.5) : sprintf("%.3g", v) }
+        { printf "| %s | %s | %s | %s | %.2f | %.1f |\n", $1, f($2), f($3), f($4), ($3 > 0 ? $2 / $3 : 0), ($4 > 0 ? $2 / $4 : 0) }'
