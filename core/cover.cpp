@@ -24,8 +24,6 @@ bool CheckIndex(uint16_t index) {
 constexpr int kLabel = APL_KIND_VARIABLE | APL_KIND_LABELBIT;
 constexpr int kFunctionKinds = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
 
-bool IsLabel(const aplsymbol &entry) { return (entry.kind & (kLabel | kFunctionKinds)) == kLabel; }
-
 // Links the value into the entry, then unlinks the old one (so that X←X works).
 aplarray *StoreVariable(uint16_t index, aplarray *value) {
     aplarray *linked = APL_LinkEx(value, COVER);

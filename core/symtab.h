@@ -46,13 +46,16 @@ void CreateSystemVariables(bool programMode);
 inline aplsymbol &Symbol(uint16_t index) { return APL_symtab.entries[index]; }
 inline const char *SymbolName(uint16_t index) { return APL_symtab.pool + Symbol(index).name; }
 inline bool IsSymbol(uint16_t index) { return index < APL_symtab.count; }
+// True when the entry is a label of a running function (its value a constant).
+inline bool IsLabel(const aplsymbol &entry) {
+    constexpr int kLabel = APL_KIND_VARIABLE | APL_KIND_LABELBIT;
+    constexpr int kFunctions = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
+    return (entry.kind & (kLabel | kFunctions)) == kLabel;
+}
 // True when the entry's value is an array that the entry holds a link on: not
 // a label's constant, a bound operand's descriptor or a built-in's address.
 inline bool OwnsArray(const aplsymbol &entry) {
-    constexpr int kLabel = APL_KIND_VARIABLE | APL_KIND_LABELBIT;
-    constexpr int kFunctions = APL_KIND_FUNCTION | APL_KIND_MONOP | APL_KIND_DYOP;
-    const bool label = (entry.kind & (kLabel | kFunctions)) == kLabel;
-    if (!entry.value || (entry.kind & APL_KIND_OPERAND) || label) return false;
+    if (!entry.value || (entry.kind & APL_KIND_OPERAND) || IsLabel(entry)) return false;
     return (entry.kind & (APL_KIND_VARIABLE | APL_KIND_USER)) != 0;
 }
 // Replaces the value of a variable: links the new value, unlinks the old one.
